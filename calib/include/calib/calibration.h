@@ -1,0 +1,52 @@
+// Calibration operations on camera files: the camera-type query and the photo
+// calibration read.
+//
+// Paths are UTF-8. Result codes are those of the calibration result table:
+//   QueryCameraType: 1, 2, 512 (camera type >= 1000), -1 (decryption failed),
+//     1001 (no path / nothing located / no sync word / no memory / empty text / cannot open),
+//     1002 (empty file), 1015 (camera-type record missing), or any other recorded type.
+//   LoadPhotoCalibration: 1 or 2 (record loaded), -1, 1000, 1007, 1009, 1010.
+#pragma once
+
+#include "calib/camera_para.h"
+
+namespace spherolux {
+
+// Camera type values.
+enum : int { kCameraSingleLens = 1, kCameraDualLens = 2, kCameraStitchedReported = 512 };
+
+// Calibration result codes.
+enum : int {
+  kCalibDecryptFailed = -1,
+  kCalibNoPath = 1000,
+  kCalibCannotOpen = 1001,
+  kCalibEmptyFile = 1002,
+  kCalibNoUdta = 1003,
+  kCalibNoExif = 1004,
+  kCalibNoSync = 1005,
+  kCalibNoMemory = 1006,
+  kCalibEmptyText = 1007,
+  kCalibDecrypt = 1008,
+  kCalibBadRecord = 1009,
+  kCalibNoCameraType = 1010,
+  kCalibBadSize = 1014,
+  kCalibNoTypeRecord = 1015,
+};
+
+int QueryCameraType(const char* path);
+
+// What the photo calibration read loads.
+struct PhotoCalibration {
+  int camera_type = 0;  // 1 or 2 when a record was loaded
+  SingleFisheyeCameraPara single;
+  DoubleFisheyeCameraPara dual;
+};
+
+// Reads the calibration of a camera photo (JPEG Exif walk only). On 1 or 2 fills `out`
+// (when given) and also updates the process-wide photo store. Thread-safe.
+int LoadPhotoCalibration(const char* path, PhotoCalibration* out = nullptr);
+
+// A copy of the process-wide photo store: the last records loaded by LoadPhotoCalibration.
+PhotoCalibration PhotoStore();
+
+}  // namespace spherolux

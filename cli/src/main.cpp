@@ -1,0 +1,58 @@
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "command.h"
+
+namespace cli {
+
+std::vector<Command>& Registry() {
+  static std::vector<Command> commands;
+  return commands;
+}
+
+}  // namespace cli
+
+namespace {
+
+void PrintHelp(std::FILE* out) {
+  auto commands = cli::Registry();
+  std::sort(commands.begin(), commands.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+  std::fprintf(out,
+               "spherolux-cli - SPHEROLUX Video Converter for shells and scripts\n\n"
+               "Usage: spherolux-cli COMMAND [ARGS...]\n"
+               "       spherolux-cli --help | COMMAND --help\n\n"
+               "Commands:\n");
+  for (const auto& c : commands) {
+    std::fprintf(out, "  %.*s %.*s\n", int(c.name.size()), c.name.data(), int(c.usage.size()), c.usage.data());
+    std::string summary(c.summary);
+    size_t start = 0;
+    while (start < summary.size()) {
+      size_t end = summary.find('\n', start);
+      if (end == std::string::npos) end = summary.size();
+      std::fprintf(out, "      %s\n", summary.substr(start, end - start).c_str());
+      start = end + 1;
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
+    PrintHelp(argc < 2 ? stderr : stdout);
+    return argc < 2 ? cli::kExitUsage : cli::kExitOk;
+  }
+  for (const auto& c : cli::Registry()) {
+    if (c.name != argv[1]) continue;
+    if (argc == 3 && (!std::strcmp(argv[2], "--help") || !std::strcmp(argv[2], "-h"))) {
+      std::printf("Usage: spherolux-cli %.*s %.*s\n%.*s\n", int(c.name.size()), c.name.data(), int(c.usage.size()),
+                  c.usage.data(), int(c.summary.size()), c.summary.data());
+      return cli::kExitOk;
+    }
+    return c.run(std::span<char* const>(argv + 2, argv + argc));
+  }
+  std::fprintf(stderr, "spherolux-cli: unknown command '%s' (see spherolux-cli --help)\n", argv[1]);
+  return cli::kExitUsage;
+}
