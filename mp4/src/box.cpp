@@ -11,10 +11,10 @@ namespace {
 constexpr uint32_t kUuid = FourCC("uuid");
 
 // Containers whose body is nothing but child boxes (ISO/IEC 14496-12, 8.x).
-constexpr uint32_t kPlainContainers[] = {
-    FourCC("moov"), FourCC("trak"), FourCC("mdia"), FourCC("minf"), FourCC("stbl"), FourCC("dinf"),
-    FourCC("edts"), FourCC("mvex"), FourCC("moof"), FourCC("traf"), FourCC("mfra"), FourCC("tref"),
-    FourCC("sinf"), FourCC("schi"), FourCC("sv3d"), FourCC("proj")};
+constexpr uint32_t kPlainContainers[] = {FourCC("moov"), FourCC("trak"), FourCC("mdia"), FourCC("minf"),
+                                         FourCC("stbl"), FourCC("dinf"), FourCC("edts"), FourCC("mvex"),
+                                         FourCC("moof"), FourCC("traf"), FourCC("mfra"), FourCC("tref"),
+                                         FourCC("sinf"), FourCC("schi"), FourCC("sv3d"), FourCC("proj")};
 
 // Visual sample entries (ISO/IEC 14496-12, 12.1.3): 78 bytes of fields before the child boxes.
 constexpr uint32_t kVisualSampleEntries[] = {FourCC("avc1"), FourCC("avc3"), FourCC("hvc1"), FourCC("hev1"),

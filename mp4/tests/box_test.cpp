@@ -129,8 +129,7 @@ TEST(BoxTree, DamagedSizesAreBoundedByTheParent) {
   EXPECT_EQ(ParseBoxes(Bytes{0, 0, 0, 50, 'f'}, &boxes), ParseStatus::kMalformed);
   EXPECT_TRUE(boxes.empty());
   EXPECT_EQ(ParseBoxes(Bytes{0, 0, 0, 4, 'f', 'r', 'e', 'e'}, &boxes), ParseStatus::kMalformed);
-  EXPECT_EQ(ParseBoxes(Bytes{0, 0, 0, 1, 'f', 'r', 'e', 'e', 0, 0, 0, 0, 0, 0, 0, 3}, &boxes),
-            ParseStatus::kMalformed);
+  EXPECT_EQ(ParseBoxes(Bytes{0, 0, 0, 1, 'f', 'r', 'e', 'e', 0, 0, 0, 0, 0, 0, 0, 3}, &boxes), ParseStatus::kMalformed);
 }
 
 TEST(BoxTree, GarbageInsideContainerIsKeptAsTrailingBytes) {

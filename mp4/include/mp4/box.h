@@ -21,15 +21,15 @@ namespace spherolux::mp4 {
 constexpr int kMaxBoxDepth = 16;
 
 struct Box {
-  uint32_t type = 0;                    // four-character code, big-endian (FourCC("moov"))
-  std::array<uint8_t, 16> usertype{};   // extended type, meaningful when type is 'uuid'
-  bool container = false;               // true: the body is prefix + children + trailing
-  bool wide_size = false;               // written with a 64-bit size even when it fits 32 bits
-  std::vector<uint8_t> prefix;          // container fields before the first child (version,
-                                        // flags, entry count, sample entry fields)
-  std::vector<Box> children;            // container children in file order
-  std::vector<uint8_t> trailing;        // container bytes after the last child that form no box
-  std::vector<uint8_t> data;            // body of a leaf box (after the header and usertype)
+  uint32_t type = 0;                   // four-character code, big-endian (FourCC("moov"))
+  std::array<uint8_t, 16> usertype{};  // extended type, meaningful when type is 'uuid'
+  bool container = false;              // true: the body is prefix + children + trailing
+  bool wide_size = false;              // written with a 64-bit size even when it fits 32 bits
+  std::vector<uint8_t> prefix;         // container fields before the first child (version,
+                                       // flags, entry count, sample entry fields)
+  std::vector<Box> children;           // container children in file order
+  std::vector<uint8_t> trailing;       // container bytes after the last child that form no box
+  std::vector<uint8_t> data;           // body of a leaf box (after the header and usertype)
 
   // Data kept in a source file instead of memory (big leaves such as 'mdat'): when
   // source_size > 0 the body is source_size bytes at source_offset of the file it was read

@@ -37,13 +37,13 @@ struct Mp4File {
 
 enum class FileStatus {
   kOk,
-  kCannotOpen,      // the source cannot be opened or read
-  kNotMp4,          // no box structure at the start of the file
-  kTruncated,       // the last box runs past the end of the file (read as far as it goes)
-  kTooLarge,        // a metadata box is larger than kMaxInMemoryBody can hold in memory
-  kCannotCreate,    // the output cannot be created
-  kWriteFailed,     // writing or copying failed (disk full, source changed)
-  kCancelled,       // the cancel callback asked to stop
+  kCannotOpen,    // the source cannot be opened or read
+  kNotMp4,        // no box structure at the start of the file
+  kTruncated,     // the last box runs past the end of the file (read as far as it goes)
+  kTooLarge,      // a metadata box is larger than kMaxInMemoryBody can hold in memory
+  kCannotCreate,  // the output cannot be created
+  kWriteFailed,   // writing or copying failed (disk full, source changed)
+  kCancelled,     // the cancel callback asked to stop
 };
 
 // Reads the top-level structure of `path`. kTruncated still fills `out`.
