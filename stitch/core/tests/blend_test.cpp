@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -269,7 +270,7 @@ TEST(BlendVertical, OddOverlapBlendsOneRowFewer) {
   for (int r = 0; r < h; ++r) {
     const int c = 37;
     const int v1 = r < 30 ? Flat(padded[r * stride + c * 3 + 2]) : -1;
-    const int v2 = Flat(padded[std::min(r - 10, 29) * stride + (w + 1 + c) * 3 + 2]);
+    const int v2 = Flat(padded[std::clamp(r - 10, 0, 29) * stride + (w + 1 + c) * 3 + 2]);
     int expected = r < 11 ? v1 : r >= 29 ? v2 : -1;
     if (r >= 11 && r < 29) {
       const int f = (18 - (r - 11)) * 255 / 18;
