@@ -44,7 +44,9 @@ TEST(Base64Stage, DecodesUpToTheFirstByteOutsideTheAlphabet) {
 
 const Bytes kSync = Text("ARVELOINSTRUMENT");
 
-BlockStatus Decode(const Bytes& block, DecodedBlock* out) { return DecodeCalibrationBlock(block.data(), block.size(), out); }
+BlockStatus Decode(const Bytes& block, DecodedBlock* out) {
+  return DecodeCalibrationBlock(block.data(), block.size(), out);
+}
 
 TEST(BlockDecode, DualLensRecordsComeBackIndexed) {
   const auto para = camgen::ExampleDualPara(2201);

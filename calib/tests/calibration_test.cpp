@@ -62,8 +62,8 @@ TEST_F(CalibrationFiles, QueryCameraTypeFallsBackToTheWholeFile) {
   // An XMP APP1 before the Exif segment hides it from the Exif walk.
   const Bytes exif_first = camgen::EmbedInJpeg(testing::BaseJpeg(), testing::DualBlock(), JpegPlacement::kAfterSoi);
   const Bytes xmp = testing::Segment(0xE1, Text(std::string("http://ns.adobe.com/xap/1.0/\0<x/>", 34)));
-  const Bytes hidden = Cat({Bytes(exif_first.begin(), exif_first.begin() + 2), xmp,
-                            Bytes(exif_first.begin() + 2, exif_first.end())});
+  const Bytes hidden =
+      Cat({Bytes(exif_first.begin(), exif_first.begin() + 2), xmp, Bytes(exif_first.begin() + 2, exif_first.end())});
   EXPECT_EQ(QueryCameraType(dir_.Write("xmp-first.jpg", hidden).c_str()), 2);
   // A file of no known structure.
   EXPECT_EQ(QueryCameraType(dir_.Write("raw.bin", Cat({Text("junk"), testing::SingleBlock()})).c_str()), 1);
@@ -147,8 +147,7 @@ TEST_F(CalibrationFiles, LoadPhotoCalibrationFailureCodes) {
       {"no camera type", PhotoWith("no5.jpg", without(camgen::DualLensRecords(dual), 5)), kCalibBadRecord},
       {"camera type 3", Photo("t3.jpg", testing::DualBlock(3)), kCalibBadRecord},
       {"camera type 1000", Photo("t1000.jpg", testing::DualBlock(1000)), kCalibBadRecord},
-      {"type 3 and no uuid", PhotoWith("t3nouuid.jpg", without(camgen::DualLensRecords(dual, 3), 3)),
-       kCalibBadRecord},
+      {"type 3 and no uuid", PhotoWith("t3nouuid.jpg", without(camgen::DualLensRecords(dual, 3), 3)), kCalibBadRecord},
       {"no uuid", PhotoWith("nouuid.jpg", without(camgen::DualLensRecords(dual), 3)), kCalibNoCameraType},
       {"uuid of 37 bytes", PhotoWith("uuid37.jpg", camgen::DualLensRecords(dual, 2, 1652, std::string(37, 'u'))),
        kCalibNoCameraType},
@@ -166,15 +165,15 @@ TEST_F(CalibrationFiles, LoadPhotoCalibrationFailureCodes) {
   EXPECT_EQ(PhotoStore().camera_type, before.camera_type);
 
   // A uuid of exactly 36 bytes is accepted.
-  EXPECT_EQ(LoadPhotoCalibration(PhotoWith("uuid36.jpg", camgen::DualLensRecords(dual, 2, 1652, std::string(36, 'u')))
-                                     .c_str()),
+  EXPECT_EQ(LoadPhotoCalibration(
+                PhotoWith("uuid36.jpg", camgen::DualLensRecords(dual, 2, 1652, std::string(36, 'u'))).c_str()),
             2);
 }
 
 TEST_F(CalibrationFiles, ReadCameraCalibrationOfVideos) {
   PhotoCalibration got;
-  EXPECT_EQ(ReadCameraCalibration(Video("dual.mp4", testing::DualBlock(2, 1656), Mp4Placement::kTrakUdta).c_str(), &got),
-            2);
+  EXPECT_EQ(
+      ReadCameraCalibration(Video("dual.mp4", testing::DualBlock(2, 1656), Mp4Placement::kTrakUdta).c_str(), &got), 2);
   EXPECT_EQ(got.camera_type, 2);
   EXPECT_EQ(got.dual.lModel, camgen::ExampleDualPara().lModel);
   EXPECT_EQ(ReadCameraCalibration(Video("single.mp4", testing::SingleBlock()).c_str(), &got), 1);

@@ -38,8 +38,8 @@ int WalkExif(const Bytes& file, PayloadSpan* span) {
 
 // A box header with an arbitrary size field, for sizes the box helpers would not write.
 Bytes Header(uint32_t size, const char* type) {
-  return {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size), uint8_t(type[0]),
-          uint8_t(type[1]),    uint8_t(type[2]),    uint8_t(type[3])};
+  return {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size),
+          uint8_t(type[0]),    uint8_t(type[1]),    uint8_t(type[2]),   uint8_t(type[3])};
 }
 
 const Bytes kFtyp = Box("ftyp", Text("isom\0\0\0\0isom"));
@@ -73,8 +73,8 @@ TEST(Mp4Walk, LaterTrakUdtaReplacesEarlierAndDirectUdtaEndsTheMoov) {
             kWalkOk);
   ExpectSpan(span, second);
 
-  EXPECT_EQ(WalkUdta(Box("moov", Cat({Box("trak", Box("udta", first)), Box("udta", direct),
-                                      Box("trak", Box("udta", second))})),
+  EXPECT_EQ(WalkUdta(Box("moov",
+                         Cat({Box("trak", Box("udta", first)), Box("udta", direct), Box("trak", Box("udta", second))})),
                      &span),
             kWalkOk);
   ExpectSpan(span, direct);
@@ -90,8 +90,7 @@ TEST(Mp4Walk, LaterTrakUdtaReplacesEarlierAndDirectUdtaEndsTheMoov) {
 
 TEST(Mp4Walk, LargeMdatBeforeMoovIsSteppedOver) {
   PayloadSpan span;
-  EXPECT_EQ(WalkUdta(Cat({kFtyp, Box64("mdat", Bytes(5000, 0xAB)), Box("moov", Box("udta", kMeta))}), &span),
-            kWalkOk);
+  EXPECT_EQ(WalkUdta(Cat({kFtyp, Box64("mdat", Bytes(5000, 0xAB)), Box("moov", Box("udta", kMeta))}), &span), kWalkOk);
   ExpectSpan(span, kMeta);
 
   // A 64-bit mdat reaching past the end stops the walk.
@@ -190,8 +189,7 @@ TEST(Mp4Walk, SphericalUuidModeMatchesOnlyTheV1Uuid) {
   PayloadSpan span;
   EXPECT_EQ(WalkUuid(Cat({kFtyp, Box("moov", Box("trak", Box("uuid", Cat({v1, xml}))))}), &span), kWalkOk);
   ExpectSpan(span, xml);
-  EXPECT_EQ(WalkUuid(Cat({Box("uuid", Cat({other, xml})), Box("moov", Box("uuid", Cat({v1, xml})))}), &span),
-            kWalkOk);
+  EXPECT_EQ(WalkUuid(Cat({Box("uuid", Cat({other, xml})), Box("moov", Box("uuid", Cat({v1, xml})))}), &span), kWalkOk);
   ExpectSpan(span, xml);
 
   // Only another UUID, or a uuid box too small for one: nothing, and the size stays 0.

@@ -71,10 +71,10 @@ TEST_F(StitchedPhoto, OnlyTheFirstTwentySegmentsAreRead) {
   const Bytes comment = Segment(0xFE, Text("comment"));
   Bytes nineteen = kSoi;
   for (int i = 0; i < 19; ++i) nineteen = Cat({nineteen, comment});
-  EXPECT_EQ(Test(Cat({nineteen, ours})), 1);                   // the 20th segment
-  EXPECT_EQ(Test(Cat({nineteen, comment, ours})), 0);          // the 21st
+  EXPECT_EQ(Test(Cat({nineteen, ours})), 1);           // the 20th segment
+  EXPECT_EQ(Test(Cat({nineteen, comment, ours})), 0);  // the 21st
   const Bytes exif = Segment(0xE1, Text(std::string("Exif\0\0II*\0", 10)));
-  EXPECT_EQ(Test(PhotoWith({exif, exif, ours})), 1);            // Exif APP1 segments are skipped
+  EXPECT_EQ(Test(PhotoWith({exif, exif, ours})), 1);  // Exif APP1 segments are skipped
   // The first non-Exif APP1 decides, even when a later one would pass.
   EXPECT_EQ(Test(PhotoWith({Xmp("<x/>"), ours})), 0);
   // A short APP1 cannot start with "Exif" and is the one examined.
@@ -91,8 +91,8 @@ TEST_F(StitchedPhoto, FillBytesBeforeMarkers) {
 TEST_F(StitchedPhoto, BrokenFilesAnswerZero) {
   const Bytes ours(kPanoramaXmpSegment.begin(), kPanoramaXmpSegment.end());
   EXPECT_EQ(Test(Cat({kSoi, Bytes(ours.begin(), ours.end() - 1)})), 0);  // cut short
-  EXPECT_EQ(Test(Cat({kSoi, Bytes{0xFF, 0xE2, 0, 1}, ours})), 0);         // length below 2
-  EXPECT_EQ(Test(Cat({Bytes{0xFF, 0xD9}, ours})), 0);                     // no SOI
+  EXPECT_EQ(Test(Cat({kSoi, Bytes{0xFF, 0xE2, 0, 1}, ours})), 0);        // length below 2
+  EXPECT_EQ(Test(Cat({Bytes{0xFF, 0xD9}, ours})), 0);                    // no SOI
   EXPECT_EQ(Test({}), 0);
   EXPECT_EQ(IsStitchedPhoto(dir_.Path("missing.jpg").c_str()), 0);
   EXPECT_EQ(IsStitchedPhoto(nullptr), 0);
