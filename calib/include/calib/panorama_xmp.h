@@ -14,7 +14,7 @@
 namespace spherolux {
 
 constexpr size_t kPanoramaXmpTextSize = 630;
-constexpr size_t kPanoramaXmpSegmentLength = 662;                           // the length field
+constexpr size_t kPanoramaXmpSegmentLength = 662;                          // the length field
 constexpr size_t kPanoramaXmpSegmentSize = 2 + kPanoramaXmpSegmentLength;  // with the marker
 
 // The packet text alone: 630 bytes, LF-separated lines, ending in LF.

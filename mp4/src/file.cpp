@@ -1,0 +1,304 @@
+#include "mp4/file.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "base/bytes.h"
+#include "base/file.h"
+
+namespace spherolux::mp4 {
+namespace {
+
+constexpr uint32_t kUuid = FourCC("uuid");
+
+bool KeptInSource(uint32_t type, uint64_t body_size) {
+  return type == FourCC("mdat") || type == FourCC("free") || type == FourCC("skip") || type == FourCC("wide") ||
+         body_size > kMaxInMemoryBody;
+}
+
+// A chunk offset table with the values it had in the source file.
+struct OffsetTable {
+  Box* box;
+  std::vector<uint64_t> source_values;
+};
+
+bool ReadOffsetTable(Box* box, OffsetTable* table) {
+  const bool wide = box->type == FourCC("co64");
+  const auto& d = box->data;
+  if (box->container || d.size() < 8) return false;
+  const uint64_t count = LoadBE32(d.data() + 4);
+  const size_t entry = wide ? 8 : 4;
+  if (count > (d.size() - 8) / entry) return false;  // damaged table: left as it is
+  table->box = box;
+  table->source_values.resize(count);
+  for (uint64_t i = 0; i < count; ++i) {
+    const uint8_t* p = d.data() + 8 + i * entry;
+    table->source_values[i] = wide ? LoadBE64(p) : LoadBE32(p);
+  }
+  return true;
+}
+
+// Rewrites the table from its source values with the given mapping; false when an 'stco'
+// value no longer fits 32 bits (the caller turns it into a 'co64').
+template <typename Map>
+bool WriteOffsetTable(OffsetTable& t, const Map& map) {
+  Box* box = t.box;
+  const bool wide = box->type == FourCC("co64");
+  std::vector<uint8_t> data(box->data.begin(), box->data.begin() + 8);
+  data.resize(8 + t.source_values.size() * (wide ? 8 : 4));
+  for (size_t i = 0; i < t.source_values.size(); ++i) {
+    const uint64_t v = map(t.source_values[i]);
+    uint8_t* p = data.data() + 8 + i * (wide ? 8 : 4);
+    if (wide) {
+      StoreBE64(p, v);
+    } else {
+      if (v > 0xffffffffull) return false;
+      StoreBE32(p, static_cast<uint32_t>(v));
+    }
+  }
+  box->data = std::move(data);
+  return true;
+}
+
+bool CopyRange(std::FILE* src, int64_t offset, uint64_t size, std::FILE* dst, const WriteOptions& options,
+               uint64_t* done, uint64_t total) {
+  if (!SeekTo(src, offset)) return false;
+  std::vector<uint8_t> buf(1 << 20);
+  while (size > 0) {
+    if (options.cancelled && options.cancelled()) return false;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(size, buf.size()));
+    if (!ReadExact(src, buf.data(), n)) return false;
+    if (std::fwrite(buf.data(), 1, n, dst) != n) return false;
+    size -= n;
+    *done += n;
+    if (options.progress) options.progress(*done, total);
+  }
+  return true;
+}
+
+}  // namespace
+
+Box* Mp4File::Find(uint32_t type) {
+  for (auto& b : boxes)
+    if (b.box.type == type) return &b.box;
+  return nullptr;
+}
+
+const Box* Mp4File::Find(uint32_t type) const {
+  for (const auto& b : boxes)
+    if (b.box.type == type) return &b.box;
+  return nullptr;
+}
+
+FileStatus ReadMp4File(const std::string& path, Mp4File* out) {
+  *out = Mp4File{};
+  UniqueFile f = OpenFile(path.c_str(), "rb");
+  if (!f) return FileStatus::kCannotOpen;
+  const int64_t file_size = FileSize(f.get());
+  if (file_size < 0) return FileStatus::kCannotOpen;
+  out->source_path = path;
+  int64_t pos = 0;
+  FileStatus status = FileStatus::kOk;
+  while (pos < file_size) {
+    const int64_t left = file_size - pos;
+    uint8_t h[32];
+    if (left < 8 || !SeekTo(f.get(), pos) || !ReadExact(f.get(), h, 8)) {
+      status = out->boxes.empty() ? FileStatus::kNotMp4 : FileStatus::kTruncated;
+      break;
+    }
+    Box box;
+    box.type = LoadBE32(h + 4);
+    uint64_t size = LoadBE32(h);
+    size_t header = 8;
+    if (size == 1) {
+      if (left < 16 || !ReadExact(f.get(), h + 8, 8)) return FileStatus::kTruncated;
+      size = LoadBE64(h + 8);
+      header = 16;
+      box.wide_size = true;
+    } else if (size == 0) {
+      size = static_cast<uint64_t>(left);
+    }
+    if (box.type == kUuid) {
+      if (left < static_cast<int64_t>(header + 16) || !ReadExact(f.get(), box.usertype.data(), 16))
+        return FileStatus::kTruncated;
+      header += 16;
+    }
+    // Every top-level box type is printable in a real file: this rejects other formats early.
+    for (int i = 0; i < 4; ++i) {
+      const uint8_t c = h[4 + i];
+      if (c < 32 || c > 126) return out->boxes.empty() ? FileStatus::kNotMp4 : FileStatus::kTruncated;
+    }
+    if (size < header) return out->boxes.empty() ? FileStatus::kNotMp4 : FileStatus::kTruncated;
+    if (size > static_cast<uint64_t>(left)) {
+      // A first box larger than the whole file means this is no MP4 at all.
+      if (out->boxes.empty()) return FileStatus::kNotMp4;
+      size = static_cast<uint64_t>(left);
+      status = FileStatus::kTruncated;
+    }
+    const uint64_t body = size - header;
+    TopBox top;
+    top.source_start = pos;
+    top.source_size = size;
+    if (KeptInSource(box.type, body) && body > 0) {
+      if (box.type == FourCC("moov")) return FileStatus::kTooLarge;
+      box.source_offset = pos + static_cast<int64_t>(header);
+      box.source_size = body;
+    } else {
+      std::vector<uint8_t> bytes(static_cast<size_t>(body));
+      if (!ReadExact(f.get(), bytes.data(), bytes.size())) return FileStatus::kCannotOpen;
+      // Parse this one box from a buffer holding its header and body, so that the box
+      // tree rules (containers, limits) are those of ParseBoxes.
+      std::vector<Box> parsed;
+      Box probe;
+      probe.type = box.type;
+      probe.usertype = box.usertype;
+      probe.data = std::move(bytes);
+      std::vector<uint8_t> serial;
+      SerializeBox(probe, &serial);
+      ParseBoxes(serial, &parsed, 0);
+      if (parsed.size() != 1) return FileStatus::kNotMp4;
+      parsed[0].wide_size = box.wide_size;
+      box = std::move(parsed[0]);
+    }
+    top.box = std::move(box);
+    out->boxes.push_back(std::move(top));
+    pos += static_cast<int64_t>(size);
+  }
+  if (out->boxes.empty()) return FileStatus::kNotMp4;
+  return status;
+}
+
+bool MoveMoovToFront(Mp4File* file) {
+  auto& v = file->boxes;
+  auto moov = std::find_if(v.begin(), v.end(), [](const TopBox& b) { return b.box.type == FourCC("moov"); });
+  if (moov == v.end()) return false;
+  auto mdat = std::find_if(v.begin(), v.end(), [](const TopBox& b) { return b.box.type == FourCC("mdat"); });
+  if (mdat == v.end() || mdat < moov) {
+    if (mdat != v.end()) {
+      TopBox m = std::move(*moov);
+      v.erase(moov);
+      v.insert(mdat, std::move(m));
+    }
+  }
+  return true;
+}
+
+std::vector<Box*> TracksWithHandler(Mp4File* file, uint32_t handler) {
+  std::vector<Box*> out;
+  Box* moov = file->Find(FourCC("moov"));
+  if (!moov) return out;
+  for (auto& trak : moov->children) {
+    if (trak.type != FourCC("trak")) continue;
+    Box* mdia = trak.Find(FourCC("mdia"));
+    const Box* hdlr = mdia ? mdia->Find(FourCC("hdlr")) : nullptr;
+    // hdlr (8.4.3): version/flags, pre_defined, handler_type.
+    if (hdlr && !hdlr->container && hdlr->data.size() >= 12 && LoadBE32(hdlr->data.data() + 8) == handler)
+      out.push_back(&trak);
+  }
+  return out;
+}
+
+FileStatus WriteMp4File(const Mp4File& file_in, const std::string& path, const WriteOptions& options) {
+  Mp4File file = file_in;  // offset tables are rewritten in the copy
+  std::vector<OffsetTable> tables;
+  for (auto& top : file.boxes) {
+    if (!top.box.container) continue;
+    std::vector<Box*> found;
+    FindAll(top.box.children, FourCC("stco"), &found);
+    FindAll(top.box.children, FourCC("co64"), &found);
+    for (Box* b : found) {
+      OffsetTable t;
+      if (ReadOffsetTable(b, &t)) tables.push_back(std::move(t));
+    }
+  }
+
+  // Lay out the boxes, move every offset with the box it points into, and repeat when an
+  // 'stco' had to grow into a 'co64' (which moves what follows it).
+  std::vector<uint64_t> new_start(file.boxes.size());
+  for (int round = 0; round < 4; ++round) {
+    uint64_t pos = 0;
+    for (size_t i = 0; i < file.boxes.size(); ++i) {
+      new_start[i] = pos;
+      pos += file.boxes[i].box.Size();
+    }
+    auto map = [&](uint64_t v) -> uint64_t {
+      for (size_t i = 0; i < file.boxes.size(); ++i) {
+        const auto& top = file.boxes[i];
+        if (top.source_start < 0) continue;
+        const uint64_t s = static_cast<uint64_t>(top.source_start);
+        if (v >= s && v < s + top.source_size) return v - s + new_start[i];
+      }
+      return v;
+    };
+    bool grew = false;
+    for (auto& t : tables) {
+      if (!WriteOffsetTable(t, map)) {
+        t.box->type = FourCC("co64");
+        WriteOffsetTable(t, map);
+        grew = true;
+      }
+    }
+    if (!grew) break;
+  }
+
+  UniqueFile src;
+  if (!file.source_path.empty()) src = OpenFile(file.source_path.c_str(), "rb");
+  UniqueFile dst = OpenFile(path.c_str(), "wb");
+  if (!dst) return FileStatus::kCannotCreate;
+  uint64_t total = 0;
+  for (const auto& top : file.boxes) total += top.box.Size();
+  uint64_t done = 0;
+  FileStatus status = FileStatus::kOk;
+  for (const auto& top : file.boxes) {
+    const Box& b = top.box;
+    if (b.source_size > 0) {
+      // Header here, body copied from the source.
+      Box head = b;
+      head.source_size = 0;
+      head.source_offset = -1;
+      head.container = false;
+      std::vector<uint8_t> bytes;
+      SerializeBox(head, &bytes);
+      // The header of an empty body is the whole serialisation; fix its size field.
+      const uint64_t size = b.Size();
+      const bool wide = b.wide_size || size > 0xffffffffull;
+      if (wide) {
+        if (!head.wide_size) {
+          head.wide_size = true;
+          bytes.clear();
+          SerializeBox(head, &bytes);
+        }
+        StoreBE64(bytes.data() + 8, size);
+      } else {
+        StoreBE32(bytes.data(), static_cast<uint32_t>(size));
+      }
+      if (std::fwrite(bytes.data(), 1, bytes.size(), dst.get()) != bytes.size()) {
+        status = FileStatus::kWriteFailed;
+        break;
+      }
+      done += bytes.size();
+      if (!src || !CopyRange(src.get(), b.source_offset, b.source_size, dst.get(), options, &done, total)) {
+        status = (options.cancelled && options.cancelled()) ? FileStatus::kCancelled : FileStatus::kWriteFailed;
+        break;
+      }
+    } else {
+      std::vector<uint8_t> bytes;
+      if (!SerializeBox(b, &bytes) || std::fwrite(bytes.data(), 1, bytes.size(), dst.get()) != bytes.size()) {
+        status = FileStatus::kWriteFailed;
+        break;
+      }
+      done += bytes.size();
+      if (options.progress) options.progress(done, total);
+    }
+  }
+  if (std::fflush(dst.get()) != 0) status = FileStatus::kWriteFailed;
+  if (std::fclose(dst.release()) != 0 && status == FileStatus::kOk) status = FileStatus::kWriteFailed;
+  if (status != FileStatus::kOk) std::remove(path.c_str());
+  return status;
+}
+
+}  // namespace spherolux::mp4
