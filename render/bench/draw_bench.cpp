@@ -25,13 +25,13 @@ struct Fixture {
   std::vector<float> table_b;
 };
 
-// A window of 1280 x 720 showing a frame of width x height in `mode`; media kind 2 uses the
-// blend shaders with grids spread over both halves of the frame.
-std::unique_ptr<Fixture> Open(int kind, int width, int height, int mode) {
+// A window of window_width x (window_width * 9 / 16) showing a frame of width x height in
+// `mode`; media kind 2 uses the blend shaders with grids spread over both halves of the frame.
+std::unique_ptr<Fixture> Open(int kind, int width, int height, int mode, int window_width) {
   auto f = std::make_unique<Fixture>();
   f->window = std::make_unique<QWindow>();
   f->window->setSurfaceType(QSurface::OpenGLSurface);
-  f->window->resize(1280, 720);
+  f->window->resize(window_width, window_width * 9 / 16);
   f->window->show();
   for (int i = 0; i < 400 && !f->window->isExposed(); ++i) {
     QCoreApplication::processEvents();
@@ -61,7 +61,8 @@ std::unique_ptr<Fixture> Open(int kind, int width, int height, int mode) {
 void BM_DrawFrame(benchmark::State& state) {
   const int kind = static_cast<int>(state.range(0));
   const int mode = static_cast<int>(state.range(1));
-  std::unique_ptr<Fixture> f = Open(kind, 3840, 1920, mode);
+  const int window_width = static_cast<int>(state.range(2));
+  std::unique_ptr<Fixture> f = Open(kind, 3840, 1920, mode, window_width);
   if (f == nullptr) {
     state.SkipWithError("renderer did not initialise");
     return;
@@ -73,11 +74,13 @@ void BM_DrawFrame(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
   state.counters["sub_uploads"] = f->renderer->sub_uploads();
 }
-// (media kind, mode): panorama on the sphere, dual fisheye blended on the sphere, flat view.
+// (media kind, mode, window width): panorama on the sphere, dual fisheye blended on the sphere,
+// flat view; a 1280 x 720 window, and a 320 x 180 one where the upload dominates.
 BENCHMARK(BM_DrawFrame)
-    ->Args({512, 0})
-    ->Args({2, 0})
-    ->Args({2, 6})
+    ->Args({512, 0, 1280})
+    ->Args({2, 0, 1280})
+    ->Args({2, 6, 1280})
+    ->Args({2, 0, 320})
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2.0)
     ->UseRealTime();

@@ -195,6 +195,25 @@ TEST_F(OpenglRenderTest, SphereViewCentreFollowsYawAndPitch) {
   }
 }
 
+TEST_F(OpenglRenderTest, FlipShowsTheSphereUpsideDownWithYawReversed) {
+  OpenWindow(300, 300);
+  OpenGradientPhoto(kModeSphere);
+  CBallModel& sphere = renderer_->models().sphere_a();
+  renderer_->SetFlip(true);
+  EXPECT_EQ(sphere.GetPitch(), 180.0f);
+  // Flipped, the model-view is Rx(pitch) Ry(-yaw); with pitch = 180 + p the centre ray meets
+  // Ry(yaw) Rx(-180 - p) (0, 0, 0.9) = (-0.9 cos p sin y, -0.9 sin p, -0.9 cos p cos y):
+  // u = (360 - yaw) / 360 (mod 1) and v = 0.5 + p / 180.
+  sphere.SetYaw(60.0f);
+  sphere.SetPitch(210.0f);
+  renderer_->Draw(nullptr);
+  const double u = 300.0 / 360.0;
+  const double v = 0.5 + 30.0 / 180.0;
+  ExpectColour(grabber_.CentreColour(), 60, 2 * (v * 128 - 0.5), u * 256 - 0.5, 3.5);
+  // Up on the screen is down in the picture: a point above the centre shows a lower row.
+  EXPECT_GT(grabber_.Pixel(150, 100)[1], grabber_.CentreColour()[1]);
+}
+
 TEST_F(OpenglRenderTest, DualFisheyeFrameCrossFadesAcrossTheSeamBand) {
   OpenWindow(300, 300);
   // Left half red (front lens), right half blue (back lens); every grid point of table A in
