@@ -87,8 +87,7 @@ std::optional<int32_t> CameraType(const DecodedBlock& block) {
 
 }  // namespace
 
-int LoadSphereGrids(ContainerWalker walker, const char* path, int width, int height, float* table_a,
-                    float* table_b) {
+int LoadSphereGrids(ContainerWalker walker, const char* path, int width, int height, float* table_a, float* table_b) {
   if (static_cast<int64_t>(width) != 2 * static_cast<int64_t>(height)) return kCalibBadSize;
   if (path == nullptr) return kCalibNoPath;
   DecodedBlock block;

@@ -43,7 +43,7 @@ class ExtractTest : public testing::Test {
   std::string Video(const std::string& name, const Bytes& udta_body) {
     const Bytes ftyp = camgen::Box("ftyp", Text(std::string("isom\0\0\0\0isom", 12)));
     return Write(name, camgen::Concat({ftyp, camgen::Box("moov", camgen::Concat({camgen::Box("mvhd", Bytes(100)),
-                                                                                camgen::Box("udta", udta_body)}))}));
+                                                                                 camgen::Box("udta", udta_body)}))}));
   }
 
   static Bytes* jpeg_;
@@ -167,10 +167,10 @@ TEST(SingleLensCircle, CasesByFrameShape) {
   };
   // Worked out by hand: r = 530.5 - 10 = 520.5, s = H / 1080.
   const Case cases[] = {
-      {1920, 1080, 960, 540, 520.5f},                  // 16:9, s = 1
-      {3840, 2160, 1920, 1080, 1041.0f},               // 16:9, s = 2
-      {1440, 1080, 720, 540, 520.5f},                  // 4:3: x - 240
-      {1944, 1080, 972, 540, 520.5f},                  // 18:10: + (1944 - 1920) / 2
+      {1920, 1080, 960, 540, 520.5f},                    // 16:9, s = 1
+      {3840, 2160, 1920, 1080, 1041.0f},                 // 16:9, s = 2
+      {1440, 1080, 720, 540, 520.5f},                    // 4:3: x - 240
+      {1944, 1080, 972, 540, 520.5f},                    // 18:10: + (1944 - 1920) / 2
       {1920, 1920, 960, 960, 520.5f * (1920 / 1080.f)},  // 1:1: (960 - 420) * 16 / 9
       {1280, 1024, 910, 512, 520.5f * (1024 / 1080.f)},  // other: 960 * 0.948148 = 910.2
   };
@@ -234,8 +234,7 @@ TEST_F(ExtractTest, SingleLensFailureCodes) {
   camgen::Record long_lens = records[2];
   long_lens.value.resize(29);
   EXPECT_EQ(load(WalkJpegExif, Photo("long.jpg", {records[0], records[1], long_lens})), kCalibBadRecord);
-  EXPECT_EQ(load(WalkJpegExif, Photo("dual.jpg", camgen::DualLensRecords(camgen::ExampleDualPara()))),
-            kCalibBadRecord);
+  EXPECT_EQ(load(WalkJpegExif, Photo("dual.jpg", camgen::DualLensRecords(camgen::ExampleDualPara()))), kCalibBadRecord);
   for (float v : grid) ASSERT_EQ(v, -3.0f);
 
   testing::internal::CaptureStdout();

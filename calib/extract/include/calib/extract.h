@@ -23,8 +23,7 @@ namespace spherolux {
 // Fills the two dual-lens sphere grids (52 rings x 181 points of (x, y) floats each,
 // kGridFloats floats allocated by the caller). With either array null the record is still
 // decoded and checked, but nothing is built.
-int LoadSphereGrids(ContainerWalker walker, const char* path, int width, int height, float* table_a,
-                    float* table_b);
+int LoadSphereGrids(ContainerWalker walker, const char* path, int width, int height, float* table_a, float* table_b);
 
 // Fills the single-lens grid (49 rings x 181 points of (x, y) floats) for a frame of
 // width x height, and decides whether the view must be rebuilt.
