@@ -249,6 +249,32 @@ TEST_F(EngineTest, BadInputsGiveCodes) {
   }
 }
 
+TEST_F(EngineTest, AudioThatMp4CannotHoldBecomesAac) {
+  // A MOV with PCM audio, as some cameras record it: MP4 cannot carry PCM here.
+  const std::string mov = Out("pcm.mov");
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=320x160:rate=25:duration=1 "
+                         "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 -c:v libx264 -preset ultrafast "
+                         "-c:a pcm_s16le '" +
+                         mov + "'")
+                            .c_str()),
+            0);
+  const std::string encoded = Out("encoded.mp4");
+  const std::string copied = Out("copied.mp4");
+  ASSERT_EQ(RunJob(MediumVector("00:00:00", mov, "00:00:01", encoded)), CONVERT_OK);
+  ASSERT_EQ(RunJob({"ffmpeg", "-ss", "00:00:00", "-i", mov, "-t", "00:00:01", "-c", "copy", copied}), CONVERT_OK);
+  for (const std::string& out : {encoded, copied}) {
+    const std::string audio = Shell(
+        "ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,duration "
+        "-of default=nw=1 '" +
+        out + "'");
+    EXPECT_NE(audio.find("codec_name=aac"), std::string::npos) << out << "\n" << audio;
+    const auto at = audio.find("duration=");
+    ASSERT_NE(at, std::string::npos) << audio;
+    EXPECT_NEAR(std::stod(audio.substr(at + 9)), 1.0, 0.1) << out;
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + out + "' -f null - 2>&1"), "") << out;
+  }
+}
+
 struct ProgressLog {
   std::mutex mu;
   std::vector<float> values;
