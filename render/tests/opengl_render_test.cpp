@@ -101,7 +101,7 @@ class OpenglRenderTest : public testing::Test {
     window_->setFormat(format);
     window_->resize(width, height);
     window_->show();
-    for (int i = 0; i < 400 && !window_->isExposed(); ++i) {
+    for (int i = 0; i < 2000 && !window_->isExposed(); ++i) {
       QCoreApplication::processEvents();
       QThread::msleep(5);
     }
@@ -369,7 +369,11 @@ TEST_F(OpenglRenderTest, ViewportFollowsModeAndWindowShape) {
   EXPECT_EQ(viewport(), (std::array<GLint, 4>{0, 0, 800, 600}));
 
   window_->resize(600, 800);
-  for (int i = 0; i < 50 && window_->height() != 800; ++i) QCoreApplication::processEvents();
+  for (int i = 0; i < 2000 && window_->height() != 800; ++i) {
+    QCoreApplication::processEvents();
+    QThread::msleep(5);
+  }
+  ASSERT_EQ(window_->height(), 800);
   renderer_->SetViewMode(kModePlanet);
   renderer_->Draw(nullptr);
   EXPECT_EQ(viewport(), (std::array<GLint, 4>{-100, 0, 800, 800}));
