@@ -33,6 +33,8 @@ enum : int {
   kCalibNoTypeRecord = 1015,
 };
 
+// The kind of camera that recorded the file: the MP4 udta walk, then the JPEG Exif walk,
+// then the whole file are searched for the calibration block. Safe from any thread.
 int QueryCameraType(const char* path);
 
 // What the photo calibration read loads.
@@ -47,6 +49,14 @@ struct PhotoCalibration {
 int LoadPhotoCalibration(const char* path, PhotoCalibration* out = nullptr);
 
 // A copy of the process-wide photo store: the last records loaded by LoadPhotoCalibration.
+// Thread-safe.
 PhotoCalibration PhotoStore();
+
+// Reads the calibration record of any camera file (photo or video) the way QueryCameraType
+// locates it, without touching the photo store. Returns what QueryCameraType returns for the
+// file. When that is 1 or 2 and the type-7 record has the length of that camera type
+// (28 bytes; 1652 or 1656 bytes), `out->camera_type` is set to it and the record is filled;
+// otherwise `*out` is reset (camera_type 0). Safe from any thread.
+int ReadCameraCalibration(const char* path, PhotoCalibration* out);
 
 }  // namespace spherolux

@@ -1,0 +1,176 @@
+#include "calib/stitch_state.h"
+
+#include <strings.h>
+#include <tinyxml.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "base/bytes.h"
+#include "calib/calibration.h"
+#include "calib/locator.h"
+#include "calib/panorama_xmp.h"
+#include "walkers.h"
+
+namespace spherolux {
+namespace calib_internal {
+namespace {
+
+constexpr int kMaxSegments = 20;
+constexpr int kMaxFillBytes = 6;
+constexpr std::string_view kViewerName = "GPano:UsePanoramaViewer";
+// The XML parser recurses once per nesting level; deeper documents are refused unparsed.
+constexpr int kMaxXmlNesting = 256;
+
+bool IEqualsTrue(const std::vector<uint8_t>& seg, size_t at) {
+  if (at > seg.size() || seg.size() - at < 4) return false;
+  static constexpr char kTrue[] = "true";
+  for (size_t i = 0; i < 4; ++i) {
+    if (std::tolower(seg[at + i]) != kTrue[i]) return false;
+  }
+  return true;
+}
+
+bool IsPanoramaSegmentOfOurs(const std::vector<uint8_t>& seg) {
+  const auto begin = seg.begin();
+  const auto viewer = std::search(begin, seg.end(), kViewerName.begin(), kViewerName.end());
+  if (viewer == seg.end()) return false;
+  const size_t after = static_cast<size_t>(viewer - begin) + kViewerName.size();
+  // Attribute form: name, '=', quote, value. Element form: name, '>', value.
+  const bool use_viewer = IEqualsTrue(seg, after + 1) || IEqualsTrue(seg, after + 2);
+  const bool maker = std::search(begin, seg.end(), kMakerString.begin(), kMakerString.end()) != seg.end();
+  return use_viewer && maker;
+}
+
+// An estimate of the element nesting of an XML text, in one linear pass: "<name" opens,
+// "</" and "/>" close. Comments and declarations are not counted.
+int XmlNestingBound(std::string_view text) {
+  int depth = 0;
+  int deepest = 0;
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == '<') {
+      const char next = text[i + 1];
+      if (next == '/') {
+        depth = std::max(0, depth - 1);
+      } else if (next != '!' && next != '?') {
+        deepest = std::max(deepest, ++depth);
+      }
+    } else if (text[i] == '/' && text[i + 1] == '>') {
+      depth = std::max(0, depth - 1);
+    }
+  }
+  return deepest;
+}
+
+}  // namespace
+
+// T.81, B.1.1: a marker may be preceded by 0xFF fill bytes; every segment read here is
+// taken to carry a 16-bit length that counts itself.
+int IsStitchedPhoto(ByteSource& src) {
+  uint8_t b[2];
+  if (!src.Read(b, 2) || b[0] != 0xFF || b[1] != 0xD8) return 0;
+  for (int segment = 0; segment < kMaxSegments; ++segment) {
+    uint8_t code = 0xFF;
+    for (int fill = 0; code == 0xFF; ++fill) {
+      if (fill > kMaxFillBytes) return 0;
+      if (!src.Read(&code, 1)) return 0;
+    }
+    if (!src.Read(b, 2)) return 0;
+    const uint16_t length = LoadBE16(b);
+    if (length < 2) return 0;
+    const size_t data = length - 2u;
+    if (static_cast<int64_t>(data) > src.Size() - src.Position()) return 0;
+    if (code != 0xE1) {
+      src.Seek(src.Position() + static_cast<int64_t>(data));
+      continue;
+    }
+    std::vector<uint8_t> seg(length);
+    seg[0] = b[0];
+    seg[1] = b[1];
+    if (!src.Read(seg.data() + 2, data)) return 0;
+    if (data >= 4 && std::equal(seg.begin() + 2, seg.begin() + 6, "Exif")) continue;
+    return IsPanoramaSegmentOfOurs(seg) ? 1 : 0;
+  }
+  return 0;
+}
+
+int SphericalBodyIsTrue(std::span<const uint8_t> body) {
+  // The body is the whole text: it ends where the box ends, not at a terminator.
+  const std::string text(body.begin(), body.end());
+  if (XmlNestingBound(text) > kMaxXmlNesting) return 0;
+  TiXmlDocument doc;
+  doc.Parse(text.c_str());
+  const TiXmlElement* root = doc.RootElement();
+  if (!root) return 0;
+  const TiXmlElement* spherical = root->FirstChildElement("GSpherical:Spherical");
+  if (!spherical) return 0;
+  const char* value = spherical->GetText();
+  return value && strcasecmp(value, "true") == 0 ? 1 : 0;
+}
+
+}  // namespace calib_internal
+
+int IsStitchedPhoto(const char* path) {
+  calib_internal::FileSource src(path);
+  if (!src.ok()) return 0;
+  return calib_internal::IsStitchedPhoto(src);
+}
+
+int SphericalVideoFlag(const char* path) {
+  PayloadSpan span;
+  if (WalkMp4SphericalUuid(path, &span) != kWalkOk || span.size <= 0) return 0;
+  return calib_internal::SphericalBodyIsTrue(span.bytes);
+}
+
+MediaKind MediaKindOfPath(std::string_view path) {
+  if (path.size() < 4) return MediaKind::kVideo;
+  const std::string_view ext = path.substr(path.size() - 4);
+  return strncasecmp(ext.data(), ".jpg", 4) == 0 || strncasecmp(ext.data(), ".bmp", 4) == 0 ? MediaKind::kPhoto
+                                                                                            : MediaKind::kVideo;
+}
+
+int StitchedTest(const char* path, MediaKind kind) {
+  return kind == MediaKind::kPhoto ? IsStitchedPhoto(path) : SphericalVideoFlag(path);
+}
+
+StitchClass ClassifyStitchState(int camera_type, int stitched_test) {
+  switch (camera_type) {
+    case kCameraDualLens:
+      return StitchClass::kDualLens;
+    case kCameraSingleLens:
+      return StitchClass::kSingleLens;
+    case kCameraStitchedReported:
+      return StitchClass::kStitchedByCamera;
+    default:
+      return stitched_test == 1 ? StitchClass::kStitched : StitchClass::kNotPanorama;
+  }
+}
+
+StitchClass ApplyExtractionResult(StitchClass cls, int extraction_code) {
+  if ((cls == StitchClass::kDualLens || cls == StitchClass::kSingleLens) && extraction_code >= kCalibNoPath) {
+    return StitchClass::kUnusableCalibration;
+  }
+  return cls;
+}
+
+std::string_view StitchClassName(StitchClass cls) {
+  switch (cls) {
+    case StitchClass::kDualLens:
+      return "dual-lens";
+    case StitchClass::kSingleLens:
+      return "single-lens";
+    case StitchClass::kUnusableCalibration:
+      return "unusable-calibration";
+    case StitchClass::kStitchedByCamera:
+      return "stitched-by-camera";
+    case StitchClass::kStitched:
+      return "stitched";
+    case StitchClass::kNotPanorama:
+      return "not-panorama";
+  }
+  return "not-panorama";
+}
+
+}  // namespace spherolux

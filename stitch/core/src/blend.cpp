@@ -1,0 +1,432 @@
+#include "stitch/blend.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include "blend_dsp.h"
+
+namespace spherolux {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Scalar reference path.
+
+void SamplePlaneScalar(const SampleSource& s, const RemapEntry* entries, int n, uint8_t* out) {
+  const ptrdiff_t stride = s.stride;
+  for (int j = 0; j < n; ++j) {
+    const RemapEntry& e = entries[j];
+    const uint8_t* p = s.src + e.y * stride + e.x;
+    const uint32_t top = p[0] * uint32_t{e.wx0} + p[1] * uint32_t{e.wx1};
+    const uint32_t bottom = p[stride] * uint32_t{e.wx0} + p[stride + 1] * uint32_t{e.wx1};
+    out[j] = static_cast<uint8_t>((e.wy0 * top + e.wy1 * bottom + 32768) >> 16);
+  }
+}
+
+template <int kBpp>
+void SamplePackedScalar(const SampleSource& s, const RemapEntry* entries, int n, uint8_t* out) {
+  const ptrdiff_t stride = s.stride;
+  for (int j = 0; j < n; ++j) {
+    const RemapEntry& e = entries[j];
+    const uint8_t* p = s.src + e.y * stride + e.x * kBpp;
+    for (int k = 0; k < kBpp; ++k) {
+      const uint32_t top = p[k] * uint32_t{e.wx0} + p[kBpp + k] * uint32_t{e.wx1};
+      const uint32_t bottom = p[stride + k] * uint32_t{e.wx0} + p[stride + kBpp + k] * uint32_t{e.wx1};
+      out[j * kBpp + k] = static_cast<uint8_t>((e.wy0 * top + e.wy1 * bottom + 32768) >> 16);
+    }
+  }
+}
+
+void MixScalar(const uint8_t* a, const uint8_t* b, const uint8_t* wa, const uint8_t* wb, int n, uint8_t* out) {
+  for (int j = 0; j < n; ++j) out[j] = static_cast<uint8_t>((a[j] * wa[j] + b[j] * wb[j] + 128) >> 8);
+}
+
+constexpr BlendDsp kScalarDsp = {"scalar", SamplePlaneScalar, SamplePackedScalar<3>, SamplePackedScalar<4>, MixScalar};
+
+// ---------------------------------------------------------------------------------------
+// Geometry shared by every row of a frame.
+
+int EvenUp(int v) { return (v + 1) & ~1; }
+
+// A run of output columns fed by one map (the other column is -1) or by both mixed with
+// the ramp starting at `weight`. A seam's first map takes wa and its second map wb, except
+// at the second seam (`swap`), where the roles of the ramp halves are exchanged.
+struct Span {
+  int begin = 0;
+  int end = 0;
+  int first = -1;
+  int second = -1;
+  int weight = 0;
+  bool swap = false;
+};
+
+struct HorizontalPlan {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> wa;  // per byte: the ramp expanded to the bytes of each pixel
+  std::vector<uint8_t> wb;
+  std::vector<Span> spans;
+};
+
+// Appends `s`, split so that no map column beyond the last is read: columns past the end
+// repeat the map's last column. This only happens when even rounding pushes a segment
+// one column further than an exactly fitting map allows.
+void AddSpan(Span s, int map_width, std::vector<Span>* spans) {
+  while (s.begin < s.end) {
+    int room = s.end - s.begin;
+    if (s.first >= 0) room = std::min(room, map_width - s.first);
+    if (s.second >= 0) room = std::min(room, map_width - s.second);
+    Span t = s;
+    if (room >= 1) {
+      t.end = s.begin + room;
+    } else {
+      room = 1;
+      t.end = s.begin + 1;
+      if (t.first >= 0) t.first = std::min(t.first, map_width - 1);
+      if (t.second >= 0) t.second = std::min(t.second, map_width - 1);
+    }
+    spans->push_back(t);
+    s.begin += room;
+    if (s.first >= 0) s.first += room;
+    if (s.second >= 0) s.second += room;
+    s.weight += room;
+  }
+}
+
+bool BuildHorizontalPlan(int map_width, int map_height, int cap, bool even, int bpp, HorizontalPlan* plan) {
+  if (map_height < 1 || map_width < map_height || map_width > 2 * map_height) return false;
+  const int h = map_height;
+  const int w = 2 * h;
+  const int diff = map_width - h;
+  const int hb = std::min(diff, cap) / 2;
+  plan->width = w;
+  plan->height = h;
+  plan->wa.assign(static_cast<size_t>(2 * hb * bpp), 0);
+  plan->wb.assign(static_cast<size_t>(2 * hb * bpp), 0);
+  for (int i = 0; i < 2 * hb; ++i) {
+    // i / (2 hb) * 255 truncated; exact in integers for every width the caps allow.
+    const int b = i * 255 / (2 * hb);
+    for (int k = 0; k < bpp; ++k) {
+      plan->wb[i * bpp + k] = static_cast<uint8_t>(b);
+      plan->wa[i * bpp + k] = static_cast<uint8_t>(255 - b);
+    }
+  }
+  auto round = [even](int v) { return even ? EvenUp(v) : v; };
+  const int b1 = round(h / 2 - hb);
+  const int b2 = round(h / 2 + hb);
+  const int b3 = round(3 * h / 2 - hb);
+  const int b4 = round(3 * h / 2 + hb);
+  const int lens1 = diff / 2 - hb;  // second map column at the start of the first seam
+  plan->spans.clear();
+  AddSpan({0, b1, map_width / 2, -1, 0, false}, map_width, &plan->spans);
+  AddSpan({b1, b2, map_width / 2 + b1, lens1, 0, false}, map_width, &plan->spans);
+  AddSpan({b2, b3, -1, lens1 + (b2 - b1), 0, false}, map_width, &plan->spans);
+  AddSpan({b3, b4, lens1, lens1 + (b3 - b1), 0, true}, map_width, &plan->spans);
+  AddSpan({b4, w, lens1 + (b4 - b3), -1, 0, false}, map_width, &plan->spans);
+  return true;
+}
+
+using SampleFn = void (*)(const SampleSource&, const RemapEntry*, int, uint8_t*);
+
+// One output row of one plane (or of packed pixels) along the spans.
+void HorizontalRow(const BlendDsp& dsp, SampleFn sample, const SampleSource& s, const HorizontalPlan& plan, int bpp,
+                   const RemapEntry* first_row, const RemapEntry* second_row, uint8_t* out) {
+  uint8_t ta[kBlendCapPacked * 4];
+  uint8_t tb[kBlendCapPacked * 4];
+  for (const Span& sp : plan.spans) {
+    const int n = sp.end - sp.begin;
+    uint8_t* o = out + static_cast<ptrdiff_t>(sp.begin) * bpp;
+    if (sp.second < 0) {
+      sample(s, first_row + sp.first, n, o);
+    } else if (sp.first < 0) {
+      sample(s, second_row + sp.second, n, o);
+    } else {
+      // Blend spans are at most 2 * hb <= 80 columns long.
+      sample(s, first_row + sp.first, n, ta);
+      sample(s, second_row + sp.second, n, tb);
+      const uint8_t* wf = (sp.swap ? plan.wb.data() : plan.wa.data()) + sp.weight * bpp;
+      const uint8_t* ws = (sp.swap ? plan.wa.data() : plan.wb.data()) + sp.weight * bpp;
+      dsp.mix(ta, tb, wf, ws, n * bpp, o);
+    }
+  }
+}
+
+// The I420 source and output planes.
+struct I420Planes {
+  const uint8_t* y;
+  const uint8_t* u;
+  const uint8_t* v;
+  int chroma_width;
+};
+
+bool ValidI420Source(const uint8_t* src, int src_width, int src_height) {
+  return src != nullptr && src_width >= 2 && src_height >= 2 && src_width % 2 == 0 && src_height % 2 == 0;
+}
+
+I420Planes SourcePlanes(const uint8_t* src, int w, int h) {
+  const size_t luma = static_cast<size_t>(w) * h;
+  const size_t chroma = luma / 4;
+  return {src, src + luma, src + luma + chroma, w / 2};
+}
+
+inline size_t ChromaIndex(const RemapEntry& e, int chroma_width) {
+  return static_cast<size_t>(e.y / 2) * chroma_width + e.x / 2;
+}
+
+inline uint8_t Mix(int a, int b, int wa, int wb) { return static_cast<uint8_t>((a * wa + b * wb + 128) >> 8); }
+
+bool ClampRows(int height, bool even, int* begin, int* end) {
+  *begin = std::max(*begin, 0);
+  *end = std::min(*end, height);
+  if (*begin > *end) return false;
+  if (even && (*begin % 2 != 0 || (*end % 2 != 0 && *end != height))) return false;
+  return true;
+}
+
+// Rows of the vertical layout: rows before `v1` come from the first map, rows from `v2`
+// on from the second, rows between are mixed with f = (e - k) * 255 / e for the first map.
+struct VerticalPlan {
+  int width = 0;
+  int height = 0;
+  int e = 0;
+  int v1 = 0;
+  int v2 = 0;
+  int second_base = 0;  // second map row at output row v1
+  int map_height = 0;
+  int FirstRow(int r) const { return std::min(r, map_height - 1); }
+  int SecondRow(int r) const { return std::clamp(second_base + (r - v1), 0, map_height - 1); }
+  int FirstWeight(int r) const { return (e - (r - v1)) * 255 / e; }
+};
+
+bool BuildVerticalPlan(int map_width, int map_height, bool even, VerticalPlan* plan) {
+  const int w = map_width;
+  const int h = w / 2;
+  if (w < 2 || w % 2 != 0 || map_height < 1 || map_height > h || 2 * map_height < h) return false;
+  if (even && h % 2 != 0) return false;
+  int e = std::min(2 * map_height - h, kBlendCapVertical);
+  if (e % 2 != 0) --e;
+  const int hb = e / 2;
+  plan->width = w;
+  plan->height = h;
+  plan->e = e;
+  plan->v1 = even ? EvenUp(w / 4 - hb) : w / 4 - hb;
+  plan->v2 = plan->v1 + 2 * hb;
+  plan->second_base = map_height - w / 4 - hb;
+  plan->map_height = map_height;
+  return true;
+}
+
+}  // namespace
+
+const BlendDsp& ScalarBlendDsp() { return kScalarDsp; }
+
+const BlendDsp& ActiveBlendDsp() {
+  static const BlendDsp* const dsp = [] {
+    const BlendDsp* avx2 = Avx2BlendDsp();
+    return avx2 ? avx2 : &kScalarDsp;
+  }();
+  return *dsp;
+}
+
+const char* BlendCodePath() { return ActiveBlendDsp().name; }
+
+// ---------------------------------------------------------------------------------------
+// Horizontal seams.
+
+bool BlendHorizontalI420With(const BlendDsp& dsp, const uint8_t* src, int src_width, int src_height, uint8_t* dst,
+                             const RemapEntry* first, const RemapEntry* second, int map_width, int map_height,
+                             int row_begin, int row_end) {
+  if (!ValidI420Source(src, src_width, src_height) || !dst || !first || !second) return false;
+  if (map_height % 2 != 0) return false;
+  HorizontalPlan plan;
+  if (!BuildHorizontalPlan(map_width, map_height, kBlendCapI420, true, 1, &plan)) return false;
+  if (!ClampRows(plan.height, true, &row_begin, &row_end)) return false;
+
+  const I420Planes in = SourcePlanes(src, src_width, src_height);
+  const SampleSource luma{in.y, src_width, static_cast<size_t>(src_width) * src_height};
+  const int w = plan.width;
+  const int cw = w / 2;
+  const size_t out_luma = static_cast<size_t>(w) * plan.height;
+  uint8_t* out_u = dst + out_luma;
+  uint8_t* out_v = out_u + out_luma / 4;
+
+  for (int r = row_begin; r < row_end; ++r) {
+    const RemapEntry* frow = first + static_cast<size_t>(r) * map_width;
+    const RemapEntry* srow = second + static_cast<size_t>(r) * map_width;
+    HorizontalRow(dsp, dsp.sample_plane, luma, plan, 1, frow, srow, dst + static_cast<size_t>(r) * w);
+    if (r % 2 != 0) continue;
+    // Chroma of each 2 x 2 block through the entry of its top-left pixel.
+    uint8_t* ou = out_u + static_cast<size_t>(r / 2) * cw;
+    uint8_t* ov = out_v + static_cast<size_t>(r / 2) * cw;
+    for (const Span& sp : plan.spans) {
+      for (int c = EvenUp(sp.begin); c < sp.end; c += 2) {
+        const int off = c - sp.begin;
+        if (sp.second < 0 || sp.first < 0) {
+          const RemapEntry& e = sp.second < 0 ? frow[sp.first + off] : srow[sp.second + off];
+          const size_t i = ChromaIndex(e, in.chroma_width);
+          ou[c / 2] = in.u[i];
+          ov[c / 2] = in.v[i];
+        } else {
+          const size_t i1 = ChromaIndex(frow[sp.first + off], in.chroma_width);
+          const size_t i2 = ChromaIndex(srow[sp.second + off], in.chroma_width);
+          const int wf = (sp.swap ? plan.wb : plan.wa)[sp.weight + off];
+          const int ws = (sp.swap ? plan.wa : plan.wb)[sp.weight + off];
+          ou[c / 2] = Mix(in.u[i1], in.u[i2], wf, ws);
+          ov[c / 2] = Mix(in.v[i1], in.v[i2], wf, ws);
+        }
+      }
+    }
+  }
+  return true;
+}
+
+bool BlendHorizontalPackedWith(const BlendDsp& dsp, const uint8_t* src, int src_stride, int src_height,
+                               int bytes_per_pixel, uint8_t* dst, const RemapEntry* first, const RemapEntry* second,
+                               int map_width, int map_height, int row_begin, int row_end) {
+  if (!src || !dst || !first || !second || src_height < 2) return false;
+  if (bytes_per_pixel != 3 && bytes_per_pixel != 4) return false;
+  if (src_stride < 2 * bytes_per_pixel) return false;
+  HorizontalPlan plan;
+  if (!BuildHorizontalPlan(map_width, map_height, kBlendCapPacked, false, bytes_per_pixel, &plan)) return false;
+  if (!ClampRows(plan.height, false, &row_begin, &row_end)) return false;
+
+  const SampleSource s{src, src_stride, static_cast<size_t>(src_stride) * src_height};
+  const SampleFn sample = bytes_per_pixel == 3 ? dsp.sample_packed3 : dsp.sample_packed4;
+  const size_t out_stride = static_cast<size_t>(PackedRowStride(plan.width, bytes_per_pixel));
+  for (int r = row_begin; r < row_end; ++r) {
+    HorizontalRow(dsp, sample, s, plan, bytes_per_pixel, first + static_cast<size_t>(r) * map_width,
+                  second + static_cast<size_t>(r) * map_width, dst + r * out_stride);
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Vertical seams.
+
+namespace {
+
+// One output row of the vertical layout for one plane or packed pixels.
+void VerticalRow(const BlendDsp& dsp, SampleFn sample, const SampleSource& s, const VerticalPlan& plan, int bpp,
+                 const RemapEntry* first, const RemapEntry* second, int r, std::vector<uint8_t>* scratch,
+                 uint8_t* out) {
+  const int w = plan.width;
+  const RemapEntry* frow = first + static_cast<size_t>(plan.FirstRow(r)) * w;
+  const RemapEntry* srow = second + static_cast<size_t>(plan.SecondRow(r)) * w;
+  if (r < plan.v1) {
+    sample(s, frow, w, out);
+  } else if (r >= plan.v2) {
+    sample(s, srow, w, out);
+  } else {
+    const size_t n = static_cast<size_t>(w) * bpp;
+    scratch->resize(4 * n);
+    uint8_t* ta = scratch->data();
+    uint8_t* tb = ta + n;
+    uint8_t* wa = tb + n;
+    uint8_t* wb = wa + n;
+    const int f = plan.FirstWeight(r);
+    std::fill(wa, wa + n, static_cast<uint8_t>(f));
+    std::fill(wb, wb + n, static_cast<uint8_t>(255 - f));
+    sample(s, frow, w, ta);
+    sample(s, srow, w, tb);
+    dsp.mix(ta, tb, wa, wb, static_cast<int>(n), out);
+  }
+}
+
+}  // namespace
+
+bool BlendVerticalI420With(const BlendDsp& dsp, const uint8_t* src, int src_width, int src_height, uint8_t* dst,
+                           const RemapEntry* first, const RemapEntry* second, int map_width, int map_height,
+                           int row_begin, int row_end) {
+  if (!ValidI420Source(src, src_width, src_height) || !dst || !first || !second) return false;
+  VerticalPlan plan;
+  if (!BuildVerticalPlan(map_width, map_height, true, &plan)) return false;
+  if (!ClampRows(plan.height, true, &row_begin, &row_end)) return false;
+
+  const I420Planes in = SourcePlanes(src, src_width, src_height);
+  const SampleSource luma{in.y, src_width, static_cast<size_t>(src_width) * src_height};
+  const int w = plan.width;
+  const int cw = w / 2;
+  const size_t out_luma = static_cast<size_t>(w) * plan.height;
+  uint8_t* out_u = dst + out_luma;
+  uint8_t* out_v = out_u + out_luma / 4;
+  std::vector<uint8_t> scratch;
+
+  for (int r = row_begin; r < row_end; ++r) {
+    VerticalRow(dsp, dsp.sample_plane, luma, plan, 1, first, second, r, &scratch, dst + static_cast<size_t>(r) * w);
+    if (r % 2 != 0) continue;
+    const RemapEntry* frow = first + static_cast<size_t>(plan.FirstRow(r)) * w;
+    const RemapEntry* srow = second + static_cast<size_t>(plan.SecondRow(r)) * w;
+    uint8_t* ou = out_u + static_cast<size_t>(r / 2) * cw;
+    uint8_t* ov = out_v + static_cast<size_t>(r / 2) * cw;
+    if (r < plan.v1 || r >= plan.v2) {
+      const RemapEntry* row = r < plan.v1 ? frow : srow;
+      for (int c = 0; c < w; c += 2) {
+        const size_t i = ChromaIndex(row[c], in.chroma_width);
+        ou[c / 2] = in.u[i];
+        ov[c / 2] = in.v[i];
+      }
+    } else {
+      // The block's chroma takes the weight of its first row.
+      const int f = plan.FirstWeight(r);
+      for (int c = 0; c < w; c += 2) {
+        const size_t i1 = ChromaIndex(frow[c], in.chroma_width);
+        const size_t i2 = ChromaIndex(srow[c], in.chroma_width);
+        ou[c / 2] = Mix(in.u[i1], in.u[i2], f, 255 - f);
+        ov[c / 2] = Mix(in.v[i1], in.v[i2], f, 255 - f);
+      }
+    }
+  }
+  return true;
+}
+
+bool BlendVerticalPackedWith(const BlendDsp& dsp, const uint8_t* src, int src_stride, int src_height,
+                             int bytes_per_pixel, uint8_t* dst, const RemapEntry* first, const RemapEntry* second,
+                             int map_width, int map_height, int row_begin, int row_end) {
+  if (!src || !dst || !first || !second || src_height < 2) return false;
+  if (bytes_per_pixel != 3 && bytes_per_pixel != 4) return false;
+  if (src_stride < 2 * bytes_per_pixel) return false;
+  VerticalPlan plan;
+  if (!BuildVerticalPlan(map_width, map_height, false, &plan)) return false;
+  if (!ClampRows(plan.height, false, &row_begin, &row_end)) return false;
+
+  const SampleSource s{src, src_stride, static_cast<size_t>(src_stride) * src_height};
+  const SampleFn sample = bytes_per_pixel == 3 ? dsp.sample_packed3 : dsp.sample_packed4;
+  const size_t out_stride = static_cast<size_t>(PackedRowStride(plan.width, bytes_per_pixel));
+  std::vector<uint8_t> scratch;
+  for (int r = row_begin; r < row_end; ++r) {
+    VerticalRow(dsp, sample, s, plan, bytes_per_pixel, first, second, r, &scratch, dst + r * out_stride);
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Public entry points on the processor's fastest path.
+
+bool BlendHorizontalI420(const uint8_t* src, int src_width, int src_height, uint8_t* dst, const RemapEntry* first,
+                         const RemapEntry* second, int map_width, int map_height, RowRange rows) {
+  return BlendHorizontalI420With(ActiveBlendDsp(), src, src_width, src_height, dst, first, second, map_width,
+                                 map_height, rows.begin, rows.end);
+}
+
+bool BlendVerticalI420(const uint8_t* src, int src_width, int src_height, uint8_t* dst, const RemapEntry* first,
+                       const RemapEntry* second, int map_width, int map_height, RowRange rows) {
+  return BlendVerticalI420With(ActiveBlendDsp(), src, src_width, src_height, dst, first, second, map_width, map_height,
+                               rows.begin, rows.end);
+}
+
+bool BlendHorizontalPacked(const uint8_t* src, int src_stride, int src_height, int bytes_per_pixel, uint8_t* dst,
+                           const RemapEntry* first, const RemapEntry* second, int map_width, int map_height,
+                           RowRange rows) {
+  return BlendHorizontalPackedWith(ActiveBlendDsp(), src, src_stride, src_height, bytes_per_pixel, dst, first, second,
+                                   map_width, map_height, rows.begin, rows.end);
+}
+
+bool BlendVerticalPacked(const uint8_t* src, int src_stride, int src_height, int bytes_per_pixel, uint8_t* dst,
+                         const RemapEntry* first, const RemapEntry* second, int map_width, int map_height,
+                         RowRange rows) {
+  return BlendVerticalPackedWith(ActiveBlendDsp(), src, src_stride, src_height, bytes_per_pixel, dst, first, second,
+                                 map_width, map_height, rows.begin, rows.end);
+}
+
+}  // namespace spherolux

@@ -1,0 +1,51 @@
+// Row primitives under the blending kernels, one table per code path. The kernels call
+// only these for per-pixel work, so a faster path replaces the table and nothing else.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "stitch/remap_entry.h"
+
+namespace spherolux {
+
+// Where a sampler may read: the source bytes [src, src + size). Vector paths load a few
+// bytes beyond the two neighbours they need and fall back to scalar code near the end.
+struct SampleSource {
+  const uint8_t* src;
+  ptrdiff_t stride;
+  size_t size;
+};
+
+struct BlendDsp {
+  const char* name;
+  // out[j] = bilinear sample of one 8-bit channel through entries[j], j < n.
+  void (*sample_plane)(const SampleSource& s, const RemapEntry* entries, int n, uint8_t* out);
+  // The same for 3 and 4 bytes per pixel: n pixels, n * bpp bytes out.
+  void (*sample_packed3)(const SampleSource& s, const RemapEntry* entries, int n, uint8_t* out);
+  void (*sample_packed4)(const SampleSource& s, const RemapEntry* entries, int n, uint8_t* out);
+  // out[j] = (a[j] * wa[j] + b[j] * wb[j] + 128) >> 8, j < n, with wa[j] + wb[j] <= 255.
+  void (*mix)(const uint8_t* a, const uint8_t* b, const uint8_t* wa, const uint8_t* wb, int n, uint8_t* out);
+};
+
+const BlendDsp& ScalarBlendDsp();
+// The AVX2 table, or null when the processor lacks AVX2 or the build has no such path.
+const BlendDsp* Avx2BlendDsp();
+// The fastest table this processor runs, chosen once.
+const BlendDsp& ActiveBlendDsp();
+
+// The kernels of blend.h over an explicit table, so that tests can run every path.
+bool BlendHorizontalI420With(const BlendDsp& dsp, const uint8_t* src, int src_width, int src_height, uint8_t* dst,
+                             const RemapEntry* first, const RemapEntry* second, int map_width, int map_height,
+                             int row_begin, int row_end);
+bool BlendVerticalI420With(const BlendDsp& dsp, const uint8_t* src, int src_width, int src_height, uint8_t* dst,
+                           const RemapEntry* first, const RemapEntry* second, int map_width, int map_height,
+                           int row_begin, int row_end);
+bool BlendHorizontalPackedWith(const BlendDsp& dsp, const uint8_t* src, int src_stride, int src_height,
+                               int bytes_per_pixel, uint8_t* dst, const RemapEntry* first, const RemapEntry* second,
+                               int map_width, int map_height, int row_begin, int row_end);
+bool BlendVerticalPackedWith(const BlendDsp& dsp, const uint8_t* src, int src_stride, int src_height,
+                             int bytes_per_pixel, uint8_t* dst, const RemapEntry* first, const RemapEntry* second,
+                             int map_width, int map_height, int row_begin, int row_end);
+
+}  // namespace spherolux
