@@ -42,7 +42,7 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return;
-  std::fwrite(data.data(), 1, data.size(), f);
+  if (!data.empty()) std::fwrite(data.data(), 1, data.size(), f);
   std::fclose(f);
 }
 
