@@ -41,7 +41,8 @@ int LocateAndDecodeAnyFile(const char* path, DecodedBlock* block) {
   WalkMp4Udta(path, &span);
   if (span.size <= 0) WalkJpegExif(path, &span);
   if (span.size <= 0) {
-    switch (ReadWholeFile(path, &span)) {
+    // The block read from the whole file, without holding the whole file in memory.
+    switch (ReadBlockFromWholeFile(path, &span)) {
       case WholeFileResult::kOk:
         break;
       case WholeFileResult::kCannotOpen:

@@ -1,5 +1,6 @@
 #include "calib/locator.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -179,6 +180,17 @@ int WalkJpegExif(ByteSource& src, PayloadSpan* span) {
 
 }  // namespace calib_internal
 
+namespace {
+
+constexpr int64_t kMaxSpanSizeForBlock = std::numeric_limits<int32_t>::max();
+
+// RFC 4648, table 1.
+bool IsBase64Byte(uint8_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+}
+
+}  // namespace
+
 using calib_internal::FileSource;
 
 int WalkMp4Udta(const char* path, PayloadSpan* span) {
@@ -226,6 +238,55 @@ WholeFileResult ReadWholeFile(const char* path, PayloadSpan* span) {
     span->size = 0;
     return WholeFileResult::kCannotOpen;
   }
+  return WholeFileResult::kOk;
+}
+
+WholeFileResult ReadBlockFromWholeFile(const char* path, PayloadSpan* span) {
+  if (!span) return WholeFileResult::kCannotOpen;
+  span->bytes.clear();
+  span->size = 0;
+  calib_internal::FileSource src(path);
+  if (!src.ok()) return WholeFileResult::kCannotOpen;
+  if (src.Size() == 0) return WholeFileResult::kEmpty;
+
+  // Pieces overlap by the sync word's length less one, so a word across two pieces is seen.
+  constexpr size_t kPiece = size_t{1} << 20;
+  std::vector<uint8_t> piece;
+  int64_t found = -1;
+  for (int64_t pos = 0; pos < src.Size() && found < 0;) {
+    const auto n = static_cast<size_t>(std::min<int64_t>(int64_t(kPiece), src.Size() - pos));
+    piece.resize(n);
+    if (!src.Seek(pos) || !src.Read(piece.data(), n)) return WholeFileResult::kCannotOpen;
+    size_t at = 0;
+    if (FindSyncWord(piece.data(), n, &at, nullptr)) found = pos + int64_t(at);
+    if (pos + int64_t(n) >= src.Size()) break;
+    pos += int64_t(n - (kSyncWordSize - 1));
+  }
+  if (found < 0) return WholeFileResult::kOk;
+
+  std::vector<uint8_t> block;
+  if (!src.Seek(found)) return WholeFileResult::kCannotOpen;
+  for (int64_t pos = found; pos < src.Size();) {
+    const auto n = static_cast<size_t>(std::min<int64_t>(int64_t(kPiece), src.Size() - pos));
+    const size_t start = block.size();
+    try {
+      block.resize(start + n);
+    } catch (const std::bad_alloc&) {
+      return WholeFileResult::kCannotOpen;
+    }
+    if (!src.Read(block.data() + start, n)) return WholeFileResult::kCannotOpen;
+    pos += int64_t(n);
+    // Past the text start, the block ends at the first byte outside the base64 alphabet.
+    size_t i = std::max(start, kBlockTextOffset);
+    while (i < block.size() && IsBase64Byte(block[i])) ++i;
+    if (i < block.size()) {
+      block.resize(i);
+      break;
+    }
+  }
+  if (block.size() > size_t(kMaxSpanSizeForBlock)) return WholeFileResult::kCannotOpen;
+  span->size = static_cast<int32_t>(block.size());
+  span->bytes = std::move(block);
   return WholeFileResult::kOk;
 }
 

@@ -339,6 +339,46 @@ TEST(WholeFileRead, ReadsOrReportsWhy) {
   EXPECT_EQ(ReadWholeFile(nullptr, &span), WholeFileResult::kCannotOpen);
 }
 
+// The block alone as ReadBlockFromWholeFile returns it: sync word, 4 bytes, the text
+// without its "=" padding.
+Bytes TrimmedBlock(Bytes block) {
+  while (block.size() > 20 && block.back() == '=') block.pop_back();
+  return block;
+}
+
+TEST(WholeFileBlockRead, FindsTheBlockAcrossPieceBoundaries) {
+  ScratchDir dir;
+  const Bytes block = testing::DualBlock();
+  const size_t piece = size_t{1} << 20;
+  // The sync word across the first piece boundary; the text across it; the block at the
+  // very end of the file with nothing after its text.
+  for (size_t at : {piece - 7, piece - 100, 3 * piece - 15, 2 * piece + 5}) {
+    Bytes file(at, 0);
+    file.insert(file.end(), block.begin(), block.end());
+    if (at != 2 * piece + 5) file.insert(file.end(), {0, 'A', 'R', 'V'});
+    Bytes earlier = Text("ARVELOINSTRUMEN");  // a cut sync word earlier on is no match
+    std::copy(earlier.begin(), earlier.end(), file.begin() + 10);
+    const std::string path = dir.Write("raw.bin", file);
+    PayloadSpan span;
+    ASSERT_EQ(ReadBlockFromWholeFile(path.c_str(), &span), WholeFileResult::kOk) << at;
+    ExpectSpan(span, TrimmedBlock(block));
+  }
+}
+
+TEST(WholeFileBlockRead, NoSyncWordEmptyOrMissingFile) {
+  ScratchDir dir;
+  PayloadSpan span;
+  EXPECT_EQ(ReadBlockFromWholeFile(dir.Write("none.bin", Bytes((size_t{1} << 20) + 99, 'A')).c_str(), &span),
+            WholeFileResult::kOk);
+  EXPECT_EQ(span.size, 0);
+  EXPECT_EQ(ReadBlockFromWholeFile(dir.Write("empty.bin", {}).c_str(), &span), WholeFileResult::kEmpty);
+  EXPECT_EQ(ReadBlockFromWholeFile(dir.Path("missing.bin").c_str(), &span), WholeFileResult::kCannotOpen);
+  // A sync word in the last bytes: the block is cut before its text.
+  EXPECT_EQ(ReadBlockFromWholeFile(dir.Write("cut.bin", Text("xxARVELOINSTRUMENT12")).c_str(), &span),
+            WholeFileResult::kOk);
+  ExpectSpan(span, Text("ARVELOINSTRUMENT12"));
+}
+
 TEST(SyncSearch, FirstOccurrenceAndLeftsize) {
   const Bytes payload = Cat({Text("xxARVELOINSTRUMENx"), Text("ARVELOINSTRUMENT1234abc"), Text("ARVELOINSTRUMENT")});
   size_t offset = 99, left = 99;

@@ -43,9 +43,17 @@ int WalkMp4SphericalUuid(const char* path, PayloadSpan* span);
 // JFIF APP0 may precede it.
 int WalkJpegExif(const char* path, PayloadSpan* span);
 
-// Whole-file read, the fallback of some consumers.
+// Whole-file read, the fallback of some consumers. kCannotOpen also covers files whose
+// size does not fit a span (2 GiB and more) and a failed allocation.
 enum class WholeFileResult { kOk, kCannotOpen, kEmpty };
 WholeFileResult ReadWholeFile(const char* path, PayloadSpan* span);
+
+// The whole-file fallback in bounded memory: scans the file in pieces for the first sync
+// word and returns as the span only the block from there, that is the sync word, the next
+// 4 bytes and the base64 text up to the first byte outside its alphabet (or the end of the
+// file). Searching and decoding this span gives exactly what ReadWholeFile would give.
+// kOk with an empty span when the file holds no sync word.
+WholeFileResult ReadBlockFromWholeFile(const char* path, PayloadSpan* span);
 
 // The 16-byte sync word that starts a calibration block.
 inline constexpr char kSyncWord[] = "ARVELOINSTRUMENT";

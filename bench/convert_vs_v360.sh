@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Converts the same generated dual-fisheye camera clip with our engine (spherolux-cli convert,
+# Medium quality) and with ffmpeg's v360 filter (dfisheye to equirect, the same x264
+# settings), in one run, and prints frames per second for both and their time ratio.
+#
+# Usage: bench/convert_vs_v360.sh [BUILD_DIR] [SECONDS] [WIDTH]
+#   BUILD_DIR  default build; needs bin/spherolux-cli, bin/libconvert.so, bin/spherolux-camgen
+#   SECONDS    clip length, default 10
+#   WIDTH      clip width (height = WIDTH / 2), default 3840
+# Each tool runs RUNS times (default 1, env RUNS) alternately; the median time is reported.
+set -euo pipefail
+build=${1:-build}
+seconds=${2:-10}
+width=${3:-3840}
+height=$((width / 2))
+runs=${RUNS:-1}
+bin=$(cd "$build/bin" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+clip="$work/camera.mp4"
+"$bin/spherolux-camgen" video "$clip" --type 2 --size "${width}x${height}" --seconds "$seconds"
+frames=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 "$clip")
+
+now() { date +%s.%N; }
+ours=() theirs=()
+for ((i = 0; i < runs; i++)); do
+  rm -f "$work"/out_*.mp4
+  t0=$(now)
+  "$bin/spherolux-cli" convert "$clip" "$work/out_ours.mp4" --quality medium >/dev/null 2>"$work/ours.log" ||
+    { cat "$work/ours.log"; exit 1; }
+  t1=$(now)
+  ffmpeg -nostdin -v error -y -i "$clip" -t "$seconds" \
+    -vf "v360=input=dfisheye:output=equirect:ih_fov=200:iv_fov=200" \
+    -pix_fmt yuv420p -b:v 10000k -profile:v main -preset veryfast -refs 2 -bf 1 -c:a copy \
+    -movflags +faststart "$work/out_v360.mp4"
+  t2=$(now)
+  ours+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}')")
+  theirs+=("$(awk -v a="$t1" -v b="$t2" 'BEGIN {print b - a}')")
+done
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+t_ours=$(median "${ours[@]}")
+t_v360=$(median "${theirs[@]}")
+out_frames=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 \
+  "$work/out_ours.mp4")
+printf 'clip: %dx%d, %s s, %s frames (ours wrote %s), %d run(s), median times\n' \
+  "$width" "$height" "$seconds" "$frames" "$out_frames" "$runs"
+awk -v f="$frames" -v a="$t_ours" -v b="$t_v360" 'BEGIN {
+  printf "spherolux engine: %6.2f s  %6.2f fps\n", a, f / a
+  printf "ffmpeg v360:      %6.2f s  %6.2f fps\n", b, f / b
+  printf "time ratio ours / v360: %.3f (target <= 0.75)\n", a / b
+}'

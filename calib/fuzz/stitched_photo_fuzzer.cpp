@@ -1,0 +1,13 @@
+// Fuzzes the stitched-photo test over an in-memory file.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "walkers.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  spherolux::calib_internal::MemorySource src(std::span<const uint8_t>(data, size));
+  const int result = spherolux::calib_internal::IsStitchedPhoto(src);
+  if (result != 0 && result != 1) __builtin_trap();
+  return 0;
+}

@@ -1,0 +1,182 @@
+// spherolux-cli convert: converts one camera recording the way the converter's job does.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "command.h"
+#include "engine_runner.h"
+#include "json.h"
+
+#if HAVE_SPHEROLUX_CONVERT_CLIENT
+#include "calib/calibration.h"
+#include "calib/stitch_state.h"
+#include "convert/client.h"
+#include "convert/job.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace spherolux;
+
+bool ParseInt(const char* s, int lo, int hi, int* out) {
+  char* end = nullptr;
+  long v = std::strtol(s, &end, 10);
+  if (!*s || *end || v < lo || v > hi) return false;
+  *out = static_cast<int>(v);
+  return true;
+}
+
+int Usage(const char* why) {
+  std::fprintf(stderr, "spherolux-cli convert: %s (see spherolux-cli convert --help)\n", why);
+  return cli::kExitUsage;
+}
+
+int RunConvert(std::span<char* const> args) {
+  std::string input, output, output_dir;
+  int low = 0, high = 100, rotation = 0;
+  convert::Quality quality = convert::Quality::kMedium;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string a = args[i];
+    if (a == "--range") {
+      if (i + 2 >= args.size() || !ParseInt(args[i + 1], 0, 100, &low) || !ParseInt(args[i + 2], 0, 100, &high) ||
+          low >= high)
+        return Usage("--range needs LOW < HIGH, whole percent from 0 to 100");
+      i += 2;
+    } else if (a == "--quality") {
+      if (++i >= args.size()) return Usage("--quality needs low, medium or high");
+      const std::string q = args[i];
+      if (q == "low")
+        quality = convert::Quality::kLow;
+      else if (q == "medium")
+        quality = convert::Quality::kMedium;
+      else if (q == "high")
+        quality = convert::Quality::kHigh;
+      else
+        return Usage("--quality needs low, medium or high");
+    } else if (a == "--rotation") {
+      if (++i >= args.size() || !ParseInt(args[i], 0, 270, &rotation) || rotation % 90 != 0)
+        return Usage("--rotation needs 0, 90, 180 or 270");
+    } else if (a == "--output-dir") {
+      if (++i >= args.size()) return Usage("--output-dir needs a folder");
+      output_dir = args[i];
+    } else if (a.size() > 1 && a[0] == '-') {
+      return Usage(("unknown option " + a).c_str());
+    } else if (input.empty()) {
+      input = a;
+    } else if (output.empty()) {
+      output = a;
+    } else {
+      return Usage("too many files");
+    }
+  }
+  if (input.empty()) return Usage("no input file");
+  if (!output.empty() && !output_dir.empty()) return Usage("give OUT or --output-dir, not both");
+
+  // Photos go through the photo pipeline, as the converter sends them.
+  if (MediaKindOfPath(input) == MediaKind::kPhoto) {
+    for (const auto& c : cli::Registry()) {
+      if (c.name != "stitch") continue;
+      std::string out = output;
+      if (out.empty()) {
+        std::string dir = output_dir.empty() ? fs::path(input).parent_path().string() : output_dir;
+        if (!dir.empty() && dir.back() != '/') dir += '/';
+        out = convert::ProposeOutputPath(dir, fs::path(input).filename().string(), true,
+                                         [](const std::string& p) { return fs::exists(p); });
+      }
+      std::string rot = std::to_string(rotation);
+      std::string q = std::to_string(static_cast<int>(quality));
+      std::vector<std::string> owned = {input, out, "--rotation", rot, "--quality", q};
+      std::vector<char*> stitch_args;
+      for (auto& s : owned) stitch_args.push_back(s.data());
+      return c.run(std::span<char* const>(stitch_args.data(), stitch_args.size()));
+    }
+    std::fprintf(stderr,
+                 "spherolux-cli convert: photos are converted by the 'stitch' subcommand, which this build does not "
+                 "have yet\n");
+    return cli::kExitFailure;
+  }
+
+  // Qualification: a camera recording with usable calibration, or one the camera stitched.
+  const int type = QueryCameraType(input.c_str());
+  bool copy = false;
+  bool qualified = false;
+  if (type == kCameraSingleLens || type == kCameraDualLens) {
+    PhotoCalibration cal;
+    ReadCameraCalibration(input.c_str(), &cal);
+    qualified = cal.camera_type == type;
+  } else if (type == kCameraStitchedReported) {
+    qualified = true;
+    copy = true;
+  }
+  if (!qualified) {
+    if (!fs::exists(input)) {
+      std::fprintf(stderr, "spherolux-cli convert: cannot open %s\n", input.c_str());
+      return cli::kExitUnreadable;
+    }
+    std::fprintf(stderr, "%s\n",
+                 SphericalVideoFlag(input.c_str()) == 1 ? "This file is already stitched!"
+                                                        : "This file is not captured by a qualified camera!");
+    return cli::kExitFailure;
+  }
+
+  const int64_t length = convert::MediaLengthMs(input);
+  if (length <= 0) {
+    std::fprintf(stderr, "spherolux-cli convert: cannot read the length of %s\n", input.c_str());
+    return cli::kExitUnreadable;
+  }
+  const convert::TrimRange range = convert::RangeFromPercent(low, high, length);
+  if (output.empty()) {
+    std::string dir = output_dir.empty() ? fs::path(input).parent_path().string() : output_dir;
+    if (!dir.empty() && dir.back() != '/') dir += '/';
+    output = convert::ProposeOutputPath(dir, fs::path(input).filename().string(), false,
+                                        [](const std::string& p) { return fs::exists(p); });
+  }
+  const convert::EngineCall call = convert::ConversionCall(input, output, range, quality, copy);
+  const cli::EngineRun run = cli::RunEngineJob(call.args, rotation, call.high_flag, true);
+  if (!run.loaded) return cli::kExitFailure;
+  if (run.stopped) {
+    std::error_code ec;
+    if (run.result != 0) fs::remove(output, ec);
+    std::fprintf(stderr, "spherolux-cli convert: stopped%s\n", run.result == 0 ? " after the job had finished" : "");
+    if (run.result != 0) return 130;
+  }
+  if (run.result == CONVERT_ERR_CREATE_OUTPUT) {
+    std::fprintf(stderr, "Failed to create output file.\n");
+    return cli::kExitFailure;
+  }
+  if (run.result != 0) {
+    std::fprintf(stderr, "Open Converter(errno=%d): %s\n", run.result, convert_result_message(run.result));
+    return cli::kExitFailure;
+  }
+  cli::JsonWriter w;
+  w.BeginObject();
+  w.Key("input");
+  w.String(input);
+  w.Key("output");
+  w.String(output);
+  w.Key("start");
+  w.String(convert::FormatClock(range.start_ms));
+  w.Key("duration");
+  w.String(convert::FormatClock(range.duration_ms));
+  w.Key("copy");
+  w.Bool(copy);
+  w.Key("result");
+  w.Int(run.result);
+  w.EndObject();
+  std::puts(w.str().c_str());
+  return cli::kExitOk;
+}
+
+const cli::Registration kConvert{
+    "convert", "IN [OUT] [--range LOW HIGH] [--quality low|medium|high] [--rotation 0|90|180|270] [--output-dir DIR]",
+    "Stitch a camera video into an equirectangular MP4 through the conversion engine (libconvert.so):\n"
+    "the range in whole percent of the length, quality Medium by default; recordings the camera\n"
+    "stitched itself are copied. OUT defaults to NAME_spherolux_N.mp4 in --output-dir or the input's\n"
+    "folder. Progress and time left on stderr; Ctrl-C stops and leaves no file. Photos (.jpg, .bmp)\n"
+    "go to the stitch subcommand.",
+    RunConvert};
+
+}  // namespace
+
+#endif

@@ -1,0 +1,125 @@
+// spherolux-cli probe on generated camera files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "calib/panorama_xmp.h"
+#include "camgen/camgen.h"
+
+namespace {
+
+using spherolux::camgen::Bytes;
+namespace camgen = spherolux::camgen;
+
+struct ProbeRun {
+  int exit_code = -1;
+  std::vector<std::string> lines;  // stdout
+  std::string err;
+};
+
+ProbeRun Probe(const std::vector<std::string>& files, const std::string& dir) {
+  std::string cmd = std::string(SPHEROLUX_BINARY_DIR) + "/bin/spherolux-cli probe";
+  for (const auto& f : files) cmd += " '" + f + "'";
+  cmd += " 2>'" + dir + "/stderr.txt'";
+  ProbeRun run;
+  std::FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return run;
+  std::string out;
+  std::array<char, 4096> buf;
+  for (size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;) out.append(buf.data(), n);
+  const int status = pclose(p);
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) run.lines.push_back(line);
+  const Bytes err = camgen::ReadFileBytes(dir + "/stderr.txt");
+  run.err.assign(err.begin(), err.end());
+  return run;
+}
+
+bool Has(const std::string& line, const std::string& part) { return line.find(part) != std::string::npos; }
+
+class ProbeCommand : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = camgen::MakeTempDir("probe-test"); }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string Write(const std::string& name, const Bytes& bytes) {
+    const std::string path = dir_ + "/" + name;
+    EXPECT_TRUE(camgen::WriteFileBytes(path, bytes));
+    return path;
+  }
+  std::string dir_;
+};
+
+TEST_F(ProbeCommand, ReportsKindTypeClassAndRecord) {
+  const Bytes jpeg = camgen::MakeJpeg(64, 32, 80);
+  ASSERT_FALSE(jpeg.empty());
+  const std::string clip = dir_ + "/base.mp4";
+  ASSERT_TRUE(camgen::MakeMp4Clip(clip, 64, 32, 0.2, false));
+  const Bytes mp4 = camgen::ReadFileBytes(clip);
+
+  const auto dual = camgen::ExampleDualPara(2201);
+  const std::string dual_jpg =
+      Write("dual.JPG", camgen::EmbedInJpeg(jpeg, camgen::MakeBlock(camgen::DualLensRecords(dual))));
+  const std::string single_mp4 = Write(
+      "single.mp4", camgen::EmbedInMp4(mp4, camgen::MakeBlock(camgen::SingleLensRecords(camgen::ExampleSinglePara()))));
+  const std::string camera_stitched =
+      Write("t1000.mp4", camgen::EmbedInMp4(mp4, camgen::MakeBlock(camgen::DualLensRecords(dual, 1000))));
+  const Bytes xmp(spherolux::kPanoramaXmpSegment.begin(), spherolux::kPanoramaXmpSegment.end());
+  Bytes pano = {0xFF, 0xD8};
+  pano.insert(pano.end(), xmp.begin(), xmp.end());
+  pano.insert(pano.end(), jpeg.begin() + 2, jpeg.end());
+  const std::string stitched_bmp = Write("pano.bmp", pano);
+  const std::string spherical = Write("pano.mp4", camgen::AddSphericalV1Box(mp4, camgen::SphericalV1Xml("true")));
+  const std::string plain = Write("plain.jpeg", jpeg);  // not a photo by its name
+
+  const ProbeRun run = Probe({dual_jpg, single_mp4, camera_stitched, stitched_bmp, spherical, plain}, dir_);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.err, "");
+  ASSERT_EQ(run.lines.size(), 6u);
+
+  const std::string& d = run.lines[0];
+  EXPECT_TRUE(Has(d, "{\"path\":\"" + dual_jpg +
+                         "\",\"kind\":\"photo\",\"camera_type\":2,\"class\":\"dual-lens\","
+                         "\"stitched_photo\":0,\"calibration\":{"))
+      << d;
+  EXPECT_TRUE(Has(d, "\"lModel\":2201")) << d;
+  EXPECT_TRUE(Has(d, "\"szLabel\":\"" + std::string(dual.szLabel) + "\"")) << d;
+  EXPECT_TRUE(Has(d, "\"stPoint1\":{\"x\":480,\"y\":480,\"radius\":470}")) << d;
+  EXPECT_TRUE(Has(d, "\"lPointNum\":2")) << d;
+  EXPECT_TRUE(Has(d, "\"mstPf1\":[[470,300,472,660],[1450,300,1448,660],[0,0,0,0],")) << d;
+  EXPECT_TRUE(Has(d, "\"mstPf2\":[[")) << d;
+  EXPECT_EQ(d.back(), '}');
+
+  const std::string& s = run.lines[1];
+  EXPECT_TRUE(Has(s, "\"kind\":\"video\",\"camera_type\":1,\"class\":\"single-lens\",\"spherical_video\":0")) << s;
+  EXPECT_TRUE(Has(s, "\"record\":\"SingleFisheyeCameraPara\",\"stPfCenter\":{\"x\":960,\"y\":540},\"radius\":530"))
+      << s;
+
+  EXPECT_TRUE(Has(run.lines[2], "\"camera_type\":512,\"class\":\"stitched-by-camera\",\"spherical_video\":0}"))
+      << run.lines[2];
+  EXPECT_TRUE(Has(run.lines[3], "\"kind\":\"photo\",\"camera_type\":1001,\"class\":\"stitched\",\"stitched_photo\":1}"))
+      << run.lines[3];
+  EXPECT_TRUE(Has(run.lines[4], "\"camera_type\":1001,\"class\":\"stitched\",\"spherical_video\":1}")) << run.lines[4];
+  EXPECT_TRUE(Has(run.lines[5], "\"kind\":\"video\",\"camera_type\":1001,\"class\":\"not-panorama\"")) << run.lines[5];
+}
+
+TEST_F(ProbeCommand, UnreadableFilesExitTwoWithAMessage) {
+  const std::string empty = Write("empty.jpg", {});
+  const std::string missing = dir_ + "/missing.mp4";
+  const ProbeRun run = Probe({missing, empty, dir_}, dir_);
+  EXPECT_EQ(run.exit_code, 2);
+  ASSERT_EQ(run.lines.size(), 1u);  // the empty file is probed
+  EXPECT_TRUE(Has(run.lines[0], "\"camera_type\":1002,\"class\":\"not-panorama\"")) << run.lines[0];
+  EXPECT_TRUE(Has(run.err, "cannot read " + missing + ":")) << run.err;
+  EXPECT_TRUE(Has(run.err, "cannot read " + dir_ + ":")) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2);
+}
+
+}  // namespace

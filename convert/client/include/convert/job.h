@@ -1,0 +1,71 @@
+// The rules of a conversion or merge job as the converter front ends apply them: output
+// names, the trimmed range, the engine's argument vectors and the time-left estimate.
+//
+// Pure functions and a small value class; no I/O except through the callbacks given.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace spherolux::convert {
+
+enum class Quality { kLow = 0, kMedium = 1, kHigh = 2 };
+
+// The first free output path for the input file name `name` in `dir` (which ends with a
+// separator or is empty): the extension becomes "jpg" (photo) or "mp4" (video), and the
+// name gains "_spherolux_N" with the smallest N >= 0 for which `exists` is false.
+// "clip.MOV" gives "clip_spherolux_0.mp4".
+std::string ProposeOutputPath(const std::string& dir, const std::string& name, bool photo,
+                              const std::function<bool(const std::string&)>& exists);
+
+// Start and duration in milliseconds for the range [low, high] percent of a medium of
+// `media_ms`: truncated products; a duration under one second starts one second earlier
+// (never before 0) and lasts one second longer.
+struct TrimRange {
+  int64_t start_ms = 0;
+  int64_t duration_ms = 0;
+};
+TrimRange RangeFromPercent(int low, int high, int64_t media_ms);
+
+// "HH:MM:SS" of whole seconds (hours may have more digits).
+std::string FormatClock(int64_t ms);
+
+// The engine call of a video job: argument vector and the High flag.
+struct EngineCall {
+  std::vector<std::string> args;
+  int high_flag = 0;
+};
+// copy: the recording was stitched by the camera; it is copied whatever the quality.
+EngineCall ConversionCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,
+                          bool copy);
+std::vector<std::string> MergeArgs(const std::string& list_path, const std::string& output);
+
+// The concat list: one line "file 'PATH'" per file, in order. A quote inside a path is
+// written '\'' so that the list reads back the same path.
+std::string MergeListText(const std::vector<std::string>& paths);
+// "YYYYMMDDhhmmss_merge.mp4" of the given local time.
+std::string MergeOutputName(const std::tm& local);
+
+// The converter's progress display, refreshed once a second.
+class ProgressClock {
+ public:
+  void Start(uint32_t now_ms);
+  // One refresh with the engine's latest progress (percent).
+  void Update(float progress, uint32_t now_ms);
+  int remaining_seconds() const { return remaining_; }
+  // "Progress:37.25% " below 100, "Progress:100% " at 100.
+  std::string ProgressText() const;
+  // "Time Left:00:01:02".
+  std::string TimeLeftText() const;
+
+ private:
+  uint32_t start_ = 0;
+  float progress_ = 0;
+  float last_ = 0;
+  int remaining_ = 0;
+};
+
+}  // namespace spherolux::convert

@@ -1,0 +1,122 @@
+#include "convert/job.h"
+
+#include <cstdio>
+
+namespace spherolux::convert {
+
+std::string ProposeOutputPath(const std::string& dir, const std::string& name, bool photo,
+                              const std::function<bool(const std::string&)>& exists) {
+  // Only the extension itself is replaced: the stem keeps any text that equals it
+  // ("MOVIE.MOV" stays "MOVIE_spherolux_0.mp4").
+  const char* ext = photo ? "jpg" : "mp4";
+  const size_t dot = name.rfind('.');
+  const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+  for (int n = 0;; ++n) {
+    std::string candidate = dir + stem + "_spherolux_" + std::to_string(n) + "." + ext;
+    if (!exists(candidate) || n == 1000000) return candidate;
+  }
+}
+
+TrimRange RangeFromPercent(int low, int high, int64_t media_ms) {
+  // 64-bit products: a medium of more than 21,474,836 ms would overflow 32 bits.
+  TrimRange r;
+  r.start_ms = int64_t{low} * media_ms / 100;
+  r.duration_ms = int64_t{high - low} * media_ms / 100;
+  if (r.duration_ms < 1000) {
+    r.start_ms = std::max<int64_t>(r.start_ms - 1000, 0);
+    r.duration_ms += 1000;
+  }
+  return r;
+}
+
+std::string FormatClock(int64_t ms) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", static_cast<long long>(ms / 3600000),
+                static_cast<long long>(ms / 60000 % 60), static_cast<long long>(ms / 1000 % 60));
+  return buf;
+}
+
+EngineCall ConversionCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,
+                          bool copy) {
+  EngineCall call;
+  call.args = {"ffmpeg", "-d", "-ss", FormatClock(range.start_ms), "-i", input, "-t", FormatClock(range.duration_ms)};
+  auto add = [&](std::initializer_list<const char*> list) {
+    for (const char* s : list) call.args.emplace_back(s);
+  };
+  if (copy) {
+    add({"-c", "copy"});
+  } else if (quality == Quality::kLow) {
+    add({"-pix_fmt", "yuv420p", "-b:v", "4096k", "-r", "15", "-profile:v", "main", "-preset", "veryfast", "-refs", "1",
+         "-bf", "0"});
+  } else if (quality == Quality::kMedium) {
+    add({"-pix_fmt", "yuv420p", "-b:v", "10000k", "-profile:v", "main", "-preset", "veryfast", "-refs", "2", "-bf",
+         "1"});
+  } else {
+    add({"-pix_fmt", "yuv420p", "-b:v", "20000k"});
+    call.high_flag = 1;
+  }
+  call.args.push_back(output);
+  return call;
+}
+
+std::vector<std::string> MergeArgs(const std::string& list_path, const std::string& output) {
+  return {"ffmpeg", "-f", "concat", "-i", list_path, "-c", "copy", output};
+}
+
+std::string MergeListText(const std::vector<std::string>& paths) {
+  std::string text;
+  for (const auto& p : paths) {
+    text += "file '";
+    for (char c : p) {
+      if (c == '\'')
+        text += "'\\''";
+      else
+        text += c;
+    }
+    text += "'\n";
+  }
+  return text;
+}
+
+std::string MergeOutputName(const std::tm& t) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%d%02d%02d%02d%02d%02d_merge.mp4", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                t.tm_hour, t.tm_min, t.tm_sec);
+  return buf;
+}
+
+void ProgressClock::Start(uint32_t now_ms) {
+  start_ = now_ms;
+  progress_ = last_ = 0;
+  remaining_ = 0;
+}
+
+void ProgressClock::Update(float progress, uint32_t now_ms) {
+  progress_ = progress;
+  if (progress > 0 && (int(last_) != int(progress) || remaining_ == 0)) {
+    const int64_t elapsed = int64_t(uint32_t(now_ms - start_) / 1000);
+    const int64_t total = int64_t(double(elapsed) * 100 / progress);
+    if (total > elapsed) remaining_ = int(total - elapsed);
+  } else if (remaining_ > 0) {
+    --remaining_;
+  }
+  last_ = progress;
+  if (progress == 100 || progress == 0) remaining_ = 0;
+}
+
+std::string ProgressClock::ProgressText() const {
+  char buf[64];
+  if (progress_ < 100)
+    std::snprintf(buf, sizeof buf, "Progress:%.2f%% ", progress_);
+  else
+    std::snprintf(buf, sizeof buf, "Progress:%d%% ", int(progress_));
+  return buf;
+}
+
+std::string ProgressClock::TimeLeftText() const {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "Time Left:%02d:%02d:%02d", remaining_ / 3600, remaining_ / 60 % 60, remaining_ % 60);
+  return buf;
+}
+
+}  // namespace spherolux::convert

@@ -1,0 +1,131 @@
+// spherolux-cli convert and merge, run as a user runs them, on generated camera files.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "calib/stitch_state.h"
+#include "camgen/camgen.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kBin = std::string(SPHEROLUX_BINARY_DIR) + "/bin/";
+
+struct Result {
+  int status = -1;
+  std::string out;  // stdout and stderr together
+};
+
+Result Cli(const std::string& args) {
+  Result r;
+  FILE* p = popen((kBin + "spherolux-cli " + args + " 2>&1").c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::string Shell(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+double Duration(const std::string& path) {
+  std::string s = Shell("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'");
+  return s.empty() ? -1 : std::stod(s);
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = spherolux::camgen::MakeTempDir("cli_convert_test"); }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Make(const std::string& name, const std::string& options) {
+    const std::string path = dir_ + "/" + name;
+    EXPECT_EQ(std::system((kBin + "spherolux-camgen video '" + path + "' " + options).c_str()), 0);
+    return path;
+  }
+  std::string dir_;
+};
+
+TEST_F(CliTest, CameraStitchedRecordingsAreCopiedAndMerged) {
+  const std::string cam = Make("VID_0001.MP4", "--type 1000 --size 512x256 --seconds 2");
+  // 0..50 % of 2 s: one second from the start, copied whatever the quality.
+  Result r = Cli("convert '" + cam + "' --range 0 50 --quality high");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::string out = dir_ + "/VID_0001_spherolux_0.mp4";
+  ASSERT_TRUE(fs::exists(out)) << r.out;
+  EXPECT_NE(r.out.find("\"copy\":true"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"duration\":\"00:00:01\""), std::string::npos) << r.out;
+  EXPECT_NEAR(Duration(out), 1.0, 0.1);
+  // The copy says it is a panorama, so the merger takes it.
+  EXPECT_EQ(spherolux::SphericalVideoFlag(out.c_str()), 1);
+
+  // The next conversion takes the next free name.
+  r = Cli("convert '" + cam + "' --output-dir '" + dir_ + "'");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::string out1 = dir_ + "/VID_0001_spherolux_1.mp4";
+  EXPECT_NEAR(Duration(out1), 2.0, 0.1);
+
+  // Merge: the unstitched camera file is refused by name, the others are joined.
+  const std::string merged = dir_ + "/merged.mp4";
+  r = Cli("merge '" + merged + "' '" + out + "' '" + cam + "' '" + out1 + "'");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("This file is not yet stitched, please stitch firstly!\nFile Path: " + cam), std::string::npos)
+      << r.out;
+  EXPECT_NEAR(Duration(merged), 3.0, 0.15);
+  EXPECT_EQ(spherolux::SphericalVideoFlag(merged.c_str()), 1);
+
+  // With --output-dir the name is the local time's.
+  r = Cli("merge --output-dir '" + dir_ + "' '" + out + "'");
+  ASSERT_EQ(r.status, 0) << r.out;
+  bool found = false;
+  for (const auto& e : fs::directory_iterator(dir_)) {
+    const std::string name = e.path().filename().string();
+    if (name.size() == 24 && name.substr(14) == "_merge.mp4") found = true;
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(CliTest, UnqualifiedFilesAreRefusedWithTheirMessages) {
+  const std::string plain = Make("plain.mp4", "--no-block --size 320x160 --seconds 1");
+  Result r = Cli("convert '" + plain + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("This file is not captured by a qualified camera!"), std::string::npos) << r.out;
+
+  const std::string pano = Make("pano.mp4", "--no-block --spherical --size 320x160 --seconds 1");
+  r = Cli("convert '" + pano + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("This file is already stitched!"), std::string::npos) << r.out;
+
+  // Nothing to merge when every file is refused.
+  r = Cli("merge '" + dir_ + "/m.mp4' '" + plain + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(fs::exists(dir_ + "/m.mp4"));
+
+  // Bad command lines.
+  EXPECT_EQ(Cli("convert '" + plain + "' --range 60 40").status, 64);
+  EXPECT_EQ(Cli("convert '" + plain + "' --rotation 45").status, 64);
+  EXPECT_EQ(Cli("convert '" + plain + "' --quality best").status, 64);
+  EXPECT_EQ(Cli("merge").status, 64);
+  // Only the inputs are left.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+/* The conversion engine, libconvert.so: trims, stitches, transcodes and joins videos and
+ * converts frames between pixel formats. Programs load it by name with dlopen and resolve
+ * the five functions below with dlsym.
+ *
+ * Jobs are described by ffmpeg-style argument vectors, argv[0] being "ffmpeg":
+ *
+ *   conversion  ffmpeg [-d] -ss START -i INPUT -t DURATION CODEC... OUTPUT
+ *     -d            stitch the input: the engine reads the camera calibration from INPUT
+ *                   and turns dual- or single-fisheye frames into an equirectangular
+ *                   panorama W x W/2 (W the source width). Recordings the camera stitched
+ *                   itself are stream-copied.
+ *     START, DURATION   HH:MM:SS[.fff] or seconds; the output holds the frames whose
+ *                   presentation time lies in [START, START + DURATION).
+ *     CODEC         either "-c copy" (stream copy from the key frame at or before START),
+ *                   or H.264 options: -pix_fmt yuv420p, -b:v RATE[k|M], -r FPS,
+ *                   -profile:v PROFILE, -preset PRESET, -refs N, -bf N.
+ *   merge       ffmpeg -f concat -i LIST -c copy OUTPUT
+ *     LIST          a text file of lines "file 'PATH'" (LF or CR LF); the files must share
+ *                   codec, frame size, time base and audio parameters.
+ *
+ * Every output is an MP4 with its movie box first (playable while downloading). Stitched
+ * outputs carry Spherical Video V1 and V2 metadata; copies and merges carry the input's.
+ * The output is written under a temporary name in the output's folder and renamed when
+ * complete, so a failed or stopped job leaves no output file behind.
+ */
+#ifndef CONVERT_ENGINE_H_
+#define CONVERT_ENGINE_H_
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result codes of synth_trans and rescale_csconvert. */
+enum {
+  CONVERT_OK = 0,
+  CONVERT_ERR_ARGUMENTS = -1001,      /* the argument vector is not one the engine accepts */
+  CONVERT_ERR_OPEN_INPUT = -1002,     /* an input cannot be opened or read as a video */
+  CONVERT_ERR_NO_VIDEO = -1003,       /* the input holds no video stream */
+  CONVERT_ERR_DECODE = -1004,         /* the video cannot be decoded */
+  CONVERT_ERR_ENCODER = -1005,        /* the H.264 encoder refuses the options */
+  CONVERT_ERR_CALIBRATION = -1006,    /* stitching asked for, but no usable calibration */
+  CONVERT_ERR_STITCH = -1007,         /* the stitcher cannot handle this frame size */
+  CONVERT_ERR_MERGE_MISMATCH = -1008, /* merge inputs differ in codec, size, time base or audio */
+  CONVERT_ERR_MERGE_LIST = -1009,     /* the merge list cannot be read or names no file */
+  CONVERT_ERR_WRITE = -1010,          /* writing the output failed (disk full, ...) */
+  CONVERT_ERR_STOPPED = -1011,        /* stop_transcoding ended the job */
+  CONVERT_ERR_NO_MEMORY = -1012,      /* out of memory */
+  CONVERT_ERR_CREATE_OUTPUT = -1013,  /* the output file cannot be created */
+  CONVERT_ERR_RANGE = -1014,          /* the start lies at or after the end of the input */
+  CONVERT_ERR_AUDIO = -1015,          /* the audio stream cannot be stored or converted */
+  CONVERT_ERR_FORMAT = -1016,         /* rescale_csconvert: unknown format code or bad size */
+  CONVERT_ERR_UNSUPPORTED = -1017     /* the operation is not provided */
+};
+
+/* The message text of a result code. */
+static inline const char* convert_result_message(int code) {
+  switch (code) {
+    case CONVERT_OK:
+      return "Done.";
+    case CONVERT_ERR_ARGUMENTS:
+      return "The argument vector is not one the engine accepts.";
+    case CONVERT_ERR_OPEN_INPUT:
+      return "The input file cannot be opened or read as a video.";
+    case CONVERT_ERR_NO_VIDEO:
+      return "The input file holds no video stream.";
+    case CONVERT_ERR_DECODE:
+      return "The video cannot be decoded.";
+    case CONVERT_ERR_ENCODER:
+      return "The H.264 encoder refuses the options.";
+    case CONVERT_ERR_CALIBRATION:
+      return "The input carries no usable camera calibration.";
+    case CONVERT_ERR_STITCH:
+      return "The stitcher cannot handle this frame size or calibration.";
+    case CONVERT_ERR_MERGE_MISMATCH:
+      return "The files to merge differ in codec, frame size, time base or audio parameters.";
+    case CONVERT_ERR_MERGE_LIST:
+      return "The merge list cannot be read or names no file.";
+    case CONVERT_ERR_WRITE:
+      return "Writing the output file failed.";
+    case CONVERT_ERR_STOPPED:
+      return "The job was stopped.";
+    case CONVERT_ERR_NO_MEMORY:
+      return "Out of memory.";
+    case CONVERT_ERR_CREATE_OUTPUT:
+      return "Failed to create output file.";
+    case CONVERT_ERR_RANGE:
+      return "The start of the range lies at or after the end of the input.";
+    case CONVERT_ERR_AUDIO:
+      return "The audio stream cannot be stored in MP4.";
+    case CONVERT_ERR_FORMAT:
+      return "Unsupported pixel format or frame size.";
+    case CONVERT_ERR_UNSUPPORTED:
+      return "The operation is not provided by this engine.";
+    default:
+      return "Unknown result code.";
+  }
+}
+
+/* Progress callback: progress in percent of the job, 0 to 100. Called from an engine
+ * thread (not necessarily the one running synth_trans) at least once a second while a job
+ * runs, and with 100 when it succeeds. */
+typedef void (*convert_position_callback)(float progress, void* user);
+
+/* Runs one job on the calling thread and returns when it is done, failed or was stopped.
+ * argc/argv: the argument vector (see above). rotation: 0, 90, 180 or 270 degrees, the
+ * direction the camera was held (stitched jobs only). reserved: 0. high_quality: 1 for the
+ * converter's High setting, else 0 (the vector carries the encoder settings either way).
+ * Returns CONVERT_OK or a negative result code. Several jobs may run at once. */
+int synth_trans(int argc, const char* const* argv, int rotation, int reserved, int high_quality);
+
+/* Asks every running job to stop; each returns CONVERT_ERR_STOPPED within about a second
+ * and removes what it wrote. Any thread. Returns 0. */
+int stop_transcoding(void);
+
+/* Registers the progress callback and its user pointer (NULL: none) for later jobs and the
+ * running ones. Returns 0. */
+int setposition_callback(convert_position_callback callback, void* user);
+
+/* Scales one frame and converts it to planar YUV 4:2:0 in `dst`: the Y plane of
+ * dst_width x dst_height, then U, then V, each ((dst_width + 1) / 2) x ((dst_height + 1) / 2).
+ * src_format 2: 32-bit BGRA (bytes B, G, R, A), rows of src_width * 4 bytes, top row first.
+ * reserved: 0. Returns CONVERT_OK or CONVERT_ERR_FORMAT. Any thread. */
+int rescale_csconvert(const uint8_t* src, uint8_t* dst, int src_width, int src_height, int src_format, int dst_width,
+                      int dst_height, int reserved);
+
+/* Not provided: returns CONVERT_ERR_UNSUPPORTED. */
+int synth_image(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* CONVERT_ENGINE_H_ */

@@ -1,0 +1,37 @@
+// Parsing of the engine's argument vectors into a job description.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace spherolux::convert {
+
+struct EncoderOptions {
+  std::string pix_fmt = "yuv420p";
+  int64_t bit_rate = 0;  // bits per second; 0: encoder default
+  int fps = 0;           // 0: keep the source rate
+  std::string profile;   // empty: encoder default
+  std::string preset;    // empty: encoder default
+  int refs = -1;         // -1: encoder default
+  int bframes = -1;      // -1: encoder default
+};
+
+struct Job {
+  enum class Kind { kConvert, kMerge } kind = Kind::kConvert;
+  bool stitch = false;   // "-d"
+  bool copy = false;     // "-c copy"
+  double start = 0;      // seconds
+  double duration = -1;  // seconds; < 0: to the end
+  std::string input;     // the video, or the merge list
+  std::string output;
+  EncoderOptions encoder;
+};
+
+// Parses a vector; nullopt when it is not one of the accepted forms.
+std::optional<Job> ParseJob(const std::vector<std::string>& args);
+
+// "HH:MM:SS[.fff]", "MM:SS" or plain seconds; nullopt for anything else or negatives.
+std::optional<double> ParseTime(const std::string& text);
+
+}  // namespace spherolux::convert

@@ -1,0 +1,122 @@
+#include "camera.h"
+
+#include <cmath>
+#include <vector>
+
+#include "calib/calibration.h"
+
+// The stitchers are used where their libraries are part of the build.
+#if HAVE_SPHEROLUX_STITCH && __has_include("stitch/stitch_context.h")
+#include "stitch/stitch_context.h"
+#define ENGINE_DUAL_LENS 1
+#endif
+#if HAVE_SPHEROLUX_LENS && __has_include("stitch/single_lens.h")
+#include "stitch/single_lens.h"
+#define ENGINE_SINGLE_LENS 1
+#endif
+
+namespace spherolux::convert {
+namespace {
+
+#if ENGINE_DUAL_LENS
+class DualLensMapper : public FrameMapper {
+ public:
+  explicit DualLensMapper(StitchContext* ctx) : ctx_(ctx) {}
+  ~DualLensMapper() override { DestroyStitchContext(ctx_); }
+  // Two slices: the stitch stage then keeps up with the encoder on two cores.
+  void Map(const uint8_t* src, uint8_t* dst) override { StitchImage(ctx_, src, dst, 2); }
+
+ private:
+  StitchContext* ctx_;
+};
+#endif
+
+#if ENGINE_SINGLE_LENS
+class SingleLensMapper : public FrameMapper {
+ public:
+  SingleLensMapper(std::vector<SingleLensRemapEntry> table, int src_w, int src_h, int w, int h)
+      : table_(std::move(table)), src_w_(src_w), src_h_(src_h), w_(w), h_(h) {}
+  void Map(const uint8_t* src, uint8_t* dst) override {
+    RemapSingleLens(src, src_w_, src_h_, dst, w_, h_, table_.data());
+  }
+
+ private:
+  std::vector<SingleLensRemapEntry> table_;
+  int src_w_, src_h_, w_, h_;
+};
+#endif
+
+// The single-lens circle in frame pixels for a W x H video frame: the record gives it for
+// the camera's 1080-line frame, framed differently by each aspect ratio.
+[[maybe_unused]] void SingleLensCircle(const SingleFisheyeCameraPara& p, int W, int H, float* cx, float* cy, float* r) {
+  const int x = static_cast<int>(p.stPfCenter.x);
+  const int y = static_cast<int>(p.stPfCenter.y);
+  const float radius = p.fRadius - 10.0f;
+  const float s = static_cast<float>(H) / 1080.0f;
+  int lx;
+  if (3 * W == 4 * H)
+    lx = static_cast<int>((x - 240) * s);
+  else if (10 * W == 18 * H)
+    lx = static_cast<int>(x * s + (W - (16 * H / 9)) / 2);
+  else if (W == H)
+    lx = static_cast<int>((x - 420) * s);
+  else
+    lx = static_cast<int>(x * s);
+  *cx = static_cast<float>(lx);
+  *cy = static_cast<float>(static_cast<int>(y * s));
+  *r = radius * s;
+}
+
+}  // namespace
+
+CameraInfo ProbeCamera(const std::string& path) {
+  CameraInfo info;
+  PhotoCalibration cal;
+  const int type = ReadCameraCalibration(path.c_str(), &cal);
+  if (type == kCameraStitchedReported) {
+    info.kind = CameraInfo::Kind::kStitchedByCamera;
+  } else if (cal.camera_type == kCameraDualLens) {
+    info.kind = CameraInfo::Kind::kDualLens;
+    info.dual = cal.dual;
+  } else if (cal.camera_type == kCameraSingleLens) {
+    info.kind = CameraInfo::Kind::kSingleLens;
+    info.single = cal.single;
+  }
+  return info;
+}
+
+std::unique_ptr<FrameMapper> MakeFrameMapper(const CameraInfo& camera, int src_width, int src_height, int rotation,
+                                             int* out_width, int* out_height) {
+  (void)src_height;
+  (void)rotation;
+  // A 2:1 panorama as wide as the source (a multiple of 4, so that both sides are even).
+  const int w = src_width & ~3;
+  const int h = w / 2;
+  *out_width = w;
+  *out_height = h;
+  if (w < 4) return nullptr;
+  if (camera.kind == CameraInfo::Kind::kDualLens) {
+#if ENGINE_DUAL_LENS
+    StitchContext* ctx = CreateStitchContext(&camera.dual, src_width, src_height, w, h, kStitchI420, rotation,
+                                             camera.dual.lModel >= 300, false);
+    if (ctx) return std::make_unique<DualLensMapper>(ctx);
+#endif
+    return nullptr;
+  }
+  if (camera.kind == CameraInfo::Kind::kSingleLens) {
+#if ENGINE_SINGLE_LENS
+    const auto& c = camera.single.stPfCenter;
+    for (float v : {c.x, c.y, camera.single.fRadius})
+      if (!std::isfinite(v) || std::fabs(v) > 1e6f) return nullptr;
+    float cx, cy, r;
+    SingleLensCircle(camera.single, src_width, src_height, &cx, &cy, &r);
+    if (r <= 0) return nullptr;
+    std::vector<SingleLensRemapEntry> table(size_t(w) * h);
+    if (!BuildSingleLensRemap(src_width, src_height, cx, cy, 190.0f, r, table.data(), w, h, rotation)) return nullptr;
+    return std::make_unique<SingleLensMapper>(std::move(table), src_width, src_height, w, h);
+#endif
+  }
+  return nullptr;
+}
+
+}  // namespace spherolux::convert

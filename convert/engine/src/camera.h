@@ -1,0 +1,35 @@
+// What the engine learns about a camera recording, and the per-frame mapping that turns its
+// fisheye frames into an equirectangular panorama.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "calib/camera_para.h"
+
+namespace spherolux::convert {
+
+struct CameraInfo {
+  enum class Kind { kNone, kSingleLens, kDualLens, kStitchedByCamera } kind = Kind::kNone;
+  DoubleFisheyeCameraPara dual;
+  SingleFisheyeCameraPara single;
+};
+
+// Reads the calibration block of an MP4 recording. kNone when it has none usable.
+CameraInfo ProbeCamera(const std::string& path);
+
+// Maps one I420 source frame (planes back to back, strides = widths) to one I420 panorama.
+// Map may run on any one thread at a time per mapper.
+class FrameMapper {
+ public:
+  virtual ~FrameMapper() = default;
+  virtual void Map(const uint8_t* src, uint8_t* dst) = 0;
+};
+
+// A mapper for frames of src_width x src_height; sets the panorama size. Null when the
+// calibration or size cannot be handled.
+std::unique_ptr<FrameMapper> MakeFrameMapper(const CameraInfo& camera, int src_width, int src_height, int rotation,
+                                             int* out_width, int* out_height);
+
+}  // namespace spherolux::convert

@@ -1,0 +1,516 @@
+// The conversion job: [start, start + duration) of one video, stitched or transcoded to
+// H.264 in three threads (read and decode, stitch, encode and write), or stream-copied.
+#include <cmath>
+#include <limits>
+#include <thread>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+}
+
+#include "av.h"
+#include "camera.h"
+#include "convert/engine.h"
+#include "jobs.h"
+#include "queue.h"
+
+namespace spherolux::convert {
+namespace {
+
+// Frames within this distance of a range bound count as inside: timestamps are rounded to
+// their stream's time base.
+constexpr double kTimeEpsilon = 1e-4;
+
+double ToSeconds(int64_t ts, AVRational tb) { return ts == AV_NOPTS_VALUE ? NAN : double(ts) * av_q2d(tb); }
+
+int64_t PacketTime(const AVPacket* p) { return p->pts != AV_NOPTS_VALUE ? p->pts : p->dts; }
+
+// The input, opened with the job's stop check as interrupt callback.
+struct Input {
+  InputPtr fmt;
+  int video = -1;
+  int audio = -1;
+  double origin = 0;    // the file's start time in seconds: media times are counted from it
+  double duration = 0;  // seconds; 0 when unknown
+};
+
+int OpenInput(const std::string& path, JobContext& ctx, Input* in) {
+  AVFormatContext* fmt = avformat_alloc_context();
+  if (!fmt) return CONVERT_ERR_NO_MEMORY;
+  fmt->interrupt_callback = {&JobContext::Interrupt, &ctx};
+  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return CONVERT_ERR_OPEN_INPUT;
+  in->fmt.reset(fmt);
+  if (avformat_find_stream_info(fmt, nullptr) < 0) return CONVERT_ERR_OPEN_INPUT;
+  in->video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (in->video < 0) return CONVERT_ERR_NO_VIDEO;
+  const AVCodecParameters* vp = fmt->streams[in->video]->codecpar;
+  if (vp->width <= 0 || vp->height <= 0) return CONVERT_ERR_NO_VIDEO;
+  in->audio = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, in->video, nullptr, 0);
+  if (in->audio < 0) in->audio = -1;
+  in->origin = fmt->start_time == AV_NOPTS_VALUE ? 0 : double(fmt->start_time) / AV_TIME_BASE;
+  in->duration = fmt->duration > 0 ? double(fmt->duration) / AV_TIME_BASE : 0;
+  return CONVERT_OK;
+}
+
+int SeekTo(Input& in, double start) {
+  if (start <= 0) return CONVERT_OK;
+  const int64_t target = llround((start + in.origin) * AV_TIME_BASE);
+  // The key frame at or before the start: decoding begins there and drops what precedes it.
+  if (avformat_seek_file(in.fmt.get(), -1, std::numeric_limits<int64_t>::min(), target, target, 0) < 0)
+    return CONVERT_ERR_OPEN_INPUT;
+  return CONVERT_OK;
+}
+
+// An MP4 muxer writing to `path`.
+int OpenOutput(const std::string& path, JobContext& ctx, OutputPtr* out) {
+  AVFormatContext* oc = nullptr;
+  if (avformat_alloc_output_context2(&oc, nullptr, "mp4", path.c_str()) < 0 || !oc) return CONVERT_ERR_NO_MEMORY;
+  out->reset(oc);
+  oc->interrupt_callback = {&JobContext::Interrupt, &ctx};
+  if (avio_open2(&oc->pb, path.c_str(), AVIO_FLAG_WRITE, &oc->interrupt_callback, nullptr) < 0)
+    return CONVERT_ERR_CREATE_OUTPUT;
+  return CONVERT_OK;
+}
+
+// Adds a stream copying `par`; false when MP4 cannot store its codec.
+AVStream* AddCopyStream(AVFormatContext* oc, const AVStream* in) {
+  if (avformat_query_codec(oc->oformat, in->codecpar->codec_id, FF_COMPLIANCE_NORMAL) != 1) return nullptr;
+  AVStream* s = avformat_new_stream(oc, nullptr);
+  if (!s || avcodec_parameters_copy(s->codecpar, in->codecpar) < 0) return nullptr;
+  s->codecpar->codec_tag = 0;
+  s->time_base = in->time_base;
+  return s;
+}
+
+int WritePacket(AVFormatContext* oc, AVPacket* pkt) {
+  return av_interleaved_write_frame(oc, pkt) < 0 ? CONVERT_ERR_WRITE : CONVERT_OK;
+}
+
+// Stream copy from the key frame at or before the start.
+int RunCopy(const Job& job, Input& in, const std::string& raw, const mp4::SphericalBoxes& boxes,
+            const std::string& final_path, TempFiles& temps, JobContext& ctx) {
+  OutputPtr out;
+  int rc = OpenOutput(raw, ctx, &out);
+  if (rc != CONVERT_OK) return rc;
+  AVFormatContext* oc = out.get();
+  AVStream* in_v = in.fmt->streams[in.video];
+  AVStream* out_v = AddCopyStream(oc, in_v);
+  if (!out_v) return CONVERT_ERR_ENCODER;
+  AVStream* in_a = in.audio >= 0 ? in.fmt->streams[in.audio] : nullptr;
+  AVStream* out_a = nullptr;
+  if (in_a && !(out_a = AddCopyStream(oc, in_a))) return CONVERT_ERR_AUDIO;
+  if (avformat_write_header(oc, nullptr) < 0) return CONVERT_ERR_WRITE;
+  if ((rc = SeekTo(in, job.start)) != CONVERT_OK) return rc;
+
+  const double end = job.duration < 0 ? std::numeric_limits<double>::infinity() : job.start + job.duration;
+  const double span = std::isinf(end) ? std::max(in.duration - job.start, 1e-3) : job.duration;
+  double origin = NAN;  // media time of the first copied key frame
+  bool video_done = false, audio_done = !out_a;
+  int copied = 0;
+  PacketPtr pkt = MakePacket();
+  while (!(video_done && audio_done)) {
+    if (ctx.stopped()) return CONVERT_ERR_STOPPED;
+    if (av_read_frame(in.fmt.get(), pkt.get()) < 0) break;
+    const int si = pkt->stream_index;
+    AVStream* is = in.fmt->streams[si];
+    const double t = ToSeconds(PacketTime(pkt.get()), is->time_base) - in.origin;
+    AVStream* os = nullptr;
+    if (si == in.video && !video_done) {
+      if (std::isnan(origin)) {
+        if (!(pkt->flags & AV_PKT_FLAG_KEY) || std::isnan(t)) {
+          av_packet_unref(pkt.get());
+          continue;
+        }
+        origin = t;
+      }
+      const double dts = ToSeconds(pkt->dts, is->time_base) - in.origin;
+      if (!std::isnan(dts) && dts >= end - kTimeEpsilon) {
+        video_done = true;
+      } else if (ToSeconds(pkt->pts, is->time_base) - in.origin < end - kTimeEpsilon) {
+        os = out_v;
+      }
+    } else if (in_a && si == in.audio && !audio_done && !std::isnan(origin) && !std::isnan(t)) {
+      if (t >= end - kTimeEpsilon)
+        audio_done = true;
+      else if (t >= origin - kTimeEpsilon)
+        os = out_a;
+    }
+    if (os) {
+      const int64_t shift = llround((origin + in.origin) / av_q2d(is->time_base));
+      if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= shift;
+      if (pkt->dts != AV_NOPTS_VALUE) pkt->dts -= shift;
+      pkt->stream_index = os->index;
+      pkt->pos = -1;
+      av_packet_rescale_ts(pkt.get(), is->time_base, os->time_base);
+      if ((rc = WritePacket(oc, pkt.get())) != CONVERT_OK) return rc;
+      if (si == in.video) {
+        ++copied;
+        ctx.SetProgress(float(std::clamp(100.0 * (t - job.start) / span, 0.0, 99.0)));
+      }
+    }
+    av_packet_unref(pkt.get());
+  }
+  if (copied == 0) return in.duration > 0 && job.start >= in.duration ? CONVERT_ERR_RANGE : CONVERT_ERR_DECODE;
+  if (av_write_trailer(oc) < 0) return CONVERT_ERR_WRITE;
+  out.reset();
+  if ((rc = FinishMp4(raw, final_path, boxes, ctx)) != CONVERT_OK) return rc;
+  return temps.Commit(final_path) ? CONVERT_OK : CONVERT_ERR_CREATE_OUTPUT;
+}
+
+// Pipeline items: a video frame or an audio packet in file order, then one end marker.
+struct Item {
+  enum class Kind { kVideo, kAudio, kEnd } kind = Kind::kEnd;
+  FramePtr frame;
+  PacketPtr packet;
+  double t = 0;  // seconds from the start of the range
+  int error = CONVERT_OK;
+};
+
+// An I420 frame whose planes lie back to back in one pooled buffer (strides = widths), as
+// the stitcher reads and writes them.
+FramePtr PooledFrame(AVBufferPool* pool, int w, int h) {
+  FramePtr f = MakeFrame();
+  if (!f) return f;
+  f->buf[0] = av_buffer_pool_get(pool);
+  if (!f->buf[0]) return nullptr;
+  uint8_t* base = f->buf[0]->data;
+  f->data[0] = base;
+  f->data[1] = base + size_t(w) * h;
+  f->data[2] = f->data[1] + size_t(w / 2) * (h / 2);
+  f->linesize[0] = w;
+  f->linesize[1] = f->linesize[2] = w / 2;
+  f->width = w;
+  f->height = h;
+  f->format = AV_PIX_FMT_YUV420P;
+  return f;
+}
+
+class Transcoder {
+ public:
+  Transcoder(const Job& job, Input& in, JobContext& ctx) : job_(job), in_(in), ctx_(ctx), q1_(4, ctx), q2_(4, ctx) {}
+
+  int Run(const CameraInfo& camera, int rotation, const std::string& raw, const mp4::SphericalBoxes& boxes,
+          const std::string& final_path, TempFiles& temps);
+
+ private:
+  int OpenDecoder();
+  int OpenEncoder(AVFormatContext* oc);
+  void ReadLoop();
+  void MapLoop();
+  int EncodeLoop(AVFormatContext* oc);
+  int Drain(AVFormatContext* oc, bool flush);
+
+  const Job& job_;
+  Input& in_;
+  JobContext& ctx_;
+  CodecPtr dec_, enc_;
+  std::unique_ptr<FrameMapper> mapper_;
+  int src_w_ = 0, src_h_ = 0;  // decoded frames are converted to this I420 size
+  int out_w_ = 0, out_h_ = 0;  // encoded size
+  PoolPtr src_pool_, out_pool_;
+  SwsPtr sws_;
+  AVStream* out_v_ = nullptr;
+  AVStream* out_a_ = nullptr;
+  double end_ = 0, span_ = 1;
+  PipeQueue<Item> q1_, q2_;
+  int read_error_ = CONVERT_OK;  // written by the read thread before its end item
+  int64_t frames_in_ = 0;        // frames inside the range, counted by the read thread
+  int64_t next_pts_ = 0;         // next output frame number at a fixed output rate
+};
+
+int Transcoder::OpenDecoder() {
+  const AVStream* s = in_.fmt->streams[in_.video];
+  const AVCodec* codec = avcodec_find_decoder(s->codecpar->codec_id);
+  if (!codec) return CONVERT_ERR_DECODE;
+  dec_.reset(avcodec_alloc_context3(codec));
+  if (!dec_ || avcodec_parameters_to_context(dec_.get(), s->codecpar) < 0) return CONVERT_ERR_NO_MEMORY;
+  dec_->thread_count = 2;
+  dec_->pkt_timebase = s->time_base;
+  if (avcodec_open2(dec_.get(), codec, nullptr) < 0) return CONVERT_ERR_DECODE;
+  return CONVERT_OK;
+}
+
+int Transcoder::OpenEncoder(AVFormatContext* oc) {
+  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+  if (!codec) return CONVERT_ERR_ENCODER;
+  enc_.reset(avcodec_alloc_context3(codec));
+  if (!enc_) return CONVERT_ERR_NO_MEMORY;
+  const AVStream* s = in_.fmt->streams[in_.video];
+  const EncoderOptions& o = job_.encoder;
+  enc_->width = out_w_;
+  enc_->height = out_h_;
+  enc_->pix_fmt = AV_PIX_FMT_YUV420P;
+  enc_->sample_aspect_ratio = {1, 1};
+  AVRational rate = s->avg_frame_rate.num > 0 ? s->avg_frame_rate : s->r_frame_rate;
+  if (rate.num <= 0 || rate.den <= 0) rate = {25, 1};
+  if (o.fps > 0) {
+    enc_->time_base = {1, o.fps};
+    enc_->framerate = {o.fps, 1};
+  } else {
+    enc_->time_base = s->time_base;
+    enc_->framerate = rate;
+  }
+  if (o.bit_rate > 0) enc_->bit_rate = o.bit_rate;
+  if (o.refs > 0) enc_->refs = o.refs;
+  if (o.bframes >= 0) enc_->max_b_frames = o.bframes;
+  enc_->thread_count = 0;
+  if (oc->oformat->flags & AVFMT_GLOBALHEADER) enc_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  AVDictionary* opts = nullptr;
+  if (!o.preset.empty()) av_dict_set(&opts, "preset", o.preset.c_str(), 0);
+  if (!o.profile.empty()) av_dict_set(&opts, "profile", o.profile.c_str(), 0);
+  const int ret = avcodec_open2(enc_.get(), codec, &opts);
+  av_dict_free(&opts);
+  if (ret < 0) return CONVERT_ERR_ENCODER;
+  out_v_ = avformat_new_stream(oc, nullptr);
+  if (!out_v_ || avcodec_parameters_from_context(out_v_->codecpar, enc_.get()) < 0) return CONVERT_ERR_NO_MEMORY;
+  out_v_->time_base = enc_->time_base;
+  out_v_->avg_frame_rate = enc_->framerate;
+  return CONVERT_OK;
+}
+
+// Read thread: demuxes, decodes the video, keeps what lies in the range, converts frames
+// to back-to-back I420 and queues them with the audio packets in file order.
+void Transcoder::ReadLoop() {
+  AVStream* vs = in_.fmt->streams[in_.video];
+  AVStream* as = in_.audio >= 0 ? in_.fmt->streams[in_.audio] : nullptr;
+  PacketPtr pkt = MakePacket();
+  FramePtr frame = MakeFrame();
+  bool video_done = false, audio_done = !out_a_, eof = false;
+  double last_t = -1;
+  auto take_frames = [&]() -> bool {
+    while (true) {
+      int r = avcodec_receive_frame(dec_.get(), frame.get());
+      if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
+      if (r < 0) return true;  // a damaged frame: go on with the next
+      double t = ToSeconds(frame->best_effort_timestamp, vs->time_base) - in_.origin;
+      if (std::isnan(t)) t = last_t + 1.0 / 25;
+      last_t = t;
+      if (video_done || t < job_.start - kTimeEpsilon) {
+        av_frame_unref(frame.get());
+        continue;
+      }
+      if (t >= end_ - kTimeEpsilon) {
+        video_done = true;
+        av_frame_unref(frame.get());
+        continue;
+      }
+      Item item;
+      item.kind = Item::Kind::kVideo;
+      item.t = t - job_.start;
+      item.frame = PooledFrame(src_pool_.get(), src_w_, src_h_);
+      if (!item.frame) {
+        read_error_ = CONVERT_ERR_NO_MEMORY;
+        return false;
+      }
+      sws_ = SwsPtr(sws_getCachedContext(sws_.release(), frame->width, frame->height, AVPixelFormat(frame->format),
+                                         src_w_, src_h_, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+      if (!sws_) {
+        read_error_ = CONVERT_ERR_DECODE;
+        return false;
+      }
+      sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, item.frame->data, item.frame->linesize);
+      av_frame_unref(frame.get());
+      ++frames_in_;
+      if (!q1_.Push(std::move(item))) return false;
+    }
+  };
+  while (!(video_done && audio_done) && !eof) {
+    if (ctx_.stopped()) break;
+    int r = av_read_frame(in_.fmt.get(), pkt.get());
+    if (r < 0) {
+      eof = true;
+      break;
+    }
+    if (pkt->stream_index == in_.video && !video_done) {
+      if (avcodec_send_packet(dec_.get(), pkt.get()) == AVERROR(EAGAIN)) {
+        if (!take_frames()) break;
+        avcodec_send_packet(dec_.get(), pkt.get());
+      }
+      av_packet_unref(pkt.get());
+      if (!take_frames()) break;
+    } else if (as && pkt->stream_index == in_.audio && !audio_done) {
+      const double t = ToSeconds(PacketTime(pkt.get()), as->time_base) - in_.origin;
+      if (!std::isnan(t) && t >= end_ - kTimeEpsilon) {
+        audio_done = true;
+      } else if (!std::isnan(t) && t >= job_.start - kTimeEpsilon) {
+        Item item;
+        item.kind = Item::Kind::kAudio;
+        item.t = t - job_.start;
+        item.packet = MakePacket();
+        av_packet_move_ref(item.packet.get(), pkt.get());
+        if (!q1_.Push(std::move(item))) break;
+      }
+      av_packet_unref(pkt.get());
+    } else {
+      av_packet_unref(pkt.get());
+    }
+  }
+  if (eof && !video_done && !ctx_.stopped()) {
+    avcodec_send_packet(dec_.get(), nullptr);
+    take_frames();
+  }
+  Item end;
+  end.error = read_error_;
+  q1_.Push(std::move(end));
+}
+
+// Map thread: stitches each frame into a pooled panorama frame.
+void Transcoder::MapLoop() {
+  while (auto item = q1_.Pop()) {
+    if (item->kind == Item::Kind::kVideo && mapper_) {
+      FramePtr out = PooledFrame(out_pool_.get(), out_w_, out_h_);
+      if (!out) {
+        Item end;
+        end.error = CONVERT_ERR_NO_MEMORY;
+        q2_.Push(std::move(end));
+        q1_.Close();
+        return;
+      }
+      mapper_->Map(item->frame->data[0], out->data[0]);
+      item->frame = std::move(out);
+    }
+    const bool last = item->kind == Item::Kind::kEnd;
+    if (!q2_.Push(std::move(*item))) {
+      q1_.Close();
+      return;
+    }
+    if (last) return;
+  }
+  q1_.Close();
+}
+
+int Transcoder::Drain(AVFormatContext* oc, bool flush) {
+  if (flush && avcodec_send_frame(enc_.get(), nullptr) < 0) return CONVERT_ERR_ENCODER;
+  PacketPtr pkt = MakePacket();
+  while (true) {
+    int r = avcodec_receive_packet(enc_.get(), pkt.get());
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return CONVERT_OK;
+    if (r < 0) return CONVERT_ERR_ENCODER;
+    pkt->stream_index = out_v_->index;
+    av_packet_rescale_ts(pkt.get(), enc_->time_base, out_v_->time_base);
+    if (WritePacket(oc, pkt.get()) != CONVERT_OK) return CONVERT_ERR_WRITE;
+    if (flush && ctx_.stopped()) return CONVERT_ERR_STOPPED;
+  }
+}
+
+int Transcoder::EncodeLoop(AVFormatContext* oc) {
+  AVStream* as = in_.audio >= 0 ? in_.fmt->streams[in_.audio] : nullptr;
+  int64_t encoded = 0;
+  while (auto item = q2_.Pop()) {
+    if (item->kind == Item::Kind::kEnd) {
+      if (item->error != CONVERT_OK) return item->error;
+      if (encoded == 0) return in_.duration > 0 && job_.start >= in_.duration ? CONVERT_ERR_RANGE : CONVERT_ERR_DECODE;
+      int rc = Drain(oc, true);
+      if (rc != CONVERT_OK) return rc;
+      return av_write_trailer(oc) < 0 ? CONVERT_ERR_WRITE : CONVERT_OK;
+    }
+    if (item->kind == Item::Kind::kAudio) {
+      AVPacket* p = item->packet.get();
+      const int64_t shift = llround((job_.start + in_.origin) / av_q2d(as->time_base));
+      if (p->pts != AV_NOPTS_VALUE) p->pts -= shift;
+      if (p->dts != AV_NOPTS_VALUE) p->dts -= shift;
+      p->stream_index = out_a_->index;
+      p->pos = -1;
+      av_packet_rescale_ts(p, as->time_base, out_a_->time_base);
+      if (WritePacket(oc, p) != CONVERT_OK) return CONVERT_ERR_WRITE;
+      continue;
+    }
+    AVFrame* f = item->frame.get();
+    if (job_.encoder.fps > 0) {
+      // Fixed output rate: each frame takes the nearest output slot; frames that would
+      // repeat a slot already filled are dropped.
+      const int64_t slot = llround(item->t * job_.encoder.fps);
+      if (slot < next_pts_) continue;
+      f->pts = slot;
+      next_pts_ = slot + 1;
+    } else {
+      f->pts = llround(item->t / av_q2d(enc_->time_base));
+      if (f->pts < next_pts_) continue;
+      next_pts_ = f->pts + 1;
+    }
+    f->pict_type = AV_PICTURE_TYPE_NONE;
+    if (avcodec_send_frame(enc_.get(), f) < 0) return CONVERT_ERR_ENCODER;
+    ++encoded;
+    int rc = Drain(oc, false);
+    if (rc != CONVERT_OK) return rc;
+    ctx_.SetProgress(float(std::clamp(100.0 * item->t / span_, 0.0, 99.0)));
+  }
+  return ctx_.stopped() ? CONVERT_ERR_STOPPED : CONVERT_ERR_DECODE;
+}
+
+int Transcoder::Run(const CameraInfo& camera, int rotation, const std::string& raw, const mp4::SphericalBoxes& boxes,
+                    const std::string& final_path, TempFiles& temps) {
+  int rc = OpenDecoder();
+  if (rc != CONVERT_OK) return rc;
+  const AVCodecParameters* vp = in_.fmt->streams[in_.video]->codecpar;
+  src_w_ = vp->width & ~1;
+  src_h_ = vp->height & ~1;
+  if (src_w_ < 2 || src_h_ < 2 || src_w_ > 16384 || src_h_ > 16384) return CONVERT_ERR_DECODE;
+  if (camera.kind == CameraInfo::Kind::kSingleLens || camera.kind == CameraInfo::Kind::kDualLens) {
+    mapper_ = MakeFrameMapper(camera, src_w_, src_h_, rotation, &out_w_, &out_h_);
+    if (!mapper_) return CONVERT_ERR_STITCH;
+  } else {
+    out_w_ = src_w_;
+    out_h_ = src_h_;
+  }
+  src_pool_.reset(av_buffer_pool_init(size_t(src_w_) * src_h_ * 3 / 2 + 64, av_buffer_alloc));
+  out_pool_.reset(av_buffer_pool_init(size_t(out_w_) * out_h_ * 3 / 2 + 64, av_buffer_alloc));
+  if (!src_pool_ || !out_pool_) return CONVERT_ERR_NO_MEMORY;
+
+  OutputPtr out;
+  if ((rc = OpenOutput(raw, ctx_, &out)) != CONVERT_OK) return rc;
+  if ((rc = OpenEncoder(out.get())) != CONVERT_OK) return rc;
+  if (in_.audio >= 0) {
+    out_a_ = AddCopyStream(out.get(), in_.fmt->streams[in_.audio]);
+    if (!out_a_) return CONVERT_ERR_AUDIO;
+  }
+  if (avformat_write_header(out.get(), nullptr) < 0) return CONVERT_ERR_WRITE;
+  if ((rc = SeekTo(in_, job_.start)) != CONVERT_OK) return rc;
+  end_ = job_.duration < 0 ? std::numeric_limits<double>::infinity() : job_.start + job_.duration;
+  span_ = std::isinf(end_) ? std::max(in_.duration - job_.start, 1e-3) : job_.duration;
+
+  std::thread reader([this] { ReadLoop(); });
+  std::thread mapper([this] { MapLoop(); });
+  rc = EncodeLoop(out.get());
+  q2_.Close();
+  q1_.Close();
+  mapper.join();
+  reader.join();
+  if (rc != CONVERT_OK) return ctx_.stopped() ? CONVERT_ERR_STOPPED : rc;
+  out.reset();
+  if ((rc = FinishMp4(raw, final_path, boxes, ctx_)) != CONVERT_OK) return rc;
+  return temps.Commit(final_path) ? CONVERT_OK : CONVERT_ERR_CREATE_OUTPUT;
+}
+
+}  // namespace
+
+int RunConvert(const Job& job, int rotation, JobContext& ctx) {
+  TempFiles temps(job.output);
+  std::string raw, final_path;
+  if (!temps.Create(&raw) || !temps.Create(&final_path)) return CONVERT_ERR_CREATE_OUTPUT;
+  Input in;
+  int rc = OpenInput(job.input, ctx, &in);
+  if (rc != CONVERT_OK) return rc;
+  if (in.duration > 0 && job.start >= in.duration) return CONVERT_ERR_RANGE;
+
+  CameraInfo camera;
+  bool copy = job.copy;
+  mp4::SphericalBoxes boxes = SphericalBoxesOf(job.input);
+  if (job.stitch) {
+    camera = ProbeCamera(job.input);
+    if (camera.kind == CameraInfo::Kind::kNone) return CONVERT_ERR_CALIBRATION;
+    if (camera.kind == CameraInfo::Kind::kStitchedByCamera) {
+      // The camera stitched it already: copy, and say what it is.
+      copy = true;
+      if (!boxes.any()) boxes = mp4::EquirectangularBoxes(kSoftwareName);
+    } else if (!copy) {
+      boxes = mp4::EquirectangularBoxes(kSoftwareName);
+    }
+  }
+  if (copy) return RunCopy(job, in, raw, boxes, final_path, temps, ctx);
+  Transcoder t(job, in, ctx);
+  return t.Run(camera, rotation, raw, boxes, final_path, temps);
+}
+
+}  // namespace spherolux::convert

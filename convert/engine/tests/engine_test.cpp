@@ -1,0 +1,347 @@
+// The engine on real media made by ffmpeg: conversion, copy, trimming, merging, stopping,
+// metadata and failures, checked with ffprobe and our MP4 reader.
+#include "convert/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camgen/camgen.h"
+#include "mp4/spherical.h"
+
+namespace spherolux::convert {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Shell(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+// key=value lines of ffprobe for the first video stream (frames counted by decoding) and
+// the container.
+std::map<std::string, std::string> Probe(const std::string& path) {
+  std::map<std::string, std::string> m;
+  std::string text = Shell(
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+      "stream=codec_name,profile,width,height,nb_read_frames:format=duration,nb_streams -of default=nw=1 '" +
+      path + "'");
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    if (nl == std::string::npos) nl = text.size();
+    std::string line = text.substr(pos, nl - pos);
+    if (auto eq = line.find('='); eq != std::string::npos) m[line.substr(0, eq)] = line.substr(eq + 1);
+    pos = nl + 1;
+  }
+  return m;
+}
+
+int RunJob(std::vector<std::string> args, int rotation = 0, int high = 0) {
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  return synth_trans(static_cast<int>(argv.size()), argv.data(), rotation, 0, high);
+}
+
+std::vector<std::string> LowVector(const std::string& ss, const std::string& in, const std::string& t,
+                                   const std::string& out, bool stitch = false) {
+  std::vector<std::string> v = {"ffmpeg"};
+  if (stitch) v.push_back("-d");
+  for (const char* s : {"-ss"}) v.push_back(s);
+  v.insert(v.end(), {ss,   "-i",         in,     "-t",      t,          "-pix_fmt", "yuv420p", "-b:v", "4096k", "-r",
+                     "15", "-profile:v", "main", "-preset", "veryfast", "-refs",    "1",       "-bf",  "0",     out});
+  return v;
+}
+
+std::vector<std::string> MediumVector(const std::string& ss, const std::string& in, const std::string& t,
+                                      const std::string& out) {
+  return {"ffmpeg", "-ss",        ss,     "-i",      in,         "-t",    t,   "-pix_fmt", "yuv420p", "-b:v",
+          "10000k", "-profile:v", "main", "-preset", "veryfast", "-refs", "2", "-bf",      "1",       out};
+}
+
+// Files in `dir` other than those named.
+std::vector<std::string> Leftovers(const fs::path& dir, std::initializer_list<std::string> keep) {
+  std::vector<std::string> extra;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    std::string name = e.path().filename().string();
+    bool kept = false;
+    for (const auto& k : keep) kept = kept || k == name;
+    if (!kept) extra.push_back(name);
+  }
+  return extra;
+}
+
+std::string V1Text(const std::string& path) {
+  mp4::Mp4File file;
+  if (mp4::ReadMp4File(path, &file) != mp4::FileStatus::kOk) return {};
+  return mp4::SphericalV1Text(&file);
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    shared_ = camgen::MakeTempDir("engine_test_media");
+    clip_ = shared_ + "/clip.mp4";
+    // 2 s, 25 frames a second, a key frame every second, AAC audio.
+    ASSERT_TRUE(camgen::MakeMp4Clip(clip_, 320, 160, 2.0, true));
+  }
+  static void TearDownTestSuite() { fs::remove_all(shared_); }
+  void SetUp() override {
+    dir_ = camgen::MakeTempDir("engine_test");
+    setposition_callback(nullptr, nullptr);
+  }
+  void TearDown() override {
+    setposition_callback(nullptr, nullptr);
+    fs::remove_all(dir_);
+  }
+  std::string Out(const std::string& name) const { return dir_ + "/" + name; }
+
+  static std::string shared_, clip_;
+  std::string dir_;
+};
+std::string EngineTest::shared_, EngineTest::clip_;
+
+TEST_F(EngineTest, TranscodeKeepsExactlyTheRange) {
+  // Low quality: 15 frames a second from [1 s, 2 s) of a 25 fps clip.
+  const std::string low = Out("low.mp4");
+  ASSERT_EQ(RunJob(LowVector("00:00:01", clip_, "00:00:01", low)), CONVERT_OK);
+  auto p = Probe(low);
+  EXPECT_EQ(p["codec_name"], "h264");
+  EXPECT_EQ(p["profile"], "Main");
+  EXPECT_EQ(p["width"], "320");
+  EXPECT_EQ(p["nb_read_frames"], "15");
+  EXPECT_EQ(p["nb_streams"], "2");  // audio copied along
+  EXPECT_NEAR(std::stod(p["duration"]), 1.0, 0.07);
+
+  // Medium keeps the source rate: frames 25..49 of the clip; B-frames allowed.
+  const std::string medium = Out("medium.mp4");
+  ASSERT_EQ(RunJob(MediumVector("00:00:01", clip_, "00:00:01", medium)), CONVERT_OK);
+  p = Probe(medium);
+  EXPECT_EQ(p["nb_read_frames"], "25");
+  EXPECT_NEAR(std::stod(p["duration"]), 1.0, 0.07);
+
+  // The first output frame is source frame 25: compare pictures with ffmpeg's own trim.
+  // The first output frame is source frame 25 (the one at 1 s): compare it with that frame
+  // of the source, after both went through lossy coding, by PSNR.
+  const std::string diff =
+      Shell("ffmpeg -nostdin -v error -i '" + medium + "' -i '" + clip_ +
+            "' -filter_complex \"[0:v]trim=end_frame=1,scale=64:32,format=gray[a];"
+            "[1:v]select='eq(n\\,25)',setpts=PTS-STARTPTS,scale=64:32,format=gray[b];[a][b]psnr=f=-\" -f null - 2>&1");
+  const auto at = diff.find("psnr_avg:");
+  ASSERT_NE(at, std::string::npos) << diff;
+  const double psnr = diff.compare(at + 9, 3, "inf") == 0 ? 99 : std::stod(diff.substr(at + 9));
+  EXPECT_GT(psnr, 30.0) << diff;  // the wrong frame of testsrc2 gives far less
+
+  // Nothing but the outputs is left in the folder.
+  EXPECT_TRUE(Leftovers(dir_, {"low.mp4", "medium.mp4"}).empty());
+}
+
+TEST_F(EngineTest, CopyModeCopiesThePackets) {
+  const std::string out = Out("copy.mp4");
+  ASSERT_EQ(RunJob({"ffmpeg", "-ss", "00:00:00", "-i", clip_, "-t", "00:00:01", "-c", "copy", out}), CONVERT_OK);
+  auto p = Probe(out);
+  EXPECT_EQ(p["nb_read_frames"], "25");
+  // The video packets are the source's first 25, byte for byte.
+  auto hashes = [](const std::string& path, int n) {
+    return Shell("ffmpeg -nostdin -v error -i '" + path + "' -map 0:v -c copy -frames:v " + std::to_string(n) +
+                 " -f framemd5 - | grep -v '^#' | awk -F, '{print $6}'");
+  };
+  const std::string copied = hashes(out, 25);
+  EXPECT_FALSE(copied.empty());
+  EXPECT_EQ(copied, hashes(clip_, 25));
+}
+
+TEST_F(EngineTest, SphericalMetadataIsCarriedThroughCopyAndMerge) {
+  // A stitched panorama (V1 box, as other software writes it) copied and merged with itself.
+  const std::string pano = Out("pano.mp4");
+  camgen::WriteFileBytes(pano, camgen::AddSphericalV1Box(camgen::ReadFileBytes(clip_), camgen::SphericalV1Xml("true")));
+  const std::string copy = Out("pano_copy.mp4");
+  ASSERT_EQ(RunJob({"ffmpeg", "-ss", "00:00:00", "-i", pano, "-t", "00:00:02", "-c", "copy", copy}), CONVERT_OK);
+  EXPECT_NE(V1Text(copy).find("<GSpherical:Spherical>true</GSpherical:Spherical>"), std::string::npos);
+
+  const std::string list = Out("filelist.txt");
+  std::ofstream(list) << "file '" << pano << "'\r\nfile '" << copy << "'\r\n";
+  const std::string merged = Out("merged.mp4");
+  ASSERT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", merged}), CONVERT_OK);
+  auto p = Probe(merged);
+  EXPECT_EQ(p["nb_read_frames"], "100");
+  EXPECT_NEAR(std::stod(p["duration"]), 4.0, 0.1);
+  EXPECT_NE(V1Text(merged).find("<GSpherical:Spherical>true</GSpherical:Spherical>"), std::string::npos);
+  // The joined file decodes without errors.
+  EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + merged + "' -f null - 2>&1"), "");
+}
+
+TEST_F(EngineTest, MergeRefusesMismatchedInputs) {
+  const std::string other = Out("other.mp4");
+  ASSERT_TRUE(camgen::MakeMp4Clip(other, 352, 176, 1.0, true));
+  const std::string silent = Out("silent.mp4");
+  ASSERT_TRUE(camgen::MakeMp4Clip(silent, 320, 160, 1.0, false));
+  const std::string list = Out("list.txt");
+  const std::string merged = Out("merged.mp4");
+  for (const std::string& second : {other, silent}) {
+    std::ofstream(list) << "file '" << clip_ << "'\nfile '" << second << "'\n";
+    EXPECT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", merged}), CONVERT_ERR_MERGE_MISMATCH);
+    EXPECT_FALSE(fs::exists(merged));
+  }
+  EXPECT_TRUE(Leftovers(dir_, {"other.mp4", "silent.mp4", "list.txt"}).empty());
+
+  // Lists that name nothing usable.
+  std::ofstream(list) << "";
+  EXPECT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", merged}), CONVERT_ERR_MERGE_LIST);
+  std::ofstream(list) << "file '" << clip_ << "\n";  // quote not closed
+  EXPECT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", merged}), CONVERT_ERR_MERGE_LIST);
+  EXPECT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", Out("none.txt"), "-c", "copy", merged}), CONVERT_ERR_MERGE_LIST);
+  std::ofstream(list) << "file '" << Out("gone.mp4") << "'\n";
+  EXPECT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", merged}), CONVERT_ERR_OPEN_INPUT);
+}
+
+TEST_F(EngineTest, BadInputsGiveCodes) {
+  const std::string out = Out("out.mp4");
+  EXPECT_EQ(RunJob(LowVector("00:00:00", Out("missing.mp4"), "00:00:01", out)), CONVERT_ERR_OPEN_INPUT);
+  const std::string text = Out("text.mp4");
+  std::ofstream(text) << "not a video";
+  EXPECT_EQ(RunJob(LowVector("00:00:00", text, "00:00:01", out)), CONVERT_ERR_OPEN_INPUT);
+  // A start past the end.
+  EXPECT_EQ(RunJob(LowVector("00:00:05", clip_, "00:00:01", out)), CONVERT_ERR_RANGE);
+  // Stitching a file without calibration.
+  EXPECT_EQ(RunJob(LowVector("00:00:00", clip_, "00:00:01", out, true)), CONVERT_ERR_CALIBRATION);
+  // The output folder does not exist.
+  EXPECT_EQ(RunJob(LowVector("00:00:00", clip_, "00:00:01", Out("no/such/dir.mp4"))), CONVERT_ERR_CREATE_OUTPUT);
+  // Unknown vectors and rotations.
+  EXPECT_EQ(RunJob({"ffmpeg", "-i", clip_, "-vf", "hflip", out}), CONVERT_ERR_ARGUMENTS);
+  EXPECT_EQ(RunJob(LowVector("00:00:00", clip_, "00:00:01", out), 45), CONVERT_ERR_ARGUMENTS);
+  EXPECT_EQ(synth_trans(0, nullptr, 0, 0, 0), CONVERT_ERR_ARGUMENTS);
+  EXPECT_FALSE(fs::exists(out));
+
+  // Damaged files: cut in the middle, or with bytes overwritten. Any code, no crash, and
+  // a success must be a readable file.
+  const auto bytes = camgen::ReadFileBytes(clip_);
+  const std::string cut = Out("cut.mp4");
+  camgen::WriteFileBytes(cut, camgen::Bytes(bytes.begin(), bytes.begin() + bytes.size() / 2));
+  const std::string noisy = Out("noisy.mp4");
+  auto damaged = bytes;
+  for (size_t i = 64; i < damaged.size(); i += 211) damaged[i] ^= 0xa5;
+  camgen::WriteFileBytes(noisy, damaged);
+  for (const std::string& in : {cut, noisy}) {
+    int rc = RunJob(MediumVector("00:00:00", in, "00:00:02", out));
+    if (rc == CONVERT_OK) {
+      EXPECT_EQ(Probe(out)["codec_name"], "h264") << in;
+      fs::remove(out);
+    } else {
+      EXPECT_LT(rc, 0);
+      EXPECT_FALSE(fs::exists(out));
+    }
+  }
+}
+
+struct ProgressLog {
+  std::mutex mu;
+  std::vector<float> values;
+  std::atomic<float> last{-1};
+};
+
+void Record(float p, void* user) {
+  auto* log = static_cast<ProgressLog*>(user);
+  std::lock_guard<std::mutex> lock(log->mu);
+  log->values.push_back(p);
+  log->last = p;
+}
+
+TEST_F(EngineTest, ProgressRisesToOneHundred) {
+  ProgressLog log;
+  setposition_callback(Record, &log);
+  ASSERT_EQ(RunJob(MediumVector("00:00:00", clip_, "00:00:02", Out("p.mp4"))), CONVERT_OK);
+  std::lock_guard<std::mutex> lock(log.mu);
+  ASSERT_FALSE(log.values.empty());
+  EXPECT_EQ(log.values.back(), 100.0f);
+  for (float v : log.values) {
+    EXPECT_GE(v, 0.0f);
+    EXPECT_LE(v, 100.0f);
+  }
+}
+
+TEST_F(EngineTest, StopLeavesNoFile) {
+  // A job long enough to be caught running: 8 s at the encoder's default preset.
+  const std::string longer = Out("long.mp4");
+  ASSERT_TRUE(camgen::MakeMp4Clip(longer, 640, 320, 8.0, true));
+  ProgressLog log;
+  setposition_callback(Record, &log);
+  const std::string out = Out("stopped.mp4");
+  std::atomic<int> rc{1};
+  std::thread job([&] {
+    rc = RunJob({"ffmpeg", "-d", "-ss", "00:00:00", "-i", longer, "-t", "00:00:08", "-pix_fmt", "yuv420p", "-b:v",
+                 "20000k", out},
+                0, 1);
+  });
+  // Wait until frames are being encoded, then stop from this thread.
+  while (log.last.load() <= 0 && rc.load() == 1) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  stop_transcoding();
+  job.join();
+  EXPECT_TRUE(rc == CONVERT_ERR_STOPPED || rc == CONVERT_ERR_CALIBRATION) << rc;
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_TRUE(Leftovers(dir_, {"long.mp4"}).empty());
+
+  // A later job is not affected by the earlier stop.
+  log.last = -1;
+  const std::string out2 = Out("after.mp4");
+  std::thread job2([&] { rc = RunJob(MediumVector("00:00:00", longer, "00:00:08", out2)); });
+  while (log.last.load() <= 0 && rc.load() != CONVERT_OK) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  stop_transcoding();
+  job2.join();
+  EXPECT_EQ(rc, CONVERT_ERR_STOPPED);
+  EXPECT_FALSE(fs::exists(out2));
+  EXPECT_TRUE(Leftovers(dir_, {"long.mp4"}).empty());
+}
+
+TEST(Rescale, ConvertsBgraToI420) {
+  // 4 x 2 pixels: left half pure red, right half pure blue (B, G, R, A bytes), scaled to
+  // 2 x 2. BT.601 limited range: red Y 82 U 90 V 240; blue Y 41 U 240 V 110.
+  std::vector<uint8_t> src(4 * 2 * 4);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x) {
+      uint8_t* p = &src[(y * 4 + x) * 4];
+      const bool red = x < 2;
+      p[0] = red ? 0 : 255;
+      p[1] = 0;
+      p[2] = red ? 255 : 0;
+      p[3] = 255;
+    }
+  std::vector<uint8_t> dst(2 * 2 + 2, 0);
+  ASSERT_EQ(rescale_csconvert(src.data(), dst.data(), 4, 2, 2, 2, 2, 0), CONVERT_OK);
+  EXPECT_NEAR(dst[0], 82, 3);
+  EXPECT_NEAR(dst[1], 41, 3);
+  EXPECT_NEAR(dst[2], 82, 3);
+  EXPECT_NEAR(dst[3], 41, 3);
+  // A uniform red frame: every chroma sample is red's.
+  for (size_t i = 0; i < src.size(); i += 4) {
+    src[i] = 0;
+    src[i + 2] = 255;
+  }
+  ASSERT_EQ(rescale_csconvert(src.data(), dst.data(), 4, 2, 2, 2, 2, 0), CONVERT_OK);
+  EXPECT_NEAR(dst[3], 82, 3);
+  EXPECT_NEAR(dst[4], 90, 3);
+  EXPECT_NEAR(dst[5], 240, 3);
+
+  EXPECT_EQ(rescale_csconvert(src.data(), dst.data(), 4, 2, 3, 2, 2, 0), CONVERT_ERR_FORMAT);
+  EXPECT_EQ(rescale_csconvert(src.data(), dst.data(), 0, 2, 2, 2, 2, 0), CONVERT_ERR_FORMAT);
+  EXPECT_EQ(rescale_csconvert(nullptr, dst.data(), 4, 2, 2, 2, 2, 0), CONVERT_ERR_FORMAT);
+  EXPECT_EQ(synth_image(), CONVERT_ERR_UNSUPPORTED);
+}
+
+}  // namespace
+}  // namespace spherolux::convert
