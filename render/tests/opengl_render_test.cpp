@@ -174,6 +174,26 @@ TEST_F(OpenglRenderTest, FlatViewShowsThePhotoUprightAcrossTheWindow) {
   EXPECT_EQ(messages_.frames, 1);
 }
 
+TEST_F(OpenglRenderTest, OddWidthPhotoRowsAreNotSheared) {
+  // 101 pixels of 3 bytes leave each row 1 byte short of a multiple of 4.
+  OpenWindow(202, 100);
+  QImage image(101, 50, QImage::Format_RGB32);
+  for (int y = 0; y < 50; ++y) {
+    for (int x = 0; x < 101; ++x) image.setPixel(x, y, qRgb(2 * x, 4 * y, 7));
+  }
+  const QString path = dir_.filePath("odd.png");
+  ASSERT_TRUE(image.save(path));
+  renderer_->SetMediaKind(512, 101, 50, nullptr, nullptr, 0);
+  ASSERT_EQ(renderer_->Initialise(), 0);
+  ASSERT_EQ(renderer_->LoadPhoto(path.toStdString()), 0);
+  renderer_->SetViewMode(kModeFlat);
+  renderer_->Draw(nullptr);
+  // Window pixel (x, y) samples texel (x / 2 - 0.25, y / 2 - 0.25).
+  for (const auto& [x, y] : std::vector<std::pair<int, int>>{{20, 10}, {180, 90}, {101, 50}, {7, 93}}) {
+    ExpectColour(grabber_.Pixel(x, y), 7, 4 * (y / 2.0 - 0.25), 2 * (x / 2.0 - 0.25), 2.5);
+  }
+}
+
 TEST_F(OpenglRenderTest, SphereViewCentreFollowsYawAndPitch) {
   OpenWindow(300, 300);
   OpenGradientPhoto(kModeSphere);

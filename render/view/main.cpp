@@ -1,6 +1,7 @@
 // spherolux-view: shows a photo through the panoramic renderer in a window.
 //
-//   spherolux-view [--mode N] [--size WxH] [--yaw DEG] [--screenshots DIR] [--lens single|dual [--field DEG]] FILE
+//   spherolux-view [--mode N] [--size WxH] [--yaw DEG] [--screenshots DIR [--format EXT]] [--lens single|dual [--field
+//   DEG]] FILE
 //
 // Drag with the left button to turn the view (release while moving to let it coast), wheel
 // to zoom, keys 0-6 for the view modes (sphere, tile, planet, half ball, in-dome, layer,
@@ -8,7 +9,7 @@
 // A 2:1 photo is shown as an equirectangular panorama; --lens shows it as an unstitched
 // single- or dual-lens fisheye photo through the grids of an ideal equidistant lens of
 // --field degrees (200 single, 210 dual). --screenshots writes DIR/mode-N.png for every mode
-// and exits.
+// and exits (--format jpg for JPEG files).
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -38,6 +39,7 @@ struct Options {
   int width = 1024;
   int height = 640;
   std::string screenshot_dir;
+  std::string screenshot_ext = "png";
   std::string lens;  // "", "single" or "dual"
   float field = 0.0f;
   float yaw = NAN;  // start yaw of the spheres and the cap, if given
@@ -183,7 +185,8 @@ class ViewWindow : public QWindow, public RenderMessageSink {
     for (int mode = 0; mode < spherolux::render::kViewModeCount; ++mode) {
       renderer_->SetViewMode(mode);
       renderer_->Draw(nullptr);  // enter the mode and let its view settle
-      renderer_->RequestScreenshot(options_.screenshot_dir + "/mode-" + std::to_string(mode) + ".png");
+      renderer_->RequestScreenshot(options_.screenshot_dir + "/mode-" + std::to_string(mode) + "." +
+                                   options_.screenshot_ext);
       renderer_->Draw(nullptr);
     }
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
@@ -203,7 +206,8 @@ class ViewWindow : public QWindow, public RenderMessageSink {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: spherolux-view [--mode N] [--size WxH] [--yaw DEG] [--screenshots DIR] [--lens single|dual "
+               "usage: spherolux-view [--mode N] [--size WxH] [--yaw DEG] [--screenshots DIR [--format EXT]] [--lens "
+               "single|dual "
                "[--field DEG]] FILE\n");
   return 2;
 }
@@ -224,6 +228,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--lens" && i + 1 < argc) {
       options.lens = argv[++i];
       if (options.lens != "single" && options.lens != "dual") return Usage();
+    } else if (arg == "--format" && i + 1 < argc) {
+      options.screenshot_ext = argv[++i];
     } else if (arg == "--yaw" && i + 1 < argc) {
       options.yaw = static_cast<float>(std::atof(argv[++i]));
     } else if (arg == "--field" && i + 1 < argc) {

@@ -1,0 +1,277 @@
+#include "stitch/remap.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "azimuth.h"
+#include "lens_eval.h"
+#include "numeric.h"
+
+namespace spherolux {
+namespace {
+
+using lens_internal::ClampCoordinate;
+using lens_internal::ClampIndex;
+using lens_internal::LensEvaluator;
+
+// Small sines and cosines are pushed away from zero so that no later division meets 0.
+double AwayFromZeroCos(double c) {
+  if (c > -0.0001 && c < 0.0) return -0.0001;
+  if (c > 0.0 && c < 0.0001) return 0.0001;
+  return c;
+}
+double AwayFromZeroSin(double s) {
+  if (s > -0.0001 && s < 0.0) return -0.0001;
+  if (s >= 0.0 && s < 0.0001) return 0.0001;
+  return s;
+}
+
+// Packs a clamped position (0 <= x, y and below 32767) into an entry.
+inline RemapEntry Encode(double x, double y, double rounding) {
+  const int ix = static_cast<int>(x);
+  const int iy = static_cast<int>(y);
+  // (x - ix) < 1, so the weights stay within 0..255.
+  const int fx = static_cast<int>((x - ix) * 255.0 + rounding);
+  const int fy = static_cast<int>((y - iy) * 255.0 + rounding);
+  RemapEntry e;
+  e.x = static_cast<int16_t>(ix);
+  e.wx0 = static_cast<uint8_t>(255 - fx);
+  e.wx1 = static_cast<uint8_t>(fx);
+  e.y = static_cast<int16_t>(iy);
+  e.wy0 = static_cast<uint8_t>(255 - fy);
+  e.wy1 = static_cast<uint8_t>(fy);
+  return e;
+}
+
+// Where a direction lands in the frame: clamped into the lens image so that the +1
+// neighbours stay inside it, then moved into the second lens image when asked.
+struct Placer {
+  double center_x, center_y;
+  double max_x, max_y;  // l - 2, m - 2
+  double offset_x, offset_y;
+
+  void Place(double cos_phi, double sin_phi, double radius, double* x, double* y) const {
+    *x = ClampCoordinate(cos_phi * radius + center_x, max_x) + offset_x;
+    *y = ClampCoordinate(sin_phi * radius + center_y, max_y) + offset_y;
+  }
+};
+
+Placer MakePlacer(const RemapSetup& setup, const RemapLens& lens) {
+  Placer p;
+  p.center_x = lens.center_x;
+  p.center_y = lens.center_y;
+  p.max_x = setup.lens_width - 2;
+  p.max_y = setup.lens_height - 2;
+  p.offset_x = 0;
+  p.offset_y = 0;
+  if (lens.second) {
+    // The second lens image sits right of the first, or below it in a stacked frame.
+    if (setup.stacked) {
+      p.offset_y = setup.lens_height;
+    } else {
+      p.offset_x = setup.lens_width;
+    }
+  }
+  return p;
+}
+
+bool HasWarp(const RemapSetup& setup, const RemapLens& lens) {
+  return lens.second && setup.lines != nullptr && setup.lines->count > 0;
+}
+
+}  // namespace
+
+bool PhotoMapSize(const DoubleFisheyeCameraPara& para, const PhotoMapGeometry& geo, int* map_width, int* map_height) {
+  if (geo.rotation != 0 && geo.rotation != 90 && geo.rotation != 180 && geo.rotation != 270) return false;
+  if (geo.height < 1 || geo.width != 2 * geo.height || geo.width > kMaxPanoramaWidth) return false;
+  if (geo.source_width < 4 || geo.source_height < 4) return false;
+  if (geo.source_width > kMaxSourceSide || geo.source_height > kMaxSourceSide) return false;
+  const double fov = para.fLensCoef;
+  if (!(fov > 0.0 && fov <= 360.0)) return false;
+  int wm = 0;
+  int hm = 0;
+  if (geo.rotation == 0 || geo.rotation == 180) {
+    wm = static_cast<int>(geo.height * fov / 180.0);
+    hm = geo.height;
+  } else {
+    wm = geo.width;
+    hm = static_cast<int>(geo.height * fov / 360.0);
+  }
+  if (wm < 1 || hm < 1) return false;
+  if (map_width) *map_width = wm;
+  if (map_height) *map_height = hm;
+  return true;
+}
+
+void BuildRemapMaps(const DoubleFisheyeCameraPara& para, const PhotoMapGeometry& geo, RemapEntry* map1,
+                    RemapEntry* map2) {
+  int wm = 0;
+  int hm = 0;
+  if (!PhotoMapSize(para, geo, &wm, &hm) || map1 == nullptr || map2 == nullptr) return;
+  const bool stacked = geo.source_width < geo.source_height;
+  const float scale = static_cast<float>(stacked ? geo.source_height : geo.source_width) / 1920.0f;
+  auto scaled = [scale](float v) { return std::trunc(static_cast<double>(v * scale)); };
+
+  const LensModel model = LensModelForCode(para.lModel);
+  const RatioRule rule = PhotoRatioRule(para.lModel, RatioBase(para.lModel, para.fRatio), geo.generation);
+  std::vector<float> ratio(static_cast<size_t>(geo.width));
+  BuildRadiusRatio(rule.variant, rule.base, geo.width, ratio.data());
+  ControlLineSet lines;
+  PrepareControlLines(std::clamp(para.lPointNum, 0, kMaxControlLines), para.mstPf1, para.mstPf2, &lines);
+
+  RemapSetup setup;
+  setup.profile = model.profile;
+  setup.lens_class = model.lens_class;
+  setup.parallax_offset = model.parallax_offset;
+  setup.parallax_distance = ParallaxDistance(geo.generation);
+  setup.fov_degrees = para.fLensCoef;
+  setup.ratio = ratio.data();
+  setup.lines = &lines;
+  setup.width = geo.width;
+  setup.height = geo.height;
+  setup.map_width = wm;
+  setup.map_height = hm;
+  setup.stacked = stacked;
+  setup.lens_width = stacked ? geo.source_width : geo.source_width / 2;
+  setup.lens_height = stacked ? geo.source_height / 2 : geo.source_height;
+
+  const RemapLens lens1{scaled(para.stPoint1.x), scaled(para.stPoint1.y), scaled(para.stPoint1.radius), false};
+  const RemapLens lens2{scaled(para.stPoint2.x), scaled(para.stPoint2.y), scaled(para.stPoint2.radius), true};
+  if (geo.rotation == 0 || geo.rotation == 180) {
+    BuildRemapHorizontal(setup, lens1, geo.rotation, map1);
+    BuildRemapHorizontal(setup, lens2, geo.rotation, map2);
+  } else {
+    BuildRemapVertical(setup, lens1, geo.rotation, map1);
+    BuildRemapVertical(setup, lens2, geo.rotation, map2);
+  }
+}
+
+void BuildRemapHorizontal(const RemapSetup& setup, const RemapLens& lens, int rotation, RemapEntry* map) {
+  const int wm = setup.map_width;
+  const int hm = setup.map_height;
+  if (wm < 1 || hm < 1 || map == nullptr) return;
+  const double delta = kLensPi / hm;
+  const double inv_delta = 1.0 / delta;
+  const double k = LensScale(*setup.profile, lens.radius, setup.fov_degrees);
+  const Placer placer = MakePlacer(setup, lens);
+  const bool warp = HasWarp(setup, lens);
+  const int corrected_class = lens.second ? setup.lens_class : 0;
+  const int last_ratio = 2 * hm - 1;
+  LensEvaluator heights(*setup.profile);
+
+  std::vector<double> sin_l(static_cast<size_t>(wm));
+  std::vector<double> cos_l(static_cast<size_t>(wm));
+  double lambda = -(wm * delta / 2.0);
+  for (int c = 0; c < wm; ++c) {
+    sin_l[c] = std::sin(lambda);
+    cos_l[c] = AwayFromZeroCos(std::cos(lambda));
+    lambda += delta;
+  }
+
+  double alpha = kLensPi;
+  for (int r = 0; r < hm; ++r) {
+    const double sin_a = AwayFromZeroSin(std::sin(alpha));
+    const double t = std::cos(alpha);
+    alpha -= delta;
+    RemapEntry* row = map + static_cast<size_t>(r) * wm;
+    for (int c = 0; c < wm; ++c) {
+      const double u = sin_a * sin_l[c];
+      double theta = std::acos(std::clamp(sin_a * cos_l[c], -1.0, 1.0));
+      const double g = std::sqrt(u * u + t * t);
+      // On the lens axis (g == 0) the azimuth is arbitrary and the radius 0.
+      double cos_phi = 1.0;
+      double sin_phi = 0.0;
+      double phi = 0.0;
+      if (g > 0.0) {
+        const double inv_g = 1.0 / g;
+        cos_phi = u * inv_g;
+        sin_phi = t * inv_g;
+        phi = std::asin(std::clamp(sin_phi, -1.0, 1.0));
+        if (u < 0.0) {
+          phi = kLensPi - phi;
+        } else if (u > 0.0 && t < 0.0) {
+          phi = phi + kLensTwoPi;
+        }
+        if (phi >= kLensPi) phi -= kLensTwoPi;
+      }
+      if (corrected_class != 0 || warp) {
+        if (corrected_class == 1) {
+          phi = lens_internal::CorrectAzimuthParallax(phi, sin_phi, cos_phi, setup.parallax_distance,
+                                                      setup.parallax_offset);
+        } else if (corrected_class == 2) {
+          phi = lens_internal::CorrectAzimuthOffset(sin_phi, cos_phi, setup.parallax_distance);
+        }
+        if (warp) {
+          float phi_w = 0.0f;
+          float theta_w = 0.0f;
+          WarpByControlLines(static_cast<float>(theta), static_cast<float>(phi), *setup.lines, &phi_w, &theta_w);
+          phi = phi_w;
+          theta = theta_w;
+        }
+        cos_phi = std::cos(phi);
+        sin_phi = std::sin(phi);
+      }
+      const int i = ClampIndex((phi + kLensPi) * inv_delta + 0.5, last_ratio);
+      const double radius = setup.ratio[i] * (heights.Height(theta) * k);
+      double x = 0.0;
+      double y = 0.0;
+      placer.Place(cos_phi, sin_phi, radius, &x, &y);
+      row[c] = Encode(x, y, 0.5);
+    }
+  }
+  if (rotation == 180) std::reverse(map, map + static_cast<size_t>(wm) * hm);
+}
+
+void BuildRemapVertical(const RemapSetup& setup, const RemapLens& lens, int rotation, RemapEntry* map) {
+  const int wm = setup.map_width;
+  const int hm = setup.map_height;
+  if (wm < 1 || hm < 1 || map == nullptr) return;
+  const double delta = kLensTwoPi / wm;
+  const double k = LensScale(*setup.profile, lens.radius, setup.fov_degrees);
+  const Placer placer = MakePlacer(setup, lens);
+  const bool warp = HasWarp(setup, lens);
+  LensEvaluator heights(*setup.profile);
+
+  // Column azimuths, corrected for the second lens by its class.
+  std::vector<double> phi(static_cast<size_t>(wm));
+  if (lens.second && setup.lens_class == 1) {
+    TabulateAzimuthParallax(wm, setup.parallax_distance, setup.parallax_offset, phi.data());
+  } else if (lens.second && setup.lens_class == 2) {
+    TabulateAzimuthOffset(wm, setup.parallax_distance, phi.data());
+  } else {
+    for (int c = 0; c < wm; ++c) phi[c] = lens.second ? -kLensPi + c * delta : -c * delta;
+  }
+  std::vector<double> cos_p(static_cast<size_t>(wm));
+  std::vector<double> sin_p(static_cast<size_t>(wm));
+  for (int c = 0; c < wm; ++c) {
+    cos_p[c] = std::cos(phi[c]);
+    sin_p[c] = std::sin(phi[c]);
+  }
+
+  // The second lens's map row i is output row H - Hm + i, measured from the other pole.
+  const int first_row = lens.second ? setup.height - hm : 0;
+  for (int i = 0; i < hm; ++i) {
+    const int out_row = first_row + i;
+    const double theta = lens.second ? kLensPi - out_row * delta : out_row * delta;
+    const double height = heights.Height(theta) * k;
+    RemapEntry* row = map + static_cast<size_t>(i) * wm;
+    for (int c = 0; c < wm; ++c) {
+      double x = 0.0;
+      double y = 0.0;
+      if (warp) {
+        float phi_w = 0.0f;
+        float theta_w = 0.0f;
+        WarpByControlLines(static_cast<float>(theta), static_cast<float>(phi[c]), *setup.lines, &phi_w, &theta_w);
+        const double radius = setup.ratio[c] * (heights.Height(theta_w) * k);
+        placer.Place(std::cos(phi_w), std::sin(phi_w), radius, &x, &y);
+      } else {
+        placer.Place(cos_p[c], sin_p[c], setup.ratio[c] * height, &x, &y);
+      }
+      row[c] = Encode(x, y, 0.0);
+    }
+  }
+  if (rotation == 90) std::reverse(map, map + static_cast<size_t>(wm) * hm);
+}
+
+}  // namespace spherolux
