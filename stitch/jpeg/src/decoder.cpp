@@ -300,6 +300,22 @@ struct JpegDecoder {
     const HuffmanDecodeTable& ac = ac_tables[c.ta];
     bool any = false;
     for (int k = 1; k < 64;) {
+      if (br.bits < 16) Fill();
+      const int32_t f = ac.fast_ac[br.acc >> (64 - kHuffmanLookupBits)];
+      if (f != 0) {  // code and coefficient in one look-up
+        k += (f >> 8) & 15;
+        const int used = f & 0xFF;
+        br.acc <<= used;
+        br.bits -= used;
+        if (k > 63) {
+          corrupt = true;
+          break;
+        }
+        blk[kZigzagToNatural[k]] = Dequantise(f >> 16, q[k]);
+        any = true;
+        ++k;
+        continue;
+      }
       const int rs = DecodeSymbol(ac);
       const int r = rs >> 4, s = rs & 15;
       if (s != 0) {
@@ -421,6 +437,11 @@ struct JpegDecoder {
     const int n = 8 >> scale_shift;
     if (!ac_present || scale_shift == 3) {
       const uint8_t v = static_cast<uint8_t>(std::clamp(128 + ((dequantised[0] + 4) >> 3), 0, 255));
+      if (n == 8) {
+        const uint64_t row = 0x0101010101010101ull * v;
+        for (int y = 0; y < 8; ++y) std::memcpy(out + y * stride, &row, 8);
+        return;
+      }
       for (int y = 0; y < n; ++y) std::memset(out + y * stride, v, static_cast<size_t>(n));
     } else if (scale_shift == 0) {
       jpeg::InverseDct8x8(dequantised, out, stride);

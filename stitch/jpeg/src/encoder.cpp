@@ -7,6 +7,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "calib/panorama_xmp.h"
 #include "dct.h"
 #include "huffman.h"
@@ -34,7 +38,7 @@ struct JpegEncoder {
   size_t exif_size = 0;
 
   uint16_t quant[2][64] = {};  // natural order: luminance, chrominance
-  jpeg::Reciprocal recip[2][64] = {};
+  jpeg::QuantDivisors divisors[2] = {};
   jpeg::HuffmanEncodeTable dc_table[2];
   jpeg::HuffmanEncodeTable ac_table[2];
 
@@ -60,7 +64,7 @@ struct JpegEncoder {
   void MakeTables() {
     for (int t = 0; t < 2; ++t) {
       jpeg::ScaleQuantTable(quality, t == 1, quant[t]);
-      for (int i = 0; i < 64; ++i) recip[t][i] = jpeg::MakeReciprocal(quant[t][i], round_to_nearest);
+      jpeg::MakeDivisors(quant[t], round_to_nearest, &divisors[t]);
     }
   }
 
@@ -198,8 +202,29 @@ struct JpegEncoder {
 
   static int BitLength(uint32_t a) { return a == 0 ? 0 : 32 - __builtin_clz(a); }
 
-  void EncodeBlock(const int16_t* zz, int& pred, const jpeg::HuffmanEncodeTable& dc,
+  // Bit k set when zz[k] is not zero.
+  static uint64_t NonzeroMask(const int16_t* zz) {
+#if defined(__SSE2__)
+    uint64_t mask = 0;
+    const __m128i zero = _mm_setzero_si128();
+    for (int i = 0; i < 4; ++i) {
+      const __m128i a = _mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(zz + 16 * i)), zero);
+      const __m128i b = _mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(zz + 16 * i + 8)), zero);
+      mask |= uint64_t{static_cast<uint16_t>(~_mm_movemask_epi8(_mm_packs_epi16(a, b)))} << (16 * i);
+    }
+    return mask;
+#else
+    uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k) mask |= uint64_t{zz[k] != 0} << k;
+    return mask;
+#endif
+  }
+
+  // Codes a quantised block given in natural order.
+  void EncodeBlock(const int16_t* blk, int& pred, const jpeg::HuffmanEncodeTable& dc,
                    const jpeg::HuffmanEncodeTable& ac) {
+    alignas(16) int16_t zz[64];
+    for (int k = 0; k < 64; ++k) zz[k] = blk[jpeg::kZigzagToNatural[k]];
     // F.1.2.1: DC difference category and its extra bits (one's complement when negative).
     const int diff = zz[0] - pred;
     pred = zz[0];
@@ -207,18 +232,19 @@ struct JpegEncoder {
     int nb = BitLength(static_cast<uint32_t>(a));
     uint32_t extra = static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << nb) - 1);
     PutBits(uint32_t{dc.code[nb]} << nb | extra, dc.size[nb] + nb);
-    // F.1.2.2: runs of zeros and AC categories.
-    int run = 0;
-    for (int k = 1; k < 64; ++k) {
-      int v = zz[k];
-      if (v == 0) {
-        ++run;
-        continue;
-      }
+    // F.1.2.2: runs of zeros and AC categories, visiting only the non-zero coefficients.
+    uint64_t nonzero = NonzeroMask(zz) & ~uint64_t{1};
+    int last = 0;
+    while (nonzero != 0) {
+      const int k = __builtin_ctzll(nonzero);
+      nonzero &= nonzero - 1;
+      int run = k - last - 1;
+      last = k;
       while (run > 15) {
         PutBits(ac.code[0xF0], ac.size[0xF0]);
         run -= 16;
       }
+      int v = zz[k];
       a = v < 0 ? -v : v;
       if (a > 1023) {  // the typical tables stop at category 10
         a = 1023;
@@ -228,26 +254,22 @@ struct JpegEncoder {
       extra = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << nb) - 1);
       const int sym = run << 4 | nb;
       PutBits(uint32_t{ac.code[sym]} << nb | extra, ac.size[sym] + nb);
-      run = 0;
     }
-    if (run > 0) PutBits(ac.code[0x00], ac.size[0x00]);
+    if (last != 63) PutBits(ac.code[0x00], ac.size[0x00]);
   }
 
   void EncodeMcuRow() {
-    int32_t dct[64];
-    alignas(16) int16_t zz[64];
+    alignas(32) int16_t blk[64];
     for (int mx = 0; mx < mcus_x; ++mx) {
       for (int by = 0; by < 2; ++by) {
         for (int bx = 0; bx < 2; ++bx) {
-          jpeg::ForwardDct8x8(luma + by * 8 * luma_stride + mx * 16 + bx * 8, luma_stride, dct);
-          jpeg::QuantizeBlock(dct, recip[0], zz);
-          EncodeBlock(zz, dc_pred[0], dc_table[0], ac_table[0]);
+          jpeg::ForwardDctQuantize(luma + by * 8 * luma_stride + mx * 16 + bx * 8, luma_stride, divisors[0], blk);
+          EncodeBlock(blk, dc_pred[0], dc_table[0], ac_table[0]);
         }
       }
       for (int c = 0; c < 2; ++c) {
-        jpeg::ForwardDct8x8(chroma[c] + mx * 8, chroma_stride, dct);
-        jpeg::QuantizeBlock(dct, recip[1], zz);
-        EncodeBlock(zz, dc_pred[1 + c], dc_table[1], ac_table[1]);
+        jpeg::ForwardDctQuantize(chroma[c] + mx * 8, chroma_stride, divisors[1], blk);
+        EncodeBlock(blk, dc_pred[1 + c], dc_table[1], ac_table[1]);
       }
     }
     ++mcu_row;

@@ -50,6 +50,16 @@ bool BuildDecodeTable(const uint8_t counts[16], const uint8_t* values, int value
     const int first = codes[i] << shift;
     for (int j = 0; j < (1 << shift); ++j) out->lookup[first + j] = static_cast<uint16_t>(sizes[i] << 8 | values[i]);
   }
+  for (int i = 0; i < (1 << kHuffmanLookupBits); ++i) {
+    const int e = out->lookup[i];
+    if (e == 0) continue;
+    const int len = e >> 8, run = (e >> 4) & 15, size = e & 15;
+    if (size == 0 || len + size > kHuffmanLookupBits) continue;
+    // The extra bits follow the code; extend them to the coefficient (F.2.2.1).
+    const int bits = (i >> (kHuffmanLookupBits - len - size)) & ((1 << size) - 1);
+    const int value = bits < (1 << (size - 1)) ? bits - (1 << size) + 1 : bits;
+    out->fast_ac[i] = static_cast<int32_t>(static_cast<uint32_t>(value) << 16) | run << 8 | (len + size);
+  }
   out->defined = true;
   return true;
 }

@@ -14,6 +14,10 @@ struct HuffmanDecodeTable {
   int32_t max_code[18];      // largest code of each length, -1 when there is none
   int32_t value_offset[18];  // index into values of code 0 of each length
   uint8_t values[256];
+  // For AC tables: a code and the extra bits of its coefficient together within
+  // kHuffmanLookupBits bits, indexed the same way: (coefficient << 16) | (run << 8) | bits
+  // used, or 0 when the pair does not fit.
+  int32_t fast_ac[1 << kHuffmanLookupBits];
   bool defined;
 };
 
