@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "calib/stitch_state.h"
 #include "camgen/camgen.h"
 #include "mp4/spherical.h"
 
@@ -247,6 +248,86 @@ TEST_F(EngineTest, BadInputsGiveCodes) {
       EXPECT_FALSE(fs::exists(out));
     }
   }
+}
+
+TEST_F(EngineTest, AudioThatMp4CannotHoldBecomesAac) {
+  // A MOV with PCM audio, as some cameras record it: MP4 cannot carry PCM here.
+  const std::string mov = Out("pcm.mov");
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=320x160:rate=25:duration=1 "
+                         "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 -c:v libx264 -preset ultrafast "
+                         "-c:a pcm_s16le '" +
+                         mov + "'")
+                            .c_str()),
+            0);
+  const std::string encoded = Out("encoded.mp4");
+  const std::string copied = Out("copied.mp4");
+  ASSERT_EQ(RunJob(MediumVector("00:00:00", mov, "00:00:01", encoded)), CONVERT_OK);
+  ASSERT_EQ(RunJob({"ffmpeg", "-ss", "00:00:00", "-i", mov, "-t", "00:00:01", "-c", "copy", copied}), CONVERT_OK);
+  for (const std::string& out : {encoded, copied}) {
+    const std::string audio = Shell(
+        "ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,duration "
+        "-of default=nw=1 '" +
+        out + "'");
+    EXPECT_NE(audio.find("codec_name=aac"), std::string::npos) << out << "\n" << audio;
+    const auto at = audio.find("duration=");
+    ASSERT_NE(at, std::string::npos) << audio;
+    EXPECT_NEAR(std::stod(audio.substr(at + 9)), 1.0, 0.1) << out;
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + out + "' -f null - 2>&1"), "") << out;
+  }
+}
+
+// A camera clip with a calibration block in moov/udta, made from a 1 s ffmpeg clip.
+std::string MakeCameraClip(const std::string& path, int width, int height, double seconds, int type) {
+  const std::string base = path + ".base.mp4";
+  if (!camgen::MakeMp4Clip(base, width, height, seconds, true)) return {};
+  std::vector<camgen::Record> records = type == 1 ? camgen::SingleLensRecords(camgen::ExampleSinglePara())
+                                                  : camgen::DualLensRecords(camgen::ExampleDualPara(), type);
+  camgen::Bytes bytes = camgen::EmbedInMp4(camgen::ReadFileBytes(base), camgen::MakeBlock(records));
+  fs::remove(base);
+  if (bytes.empty() || !camgen::WriteFileBytes(path, bytes)) return {};
+  return path;
+}
+
+// Mean luma of rows [top, bottom) of the first frame, scaled to 64 x 32.
+double MeanLuma(const std::string& path, int top, int bottom) {
+  std::string gray =
+      Shell("ffmpeg -nostdin -v error -i '" + path + "' -frames:v 1 -vf scale=64:32 -pix_fmt gray -f rawvideo -");
+  if (gray.size() != 64 * 32) return -1;
+  double sum = 0;
+  for (int y = top; y < bottom; ++y)
+    for (int x = 0; x < 64; ++x) sum += static_cast<uint8_t>(gray[y * 64 + x]);
+  return sum / (64.0 * (bottom - top));
+}
+
+TEST_F(EngineTest, SingleLensRecordingIsUnwrappedIntoAPanorama) {
+  // 16:9 frames of a single-lens camera: the panorama is as wide as the source and half as
+  // high, carries both metadata versions and holds the range at 15 frames a second.
+  const std::string cam = MakeCameraClip(Out("single.mp4"), 512, 288, 2.0, 1);
+  ASSERT_FALSE(cam.empty());
+  const std::string out = Out("single_spherolux_0.mp4");
+  ASSERT_EQ(RunJob(LowVector("00:00:01", cam, "00:00:01", out, true)), CONVERT_OK);
+  auto p = Probe(out);
+  EXPECT_EQ(p["width"], "512");
+  EXPECT_EQ(p["height"], "256");
+  EXPECT_EQ(p["nb_read_frames"], "15");
+  EXPECT_NEAR(std::stod(p["duration"]), 1.0, 0.07);
+  EXPECT_EQ(SphericalVideoFlag(out.c_str()), 1);
+  mp4::Mp4File file;
+  ASSERT_EQ(mp4::ReadMp4File(out, &file), mp4::FileStatus::kOk);
+  mp4::SphericalBoxes boxes = mp4::ReadSphericalBoxes(&file);
+  EXPECT_TRUE(boxes.v1 && boxes.st3d && boxes.sv3d);
+  EXPECT_NE(
+      Shell("ffprobe -v error -show_streams -select_streams v:0 '" + out + "'").find("projection=equirectangular"),
+      std::string::npos);
+  // The lens looks up (rotation 0): it covers the polar angles up to 95 degrees, a little
+  // more than the upper half; below that the panorama is black.
+  EXPECT_LT(MeanLuma(out, 19, 32), 20.0);
+  EXPECT_GT(MeanLuma(out, 2, 14), 40.0);
+  // Turned over (rotation 180), the black part is on top.
+  const std::string turned = Out("turned.mp4");
+  ASSERT_EQ(RunJob(LowVector("00:00:00", cam, "00:00:01", turned, true), 180), CONVERT_OK);
+  EXPECT_LT(MeanLuma(turned, 0, 13), 20.0);
+  EXPECT_GT(MeanLuma(turned, 18, 30), 40.0);
 }
 
 struct ProgressLog {
