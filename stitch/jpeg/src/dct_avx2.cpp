@@ -108,8 +108,7 @@ SPX_TARGET void InverseDct8x8Avx2(const int16_t* coef, uint8_t* out, int stride)
   // Pass 1 on the columns (lanes), clamped as in the scalar code.
   Idct1D(v, o);
   const __m256i lo = _mm256_set1_epi32(-kMaxPass1), hi = _mm256_set1_epi32(kMaxPass1);
-  for (int r = 0; r < 8; ++r)
-    o[r] = _mm256_min_epi32(_mm256_max_epi32(Descale(o[r], kConstBits - kPass1Bits), lo), hi);
+  for (int r = 0; r < 8; ++r) o[r] = _mm256_min_epi32(_mm256_max_epi32(Descale(o[r], kConstBits - kPass1Bits), lo), hi);
   Transpose(o);
   // Pass 2 on the rows, now in the lanes; the results come out column by column.
   Idct1D(o, v);
@@ -134,8 +133,8 @@ SPX_TARGET void ForwardDctQuantizeAvx2(const uint8_t* in, int stride, const Quan
   __m256i v[8], o[8];
   const __m256i level = _mm256_set1_epi32(128);
   for (int r = 0; r < 8; ++r)
-    v[r] = _mm256_sub_epi32(
-        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + r * stride))), level);
+    v[r] = _mm256_sub_epi32(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + r * stride))),
+                            level);
   // Pass 1 on the columns.
   Fdct1D(v, o);
   for (int r = 0; r < 8; ++r)
@@ -143,8 +142,7 @@ SPX_TARGET void ForwardDctQuantizeAvx2(const uint8_t* in, int stride, const Quan
   Transpose(o);
   // Pass 2 on the rows, then back to rows of coefficients.
   Fdct1D(o, v);
-  for (int c = 0; c < 8; ++c)
-    v[c] = (c & 3) == 0 ? Descale(v[c], kPass1Bits) : Descale(v[c], kConstBits + kPass1Bits);
+  for (int c = 0; c < 8; ++c) v[c] = (c & 3) == 0 ? Descale(v[c], kPass1Bits) : Descale(v[c], kConstBits + kPass1Bits);
   Transpose(v);
   // Quantise: the high half of (|c| + bias) * multiplier, with the sign of c.
   for (int r = 0; r < 8; r += 2) {
