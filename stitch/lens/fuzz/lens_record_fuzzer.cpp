@@ -43,13 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(b[i] >= half && b[i] <= 2 * half - 1 && b[i + 1] >= 0.0f && b[i + 1] <= half - 1, "table B point outside");
   }
 
-  // Photo maps on a small output.
+  // Photo maps on a small output (small enough for many runs per second).
   const int rotations[4] = {0, 90, 180, 270};
   PhotoMapGeometry geo;
-  geo.height = 2 + pick(2, 30);
+  geo.height = 2 + pick(2, 30) % 40;
   geo.width = 2 * geo.height;
-  geo.source_width = 4 + pick(3, 60) * 2;
-  geo.source_height = 4 + pick(4, 30) * 2;
+  geo.source_width = 4 + pick(3, 60) % 100 * 2;
+  geo.source_height = 4 + pick(4, 30) % 100 * 2;
   geo.rotation = rotations[pick(5, 0) & 3];
   geo.generation = pick(6, 0) & 1;
   if (para.lPointNum < 0 || para.lPointNum > kMaxControlLines) para.lPointNum = pick(7, 0) % (kMaxControlLines + 1);
