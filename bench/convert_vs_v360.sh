@@ -8,19 +8,26 @@
 #   SECONDS    clip length, default 10
 #   WIDTH      clip width (height = WIDTH / 2), default 3840
 # Each tool runs RUNS times (default 1, env RUNS) alternately; the median time is reported.
+# TYPE=1 (env) compares a single-lens camera clip with v360's fisheye input instead.
 set -euo pipefail
 build=${1:-build}
 seconds=${2:-10}
 width=${3:-3840}
 height=$((width / 2))
 runs=${RUNS:-1}
+type=${TYPE:-2}
+if [ "$type" = 1 ]; then
+  v360="v360=input=fisheye:output=equirect:ih_fov=190:iv_fov=190:w=$width:h=$height"
+else
+  v360="v360=input=dfisheye:output=equirect:ih_fov=200:iv_fov=200"
+fi
 bin=$(cd "$build/bin" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 clip="$work/camera.mp4"
-"$bin/spherolux-camgen" video "$clip" --type 2 --size "${width}x${height}" --seconds "$seconds"
-frames=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 "$clip")
+"$bin/spherolux-camgen" video "$clip" --type "$type" --size "${width}x${height}" --seconds "$seconds"
+frames=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of default=nw=1:nk=1 "$clip")
 
 now() { date +%s.%N; }
 ours=() theirs=()
@@ -31,7 +38,7 @@ for ((i = 0; i < runs; i++)); do
     { cat "$work/ours.log"; exit 1; }
   t1=$(now)
   ffmpeg -nostdin -v error -y -i "$clip" -t "$seconds" \
-    -vf "v360=input=dfisheye:output=equirect:ih_fov=200:iv_fov=200" \
+    -vf "$v360" \
     -pix_fmt yuv420p -b:v 10000k -profile:v main -preset veryfast -refs 2 -bf 1 -c:a copy \
     -movflags +faststart "$work/out_v360.mp4"
   t2=$(now)
@@ -41,10 +48,10 @@ done
 median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
 t_ours=$(median "${ours[@]}")
 t_v360=$(median "${theirs[@]}")
-out_frames=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 \
+out_frames=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of default=nw=1:nk=1 \
   "$work/out_ours.mp4")
-printf 'clip: %dx%d, %s s, %s frames (ours wrote %s), %d run(s), median times\n' \
-  "$width" "$height" "$seconds" "$frames" "$out_frames" "$runs"
+printf 'camera type %s, clip: %dx%d, %s s, %s frames (ours wrote %s), %d run(s), median times\n' \
+  "$type" "$width" "$height" "$seconds" "$frames" "$out_frames" "$runs"
 awk -v f="$frames" -v a="$t_ours" -v b="$t_v360" 'BEGIN {
   printf "spherolux engine: %6.2f s  %6.2f fps\n", a, f / a
   printf "ffmpeg v360:      %6.2f s  %6.2f fps\n", b, f / b
