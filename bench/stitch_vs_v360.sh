@@ -57,6 +57,7 @@ for ((i = 0; i < reps; i++)); do
     'BEGIN { printf "%.3f\n", ((a - b) - (c - d)) * 1000 / n }' >> "$tmp/v360_cpu"
   "$bench" --benchmark_filter="$filter" --benchmark_min_time=1 --benchmark_format=csv 2>/dev/null |
     awk -F, '/^"BM_/ { printf "%s %s\n", $3, $4 }' > "$tmp/ours"
+  [ -s "$tmp/ours" ] || { echo "no benchmark matched $filter" >&2; exit 1; }
   read -r ow oc < "$tmp/ours"
   echo "$ow" >> "$tmp/ours_wall"
   echo "$oc" >> "$tmp/ours_cpu"
