@@ -17,7 +17,7 @@
 
 #include "calib/stitch_state.h"
 #include "camgen/camgen.h"
-#if __has_include("stitch/stitch_context.h")
+#if ENGINE_DUAL_LENS
 #include "stitch/stitch_context.h"
 #endif
 #include "mp4/spherical.h"
@@ -337,7 +337,7 @@ TEST_F(EngineTest, SingleLensRecordingIsUnwrappedIntoAPanorama) {
   EXPECT_GT(MeanLuma(turned, 18, 30), 40.0);
 }
 
-#if __has_include("stitch/stitch_context.h")
+#if ENGINE_DUAL_LENS
 // Luma PSNR between two I420 frames of w x h.
 double LumaPsnr(const std::string& a, const std::vector<uint8_t>& b, int w, int h) {
   if (a.size() < size_t(w) * h || b.size() < size_t(w) * h) return 0;
@@ -352,7 +352,7 @@ double LumaPsnr(const std::string& a, const std::vector<uint8_t>& b, int w, int 
 #endif
 
 TEST_F(EngineTest, DualLensRecordingIsStitchedIntoAPanorama) {
-#if __has_include("stitch/stitch_context.h")
+#if ENGINE_DUAL_LENS
   // A 2:1 dual-fisheye clip of a camera whose model code sets the generation flag.
   const std::string cam = MakeCameraClip(Out("dual.mp4"), 512, 256, 2.0, 2);
   ASSERT_FALSE(cam.empty());
