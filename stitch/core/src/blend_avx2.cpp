@@ -51,6 +51,18 @@ inline void PrefetchSource(const SampleSource& s, const RemapEntry* entries, int
   _mm_prefetch(reinterpret_cast<const char*>(p + s.stride), _MM_HINT_T0);
 }
 
+// Asks for the map entries a later step will read. The maps are far larger than the caches
+// and are read once per frame; the address is formed as an integer since it may lie past
+// the row's end (prefetches never fault).
+inline void PrefetchEntries(const RemapEntry* entries, int j) {
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(entries) + j * sizeof(RemapEntry)),
+               _MM_HINT_T0);
+}
+
+// How far ahead (entries) the samplers prefetch map entries: 2 KiB, measured a little
+// better than 1 KiB.
+constexpr int kEntriesAhead = 256;
+
 // How far ahead (entries) the samplers prefetch: measured best between 32 and 128.
 constexpr int kPrefetchAhead = 64;
 
@@ -120,6 +132,7 @@ SPHEROLUX_AVX2 void SamplePlaneAvx2(const SampleSource& s, const RemapEntry* ent
     const __m256i round = _mm256_set1_epi32(32768 * 256);
     for (; j + 8 <= n; j += 8) {
       PrefetchSource(s, entries, j + kPrefetchAhead, n, 1);
+      PrefetchEntries(entries, j + kEntriesAhead);
       __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries + j));
       __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries + j + 4));
       a = _mm256_permutevar8x32_epi32(a, perm);
@@ -128,14 +141,14 @@ SPHEROLUX_AVX2 void SamplePlaneAvx2(const SampleSource& s, const RemapEntry* ent
       const __m256i hi = _mm256_permute2x128_si256(a, b, 0x31);  // y | wy0 << 16 | wy1 << 24
       const __m256i x = _mm256_blend_epi16(lo, zero, 0xAA);
       const __m256i y = _mm256_blend_epi16(hi, zero, 0xAA);
-      const __m256i off = _mm256_add_epi32(_mm256_mullo_epi32(y, stride), x);
-      if (!_mm256_testz_si256(_mm256_cmpgt_epi32(off, limit), _mm256_cmpgt_epi32(off, limit))) {
-        for (int k = 0; k < 8; ++k) SamplePlaneOne(s, entries[j + k], out + j + k);
-        continue;
-      }
       // The two upper neighbours (and the two lower ones) of each pixel as a word pair.
       __m256i n0, n1;
       if (!CoherentPairs(s, entries + j, x, y, &n0, &n1)) {
+        const __m256i off = _mm256_add_epi32(_mm256_mullo_epi32(y, stride), x);
+        if (!_mm256_testz_si256(_mm256_cmpgt_epi32(off, limit), _mm256_cmpgt_epi32(off, limit))) {
+          for (int k = 0; k < 8; ++k) SamplePlaneOne(s, entries[j + k], out + j + k);
+          continue;
+        }
         const __m256i g0 = _mm256_i32gather_epi32(reinterpret_cast<const int*>(s.src), off, 1);
         const __m256i g1 = _mm256_i32gather_epi32(reinterpret_cast<const int*>(s.src + s.stride), off, 1);
         n0 = _mm256_shuffle_epi8(g0, lo_pair);
@@ -191,7 +204,10 @@ SPHEROLUX_AVX2 void SamplePackedAvx2(const SampleSource& s, const RemapEntry* en
     // Three bytes of each of the four pixels, packed together.
     const __m128i compact3 = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     for (; j + 4 <= n; j += 4) {
-      if (j % 8 == 0) PrefetchSource(s, entries, j + kPrefetchAhead, n, kBpp);
+      if (j % 8 == 0) {
+        PrefetchSource(s, entries, j + kPrefetchAhead, n, kBpp);
+        PrefetchEntries(entries, j + kEntriesAhead);
+      }
       const __m256i ent = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries + j));
       const __m256i split = _mm256_permutevar8x32_epi32(ent, perm);
       const __m128i lo = _mm256_castsi256_si128(split);
