@@ -105,6 +105,24 @@ TEST_F(StitchPhotoTest, DualLensPhotoBecomesAPanoramaOthersRecognise) {
   EXPECT_GT(sum / d.y.size(), 10u);
 }
 
+TEST_F(StitchPhotoTest, PanoramasWiderThanTheStitchingBoundKeepTheirSize) {
+  // The stitching context stops at 5000 columns; the panorama still gets the photo's width.
+  const std::string src = DualPhoto(5008, 2504);
+  const std::string out = Path("wide.jpg");
+  ASSERT_EQ(StitchPhoto(src.c_str(), out.c_str(), 0, false, 0), kPhotoOk);
+  Decoded d;
+  ASSERT_EQ(DecodeLuma(out, &d), kJpegOk);
+  EXPECT_EQ(d.width, 5008);
+  EXPECT_EQ(d.height, 2504);
+  uint64_t sum = 0;
+  for (uint8_t v : d.y) sum += v;
+  EXPECT_GT(sum / d.y.size(), 10u);
+  // The right-hand columns are filled too, not left black by the scaling.
+  uint64_t right = 0;
+  for (int y = 0; y < d.height; ++y) right += d.y[static_cast<size_t>(y) * d.width + d.width - 1];
+  EXPECT_GT(right / static_cast<uint64_t>(d.height), 0u);
+}
+
 TEST_F(StitchPhotoTest, QualityIndexChoosesTheTables) {
   const std::string src = DualPhoto(512, 256);
   // Luminance DQT entry 0 (base 16): quality 90 gives (20 * 16 + 50) / 100 = 3, 99 gives 1,
