@@ -9,8 +9,9 @@
 # (as our context does), so each is measured over 2 * FRAMES and FRAMES frames and the
 # difference taken: what remains is the per-frame cost without set-up. Ours is the
 # StitchImage benchmark (I420, one thread, context made beforehand; the kernel alone for
-# widths a context refuses). Each repeat runs all measurements back to back; medians are
-# printed, in wall-clock and in CPU (user + system) time, since the machine may be shared.
+# widths above kMaxStitchWidth, which a context refuses). Each repeat runs all measurements
+# back to back; medians are printed, in wall-clock and in CPU (user + system) time, since
+# the machine may be shared.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -20,7 +21,10 @@ reps=${4:-5}
 h=$((w / 2))
 bench=$build/stitch/core/stitch_bench
 [ -x "$bench" ] || { echo "missing $bench: build the benchmarks first" >&2; exit 1; }
-if [ "$w" -le 5000 ]; then
+# The widest output a context accepts, as the library states it.
+max_w=$(sed -n 's/.*constexpr int kMaxStitchWidth = \([0-9]*\);.*/\1/p' stitch/core/include/stitch/stitch_context.h)
+[ -n "$max_w" ] || { echo "kMaxStitchWidth not found" >&2; exit 1; }
+if [ "$w" -le "$max_w" ]; then
   filter="BM_StitchImage/W:$w/format:0/threads:1/"
 else
   filter="BM_Kernel/W:$w/format:0/threads:1/path:1/"
