@@ -169,6 +169,38 @@ SPHEROLUX_AVX2 void SamplePlaneAvx2(const SampleSource& s, const RemapEntry* ent
   for (; j < n; ++j) SamplePlaneOne(s, entries[j], out + j);
 }
 
+// The 4-byte counterpart of CoherentPairs for four entries (x, y in dwords): when every x
+// lies within 6 pixels of the base column xb and every y on the base row yb or the next,
+// each pixel's two upper (g0) and two lower (g1) neighbours, 8 bytes each in entry order,
+// are picked out of three 32-byte row loads. Returns false, touching nothing, otherwise.
+SPHEROLUX_AVX2 inline bool CoherentPixels4(const SampleSource& s, const RemapEntry* group, __m128i x, __m128i y,
+                                           __m256i* g0, __m256i* g1) {
+  const int xb = group[0].x < group[3].x ? group[0].x : group[3].x;
+  const int yb = group[0].y < group[3].y ? group[0].y : group[3].y;
+  const __m128i dx = _mm_sub_epi32(x, _mm_set1_epi32(xb));
+  const __m128i dy = _mm_sub_epi32(y, _mm_set1_epi32(yb));
+  const __m128i fits = _mm_and_si128(_mm_cmpeq_epi32(_mm_min_epu32(dx, _mm_set1_epi32(6)), dx),
+                                     _mm_cmpeq_epi32(_mm_min_epu32(dy, _mm_set1_epi32(1)), dy));
+  if (_mm_movemask_epi8(fits) != 0xFFFF) return false;
+  const int64_t base = static_cast<int64_t>(yb) * s.stride + static_cast<int64_t>(xb) * 4;
+  if (base < 0 || base + 2 * s.stride + 32 > static_cast<int64_t>(s.size)) return false;
+  const uint8_t* p = s.src + base;
+  const __m256i r0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i r1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + s.stride));
+  const __m256i r2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2 * s.stride));
+  // Dword indices dx, dx + 1 for each pixel, and its row choice widened to 64 bits.
+  const __m256i d = _mm256_cvtepu32_epi64(dx);
+  const __m256i idx =
+      _mm256_add_epi32(_mm256_or_si256(d, _mm256_slli_epi64(d, 32)), _mm256_setr_epi32(0, 1, 0, 1, 0, 1, 0, 1));
+  const __m256i lower = _mm256_cvtepi32_epi64(_mm_cmpeq_epi32(dy, _mm_set1_epi32(1)));
+  const __m256i a0 = _mm256_permutevar8x32_epi32(r0, idx);
+  const __m256i a1 = _mm256_permutevar8x32_epi32(r1, idx);
+  const __m256i a2 = _mm256_permutevar8x32_epi32(r2, idx);
+  *g0 = _mm256_blendv_epi8(a0, a1, lower);
+  *g1 = _mm256_blendv_epi8(a1, a2, lower);
+  return true;
+}
+
 // Four packed pixels per step. Each pixel's two upper neighbours are one 8-byte gather
 // (and the two lower ones another); kBpp = 3 reads two bytes it does not use.
 template <int kBpp>
@@ -221,8 +253,11 @@ SPHEROLUX_AVX2 void SamplePackedAvx2(const SampleSource& s, const RemapEntry* en
         continue;
       }
       // Pixels 0 and 2 sit in the low halves of the lanes, pixels 1 and 3 in the high halves.
-      const __m256i g0 = _mm256_i32gather_epi64(reinterpret_cast<const long long*>(s.src), off, 1);
-      const __m256i g1 = _mm256_i32gather_epi64(reinterpret_cast<const long long*>(s.src + s.stride), off, 1);
+      __m256i g0, g1;
+      if (kBpp != 4 || !CoherentPixels4(s, entries + j, x, y, &g0, &g1)) {
+        g0 = _mm256_i32gather_epi64(reinterpret_cast<const long long*>(s.src), off, 1);
+        g1 = _mm256_i32gather_epi64(reinterpret_cast<const long long*>(s.src + s.stride), off, 1);
+      }
       const __m256i wxl = _mm256_shuffle_epi8(ent, wx_lo);
       const __m256i wxh = _mm256_shuffle_epi8(ent, wx_hi);
       const __m256i top_l = _mm256_sub_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(g0, pair_lo), wxl), bias);
