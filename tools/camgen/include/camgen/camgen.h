@@ -62,7 +62,9 @@ enum class JpegPlacement { kAfterSoi, kAfterJfif };
 Bytes EmbedInJpeg(const Bytes& jpeg, const Bytes& block, JpegPlacement placement = JpegPlacement::kAfterJfif);
 
 // MP4: puts the block into a `udta` box at the given place. Sizes of enclosing boxes and the
-// chunk offsets (stco/co64) are fixed, so the file still plays. Empty result on bad input.
+// chunk offsets (stco/co64) are fixed, so the file still plays. For every place but
+// kMoovUdta an existing moov/udta (muxers write their own) becomes a `free` box, so that the
+// block is the one a reader finds. Empty result on bad input.
 enum class Mp4Placement { kMoovUdta, kTrakUdta, kTopLevelUdta, kTopLevelUdat };
 Bytes EmbedInMp4(const Bytes& mp4, const Bytes& block, Mp4Placement placement = Mp4Placement::kMoovUdta);
 // Rewrites the (first) mdat header with a 64-bit size (size field 1), fixing chunk offsets.
