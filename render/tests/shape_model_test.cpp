@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace spherolux::render {
@@ -356,6 +357,39 @@ TEST(ShapeModelTest, EyeDistanceIsSettableOnSpheresOnly) {
   base.SetEyeDistance(-0.5f);
   EXPECT_EQ(ball.eye_distance(), -0.88f);
   EXPECT_EQ(cap.eye_distance(), -1.3f);
+}
+
+}  // namespace
+}  // namespace spherolux::render
+
+namespace spherolux::render {
+namespace {
+
+TEST(ShapeModelTest, HugeAndNonFiniteAnglesStayBounded) {
+  CHalfBallModel cap(1);
+  cap.SetYaw(1e30f);
+  cap.SetPitch(-3e20f);
+  cap.Update(false);
+  EXPECT_GT(cap.GetYaw(), -360.0f);
+  EXPECT_LT(cap.GetYaw(), 360.0f);
+  EXPECT_GT(cap.GetPitch(), -360.0f);
+  EXPECT_LT(cap.GetPitch(), 360.0f);
+
+  CBallModel ball(1);
+  ball.set_pitch_clamp(true);
+  ball.SetPitch(std::numeric_limits<float>::infinity());
+  ball.Update(false);
+  EXPECT_EQ(ball.GetPitch(), 90.0f);
+
+  CLayerModel layer(1);
+  std::vector<float> grid(49 * 2 * kColumns, 3.0f);
+  layer.GenerateMesh(grid.data(), static_cast<int>(grid.size()), 6, 6, nullptr);
+  for (float yaw : {std::numeric_limits<float>::quiet_NaN(), 1e30f, -1e30f}) {
+    layer.SetYaw(yaw);
+    layer.Update(false);
+    EXPECT_EQ(layer.GetYaw(), 0.0f);
+    EXPECT_FLOAT_EQ(layer.uv_a()[0], 0.5f);
+  }
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 // Drag with the left button to turn the view (release while moving to let it coast), wheel
 // to zoom, keys 0-6 for the view modes (sphere, tile, planet, half ball, in-dome, layer,
 // flat), F to flip, R to reset, S for a screenshot in the current directory, Esc to quit.
-// A 2:1 photo is shown as an equirectangular panorama; --lens shows it as an unstitched
+// A camera photo (with a calibration block) is shown through the grids its calibration gives,
+// when the calibration extractions are built in; any other 2:1 photo is shown as an
+// equirectangular panorama. --lens shows a photo as an unstitched
 // single- or dual-lens fisheye photo through the grids of an ideal equidistant lens of
 // --field degrees (200 single, 210 dual). --screenshots writes DIR/mode-N.png for every mode
 // and exits (--format jpg for JPEG files).
@@ -24,6 +26,11 @@
 #include <vector>
 
 #include "ideal_lens.h"
+#ifdef HAVE_SPHEROLUX_EXTRACT
+#include "calib/calibration.h"
+#include "calib/extract.h"
+#include "calib/locator.h"
+#endif
 #include "render/opengl_render.h"
 
 namespace {
@@ -157,7 +164,7 @@ class ViewWindow : public QWindow, public RenderMessageSink {
       spherolux::render::IdealDualLensGrids(w, h, options_.field > 0 ? options_.field : 210.0f, table_a_, table_b_);
       renderer_->SetMediaKind(spherolux::render::kMediaDualLens, w, h, table_a_.data(), table_b_.data(),
                               static_cast<int>(table_a_.size()));
-    } else {
+    } else if (!OpenCameraPhoto(w, h)) {
       renderer_->SetMediaKind(512, w, h, nullptr, nullptr, 0);
     }
     if (renderer_->Initialise() != 0) return false;
@@ -167,6 +174,38 @@ class ViewWindow : public QWindow, public RenderMessageSink {
     renderer_->ResetCurrentMode();
     renderer_->SetViewMode(options_.mode);
     return renderer_->LoadPhoto(options_.file) == 0;
+  }
+
+  // A photo whose calibration gives grids; false for any other file.
+  bool OpenCameraPhoto(int w, int h) {
+#ifdef HAVE_SPHEROLUX_EXTRACT
+    const char* path = options_.file.c_str();
+    const int type = spherolux::QueryCameraType(path);
+    if (type == spherolux::kCameraDualLens) {
+      table_a_.assign(spherolux::render::kDualLensTableFloats, 0.0f);
+      table_b_.assign(spherolux::render::kDualLensTableFloats, 0.0f);
+      const int code =
+          spherolux::LoadSphereGrids(spherolux::WalkJpegExif, path, w, h, table_a_.data(), table_b_.data());
+      std::printf("dual-lens camera photo: grids %d\n", code);
+      if (code != 0) return false;
+      renderer_->SetMediaKind(spherolux::render::kMediaDualLens, w, h, table_a_.data(), table_b_.data(),
+                              static_cast<int>(table_a_.size()));
+      return true;
+    }
+    if (type == spherolux::kCameraSingleLens) {
+      table_a_.assign(spherolux::render::kDualLensTableFloats, 0.0f);
+      const int code = spherolux::LoadSingleLensGrid(spherolux::WalkJpegExif, path, w, h, table_a_.data());
+      std::printf("single-lens camera photo: grid %d\n", code);
+      if (code != 0 && code != 1) return false;
+      renderer_->SetMediaKind(spherolux::render::kMediaSingleLens, w, h, table_a_.data(), nullptr,
+                              spherolux::render::kSingleLensTableFloats);
+      return true;
+    }
+#else
+    (void)w;
+    (void)h;
+#endif
+    return false;
   }
 
   // The flat view turns nothing.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "calib/stitch_state.h"
 #include "camgen/camgen.h"
@@ -126,6 +127,38 @@ TEST_F(CliTest, UnqualifiedFilesAreRefusedWithTheirMessages) {
   EXPECT_EQ(Cli("merge").status, 64);
   // Only the inputs are left.
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+}
+
+TEST_F(CliTest, CtrlCStopsTheConversionAndLeavesNoFile) {
+  // A single-lens recording long enough to be caught while it converts.
+  const std::string cam = Make("long.mp4", "--type 1 --size 640x360 --seconds 20");
+  const std::string log = dir_ + "/../cli_ctrl_c_" + std::to_string(getpid()) + ".log";
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    FILE* f = std::freopen(log.c_str(), "w", stderr);
+    (void)f;
+    const std::string cli = kBin + "spherolux-cli";
+    execl(cli.c_str(), cli.c_str(), "convert", cam.c_str(), "--quality", "high", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Wait for the progress bar to show work done, then press Ctrl-C.
+  for (int i = 0; i < 600; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::string text = Shell("cat '" + log + "'");
+    const auto at = text.rfind("Progress:");
+    if (at != std::string::npos && text.compare(at, 13, "Progress:0.00") != 0) break;
+  }
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  std::remove(log.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  // Only the input is left: no output, no temporary file.
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"long.mp4"});
 }
 
 }  // namespace

@@ -5,14 +5,12 @@
 
 #include "calib/calibration.h"
 
-// The stitchers are used where their libraries are part of the build.
-#if HAVE_SPHEROLUX_STITCH && __has_include("stitch/stitch_context.h")
+// The stitchers are compiled in where their libraries are part of the build.
+#if ENGINE_DUAL_LENS
 #include "stitch/stitch_context.h"
-#define ENGINE_DUAL_LENS 1
 #endif
-#if HAVE_SPHEROLUX_LENS && __has_include("stitch/single_lens.h")
+#if ENGINE_SINGLE_LENS
 #include "stitch/single_lens.h"
-#define ENGINE_SINGLE_LENS 1
 #endif
 
 namespace spherolux::convert {

@@ -9,6 +9,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "audio.h"
 #include "av.h"
 #include "camera.h"
 #include "convert/engine.h"
@@ -99,14 +100,19 @@ int RunCopy(const Job& job, Input& in, const std::string& raw, const mp4::Spheri
   if (!out_v) return CONVERT_ERR_ENCODER;
   AVStream* in_a = in.audio >= 0 ? in.fmt->streams[in.audio] : nullptr;
   AVStream* out_a = nullptr;
-  if (in_a && !(out_a = AddCopyStream(oc, in_a))) return CONVERT_ERR_AUDIO;
+  std::unique_ptr<AacReencoder> aac;
+  if (in_a && !(out_a = AddCopyStream(oc, in_a))) {
+    aac = std::make_unique<AacReencoder>();
+    if ((rc = aac->Open(in_a, oc)) != CONVERT_OK) return rc;
+  }
+  const bool has_audio = in_a != nullptr;
   if (avformat_write_header(oc, nullptr) < 0) return CONVERT_ERR_WRITE;
   if ((rc = SeekTo(in, job.start)) != CONVERT_OK) return rc;
 
   const double end = job.duration < 0 ? std::numeric_limits<double>::infinity() : job.start + job.duration;
   const double span = std::isinf(end) ? std::max(in.duration - job.start, 1e-3) : job.duration;
   double origin = NAN;  // media time of the first copied key frame
-  bool video_done = false, audio_done = !out_a;
+  bool video_done = false, audio_done = !has_audio;
   int copied = 0;
   PacketPtr pkt = MakePacket();
   while (!(video_done && audio_done)) {
@@ -131,10 +137,15 @@ int RunCopy(const Job& job, Input& in, const std::string& raw, const mp4::Spheri
         os = out_v;
       }
     } else if (in_a && si == in.audio && !audio_done && !std::isnan(origin) && !std::isnan(t)) {
-      if (t >= end - kTimeEpsilon)
+      if (t >= end - kTimeEpsilon) {
         audio_done = true;
-      else if (t >= origin - kTimeEpsilon)
-        os = out_a;
+      } else if (t >= origin - kTimeEpsilon) {
+        if (aac) {
+          if ((rc = aac->Feed(pkt.get(), oc)) != CONVERT_OK) return rc;
+        } else {
+          os = out_a;
+        }
+      }
     }
     if (os) {
       const int64_t shift = llround((origin + in.origin) / av_q2d(is->time_base));
@@ -152,6 +163,7 @@ int RunCopy(const Job& job, Input& in, const std::string& raw, const mp4::Spheri
     av_packet_unref(pkt.get());
   }
   if (copied == 0) return in.duration > 0 && job.start >= in.duration ? CONVERT_ERR_RANGE : CONVERT_ERR_DECODE;
+  if (aac && (rc = aac->Flush(oc)) != CONVERT_OK) return rc;
   if (av_write_trailer(oc) < 0) return CONVERT_ERR_WRITE;
   out.reset();
   if ((rc = FinishMp4(raw, final_path, boxes, ctx)) != CONVERT_OK) return rc;
@@ -212,6 +224,7 @@ class Transcoder {
   SwsPtr sws_;
   AVStream* out_v_ = nullptr;
   AVStream* out_a_ = nullptr;
+  std::unique_ptr<AacReencoder> aac_;  // set when the audio cannot be copied
   double end_ = 0, span_ = 1;
   PipeQueue<Item> q1_, q2_;
   int read_error_ = CONVERT_OK;  // written by the read thread before its end item
@@ -276,7 +289,7 @@ void Transcoder::ReadLoop() {
   AVStream* as = in_.audio >= 0 ? in_.fmt->streams[in_.audio] : nullptr;
   PacketPtr pkt = MakePacket();
   FramePtr frame = MakeFrame();
-  bool video_done = false, audio_done = !out_a_, eof = false;
+  bool video_done = false, audio_done = !as, eof = false;
   double last_t = -1;
   auto take_frames = [&]() -> bool {
     while (true) {
@@ -403,10 +416,16 @@ int Transcoder::EncodeLoop(AVFormatContext* oc) {
       if (encoded == 0) return in_.duration > 0 && job_.start >= in_.duration ? CONVERT_ERR_RANGE : CONVERT_ERR_DECODE;
       int rc = Drain(oc, true);
       if (rc != CONVERT_OK) return rc;
+      if (aac_ && (rc = aac_->Flush(oc)) != CONVERT_OK) return rc;
       return av_write_trailer(oc) < 0 ? CONVERT_ERR_WRITE : CONVERT_OK;
     }
     if (item->kind == Item::Kind::kAudio) {
       AVPacket* p = item->packet.get();
+      if (aac_) {
+        int rc = aac_->Feed(p, oc);
+        if (rc != CONVERT_OK) return rc;
+        continue;
+      }
       const int64_t shift = llround((job_.start + in_.origin) / av_q2d(as->time_base));
       if (p->pts != AV_NOPTS_VALUE) p->pts -= shift;
       if (p->dts != AV_NOPTS_VALUE) p->dts -= shift;
@@ -463,7 +482,10 @@ int Transcoder::Run(const CameraInfo& camera, int rotation, const std::string& r
   if ((rc = OpenEncoder(out.get())) != CONVERT_OK) return rc;
   if (in_.audio >= 0) {
     out_a_ = AddCopyStream(out.get(), in_.fmt->streams[in_.audio]);
-    if (!out_a_) return CONVERT_ERR_AUDIO;
+    if (!out_a_) {
+      aac_ = std::make_unique<AacReencoder>();
+      if ((rc = aac_->Open(in_.fmt->streams[in_.audio], out.get())) != CONVERT_OK) return rc;
+    }
   }
   if (avformat_write_header(out.get(), nullptr) < 0) return CONVERT_ERR_WRITE;
   if ((rc = SeekTo(in_, job_.start)) != CONVERT_OK) return rc;

@@ -40,6 +40,20 @@ inline void SamplePackedOne(const SampleSource& s, const RemapEntry& e, uint8_t*
   }
 }
 
+// Asks for the cache lines of the source pixels an entry further along the row will read
+// (its two rows). Map rows sweep long curves through the fisheye image, so these lines are
+// often out of the nearest caches when the gathers want them; the addresses are formed as
+// integers since the entry may lie past the row's end (it is then clamped to the last).
+inline void PrefetchSource(const SampleSource& s, const RemapEntry* entries, int j, int n, int bpp) {
+  const RemapEntry& e = entries[j < n ? j : n - 1];
+  const uintptr_t p = reinterpret_cast<uintptr_t>(s.src) + e.y * s.stride + e.x * bpp;
+  _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
+  _mm_prefetch(reinterpret_cast<const char*>(p + s.stride), _MM_HINT_T0);
+}
+
+// How far ahead (entries) the samplers prefetch: measured best between 32 and 128.
+constexpr int kPrefetchAhead = 64;
+
 // Largest byte offset of an upper-left neighbour whose two vector loads (`load` bytes at
 // the offset and one row lower) stay inside the source; -1 when none does or when offsets
 // would not fit 32 bits.
@@ -65,6 +79,7 @@ SPHEROLUX_AVX2 void SamplePlaneAvx2(const SampleSource& s, const RemapEntry* ent
     const __m256i bias = _mm256_set1_epi32(32768);
     const __m256i round = _mm256_set1_epi32(32768 * 256);
     for (; j + 8 <= n; j += 8) {
+      PrefetchSource(s, entries, j + kPrefetchAhead, n, 1);
       __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries + j));
       __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries + j + 4));
       a = _mm256_permutevar8x32_epi32(a, perm);
@@ -130,6 +145,7 @@ SPHEROLUX_AVX2 void SamplePackedAvx2(const SampleSource& s, const RemapEntry* en
     // Three bytes of each of the four pixels, packed together.
     const __m128i compact3 = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     for (; j + 4 <= n; j += 4) {
+      if (j % 8 == 0) PrefetchSource(s, entries, j + kPrefetchAhead, n, kBpp);
       const __m256i ent = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries + j));
       const __m256i split = _mm256_permutevar8x32_epi32(ent, perm);
       const __m128i lo = _mm256_castsi256_si128(split);
@@ -174,6 +190,53 @@ SPHEROLUX_AVX2 void SamplePackedAvx2(const SampleSource& s, const RemapEntry* en
   for (; j < n; ++j) SamplePackedOne<kBpp>(s, entries[j], out + j * kBpp);
 }
 
+// Eight blocks per step: the top-left entries are every second one of sixteen.
+SPHEROLUX_AVX2 void PickChromaAvx2(const uint8_t* u, const uint8_t* v, size_t plane_size, int chroma_width,
+                                   const RemapEntry* entries, int blocks, uint8_t* out_u, uint8_t* out_v) {
+  int k = 0;
+  if (plane_size >= 4 && plane_size <= INT32_MAX) {
+    const __m256i cw = _mm256_set1_epi32(chroma_width);
+    const __m256i limit = _mm256_set1_epi32(static_cast<int>(plane_size - 4));
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+    // Blocks come out in the order 0, 2, 4, 6, 1, 3, 5, 7; this puts them back.
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const __m256i first_byte = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
+                                                12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    for (; k + 8 <= blocks; k += 8) {
+      {
+        const RemapEntry& pe = entries[2 * (k + kPrefetchAhead / 2 < blocks ? k + kPrefetchAhead / 2 : blocks - 1)];
+        const uintptr_t off = static_cast<uintptr_t>(pe.y / 2) * chroma_width + pe.x / 2;
+        _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(u) + off), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(v) + off), _MM_HINT_T0);
+      }
+      const float* e = reinterpret_cast<const float*>(entries + 2 * k);
+      // Lanes hold entries 0 | 2, 4 | 6, 8 | 10, 12 | 14 (the odd entries are dropped).
+      const __m256 a = _mm256_shuffle_ps(_mm256_loadu_ps(e), _mm256_loadu_ps(e + 8), _MM_SHUFFLE(1, 0, 1, 0));
+      const __m256 b = _mm256_shuffle_ps(_mm256_loadu_ps(e + 16), _mm256_loadu_ps(e + 24), _MM_SHUFFLE(1, 0, 1, 0));
+      const __m256i lo = _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+      const __m256i hi = _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+      const __m256i x = _mm256_srli_epi32(_mm256_and_si256(lo, low16), 1);
+      const __m256i y = _mm256_srli_epi32(_mm256_and_si256(hi, low16), 1);
+      const __m256i idx = _mm256_permutevar8x32_epi32(_mm256_add_epi32(_mm256_mullo_epi32(y, cw), x), order);
+      if (!_mm256_testz_si256(_mm256_cmpgt_epi32(idx, limit), _mm256_cmpgt_epi32(idx, limit))) break;
+      const __m256i gu =
+          _mm256_shuffle_epi8(_mm256_i32gather_epi32(reinterpret_cast<const int*>(u), idx, 1), first_byte);
+      const __m256i gv =
+          _mm256_shuffle_epi8(_mm256_i32gather_epi32(reinterpret_cast<const int*>(v), idx, 1), first_byte);
+      const __m128i ru = _mm_unpacklo_epi32(_mm256_castsi256_si128(gu), _mm256_extracti128_si256(gu, 1));
+      const __m128i rv = _mm_unpacklo_epi32(_mm256_castsi256_si128(gv), _mm256_extracti128_si256(gv, 1));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out_u + k), ru);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out_v + k), rv);
+    }
+  }
+  for (; k < blocks; ++k) {
+    const RemapEntry& e = entries[2 * k];
+    const size_t i = static_cast<size_t>(e.y / 2) * chroma_width + e.x / 2;
+    out_u[k] = u[i];
+    out_v[k] = v[i];
+  }
+}
+
 SPHEROLUX_AVX2 void MixAvx2(const uint8_t* a, const uint8_t* b, const uint8_t* wa, const uint8_t* wb, int n,
                             uint8_t* out) {
   int j = 0;
@@ -192,7 +255,8 @@ SPHEROLUX_AVX2 void MixAvx2(const uint8_t* a, const uint8_t* b, const uint8_t* w
   for (; j < n; ++j) out[j] = static_cast<uint8_t>((a[j] * wa[j] + b[j] * wb[j] + 128) >> 8);
 }
 
-constexpr BlendDsp kAvx2Dsp = {"avx2", SamplePlaneAvx2, SamplePackedAvx2<3>, SamplePackedAvx2<4>, MixAvx2};
+constexpr BlendDsp kAvx2Dsp = {"avx2",         SamplePlaneAvx2, SamplePackedAvx2<3>, SamplePackedAvx2<4>,
+                               PickChromaAvx2, MixAvx2};
 
 }  // namespace
 

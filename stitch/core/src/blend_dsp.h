@@ -24,6 +24,11 @@ struct BlendDsp {
   // The same for 3 and 4 bytes per pixel: n pixels, n * bpp bytes out.
   void (*sample_packed3)(const SampleSource& s, const RemapEntry* entries, int n, uint8_t* out);
   void (*sample_packed4)(const SampleSource& s, const RemapEntry* entries, int n, uint8_t* out);
+  // Chroma of `blocks` 2 x 2 blocks through every second entry (the blocks' top-left
+  // pixels): i = (e.y / 2) * chroma_width + e.x / 2 of entries[2 k], out_u[k] = u[i] and
+  // out_v[k] = v[i]. Both planes hold plane_size bytes.
+  void (*pick_chroma)(const uint8_t* u, const uint8_t* v, size_t plane_size, int chroma_width,
+                      const RemapEntry* entries, int blocks, uint8_t* out_u, uint8_t* out_v);
   // out[j] = (a[j] * wa[j] + b[j] * wb[j] + 128) >> 8, j < n, with wa[j] + wb[j] <= 255.
   void (*mix)(const uint8_t* a, const uint8_t* b, const uint8_t* wa, const uint8_t* wb, int n, uint8_t* out);
 };

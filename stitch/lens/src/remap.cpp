@@ -80,6 +80,107 @@ bool HasWarp(const RemapSetup& setup, const RemapLens& lens) {
   return lens.second && setup.lines != nullptr && setup.lines->count > 0;
 }
 
+// One lens's part of a horizontal map build.
+struct HorizontalLens {
+  HorizontalLens(const RemapSetup& setup, const RemapLens& lens, RemapEntry* out)
+      : map(out),
+        k(LensScale(*setup.profile, lens.radius, setup.fov_degrees)),
+        placer(MakePlacer(setup, lens)),
+        warp(HasWarp(setup, lens)),
+        corrected_class(lens.second ? setup.lens_class : 0),
+        heights(*setup.profile) {}
+
+  RemapEntry* map;
+  double k;
+  Placer placer;
+  bool warp;
+  int corrected_class;
+  LensEvaluator heights;
+};
+
+// Builds the horizontal maps of one or two lenses in one pass: both lenses share the
+// direction of every output pixel (incidence and azimuth before correction), so its
+// inverse trigonometry is paid once.
+void BuildHorizontal(const RemapSetup& setup, HorizontalLens* lenses, int count, int rotation) {
+  const int wm = setup.map_width;
+  const int hm = setup.map_height;
+  const double delta = kLensPi / hm;
+  const double inv_delta = 1.0 / delta;
+  const int last_ratio = 2 * hm - 1;
+
+  std::vector<double> sin_l(static_cast<size_t>(wm));
+  std::vector<double> cos_l(static_cast<size_t>(wm));
+  double lambda = -(wm * delta / 2.0);
+  for (int c = 0; c < wm; ++c) {
+    sin_l[c] = std::sin(lambda);
+    cos_l[c] = AwayFromZeroCos(std::cos(lambda));
+    lambda += delta;
+  }
+
+  double alpha = kLensPi;
+  for (int r = 0; r < hm; ++r) {
+    const double sin_a = AwayFromZeroSin(std::sin(alpha));
+    const double t = std::cos(alpha);
+    alpha -= delta;
+    const size_t row = static_cast<size_t>(r) * wm;
+    for (int c = 0; c < wm; ++c) {
+      const double u = sin_a * sin_l[c];
+      const double theta0 = std::acos(std::clamp(sin_a * cos_l[c], -1.0, 1.0));
+      const double g = std::sqrt(u * u + t * t);
+      // On the lens axis (g == 0) the azimuth is arbitrary and the radius 0.
+      double cos_phi0 = 1.0;
+      double sin_phi0 = 0.0;
+      double phi0 = 0.0;
+      if (g > 0.0) {
+        // cos and sin of the folded azimuth below are u / g and t / g.
+        const double inv_g = 1.0 / g;
+        cos_phi0 = u * inv_g;
+        sin_phi0 = t * inv_g;
+        phi0 = std::asin(std::clamp(sin_phi0, -1.0, 1.0));
+        if (u < 0.0) {
+          phi0 = kLensPi - phi0;
+        } else if (u > 0.0 && t < 0.0) {
+          phi0 = phi0 + kLensTwoPi;
+        }
+        if (phi0 >= kLensPi) phi0 -= kLensTwoPi;
+      }
+      for (int l = 0; l < count; ++l) {
+        HorizontalLens& lens = lenses[l];
+        double theta = theta0;
+        double phi = phi0;
+        double cos_phi = cos_phi0;
+        double sin_phi = sin_phi0;
+        if (lens.corrected_class != 0 || lens.warp) {
+          if (lens.corrected_class == 1) {
+            phi = lens_internal::CorrectAzimuthParallax(phi, sin_phi, cos_phi, setup.parallax_distance,
+                                                        setup.parallax_offset);
+          } else if (lens.corrected_class == 2) {
+            phi = lens_internal::CorrectAzimuthOffset(sin_phi, cos_phi, setup.parallax_distance);
+          }
+          if (lens.warp) {
+            float phi_w = 0.0f;
+            float theta_w = 0.0f;
+            WarpByControlLines(static_cast<float>(theta), static_cast<float>(phi), *setup.lines, &phi_w, &theta_w);
+            phi = phi_w;
+            theta = theta_w;
+          }
+          cos_phi = std::cos(phi);
+          sin_phi = std::sin(phi);
+        }
+        const int i = ClampIndex((phi + kLensPi) * inv_delta + 0.5, last_ratio);
+        const double radius = setup.ratio[i] * (lens.heights.Height(theta) * lens.k);
+        double x = 0.0;
+        double y = 0.0;
+        lens.placer.Place(cos_phi, sin_phi, radius, &x, &y);
+        lens.map[row + c] = Encode(x, y, 0.5);
+      }
+    }
+  }
+  if (rotation == 180) {
+    for (int l = 0; l < count; ++l) std::reverse(lenses[l].map, lenses[l].map + static_cast<size_t>(wm) * hm);
+  }
+}
+
 }  // namespace
 
 bool PhotoMapSize(const DoubleFisheyeCameraPara& para, const PhotoMapGeometry& geo, int* map_width, int* map_height) {
@@ -139,8 +240,9 @@ void BuildRemapMaps(const DoubleFisheyeCameraPara& para, const PhotoMapGeometry&
   const RemapLens lens1{scaled(para.stPoint1.x), scaled(para.stPoint1.y), scaled(para.stPoint1.radius), false};
   const RemapLens lens2{scaled(para.stPoint2.x), scaled(para.stPoint2.y), scaled(para.stPoint2.radius), true};
   if (geo.rotation == 0 || geo.rotation == 180) {
-    BuildRemapHorizontal(setup, lens1, geo.rotation, map1);
-    BuildRemapHorizontal(setup, lens2, geo.rotation, map2);
+    // Lens 1 and lens 2 in one pass; the same entries as two BuildRemapHorizontal calls.
+    HorizontalLens lenses[2] = {HorizontalLens(setup, lens1, map1), HorizontalLens(setup, lens2, map2)};
+    BuildHorizontal(setup, lenses, 2, geo.rotation);
   } else {
     BuildRemapVertical(setup, lens1, geo.rotation, map1);
     BuildRemapVertical(setup, lens2, geo.rotation, map2);
@@ -148,79 +250,9 @@ void BuildRemapMaps(const DoubleFisheyeCameraPara& para, const PhotoMapGeometry&
 }
 
 void BuildRemapHorizontal(const RemapSetup& setup, const RemapLens& lens, int rotation, RemapEntry* map) {
-  const int wm = setup.map_width;
-  const int hm = setup.map_height;
-  if (wm < 1 || hm < 1 || map == nullptr) return;
-  const double delta = kLensPi / hm;
-  const double inv_delta = 1.0 / delta;
-  const double k = LensScale(*setup.profile, lens.radius, setup.fov_degrees);
-  const Placer placer = MakePlacer(setup, lens);
-  const bool warp = HasWarp(setup, lens);
-  const int corrected_class = lens.second ? setup.lens_class : 0;
-  const int last_ratio = 2 * hm - 1;
-  LensEvaluator heights(*setup.profile);
-
-  std::vector<double> sin_l(static_cast<size_t>(wm));
-  std::vector<double> cos_l(static_cast<size_t>(wm));
-  double lambda = -(wm * delta / 2.0);
-  for (int c = 0; c < wm; ++c) {
-    sin_l[c] = std::sin(lambda);
-    cos_l[c] = AwayFromZeroCos(std::cos(lambda));
-    lambda += delta;
-  }
-
-  double alpha = kLensPi;
-  for (int r = 0; r < hm; ++r) {
-    const double sin_a = AwayFromZeroSin(std::sin(alpha));
-    const double t = std::cos(alpha);
-    alpha -= delta;
-    RemapEntry* row = map + static_cast<size_t>(r) * wm;
-    for (int c = 0; c < wm; ++c) {
-      const double u = sin_a * sin_l[c];
-      double theta = std::acos(std::clamp(sin_a * cos_l[c], -1.0, 1.0));
-      const double g = std::sqrt(u * u + t * t);
-      // On the lens axis (g == 0) the azimuth is arbitrary and the radius 0.
-      double cos_phi = 1.0;
-      double sin_phi = 0.0;
-      double phi = 0.0;
-      if (g > 0.0) {
-        const double inv_g = 1.0 / g;
-        cos_phi = u * inv_g;
-        sin_phi = t * inv_g;
-        phi = std::asin(std::clamp(sin_phi, -1.0, 1.0));
-        if (u < 0.0) {
-          phi = kLensPi - phi;
-        } else if (u > 0.0 && t < 0.0) {
-          phi = phi + kLensTwoPi;
-        }
-        if (phi >= kLensPi) phi -= kLensTwoPi;
-      }
-      if (corrected_class != 0 || warp) {
-        if (corrected_class == 1) {
-          phi = lens_internal::CorrectAzimuthParallax(phi, sin_phi, cos_phi, setup.parallax_distance,
-                                                      setup.parallax_offset);
-        } else if (corrected_class == 2) {
-          phi = lens_internal::CorrectAzimuthOffset(sin_phi, cos_phi, setup.parallax_distance);
-        }
-        if (warp) {
-          float phi_w = 0.0f;
-          float theta_w = 0.0f;
-          WarpByControlLines(static_cast<float>(theta), static_cast<float>(phi), *setup.lines, &phi_w, &theta_w);
-          phi = phi_w;
-          theta = theta_w;
-        }
-        cos_phi = std::cos(phi);
-        sin_phi = std::sin(phi);
-      }
-      const int i = ClampIndex((phi + kLensPi) * inv_delta + 0.5, last_ratio);
-      const double radius = setup.ratio[i] * (heights.Height(theta) * k);
-      double x = 0.0;
-      double y = 0.0;
-      placer.Place(cos_phi, sin_phi, radius, &x, &y);
-      row[c] = Encode(x, y, 0.5);
-    }
-  }
-  if (rotation == 180) std::reverse(map, map + static_cast<size_t>(wm) * hm);
+  if (setup.map_width < 1 || setup.map_height < 1 || map == nullptr) return;
+  HorizontalLens one(setup, lens, map);
+  BuildHorizontal(setup, &one, 1, rotation);
 }
 
 void BuildRemapVertical(const RemapSetup& setup, const RemapLens& lens, int rotation, RemapEntry* map) {

@@ -81,13 +81,20 @@ void BuildSingleLensGrid(int width, int height, int columns, int rings, float ce
   const double q = kLensTwoPi / columns;
   const double max_x = width - 1;
   const double max_y = height - 1;
+  // Every ring has the same column azimuths: cosines and sines once per column.
+  std::vector<double> cos_p(static_cast<size_t>(columns));
+  std::vector<double> sin_p(static_cast<size_t>(columns));
+  for (int j = 0; j < columns; ++j) {
+    const double phi = 1.5 * kLensPi - j * q;
+    cos_p[j] = std::cos(phi);
+    sin_p[j] = std::sin(phi);
+  }
   for (int i = 0; i <= rings; ++i) {
     const double rho = SingleLensGridRadius(i * q, radius);
     float* ring = grid + 2 * static_cast<size_t>(i) * (columns + 1);
     for (int j = 0; j < columns; ++j) {
-      const double phi = 1.5 * kLensPi - j * q;
-      ring[2 * j] = static_cast<float>(ClampCoordinate(center_x + rho * std::cos(phi), max_x));
-      ring[2 * j + 1] = static_cast<float>(ClampCoordinate(center_y + rho * std::sin(phi), max_y));
+      ring[2 * j] = static_cast<float>(ClampCoordinate(center_x + rho * cos_p[j], max_x));
+      ring[2 * j + 1] = static_cast<float>(ClampCoordinate(center_y + rho * sin_p[j], max_y));
     }
     ring[2 * columns] = ring[0];
     ring[2 * columns + 1] = ring[1];
@@ -116,6 +123,17 @@ bool BuildSingleLensRemap(int src_width, int src_height, float center_x, float c
   };
 
   if (rotation == 0 || rotation == 180) {
+    // Rotation 0 turns the azimuth down from 2 pi, rotation 180 up from 0; every row has the
+    // same azimuths, so their cosines and sines are taken once.
+    std::vector<double> cos_p(static_cast<size_t>(width));
+    std::vector<double> sin_p(static_cast<size_t>(width));
+    double phi = rotation == 0 ? kLensTwoPi : 0.0;
+    const double step = rotation == 0 ? -q : q;
+    for (int j = 0; j < width; ++j) {
+      cos_p[j] = std::cos(phi);
+      sin_p[j] = std::sin(phi);
+      phi += step;
+    }
     for (int p = 0; p < height; ++p) {
       SingleLensRemapEntry* row = table + static_cast<size_t>(p) * width;
       const double theta = rotation == 0 ? p * q : kLensPi - p * q;
@@ -124,13 +142,7 @@ bool BuildSingleLensRemap(int src_width, int src_height, float center_x, float c
         std::fill_n(row, width, none);
         continue;
       }
-      // Rotation 0 turns the azimuth down from 2 pi, rotation 180 up from 0.
-      double phi = rotation == 0 ? kLensTwoPi : 0.0;
-      const double step = rotation == 0 ? -q : q;
-      for (int j = 0; j < width; ++j) {
-        row[j] = entry(center_x + rho * std::cos(phi), center_y + rho * std::sin(phi));
-        phi += step;
-      }
+      for (int j = 0; j < width; ++j) row[j] = entry(center_x + rho * cos_p[j], center_y + rho * sin_p[j]);
     }
     return true;
   }
@@ -142,6 +154,11 @@ bool BuildSingleLensRemap(int src_width, int src_height, float center_x, float c
     sin_l[j] = std::sin(lambda);
     cos_l[j] = AwayFromZeroSigned(std::cos(lambda));
   }
+  // The same model as SingleLensRemapRadius, with the window walked from pixel to pixel.
+  const LensProfile profile{kSingleLensRows, kColumns.angles, kColumns.heights};
+  lens_internal::LensEvaluator heights(profile);
+  const double last_angle = kColumns.angles[kSingleLensRows - 1];
+  const double k = static_cast<double>(radius) / kRimHeight;
   double alpha = rotation == 90 ? kLensPi : 0.0;
   const double alpha_step = rotation == 90 ? -q : q;
   for (int p = 0; p < height; ++p) {
@@ -162,7 +179,7 @@ bool BuildSingleLensRemap(int src_width, int src_height, float center_x, float c
         cos_phi = e / norm;
         sin_phi = f / norm;
       }
-      const double rho = SingleLensRemapRadius(theta, radius);
+      const double rho = (theta < 0.0 || theta > last_angle) ? 1.0e8 : heights.Height(theta) * k;
       row[j] = entry(center_x + rho * cos_phi, center_y + rho * sin_phi);
     }
   }

@@ -65,17 +65,24 @@ void BuildSphereGrids(const DoubleFisheyeCameraPara& para, int width, int height
     return grid + 2 * (static_cast<size_t>(ring) * columns + column);
   };
 
-  // Lens 1: rings from its axis outwards, azimuth turning clockwise.
+  // Lens 1: rings from its axis outwards, azimuth turning clockwise. Every ring has the same
+  // column azimuths, so their cosines and sines are taken once.
+  std::vector<double> cos1(static_cast<size_t>(steps));
+  std::vector<double> sin1(static_cast<size_t>(steps));
+  double phi1 = quarter_turn ? -kLensHalfPi : 0.0;
+  for (int c = 0; c < steps; ++c) {
+    cos1[c] = std::cos(phi1);
+    sin1[c] = std::sin(phi1);
+    phi1 -= delta;
+  }
   double theta = 0.0;
   for (int j = 0; j < rings; ++j) {
-    double phi = quarter_turn ? -kLensHalfPi : 0.0;
     const double height1 = LensHeight(*model.profile, theta) * k1;
     for (int c = 0; c < steps; ++c) {
       const double radius = ratio[c] * height1;
       float* p = at(table_a, j, c);
-      p[0] = static_cast<float>(ClampCoordinate(std::cos(phi) * radius + cx1, bound));
-      p[1] = static_cast<float>(ClampCoordinate(std::sin(phi) * radius + cy1, bound));
-      phi -= delta;
+      p[0] = static_cast<float>(ClampCoordinate(cos1[c] * radius + cx1, bound));
+      p[1] = static_cast<float>(ClampCoordinate(sin1[c] * radius + cy1, bound));
     }
     std::copy_n(at(table_a, j, 0), 2, at(table_a, j, steps));
     theta += delta;
@@ -94,23 +101,31 @@ void BuildSphereGrids(const DoubleFisheyeCameraPara& para, int width, int height
       phi += delta;
     }
   }
+  std::vector<double> cos2(static_cast<size_t>(steps));
+  std::vector<double> sin2(static_cast<size_t>(steps));
+  for (int c = 0; c < steps; ++c) {
+    cos2[c] = std::cos(azimuth[c]);
+    sin2[c] = std::sin(azimuth[c]);
+  }
   const int start = positions - rings;
   theta = kLensPi - start * delta;
   for (int j = 0; j < rings; ++j) {
+    const double height2 = LensHeight(*model.profile, theta) * k2;
     for (int c = 0; c < steps; ++c) {
-      double phi = azimuth[c];
-      double theta_w = theta;
+      double cos_phi = cos2[c];
+      double sin_phi = sin2[c];
+      double radius = ratio[c] * height2;
       if (lines.count > 0) {
-        float phi_f = 0.0f;
-        float theta_f = 0.0f;
-        WarpByControlLines(static_cast<float>(theta), static_cast<float>(phi), lines, &phi_f, &theta_f);
-        phi = phi_f;
-        theta_w = theta_f;
+        float phi_w = 0.0f;
+        float theta_w = 0.0f;
+        WarpByControlLines(static_cast<float>(theta), static_cast<float>(azimuth[c]), lines, &phi_w, &theta_w);
+        cos_phi = std::cos(phi_w);
+        sin_phi = std::sin(phi_w);
+        radius = ratio[c] * (LensHeight(*model.profile, theta_w) * k2);
       }
-      const double radius = ratio[c] * (LensHeight(*model.profile, theta_w) * k2);
       float* p = at(table_b, j, c);
-      p[0] = static_cast<float>(ClampCoordinate(std::cos(phi) * radius + cx2, bound) + half);
-      p[1] = static_cast<float>(ClampCoordinate(std::sin(phi) * radius + cy2, bound));
+      p[0] = static_cast<float>(ClampCoordinate(cos_phi * radius + cx2, bound) + half);
+      p[1] = static_cast<float>(ClampCoordinate(sin_phi * radius + cy2, bound));
     }
     std::copy_n(at(table_b, j, 0), 2, at(table_b, j, steps));
     theta -= delta;

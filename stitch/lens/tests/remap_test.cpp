@@ -240,6 +240,28 @@ TEST(RemapMaps, WarpAndCorrectionTouchOnlyTheSecondLens) {
   EXPECT_EQ(0, std::memcmp(x.lens2.data(), y.lens2.data(), x.lens2.size() * sizeof(RemapEntry)));
 }
 
+TEST(RemapMaps, OnePassForBothLensesMatchesSeparateBuilds) {
+  // BuildRemapMaps builds both horizontal maps in one pass; BuildRemapHorizontal alone must
+  // give the same entries for each lens.
+  const DoubleFisheyeCameraPara p = lens_test::SamplePara(401, 3);
+  const PhotoMapGeometry geo{1920, 960, 360, 180, 180, false};
+  const Maps both = Build(p, geo);
+  const LensModel model = LensModelForCode(p.lModel);
+  const RatioRule rule = PhotoRatioRule(p.lModel, RatioBase(p.lModel, p.fRatio), false);
+  std::vector<float> ratio(360);
+  BuildRadiusRatio(rule.variant, rule.base, 360, ratio.data());
+  ControlLineSet lines;
+  PrepareControlLines(p.lPointNum, p.mstPf1, p.mstPf2, &lines);
+  const RemapSetup setup{
+      model.profile, model.lens_class, model.parallax_offset, 3000.0, p.fLensCoef, ratio.data(), &lines, 360,
+      180,           both.width,       both.height,           960,    960,         false};
+  std::vector<RemapEntry> one(both.lens1.size());
+  BuildRemapHorizontal(setup, {480, 480, 470, false}, 180, one.data());
+  EXPECT_EQ(0, std::memcmp(one.data(), both.lens1.data(), one.size() * sizeof(RemapEntry)));
+  BuildRemapHorizontal(setup, {482, 478, 468, true}, 180, one.data());
+  EXPECT_EQ(0, std::memcmp(one.data(), both.lens2.data(), one.size() * sizeof(RemapEntry)));
+}
+
 TEST(RemapMaps, RefusedGeometryWritesNothing) {
   DoubleFisheyeCameraPara p = lens_test::SamplePara();
   p.fLensCoef = std::numeric_limits<float>::quiet_NaN();

@@ -19,8 +19,9 @@
 // samples are read without interpolation through the entry of its top-left pixel.
 //
 // Map entries are trusted: every entry must address a pixel whose right and lower
-// neighbours are inside the source (0 <= x <= width - 2, 0 <= y <= height - 2), as the
-// map builder guarantees. Map sizes and row ranges are checked: a kernel that returns
+// neighbours are inside the source (0 <= x <= width - 2, 0 <= y <= height - 2) and carry
+// weight pairs summing to 255 (wx0 = 255 - wx1, wy0 = 255 - wy1), as the map builder
+// guarantees; the vector path relies on both. Map sizes and row ranges are checked: a kernel that returns
 // false has written nothing. The kernels are pure and may run on any thread; callers
 // split a frame into disjoint row ranges to stitch it on several threads, and the output
 // does not depend on the split.

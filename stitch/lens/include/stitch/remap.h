@@ -45,7 +45,7 @@ struct RemapSetup {
   double parallax_offset;       // b
   double parallax_distance;     // D
   double fov_degrees;           // F
-  const float* ratio;           // width samples of the radius ratio
+  const float* ratio;           // radius ratio: 2 * map_height samples (horizontal), map_width (vertical)
   const ControlLineSet* lines;  // second lens's warp; null or empty for none
   int width, height;            // output panorama
   int map_width, map_height;    // Wm, Hm

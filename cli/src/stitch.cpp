@@ -1,0 +1,127 @@
+// spherolux-cli stitch: camera photos to panorama JPEGs through the photo pipeline.
+//   spherolux-cli stitch IN.jpg [OUT.jpg] [--rotation 0|90|180|270] [--quality low|medium|high]
+//   spherolux-cli stitch --output-dir DIR IN.jpg...
+#if HAVE_SPHEROLUX_PHOTO
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "photo/stitch_photo.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int Usage(const char* why) {
+  std::fprintf(stderr,
+               "spherolux-cli stitch: %s (usage: spherolux-cli stitch IN.jpg [OUT.jpg] [--rotation 0|90|180|270] "
+               "[--quality low|medium|high], or --output-dir DIR IN.jpg...)\n",
+               why);
+  return cli::kExitUsage;
+}
+
+// "<dir>/<stem>_spherolux_<n>.jpg" with the first n >= 0 that does not exist yet.
+std::string OutputName(const fs::path& input, const fs::path& dir) {
+  const std::string stem = input.stem().string();
+  for (int n = 0;; ++n) {
+    const fs::path candidate = dir / (stem + "_spherolux_" + std::to_string(n) + ".jpg");
+    std::error_code ec;
+    if (!fs::exists(candidate, ec)) return candidate.string();
+  }
+}
+
+const char* Describe(int code) {
+  switch (code) {
+    case spherolux::kPhotoCannotOpen:
+      return "the photo cannot be opened";
+    case spherolux::kPhotoNoMemory:
+      return "out of memory, no stitching context, or the output cannot be written";
+    case spherolux::kPhotoBadSampling:
+      return "unsupported JPEG sampling (greyscale, 4:4:0 or other)";
+    case 0x8001:
+      return "invalid argument";
+    case 0x8002:
+      return "out of memory in the JPEG codec";
+    case 0x8008:
+      return "unsupported JPEG coding process or marker";
+    case 0x8010:
+      return "corrupt or truncated JPEG data";
+    default:
+      return "stitching failed";
+  }
+}
+
+int RunStitch(std::span<char* const> args) {
+  std::vector<std::string> inputs;
+  std::string output_dir;
+  int rotation = 0, quality = 1;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string a = args[i];
+    if (a == "--rotation") {
+      if (++i >= args.size()) return Usage("--rotation needs 0, 90, 180 or 270");
+      const std::string r = args[i];
+      if (r != "0" && r != "90" && r != "180" && r != "270") return Usage("--rotation needs 0, 90, 180 or 270");
+      rotation = std::atoi(r.c_str());
+    } else if (a == "--quality") {
+      if (++i >= args.size()) return Usage("--quality needs low, medium or high");
+      const std::string q = args[i];
+      if (q == "low") {
+        quality = 0;
+      } else if (q == "medium") {
+        quality = 1;
+      } else if (q == "high") {
+        quality = 2;
+      } else {
+        return Usage("--quality needs low, medium or high");
+      }
+    } else if (a == "--output-dir") {
+      if (++i >= args.size()) return Usage("--output-dir needs a folder");
+      output_dir = args[i];
+    } else if (!a.empty() && a[0] == '-') {
+      return Usage(("unknown option " + a).c_str());
+    } else {
+      inputs.push_back(a);
+    }
+  }
+  if (inputs.empty()) return Usage("no photo given");
+  std::vector<std::pair<std::string, std::string>> jobs;  // input, output
+  if (output_dir.empty()) {
+    if (inputs.size() > 2) return Usage("one photo and at most one output name (or use --output-dir)");
+    const fs::path in(inputs[0]);
+    jobs.emplace_back(inputs[0], inputs.size() == 2 ? inputs[1] : OutputName(in, in.parent_path()));
+  } else {
+    std::error_code ec;
+    if (!fs::is_directory(output_dir, ec)) return Usage("--output-dir must name an existing folder");
+    for (const std::string& in : inputs) jobs.emplace_back(in, std::string());
+  }
+  int failed = 0;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    auto& [in, out] = jobs[i];
+    if (out.empty()) out = OutputName(fs::path(in), fs::path(output_dir));
+    if (jobs.size() > 1) std::fprintf(stderr, "[%zu/%zu] %s\n", i + 1, jobs.size(), in.c_str());
+    const int rc = spherolux::StitchPhoto(in.c_str(), out.c_str(), rotation, false, quality);
+    if (rc == spherolux::kPhotoOk) {
+      std::printf("%s\n", out.c_str());
+      std::fflush(stdout);
+    } else {
+      std::fprintf(stderr, "spherolux-cli stitch: %s: %s (code %d / 0x%X)\n", in.c_str(), Describe(rc), rc, rc);
+      ++failed;
+    }
+  }
+  return failed == 0 ? cli::kExitOk : cli::kExitFailure;
+}
+
+const cli::Registration kStitch{
+    "stitch", "IN.jpg [OUT.jpg] [--rotation 0|90|180|270] [--quality low|medium|high] | --output-dir DIR IN.jpg...",
+    "Stitch camera photos into equirectangular panorama JPEGs (quality low 90, medium 99, high 100).\n"
+    "Without OUT the name is IN's stem with _spherolux_N.jpg beside it (N the first free number);\n"
+    "prints each output path; exit 1 when any photo failed.",
+    RunStitch};
+
+}  // namespace
+
+#endif

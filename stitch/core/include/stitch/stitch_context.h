@@ -1,0 +1,72 @@
+// Photo stitching context: turns dual-fisheye frames of one size into equirectangular
+// panoramas (width = 2 x height) through two remap maps computed once per context.
+//
+//   StitchContext* ctx = CreateStitchContext(&para, 3840, 1920, 3840, 1920,
+//                                            kStitchI420, 0, false, true);
+//   if (!ctx) ...                                  // refused: see CreateStitchContext
+//   StitchImage(ctx, frame, panorama, 2);          // any number of frames, any thread
+//   DestroyStitchContext(ctx);
+//
+// Pixel formats (every byte of a pixel is treated alike, so channel order is free):
+//   kStitchI420     0  luma plane, then two chroma planes of half width and height
+//   kStitchPacked24 1  3 bytes per pixel, rows padded to a multiple of 4 bytes
+//   kStitchPacked32 2  4 bytes per pixel
+//   kStitchPacked32Alt 3  4 bytes per pixel (same layout as 2)
+//
+// Rotation 0 puts lens 1's axis at the panorama's centre column and lens 2's at its left
+// and right edges; 180 turns that panorama upside down; 90 and 270 put the lens axes on the
+// poles. With the nadir patch, rotations 0 and 180 cover the ground under the camera (the
+// bottom W / 20 rows for 0, the top rows turned for 180) with the unwrapped emblem of the
+// project; 24-bit contexts and rotations 90 and 270 never carry it.
+//
+// A context is immutable after creation: StitchImage only reads it, so one context serves
+// any number of threads at once, each with its own output buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "calib/camera_para.h"
+
+namespace spherolux {
+
+enum StitchPixelFormat : int {
+  kStitchI420 = 0,
+  kStitchPacked24 = 1,
+  kStitchPacked32 = 2,
+  kStitchPacked32Alt = 3,
+};
+
+constexpr int kMaxStitchWidth = 5000;  // output width bound of a context
+
+struct StitchContext;
+
+// Makes a context for frames of source_width x source_height (lenses stacked when the
+// frame is taller than wide) stitched to width x height. Returns null, with nothing
+// allocated, when: para is null; width != 2 * height, width > 5000 or the output is empty;
+// para->lPointNum is outside 0..50; the field of view, circles or ratio are not finite or
+// the field of view does not give both lenses at least half the sphere (below 180 or
+// above 360 degrees); the format or rotation is not one listed above; an I420 context has
+// an odd source side or an output height that is not even; the maps or patch cannot be
+// allocated. When SPHEROLUX_TRACE_DIR names a folder, the two maps are written there raw
+// as Points1.txt and Points2.txt.
+StitchContext* CreateStitchContext(const DoubleFisheyeCameraPara* para, int source_width, int source_height, int width,
+                                   int height, int pixel_format, int rotation, bool generation, bool nadir_patch);
+
+// Stitches one frame. `src` holds a whole source frame and `dst` room for a whole output
+// frame, both in the context's format (StitchFrameSize). The output rows are split into
+// `threads` disjoint slices (fewer for small frames, at least one) run at once; the
+// result does not depend on the number of threads. Does nothing for a null context.
+void StitchImage(const StitchContext* ctx, const uint8_t* src, uint8_t* dst, int threads = 1);
+
+// Frees the maps, the patch and the context. Does nothing for null.
+void DestroyStitchContext(StitchContext* ctx);
+
+// Bytes of a frame of the given format and size (0 for an unknown format).
+size_t StitchFrameSize(int pixel_format, int width, int height);
+
+// Map size of a context (Wm x Hm) and the rows of its nadir strip (0 without a patch).
+void StitchContextMapSize(const StitchContext* ctx, int* map_width, int* map_height);
+int StitchContextPatchRows(const StitchContext* ctx);
+
+}  // namespace spherolux

@@ -1,0 +1,37 @@
+// The photo stitching pipeline: one camera JPEG in, one equirectangular panorama JPEG out
+// (with the panorama XMP segment), in a single blocking call.
+//
+//   int rc = StitchPhoto("IMG_0001.jpg", "IMG_0001_spherolux_0.jpg", 0, false, 0);
+//
+// Steps: the photo's calibration (LoadPhotoCalibration, which also fills the process-wide
+// photo store), decoding in 16-row strips, 4:2:2 / 4:4:4 brought to 4:2:0, then a dual-lens
+// photo through a StitchContext, a single-lens photo through the single-lens remap, and a
+// photo without calibration passed through unchanged; encoding at quality 90, 99 or 100.
+//
+// The stitching context bounds its output width to kMaxStitchWidth (5000): a wider
+// dual-lens panorama (a 5376-pixel camera photo) is stitched at the largest 2:1 size
+// within the bound and scaled up bilinearly to its full size.
+//
+// The output is written to a temporary file in the output's folder and renamed into place
+// only on success, so a failed run never leaves a partial file under the final name.
+// Everything the call allocates is freed on every path. Safe to call from one thread at a
+// time per output path.
+#pragma once
+
+namespace spherolux {
+
+// Result codes besides the codec's own (kJpeg* of jpeg/codec.h, returned unchanged).
+inline constexpr int kPhotoOk = 0;
+inline constexpr int kPhotoCannotOpen = 1001;   // the source cannot be opened
+inline constexpr int kPhotoNoMemory = 1004;     // a buffer, the context or the output failed
+inline constexpr int kPhotoBadSampling = 1011;  // 4:4:0, greyscale or other sampling
+
+// Panorama size for a photo W pixels wide (W rounded up to even): W x W/2 when W is a
+// multiple of 4; otherwise (W - 2) x (W - 2)/2, so that both sides of the I420 panorama stay
+// even and the picture stays 2:1.
+void PanoramaSize(int photo_width, int* width, int* height);
+
+// rotation: 0, 90, 180 or 270; quality_index: 0 low (90), 1 medium (99), other high (100).
+int StitchPhoto(const char* source_path, const char* output_path, int rotation, bool nadir_patch, int quality_index);
+
+}  // namespace spherolux

@@ -1,0 +1,265 @@
+#include "photo/stitch_photo.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "base/file.h"
+#include "calib/calibration.h"
+#include "jpeg/codec.h"
+#include "stitch/single_lens.h"
+#include "stitch/stitch_context.h"
+
+namespace spherolux {
+namespace {
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using Buffer = std::unique_ptr<T, FreeDeleter>;
+
+struct DecoderCloser {
+  void operator()(JpegDecoder* d) const { JpegDecoderDestroy(d); }
+};
+struct EncoderCloser {
+  void operator()(JpegEncoder* e) const { JpegEncoderDestroy(e); }
+};
+struct ContextCloser {
+  void operator()(StitchContext* c) const { DestroyStitchContext(c); }
+};
+
+// A temporary file beside the output, renamed onto it on success and removed otherwise.
+class TempOutput {
+ public:
+  explicit TempOutput(const std::string& final_path) : final_(final_path) {
+    std::string templ = final_path + ".tmp-XXXXXX";
+    const int fd = mkstemp(templ.data());
+    if (fd < 0) return;
+    path_ = templ;
+    file_ = fdopen(fd, "wb");
+    if (!file_) ::close(fd);
+  }
+  ~TempOutput() {
+    if (file_) std::fclose(file_);
+    if (!path_.empty()) std::remove(path_.c_str());
+  }
+  std::FILE* file() const { return file_; }
+  bool Commit() {
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!closed || std::rename(path_.c_str(), final_.c_str()) != 0) return false;
+    path_.clear();
+    return true;
+  }
+
+ private:
+  std::string final_, path_;
+  std::FILE* file_ = nullptr;
+};
+
+int RoundEven(int v) { return (v + 1) & ~1; }
+
+// Bilinear scaling of one plane, sample centres aligned, 16.16 fixed point.
+void ScalePlane(const uint8_t* src, int sw, int sh, uint8_t* dst, int dw, int dh) {
+  const int64_t step_x = (int64_t{sw} << 16) / dw, step_y = (int64_t{sh} << 16) / dh;
+  for (int y = 0; y < dh; ++y) {
+    const int64_t fy = std::clamp<int64_t>((2 * y + 1) * step_y / 2 - 32768, 0, (int64_t{sh - 1}) << 16);
+    const int y0 = static_cast<int>(fy >> 16), y1 = std::min(y0 + 1, sh - 1);
+    const int wy = static_cast<int>(fy & 0xFFFF) >> 8;
+    const uint8_t* r0 = src + static_cast<size_t>(y0) * sw;
+    const uint8_t* r1 = src + static_cast<size_t>(y1) * sw;
+    uint8_t* out = dst + static_cast<size_t>(y) * dw;
+    for (int x = 0; x < dw; ++x) {
+      const int64_t fx = std::clamp<int64_t>((2 * x + 1) * step_x / 2 - 32768, 0, (int64_t{sw - 1}) << 16);
+      const int x0 = static_cast<int>(fx >> 16), x1 = std::min(x0 + 1, sw - 1);
+      const int wx = static_cast<int>(fx & 0xFFFF) >> 8;
+      const int top = r0[x0] * (256 - wx) + r0[x1] * wx;
+      const int bottom = r1[x0] * (256 - wx) + r1[x1] * wx;
+      out[x] = static_cast<uint8_t>((top * (256 - wy) + bottom * wy + 32768) >> 16);
+    }
+  }
+}
+
+}  // namespace
+
+void PanoramaSize(int photo_width, int* width, int* height) {
+  const int w = RoundEven(photo_width) & ~3;
+  *width = std::max(w, 4);
+  *height = *width / 2;
+}
+
+int StitchPhoto(const char* source_path, const char* output_path, int rotation, bool nadir_patch, int quality_index) {
+  if (!source_path || !output_path) return kPhotoCannotOpen;
+  PhotoCalibration calibration;
+  const int camera_type = LoadPhotoCalibration(source_path, &calibration);
+
+  UniqueFile source = OpenFile(source_path, "rb");
+  if (!source) return kPhotoCannotOpen;
+  JpegDecoderStream ds;
+  ds.file = source.get();
+  ds.alloc = std::malloc;
+  ds.release = std::free;
+  JpegDecoder* raw_decoder = nullptr;
+  int rc = JpegDecoderCreate(&raw_decoder, ds);
+  if (rc != kJpegOk) return rc;
+  std::unique_ptr<JpegDecoder, DecoderCloser> decoder(raw_decoder);
+
+  int32_t image[2], output[2], sampling = 0, components = 0, process = 0;
+  const int32_t budget = 10240;
+  if ((rc = JpegDecoderGet(decoder.get(), kJpegDecImageSize, image, 8)) != kJpegOk) return rc;
+  if ((rc = JpegDecoderGet(decoder.get(), kJpegDecOutputSize, output, 8)) != kJpegOk) return rc;
+  if ((rc = JpegDecoderGet(decoder.get(), kJpegDecSampling, &sampling, 4)) != kJpegOk) return rc;
+  if ((rc = JpegDecoderGet(decoder.get(), kJpegDecComponents, &components, 4)) != kJpegOk) return rc;
+  if ((rc = JpegDecoderGet(decoder.get(), kJpegDecProcess, &process, 4)) != kJpegOk) return rc;
+  if ((rc = JpegDecoderSet(decoder.get(), kJpegDecIndexBudget, &budget, 4)) != kJpegOk) return rc;
+  // Only 4:2:0, 4:2:2 and 4:4:4 can be brought to 4:2:0 below; the others end here, before
+  // anything is decoded.
+  if (sampling != kJpegSampling420 && sampling != kJpegSampling422 && sampling != kJpegSampling444)
+    return kPhotoBadSampling;
+
+  // Working picture: the decoder's planes at the source's own sampling, sides rounded up to
+  // even, zero-filled.
+  const int w = RoundEven(output[0]), h = RoundEven(output[1]);
+  const size_t len = static_cast<size_t>(w) * h;
+  Buffer<uint8_t> work(static_cast<uint8_t*>(std::calloc(len * 3, 1)));
+  if (!work) return kPhotoNoMemory;
+  const int chroma_stride = sampling == kJpegSampling444 ? w : w / 2;
+  const size_t v_offset = sampling == kJpegSampling420   ? len + len / 4
+                          : sampling == kJpegSampling422 ? len + len / 2
+                                                         : 2 * len;
+  uint8_t* planes[3] = {work.get(), work.get() + len, work.get() + v_offset};
+  const int32_t strides[3] = {w, chroma_stride, chroma_stride};
+  // 16-row strips; a damaged strip still delivers its rows, so decoding goes on.
+  for (int left = image[1]; left > 0;) {
+    int32_t rows = std::min(16, left);
+    left -= rows;
+    JpegDecoderDecodeRows(decoder.get(), planes, strides, nullptr, &rows);
+    const int chroma_rows = sampling == kJpegSampling420 ? (rows + 1) / 2 : rows;
+    planes[0] += static_cast<size_t>(rows) * w;
+    planes[1] += static_cast<size_t>(chroma_rows) * chroma_stride;
+    planes[2] += static_cast<size_t>(chroma_rows) * chroma_stride;
+  }
+  decoder.reset();
+  source.reset();
+
+  // The 4:2:0 picture: Y, then U and V of (w/2) x (h/2).
+  Buffer<uint8_t> converted;
+  const uint8_t* picture = work.get();
+  if (sampling != kJpegSampling420) {
+    converted.reset(static_cast<uint8_t*>(std::malloc(len * 3 / 2)));
+    if (!converted) return kPhotoNoMemory;
+    std::memcpy(converted.get(), work.get(), len);
+    for (int c = 0; c < 2; ++c) {
+      const uint8_t* src = work.get() + (c == 0 ? len : v_offset);
+      uint8_t* dst = converted.get() + len + c * (len / 4);
+      for (int i = 0; i < h / 2; ++i) {
+        const uint8_t* row = src + static_cast<size_t>(2 * i) * chroma_stride;  // even rows only
+        if (sampling == kJpegSampling422) {
+          std::memcpy(dst + static_cast<size_t>(i) * (w / 2), row, static_cast<size_t>(w / 2));
+        } else {
+          for (int j = 0; j < w / 2; ++j) dst[static_cast<size_t>(i) * (w / 2) + j] = row[2 * j];  // point sampling
+        }
+      }
+    }
+    picture = converted.get();
+  }
+
+  int pw = 0, ph = 0;
+  PanoramaSize(w, &pw, &ph);
+  const size_t plen = static_cast<size_t>(pw) * ph;
+  Buffer<uint8_t> panorama(static_cast<uint8_t*>(std::malloc(plen * 3 / 2)));
+  if (!panorama) return kPhotoNoMemory;
+
+  if (camera_type == kCameraDualLens) {
+    // The context bounds its output width (kMaxStitchWidth): a wider panorama is stitched
+    // at the largest 2:1 size within the bound and scaled up to its full size.
+    const int sw = std::min(pw, kMaxStitchWidth & ~3), sh = sw / 2;
+    Buffer<uint8_t> stitched;
+    uint8_t* target = panorama.get();
+    if (sw != pw) {
+      stitched.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(sw) * sh * 3 / 2)));
+      if (!stitched) return kPhotoNoMemory;
+      target = stitched.get();
+    }
+    // The source is the whole decoded picture (w x h), whatever its shape, so that the
+    // context never reads past it.
+    std::unique_ptr<StitchContext, ContextCloser> context(
+        CreateStitchContext(&calibration.dual, w, h, sw, sh, kStitchI420, rotation, false, nadir_patch));
+    if (!context) return kPhotoNoMemory;
+    StitchImage(context.get(), picture, target, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    if (stitched) {
+      const size_t slen = static_cast<size_t>(sw) * sh;
+      ScalePlane(target, sw, sh, panorama.get(), pw, ph);
+      for (int c = 0; c < 2; ++c)
+        ScalePlane(target + slen + c * (slen / 4), sw / 2, sh / 2, panorama.get() + plen + c * (plen / 4), pw / 2,
+                   ph / 2);
+    }
+  } else if (camera_type == kCameraSingleLens) {
+    const int cx = static_cast<int>(calibration.single.stPfCenter.x);
+    const int cy = static_cast<int>(calibration.single.stPfCenter.y);
+    const int r = static_cast<int>(calibration.single.fRadius);
+    const float s = static_cast<float>(h) / 1080.0f;
+    Buffer<SingleLensRemapEntry> table(
+        static_cast<SingleLensRemapEntry*>(std::malloc(plen * sizeof(SingleLensRemapEntry))));
+    if (!table) return kPhotoNoMemory;
+    BuildSingleLensRemap(w, h, static_cast<float>(static_cast<int>((cx - 240) * s)),
+                         static_cast<float>(static_cast<int>(cy * s)), 190.0f,
+                         static_cast<float>(static_cast<int>(r * s)), table.get(), pw, ph, rotation);
+    std::memset(panorama.get(), 0, plen);
+    std::memset(panorama.get() + plen, 128, plen / 2);
+    RemapSingleLens(picture, w, h, panorama.get(), pw, ph, table.get());
+  } else {
+    // No calibration: the picture itself, plane by plane; a photo that is not 2:1 is cut or
+    // padded with black.
+    std::memset(panorama.get(), 0, plen);
+    std::memset(panorama.get() + plen, 128, plen / 2);
+    for (int c = 0; c < 3; ++c) {
+      const int sw = c == 0 ? w : w / 2, sh = c == 0 ? h : h / 2;
+      const int dw = c == 0 ? pw : pw / 2, dh = c == 0 ? ph : ph / 2;
+      const uint8_t* src = picture + (c == 0 ? 0 : len + (c - 1) * (len / 4));
+      uint8_t* dst = panorama.get() + (c == 0 ? 0 : plen + (c - 1) * (plen / 4));
+      for (int y = 0; y < std::min(sh, dh); ++y)
+        std::memcpy(dst + static_cast<size_t>(y) * dw, src + static_cast<size_t>(y) * sw,
+                    static_cast<size_t>(std::min(sw, dw)));
+    }
+  }
+  converted.reset();
+  work.reset();
+
+  TempOutput out(output_path);
+  if (!out.file()) return kPhotoNoMemory;
+  JpegEncoderStream es;
+  es.file = out.file();
+  es.width = pw;
+  es.height = ph;
+  es.pixel_format = 1;
+  es.alloc = std::malloc;
+  es.release = std::free;
+  JpegEncoder* raw_encoder = nullptr;
+  if ((rc = JpegEncoderCreate(&raw_encoder, es)) != kJpegOk) return rc;
+  std::unique_ptr<JpegEncoder, EncoderCloser> encoder(raw_encoder);
+  const int32_t quality = quality_index == 0 ? 90 : quality_index == 1 ? 99 : 100;
+  const int32_t rounding = 1, no_budget = 0;
+  if ((rc = JpegEncoderSet(encoder.get(), kJpegEncQuality, &quality, 4)) != kJpegOk) return rc;
+  if ((rc = JpegEncoderSet(encoder.get(), kJpegEncRounding, &rounding, 4)) != kJpegOk) return rc;
+  if ((rc = JpegEncoderSet(encoder.get(), kJpegEncIndexBudget, &no_budget, 4)) != kJpegOk) return rc;
+  const uint8_t* pplanes[3] = {panorama.get(), panorama.get() + plen, panorama.get() + plen + plen / 4};
+  const int32_t pstrides[3] = {pw, pw / 2, pw / 2};
+  if ((rc = JpegEncoderEncodeRows(encoder.get(), pplanes, pstrides, 0, ph)) != kJpegOk) return rc;
+  if ((rc = JpegEncoderFinish(encoder.get())) != kJpegOk) return rc;
+  uint64_t written = 0;
+  JpegEncoderWrittenSize(encoder.get(), &written);
+  encoder.reset();
+  if (!out.Commit()) return kPhotoNoMemory;
+  return kPhotoOk;
+}
+
+}  // namespace spherolux

@@ -1,0 +1,216 @@
+// The photo pipeline end to end on camera photos made by camgen, checked with djpeg, our
+// decoder and the calibration reader.
+#include "photo/stitch_photo.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "calib/calibration.h"
+#include "calib/panorama_xmp.h"
+#include "camgen/camgen.h"
+#include "jpeg/codec.h"
+
+namespace spherolux {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Decoded {
+  int width = 0, height = 0, sampling = -1;
+  std::vector<uint8_t> y;
+};
+
+int32_t DecodeLuma(const std::string& path, Decoded* out) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return -1;
+  JpegDecoderStream s;
+  s.file = f;
+  s.alloc = std::malloc;
+  s.release = std::free;
+  JpegDecoder* dec = nullptr;
+  int32_t rc = JpegDecoderCreate(&dec, s);
+  if (rc == kJpegOk) {
+    int32_t wh[2];
+    JpegDecoderGet(dec, kJpegDecImageSize, wh, 8);
+    JpegDecoderGet(dec, kJpegDecSampling, &out->sampling, 4);
+    out->width = wh[0];
+    out->height = wh[1];
+    const int cw = (wh[0] + 1) / 2, ch = (wh[1] + 1) / 2;
+    out->y.assign(static_cast<size_t>(wh[0]) * wh[1], 0);
+    std::vector<uint8_t> u(static_cast<size_t>(cw) * ch), v(u.size());
+    uint8_t* planes[3] = {out->y.data(), u.data(), v.data()};
+    const int32_t strides[3] = {wh[0], cw, cw};
+    int32_t rows = wh[1];
+    rc = JpegDecoderDecodeRows(dec, planes, strides, nullptr, &rows);
+    JpegDecoderDestroy(dec);
+  }
+  std::fclose(f);
+  return rc;
+}
+
+class StitchPhotoTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = camgen::MakeTempDir("photo"); }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Write(const std::string& name, const camgen::Bytes& bytes) const {
+    EXPECT_TRUE(camgen::WriteFileBytes(Path(name), bytes));
+    return Path(name);
+  }
+  std::string DualPhoto(int w, int h, const std::string& sampling = "2x2") const {
+    const camgen::Bytes block = camgen::MakeBlock(camgen::DualLensRecords(camgen::ExampleDualPara()));
+    return Write("dual.jpg", camgen::EmbedInJpeg(camgen::MakeJpeg(w, h, 90, false, sampling), block));
+  }
+  // Files in the folder besides `keep`: no temporary file may stay behind.
+  int OtherFiles(const std::vector<std::string>& keep) const {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(dir_))
+      if (std::find(keep.begin(), keep.end(), e.path().string()) == keep.end()) ++n;
+    return n;
+  }
+  std::string dir_;
+};
+
+TEST_F(StitchPhotoTest, DualLensPhotoBecomesAPanoramaOthersRecognise) {
+  const std::string src = DualPhoto(1024, 512);
+  const std::string out = Path("pano.jpg");
+  ASSERT_EQ(StitchPhoto(src.c_str(), out.c_str(), 0, false, 0), kPhotoOk);
+  EXPECT_EQ(OtherFiles({src, out}), 0);
+  ASSERT_EQ(std::system(("djpeg -outfile /dev/null '" + out + "'").c_str()), 0);
+  Decoded d;
+  ASSERT_EQ(DecodeLuma(out, &d), kJpegOk);
+  EXPECT_EQ(d.width, 1024);
+  EXPECT_EQ(d.height, 512);
+  EXPECT_EQ(d.sampling, kJpegSampling420);
+  const camgen::Bytes bytes = camgen::ReadFileBytes(out);
+  ASSERT_GT(bytes.size(), 20 + kPanoramaXmpSegment.size());
+  EXPECT_EQ(bytes[3], 0xE0);  // JFIF, no camera Exif
+  EXPECT_TRUE(std::equal(kPanoramaXmpSegment.begin(), kPanoramaXmpSegment.end(), bytes.begin() + 20));
+  // exiftool reads the XMP as an equirectangular panorama.
+  std::FILE* p = popen(("exiftool -s3 -XMP-GPano:ProjectionType '" + out + "'").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char text[64] = {};
+  const size_t n = std::fread(text, 1, sizeof text - 1, p);
+  EXPECT_EQ(pclose(p), 0) << "exiftool is required";
+  EXPECT_EQ(std::string(text, n), "equirectangular\n");
+  // The stitched photo carries no calibration any more.
+  EXPECT_NE(LoadPhotoCalibration(out.c_str()), kCameraDualLens);
+  // The picture is not empty: the lens circles land on the panorama.
+  uint64_t sum = 0;
+  for (uint8_t v : d.y) sum += v;
+  EXPECT_GT(sum / d.y.size(), 10u);
+}
+
+TEST_F(StitchPhotoTest, PanoramasWiderThanTheStitchingBoundKeepTheirSize) {
+  // The stitching context stops at 5000 columns; the panorama still gets the photo's width.
+  const std::string src = DualPhoto(5008, 2504);
+  const std::string out = Path("wide.jpg");
+  ASSERT_EQ(StitchPhoto(src.c_str(), out.c_str(), 0, false, 0), kPhotoOk);
+  Decoded d;
+  ASSERT_EQ(DecodeLuma(out, &d), kJpegOk);
+  EXPECT_EQ(d.width, 5008);
+  EXPECT_EQ(d.height, 2504);
+  uint64_t sum = 0;
+  for (uint8_t v : d.y) sum += v;
+  EXPECT_GT(sum / d.y.size(), 10u);
+  // The right-hand columns are filled too, not left black by the scaling.
+  uint64_t right = 0;
+  for (int y = 0; y < d.height; ++y) right += d.y[static_cast<size_t>(y) * d.width + d.width - 1];
+  EXPECT_GT(right / static_cast<uint64_t>(d.height), 0u);
+}
+
+TEST_F(StitchPhotoTest, QualityIndexChoosesTheTables) {
+  const std::string src = DualPhoto(512, 256);
+  // Luminance DQT entry 0 (base 16): quality 90 gives (20 * 16 + 50) / 100 = 3, 99 gives 1,
+  // 100 gives 1; the largest entry (base 121) is (20 * 121 + 50) / 100 = 24, then 2 and 1.
+  const int first[3] = {3, 1, 1}, largest[3] = {24, 2, 1};
+  for (int index = 0; index < 3; ++index) {
+    const std::string out = Path("q" + std::to_string(index) + ".jpg");
+    ASSERT_EQ(StitchPhoto(src.c_str(), out.c_str(), 0, false, index), kPhotoOk);
+    const camgen::Bytes b = camgen::ReadFileBytes(out);
+    const size_t dqt = 20 + kPanoramaXmpSegment.size();
+    ASSERT_EQ(b[dqt + 1], 0xDB);
+    const uint8_t* table = &b[dqt + 5];
+    EXPECT_EQ(table[0], first[index]) << index;
+    EXPECT_EQ(*std::max_element(table, table + 64), largest[index]) << index;
+  }
+}
+
+TEST_F(StitchPhotoTest, SingleLensAndUncalibratedPhotos) {
+  const camgen::Bytes single_block = camgen::MakeBlock(camgen::SingleLensRecords(camgen::ExampleSinglePara()));
+  const std::string single =
+      Write("single.jpg", camgen::EmbedInJpeg(camgen::MakeJpeg(640, 360, 90, true), single_block));
+  const std::string out = Path("single_pano.jpg");
+  ASSERT_EQ(StitchPhoto(single.c_str(), out.c_str(), 0, false, 0), kPhotoOk);
+  Decoded d;
+  ASSERT_EQ(DecodeLuma(out, &d), kJpegOk);
+  EXPECT_EQ(d.width, 640);
+  EXPECT_EQ(d.height, 320);
+
+  // Without calibration a 2:1 photo is re-encoded unchanged.
+  const std::string plain = Write("plain.jpg", camgen::MakeJpeg(256, 128, 95));
+  const std::string copy = Path("plain_pano.jpg");
+  ASSERT_EQ(StitchPhoto(plain.c_str(), copy.c_str(), 0, false, 2), kPhotoOk);
+  Decoded a, b;
+  ASSERT_EQ(DecodeLuma(plain, &a), kJpegOk);
+  ASSERT_EQ(DecodeLuma(copy, &b), kJpegOk);
+  ASSERT_EQ(a.y.size(), b.y.size());
+  int worst = 0;
+  for (size_t i = 0; i < a.y.size(); ++i) worst = std::max(worst, std::abs(int(a.y[i]) - int(b.y[i])));
+  EXPECT_LE(worst, 2);  // quality 100, one more DCT round trip
+}
+
+TEST_F(StitchPhotoTest, OtherSamplingsAndOddWidths) {
+  for (const char* sampling : {"2x1", "1x1"}) {
+    const std::string src = DualPhoto(512, 256, sampling);
+    const std::string out = Path(std::string("s") + sampling + ".jpg");
+    EXPECT_EQ(StitchPhoto(src.c_str(), out.c_str(), 90, false, 0), kPhotoOk) << sampling;
+    Decoded d;
+    EXPECT_EQ(DecodeLuma(out, &d), kJpegOk);
+    EXPECT_EQ(d.width, 512);
+  }
+  // A width that is not a multiple of 4 (W/2 odd) gives a 2:1 panorama two pixels narrower.
+  int pw = 0, ph = 0;
+  PanoramaSize(1022, &pw, &ph);
+  EXPECT_EQ(pw, 1020);
+  EXPECT_EQ(ph, 510);
+  PanoramaSize(1021, &pw, &ph);  // rounded up to 1022 first
+  EXPECT_EQ(pw, 1020);
+  PanoramaSize(1024, &pw, &ph);
+  EXPECT_EQ(pw, 1024);
+  EXPECT_EQ(ph, 512);
+  for (const bool calibrated : {true, false}) {
+    const std::string src = calibrated ? DualPhoto(1022, 511) : Write("odd.jpg", camgen::MakeJpeg(1022, 511));
+    const std::string out = Path(calibrated ? "odd_dual.jpg" : "odd_plain.jpg");
+    ASSERT_EQ(StitchPhoto(src.c_str(), out.c_str(), 0, false, 0), kPhotoOk) << calibrated;
+    ASSERT_EQ(std::system(("djpeg -outfile /dev/null '" + out + "'").c_str()), 0);
+    Decoded d;
+    ASSERT_EQ(DecodeLuma(out, &d), kJpegOk);
+    EXPECT_EQ(d.width, 1020);
+    EXPECT_EQ(d.height, 510);
+  }
+}
+
+TEST_F(StitchPhotoTest, FailuresLeaveNoOutput) {
+  const std::string out = Path("never.jpg");
+  EXPECT_EQ(StitchPhoto(Path("missing.jpg").c_str(), out.c_str(), 0, false, 0), kPhotoCannotOpen);
+  const std::string grey = Write("grey.jpg", camgen::MakeJpeg(256, 128, 90, false, "1x1"));
+  // A greyscale JPEG: cjpeg -grayscale on the same picture.
+  const std::string grey_path = Path("grey_only.jpg");
+  ASSERT_EQ(std::system(("djpeg -pnm '" + grey + "' | cjpeg -grayscale -outfile '" + grey_path + "'").c_str()), 0);
+  EXPECT_EQ(StitchPhoto(grey_path.c_str(), out.c_str(), 0, false, 0), kPhotoBadSampling);
+  const std::string broken = Write("broken.jpg", {0xFF, 0xD8, 0xFF, 0xE0, 0x00});
+  EXPECT_EQ(StitchPhoto(broken.c_str(), out.c_str(), 0, false, 0), kJpegCorrupt);
+  EXPECT_FALSE(fs::exists(out));
+  // An output folder that does not exist.
+  const std::string src = Write("plain.jpg", camgen::MakeJpeg(64, 32));
+  EXPECT_EQ(StitchPhoto(src.c_str(), Path("no/such/dir/x.jpg").c_str(), 0, false, 0), kPhotoNoMemory);
+  EXPECT_EQ(OtherFiles({src, grey, grey_path, broken}), 0);
+}
+
+}  // namespace
+}  // namespace spherolux
