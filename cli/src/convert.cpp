@@ -85,8 +85,10 @@ int RunConvert(std::span<char* const> args) {
                                          [](const std::string& p) { return fs::exists(p); });
       }
       std::string rot = std::to_string(rotation);
-      std::string q = std::to_string(static_cast<int>(quality));
-      std::vector<std::string> owned = {input, out, "--rotation", rot, "--quality", q};
+      const char* q = quality == convert::Quality::kLow    ? "low"
+                      : quality == convert::Quality::kHigh ? "high"
+                                                           : "medium";
+      std::vector<std::string> owned = {input, out, "--rotation", rot, "--quality", std::string(q)};
       std::vector<char*> stitch_args;
       for (auto& s : owned) stitch_args.push_back(s.data());
       return c.run(std::span<char* const>(stitch_args.data(), stitch_args.size()));

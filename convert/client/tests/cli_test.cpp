@@ -161,4 +161,20 @@ TEST_F(CliTest, CtrlCStopsTheConversionAndLeavesNoFile) {
   EXPECT_EQ(names, std::vector<std::string>{"long.mp4"});
 }
 
+TEST_F(CliTest, PhotosGoThroughThePhotoPipeline) {
+  const std::string photo = dir_ + "/IMG_0002.JPG";
+  ASSERT_EQ(std::system((kBin + "spherolux-camgen photo '" + photo + "' --type 2 --size 512x256").c_str()), 0);
+  Result r = Cli("convert '" + photo + "' --quality low");
+  const std::string out = dir_ + "/IMG_0002_spherolux_0.jpg";
+  if (Cli("stitch --help").status != 0) {
+    // A build without the photo pipeline says so.
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("'stitch' subcommand"), std::string::npos) << r.out;
+    return;
+  }
+  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_TRUE(fs::exists(out)) << r.out;
+  EXPECT_EQ(spherolux::IsStitchedPhoto(out.c_str()), 1);
+}
+
 }  // namespace

@@ -94,7 +94,7 @@ class COpenglRender {
   float CurrentFov() const;
   // GL program id (0 before Initialise), for inspection.
   unsigned program() const { return program_ < 0 ? 0u : static_cast<unsigned>(program_); }
-  // Texture uploads so far: full specifications and sub-image updates.
+  // Texture uploads so far: full allocations (glTexImage2D) and sub-image updates.
   int full_uploads() const { return full_uploads_.load(); }
   int sub_uploads() const { return sub_uploads_.load(); }
   const Matrix4& model_view() const { return model_view_; }
