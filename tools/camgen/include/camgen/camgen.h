@@ -25,7 +25,8 @@ struct Record {
 };
 
 // A plausible record for a 1920 x 960 dual-fisheye frame: circles of radius 470 centred in
-// each half, a 200-degree field of view, ratio base 1.0 and two control lines per lens.
+// each half (a circle's centre is given within its own lens image, so both are (480, 480)), a 200-degree field of view,
+// ratio base 1.0 and two control lines per lens.
 DoubleFisheyeCameraPara ExampleDualPara(int32_t model = 2201);
 // A plausible single-lens record: centre (960, 540) of a 1080-line frame, radius 530.
 SingleFisheyeCameraPara ExampleSinglePara();
