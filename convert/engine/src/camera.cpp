@@ -95,8 +95,14 @@ std::unique_ptr<FrameMapper> MakeFrameMapper(const CameraInfo& camera, int src_w
   if (w < 4) return nullptr;
   if (camera.kind == CameraInfo::Kind::kDualLens) {
 #if ENGINE_DUAL_LENS
-    StitchContext* ctx = CreateStitchContext(&camera.dual, src_width, src_height, w, h, kStitchI420, rotation,
-                                             camera.dual.lModel >= 300, false);
+    // The stitching context has a width bound: wider panoramas are stitched at the bound
+    // and scaled up by the caller.
+    if (w > kMaxStitchWidth) {
+      *out_width = kMaxStitchWidth & ~3;
+      *out_height = *out_width / 2;
+    }
+    StitchContext* ctx = CreateStitchContext(&camera.dual, src_width, src_height, *out_width, *out_height, kStitchI420,
+                                             rotation, camera.dual.lModel >= 300, false);
     if (ctx) return std::make_unique<DualLensMapper>(ctx);
 #endif
     return nullptr;

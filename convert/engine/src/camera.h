@@ -27,8 +27,9 @@ class FrameMapper {
   virtual void Map(const uint8_t* src, uint8_t* dst) = 0;
 };
 
-// A mapper for frames of src_width x src_height; sets the panorama size. Null when the
-// calibration or size cannot be handled.
+// A mapper for frames of src_width x src_height; sets the size of the panorama it writes,
+// which is smaller than the W x W/2 the job wants when the stitcher has a width bound.
+// Null when the calibration or size cannot be handled.
 std::unique_ptr<FrameMapper> MakeFrameMapper(const CameraInfo& camera, int src_width, int src_height, int rotation,
                                              int* out_width, int* out_height);
 

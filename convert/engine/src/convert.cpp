@@ -219,9 +219,11 @@ class Transcoder {
   CodecPtr dec_, enc_;
   std::unique_ptr<FrameMapper> mapper_;
   int src_w_ = 0, src_h_ = 0;  // decoded frames are converted to this I420 size
+  int map_w_ = 0, map_h_ = 0;  // size the mapper writes
   int out_w_ = 0, out_h_ = 0;  // encoded size
-  PoolPtr src_pool_, out_pool_;
+  PoolPtr src_pool_, map_pool_, out_pool_;
   SwsPtr sws_;
+  SwsPtr upscale_;  // map size to encoded size, used by the map thread only
   AVStream* out_v_ = nullptr;
   AVStream* out_a_ = nullptr;
   std::unique_ptr<AacReencoder> aac_;  // set when the audio cannot be copied
@@ -372,7 +374,14 @@ void Transcoder::ReadLoop() {
 void Transcoder::MapLoop() {
   while (auto item = q1_.Pop()) {
     if (item->kind == Item::Kind::kVideo && mapper_) {
-      FramePtr out = PooledFrame(out_pool_.get(), out_w_, out_h_);
+      FramePtr out = PooledFrame(map_pool_.get(), map_w_, map_h_);
+      if (out) mapper_->Map(item->frame->data[0], out->data[0]);
+      if (out && upscale_) {
+        // Stitched at the stitcher's width bound: scale up to the panorama size.
+        FramePtr big = PooledFrame(out_pool_.get(), out_w_, out_h_);
+        if (big) sws_scale(upscale_.get(), out->data, out->linesize, 0, map_h_, big->data, big->linesize);
+        out = std::move(big);
+      }
       if (!out) {
         Item end;
         end.error = CONVERT_ERR_NO_MEMORY;
@@ -380,7 +389,6 @@ void Transcoder::MapLoop() {
         q1_.Close();
         return;
       }
-      mapper_->Map(item->frame->data[0], out->data[0]);
       item->frame = std::move(out);
     }
     const bool last = item->kind == Item::Kind::kEnd;
@@ -467,15 +475,23 @@ int Transcoder::Run(const CameraInfo& camera, int rotation, const std::string& r
   src_h_ = vp->height & ~1;
   if (src_w_ < 2 || src_h_ < 2 || src_w_ > 16384 || src_h_ > 16384) return CONVERT_ERR_DECODE;
   if (camera.kind == CameraInfo::Kind::kSingleLens || camera.kind == CameraInfo::Kind::kDualLens) {
-    mapper_ = MakeFrameMapper(camera, src_w_, src_h_, rotation, &out_w_, &out_h_);
+    mapper_ = MakeFrameMapper(camera, src_w_, src_h_, rotation, &map_w_, &map_h_);
     if (!mapper_) return CONVERT_ERR_STITCH;
+    out_w_ = src_w_ & ~3;
+    out_h_ = out_w_ / 2;
+    if (map_w_ != out_w_) {
+      upscale_.reset(sws_getContext(map_w_, map_h_, AV_PIX_FMT_YUV420P, out_w_, out_h_, AV_PIX_FMT_YUV420P,
+                                    SWS_BILINEAR, nullptr, nullptr, nullptr));
+      if (!upscale_) return CONVERT_ERR_NO_MEMORY;
+    }
   } else {
     out_w_ = src_w_;
     out_h_ = src_h_;
   }
   src_pool_.reset(av_buffer_pool_init(size_t(src_w_) * src_h_ * 3 / 2 + 64, av_buffer_alloc));
   out_pool_.reset(av_buffer_pool_init(size_t(out_w_) * out_h_ * 3 / 2 + 64, av_buffer_alloc));
-  if (!src_pool_ || !out_pool_) return CONVERT_ERR_NO_MEMORY;
+  map_pool_.reset(av_buffer_pool_init(size_t(std::max(map_w_, 2)) * std::max(map_h_, 2) * 3 / 2 + 64, av_buffer_alloc));
+  if (!src_pool_ || !out_pool_ || !map_pool_) return CONVERT_ERR_NO_MEMORY;
 
   OutputPtr out;
   if ((rc = OpenOutput(raw, ctx_, &out)) != CONVERT_OK) return rc;

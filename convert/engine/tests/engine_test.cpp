@@ -394,6 +394,25 @@ TEST_F(EngineTest, DualLensRecordingIsStitchedIntoAPanorama) {
 #endif
 }
 
+TEST_F(EngineTest, PanoramasWiderThanTheStitcherBoundKeepTheSourceWidth) {
+#if ENGINE_DUAL_LENS
+  // 5120 x 2560, five frames: stitched at the stitcher's bound, then scaled up.
+  const std::string cam = MakeCameraClip(Out("wide.mp4"), 5120, 2560, 0.2, 2);
+  ASSERT_FALSE(cam.empty());
+  const std::string out = Out("wide_spherolux_0.mp4");
+  ASSERT_EQ(RunJob({"ffmpeg", "-d", "-ss", "00:00:00", "-i", cam, "-t", "00:00:01", "-pix_fmt", "yuv420p", "-b:v",
+                    "4096k", "-preset", "ultrafast", out}),
+            CONVERT_OK);
+  auto p = Probe(out);
+  EXPECT_EQ(p["width"], "5120");
+  EXPECT_EQ(p["height"], "2560");
+  EXPECT_EQ(p["nb_read_frames"], "5");
+  EXPECT_EQ(SphericalVideoFlag(out.c_str()), 1);
+#else
+  GTEST_SKIP() << "the stitching core is not part of this build";
+#endif
+}
+
 struct ProgressLog {
   std::mutex mu;
   std::vector<float> values;

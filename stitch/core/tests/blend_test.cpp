@@ -416,6 +416,118 @@ TEST(BlendPaths, VectorPathMatchesScalarBitForBit) {
   }
 }
 
+// Groups of eight entries close together on one or two source rows, as real maps give
+// them, with the edges of the vector path's short-range reads: spreads of 14, 15 and 16
+// columns, rows two apart, columns running backwards, groups on the last valid rows and
+// columns, and an odd count so that a tail is left.
+std::vector<RemapEntry> NearbyGroups(std::mt19937* rng, int sw, int sh, int groups) {
+  std::vector<RemapEntry> out;
+  for (int g = 0; g < groups; ++g) {
+    const int kind = static_cast<int>((*rng)() % 8);
+    const int spread = kind == 0 ? 14 : kind == 1 ? 15 : kind == 2 ? 16 : static_cast<int>((*rng)() % 15);
+    const int rows = kind == 3 ? 2 : static_cast<int>((*rng)() % 2);
+    const int x_room = sw - 2 - spread, y_room = sh - 2 - rows;
+    const int xb = (*rng)() % 4 == 0 ? x_room : static_cast<int>((*rng)() % (x_room + 1));
+    const int yb = (*rng)() % 4 == 0 ? y_room : static_cast<int>((*rng)() % (y_room + 1));
+    std::vector<int> dx(8);
+    for (int& d : dx) d = static_cast<int>((*rng)() % (spread + 1));
+    std::sort(dx.begin(), dx.end());
+    dx.front() = 0;
+    dx.back() = spread;
+    if ((*rng)() % 2) std::reverse(dx.begin(), dx.end());
+    for (int k = 0; k < 8; ++k) {
+      const int dy = k == 3 ? rows : static_cast<int>((*rng)() % (rows + 1));
+      out.push_back(Entry(xb + dx[k], yb + dy, (*rng)() % 256, (*rng)() % 256));
+    }
+  }
+  out.resize(out.size() - 3);
+  return out;
+}
+
+TEST(BlendPaths, NearbyEntriesMatchScalarBitForBit) {
+  const BlendDsp* simd = Avx2BlendDsp();
+  if (!simd) GTEST_SKIP() << "no AVX2 on this processor";
+  const BlendDsp& ref = ScalarBlendDsp();
+  std::mt19937 rng(4321);
+  for (int trial = 0; trial < 30; ++trial) {
+    const int sw = 2 * (10 + static_cast<int>(rng() % 30)), sh = 2 * (2 + static_cast<int>(rng() % 12));
+    SCOPED_TRACE(testing::Message() << "trial " << trial << " source " << sw << " x " << sh);
+    const std::vector<RemapEntry> e = NearbyGroups(&rng, sw, sh, 40);
+    const int n = static_cast<int>(e.size());
+    std::vector<uint8_t> frame(static_cast<size_t>(sw) * sh * 3 / 2);
+    for (auto& b : frame) b = static_cast<uint8_t>(rng());
+    const SampleSource luma{frame.data(), sw, static_cast<size_t>(sw) * sh};
+    std::vector<uint8_t> a(n), b(n);
+    ref.sample_plane(luma, e.data(), n, a.data());
+    simd->sample_plane(luma, e.data(), n, b.data());
+    ASSERT_EQ(a, b) << "luma";
+    // Chroma through every second entry, planes of (sw / 2) x (sh / 2).
+    const size_t plane = static_cast<size_t>(sw / 2) * (sh / 2);
+    const uint8_t* u = frame.data() + static_cast<size_t>(sw) * sh;
+    const int blocks = (n + 1) / 2;
+    std::vector<uint8_t> au(blocks), av(blocks), bu(blocks), bv(blocks);
+    ref.pick_chroma(u, u + plane, plane, sw / 2, e.data(), blocks, au.data(), av.data());
+    simd->pick_chroma(u, u + plane, plane, sw / 2, e.data(), blocks, bu.data(), bv.data());
+    ASSERT_EQ(au, bu) << "u";
+    ASSERT_EQ(av, bv) << "v";
+    for (int bpp : {3, 4}) {
+      const int stride = sw * bpp + 4 * static_cast<int>(rng() % 3);
+      std::vector<uint8_t> packed(static_cast<size_t>(stride) * sh);
+      for (auto& v : packed) v = static_cast<uint8_t>(rng());
+      const SampleSource ps{packed.data(), stride, packed.size()};
+      std::vector<uint8_t> pa(n * bpp), pb(n * bpp);
+      (bpp == 3 ? ref.sample_packed3 : ref.sample_packed4)(ps, e.data(), n, pa.data());
+      (bpp == 3 ? simd->sample_packed3 : simd->sample_packed4)(ps, e.data(), n, pb.data());
+      ASSERT_EQ(pa, pb) << "bpp " << bpp;
+    }
+  }
+}
+
+// Smooth maps (entries sweeping curves through the source, as a lens map does) through the
+// whole kernels, down to the last valid row and column.
+TEST(BlendPaths, SmoothMapsMatchScalarBitForBit) {
+  const BlendDsp* simd = Avx2BlendDsp();
+  if (!simd) GTEST_SKIP() << "no AVX2 on this processor";
+  const BlendDsp& ref = ScalarBlendDsp();
+  const int h = 64, w = 2 * h, wm = 80, sw = 72, sh = 40;
+  std::vector<uint8_t> src(static_cast<size_t>(sw) * sh * 4);
+  std::mt19937 rng(77);
+  for (auto& b : src) b = static_cast<uint8_t>(rng());
+  // Position (in 1/256 pixel) of map column k on map row r: a slow curve scaled to the
+  // source, so that neighbouring entries are 0.5 to 1 pixel apart.
+  auto smooth = [&](int mw, int mh, int phase) {
+    std::vector<RemapEntry> m;
+    for (int r = 0; r < mh; ++r) {
+      for (int k = 0; k < mw; ++k) {
+        const int fx = (k * (sw - 2) * 256) / mw + (r * r * 3) % 256;
+        const int fy = (r * (sh - 2) * 256) / mh + ((k + phase) % 37) * 6;
+        const int x = std::min(fx >> 8, sw - 2), y = std::min(fy >> 8, sh - 2);
+        m.push_back(Entry(x, y, fx & 255, fy & 255));
+      }
+    }
+    return m;
+  };
+  std::vector<RemapEntry> m1 = smooth(wm, h, 0), m2 = smooth(wm, h, 11);
+  std::vector<uint8_t> a(w * h * 3 / 2), b(w * h * 3 / 2);
+  ASSERT_TRUE(BlendHorizontalI420With(ref, src.data(), sw, sh, a.data(), m1.data(), m2.data(), wm, h, 0, h));
+  ASSERT_TRUE(BlendHorizontalI420With(*simd, src.data(), sw, sh, b.data(), m1.data(), m2.data(), wm, h, 0, h));
+  ASSERT_EQ(a, b);
+  for (int bpp : {3, 4}) {
+    std::vector<uint8_t> pa(static_cast<size_t>(PackedRowStride(w, bpp)) * h), pb(pa.size());
+    ASSERT_TRUE(
+        BlendHorizontalPackedWith(ref, src.data(), sw * bpp, sh, bpp, pa.data(), m1.data(), m2.data(), wm, h, 0, h));
+    ASSERT_TRUE(
+        BlendHorizontalPackedWith(*simd, src.data(), sw * bpp, sh, bpp, pb.data(), m1.data(), m2.data(), wm, h, 0, h));
+    ASSERT_EQ(pa, pb) << "bpp " << bpp;
+  }
+  const int hm = 40;
+  m1 = smooth(w, hm, 3);
+  m2 = smooth(w, hm, 20);
+  ASSERT_TRUE(BlendVerticalI420With(ref, src.data(), sw, sh, a.data(), m1.data(), m2.data(), w, hm, 0, h));
+  ASSERT_TRUE(BlendVerticalI420With(*simd, src.data(), sw, sh, b.data(), m1.data(), m2.data(), w, hm, 0, h));
+  ASSERT_EQ(a, b);
+}
+
 TEST(BlendPaths, MixMatchesScalarOnEveryWeightPair) {
   const BlendDsp* simd = Avx2BlendDsp();
   if (!simd) GTEST_SKIP() << "no AVX2 on this processor";
