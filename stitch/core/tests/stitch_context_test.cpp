@@ -78,8 +78,8 @@ TEST(StitchContext, RefusesWhatItCannotHold) {
   EXPECT_FALSE(refused(&good, 960, 480, 960, 480, 0, 0));  // the baseline is accepted
   EXPECT_TRUE(refused(nullptr, 960, 480, 960, 480, 0, 0));
   EXPECT_TRUE(refused(&good, 960, 480, 960, 481, 0, 0));     // not 2:1
-  EXPECT_TRUE(refused(&good, 960, 480, 5002, 2501, 2, 0));   // wider than 5000
-  EXPECT_FALSE(refused(&good, 960, 480, 5000, 2500, 2, 0));  // 5000 itself fits
+  EXPECT_TRUE(refused(&good, 960, 480, 16386, 8193, 2, 0));  // wider than the bound
+  EXPECT_FALSE(refused(&good, 960, 480, 5376, 2688, 2, 0));  // a full-size camera photo fits
   EXPECT_TRUE(refused(&good, 960, 480, 0, 0, 0, 0));
   EXPECT_TRUE(refused(&good, 960, 480, 960, 480, 4, 0));   // unknown format
   EXPECT_TRUE(refused(&good, 960, 480, 960, 480, 0, 45));  // unknown rotation

@@ -67,27 +67,6 @@ class TempOutput {
 
 int RoundEven(int v) { return (v + 1) & ~1; }
 
-// Bilinear scaling of one plane, sample centres aligned, 16.16 fixed point.
-void ScalePlane(const uint8_t* src, int sw, int sh, uint8_t* dst, int dw, int dh) {
-  const int64_t step_x = (int64_t{sw} << 16) / dw, step_y = (int64_t{sh} << 16) / dh;
-  for (int y = 0; y < dh; ++y) {
-    const int64_t fy = std::clamp<int64_t>((2 * y + 1) * step_y / 2 - 32768, 0, (int64_t{sh - 1}) << 16);
-    const int y0 = static_cast<int>(fy >> 16), y1 = std::min(y0 + 1, sh - 1);
-    const int wy = static_cast<int>(fy & 0xFFFF) >> 8;
-    const uint8_t* r0 = src + static_cast<size_t>(y0) * sw;
-    const uint8_t* r1 = src + static_cast<size_t>(y1) * sw;
-    uint8_t* out = dst + static_cast<size_t>(y) * dw;
-    for (int x = 0; x < dw; ++x) {
-      const int64_t fx = std::clamp<int64_t>((2 * x + 1) * step_x / 2 - 32768, 0, (int64_t{sw - 1}) << 16);
-      const int x0 = static_cast<int>(fx >> 16), x1 = std::min(x0 + 1, sw - 1);
-      const int wx = static_cast<int>(fx & 0xFFFF) >> 8;
-      const int top = r0[x0] * (256 - wx) + r0[x1] * wx;
-      const int bottom = r1[x0] * (256 - wx) + r1[x1] * wx;
-      out[x] = static_cast<uint8_t>((top * (256 - wy) + bottom * wy + 32768) >> 16);
-    }
-  }
-}
-
 }  // namespace
 
 void PanoramaSize(int photo_width, int* width, int* height) {
@@ -179,29 +158,13 @@ int StitchPhoto(const char* source_path, const char* output_path, int rotation, 
   if (!panorama) return kPhotoNoMemory;
 
   if (camera_type == kCameraDualLens) {
-    // The context bounds its output width (kMaxStitchWidth): a wider panorama is stitched
-    // at the largest 2:1 size within the bound and scaled up to its full size.
-    const int sw = std::min(pw, kMaxStitchWidth & ~3), sh = sw / 2;
-    Buffer<uint8_t> stitched;
-    uint8_t* target = panorama.get();
-    if (sw != pw) {
-      stitched.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(sw) * sh * 3 / 2)));
-      if (!stitched) return kPhotoNoMemory;
-      target = stitched.get();
-    }
     // The source is the whole decoded picture (w x h), whatever its shape, so that the
     // context never reads past it.
     std::unique_ptr<StitchContext, ContextCloser> context(
-        CreateStitchContext(&calibration.dual, w, h, sw, sh, kStitchI420, rotation, false, nadir_patch));
+        CreateStitchContext(&calibration.dual, w, h, pw, ph, kStitchI420, rotation, false, nadir_patch));
     if (!context) return kPhotoNoMemory;
-    StitchImage(context.get(), picture, target, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
-    if (stitched) {
-      const size_t slen = static_cast<size_t>(sw) * sh;
-      ScalePlane(target, sw, sh, panorama.get(), pw, ph);
-      for (int c = 0; c < 2; ++c)
-        ScalePlane(target + slen + c * (slen / 4), sw / 2, sh / 2, panorama.get() + plen + c * (plen / 4), pw / 2,
-                   ph / 2);
-    }
+    StitchImage(context.get(), picture, panorama.get(),
+                static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
   } else if (camera_type == kCameraSingleLens) {
     const int cx = static_cast<int>(calibration.single.stPfCenter.x);
     const int cy = static_cast<int>(calibration.single.stPfCenter.y);

@@ -48,7 +48,7 @@ DoubleFisheyeCameraPara ExampleDualPara(int32_t model) {
   p.fLensCoef = 200.0f;
   p.lModel = model;
   p.stPoint1 = {480.0f, 480.0f, 470.0f};
-  p.stPoint2 = {1440.0f, 480.0f, 470.0f};
+  p.stPoint2 = {480.0f, 480.0f, 470.0f};  // centres are relative to each lens's half
   p.fRatio = 1.0f;
   p.lPointNum = 2;
   // Two near-vertical lines in the 1920 x 960 reference frame, one at each seam; the

@@ -205,6 +205,11 @@ Bytes EmbedInJpeg(const Bytes& jpeg, const Bytes& block, JpegPlacement placement
 Bytes EmbedInMp4(const Bytes& mp4, const Bytes& block, Mp4Placement placement) {
   return EditMp4(mp4, [&](std::vector<Node>& top) {
     Node* moov = Find(top, "moov");
+    // A muxer's own moov/udta (ffmpeg writes one even without metadata) would be found
+    // before a block placed deeper or later, so it becomes free space then.
+    if (placement != Mp4Placement::kMoovUdta && moov) {
+      if (Node* udta = Find(moov->children, "udta")) udta->type = Type("free");
+    }
     switch (placement) {
       case Mp4Placement::kMoovUdta:
         if (!moov) return false;

@@ -175,6 +175,18 @@ TEST(Camgen, Mp4EditsKeepTheMediaPlayable) {
       EXPECT_NE(text.find("ARVELOINSTRUMENT"), std::string::npos);
     }
   }
+  // The block is the only udta a reader meets: the muxer's own moov/udta was merged into
+  // (moov) or freed (other places).
+  auto count = [](const Bytes& b, const std::string& what) {
+    std::string s(b.begin(), b.end());
+    size_t n = 0;
+    for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(cases[0].file, "udta"), 1u);
+  EXPECT_EQ(count(cases[1].file, "udta"), 1u);
+  EXPECT_EQ(count(cases[2].file, "udta"), 1u);
+  EXPECT_EQ(count(cases[3].file, "udta"), 0u);
   EXPECT_EQ(TopLevel(cases[3].file).back(), "udat");
   EXPECT_EQ(TopLevel(cases[2].file).back(), "udta");
   auto front = TopLevel(cases[5].file);

@@ -37,13 +37,15 @@ enum StitchPixelFormat : int {
   kStitchPacked32Alt = 3,
 };
 
-constexpr int kMaxStitchWidth = 5000;  // output width bound of a context
+// Output width bound of a context. The maps are allocated per context, so the bound only
+// keeps a hostile size from asking for tens of gigabytes; 5376 x 2688 camera photos fit.
+constexpr int kMaxStitchWidth = 16384;
 
 struct StitchContext;
 
 // Makes a context for frames of source_width x source_height (lenses stacked when the
 // frame is taller than wide) stitched to width x height. Returns null, with nothing
-// allocated, when: para is null; width != 2 * height, width > 5000 or the output is empty;
+// allocated, when: para is null; width != 2 * height, width > kMaxStitchWidth or the output is empty;
 // para->lPointNum is outside 0..50; the field of view, circles or ratio are not finite or
 // the field of view does not give both lenses at least half the sphere (below 180 or
 // above 360 degrees); the format or rotation is not one listed above; an I420 context has

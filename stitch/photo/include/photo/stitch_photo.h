@@ -8,10 +8,6 @@
 // photo through a StitchContext, a single-lens photo through the single-lens remap, and a
 // photo without calibration passed through unchanged; encoding at quality 90, 99 or 100.
 //
-// The stitching context bounds its output width to kMaxStitchWidth (5000): a wider
-// dual-lens panorama (a 5376-pixel camera photo) is stitched at the largest 2:1 size
-// within the bound and scaled up bilinearly to its full size.
-//
 // The output is written to a temporary file in the output's folder and renamed into place
 // only on success, so a failed run never leaves a partial file under the final name.
 // Everything the call allocates is freed on every path. Safe to call from one thread at a

@@ -25,7 +25,8 @@ struct Record {
 };
 
 // A plausible record for a 1920 x 960 dual-fisheye frame: circles of radius 470 centred in
-// each half, a 200-degree field of view, ratio base 1.0 and two control lines per lens.
+// each half (a circle's centre is given within its own lens image, so both are (480, 480)), a 200-degree field of view,
+// ratio base 1.0 and two control lines per lens.
 DoubleFisheyeCameraPara ExampleDualPara(int32_t model = 2201);
 // A plausible single-lens record: centre (960, 540) of a 1080-line frame, radius 530.
 SingleFisheyeCameraPara ExampleSinglePara();
@@ -62,7 +63,9 @@ enum class JpegPlacement { kAfterSoi, kAfterJfif };
 Bytes EmbedInJpeg(const Bytes& jpeg, const Bytes& block, JpegPlacement placement = JpegPlacement::kAfterJfif);
 
 // MP4: puts the block into a `udta` box at the given place. Sizes of enclosing boxes and the
-// chunk offsets (stco/co64) are fixed, so the file still plays. Empty result on bad input.
+// chunk offsets (stco/co64) are fixed, so the file still plays. For every place but
+// kMoovUdta an existing moov/udta (muxers write their own) becomes a `free` box, so that the
+// block is the one a reader finds. Empty result on bad input.
 enum class Mp4Placement { kMoovUdta, kTrakUdta, kTopLevelUdta, kTopLevelUdat };
 Bytes EmbedInMp4(const Bytes& mp4, const Bytes& block, Mp4Placement placement = Mp4Placement::kMoovUdta);
 // Rewrites the (first) mdat header with a 64-bit size (size field 1), fixing chunk offsets.
