@@ -18,8 +18,8 @@
 #include <tuple>
 #include <vector>
 
+#include "base/row_slices.h"
 #include "blend_dsp.h"
-#include "row_slices.h"
 #include "stitch/blend.h"
 #include "stitch/remap.h"
 #include "stitch/stitch_context.h"

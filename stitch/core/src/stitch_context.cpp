@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "base/row_slices.h"
 #include "emblem.h"
-#include "row_slices.h"
 #include "stitch/blend.h"
 #include "stitch/lens_model.h"
 #include "stitch/remap.h"
@@ -197,7 +197,8 @@ size_t StitchFrameSize(int pixel_format, int width, int height) {
 }
 
 StitchContext* CreateStitchContext(const DoubleFisheyeCameraPara* para, int source_width, int source_height, int width,
-                                   int height, int pixel_format, int rotation, bool generation, bool nadir_patch) {
+                                   int height, int pixel_format, int rotation, bool generation, bool nadir_patch,
+                                   int threads) {
   if (!para) return nullptr;
   if (height < 2 || width != 2 * height || width > kMaxStitchWidth) return nullptr;
   if (para->lPointNum < 0 || para->lPointNum > kMaxControlLines) return nullptr;
@@ -232,7 +233,7 @@ StitchContext* CreateStitchContext(const DoubleFisheyeCameraPara* para, int sour
   c->map1.reset(new (std::nothrow) RemapEntry[entries]);
   c->map2.reset(new (std::nothrow) RemapEntry[entries]);
   if (!c->map1 || !c->map2) return nullptr;
-  BuildRemapMaps(*para, geo, c->map1.get(), c->map2.get());
+  BuildRemapMaps(*para, geo, c->map1.get(), c->map2.get(), threads);
 
   // The strip only shows on the horizontal layouts, and never in 24-bit pixels. I420 keeps
   // it on whole 2 x 2 blocks: an odd count is rounded down to even.

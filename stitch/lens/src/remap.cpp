@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "azimuth.h"
+#include "base/row_slices.h"
 #include "lens_eval.h"
 #include "numeric.h"
 
@@ -101,7 +102,7 @@ struct HorizontalLens {
 // Builds the horizontal maps of one or two lenses in one pass: both lenses share the
 // direction of every output pixel (incidence and azimuth before correction), so its
 // inverse trigonometry is paid once.
-void BuildHorizontal(const RemapSetup& setup, HorizontalLens* lenses, int count, int rotation) {
+void BuildHorizontal(const RemapSetup& setup, HorizontalLens* lenses, int count, int rotation, int threads) {
   const int wm = setup.map_width;
   const int hm = setup.map_height;
   const double delta = kLensPi / hm;
@@ -117,65 +118,75 @@ void BuildHorizontal(const RemapSetup& setup, HorizontalLens* lenses, int count,
     lambda += delta;
   }
 
+  // Row angles accumulate from pi, so they are taken in order before the rows are split.
+  std::vector<double> alphas(static_cast<size_t>(hm));
   double alpha = kLensPi;
   for (int r = 0; r < hm; ++r) {
-    const double sin_a = AwayFromZeroSin(std::sin(alpha));
-    const double t = std::cos(alpha);
+    alphas[r] = alpha;
     alpha -= delta;
-    const size_t row = static_cast<size_t>(r) * wm;
-    for (int c = 0; c < wm; ++c) {
-      const double u = sin_a * sin_l[c];
-      const double theta0 = std::acos(std::clamp(sin_a * cos_l[c], -1.0, 1.0));
-      const double g = std::sqrt(u * u + t * t);
-      // On the lens axis (g == 0) the azimuth is arbitrary and the radius 0.
-      double cos_phi0 = 1.0;
-      double sin_phi0 = 0.0;
-      double phi0 = 0.0;
-      if (g > 0.0) {
-        // cos and sin of the folded azimuth below are u / g and t / g.
-        const double inv_g = 1.0 / g;
-        cos_phi0 = u * inv_g;
-        sin_phi0 = t * inv_g;
-        phi0 = std::asin(std::clamp(sin_phi0, -1.0, 1.0));
-        if (u < 0.0) {
-          phi0 = kLensPi - phi0;
-        } else if (u > 0.0 && t < 0.0) {
-          phi0 = phi0 + kLensTwoPi;
-        }
-        if (phi0 >= kLensPi) phi0 -= kLensTwoPi;
-      }
-      for (int l = 0; l < count; ++l) {
-        HorizontalLens& lens = lenses[l];
-        double theta = theta0;
-        double phi = phi0;
-        double cos_phi = cos_phi0;
-        double sin_phi = sin_phi0;
-        if (lens.corrected_class != 0 || lens.warp) {
-          if (lens.corrected_class == 1) {
-            phi = lens_internal::CorrectAzimuthParallax(phi, sin_phi, cos_phi, setup.parallax_distance,
-                                                        setup.parallax_offset);
-          } else if (lens.corrected_class == 2) {
-            phi = lens_internal::CorrectAzimuthOffset(sin_phi, cos_phi, setup.parallax_distance);
+  }
+
+  RunRowSlices(hm, 1, threads, [&](int r_begin, int r_end) {
+    // Each slice has its own copy of the lens state (the height evaluator walks its window).
+    std::vector<HorizontalLens> local(lenses, lenses + count);
+    for (int r = r_begin; r < r_end; ++r) {
+      const double sin_a = AwayFromZeroSin(std::sin(alphas[r]));
+      const double t = std::cos(alphas[r]);
+      const size_t row = static_cast<size_t>(r) * wm;
+      for (int c = 0; c < wm; ++c) {
+        const double u = sin_a * sin_l[c];
+        const double theta0 = std::acos(std::clamp(sin_a * cos_l[c], -1.0, 1.0));
+        const double g = std::sqrt(u * u + t * t);
+        // On the lens axis (g == 0) the azimuth is arbitrary and the radius 0.
+        double cos_phi0 = 1.0;
+        double sin_phi0 = 0.0;
+        double phi0 = 0.0;
+        if (g > 0.0) {
+          // cos and sin of the folded azimuth below are u / g and t / g.
+          const double inv_g = 1.0 / g;
+          cos_phi0 = u * inv_g;
+          sin_phi0 = t * inv_g;
+          phi0 = std::asin(std::clamp(sin_phi0, -1.0, 1.0));
+          if (u < 0.0) {
+            phi0 = kLensPi - phi0;
+          } else if (u > 0.0 && t < 0.0) {
+            phi0 = phi0 + kLensTwoPi;
           }
-          if (lens.warp) {
-            float phi_w = 0.0f;
-            float theta_w = 0.0f;
-            WarpByControlLines(static_cast<float>(theta), static_cast<float>(phi), *setup.lines, &phi_w, &theta_w);
-            phi = phi_w;
-            theta = theta_w;
-          }
-          cos_phi = std::cos(phi);
-          sin_phi = std::sin(phi);
+          if (phi0 >= kLensPi) phi0 -= kLensTwoPi;
         }
-        const int i = ClampIndex((phi + kLensPi) * inv_delta + 0.5, last_ratio);
-        const double radius = setup.ratio[i] * (lens.heights.Height(theta) * lens.k);
-        double x = 0.0;
-        double y = 0.0;
-        lens.placer.Place(cos_phi, sin_phi, radius, &x, &y);
-        lens.map[row + c] = Encode(x, y, 0.5);
+        for (int l = 0; l < count; ++l) {
+          HorizontalLens& lens = local[l];
+          double theta = theta0;
+          double phi = phi0;
+          double cos_phi = cos_phi0;
+          double sin_phi = sin_phi0;
+          if (lens.corrected_class != 0 || lens.warp) {
+            if (lens.corrected_class == 1) {
+              phi = lens_internal::CorrectAzimuthParallax(phi, sin_phi, cos_phi, setup.parallax_distance,
+                                                          setup.parallax_offset);
+            } else if (lens.corrected_class == 2) {
+              phi = lens_internal::CorrectAzimuthOffset(sin_phi, cos_phi, setup.parallax_distance);
+            }
+            if (lens.warp) {
+              float phi_w = 0.0f;
+              float theta_w = 0.0f;
+              WarpByControlLines(static_cast<float>(theta), static_cast<float>(phi), *setup.lines, &phi_w, &theta_w);
+              phi = phi_w;
+              theta = theta_w;
+            }
+            cos_phi = std::cos(phi);
+            sin_phi = std::sin(phi);
+          }
+          const int i = ClampIndex((phi + kLensPi) * inv_delta + 0.5, last_ratio);
+          const double radius = setup.ratio[i] * (lens.heights.Height(theta) * lens.k);
+          double x = 0.0;
+          double y = 0.0;
+          lens.placer.Place(cos_phi, sin_phi, radius, &x, &y);
+          lens.map[row + c] = Encode(x, y, 0.5);
+        }
       }
     }
-  }
+  });
   if (rotation == 180) {
     for (int l = 0; l < count; ++l) std::reverse(lenses[l].map, lenses[l].map + static_cast<size_t>(wm) * hm);
   }
@@ -206,7 +217,7 @@ bool PhotoMapSize(const DoubleFisheyeCameraPara& para, const PhotoMapGeometry& g
 }
 
 void BuildRemapMaps(const DoubleFisheyeCameraPara& para, const PhotoMapGeometry& geo, RemapEntry* map1,
-                    RemapEntry* map2) {
+                    RemapEntry* map2, int threads) {
   int wm = 0;
   int hm = 0;
   if (!PhotoMapSize(para, geo, &wm, &hm) || map1 == nullptr || map2 == nullptr) return;
@@ -242,20 +253,20 @@ void BuildRemapMaps(const DoubleFisheyeCameraPara& para, const PhotoMapGeometry&
   if (geo.rotation == 0 || geo.rotation == 180) {
     // Lens 1 and lens 2 in one pass; the same entries as two BuildRemapHorizontal calls.
     HorizontalLens lenses[2] = {HorizontalLens(setup, lens1, map1), HorizontalLens(setup, lens2, map2)};
-    BuildHorizontal(setup, lenses, 2, geo.rotation);
+    BuildHorizontal(setup, lenses, 2, geo.rotation, threads);
   } else {
-    BuildRemapVertical(setup, lens1, geo.rotation, map1);
-    BuildRemapVertical(setup, lens2, geo.rotation, map2);
+    BuildRemapVertical(setup, lens1, geo.rotation, map1, threads);
+    BuildRemapVertical(setup, lens2, geo.rotation, map2, threads);
   }
 }
 
-void BuildRemapHorizontal(const RemapSetup& setup, const RemapLens& lens, int rotation, RemapEntry* map) {
+void BuildRemapHorizontal(const RemapSetup& setup, const RemapLens& lens, int rotation, RemapEntry* map, int threads) {
   if (setup.map_width < 1 || setup.map_height < 1 || map == nullptr) return;
   HorizontalLens one(setup, lens, map);
-  BuildHorizontal(setup, &one, 1, rotation);
+  BuildHorizontal(setup, &one, 1, rotation, threads);
 }
 
-void BuildRemapVertical(const RemapSetup& setup, const RemapLens& lens, int rotation, RemapEntry* map) {
+void BuildRemapVertical(const RemapSetup& setup, const RemapLens& lens, int rotation, RemapEntry* map, int threads) {
   const int wm = setup.map_width;
   const int hm = setup.map_height;
   if (wm < 1 || hm < 1 || map == nullptr) return;
@@ -283,26 +294,29 @@ void BuildRemapVertical(const RemapSetup& setup, const RemapLens& lens, int rota
 
   // The second lens's map row i is output row H - Hm + i, measured from the other pole.
   const int first_row = lens.second ? setup.height - hm : 0;
-  for (int i = 0; i < hm; ++i) {
-    const int out_row = first_row + i;
-    const double theta = lens.second ? kLensPi - out_row * delta : out_row * delta;
-    const double height = heights.Height(theta) * k;
-    RemapEntry* row = map + static_cast<size_t>(i) * wm;
-    for (int c = 0; c < wm; ++c) {
-      double x = 0.0;
-      double y = 0.0;
-      if (warp) {
-        float phi_w = 0.0f;
-        float theta_w = 0.0f;
-        WarpByControlLines(static_cast<float>(theta), static_cast<float>(phi[c]), *setup.lines, &phi_w, &theta_w);
-        const double radius = setup.ratio[c] * (heights.Height(theta_w) * k);
-        placer.Place(std::cos(phi_w), std::sin(phi_w), radius, &x, &y);
-      } else {
-        placer.Place(cos_p[c], sin_p[c], setup.ratio[c] * height, &x, &y);
+  RunRowSlices(hm, 1, threads, [&](int i_begin, int i_end) {
+    LensEvaluator slice_heights = heights;  // each slice walks its own window
+    for (int i = i_begin; i < i_end; ++i) {
+      const int out_row = first_row + i;
+      const double theta = lens.second ? kLensPi - out_row * delta : out_row * delta;
+      const double height = slice_heights.Height(theta) * k;
+      RemapEntry* row = map + static_cast<size_t>(i) * wm;
+      for (int c = 0; c < wm; ++c) {
+        double x = 0.0;
+        double y = 0.0;
+        if (warp) {
+          float phi_w = 0.0f;
+          float theta_w = 0.0f;
+          WarpByControlLines(static_cast<float>(theta), static_cast<float>(phi[c]), *setup.lines, &phi_w, &theta_w);
+          const double radius = setup.ratio[c] * (slice_heights.Height(theta_w) * k);
+          placer.Place(std::cos(phi_w), std::sin(phi_w), radius, &x, &y);
+        } else {
+          placer.Place(cos_p[c], sin_p[c], setup.ratio[c] * height, &x, &y);
+        }
+        row[c] = Encode(x, y, 0.0);
       }
-      row[c] = Encode(x, y, 0.0);
     }
-  }
+  });
   if (rotation == 90) std::reverse(map, map + static_cast<size_t>(wm) * hm);
 }
 

@@ -97,6 +97,24 @@ TEST(RemapMaps, RotationsAreReversalsOfEachOther) {
   }
 }
 
+TEST(RemapMaps, ThreadCountDoesNotChangeTheMaps) {
+  // Row slices must reproduce the accumulated row angles of a single pass exactly.
+  const DoubleFisheyeCameraPara p = lens_test::SamplePara(401, 3);
+  for (int rotation : {0, 90, 180, 270}) {
+    SCOPED_TRACE(rotation);
+    const PhotoMapGeometry geo{960, 480, 480, 240, rotation, false};
+    int wm = 0, hm = 0;
+    ASSERT_TRUE(PhotoMapSize(p, geo, &wm, &hm));
+    const size_t n = static_cast<size_t>(wm) * hm;
+    std::vector<RemapEntry> a1(n), a2(n), b1(n), b2(n);
+    BuildRemapMaps(p, geo, a1.data(), a2.data(), 1);
+    BuildRemapMaps(p, geo, b1.data(), b2.data(), 3);
+    ASSERT_TRUE(std::any_of(a2.begin(), a2.end(), [](const RemapEntry& e) { return e.x != 0; }));
+    EXPECT_EQ(0, std::memcmp(a1.data(), b1.data(), n * sizeof(RemapEntry)));
+    EXPECT_EQ(0, std::memcmp(a2.data(), b2.data(), n * sizeof(RemapEntry)));
+  }
+}
+
 TEST(RemapMaps, LensAxesLandOnTheCircleCentres) {
   // Horizontal maps: the middle of each map looks along the lens axis (incidence 0).
   const DoubleFisheyeCameraPara p = PlainPara(2201);

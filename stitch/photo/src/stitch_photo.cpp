@@ -160,11 +160,11 @@ int StitchPhoto(const char* source_path, const char* output_path, int rotation, 
   if (camera_type == kCameraDualLens) {
     // The source is the whole decoded picture (w x h), whatever its shape, so that the
     // context never reads past it.
+    const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::unique_ptr<StitchContext, ContextCloser> context(
-        CreateStitchContext(&calibration.dual, w, h, pw, ph, kStitchI420, rotation, false, nadir_patch));
+        CreateStitchContext(&calibration.dual, w, h, pw, ph, kStitchI420, rotation, false, nadir_patch, threads));
     if (!context) return kPhotoNoMemory;
-    StitchImage(context.get(), picture, panorama.get(),
-                static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    StitchImage(context.get(), picture, panorama.get(), threads);
   } else if (camera_type == kCameraSingleLens) {
     const int cx = static_cast<int>(calibration.single.stPfCenter.x);
     const int cy = static_cast<int>(calibration.single.stPfCenter.y);

@@ -52,8 +52,10 @@ struct StitchContext;
 // an odd source side or an output height that is not even; the maps or patch cannot be
 // allocated. When SPHEROLUX_TRACE_DIR names a folder, the two maps are written there raw
 // as Points1.txt and Points2.txt.
+// `threads` builds the maps in that many row slices at once; the maps do not depend on it.
 StitchContext* CreateStitchContext(const DoubleFisheyeCameraPara* para, int source_width, int source_height, int width,
-                                   int height, int pixel_format, int rotation, bool generation, bool nadir_patch);
+                                   int height, int pixel_format, int rotation, bool generation, bool nadir_patch,
+                                   int threads = 1);
 
 // Stitches one frame. `src` holds a whole source frame and `dst` room for a whole output
 // frame, both in the context's format (StitchFrameSize). The output rows are split into

@@ -35,8 +35,9 @@ bool PhotoMapSize(const DoubleFisheyeCameraPara& para, const PhotoMapGeometry& g
 // Fills both maps, lens 1 then lens 2, each map_width * map_height entries allocated by the
 // caller. Requires 0 <= para.lPointNum <= 50 (the caller refuses others; a larger count is
 // read as 50 and a negative one as 0). Builds nothing when PhotoMapSize is false.
+// `threads` splits the rows into disjoint slices built at once; the maps do not depend on it.
 void BuildRemapMaps(const DoubleFisheyeCameraPara& para, const PhotoMapGeometry& geo, RemapEntry* map1,
-                    RemapEntry* map2);
+                    RemapEntry* map2, int threads = 1);
 
 // What both lenses' maps share, for the two builders below.
 struct RemapSetup {
@@ -61,8 +62,9 @@ struct RemapLens {
 };
 
 // Horizontal lens axes; rotation 180 reverses the finished map end to end.
-void BuildRemapHorizontal(const RemapSetup& setup, const RemapLens& lens, int rotation, RemapEntry* map);
+void BuildRemapHorizontal(const RemapSetup& setup, const RemapLens& lens, int rotation, RemapEntry* map,
+                          int threads = 1);
 // Vertical lens axes; rotation 90 reverses the finished map end to end.
-void BuildRemapVertical(const RemapSetup& setup, const RemapLens& lens, int rotation, RemapEntry* map);
+void BuildRemapVertical(const RemapSetup& setup, const RemapLens& lens, int rotation, RemapEntry* map, int threads = 1);
 
 }  // namespace spherolux
