@@ -154,4 +154,21 @@ BlockStatus DecodeCalibrationBlock(const uint8_t* block, size_t leftsize, Decode
   return BlockStatus::kOk;
 }
 
+int DecodeLocatedBlock(const std::vector<uint8_t>& payload, const BlockFailureCodes& codes, DecodedBlock* out) {
+  size_t offset = 0;
+  size_t leftsize = 0;
+  if (!FindSyncWord(payload.data(), payload.size(), &offset, &leftsize)) return codes.no_sync;
+  switch (DecodeCalibrationBlock(payload.data() + offset, leftsize, out)) {
+    case BlockStatus::kOk:
+      return 0;
+    case BlockStatus::kNoMemory:
+      return codes.no_memory;
+    case BlockStatus::kEmptyText:
+      return codes.empty_text;
+    case BlockStatus::kDecryptFailed:
+      return codes.decrypt_failed;
+  }
+  return codes.decrypt_failed;
+}
+
 }  // namespace spherolux

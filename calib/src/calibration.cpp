@@ -51,19 +51,10 @@ int LocateAndDecodeAnyFile(const char* path, DecodedBlock* block) {
         return kCalibEmptyFile;
     }
   }
-  size_t offset = 0;
-  size_t leftsize = 0;
-  if (!FindSyncWord(span.bytes.data(), span.bytes.size(), &offset, &leftsize)) return kCalibCannotOpen;
-  switch (DecodeCalibrationBlock(span.bytes.data() + offset, leftsize, block)) {
-    case BlockStatus::kOk:
-      return 0;
-    case BlockStatus::kDecryptFailed:
-      return kCalibDecryptFailed;
-    case BlockStatus::kNoMemory:
-    case BlockStatus::kEmptyText:
-      return kCalibCannotOpen;
-  }
-  return kCalibCannotOpen;
+  // Every failure to find or decode the block reads as "nothing located" but a failed
+  // decryption.
+  return DecodeLocatedBlock(span.bytes, {kCalibCannotOpen, kCalibCannotOpen, kCalibCannotOpen, kCalibDecryptFailed},
+                            block);
 }
 
 int CameraTypeOf(const DecodedBlock& block) {
@@ -116,18 +107,10 @@ int LoadPhotoCalibration(const char* path, PhotoCalibration* out) {
   PayloadSpan span;
   WalkJpegExif(path, &span);
   if (span.size <= 0) return kCalibNoPath;
-  size_t offset = 0;
-  size_t leftsize = 0;
-  if (!FindSyncWord(span.bytes.data(), span.bytes.size(), &offset, &leftsize)) return kCalibNoPath;
   DecodedBlock block;
-  switch (DecodeCalibrationBlock(span.bytes.data() + offset, leftsize, &block)) {
-    case BlockStatus::kOk:
-      break;
-    case BlockStatus::kDecryptFailed:
-      return kCalibDecryptFailed;
-    case BlockStatus::kNoMemory:
-    case BlockStatus::kEmptyText:
-      return kCalibNoPath;
+  if (int rc =
+          DecodeLocatedBlock(span.bytes, {kCalibNoPath, kCalibNoPath, kCalibNoPath, kCalibDecryptFailed}, &block)) {
+    return rc;
   }
 
   const auto type = CameraTypeRecord(block);

@@ -62,20 +62,7 @@ int LocateAndDecode(ContainerWalker walker, const char* path, bool dual, Decoded
         return kCalibEmptyFile;
     }
   }
-  size_t offset = 0;
-  size_t leftsize = 0;
-  if (!FindSyncWord(span.bytes.data(), span.bytes.size(), &offset, &leftsize)) return kCalibNoSync;
-  switch (DecodeCalibrationBlock(span.bytes.data() + offset, leftsize, block)) {
-    case BlockStatus::kOk:
-      return 0;
-    case BlockStatus::kNoMemory:
-      return kCalibNoMemory;
-    case BlockStatus::kEmptyText:
-      return kCalibEmptyText;
-    case BlockStatus::kDecryptFailed:
-      return kCalibDecrypt;
-  }
-  return kCalibDecrypt;
+  return DecodeLocatedBlock(span.bytes, {kCalibNoSync, kCalibNoMemory, kCalibEmptyText, kCalibDecrypt}, block);
 }
 
 // The camera-type record; a record too short to hold the value counts as missing.

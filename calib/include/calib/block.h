@@ -47,4 +47,16 @@ class DecodedBlock {
 // available from there (the base64 text starts 20 bytes in).
 BlockStatus DecodeCalibrationBlock(const uint8_t* block, size_t leftsize, DecodedBlock* out);
 
+// The result code each caller gives to each way a located payload can fail.
+struct BlockFailureCodes {
+  int no_sync;
+  int no_memory;
+  int empty_text;
+  int decrypt_failed;
+};
+
+// Finds the first sync word in a located payload and decodes the block that starts there.
+// Returns 0, or the caller's code for the failure.
+int DecodeLocatedBlock(const std::vector<uint8_t>& payload, const BlockFailureCodes& codes, DecodedBlock* out);
+
 }  // namespace spherolux
