@@ -11,6 +11,7 @@
 
 #include "args.h"
 #include "av.h"
+#include "base/file.h"
 #include "jobs.h"
 
 namespace spherolux::convert {
@@ -73,13 +74,11 @@ bool TempFiles::Create(std::string* path) {
   if (out.filename().empty()) return false;
   fs::path dir = out.parent_path();
   std::string pattern = (dir.empty() ? fs::path(".") : dir).string() + "/." + out.filename().string() + ".XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back(0);
-  int fd = ::mkstemp(buf.data());
+  int fd = spherolux::CreateUniqueFile(pattern);
   if (fd < 0) return false;
   ::close(fd);
-  created_[count_++] = buf.data();
-  *path = buf.data();
+  created_[count_++] = pattern;
+  *path = pattern;
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include "convert/engine.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cmath>
@@ -155,8 +156,11 @@ TEST_F(EngineTest, TranscodeKeepsExactlyTheRange) {
   const double psnr = diff.compare(at + 9, 3, "inf") == 0 ? 99 : std::stod(diff.substr(at + 9));
   EXPECT_GT(psnr, 30.0) << diff;  // the wrong frame of testsrc2 gives far less
 
-  // Nothing but the outputs is left in the folder.
+  // Nothing but the outputs is left in the folder, and they are not private to their writer.
   EXPECT_TRUE(Leftovers(dir_, {"low.mp4", "medium.mp4"}).empty());
+  const mode_t mask = umask(022);
+  umask(mask);
+  EXPECT_EQ(std::filesystem::status(low).permissions(), static_cast<std::filesystem::perms>(0666 & ~mask));
 }
 
 TEST_F(EngineTest, CopyModeCopiesThePackets) {

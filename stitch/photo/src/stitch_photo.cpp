@@ -41,7 +41,7 @@ class TempOutput {
  public:
   explicit TempOutput(const std::string& final_path) : final_(final_path) {
     std::string templ = final_path + ".tmp-XXXXXX";
-    const int fd = mkstemp(templ.data());
+    const int fd = CreateUniqueFile(templ);
     if (fd < 0) return;
     path_ = templ;
     file_ = fdopen(fd, "wb");

@@ -3,6 +3,7 @@
 #include "photo/stitch_photo.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -80,6 +81,10 @@ TEST_F(StitchPhotoTest, DualLensPhotoBecomesAPanoramaOthersRecognise) {
   const std::string out = Path("pano.jpg");
   ASSERT_EQ(StitchPhoto(src.c_str(), out.c_str(), 0, false, 0), kPhotoOk);
   EXPECT_EQ(OtherFiles({src, out}), 0);
+  // The panorama gets the permissions of any new file, not those of a private temporary.
+  const mode_t mask = umask(022);
+  umask(mask);
+  EXPECT_EQ(std::filesystem::status(out).permissions(), static_cast<std::filesystem::perms>(0666 & ~mask));
   ASSERT_EQ(std::system(("djpeg -outfile /dev/null '" + out + "'").c_str()), 0);
   Decoded d;
   ASSERT_EQ(DecodeLuma(out, &d), kJpegOk);
