@@ -93,7 +93,7 @@ TEST_F(ProbeCommand, ReportsKindTypeClassAndRecord) {
   EXPECT_TRUE(Has(d, "\"szLabel\":\"" + std::string(dual.szLabel) + "\"")) << d;
   EXPECT_TRUE(Has(d, "\"stPoint1\":{\"x\":480,\"y\":480,\"radius\":470}")) << d;
   EXPECT_TRUE(Has(d, "\"lPointNum\":2")) << d;
-  EXPECT_TRUE(Has(d, "\"mstPf1\":[[470,300,472,660],[1450,300,1448,660],[0,0,0,0],")) << d;
+  EXPECT_TRUE(Has(d, "\"mstPf1\":[[470,300,472,480],[1450,300,1448,480],[0,0,0,0],")) << d;
   EXPECT_TRUE(Has(d, "\"mstPf2\":[[")) << d;
   EXPECT_EQ(d.back(), '}');
 

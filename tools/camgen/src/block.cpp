@@ -52,11 +52,13 @@ DoubleFisheyeCameraPara ExampleDualPara(int32_t model) {
   p.fRatio = 1.0f;
   p.lPointNum = 2;
   // Two near-vertical lines in the 1920 x 960 reference frame, one at each seam; the
-  // destination lines sit a few pixels beside the source lines.
-  p.mstPf1[0] = {470.0f, 300.0f, 472.0f, 660.0f};
-  p.mstPf1[1] = {1450.0f, 300.0f, 1448.0f, 660.0f};
-  p.mstPf2[0] = {474.0f, 300.0f, 475.0f, 660.0f};
-  p.mstPf2[1] = {1446.0f, 300.0f, 1445.0f, 660.0f};
+  // destination lines sit a few pixels beside the source lines. The warp scales the polar
+  // angle by destination P1.y over source P2.y, so those two meet on the equator (y = 480)
+  // and the example warps azimuths only, as a well-calibrated camera's lines do.
+  p.mstPf1[0] = {470.0f, 300.0f, 472.0f, 480.0f};
+  p.mstPf1[1] = {1450.0f, 300.0f, 1448.0f, 480.0f};
+  p.mstPf2[0] = {474.0f, 480.0f, 475.0f, 660.0f};
+  p.mstPf2[1] = {1446.0f, 480.0f, 1445.0f, 660.0f};
   return p;
 }
 
