@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/bytes.h"
+#include "camgen/camgen.h"
 #include "mp4/spherical.h"
 
 namespace spherolux::mp4 {
@@ -16,16 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+std::string Shell(const std::string& cmd) { return camgen::RunCommand(cmd); }
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream f(path, std::ios::binary);

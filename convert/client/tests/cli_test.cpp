@@ -37,16 +37,7 @@ Result Cli(const std::string& args) {
   return r;
 }
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+std::string Shell(const std::string& cmd) { return spherolux::camgen::RunCommand(cmd); }
 
 double Duration(const std::string& path) {
   std::string s = Shell("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'");

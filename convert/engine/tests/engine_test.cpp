@@ -28,16 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+std::string Shell(const std::string& cmd) { return camgen::RunCommand(cmd); }
 
 // key=value lines of ffprobe for the first video stream (frames counted by decoding) and
 // the container.
