@@ -7,6 +7,7 @@
 #include "azimuth.h"
 #include "base/row_slices.h"
 #include "lens_eval.h"
+#include "map_rows.h"
 #include "numeric.h"
 
 namespace spherolux {
@@ -15,6 +16,8 @@ namespace {
 using lens_internal::ClampCoordinate;
 using lens_internal::ClampIndex;
 using lens_internal::LensEvaluator;
+using lens_internal::MapRowKernels;
+using lens_internal::Placer;
 
 // Small sines and cosines are pushed away from zero so that no later division meets 0.
 double AwayFromZeroCos(double c) {
@@ -27,36 +30,6 @@ double AwayFromZeroSin(double s) {
   if (s >= 0.0 && s < 0.0001) return 0.0001;
   return s;
 }
-
-// Packs a clamped position (0 <= x, y and below 32767) into an entry.
-inline RemapEntry Encode(double x, double y, double rounding) {
-  const int ix = static_cast<int>(x);
-  const int iy = static_cast<int>(y);
-  // (x - ix) < 1, so the weights stay within 0..255.
-  const int fx = static_cast<int>((x - ix) * 255.0 + rounding);
-  const int fy = static_cast<int>((y - iy) * 255.0 + rounding);
-  RemapEntry e;
-  e.x = static_cast<int16_t>(ix);
-  e.wx0 = static_cast<uint8_t>(255 - fx);
-  e.wx1 = static_cast<uint8_t>(fx);
-  e.y = static_cast<int16_t>(iy);
-  e.wy0 = static_cast<uint8_t>(255 - fy);
-  e.wy1 = static_cast<uint8_t>(fy);
-  return e;
-}
-
-// Where a direction lands in the frame: clamped into the lens image so that the +1
-// neighbours stay inside it, then moved into the second lens image when asked.
-struct Placer {
-  double center_x, center_y;
-  double max_x, max_y;  // l - 2, m - 2
-  double offset_x, offset_y;
-
-  void Place(double cos_phi, double sin_phi, double radius, double* x, double* y) const {
-    *x = ClampCoordinate(cos_phi * radius + center_x, max_x) + offset_x;
-    *y = ClampCoordinate(sin_phi * radius + center_y, max_y) + offset_y;
-  }
-};
 
 Placer MakePlacer(const RemapSetup& setup, const RemapLens& lens) {
   Placer p;
@@ -97,11 +70,14 @@ struct HorizontalLens {
   bool warp;
   int corrected_class;
   LensEvaluator heights;
+
+  // Neither corrected nor warped: the lens looks along the shared direction of each pixel.
+  bool Plain() const { return corrected_class == 0 && !warp; }
 };
 
 // Builds the horizontal maps of one or two lenses in one pass: both lenses share the
-// direction of every output pixel (incidence and azimuth before correction), so its
-// inverse trigonometry is paid once.
+// direction of every output pixel (incidence and azimuth before correction), so it is paid
+// once per pixel, a row at a time, and so is the height of lenses that keep that incidence.
 void BuildHorizontal(const RemapSetup& setup, HorizontalLens* lenses, int count, int rotation, int threads) {
   const int wm = setup.map_width;
   const int hm = setup.map_height;
@@ -126,64 +102,62 @@ void BuildHorizontal(const RemapSetup& setup, HorizontalLens* lenses, int count,
     alpha -= delta;
   }
 
+  // Lenses without correction or warp look along the shared direction unchanged.
+  bool any_plain = false;
+  for (int l = 0; l < count; ++l) any_plain = any_plain || lenses[l].Plain();
+  const MapRowKernels& kernels = lens_internal::ActiveMapRowKernels();
+
   RunRowSlices(hm, 1, threads, [&](int r_begin, int r_end) {
     // Each slice has its own copy of the lens state (the height evaluator walks its window).
     std::vector<HorizontalLens> local(lenses, lenses + count);
+    LensEvaluator shared_heights(*setup.profile);
+    std::vector<double> scratch(static_cast<size_t>(wm) * 8);
+    double* rows[8];
+    for (int k = 0; k < 8; ++k) rows[k] = scratch.data() + static_cast<size_t>(k) * wm;
+    const lens_internal::RowDirections dir{rows[0], rows[1], rows[2], rows[3]};
+    double* height = rows[4];
+    double* radius = rows[5];
+    double* cos_phi = rows[6];  // the azimuth of a corrected or warped lens, then its cosine
+    double* sin_phi = rows[7];
     for (int r = r_begin; r < r_end; ++r) {
-      const double sin_a = AwayFromZeroSin(std::sin(alphas[r]));
-      const double t = std::cos(alphas[r]);
+      kernels.directions(AwayFromZeroSin(std::sin(alphas[r])), std::cos(alphas[r]), sin_l.data(), cos_l.data(), wm,
+                         dir);
+      if (any_plain) {
+        for (int c = 0; c < wm; ++c) height[c] = shared_heights.Height(dir.theta[c]);
+      }
       const size_t row = static_cast<size_t>(r) * wm;
-      for (int c = 0; c < wm; ++c) {
-        const double u = sin_a * sin_l[c];
-        const double theta0 = std::acos(std::clamp(sin_a * cos_l[c], -1.0, 1.0));
-        const double g = std::sqrt(u * u + t * t);
-        // On the lens axis (g == 0) the azimuth is arbitrary and the radius 0.
-        double cos_phi0 = 1.0;
-        double sin_phi0 = 0.0;
-        double phi0 = 0.0;
-        if (g > 0.0) {
-          // cos and sin of the folded azimuth below are u / g and t / g.
-          const double inv_g = 1.0 / g;
-          cos_phi0 = u * inv_g;
-          sin_phi0 = t * inv_g;
-          phi0 = std::asin(std::clamp(sin_phi0, -1.0, 1.0));
-          if (u < 0.0) {
-            phi0 = kLensPi - phi0;
-          } else if (u > 0.0 && t < 0.0) {
-            phi0 = phi0 + kLensTwoPi;
+      for (int l = 0; l < count; ++l) {
+        HorizontalLens& lens = local[l];
+        if (lens.Plain()) {
+          for (int c = 0; c < wm; ++c) {
+            const int i = ClampIndex((dir.phi[c] + kLensPi) * inv_delta + 0.5, last_ratio);
+            radius[c] = setup.ratio[i] * (height[c] * lens.k);
           }
-          if (phi0 >= kLensPi) phi0 -= kLensTwoPi;
+          lens_internal::PlaceRow(lens.placer, dir.cos_phi, dir.sin_phi, radius, 0.5, wm, lens.map + row);
+          continue;
         }
-        for (int l = 0; l < count; ++l) {
-          HorizontalLens& lens = local[l];
-          double theta = theta0;
-          double phi = phi0;
-          double cos_phi = cos_phi0;
-          double sin_phi = sin_phi0;
-          if (lens.corrected_class != 0 || lens.warp) {
-            if (lens.corrected_class == 1) {
-              phi = lens_internal::CorrectAzimuthParallax(phi, sin_phi, cos_phi, setup.parallax_distance,
-                                                          setup.parallax_offset);
-            } else if (lens.corrected_class == 2) {
-              phi = lens_internal::CorrectAzimuthOffset(sin_phi, cos_phi, setup.parallax_distance);
-            }
-            if (lens.warp) {
-              float phi_w = 0.0f;
-              float theta_w = 0.0f;
-              WarpByControlLines(static_cast<float>(theta), static_cast<float>(phi), *setup.lines, &phi_w, &theta_w);
-              phi = phi_w;
-              theta = theta_w;
-            }
-            cos_phi = std::cos(phi);
-            sin_phi = std::sin(phi);
+        for (int c = 0; c < wm; ++c) {
+          double theta = dir.theta[c];
+          double phi = dir.phi[c];
+          if (lens.corrected_class == 1) {
+            phi = lens_internal::CorrectAzimuthParallax(phi, dir.sin_phi[c], dir.cos_phi[c], setup.parallax_distance,
+                                                        setup.parallax_offset);
+          } else if (lens.corrected_class == 2) {
+            phi = lens_internal::CorrectAzimuthOffset(dir.sin_phi[c], dir.cos_phi[c], setup.parallax_distance);
+          }
+          if (lens.warp) {
+            float phi_w = 0.0f;
+            float theta_w = 0.0f;
+            WarpByControlLines(static_cast<float>(theta), static_cast<float>(phi), *setup.lines, &phi_w, &theta_w);
+            phi = phi_w;
+            theta = theta_w;
           }
           const int i = ClampIndex((phi + kLensPi) * inv_delta + 0.5, last_ratio);
-          const double radius = setup.ratio[i] * (lens.heights.Height(theta) * lens.k);
-          double x = 0.0;
-          double y = 0.0;
-          lens.placer.Place(cos_phi, sin_phi, radius, &x, &y);
-          lens.map[row + c] = Encode(x, y, 0.5);
+          radius[c] = setup.ratio[i] * (lens.heights.Height(theta) * lens.k);
+          cos_phi[c] = phi;
         }
+        kernels.sin_cos(cos_phi, wm, cos_phi, sin_phi);
+        lens_internal::PlaceRow(lens.placer, cos_phi, sin_phi, radius, 0.5, wm, lens.map + row);
       }
     }
   });
@@ -294,27 +268,32 @@ void BuildRemapVertical(const RemapSetup& setup, const RemapLens& lens, int rota
 
   // The second lens's map row i is output row H - Hm + i, measured from the other pole.
   const int first_row = lens.second ? setup.height - hm : 0;
+  const MapRowKernels& kernels = lens_internal::ActiveMapRowKernels();
   RunRowSlices(hm, 1, threads, [&](int i_begin, int i_end) {
     LensEvaluator slice_heights = heights;  // each slice walks its own window
+    std::vector<double> scratch(static_cast<size_t>(wm) * 3);
+    double* radius = scratch.data();
+    double* cos_w = radius + wm;  // the warped azimuth, then its cosine
+    double* sin_w = cos_w + wm;
     for (int i = i_begin; i < i_end; ++i) {
       const int out_row = first_row + i;
       const double theta = lens.second ? kLensPi - out_row * delta : out_row * delta;
-      const double height = slice_heights.Height(theta) * k;
       RemapEntry* row = map + static_cast<size_t>(i) * wm;
-      for (int c = 0; c < wm; ++c) {
-        double x = 0.0;
-        double y = 0.0;
-        if (warp) {
-          float phi_w = 0.0f;
-          float theta_w = 0.0f;
-          WarpByControlLines(static_cast<float>(theta), static_cast<float>(phi[c]), *setup.lines, &phi_w, &theta_w);
-          const double radius = setup.ratio[c] * (slice_heights.Height(theta_w) * k);
-          placer.Place(std::cos(phi_w), std::sin(phi_w), radius, &x, &y);
-        } else {
-          placer.Place(cos_p[c], sin_p[c], setup.ratio[c] * height, &x, &y);
-        }
-        row[c] = Encode(x, y, 0.0);
+      if (!warp) {
+        const double height = slice_heights.Height(theta) * k;
+        for (int c = 0; c < wm; ++c) radius[c] = setup.ratio[c] * height;
+        lens_internal::PlaceRow(placer, cos_p.data(), sin_p.data(), radius, 0.0, wm, row);
+        continue;
       }
+      for (int c = 0; c < wm; ++c) {
+        float phi_w = 0.0f;
+        float theta_w = 0.0f;
+        WarpByControlLines(static_cast<float>(theta), static_cast<float>(phi[c]), *setup.lines, &phi_w, &theta_w);
+        radius[c] = setup.ratio[c] * (slice_heights.Height(theta_w) * k);
+        cos_w[c] = phi_w;
+      }
+      kernels.sin_cos(cos_w, wm, cos_w, sin_w);
+      lens_internal::PlaceRow(placer, cos_w, sin_w, radius, 0.0, wm, row);
     }
   });
   if (rotation == 90) std::reverse(map, map + static_cast<size_t>(wm) * hm);
