@@ -145,8 +145,8 @@ void PlaceStrip(const StitchContext& c, int r0, int r1, uint8_t* dst) {
 }
 
 // Output rows [r0, r1) of one frame: the kernel for the rows the strip does not cover,
-// then the strip.
-void StitchRows(const StitchContext& c, const uint8_t* src, uint8_t* dst, int r0, int r1) {
+// then the strip. An I420 context reads `planes`, the others `src`.
+void StitchRows(const StitchContext& c, const uint8_t* src, const I420View& planes, uint8_t* dst, int r0, int r1) {
   int k0 = r0, k1 = r1;
   if (c.patch_rows > 0) {
     if (c.rotation == 0) k1 = std::min(r1, c.height - c.patch_rows);
@@ -161,9 +161,10 @@ void StitchRows(const StitchContext& c, const uint8_t* src, uint8_t* dst, int r0
     const RemapEntry* second = c.rotation == 270 ? m2 : m1;
     if (c.format == kStitchI420) {
       if (Horizontal(c.rotation)) {
-        BlendHorizontalI420(src, c.source_width, c.source_height, dst, first, second, c.map_width, c.map_height, rows);
+        BlendHorizontalI420(planes, c.source_width, c.source_height, dst, first, second, c.map_width, c.map_height,
+                            rows);
       } else {
-        BlendVerticalI420(src, c.source_width, c.source_height, dst, first, second, c.map_width, c.map_height, rows);
+        BlendVerticalI420(planes, c.source_width, c.source_height, dst, first, second, c.map_width, c.map_height, rows);
       }
     } else {
       const int bpp = c.format == kStitchPacked24 ? 3 : 4;
@@ -255,9 +256,21 @@ StitchContext* CreateStitchContext(const DoubleFisheyeCameraPara* para, int sour
 
 void StitchImage(const StitchContext* ctx, const uint8_t* src, uint8_t* dst, int threads) {
   if (!ctx || !src || !dst) return;
+  if (ctx->format == kStitchI420) {
+    StitchImagePlanes(ctx, BackToBackI420(src, ctx->source_width, ctx->source_height), dst, threads);
+    return;
+  }
+  RunRowSlices(ctx->height, 1, threads, [&](int r0, int r1) { StitchRows(*ctx, src, {}, dst, r0, r1); });
+}
+
+bool StitchImagePlanes(const StitchContext* ctx, const I420View& src, uint8_t* dst, int threads) {
+  if (!ctx || !dst || ctx->format != kStitchI420) return false;
+  if (!src.y || !src.u || !src.v || src.y_stride < ctx->source_width || src.uv_stride < ctx->source_width / 2) {
+    return false;
+  }
   // I420 slices hold whole row pairs, so that every chroma row has one owner.
-  const int unit = ctx->format == kStitchI420 ? 2 : 1;
-  RunRowSlices(ctx->height, unit, threads, [&](int r0, int r1) { StitchRows(*ctx, src, dst, r0, r1); });
+  RunRowSlices(ctx->height, 2, threads, [&](int r0, int r1) { StitchRows(*ctx, nullptr, src, dst, r0, r1); });
+  return true;
 }
 
 void DestroyStitchContext(StitchContext* ctx) { delete ctx; }
