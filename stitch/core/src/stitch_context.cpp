@@ -1,7 +1,12 @@
 #include "stitch/stitch_context.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <vector>
@@ -16,6 +21,31 @@
 
 namespace spherolux {
 
+namespace {
+
+struct FreeMap {
+  void operator()(RemapEntry* p) const { std::free(p); }
+};
+using MapPtr = std::unique_ptr<RemapEntry[], FreeMap>;
+
+// A map of `entries` entries, or null. Every frame reads both maps from end to end (66 MB
+// at 3840 x 1920), so maps of 2 MiB or more start on a 2 MiB boundary and are offered to
+// the kernel as transparent huge pages: far fewer page walks per frame where it grants them.
+MapPtr AllocateMap(size_t entries) {
+  constexpr size_t kHugePage = size_t{2} << 20;
+  const size_t bytes = entries * sizeof(RemapEntry);
+  const size_t align = bytes >= kHugePage ? kHugePage : 64;
+  const size_t rounded = (bytes + align - 1) / align * align;
+  void* p = std::aligned_alloc(align, rounded);
+  if (!p) return nullptr;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (align == kHugePage) madvise(p, rounded, MADV_HUGEPAGE);  // a hint: refusal changes nothing
+#endif
+  return MapPtr(static_cast<RemapEntry*>(p));
+}
+
+}  // namespace
+
 struct StitchContext {
   int format = 0;
   int source_width = 0;
@@ -26,8 +56,8 @@ struct StitchContext {
   DoubleFisheyeCameraPara para;  // the record the maps were built from
   int map_width = 0;
   int map_height = 0;
-  std::unique_ptr<RemapEntry[]> map1;  // lens 1
-  std::unique_ptr<RemapEntry[]> map2;  // lens 2
+  MapPtr map1;  // lens 1
+  MapPtr map2;  // lens 2
   // Nadir strip in the output format: W x n (I420: plus two W/2 x n/2 chroma planes).
   int patch_rows = 0;
   std::unique_ptr<uint8_t[]> patch;
@@ -231,8 +261,8 @@ StitchContext* CreateStitchContext(const DoubleFisheyeCameraPara* para, int sour
   c->map_width = wm;
   c->map_height = hm;
   const size_t entries = static_cast<size_t>(wm) * hm;
-  c->map1.reset(new (std::nothrow) RemapEntry[entries]);
-  c->map2.reset(new (std::nothrow) RemapEntry[entries]);
+  c->map1 = AllocateMap(entries);
+  c->map2 = AllocateMap(entries);
   if (!c->map1 || !c->map2) return nullptr;
   BuildRemapMaps(*para, geo, c->map1.get(), c->map2.get(), threads);
 
