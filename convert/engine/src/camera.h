@@ -19,12 +19,24 @@ struct CameraInfo {
 // Reads the calibration block of an MP4 recording. kNone when it has none usable.
 CameraInfo ProbeCamera(const std::string& path);
 
-// Maps one I420 source frame (planes back to back, strides = widths) to one I420 panorama.
-// Map may run on any one thread at a time per mapper.
+// Maps one I420 source frame to one I420 panorama. Map and MapPlanes may run on any one
+// thread at a time per mapper.
 class FrameMapper {
  public:
   virtual ~FrameMapper() = default;
+  // A frame whose planes lie back to back (strides = widths).
   virtual void Map(const uint8_t* src, uint8_t* dst) = 0;
+  // True when MapPlanes reads frames in place, so that a decoded frame needs no copy.
+  virtual bool ReadsPlanes() const { return false; }
+  // A frame as Y, U and V planes with their own row strides in bytes (each at least its
+  // plane's width, U and V alike). False, with nothing written, when the mapper does not
+  // read planes or the strides do not fit.
+  virtual bool MapPlanes(const uint8_t* const planes[3], const int strides[3], uint8_t* dst) {
+    (void)planes;
+    (void)strides;
+    (void)dst;
+    return false;
+  }
 };
 
 // A mapper for frames of src_width x src_height; sets the size of the panorama it writes,

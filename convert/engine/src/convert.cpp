@@ -208,6 +208,7 @@ class Transcoder {
  private:
   int OpenDecoder();
   int OpenEncoder(AVFormatContext* oc);
+  bool ReadsInPlace(const AVFrame& f) const;
   void ReadLoop();
   void MapLoop();
   int EncodeLoop(AVFormatContext* oc);
@@ -218,7 +219,7 @@ class Transcoder {
   JobContext& ctx_;
   CodecPtr dec_, enc_;
   std::unique_ptr<FrameMapper> mapper_;
-  int src_w_ = 0, src_h_ = 0;  // decoded frames are converted to this I420 size
+  int src_w_ = 0, src_h_ = 0;  // decoded frames are read in place or converted to this I420 size
   int map_w_ = 0, map_h_ = 0;  // size the mapper writes
   int out_w_ = 0, out_h_ = 0;  // encoded size
   PoolPtr src_pool_, map_pool_, out_pool_;
@@ -284,8 +285,19 @@ int Transcoder::OpenEncoder(AVFormatContext* oc) {
   return CONVERT_OK;
 }
 
-// Read thread: demuxes, decodes the video, keeps what lies in the range, converts frames
-// to back-to-back I420 and queues them with the audio packets in file order.
+// Whether the map thread can read a decoded frame in place instead of a back-to-back I420
+// copy: planar 4:2:0 of the source size, both chroma planes on one stride. Full-range
+// frames (yuvj420p) are still converted, which maps them to the video range the output
+// is encoded in; so are other formats and odd sizes.
+bool Transcoder::ReadsInPlace(const AVFrame& f) const {
+  return mapper_ && mapper_->ReadsPlanes() && f.format == AV_PIX_FMT_YUV420P && f.width == src_w_ &&
+         f.height == src_h_ && f.linesize[0] >= src_w_ && f.linesize[1] >= src_w_ / 2 && f.linesize[1] == f.linesize[2];
+}
+
+// Read thread: demuxes, decodes the video, keeps what lies in the range and queues the
+// frames with the audio packets in file order. Frames the map thread cannot read in place
+// are converted to back-to-back I420 first; the others are handed over as they are (the
+// decoder's frames are reference-counted, and it never writes a frame it has output).
 void Transcoder::ReadLoop() {
   AVStream* vs = in_.fmt->streams[in_.video];
   AVStream* as = in_.audio >= 0 ? in_.fmt->streams[in_.audio] : nullptr;
@@ -313,19 +325,24 @@ void Transcoder::ReadLoop() {
       Item item;
       item.kind = Item::Kind::kVideo;
       item.t = t - job_.start;
-      item.frame = PooledFrame(src_pool_.get(), src_w_, src_h_);
+      const bool in_place = ReadsInPlace(*frame);
+      item.frame = in_place ? MakeFrame() : PooledFrame(src_pool_.get(), src_w_, src_h_);
       if (!item.frame) {
         read_error_ = CONVERT_ERR_NO_MEMORY;
         return false;
       }
-      sws_ = SwsPtr(sws_getCachedContext(sws_.release(), frame->width, frame->height, AVPixelFormat(frame->format),
-                                         src_w_, src_h_, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
-      if (!sws_) {
-        read_error_ = CONVERT_ERR_DECODE;
-        return false;
+      if (in_place) {
+        av_frame_move_ref(item.frame.get(), frame.get());
+      } else {
+        sws_ = SwsPtr(sws_getCachedContext(sws_.release(), frame->width, frame->height, AVPixelFormat(frame->format),
+                                           src_w_, src_h_, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+        if (!sws_) {
+          read_error_ = CONVERT_ERR_DECODE;
+          return false;
+        }
+        sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, item.frame->data, item.frame->linesize);
+        av_frame_unref(frame.get());
       }
-      sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, item.frame->data, item.frame->linesize);
-      av_frame_unref(frame.get());
       ++frames_in_;
       if (!q1_.Push(std::move(item))) return false;
     }
@@ -375,7 +392,19 @@ void Transcoder::MapLoop() {
   while (auto item = q1_.Pop()) {
     if (item->kind == Item::Kind::kVideo && mapper_) {
       FramePtr out = PooledFrame(map_pool_.get(), map_w_, map_h_);
-      if (out) mapper_->Map(item->frame->data[0], out->data[0]);
+      const AVFrame* in = item->frame.get();
+      if (out && mapper_->ReadsPlanes()) {
+        // Back-to-back copies are planes too, with strides equal to the widths.
+        if (!mapper_->MapPlanes(in->data, in->linesize, out->data[0])) {
+          Item end;
+          end.error = CONVERT_ERR_STITCH;
+          q2_.Push(std::move(end));
+          q1_.Close();
+          return;
+        }
+      } else if (out) {
+        mapper_->Map(in->data[0], out->data[0]);
+      }
       if (out && upscale_) {
         // Stitched at the stitcher's width bound: scale up to the panorama size.
         FramePtr big = PooledFrame(out_pool_.get(), out_w_, out_h_);

@@ -389,6 +389,67 @@ TEST_F(EngineTest, DualLensRecordingIsStitchedIntoAPanorama) {
 #endif
 }
 
+// The dual-lens calibration block of model 2201 embedded in a 1 s clip of the scene
+// testsrc2 encoded by x264 in `pix_fmt` (and audio, as a camera records it).
+std::string MakeDualClipAs(const std::string& path, int width, int height, const std::string& pix_fmt) {
+  const std::string base = path + ".base.mp4";
+  const std::string cmd = "ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc2=size=" + std::to_string(width) +
+                          "x" + std::to_string(height) +
+                          ":rate=25:duration=1 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 "
+                          "-map_metadata -1 -c:v libx264 -preset ultrafast -g 25 -pix_fmt " +
+                          pix_fmt + " -c:a aac -b:a 64k '" + base + "'";
+  if (std::system(cmd.c_str()) != 0) return {};
+  camgen::Bytes bytes = camgen::EmbedInMp4(camgen::ReadFileBytes(base),
+                                           camgen::MakeBlock(camgen::DualLensRecords(camgen::ExampleDualPara(), 2)));
+  fs::remove(base);
+  if (bytes.empty() || !camgen::WriteFileBytes(path, bytes)) return {};
+  return path;
+}
+
+TEST_F(EngineTest, EveryDecodedFormatIsStitchedFromTheSamePicture) {
+#if ENGINE_DUAL_LENS
+  // 4:2:0 frames of 360 columns come out of the decoder with padded rows and are stitched
+  // where they lie; full-range 4:2:0, 4:2:2 and an odd-sized 4:4:4 frame are converted to
+  // 360 x 180 video-range I420 first. Either way the first output frame is the stitching
+  // core's panorama of the first source frame in that form (made here by ffmpeg's own
+  // conversion), up to the encoder's loss.
+  const int w = 360, h = 180;
+  const DoubleFisheyeCameraPara para = camgen::ExampleDualPara();
+  StitchContext* ctx = CreateStitchContext(&para, w, h, w, h, kStitchI420, 0, para.lModel >= 300, false);
+  ASSERT_NE(ctx, nullptr);
+  struct Source {
+    const char* pix_fmt;
+    int width, height;
+  };
+  for (const Source& src :
+       {Source{"yuv420p", w, h}, Source{"yuvj420p", w, h}, Source{"yuv422p", w, h}, Source{"yuv444p", w + 1, h + 1}}) {
+    SCOPED_TRACE(src.pix_fmt);
+    const std::string cam = MakeDualClipAs(Out(std::string(src.pix_fmt) + ".mp4"), src.width, src.height, src.pix_fmt);
+    ASSERT_FALSE(cam.empty());
+    const std::string first =
+        Shell("ffmpeg -nostdin -v error -i '" + cam + "' -frames:v 1 -vf scale=" + std::to_string(w) + ":" +
+              std::to_string(h) + ":flags=bicubic:out_range=tv -f rawvideo -pix_fmt yuv420p -");
+    ASSERT_EQ(first.size(), size_t(w) * h * 3 / 2);
+    std::vector<uint8_t> expected(size_t(w) * h * 3 / 2);
+    StitchImage(ctx, reinterpret_cast<const uint8_t*>(first.data()), expected.data(), 1);
+    const std::string out = Out(std::string(src.pix_fmt) + "_spherolux_0.mp4");
+    ASSERT_EQ(RunJob(MediumVector("00:00:00", cam, "00:00:01", out, true)), CONVERT_OK);
+    auto p = Probe(out);
+    EXPECT_EQ(p["width"], "360");
+    EXPECT_EQ(p["height"], "180");
+    EXPECT_EQ(p["nb_read_frames"], "25");
+    const std::string got =
+        Shell("ffmpeg -nostdin -v error -i '" + out + "' -frames:v 1 -f rawvideo -pix_fmt yuv420p -");
+    // About 62 dB here; a frame read with the wrong strides or left in full range falls to
+    // 11 and 31 dB.
+    EXPECT_GT(LumaPsnr(got, expected, w, h), 50.0);
+  }
+  DestroyStitchContext(ctx);
+#else
+  GTEST_SKIP() << "the stitching core is not part of this build";
+#endif
+}
+
 TEST_F(EngineTest, PanoramasWiderThanTheStitcherBoundKeepTheSourceWidth) {
 #if ENGINE_DUAL_LENS
   // 5120 x 2560, five frames: stitched at the stitcher's bound, then scaled up.

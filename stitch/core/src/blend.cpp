@@ -38,11 +38,11 @@ void SamplePackedScalar(const SampleSource& s, const RemapEntry* entries, int n,
   }
 }
 
-void PickChromaScalar(const uint8_t* u, const uint8_t* v, size_t, int chroma_width, const RemapEntry* entries,
+void PickChromaScalar(const uint8_t* u, const uint8_t* v, size_t, int chroma_stride, const RemapEntry* entries,
                       int blocks, uint8_t* out_u, uint8_t* out_v) {
   for (int k = 0; k < blocks; ++k) {
     const RemapEntry& e = entries[2 * k];
-    const size_t i = static_cast<size_t>(e.y / 2) * chroma_width + e.x / 2;
+    const size_t i = static_cast<size_t>(e.y / 2) * chroma_stride + e.x / 2;
     out_u[k] = u[i];
     out_v[k] = v[i];
   }
@@ -192,27 +192,33 @@ void ForEachTile(int row_begin, int row_end, int width, const Fn& fn) {
   }
 }
 
-// The I420 source and output planes.
+// The planes of an I420 source: luma as a sampler reads it, and the chroma planes with
+// the bytes of each that may be read (up to the end of its last row).
 struct I420Planes {
-  const uint8_t* y;
+  SampleSource luma;
   const uint8_t* u;
   const uint8_t* v;
-  int chroma_width;
+  int chroma_stride;
   size_t chroma_size;
 };
 
-bool ValidI420Source(const uint8_t* src, int src_width, int src_height) {
-  return src != nullptr && src_width >= 2 && src_height >= 2 && src_width % 2 == 0 && src_height % 2 == 0;
+// Bytes from a plane's first row to the end of its last: the vector paths use this bound,
+// so no load passes the last row even where the buffer ends right there.
+size_t PlaneExtent(int stride, int width, int rows) { return static_cast<size_t>(stride) * (rows - 1) + width; }
+
+bool SourcePlanes(const I420View& src, int w, int h, I420Planes* planes) {
+  if (w < 2 || h < 2 || w % 2 != 0 || h % 2 != 0) return false;
+  if (!src.y || !src.u || !src.v || src.y_stride < w || src.uv_stride < w / 2) return false;
+  planes->luma = {src.y, src.y_stride, PlaneExtent(src.y_stride, w, h)};
+  planes->u = src.u;
+  planes->v = src.v;
+  planes->chroma_stride = src.uv_stride;
+  planes->chroma_size = PlaneExtent(src.uv_stride, w / 2, h / 2);
+  return true;
 }
 
-I420Planes SourcePlanes(const uint8_t* src, int w, int h) {
-  const size_t luma = static_cast<size_t>(w) * h;
-  const size_t chroma = luma / 4;
-  return {src, src + luma, src + luma + chroma, w / 2, chroma};
-}
-
-inline size_t ChromaIndex(const RemapEntry& e, int chroma_width) {
-  return static_cast<size_t>(e.y / 2) * chroma_width + e.x / 2;
+inline size_t ChromaIndex(const RemapEntry& e, int chroma_stride) {
+  return static_cast<size_t>(e.y / 2) * chroma_stride + e.x / 2;
 }
 
 inline uint8_t Mix(int a, int b, int wa, int wb) { return static_cast<uint8_t>((a * wa + b * wb + 128) >> 8); }
@@ -275,17 +281,17 @@ const char* BlendCodePath() { return ActiveBlendDsp().name; }
 // ---------------------------------------------------------------------------------------
 // Horizontal seams.
 
-bool BlendHorizontalI420With(const BlendDsp& dsp, const uint8_t* src, int src_width, int src_height, uint8_t* dst,
+bool BlendHorizontalI420With(const BlendDsp& dsp, const I420View& src, int src_width, int src_height, uint8_t* dst,
                              const RemapEntry* first, const RemapEntry* second, int map_width, int map_height,
                              int row_begin, int row_end) {
-  if (!ValidI420Source(src, src_width, src_height) || !dst || !first || !second) return false;
+  I420Planes in;
+  if (!SourcePlanes(src, src_width, src_height, &in) || !dst || !first || !second) return false;
   if (map_height % 2 != 0) return false;
   HorizontalPlan plan;
   if (!BuildHorizontalPlan(map_width, map_height, kBlendCapI420, true, 1, &plan)) return false;
   if (!ClampRows(plan.height, true, &row_begin, &row_end)) return false;
 
-  const I420Planes in = SourcePlanes(src, src_width, src_height);
-  const SampleSource luma{in.y, src_width, static_cast<size_t>(src_width) * src_height};
+  const SampleSource& luma = in.luma;
   const int w = plan.width;
   const int cw = w / 2;
   const size_t out_luma = static_cast<size_t>(w) * plan.height;
@@ -307,14 +313,14 @@ bool BlendHorizontalI420With(const BlendDsp& dsp, const uint8_t* src, int src_wi
         if (cb >= sp.end) continue;
         if (sp.second < 0 || sp.first < 0) {
           const RemapEntry* e = sp.second < 0 ? frow + sp.first : srow + sp.second;
-          dsp.pick_chroma(in.u, in.v, in.chroma_size, in.chroma_width, e + (cb - sp.begin), (sp.end - cb + 1) / 2,
+          dsp.pick_chroma(in.u, in.v, in.chroma_size, in.chroma_stride, e + (cb - sp.begin), (sp.end - cb + 1) / 2,
                           ou + cb / 2, ov + cb / 2);
           continue;
         }
         for (int c = cb; c < sp.end; c += 2) {
           const int off = c - sp.begin;
-          const size_t i1 = ChromaIndex(frow[sp.first + off], in.chroma_width);
-          const size_t i2 = ChromaIndex(srow[sp.second + off], in.chroma_width);
+          const size_t i1 = ChromaIndex(frow[sp.first + off], in.chroma_stride);
+          const size_t i2 = ChromaIndex(srow[sp.second + off], in.chroma_stride);
           const int wf = (sp.swap ? plan.wb : plan.wa)[sp.weight + off];
           const int ws = (sp.swap ? plan.wa : plan.wb)[sp.weight + off];
           ou[c / 2] = Mix(in.u[i1], in.u[i2], wf, ws);
@@ -379,16 +385,16 @@ void VerticalRow(const BlendDsp& dsp, SampleFn sample, const SampleSource& s, co
 
 }  // namespace
 
-bool BlendVerticalI420With(const BlendDsp& dsp, const uint8_t* src, int src_width, int src_height, uint8_t* dst,
+bool BlendVerticalI420With(const BlendDsp& dsp, const I420View& src, int src_width, int src_height, uint8_t* dst,
                            const RemapEntry* first, const RemapEntry* second, int map_width, int map_height,
                            int row_begin, int row_end) {
-  if (!ValidI420Source(src, src_width, src_height) || !dst || !first || !second) return false;
+  I420Planes in;
+  if (!SourcePlanes(src, src_width, src_height, &in) || !dst || !first || !second) return false;
   VerticalPlan plan;
   if (!BuildVerticalPlan(map_width, map_height, true, &plan)) return false;
   if (!ClampRows(plan.height, true, &row_begin, &row_end)) return false;
 
-  const I420Planes in = SourcePlanes(src, src_width, src_height);
-  const SampleSource luma{in.y, src_width, static_cast<size_t>(src_width) * src_height};
+  const SampleSource& luma = in.luma;
   const int w = plan.width;
   const int cw = w / 2;
   const size_t out_luma = static_cast<size_t>(w) * plan.height;
@@ -405,7 +411,7 @@ bool BlendVerticalI420With(const BlendDsp& dsp, const uint8_t* src, int src_widt
       uint8_t* ou = out_u + static_cast<size_t>(r / 2) * cw + b0;
       uint8_t* ov = out_v + static_cast<size_t>(r / 2) * cw + b0;
       if (r < plan.v1 || r >= plan.v2) {
-        dsp.pick_chroma(in.u, in.v, in.chroma_size, in.chroma_width, r < plan.v1 ? frow : srow, n, ou, ov);
+        dsp.pick_chroma(in.u, in.v, in.chroma_size, in.chroma_stride, r < plan.v1 ? frow : srow, n, ou, ov);
       } else {
         // The block's chroma takes the weight of its first row.
         uint8_t fu[kTileColumns / 2], fv[kTileColumns / 2], su[kTileColumns / 2], sv[kTileColumns / 2];
@@ -413,8 +419,8 @@ bool BlendVerticalI420With(const BlendDsp& dsp, const uint8_t* src, int src_widt
         const int f = plan.FirstWeight(r);
         std::fill_n(wa, n, static_cast<uint8_t>(f));
         std::fill_n(wb, n, static_cast<uint8_t>(255 - f));
-        dsp.pick_chroma(in.u, in.v, in.chroma_size, in.chroma_width, frow, n, fu, fv);
-        dsp.pick_chroma(in.u, in.v, in.chroma_size, in.chroma_width, srow, n, su, sv);
+        dsp.pick_chroma(in.u, in.v, in.chroma_size, in.chroma_stride, frow, n, fu, fv);
+        dsp.pick_chroma(in.u, in.v, in.chroma_size, in.chroma_stride, srow, n, su, sv);
         dsp.mix(fu, su, wa, wb, n, ou);
         dsp.mix(fv, sv, wa, wb, n, ov);
       }
@@ -444,8 +450,41 @@ bool BlendVerticalPackedWith(const BlendDsp& dsp, const uint8_t* src, int src_st
   return true;
 }
 
+bool BlendHorizontalI420With(const BlendDsp& dsp, const uint8_t* src, int src_width, int src_height, uint8_t* dst,
+                             const RemapEntry* first, const RemapEntry* second, int map_width, int map_height,
+                             int row_begin, int row_end) {
+  return BlendHorizontalI420With(dsp, BackToBackI420(src, src_width, src_height), src_width, src_height, dst, first,
+                                 second, map_width, map_height, row_begin, row_end);
+}
+
+bool BlendVerticalI420With(const BlendDsp& dsp, const uint8_t* src, int src_width, int src_height, uint8_t* dst,
+                           const RemapEntry* first, const RemapEntry* second, int map_width, int map_height,
+                           int row_begin, int row_end) {
+  return BlendVerticalI420With(dsp, BackToBackI420(src, src_width, src_height), src_width, src_height, dst, first,
+                               second, map_width, map_height, row_begin, row_end);
+}
+
 // ---------------------------------------------------------------------------------------
 // Public entry points on the processor's fastest path.
+
+I420View BackToBackI420(const uint8_t* src, int width, int height) {
+  if (!src) return {};
+  const size_t luma = static_cast<size_t>(width) * height;
+  const size_t chroma = static_cast<size_t>(width / 2) * (height / 2);
+  return {src, src + luma, src + luma + chroma, width, width / 2};
+}
+
+bool BlendHorizontalI420(const I420View& src, int src_width, int src_height, uint8_t* dst, const RemapEntry* first,
+                         const RemapEntry* second, int map_width, int map_height, RowRange rows) {
+  return BlendHorizontalI420With(ActiveBlendDsp(), src, src_width, src_height, dst, first, second, map_width,
+                                 map_height, rows.begin, rows.end);
+}
+
+bool BlendVerticalI420(const I420View& src, int src_width, int src_height, uint8_t* dst, const RemapEntry* first,
+                       const RemapEntry* second, int map_width, int map_height, RowRange rows) {
+  return BlendVerticalI420With(ActiveBlendDsp(), src, src_width, src_height, dst, first, second, map_width, map_height,
+                               rows.begin, rows.end);
+}
 
 bool BlendHorizontalI420(const uint8_t* src, int src_width, int src_height, uint8_t* dst, const RemapEntry* first,
                          const RemapEntry* second, int map_width, int map_height, RowRange rows) {

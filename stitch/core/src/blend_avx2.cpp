@@ -291,7 +291,7 @@ SPHEROLUX_AVX2 void SamplePackedAvx2(const SampleSource& s, const RemapEntry* en
 // in dwords, in block order) lie within 16 bytes of one chroma row or the next, both
 // planes are read with two 16-byte loads each. gu and gv receive each block's sample in
 // the low byte of its dword. Returns false, touching nothing, otherwise.
-SPHEROLUX_AVX2 inline bool CoherentChroma(const uint8_t* u, const uint8_t* v, size_t plane_size, int chroma_width,
+SPHEROLUX_AVX2 inline bool CoherentChroma(const uint8_t* u, const uint8_t* v, size_t plane_size, int chroma_stride,
                                           const RemapEntry* entries, __m256i x, __m256i y, __m256i* gu, __m256i* gv) {
   const int xb = (entries[0].x < entries[14].x ? entries[0].x : entries[14].x) / 2;
   const int yb = (entries[0].y < entries[14].y ? entries[0].y : entries[14].y) / 2;
@@ -300,23 +300,23 @@ SPHEROLUX_AVX2 inline bool CoherentChroma(const uint8_t* u, const uint8_t* v, si
   const __m256i fits = _mm256_and_si256(_mm256_cmpeq_epi32(_mm256_min_epu32(dx, _mm256_set1_epi32(15)), dx),
                                         _mm256_cmpeq_epi32(_mm256_min_epu32(dy, _mm256_set1_epi32(1)), dy));
   if (_mm256_movemask_epi8(fits) != -1) return false;
-  const int64_t base = static_cast<int64_t>(yb) * chroma_width + xb;
-  if (base < 0 || base + chroma_width + 16 > static_cast<int64_t>(plane_size)) return false;
+  const int64_t base = static_cast<int64_t>(yb) * chroma_stride + xb;
+  if (base < 0 || base + chroma_stride + 16 > static_cast<int64_t>(plane_size)) return false;
   const __m256i idx = _mm256_or_si256(dx, _mm256_set1_epi32(static_cast<int>(0x80808000u)));
   const __m256i lower = _mm256_cmpeq_epi32(dy, _mm256_set1_epi32(1));
   *gu = _mm256_blendv_epi8(_mm256_shuffle_epi8(BroadcastRow(u + base), idx),
-                           _mm256_shuffle_epi8(BroadcastRow(u + base + chroma_width), idx), lower);
+                           _mm256_shuffle_epi8(BroadcastRow(u + base + chroma_stride), idx), lower);
   *gv = _mm256_blendv_epi8(_mm256_shuffle_epi8(BroadcastRow(v + base), idx),
-                           _mm256_shuffle_epi8(BroadcastRow(v + base + chroma_width), idx), lower);
+                           _mm256_shuffle_epi8(BroadcastRow(v + base + chroma_stride), idx), lower);
   return true;
 }
 
 // Eight blocks per step: the top-left entries are every second one of sixteen.
-SPHEROLUX_AVX2 void PickChromaAvx2(const uint8_t* u, const uint8_t* v, size_t plane_size, int chroma_width,
+SPHEROLUX_AVX2 void PickChromaAvx2(const uint8_t* u, const uint8_t* v, size_t plane_size, int chroma_stride,
                                    const RemapEntry* entries, int blocks, uint8_t* out_u, uint8_t* out_v) {
   int k = 0;
   if (plane_size >= 4 && plane_size <= INT32_MAX) {
-    const __m256i cw = _mm256_set1_epi32(chroma_width);
+    const __m256i cw = _mm256_set1_epi32(chroma_stride);
     const __m256i limit = _mm256_set1_epi32(static_cast<int>(plane_size - 4));
     const __m256i low16 = _mm256_set1_epi32(0xFFFF);
     // Blocks come out in the order 0, 2, 4, 6, 1, 3, 5, 7; this puts them back.
@@ -326,7 +326,7 @@ SPHEROLUX_AVX2 void PickChromaAvx2(const uint8_t* u, const uint8_t* v, size_t pl
     for (; k + 8 <= blocks; k += 8) {
       {
         const RemapEntry& pe = entries[2 * (k + kPrefetchAhead / 2 < blocks ? k + kPrefetchAhead / 2 : blocks - 1)];
-        const uintptr_t off = static_cast<uintptr_t>(pe.y / 2) * chroma_width + pe.x / 2;
+        const uintptr_t off = static_cast<uintptr_t>(pe.y / 2) * chroma_stride + pe.x / 2;
         _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(u) + off), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(v) + off), _MM_HINT_T0);
       }
@@ -339,7 +339,7 @@ SPHEROLUX_AVX2 void PickChromaAvx2(const uint8_t* u, const uint8_t* v, size_t pl
       const __m256i x = _mm256_srli_epi32(_mm256_and_si256(lo, low16), 1);
       const __m256i y = _mm256_srli_epi32(_mm256_and_si256(hi, low16), 1);
       __m256i gu, gv;
-      if (!CoherentChroma(u, v, plane_size, chroma_width, entries + 2 * k, _mm256_permutevar8x32_epi32(x, order),
+      if (!CoherentChroma(u, v, plane_size, chroma_stride, entries + 2 * k, _mm256_permutevar8x32_epi32(x, order),
                           _mm256_permutevar8x32_epi32(y, order), &gu, &gv)) {
         const __m256i idx = _mm256_permutevar8x32_epi32(_mm256_add_epi32(_mm256_mullo_epi32(y, cw), x), order);
         if (!_mm256_testz_si256(_mm256_cmpgt_epi32(idx, limit), _mm256_cmpgt_epi32(idx, limit))) break;
@@ -356,7 +356,7 @@ SPHEROLUX_AVX2 void PickChromaAvx2(const uint8_t* u, const uint8_t* v, size_t pl
   }
   for (; k < blocks; ++k) {
     const RemapEntry& e = entries[2 * k];
-    const size_t i = static_cast<size_t>(e.y / 2) * chroma_width + e.x / 2;
+    const size_t i = static_cast<size_t>(e.y / 2) * chroma_stride + e.x / 2;
     out_u[k] = u[i];
     out_v[k] = v[i];
   }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "stitch/blend.h"
 #include "stitch/remap_entry.h"
 
 namespace spherolux {
@@ -25,9 +26,9 @@ struct BlendDsp {
   void (*sample_packed3)(const SampleSource& s, const RemapEntry* entries, int n, uint8_t* out);
   void (*sample_packed4)(const SampleSource& s, const RemapEntry* entries, int n, uint8_t* out);
   // Chroma of `blocks` 2 x 2 blocks through every second entry (the blocks' top-left
-  // pixels): i = (e.y / 2) * chroma_width + e.x / 2 of entries[2 k], out_u[k] = u[i] and
-  // out_v[k] = v[i]. Both planes hold plane_size bytes.
-  void (*pick_chroma)(const uint8_t* u, const uint8_t* v, size_t plane_size, int chroma_width,
+  // pixels): i = (e.y / 2) * chroma_stride + e.x / 2 of entries[2 k], out_u[k] = u[i] and
+  // out_v[k] = v[i]. Both planes may be read in [0, plane_size) bytes.
+  void (*pick_chroma)(const uint8_t* u, const uint8_t* v, size_t plane_size, int chroma_stride,
                       const RemapEntry* entries, int blocks, uint8_t* out_u, uint8_t* out_v);
   // out[j] = (a[j] * wa[j] + b[j] * wb[j] + 128) >> 8, j < n, with wa[j] + wb[j] <= 255.
   void (*mix)(const uint8_t* a, const uint8_t* b, const uint8_t* wa, const uint8_t* wb, int n, uint8_t* out);
@@ -40,6 +41,12 @@ const BlendDsp* Avx2BlendDsp();
 const BlendDsp& ActiveBlendDsp();
 
 // The kernels of blend.h over an explicit table, so that tests can run every path.
+bool BlendHorizontalI420With(const BlendDsp& dsp, const I420View& src, int src_width, int src_height, uint8_t* dst,
+                             const RemapEntry* first, const RemapEntry* second, int map_width, int map_height,
+                             int row_begin, int row_end);
+bool BlendVerticalI420With(const BlendDsp& dsp, const I420View& src, int src_width, int src_height, uint8_t* dst,
+                           const RemapEntry* first, const RemapEntry* second, int map_width, int map_height,
+                           int row_begin, int row_end);
 bool BlendHorizontalI420With(const BlendDsp& dsp, const uint8_t* src, int src_width, int src_height, uint8_t* dst,
                              const RemapEntry* first, const RemapEntry* second, int map_width, int map_height,
                              int row_begin, int row_end);

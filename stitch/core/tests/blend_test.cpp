@@ -528,6 +528,104 @@ TEST(BlendPaths, SmoothMapsMatchScalarBitForBit) {
   ASSERT_EQ(a, b);
 }
 
+// A back-to-back I420 frame copied into three separate planes with the given row strides.
+// Each plane is allocated up to the end of its last row and no further, so that a read
+// past it is a heap overflow under the sanitizers; the bytes between rows are noise.
+struct PaddedPlanes {
+  std::vector<uint8_t> y, u, v;
+  I420View view;
+};
+PaddedPlanes PadPlanes(const std::vector<uint8_t>& frame, int w, int h, int y_stride, int uv_stride,
+                       std::mt19937* rng) {
+  PaddedPlanes p;
+  auto copy = [&](const uint8_t* from, int pw, int ph, int stride, std::vector<uint8_t>* to) {
+    to->resize(static_cast<size_t>(stride) * (ph - 1) + pw);
+    for (auto& b : *to) b = static_cast<uint8_t>((*rng)());
+    for (int r = 0; r < ph; ++r) std::copy_n(from + static_cast<size_t>(r) * pw, pw, to->data() + size_t(r) * stride);
+  };
+  const size_t luma = static_cast<size_t>(w) * h, chroma = luma / 4;
+  copy(frame.data(), w, h, y_stride, &p.y);
+  copy(frame.data() + luma, w / 2, h / 2, uv_stride, &p.u);
+  copy(frame.data() + luma + chroma, w / 2, h / 2, uv_stride, &p.v);
+  p.view = {p.y.data(), p.u.data(), p.v.data(), y_stride, uv_stride};
+  return p;
+}
+
+// Planes with their own strides give the bytes of the same frame back to back, on every
+// path, for both layouts: even padding, odd padding (rows start at every alignment), and
+// strides equal to the widths in separate buffers. Maps reach the last row and column, so
+// the vector loads near each plane's end must fall back rather than read past it.
+TEST(BlendPaths, StridedPlanesMatchBackToBackBitForBit) {
+  std::vector<const BlendDsp*> paths = {&ScalarBlendDsp()};
+  if (const BlendDsp* simd = Avx2BlendDsp()) paths.push_back(simd);
+  const BlendDsp& ref = ScalarBlendDsp();
+  std::mt19937 rng(2024);
+  struct Pads {
+    int y, uv;
+  };
+  for (const Pads pads : {Pads{32, 16}, Pads{1, 3}, Pads{0, 0}, Pads{7, 0}}) {
+    for (int trial = 0; trial < 3; ++trial) {
+      const int h = 2 * (16 + static_cast<int>(rng() % 16));
+      const int w = 2 * h;
+      const int sw = 2 * (12 + static_cast<int>(rng() % 30)), sh = 2 * (6 + static_cast<int>(rng() % 20));
+      SCOPED_TRACE(testing::Message() << "pads " << pads.y << "/" << pads.uv << " trial " << trial << " source " << sw
+                                      << " x " << sh);
+      // Random maps anywhere in the frame, and groups of nearby entries that take the
+      // short-range row loads (in the horizontal layout's map width).
+      const int wm = h + static_cast<int>(rng() % (h / 2));
+      const int hm = h / 2 + static_cast<int>(rng() % (h / 2));
+      RandomCase horizontal = MakeRandomCase(&rng, sw, sh, sw * sh * 3 / 2, wm, h);
+      std::vector<RemapEntry> nearby1 = NearbyGroups(&rng, sw, sh, (wm * h + 7) / 8 + 1);
+      std::vector<RemapEntry> nearby2 = NearbyGroups(&rng, sw, sh, (wm * h + 7) / 8 + 1);
+      nearby1.resize(static_cast<size_t>(wm) * h);
+      nearby2.resize(static_cast<size_t>(wm) * h);
+      RandomCase vertical = MakeRandomCase(&rng, sw, sh, sw * sh * 3 / 2, w, hm);
+      const PaddedPlanes planes = PadPlanes(horizontal.src, sw, sh, sw + pads.y, sw / 2 + pads.uv, &rng);
+      for (const BlendDsp* dsp : paths) {
+        SCOPED_TRACE(dsp->name);
+        std::vector<uint8_t> want(w * h * 3 / 2, 1), got(w * h * 3 / 2, 2);
+        for (int maps = 0; maps < 2; ++maps) {
+          const RemapEntry* first = maps == 0 ? horizontal.first.data() : nearby1.data();
+          const RemapEntry* second = maps == 0 ? horizontal.second.data() : nearby2.data();
+          ASSERT_TRUE(
+              BlendHorizontalI420With(ref, horizontal.src.data(), sw, sh, want.data(), first, second, wm, h, 0, h));
+          ASSERT_TRUE(BlendHorizontalI420With(*dsp, planes.view, sw, sh, got.data(), first, second, wm, h, 0, h));
+          ASSERT_EQ(want, got) << "horizontal, maps " << maps;
+        }
+        const PaddedPlanes vplanes = PadPlanes(vertical.src, sw, sh, sw + pads.y, sw / 2 + pads.uv, &rng);
+        ASSERT_TRUE(BlendVerticalI420With(ref, vertical.src.data(), sw, sh, want.data(), vertical.first.data(),
+                                          vertical.second.data(), w, hm, 0, h));
+        ASSERT_TRUE(BlendVerticalI420With(*dsp, vplanes.view, sw, sh, got.data(), vertical.first.data(),
+                                          vertical.second.data(), w, hm, 0, h));
+        ASSERT_EQ(want, got) << "vertical";
+      }
+    }
+  }
+}
+
+// A view with a missing plane or a stride below its plane's width is refused untouched.
+TEST(Blend, RefusesUnusableViews) {
+  const int sw = 32, sh = 32, h = 40, wm = 60;
+  std::vector<uint8_t> frame(sw * sh * 3 / 2, 50), out(2 * h * h * 3 / 2, 9);
+  std::vector<RemapEntry> map(static_cast<size_t>(wm) * h, Entry(0, 0));
+  const I420View good = BackToBackI420(frame.data(), sw, sh);
+  ASSERT_TRUE(BlendHorizontalI420(good, sw, sh, out.data(), map.data(), map.data(), wm, h));
+  std::fill(out.begin(), out.end(), 9);
+  for (int k = 0; k < 5; ++k) {
+    I420View bad = good;
+    if (k == 0) bad.y = nullptr;
+    if (k == 1) bad.u = nullptr;
+    if (k == 2) bad.v = nullptr;
+    if (k == 3) bad.y_stride = sw - 1;
+    if (k == 4) bad.uv_stride = sw / 2 - 1;
+    EXPECT_FALSE(BlendHorizontalI420(bad, sw, sh, out.data(), map.data(), map.data(), wm, h)) << k;
+    EXPECT_FALSE(BlendVerticalI420(bad, sw, sh, out.data(), map.data(), map.data(), 2 * h, 30)) << k;
+  }
+  EXPECT_FALSE(
+      BlendHorizontalI420(static_cast<const uint8_t*>(nullptr), sw, sh, out.data(), map.data(), map.data(), wm, h));
+  for (uint8_t b : out) ASSERT_EQ(b, 9);
+}
+
 TEST(BlendPaths, MixMatchesScalarOnEveryWeightPair) {
   const BlendDsp* simd = Avx2BlendDsp();
   if (!simd) GTEST_SKIP() << "no AVX2 on this processor";

@@ -220,6 +220,66 @@ TEST(StitchContext, ThreadCountDoesNotChangeTheOutput) {
   }
 }
 
+// A frame read in place from separate planes with padded rows stitches to the same bytes
+// as the frame back to back, for every rotation, with and without the nadir strip, on one
+// and two threads. Each plane ends at its last row's last byte.
+TEST(StitchImagePlanes, PaddedPlanesGiveTheBackToBackPanorama) {
+  const int w = 480, h = 240;
+  std::mt19937 rng(11);
+  std::vector<uint8_t> src(StitchFrameSize(kStitchI420, w, h));
+  for (auto& b : src) b = static_cast<uint8_t>(rng());
+  for (const int pad : {32, 1}) {
+    const int ys = w + pad, cs = w / 2 + pad;
+    std::vector<uint8_t> y(static_cast<size_t>(ys) * (h - 1) + w), u(static_cast<size_t>(cs) * (h / 2 - 1) + w / 2);
+    std::vector<uint8_t> v(u.size());
+    for (auto* plane : {&y, &u, &v})
+      for (auto& b : *plane) b = static_cast<uint8_t>(rng());
+    for (int r = 0; r < h; ++r) std::copy_n(&src[size_t(r) * w], w, &y[size_t(r) * ys]);
+    for (int r = 0; r < h / 2; ++r) {
+      std::copy_n(&src[size_t(w) * h + size_t(r) * (w / 2)], w / 2, &u[size_t(r) * cs]);
+      std::copy_n(&src[size_t(w) * h * 5 / 4 + size_t(r) * (w / 2)], w / 2, &v[size_t(r) * cs]);
+    }
+    const I420View view{y.data(), u.data(), v.data(), ys, cs};
+    for (int rotation : {0, 90, 180, 270}) {
+      for (bool patch : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "pad " << pad << " rotation " << rotation << " patch " << patch);
+        Ctx c = Make(w, h, w, kStitchI420, rotation, patch);
+        ASSERT_TRUE(c.ctx);
+        const auto want = Stitch(c, src, kStitchI420, w, 1);
+        for (int threads : {1, 2}) {
+          std::vector<uint8_t> got(want.size(), 0x5A);
+          ASSERT_TRUE(StitchImagePlanes(c.ctx, view, got.data(), threads));
+          ASSERT_EQ(want, got) << threads << " threads";
+        }
+      }
+    }
+  }
+}
+
+TEST(StitchImagePlanes, RefusesWhatItCannotRead) {
+  const int w = 240, h = 120;
+  std::vector<uint8_t> src(StitchFrameSize(kStitchI420, w, h), 100);
+  std::vector<uint8_t> out(StitchFrameSize(kStitchPacked32, w, h), 7);
+  const I420View good = BackToBackI420(src.data(), w, h);
+  Ctx i420 = Make(w, h, w, kStitchI420, 0, false);
+  Ctx packed = Make(w, h, w, kStitchPacked32, 0, false);
+  ASSERT_TRUE(i420.ctx && packed.ctx);
+  EXPECT_FALSE(StitchImagePlanes(nullptr, good, out.data()));
+  EXPECT_FALSE(StitchImagePlanes(i420.ctx, good, nullptr));
+  EXPECT_FALSE(StitchImagePlanes(packed.ctx, good, out.data()));  // not an I420 context
+  I420View narrow = good;
+  narrow.y_stride = w - 2;
+  EXPECT_FALSE(StitchImagePlanes(i420.ctx, narrow, out.data()));
+  narrow = good;
+  narrow.uv_stride = w / 2 - 1;
+  EXPECT_FALSE(StitchImagePlanes(i420.ctx, narrow, out.data()));
+  narrow = good;
+  narrow.v = nullptr;
+  EXPECT_FALSE(StitchImagePlanes(i420.ctx, narrow, out.data()));
+  for (uint8_t b : out) ASSERT_EQ(b, 7);
+  EXPECT_TRUE(StitchImagePlanes(i420.ctx, good, out.data()));
+}
+
 // Frames rendered from the scene through the lens model stitch back to the scene.
 TEST(StitchImage, StitchedSceneMatchesTheScene) {
   const int w = 960, h = 480;

@@ -49,9 +49,30 @@ inline int PackedRowStride(int width, int bytes_per_pixel) {
   return bytes_per_pixel == 3 ? (width * 3 + 3) / 4 * 4 : width * bytes_per_pixel;
 }
 
-// I420 source: src_width x src_height luma (stride src_width), then two chroma planes of
-// src_width / 2 x src_height / 2 (both dimensions even). Output: W x H luma, then two
-// W / 2 x H / 2 chroma planes, allocated by the caller.
+// An I420 source frame as three separate planes, as a video decoder hands them out: a
+// src_width x src_height luma plane whose rows lie y_stride bytes apart, and two
+// src_width / 2 x src_height / 2 chroma planes whose rows lie uv_stride bytes apart. The
+// strides are at least the plane widths; the bytes between a row's end and the next row
+// may be anything. Only the planes' rows are read: nothing past the last row's width.
+struct I420View {
+  const uint8_t* y = nullptr;
+  const uint8_t* u = nullptr;
+  const uint8_t* v = nullptr;
+  int y_stride = 0;
+  int uv_stride = 0;
+};
+
+// The view of a back-to-back I420 frame: the luma plane (stride width), then both chroma
+// planes (stride width / 2).
+I420View BackToBackI420(const uint8_t* src, int width, int height);
+
+// I420 source: src_width x src_height (both even) as a view or back to back in one buffer.
+// Output: W x H luma, then two W / 2 x H / 2 chroma planes, allocated by the caller. A view
+// with a null plane or a stride below its plane's width is refused.
+bool BlendHorizontalI420(const I420View& src, int src_width, int src_height, uint8_t* dst, const RemapEntry* first,
+                         const RemapEntry* second, int map_width, int map_height, RowRange rows = {});
+bool BlendVerticalI420(const I420View& src, int src_width, int src_height, uint8_t* dst, const RemapEntry* first,
+                       const RemapEntry* second, int map_width, int map_height, RowRange rows = {});
 bool BlendHorizontalI420(const uint8_t* src, int src_width, int src_height, uint8_t* dst, const RemapEntry* first,
                          const RemapEntry* second, int map_width, int map_height, RowRange rows = {});
 bool BlendVerticalI420(const uint8_t* src, int src_width, int src_height, uint8_t* dst, const RemapEntry* first,

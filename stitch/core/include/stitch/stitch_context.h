@@ -5,6 +5,7 @@
 //                                            kStitchI420, 0, false, true);
 //   if (!ctx) ...                                  // refused: see CreateStitchContext
 //   StitchImage(ctx, frame, panorama, 2);          // any number of frames, any thread
+//   StitchImagePlanes(ctx, {y, u, v, y_stride, uv_stride}, panorama, 2);  // I420 planes
 //   DestroyStitchContext(ctx);
 //
 // Pixel formats (every byte of a pixel is treated alike, so channel order is free):
@@ -27,6 +28,7 @@
 #include <cstdint>
 
 #include "calib/camera_para.h"
+#include "stitch/blend.h"
 
 namespace spherolux {
 
@@ -62,6 +64,13 @@ StitchContext* CreateStitchContext(const DoubleFisheyeCameraPara* para, int sour
 // `threads` disjoint slices (fewer for small frames, at least one) run at once; the
 // result does not depend on the number of threads. Does nothing for a null context.
 void StitchImage(const StitchContext* ctx, const uint8_t* src, uint8_t* dst, int threads = 1);
+
+// Stitches one I420 frame given as three planes with their own strides (a decoder's frame,
+// read in place), like StitchImage otherwise; the output is the same as StitchImage's of
+// the same pixels back to back. Returns false, writing nothing, for a null context or
+// output, a context of another format, or a view with a null plane or a stride below its
+// plane's width (see I420View).
+bool StitchImagePlanes(const StitchContext* ctx, const I420View& src, uint8_t* dst, int threads = 1);
 
 // Frees the maps, the patch and the context. Does nothing for null.
 void DestroyStitchContext(StitchContext* ctx);
