@@ -9,7 +9,9 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 #include "base/file.h"
 #include "calib/calibration.h"
@@ -34,6 +36,34 @@ struct EncoderCloser {
 };
 struct ContextCloser {
   void operator()(StitchContext* c) const { DestroyStitchContext(c); }
+};
+
+// A stitching context built on its own thread; taken once, or waited for and freed when the
+// run ends early. Built on the caller's thread when no thread can be started.
+class PendingContext {
+ public:
+  PendingContext() = default;
+  PendingContext(const PendingContext&) = delete;
+  PendingContext& operator=(const PendingContext&) = delete;
+  ~PendingContext() { DestroyStitchContext(Take()); }
+
+  template <typename Build>
+  void Start(Build build) {
+    try {
+      thread_ = std::thread([this, build] { context_ = build(); });
+    } catch (const std::system_error&) {
+      context_ = build();
+    }
+  }
+
+  StitchContext* Take() {
+    if (thread_.joinable()) thread_.join();
+    return std::exchange(context_, nullptr);
+  }
+
+ private:
+  std::thread thread_;
+  StitchContext* context_ = nullptr;
 };
 
 // A temporary file beside the output, renamed onto it on success and removed otherwise.
@@ -107,6 +137,18 @@ int StitchPhoto(const char* source_path, const char* output_path, int rotation, 
   // Working picture: the decoder's planes at the source's own sampling, sides rounded up to
   // even, zero-filled.
   const int w = RoundEven(output[0]), h = RoundEven(output[1]);
+  int pw = 0, ph = 0;
+  PanoramaSize(w, &pw, &ph);
+  const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  // A dual-lens photo's stitching maps depend only on the calibration and the sizes: they
+  // are built while the picture is decoded. The source is the whole decoded picture (w x h),
+  // whatever its shape, so that the context never reads past it.
+  PendingContext pending;
+  if (camera_type == kCameraDualLens) {
+    pending.Start([&calibration, w, h, pw, ph, rotation, nadir_patch, threads] {
+      return CreateStitchContext(&calibration.dual, w, h, pw, ph, kStitchI420, rotation, false, nadir_patch, threads);
+    });
+  }
   const size_t len = static_cast<size_t>(w) * h;
   Buffer<uint8_t> work(static_cast<uint8_t*>(std::calloc(len * 3, 1)));
   if (!work) return kPhotoNoMemory;
@@ -151,18 +193,12 @@ int StitchPhoto(const char* source_path, const char* output_path, int rotation, 
     picture = converted.get();
   }
 
-  int pw = 0, ph = 0;
-  PanoramaSize(w, &pw, &ph);
   const size_t plen = static_cast<size_t>(pw) * ph;
   Buffer<uint8_t> panorama(static_cast<uint8_t*>(std::malloc(plen * 3 / 2)));
   if (!panorama) return kPhotoNoMemory;
 
   if (camera_type == kCameraDualLens) {
-    // The source is the whole decoded picture (w x h), whatever its shape, so that the
-    // context never reads past it.
-    const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    std::unique_ptr<StitchContext, ContextCloser> context(
-        CreateStitchContext(&calibration.dual, w, h, pw, ph, kStitchI420, rotation, false, nadir_patch, threads));
+    const std::unique_ptr<StitchContext, ContextCloser> context(pending.Take());
     if (!context) return kPhotoNoMemory;
     StitchImage(context.get(), picture, panorama.get(), threads);
   } else if (camera_type == kCameraSingleLens) {
