@@ -245,8 +245,8 @@ const MapRowKernels* Avx2MapRowKernels() { return nullptr; }
 const MapRowKernels& ScalarMapRowKernels() { return kScalar; }
 
 const MapRowKernels& ActiveMapRowKernels() {
-  static const MapRowKernels* const active = Avx2MapRowKernels() ? Avx2MapRowKernels() : &kScalar;
-  return *active;
+  static const MapRowKernels* const avx2 = Avx2MapRowKernels();
+  return avx2 ? *avx2 : kScalar;
 }
 
 }  // namespace spherolux::lens_internal

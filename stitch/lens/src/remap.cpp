@@ -13,7 +13,6 @@
 namespace spherolux {
 namespace {
 
-using lens_internal::ClampCoordinate;
 using lens_internal::ClampIndex;
 using lens_internal::LensEvaluator;
 using lens_internal::MapRowKernels;
