@@ -266,6 +266,74 @@ bool BuildVerticalPlan(int map_width, int map_height, bool even, VerticalPlan* p
 
 }  // namespace
 
+// ---------------------------------------------------------------------------------------
+// The runs of each I420 row, for callers that stitch through another form of the maps.
+
+struct I420Seams::Layout {
+  bool horizontal = true;
+  const RemapEntry* first = nullptr;
+  const RemapEntry* second = nullptr;
+  int map_width = 0;
+  HorizontalPlan h;
+  VerticalPlan v;
+};
+
+I420Seams::I420Seams() = default;
+I420Seams::~I420Seams() = default;
+
+bool I420Seams::Init(bool horizontal, const RemapEntry* first, const RemapEntry* second, int map_width,
+                     int map_height) {
+  auto l = std::make_unique<Layout>();
+  l->horizontal = horizontal;
+  l->first = first;
+  l->second = second;
+  l->map_width = map_width;
+  const bool ok = horizontal
+                      ? map_height % 2 == 0 && BuildHorizontalPlan(map_width, map_height, kBlendCapI420, true, 1, &l->h)
+                      : BuildVerticalPlan(map_width, map_height, true, &l->v);
+  if (!ok || !first || !second) return false;
+  layout_ = std::move(l);
+  return true;
+}
+
+int I420Seams::width() const { return layout_->horizontal ? layout_->h.width : layout_->v.width; }
+int I420Seams::height() const { return layout_->horizontal ? layout_->h.height : layout_->v.height; }
+
+void I420Seams::Row(int r, std::vector<SeamRun>* runs) const {
+  const Layout& l = *layout_;
+  runs->clear();
+  if (!l.horizontal) {
+    const VerticalPlan& p = l.v;
+    const RemapEntry* frow = l.first + static_cast<size_t>(p.FirstRow(r)) * p.width;
+    const RemapEntry* srow = l.second + static_cast<size_t>(p.SecondRow(r)) * p.width;
+    SeamRun run{0, p.width, r < p.v2 ? frow : srow};
+    if (r >= p.v1 && r < p.v2) {
+      run.b = srow;
+      run.fa = static_cast<uint8_t>(p.FirstWeight(r));
+      run.fb = static_cast<uint8_t>(255 - p.FirstWeight(r));
+    }
+    runs->push_back(run);
+    return;
+  }
+  const HorizontalPlan& p = l.h;
+  const RemapEntry* frow = l.first + static_cast<size_t>(r) * l.map_width;
+  const RemapEntry* srow = l.second + static_cast<size_t>(r) * l.map_width;
+  for (const Span& sp : p.spans) {
+    SeamRun run{sp.begin, sp.end};
+    if (sp.second < 0) {
+      run.a = frow + sp.first;
+    } else if (sp.first < 0) {
+      run.a = srow + sp.second;
+    } else {
+      run.a = frow + sp.first;
+      run.b = srow + sp.second;
+      run.wa = (sp.swap ? p.wb.data() : p.wa.data()) + sp.weight;
+      run.wb = (sp.swap ? p.wa.data() : p.wb.data()) + sp.weight;
+    }
+    runs->push_back(run);
+  }
+}
+
 const BlendDsp& ScalarBlendDsp() { return kScalarDsp; }
 
 const BlendDsp& ActiveBlendDsp() {

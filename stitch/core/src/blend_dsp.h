@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "stitch/blend.h"
 #include "stitch/remap_entry.h"
@@ -32,6 +34,39 @@ struct BlendDsp {
                       const RemapEntry* entries, int blocks, uint8_t* out_u, uint8_t* out_v);
   // out[j] = (a[j] * wa[j] + b[j] * wb[j] + 128) >> 8, j < n, with wa[j] + wb[j] <= 255.
   void (*mix)(const uint8_t* a, const uint8_t* b, const uint8_t* wa, const uint8_t* wb, int n, uint8_t* out);
+};
+
+// Columns [begin, end) of one output row and the entries behind them: a[i] feeds column
+// begin + i alone, or mixed with b[i] as (A * wa + B * wb + 128) >> 8 when b is set. The
+// weights are per column (wa, wb) or the same for the whole run (fa, fb, when wa is null).
+struct SeamRun {
+  int begin = 0;
+  int end = 0;
+  const RemapEntry* a = nullptr;
+  const RemapEntry* b = nullptr;
+  const uint8_t* wa = nullptr;
+  const uint8_t* wb = nullptr;
+  uint8_t fa = 0;
+  uint8_t fb = 0;
+  int WeightA(int i) const { return wa ? wa[i] : fa; }
+  int WeightB(int i) const { return wa ? wb[i] : fb; }
+};
+
+// The runs of every row of an I420 panorama, left to right, as the I420 kernels below
+// stitch them: an I420 block's chroma comes through the run holding its first column, at
+// that column's entries and weights. Init refuses the maps the kernels refuse.
+class I420Seams {
+ public:
+  I420Seams();
+  ~I420Seams();
+  bool Init(bool horizontal, const RemapEntry* first, const RemapEntry* second, int map_width, int map_height);
+  int width() const;
+  int height() const;
+  void Row(int r, std::vector<SeamRun>* runs) const;
+
+ private:
+  struct Layout;
+  std::unique_ptr<Layout> layout_;
 };
 
 const BlendDsp& ScalarBlendDsp();

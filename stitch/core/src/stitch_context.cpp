@@ -14,6 +14,7 @@
 #include "base/bytes.h"
 #include "base/row_slices.h"
 #include "emblem.h"
+#include "sample_plan.h"
 #include "stitch/blend.h"
 #include "stitch/lens_model.h"
 #include "stitch/remap.h"
@@ -23,26 +24,7 @@ namespace spherolux {
 
 namespace {
 
-struct FreeMap {
-  void operator()(RemapEntry* p) const { std::free(p); }
-};
-using MapPtr = std::unique_ptr<RemapEntry[], FreeMap>;
-
-// A map of `entries` entries, or null. Every frame reads both maps from end to end (66 MB
-// at 3840 x 1920), so maps of 2 MiB or more start on a 2 MiB boundary and are offered to
-// the kernel as transparent huge pages: far fewer page walks per frame where it grants them.
-MapPtr AllocateMap(size_t entries) {
-  constexpr size_t kHugePage = size_t{2} << 20;
-  const size_t bytes = entries * sizeof(RemapEntry);
-  const size_t align = bytes >= kHugePage ? kHugePage : 64;
-  const size_t rounded = (bytes + align - 1) / align * align;
-  void* p = std::aligned_alloc(align, rounded);
-  if (!p) return nullptr;
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  if (align == kHugePage) madvise(p, rounded, MADV_HUGEPAGE);  // a hint: refusal changes nothing
-#endif
-  return MapPtr(static_cast<RemapEntry*>(p));
-}
+using MapPtr = LargeArray<RemapEntry>;
 
 }  // namespace
 
@@ -56,8 +38,9 @@ struct StitchContext {
   DoubleFisheyeCameraPara para;  // the record the maps were built from
   int map_width = 0;
   int map_height = 0;
-  MapPtr map1;  // lens 1
+  MapPtr map1;  // lens 1; I420 contexts drop both maps once they are compiled into `plan`
   MapPtr map2;  // lens 2
+  SamplePlan plan;
   // Nadir strip in the output format: W x n (I420: plus two W/2 x n/2 chroma planes).
   int patch_rows = 0;
   std::unique_ptr<uint8_t[]> patch;
@@ -75,6 +58,12 @@ bool FiniteRecord(const DoubleFisheyeCameraPara& p) {
 }
 
 bool Horizontal(int rotation) { return rotation == 0 || rotation == 180; }
+
+// The map the kernels take first: lens 2 on horizontal seams (it fills the outer columns),
+// and on vertical ones the lens on top, lens 2 except for rotation 270.
+const RemapEntry* FirstMap(int rotation, const RemapEntry* map1, const RemapEntry* map2) {
+  return rotation == 270 ? map1 : map2;
+}
 
 // Bilinear sample of one channel of the emblem (stride in bytes, `bpp` bytes per pixel) at
 // (x, y) in [0, 254]: rounded to nearest and capped at 255.
@@ -182,28 +171,18 @@ void StitchRows(const StitchContext& c, const uint8_t* src, const I420View& plan
     if (c.rotation == 0) k1 = std::min(r1, c.height - c.patch_rows);
     if (c.rotation == 180) k0 = std::max(r0, c.patch_rows);
   }
-  if (k0 < k1) {
-    const RemapEntry* m1 = c.map1.get();
-    const RemapEntry* m2 = c.map2.get();
+  if (k0 < k1 && c.format == kStitchI420) {
+    RunSamplePlan(ActivePlanDsp(), ActiveBlendDsp(), c.plan, planes, dst, k0, k1);
+  } else if (k0 < k1) {
+    const RemapEntry* first = FirstMap(c.rotation, c.map1.get(), c.map2.get());
+    const RemapEntry* second = c.map1.get() == first ? c.map2.get() : c.map1.get();
     const RowRange rows{k0, k1};
-    // Horizontal seams take lens 2 first; vertical ones the lens on top: lens 2 for 90.
-    const RemapEntry* first = c.rotation == 270 ? m1 : m2;
-    const RemapEntry* second = c.rotation == 270 ? m2 : m1;
-    if (c.format == kStitchI420) {
-      if (Horizontal(c.rotation)) {
-        BlendHorizontalI420(planes, c.source_width, c.source_height, dst, first, second, c.map_width, c.map_height,
-                            rows);
-      } else {
-        BlendVerticalI420(planes, c.source_width, c.source_height, dst, first, second, c.map_width, c.map_height, rows);
-      }
+    const int bpp = c.format == kStitchPacked24 ? 3 : 4;
+    const int stride = PackedRowStride(c.source_width, bpp);
+    if (Horizontal(c.rotation)) {
+      BlendHorizontalPacked(src, stride, c.source_height, bpp, dst, first, second, c.map_width, c.map_height, rows);
     } else {
-      const int bpp = c.format == kStitchPacked24 ? 3 : 4;
-      const int stride = PackedRowStride(c.source_width, bpp);
-      if (Horizontal(c.rotation)) {
-        BlendHorizontalPacked(src, stride, c.source_height, bpp, dst, first, second, c.map_width, c.map_height, rows);
-      } else {
-        BlendVerticalPacked(src, stride, c.source_height, bpp, dst, first, second, c.map_width, c.map_height, rows);
-      }
+      BlendVerticalPacked(src, stride, c.source_height, bpp, dst, first, second, c.map_width, c.map_height, rows);
     }
   }
   if (c.patch_rows > 0) PlaceStrip(c, r0, r1, dst);
@@ -261,8 +240,8 @@ StitchContext* CreateStitchContext(const DoubleFisheyeCameraPara* para, int sour
   c->map_width = wm;
   c->map_height = hm;
   const size_t entries = static_cast<size_t>(wm) * hm;
-  c->map1 = AllocateMap(entries);
-  c->map2 = AllocateMap(entries);
+  c->map1 = AllocateLargeArray<RemapEntry>(entries);
+  c->map2 = AllocateLargeArray<RemapEntry>(entries);
   if (!c->map1 || !c->map2) return nullptr;
   BuildRemapMaps(*para, geo, c->map1.get(), c->map2.get(), threads);
 
@@ -281,6 +260,17 @@ StitchContext* CreateStitchContext(const DoubleFisheyeCameraPara* para, int sour
 
   TraceMap("Points1.txt", c->map1.get(), entries);
   TraceMap("Points2.txt", c->map2.get(), entries);
+  if (pixel_format == kStitchI420) {
+    const RemapEntry* first = FirstMap(rotation, c->map1.get(), c->map2.get());
+    const RemapEntry* second = first == c->map1.get() ? c->map2.get() : c->map1.get();
+    I420Seams seams;
+    if (!seams.Init(Horizontal(rotation), first, second, wm, hm) ||
+        !BuildSamplePlan(seams, source_width, source_height, threads, &c->plan)) {
+      return nullptr;
+    }
+    c->map1.reset();
+    c->map2.reset();
+  }
   return c.release();
 }
 
