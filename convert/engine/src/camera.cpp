@@ -108,11 +108,16 @@ std::unique_ptr<FrameMapper> MakeFrameMapper(const CameraInfo& camera, int src_w
       *out_width = kMaxStitchWidth & ~3;
       *out_height = *out_width / 2;
     }
-    // The maps are built before any frame flows, so every core can take a share.
+    // The maps are built before any frame flows, so every core can take a share. Every
+    // frame of the video goes through them: they are compiled for the per-frame work (when
+    // memory for that is short, the maps serve as they are).
     const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     StitchContext* ctx = CreateStitchContext(&camera.dual, src_width, src_height, *out_width, *out_height, kStitchI420,
                                              rotation, camera.dual.lModel >= 300, false, threads);
-    if (ctx) return std::make_unique<DualLensMapper>(ctx);
+    if (ctx) {
+      CompileStitchContext(ctx, threads);
+      return std::make_unique<DualLensMapper>(ctx);
+    }
 #endif
     return nullptr;
   }

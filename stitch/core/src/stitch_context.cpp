@@ -38,7 +38,7 @@ struct StitchContext {
   DoubleFisheyeCameraPara para;  // the record the maps were built from
   int map_width = 0;
   int map_height = 0;
-  MapPtr map1;  // lens 1; I420 contexts drop both maps once they are compiled into `plan`
+  MapPtr map1;  // lens 1; both maps are freed once compiled into `plan`
   MapPtr map2;  // lens 2
   SamplePlan plan;
   // Nadir strip in the output format: W x n (I420: plus two W/2 x n/2 chroma planes).
@@ -163,28 +163,43 @@ void PlaceStrip(const StitchContext& c, int r0, int r1, uint8_t* dst) {
   }
 }
 
+// Output rows [r0, r1) (r0 < r1) through the plan or the maps. An I420 context reads
+// `planes`, the others `src`.
+void StitchKernel(const StitchContext& c, const uint8_t* src, const I420View& planes, uint8_t* dst, int r0, int r1) {
+  if (c.plan.groups) {
+    RunSamplePlan(ActivePlanDsp(), ActiveBlendDsp(), c.plan, planes, dst, r0, r1);
+    return;
+  }
+  const RemapEntry* first = FirstMap(c.rotation, c.map1.get(), c.map2.get());
+  const RemapEntry* second = c.map1.get() == first ? c.map2.get() : c.map1.get();
+  const int wm = c.map_width, hm = c.map_height;
+  const RowRange rows{r0, r1};
+  if (c.format == kStitchI420) {
+    if (Horizontal(c.rotation)) {
+      BlendHorizontalI420(planes, c.source_width, c.source_height, dst, first, second, wm, hm, rows);
+    } else {
+      BlendVerticalI420(planes, c.source_width, c.source_height, dst, first, second, wm, hm, rows);
+    }
+    return;
+  }
+  const int bpp = c.format == kStitchPacked24 ? 3 : 4;
+  const int stride = PackedRowStride(c.source_width, bpp);
+  if (Horizontal(c.rotation)) {
+    BlendHorizontalPacked(src, stride, c.source_height, bpp, dst, first, second, wm, hm, rows);
+  } else {
+    BlendVerticalPacked(src, stride, c.source_height, bpp, dst, first, second, wm, hm, rows);
+  }
+}
+
 // Output rows [r0, r1) of one frame: the kernel for the rows the strip does not cover,
-// then the strip. An I420 context reads `planes`, the others `src`.
+// then the strip.
 void StitchRows(const StitchContext& c, const uint8_t* src, const I420View& planes, uint8_t* dst, int r0, int r1) {
   int k0 = r0, k1 = r1;
   if (c.patch_rows > 0) {
     if (c.rotation == 0) k1 = std::min(r1, c.height - c.patch_rows);
     if (c.rotation == 180) k0 = std::max(r0, c.patch_rows);
   }
-  if (k0 < k1 && c.format == kStitchI420) {
-    RunSamplePlan(ActivePlanDsp(), ActiveBlendDsp(), c.plan, planes, dst, k0, k1);
-  } else if (k0 < k1) {
-    const RemapEntry* first = FirstMap(c.rotation, c.map1.get(), c.map2.get());
-    const RemapEntry* second = c.map1.get() == first ? c.map2.get() : c.map1.get();
-    const RowRange rows{k0, k1};
-    const int bpp = c.format == kStitchPacked24 ? 3 : 4;
-    const int stride = PackedRowStride(c.source_width, bpp);
-    if (Horizontal(c.rotation)) {
-      BlendHorizontalPacked(src, stride, c.source_height, bpp, dst, first, second, c.map_width, c.map_height, rows);
-    } else {
-      BlendVerticalPacked(src, stride, c.source_height, bpp, dst, first, second, c.map_width, c.map_height, rows);
-    }
-  }
+  if (k0 < k1) StitchKernel(c, src, planes, dst, k0, k1);
   if (c.patch_rows > 0) PlaceStrip(c, r0, r1, dst);
 }
 
@@ -260,18 +275,23 @@ StitchContext* CreateStitchContext(const DoubleFisheyeCameraPara* para, int sour
 
   TraceMap("Points1.txt", c->map1.get(), entries);
   TraceMap("Points2.txt", c->map2.get(), entries);
-  if (pixel_format == kStitchI420) {
-    const RemapEntry* first = FirstMap(rotation, c->map1.get(), c->map2.get());
-    const RemapEntry* second = first == c->map1.get() ? c->map2.get() : c->map1.get();
-    I420Seams seams;
-    if (!seams.Init(Horizontal(rotation), first, second, wm, hm) ||
-        !BuildSamplePlan(seams, source_width, source_height, threads, &c->plan)) {
-      return nullptr;
-    }
-    c->map1.reset();
-    c->map2.reset();
-  }
   return c.release();
+}
+
+bool CompileStitchContext(StitchContext* ctx, int threads) {
+  if (!ctx || ctx->format != kStitchI420) return false;
+  if (ctx->plan.groups) return true;
+  StitchContext& c = *ctx;
+  const RemapEntry* first = FirstMap(c.rotation, c.map1.get(), c.map2.get());
+  const RemapEntry* second = first == c.map1.get() ? c.map2.get() : c.map1.get();
+  I420Seams seams;
+  if (!seams.Init(Horizontal(c.rotation), first, second, c.map_width, c.map_height) ||
+      !BuildSamplePlan(seams, c.source_width, c.source_height, threads, &c.plan)) {
+    return false;
+  }
+  c.map1.reset();
+  c.map2.reset();
+  return true;
 }
 
 void StitchImage(const StitchContext* ctx, const uint8_t* src, uint8_t* dst, int threads) {

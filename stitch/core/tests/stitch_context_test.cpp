@@ -256,6 +256,45 @@ TEST(StitchImagePlanes, PaddedPlanesGiveTheBackToBackPanorama) {
   }
 }
 
+// A compiled context stitches the bytes of an uncompiled one, with real lens maps, for
+// every rotation, with and without the strip, back to back and from padded planes, on one
+// and several threads. Compiling twice is harmless; other formats are refused.
+TEST(CompileStitchContext, SameBytesAsTheMaps) {
+  const int w = 480, h = 240;
+  std::mt19937 rng(13);
+  std::vector<uint8_t> src(StitchFrameSize(kStitchI420, w, h));
+  for (auto& b : src) b = static_cast<uint8_t>(rng());
+  const int ys = w + 7, cs = w / 2 + 5;
+  std::vector<uint8_t> y(static_cast<size_t>(ys) * (h - 1) + w), u(static_cast<size_t>(cs) * (h / 2 - 1) + w / 2);
+  std::vector<uint8_t> v(u.size());
+  for (int r = 0; r < h; ++r) std::copy_n(&src[size_t(r) * w], w, &y[size_t(r) * ys]);
+  for (int r = 0; r < h / 2; ++r) {
+    std::copy_n(&src[size_t(w) * h + size_t(r) * (w / 2)], w / 2, &u[size_t(r) * cs]);
+    std::copy_n(&src[size_t(w) * h * 5 / 4 + size_t(r) * (w / 2)], w / 2, &v[size_t(r) * cs]);
+  }
+  const I420View view{y.data(), u.data(), v.data(), ys, cs};
+  for (int rotation : {0, 90, 180, 270}) {
+    for (bool patch : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "rotation " << rotation << " patch " << patch);
+      Ctx maps = Make(w, h, w, kStitchI420, rotation, patch);
+      Ctx compiled = Make(w, h, w, kStitchI420, rotation, patch);
+      ASSERT_TRUE(maps.ctx && compiled.ctx);
+      ASSERT_TRUE(CompileStitchContext(compiled.ctx, 2));
+      ASSERT_TRUE(CompileStitchContext(compiled.ctx));
+      const auto want = Stitch(maps, src, kStitchI420, w, 1);
+      for (int threads : {1, 3}) {
+        EXPECT_EQ(want, Stitch(compiled, src, kStitchI420, w, threads)) << threads << " threads";
+        std::vector<uint8_t> got(want.size(), 0x5A);
+        ASSERT_TRUE(StitchImagePlanes(compiled.ctx, view, got.data(), threads));
+        EXPECT_EQ(want, got) << "planes, " << threads << " threads";
+      }
+    }
+  }
+  Ctx packed = Make(w, h, w, kStitchPacked32, 0, false);
+  EXPECT_FALSE(CompileStitchContext(packed.ctx));
+  EXPECT_FALSE(CompileStitchContext(nullptr));
+}
+
 TEST(StitchImagePlanes, RefusesWhatItCannotRead) {
   const int w = 240, h = 120;
   std::vector<uint8_t> src(StitchFrameSize(kStitchI420, w, h), 100);
