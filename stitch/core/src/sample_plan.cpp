@@ -206,14 +206,14 @@ bool BuildSamplePlan(const I420Seams& seams, int source_width, int source_height
           for (int k = 0; k < w / 2; ++k) blocks[k] = primary[2 * k];
           PackRun(blocks.data(), w / 2, &p.picks[row.picks], chroma);
         }
-        const MixRun* m = &p.mixes[row.mixes];
+        const MixRun* m = p.mixes.data() + row.mixes;
         for (const SeamRun& run : row_runs) {
           if (!run.b || run.begin >= run.end) continue;
           const int n = run.end - run.begin;
           std::vector<const RemapEntry*> second(static_cast<size_t>(n));
           for (int i = 0; i < n; ++i) second[i] = run.b + i;
           PackRun(second.data(), n, &p.groups[m->groups], samples);
-          uint8_t* wt = &p.weights[m->weights];
+          uint8_t* wt = p.weights.data() + m->weights;
           for (int i = 0; i < n; ++i) {
             wt[i] = static_cast<uint8_t>(run.WeightA(i));
             wt[n + i] = static_cast<uint8_t>(run.WeightB(i));
@@ -339,7 +339,7 @@ bool RunSamplePlan(const PlanDsp& dsp, const BlendDsp& mix, const SamplePlan& pl
     for (int k = 0; k < row.mix_count; ++k) {
       const MixRun& m = plan.mixes[row.mixes + k];
       const int n = m.end - m.begin;
-      const uint8_t* wt = &plan.weights[m.weights];
+      const uint8_t* wt = plan.weights.data() + m.weights;
       dsp.sample(luma, groups + m.groups, far, n, ta);
       mix.mix(oy + m.begin, ta, wt, wt + n, n, oy + m.begin);
     }
@@ -351,7 +351,7 @@ bool RunSamplePlan(const PlanDsp& dsp, const BlendDsp& mix, const SamplePlan& pl
       const MixRun& m = plan.mixes[row.mixes + k];
       const int nb = m.block_end - m.block_begin;
       if (nb <= 0) continue;
-      const uint8_t* wt = &plan.weights[m.weights + 2 * static_cast<size_t>(m.end - m.begin)];
+      const uint8_t* wt = plan.weights.data() + m.weights + 2 * static_cast<size_t>(m.end - m.begin);
       dsp.pick(src.u, src.v, src.uv_stride, picks + m.picks, far, nb, tu, tv);
       mix.mix(ou + m.block_begin, tu, wt, wt + nb, nb, ou + m.block_begin);
       mix.mix(ov + m.block_begin, tv, wt, wt + nb, nb, ov + m.block_begin);
