@@ -1,7 +1,11 @@
 // Per-frame cost of stitching at camera photo and video sizes.
 //
-//   BM_StitchImage/W/format/threads   the whole StitchImage call (skipped for widths above
-//                                     kMaxStitchWidth, which a context refuses)
+//   BM_StitchImage/W/format/threads/compiled
+//                                     the whole StitchImage call (skipped for widths above
+//                                     kMaxStitchWidth, which a context refuses), through the
+//                                     maps or, compiled 1, through the context's sample plan
+//                                     (I420 only); frames rotate among four sources, as new
+//                                     video frames do, so they come from memory
 //   BM_Kernel/W/format/threads/path   the blending kernel alone over maps of the same
 //                                     geometry, sliced like StitchImage (path 0: scalar
 //                                     reference, 1: the processor's fastest path); this
@@ -52,16 +56,27 @@ void BM_StitchImage(benchmark::State& state) {
   const int w = static_cast<int>(state.range(0)), h = w / 2;
   const int format = static_cast<int>(state.range(1));
   const int threads = static_cast<int>(state.range(2));
+  const bool compiled = state.range(3) != 0;
   const DoubleFisheyeCameraPara para = BenchRecord();
   StitchContext* ctx = CreateStitchContext(&para, w, h, w, h, format, 0, false, false);
   if (!ctx) {
     state.SkipWithError(w > kMaxStitchWidth ? "wider than kMaxStitchWidth" : "context refused");
     return;
   }
-  const std::vector<uint8_t> src = Frame(format, w, h);
-  std::vector<uint8_t> dst(src.size());
+  if (compiled && !CompileStitchContext(ctx, 2)) {
+    DestroyStitchContext(ctx);
+    state.SkipWithError("only I420 contexts compile");
+    return;
+  }
+  std::vector<std::vector<uint8_t>> sources;
+  for (int i = 0; i < 4; ++i) {
+    sources.push_back(Frame(format, w, h));
+    sources.back()[i] ^= 1;
+  }
+  std::vector<uint8_t> dst(sources[0].size());
+  size_t next = 0;
   for (auto _ : state) {
-    StitchImage(ctx, src.data(), dst.data(), threads);
+    StitchImage(ctx, sources[next++ % sources.size()].data(), dst.data(), threads);
     benchmark::DoNotOptimize(dst.data());
     benchmark::ClobberMemory();
   }
@@ -116,8 +131,8 @@ void BM_Kernel(benchmark::State& state) {
 }
 
 BENCHMARK(BM_StitchImage)
-    ->ArgNames({"W", "format", "threads"})
-    ->ArgsProduct({{3840, 5376}, {0, 2}, {1, 2}})
+    ->ArgNames({"W", "format", "threads", "compiled"})
+    ->ArgsProduct({{3840, 5376}, {0, 2}, {1, 2}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
