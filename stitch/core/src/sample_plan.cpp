@@ -61,28 +61,35 @@ bool RowLoadsFit(int xb, int last, int width, int height) {
   return width >= 16 && (last <= height - 2 || (last == height - 1 && xb + 16 <= width));
 }
 
-void SetPositions(int kind, int xb, int yb, const int* x, const int* y, uint16_t* gx, uint16_t* gy, uint8_t* dx,
-                  uint8_t* dy, uint8_t* dy2, uint8_t* near, FarSlice* far) {
-  *near = static_cast<uint8_t>(kind);
-  *dy = 0;
-  *dy2 = 0;
+void SetPlace(int kind, int xb, int yb, const int* x, const int* y, GroupPlace* at, FarSlice* far) {
+  *at = GroupPlace{};
+  at->near = static_cast<uint8_t>(kind);
   if (kind != kFar) {
-    *gx = static_cast<uint16_t>(xb);
-    *gy = static_cast<uint16_t>(yb);
+    at->x = static_cast<uint16_t>(xb);
+    at->y = static_cast<uint16_t>(yb);
     for (int j = 0; j < 8; ++j) {
-      dx[j] = static_cast<uint8_t>(x[j] - xb);
-      *dy = static_cast<uint8_t>(*dy | (y[j] - yb >= 1) << j);
-      *dy2 = static_cast<uint8_t>(*dy2 | (y[j] - yb >= 2) << j);
+      at->dx[j] = static_cast<uint8_t>(x[j] - xb);
+      at->dy = static_cast<uint8_t>(at->dy | (y[j] - yb >= 1) << j);
+      at->dy2 = static_cast<uint8_t>(at->dy2 | (y[j] - yb >= 2) << j);
     }
     return;
   }
-  *gx = 0;
-  *gy = 0;
-  std::memset(dx, 0, 8);
-  StoreIndex(dx, static_cast<uint32_t>(far->positions.size()));
+  StoreIndex(at->dx, static_cast<uint32_t>(far->positions.size()));
   for (int j = 0; j < 8; ++j) far->positions.push_back(static_cast<uint16_t>(x[j]));
   for (int j = 0; j < 8; ++j) far->positions.push_back(static_cast<uint16_t>(y[j]));
-  far->owners.push_back(dx);
+  far->owners.push_back(at->dx);
+}
+
+// Position of pixel (block) j of a group.
+void PlaceOf(const GroupPlace& at, const uint16_t* far, int j, int* x, int* y) {
+  if (at.near == kFar) {
+    const uint16_t* fp = far + LoadIndex(at.dx);
+    *x = fp[j];
+    *y = fp[8 + j];
+  } else {
+    *x = at.x + at.dx[j];
+    *y = at.y + (at.dy >> j & 1) + (at.dy2 >> j & 1);
+  }
 }
 
 // Luma group of entries e[0 .. 8): a pixel reads two bytes on its row and the row below,
@@ -100,8 +107,7 @@ void PackSamples(const RemapEntry* const* e, int w, int h, SampleGroup* g, FarSl
   int rows = NearRows(x, y, 14, &xb, &yb);
   if (rows == 1) rows = 2;  // loaded as two rows like any other
   const int kind = rows == 0 || !RowLoadsFit(xb, yb + rows, w, h) ? kFar : rows == 2 ? kNear2 : kNear3;
-  SetPositions(kind, xb, yb, x, y, &g->x, &g->y, g->dx, &g->dy, &g->dy2, &g->near, far);
-  g->unused = 0;
+  SetPlace(kind, xb, yb, x, y, &g->at, far);
 }
 
 // Chroma group of the blocks whose first entries are e[0 .. 8), on chroma planes of
@@ -115,8 +121,7 @@ void PackPicks(const RemapEntry* const* e, int cw, int ch, PickGroup* g, FarSlic
   int rows = NearRows(x, y, 15, &xb, &yb);
   if (rows == 1) rows = 2;
   const int kind = rows == 0 || !RowLoadsFit(xb, yb + rows - 1, cw, ch) ? kFar : rows == 2 ? kNear2 : kNear3;
-  SetPositions(kind, xb, yb, x, y, &g->x, &g->y, g->dx, &g->dy, &g->dy2, &g->near, far);
-  g->unused = 0;
+  SetPlace(kind, xb, yb, x, y, g, far);
 }
 
 // Packs n entries (n > 0) into ceil(n / 8) groups, the tail padded with the last entry;
@@ -257,10 +262,9 @@ bool BuildSamplePlan(const I420Seams& seams, int source_width, int source_height
 // Scalar reference path.
 
 void SampleGroupScalar(const SampleSource& s, const SampleGroup& g, const uint16_t* far, int count, uint8_t* out) {
-  const uint16_t* fp = g.near != kFar ? nullptr : far + LoadIndex(g.dx);
   for (int j = 0; j < count; ++j) {
-    const int x = fp ? fp[j] : g.x + g.dx[j];
-    const int y = fp ? fp[8 + j] : g.y + (g.dy >> j & 1) + (g.dy2 >> j & 1);
+    int x, y;
+    PlaceOf(g.at, far, j, &x, &y);
     const uint8_t* p = s.src + y * s.stride + x;
     const uint32_t top = p[0] * uint32_t{g.wx[2 * j]} + p[1] * uint32_t{g.wx[2 * j + 1]};
     const uint32_t bottom = p[s.stride] * uint32_t{g.wx[2 * j]} + p[s.stride + 1] * uint32_t{g.wx[2 * j + 1]};
@@ -270,10 +274,9 @@ void SampleGroupScalar(const SampleSource& s, const SampleGroup& g, const uint16
 
 void PickGroupScalar(const uint8_t* u, const uint8_t* v, ptrdiff_t chroma_stride, const PickGroup& g,
                      const uint16_t* far, int count, uint8_t* out_u, uint8_t* out_v) {
-  const uint16_t* fp = g.near != kFar ? nullptr : far + LoadIndex(g.dx);
   for (int j = 0; j < count; ++j) {
-    const int x = fp ? fp[j] : g.x + g.dx[j];
-    const int y = fp ? fp[8 + j] : g.y + (g.dy >> j & 1) + (g.dy2 >> j & 1);
+    int x, y;
+    PlaceOf(g, far, j, &x, &y);
     const ptrdiff_t i = y * chroma_stride + x;
     out_u[j] = u[i];
     out_v[j] = v[i];

@@ -37,36 +37,32 @@ namespace spherolux {
 // How a group finds its pixels: kFar, or near on two rows (kNear2) or three (kNear3).
 enum : uint8_t { kFar = 0, kNear2 = 1, kNear3 = 2 };
 
-// Eight output pixels. Near: pixel j reads source column x + dx[j] and its right
-// neighbour, on row y + (bit j of dy) + (bit j of dy2) and the row below. Far: the
-// positions are in the plan's `far` array at the index stored in dx[0..3], eight columns
-// then eight rows.
-struct SampleGroup {
+// Where the eight pixels (or blocks) of a group are. Near: pixel j is at column
+// x + dx[j], row y + (bit j of dy) + (bit j of dy2). Far: the positions are in the plan's
+// `far` array at the index stored in dx[0..3], eight columns then eight rows.
+struct GroupPlace {
   uint16_t x;
   uint16_t y;
   uint8_t dx[8];
   uint8_t dy;
   uint8_t dy2;
-  uint8_t near;
+  uint8_t near;  // kFar, kNear2 or kNear3
   uint8_t unused;
+};
+static_assert(sizeof(GroupPlace) == 16, "GroupPlace must be 16 packed bytes");
+
+// Eight output pixels: pixel j reads its place and its right neighbour there and on the
+// row below.
+struct SampleGroup {
+  GroupPlace at;
   uint8_t wx[16];  // wx0, wx1 of pixel j at 2j, 2j + 1
   uint8_t wy[16];  // wy0, wy1 likewise
 };
 static_assert(sizeof(SampleGroup) == 48, "SampleGroup must be 48 packed bytes");
 
-// Eight I420 blocks: the chroma sample of block j is at chroma column x + dx[j], chroma
-// row y + (bit j of dy) + (bit j of dy2) (near), or at the positions in `far` as for
-// SampleGroup.
-struct PickGroup {
-  uint16_t x;
-  uint16_t y;
-  uint8_t dx[8];
-  uint8_t dy;
-  uint8_t dy2;
-  uint8_t near;
-  uint8_t unused;
-};
-static_assert(sizeof(PickGroup) == 16, "PickGroup must be 16 packed bytes");
+// Eight I420 blocks: the chroma sample of block j is at its place, in chroma rows and
+// columns.
+using PickGroup = GroupPlace;
 
 // Columns [begin, end) of a row whose second samples are mixed in, and on even rows the
 // blocks [block_begin, block_end) whose chroma is.

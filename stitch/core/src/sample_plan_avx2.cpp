@@ -27,17 +27,17 @@ SPHEROLUX_AVX2 inline __m256i BroadcastRow(const uint8_t* p) {
 // The eight pixels of a near group, on two rows (three row loads) or three (four).
 template <bool kThreeRows>
 SPHEROLUX_AVX2 inline __m128i SampleNear(const SampleSource& s, const SampleGroup& g) {
-  const uint8_t* p = s.src + g.y * s.stride + g.x;
+  const uint8_t* p = s.src + g.at.y * s.stride + g.at.x;
   // Byte indices dx, none, dx + 1, none per dword (pshufb zeroes a byte whose index has
   // the top bit set); dx <= 14 keeps the additions from carrying.
-  const __m256i dx = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(g.dx)));
+  const __m256i dx = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(g.at.dx)));
   const __m256i idx = _mm256_add_epi32(_mm256_or_si256(dx, _mm256_slli_epi32(dx, 16)), _mm256_set1_epi32(0x80018000));
   const __m256i a0 = _mm256_shuffle_epi8(BroadcastRow(p), idx);
   const __m256i a1 = _mm256_shuffle_epi8(BroadcastRow(p + s.stride), idx);
   const __m256i a2 = _mm256_shuffle_epi8(BroadcastRow(p + 2 * s.stride), idx);
   // dword j: bit j of dy and, shifted by 8, bit j of dy2.
   const __m256i bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
-  const __m256i dy = _mm256_set1_epi32(g.dy | g.dy2 << 8);
+  const __m256i dy = _mm256_set1_epi32(g.at.dy | g.at.dy2 << 8);
   const __m256i down1 = _mm256_cmpeq_epi32(_mm256_and_si256(dy, bits), bits);
   // The two upper neighbours (and the two lower ones) of each pixel as a word pair.
   __m256i n0 = _mm256_blendv_epi8(a0, a1, down1);
@@ -68,7 +68,7 @@ SPHEROLUX_AVX2 void SampleAvx2(const SampleSource& s, const SampleGroup* groups,
     const SampleGroup& g = groups[k];
     {
       const SampleGroup& a = groups[k + kSourceAhead < count ? k + kSourceAhead : count - 1];
-      const uintptr_t p = reinterpret_cast<uintptr_t>(s.src) + a.y * s.stride + a.x;
+      const uintptr_t p = reinterpret_cast<uintptr_t>(s.src) + a.at.y * s.stride + a.at.x;
       _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
       _mm_prefetch(reinterpret_cast<const char*>(p + s.stride), _MM_HINT_T0);
       // Formed as an integer: it may lie past the plan's end (prefetches never fault).
@@ -78,11 +78,11 @@ SPHEROLUX_AVX2 void SampleAvx2(const SampleSource& s, const SampleGroup* groups,
     }
     const int left = n - 8 * k;
     uint8_t* o = out + 8 * k;
-    if (g.near == kFar) {
+    if (g.at.near == kFar) {
       SampleGroupScalar(s, g, far, left < 8 ? left : 8, o);
       continue;
     }
-    const __m128i r = g.near == kNear2 ? SampleNear<false>(s, g) : SampleNear<true>(s, g);
+    const __m128i r = g.at.near == kNear2 ? SampleNear<false>(s, g) : SampleNear<true>(s, g);
     if (left >= 8) {
       _mm_storel_epi64(reinterpret_cast<__m128i*>(o), r);
     } else {

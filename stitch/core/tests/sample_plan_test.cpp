@@ -116,7 +116,7 @@ void CheckCase(const Case& c, std::mt19937* rng, size_t* kinds) {
     }
   }
   for (const SampleRow& row : plan.rows) {
-    for (int g = 0; g < (w + 7) / 8; ++g) ++kinds[plan.groups[row.groups + g].near];
+    for (int g = 0; g < (w + 7) / 8; ++g) ++kinds[plan.groups[row.groups + g].at.near];
   }
 }
 

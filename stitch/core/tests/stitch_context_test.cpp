@@ -220,6 +220,26 @@ TEST(StitchContext, ThreadCountDoesNotChangeTheOutput) {
   }
 }
 
+// A back-to-back w x h I420 frame copied into three planes with the given row strides,
+// each ending at its last row's last byte; the bytes between rows are noise.
+struct StridedFrame {
+  std::vector<uint8_t> y, u, v;
+  I420View view;
+};
+StridedFrame Strided(const std::vector<uint8_t>& src, int w, int h, int ys, int cs, std::mt19937* rng) {
+  StridedFrame f;
+  auto copy = [&](const uint8_t* from, int pw, int ph, int stride, std::vector<uint8_t>* to) {
+    to->resize(static_cast<size_t>(stride) * (ph - 1) + pw);
+    for (auto& b : *to) b = static_cast<uint8_t>((*rng)());
+    for (int r = 0; r < ph; ++r) std::copy_n(from + size_t(r) * pw, pw, to->data() + size_t(r) * stride);
+  };
+  copy(src.data(), w, h, ys, &f.y);
+  copy(src.data() + size_t(w) * h, w / 2, h / 2, cs, &f.u);
+  copy(src.data() + size_t(w) * h * 5 / 4, w / 2, h / 2, cs, &f.v);
+  f.view = {f.y.data(), f.u.data(), f.v.data(), ys, cs};
+  return f;
+}
+
 // A frame read in place from separate planes with padded rows stitches to the same bytes
 // as the frame back to back, for every rotation, with and without the nadir strip, on one
 // and two threads. Each plane ends at its last row's last byte.
@@ -229,17 +249,8 @@ TEST(StitchImagePlanes, PaddedPlanesGiveTheBackToBackPanorama) {
   std::vector<uint8_t> src(StitchFrameSize(kStitchI420, w, h));
   for (auto& b : src) b = static_cast<uint8_t>(rng());
   for (const int pad : {32, 1}) {
-    const int ys = w + pad, cs = w / 2 + pad;
-    std::vector<uint8_t> y(static_cast<size_t>(ys) * (h - 1) + w), u(static_cast<size_t>(cs) * (h / 2 - 1) + w / 2);
-    std::vector<uint8_t> v(u.size());
-    for (auto* plane : {&y, &u, &v})
-      for (auto& b : *plane) b = static_cast<uint8_t>(rng());
-    for (int r = 0; r < h; ++r) std::copy_n(&src[size_t(r) * w], w, &y[size_t(r) * ys]);
-    for (int r = 0; r < h / 2; ++r) {
-      std::copy_n(&src[size_t(w) * h + size_t(r) * (w / 2)], w / 2, &u[size_t(r) * cs]);
-      std::copy_n(&src[size_t(w) * h * 5 / 4 + size_t(r) * (w / 2)], w / 2, &v[size_t(r) * cs]);
-    }
-    const I420View view{y.data(), u.data(), v.data(), ys, cs};
+    const StridedFrame planes = Strided(src, w, h, w + pad, w / 2 + pad, &rng);
+    const I420View& view = planes.view;
     for (int rotation : {0, 90, 180, 270}) {
       for (bool patch : {false, true}) {
         SCOPED_TRACE(testing::Message() << "pad " << pad << " rotation " << rotation << " patch " << patch);
@@ -264,15 +275,8 @@ TEST(CompileStitchContext, SameBytesAsTheMaps) {
   std::mt19937 rng(13);
   std::vector<uint8_t> src(StitchFrameSize(kStitchI420, w, h));
   for (auto& b : src) b = static_cast<uint8_t>(rng());
-  const int ys = w + 7, cs = w / 2 + 5;
-  std::vector<uint8_t> y(static_cast<size_t>(ys) * (h - 1) + w), u(static_cast<size_t>(cs) * (h / 2 - 1) + w / 2);
-  std::vector<uint8_t> v(u.size());
-  for (int r = 0; r < h; ++r) std::copy_n(&src[size_t(r) * w], w, &y[size_t(r) * ys]);
-  for (int r = 0; r < h / 2; ++r) {
-    std::copy_n(&src[size_t(w) * h + size_t(r) * (w / 2)], w / 2, &u[size_t(r) * cs]);
-    std::copy_n(&src[size_t(w) * h * 5 / 4 + size_t(r) * (w / 2)], w / 2, &v[size_t(r) * cs]);
-  }
-  const I420View view{y.data(), u.data(), v.data(), ys, cs};
+  const StridedFrame planes = Strided(src, w, h, w + 7, w / 2 + 5, &rng);
+  const I420View& view = planes.view;
   for (int rotation : {0, 90, 180, 270}) {
     for (bool patch : {false, true}) {
       SCOPED_TRACE(testing::Message() << "rotation " << rotation << " patch " << patch);
