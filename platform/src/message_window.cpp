@@ -87,7 +87,8 @@ void MessageWindow::timerEvent(QTimerEvent* event) {
 }
 
 void MessageWindow::closeEvent(QCloseEvent* event) {
-  if (modal_loop_ != nullptr) endModal(0);
+  // Ends a modal run with the result given so far (0 unless endModal set one).
+  if (modal_loop_ != nullptr) modal_loop_->exit(modal_result_);
   QWidget::closeEvent(event);
 }
 

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <algorithm>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 #include <thread>
 #include <tuple>
@@ -63,8 +63,7 @@ TEST(MessageWindowTest, PostIsQueuedInOrderAndSendIsImmediate) {
   ASSERT_EQ(window.messages.size(), 1u) << "a sent message runs at once, ahead of queued ones";
 
   QCoreApplication::sendPostedEvents(&window);
-  const std::vector<Received> expected = {
-      {kWmUser + 1, 0, 7}, {kWmUser + 205, 1, 2}, {kWmUser + 238, 1258, 1275}};
+  const std::vector<Received> expected = {{kWmUser + 1, 0, 7}, {kWmUser + 205, 1, 2}, {kWmUser + 238, 1258, 1275}};
   EXPECT_EQ(window.messages, expected);
 }
 

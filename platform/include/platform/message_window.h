@@ -41,6 +41,9 @@ constexpr unsigned HighWord(WParam w) { return static_cast<unsigned>((w >> 16) &
 
 class MessageWindow : public QWidget {
  public:
+  using WParam = platform::WParam;
+  using LParam = platform::LParam;
+
   explicit MessageWindow(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
   ~MessageWindow() override;
 
@@ -55,7 +58,7 @@ class MessageWindow : public QWidget {
   bool timerRunning(unsigned id) const { return timers_.count(id) != 0; }
 
   // Shows the window modally (application modal) and returns the value given to endModal.
-  // Closing the window ends it with 0.
+  // Closing the window ends it with 0 (or the value a close handler gave endModal).
   int runModal();
   void endModal(int result);
   bool inModal() const { return modal_loop_ != nullptr; }

@@ -57,8 +57,8 @@ TEST_F(SettingsTest, FilesLiveInTheXdgConfigFolder) {
 TEST_F(SettingsTest, TheFileIsRawUtf16WithoutBomOrTerminator) {
   const std::string path = "/tmp/Out é/全景/";
   ASSERT_TRUE(SaveOutputDir(env_, path));
-  const std::vector<uint8_t> expected = {'/', 0, 't', 0, 'm', 0, 'p', 0, '/', 0, 'O',  0,    'u',  0,    't',
-                                         0,   ' ', 0, 0xE9, 0, '/', 0, 0x68, 0x51, 0x6F, 0x66, '/', 0};
+  const std::vector<uint8_t> expected = {'/', 0, 't', 0, 'm',  0, 'p', 0, '/',  0,    'O',  0,    'u', 0,
+                                         't', 0, ' ', 0, 0xE9, 0, '/', 0, 0x68, 0x51, 0x6F, 0x66, '/', 0};
   EXPECT_EQ(Bytes(SettingsFilePath(env_)), expected);
   const OutputDir loaded = LoadOutputDir(env_);
   EXPECT_EQ(loaded.path, path);
