@@ -224,8 +224,7 @@ CBOTTOMDLG::CBOTTOMDLG(platform::MessageWindow* owner)
   AddButton(kStop, Looks(kImgStop, kImgStopPressed, kImgHoverBottom, kImgStopDisabled), LoadString(kStrStopPlayback),
             msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
   AddButton(kVolumeButton, Looks(kImgSoundOn, kImgSoundOnPressed, kImgHoverBottom), LoadString(kStrMute));
-  AddButton(kOpenFile, Looks(kImgOpen, kImgOpenPressed, kImgHoverBottom), LoadString(kStrOpenFile),
-            msg::kMsgOpenFile);
+  AddButton(kOpenFile, Looks(kImgOpen, kImgOpenPressed, kImgHoverBottom), LoadString(kStrOpenFile), msg::kMsgOpenFile);
   AddButton(kConverter, Looks(kImgConverter, kImgConverterPressed, kImgHoverBottom, kImgConverterDisabled),
             LoadString(kStrOpenConverter), msg::kMsgConverter);
   AddButton(kFlipper, Looks(kImgFlipper, kImgFlipperPressed, kImgHoverBottom), {}, msg::kMsgFlipper)->hide();
@@ -408,7 +407,8 @@ void CFloatDlg::Reset() {
 }
 
 void CFloatDlg::SetActiveMode(int mode) {
-  const std::pair<int, int> modes[] = {{kSphere, 0}, {kTile, 1}, {kPlanet, 2}, {kHalfBall, 3}, {kInDome, 4}, {kLayer, 5}};
+  const std::pair<int, int> modes[] = {{kSphere, 0},   {kTile, 1},   {kPlanet, 2},
+                                       {kHalfBall, 3}, {kInDome, 4}, {kLayer, 5}};
   for (const auto& [id, m] : modes) button(id)->SetActive(m == mode);
 }
 

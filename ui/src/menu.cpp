@@ -74,7 +74,7 @@ void CMyMenu::paintEvent(QPaintEvent*) {
       painter.setBrush(QColor(skin_color::kAccent));
       painter.drawRoundedRect(r.adjusted(2, 1, -2, -1), 4, 4);
     }
-    const QColor text = !item.enabled ? QColor(skin_color::kDisabledText)
+    const QColor text = !item.enabled       ? QColor(skin_color::kDisabledText)
                         : i == highlighted_ ? QColor(Qt::white)
                                             : QColor(skin_color::kDialogText);
     if (item.icon != 0) {

@@ -2,8 +2,8 @@
 
 #include <QFile>
 #include <QFontDatabase>
-#include <QPainter>
 #include <QPaintDevice>
+#include <QPainter>
 #include <QSvgRenderer>
 #include <QtMath>
 #include <algorithm>
@@ -43,7 +43,9 @@ struct Entry {
   int rotation = 0;  // glyphs: degrees clockwise
 };
 
-constexpr Entry Art(int id, const char* file, int w, int h) { return {id, Kind::kArt, file, nullptr, w, h, 0, nullptr}; }
+constexpr Entry Art(int id, const char* file, int w, int h) {
+  return {id, Kind::kArt, file, nullptr, w, h, 0, nullptr};
+}
 constexpr Entry Slice(int id, const char* file, int w, int h) {
   return {id, Kind::kSlice, file, nullptr, w, h, 0, nullptr};
 }

@@ -7,9 +7,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
-#include <cstdio>
 #include <vector>
 
+#include "base/log.h"
 #include "platform/window_frame.h"
 #include "ui/button_ex.h"
 #include "ui/skin.h"
@@ -52,8 +52,7 @@ CButtonEx* SkinnedDialog::AddCloseButton(int control_id) {
 }
 
 CButtonEx* SkinnedDialog::AddMinimiseButton(int control_id) {
-  minimise_ =
-      MakeTitleButton(this, control_id, kImgMinimise, kImgHover, kImgMinimisePressed, LoadString(kStrMinimise));
+  minimise_ = MakeTitleButton(this, control_id, kImgMinimise, kImgHover, kImgMinimisePressed, LoadString(kStrMinimise));
   PlaceTitleButtons();
   return minimise_;
 }
@@ -223,9 +222,8 @@ class MessageBoxDialog : public SkinnedDialog {
 }  // namespace
 
 int MessageBox(QWidget* parent, const QString& text, const QString& caption, BoxButtons buttons, BoxIcon icon) {
-  // The text goes to standard output as well, for logs and for tests that watch the program.
-  std::printf("message box: %s\n", text.toUtf8().constData());
-  std::fflush(stdout);
+  // The text goes to the log as well, for bug reports and for tests that watch the program.
+  Logf("message box: %s", text.toUtf8().constData());
   MessageBoxDialog box(parent, text, caption, buttons, icon);
   box.CentreOn();
   box.raise();

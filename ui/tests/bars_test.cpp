@@ -1,12 +1,13 @@
 // The three bars, headless: every control posts its message to the owner; what the owner sets
 // is shown.
+#include "ui/bars.h"
+
 #include <gtest/gtest.h>
 
 #include <QEnterEvent>
 
 #include "platform/messages.h"
 #include "testing/message_recorder.h"
-#include "ui/bars.h"
 #include "ui/skin.h"
 #include "ui/slider_ex.h"
 #include "ui/strings.h"
@@ -258,8 +259,8 @@ TEST(BarsTest, PointerEnteringAndLeavingIsReported) {
     QCoreApplication::sendEvent(bar, &enter);
     QCoreApplication::sendEvent(bar, &leave);
   }
-  EXPECT_EQ(owner.Take(), (std::vector<Message>{{U(240), 0, 0}, {U(241), 0, 0}, {U(243), 0, 0}, {U(249), 0, 0},
-                                                {U(250), 0, 0}}));
+  EXPECT_EQ(owner.Take(),
+            (std::vector<Message>{{U(240), 0, 0}, {U(241), 0, 0}, {U(243), 0, 0}, {U(249), 0, 0}, {U(250), 0, 0}}));
 }
 
 }  // namespace

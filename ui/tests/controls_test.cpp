@@ -58,8 +58,8 @@ TEST(SkinTest, EveryImageIdRendersAtItsNaturalSize) {
   }
   EXPECT_GT(ids, 130);
   // The ids the shared dialogs and bars name.
-  for (int id : {132, 147, 158, 176, 188, 189, 190, 294, 344, 348, 349, 350, 412, 417, 418, 420, 434, 435, 436, 450,
-                 452, 453, 461, 467, 468, 469, 470}) {
+  for (int id : {132, 147, 158, 176, 188, 189, 190, 294, 344, 348, 349, 350, 412, 417,
+                 418, 420, 434, 435, 436, 450, 452, 453, 461, 467, 468, 469, 470}) {
     EXPECT_FALSE(SkinImageSize(id).isEmpty()) << id;
   }
   EXPECT_TRUE(LoadSkinImage(999).isNull());
@@ -192,7 +192,8 @@ TEST_F(SliderTest, APressJumpsToTheClickedPlaceAndReportsTrackThenPosition) {
   Mouse(slider_, QEvent::MouseButtonPress, {107, 8});  // f = 0.5
   EXPECT_EQ(slider_->pos(), 50);
   Mouse(slider_, QEvent::MouseButtonRelease, {107, 8});
-  EXPECT_EQ(Scrolls(), (std::vector<Message>{Scroll(platform::kSbThumbTrack, 50), Scroll(platform::kSbThumbPosition, 50)}));
+  EXPECT_EQ(Scrolls(),
+            (std::vector<Message>{Scroll(platform::kSbThumbTrack, 50), Scroll(platform::kSbThumbPosition, 50)}));
 }
 
 TEST_F(SliderTest, DraggingPastTheEndsClampsAndEachChangeIsReported) {
@@ -240,8 +241,7 @@ TEST(ListTest, RowsAreInsertedDeletedAndSelected) {
   ASSERT_EQ(list.ItemCount(), 4);
   EXPECT_EQ(list.ItemText(2, 1), "/clips/3.mp4");
   list.selectRow(1);
-  list.selectionModel()->select(list.model()->index(3, 0),
-                                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  list.selectionModel()->select(list.model()->index(3, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
   EXPECT_EQ(list.SelectedRows(), (std::vector<int>{1, 3}));
   list.SetRowColors(0, Qt::red, Qt::yellow);
   EXPECT_EQ(list.item(0, 1)->background().color(), QColor(Qt::yellow));

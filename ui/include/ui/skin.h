@@ -195,15 +195,15 @@ QFont SkinFont(int pixel_height, int weight = 400);
 
 // Colours of the skin that are not images.
 namespace skin_color {
-constexpr QRgb kWindow = 0xFF14161A;         // the main window behind the video
-constexpr QRgb kDialog = 0xFFEDEDED;         // dialog background, RGB(237, 237, 237)
-constexpr QRgb kTitleText = 0xFFE8EBF0;      // caption and title band text
-constexpr QRgb kBarText = 0xFFAEB4BD;        // time labels
-constexpr QRgb kDialogText = 0xFF2B3038;     // text on dialogs
-constexpr QRgb kDisabledText = 0xFF9AA0A8;   // text of disabled controls on dialogs
-constexpr QRgb kAccent = 0xFF2F9BEA;         // selection and progress
-constexpr QRgb kHeader = 0xFFABC7EB;         // list header, RGB(171, 199, 235)
-constexpr QRgb kHintText = 0xFF8A919B;       // the empty window's hint
+constexpr QRgb kWindow = 0xFF14161A;        // the main window behind the video
+constexpr QRgb kDialog = 0xFFEDEDED;        // dialog background, RGB(237, 237, 237)
+constexpr QRgb kTitleText = 0xFFE8EBF0;     // caption and title band text
+constexpr QRgb kBarText = 0xFFAEB4BD;       // time labels
+constexpr QRgb kDialogText = 0xFF2B3038;    // text on dialogs
+constexpr QRgb kDisabledText = 0xFF9AA0A8;  // text of disabled controls on dialogs
+constexpr QRgb kAccent = 0xFF2F9BEA;        // selection and progress
+constexpr QRgb kHeader = 0xFFABC7EB;        // list header, RGB(171, 199, 235)
+constexpr QRgb kHintText = 0xFF8A919B;      // the empty window's hint
 }  // namespace skin_color
 
 }  // namespace spherolux::ui

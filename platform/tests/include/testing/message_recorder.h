@@ -30,7 +30,8 @@ class MessageRecorder : public platform::MessageWindow {
     return out;
   }
   int Count(unsigned msg) const {
-    return static_cast<int>(std::count_if(received.begin(), received.end(), [&](const Message& m) { return m.msg == msg; }));
+    return static_cast<int>(
+        std::count_if(received.begin(), received.end(), [&](const Message& m) { return m.msg == msg; }));
   }
 
  protected:
