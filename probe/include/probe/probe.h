@@ -3,13 +3,13 @@
 // through, and whether the converter takes it.
 //
 // ProbeFile runs the sequence every caller shares: the camera-type query, the calibration
-// extraction that fits the camera type (calib/extract.h), the stitched test of the file's
+// extraction that fits the camera type (probe/extract.h), the stitched test of the file's
 // kind, and the classification. The frame size is the caller's: the GUI asks MediaInfo, the
 // command line reads the file's headers (JpegFrameSize below for photos).
 //
 // Paths are UTF-8. Every function is synchronous and runs on the calling thread; any thread
 // may call. The single-lens extraction updates the process-wide single-lens circles (its
-// refresh decision, calib/extract.h); nothing else keeps state. Failures are values in the
+// refresh decision, probe/extract.h); nothing else keeps state. Failures are values in the
 // result: codes of the calibration result table, never exceptions.
 #pragma once
 
@@ -47,7 +47,7 @@ struct FrameSize {
 };
 
 // The view grids of a camera file: table A and table B of kGridFloats floats each
-// (calib/extract.h). A single-lens grid uses the first 49 rings x 181 points of table A.
+// (probe/extract.h). A single-lens grid uses the first 49 rings x 181 points of table A.
 struct ViewGrids {
   std::vector<float> table_a;
   std::vector<float> table_b;
@@ -60,7 +60,7 @@ struct FileProbe {
   StitchClass cls = StitchClass::kNotPanorama;
   int view_mode = 2;         // the renderer's mode to open in: 3 for camera type 1, else 2
   bool extracted = false;    // an extraction ran (a frame size was given)
-  int extraction = 0;        // its result code (calib/extract.h) when it ran
+  int extraction = 0;        // its result code (probe/extract.h) when it ran
   bool refresh = false;      // single-lens: the circle changed, the view must be rebuilt
   bool grids_built = false;  // the grids were filled
 };
