@@ -1,20 +1,19 @@
-#include "media_probe/media_probe.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
 #include "camgen/camgen.h"
+#include "probe/probe.h"
 
 namespace spherolux {
 namespace {
 
 using camgen::Bytes;
 
-class MediaProbe : public testing::Test {
+class JpegFrameSizeTest : public testing::Test {
  protected:
-  void SetUp() override { dir_ = camgen::MakeTempDir("media-probe"); }
+  void SetUp() override { dir_ = camgen::MakeTempDir("frame-size"); }
   void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string Write(const std::string& name, const Bytes& bytes) {
     const std::string path = dir_ + "/" + name;
@@ -24,7 +23,7 @@ class MediaProbe : public testing::Test {
   std::string dir_;
 };
 
-TEST_F(MediaProbe, JpegSizeFromTheFrameHeader) {
+TEST_F(JpegFrameSizeTest, JpegSizeFromTheFrameHeader) {
   // An Exif segment with a calibration block and a JFIF segment precede the frame header.
   const Bytes jpeg = camgen::MakeJpeg(96, 40);
   ASSERT_FALSE(jpeg.empty());
@@ -43,7 +42,7 @@ TEST_F(MediaProbe, JpegSizeFromTheFrameHeader) {
   EXPECT_EQ(h, 800);
 }
 
-TEST_F(MediaProbe, JpegRefusals) {
+TEST_F(JpegFrameSizeTest, JpegRefusals) {
   int w = 7;
   int h = 7;
   EXPECT_FALSE(JpegFrameSize((dir_ + "/missing.jpg").c_str(), &w, &h));
@@ -60,19 +59,6 @@ TEST_F(MediaProbe, JpegRefusals) {
       &w, &h));
   EXPECT_EQ(w, 7);
   EXPECT_EQ(h, 7);
-}
-
-TEST_F(MediaProbe, VideoSizeOfTheFirstVideoStream) {
-  const std::string path = dir_ + "/clip.mp4";
-  ASSERT_TRUE(camgen::MakeMp4Clip(path, 192, 96, 0.2, true));
-  int w = 0;
-  int h = 0;
-  ASSERT_TRUE(VideoFrameSize(path.c_str(), &w, &h));
-  EXPECT_EQ(w, 192);
-  EXPECT_EQ(h, 96);
-  EXPECT_FALSE(VideoFrameSize((dir_ + "/missing.mp4").c_str(), &w, &h));
-  EXPECT_FALSE(VideoFrameSize(Write("text.mp4", {'n', 'o', 'p', 'e'}).c_str(), &w, &h));
-  EXPECT_FALSE(VideoFrameSize(nullptr, &w, &h));
 }
 
 }  // namespace

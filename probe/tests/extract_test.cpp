@@ -1,4 +1,4 @@
-#include "calib/extract.h"
+#include "probe/extract.h"
 
 #include <gtest/gtest.h>
 

@@ -1,20 +1,11 @@
-#include "media_probe/media_probe.h"
-
 #include <cstdint>
-#include <memory>
 
 #include "base/bytes.h"
 #include "base/file.h"
-
-extern "C" {
-#include <libavformat/avformat.h>
-#include <libavutil/log.h>
-}
+#include "probe/probe.h"
 
 namespace spherolux {
 namespace {
-
-bool ReadExact(std::FILE* f, uint8_t* out, size_t n) { return std::fread(out, 1, n, f) == n; }
 
 // SOF0..SOF15 except DHT (C4), JPG (C8) and DAC (CC), which share the range.
 bool IsFrameHeader(int marker) {
@@ -23,10 +14,6 @@ bool IsFrameHeader(int marker) {
 
 // Markers without a length field (T.81, B.1.1.3): TEM, RSTn.
 bool IsStandalone(int marker) { return marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7); }
-
-struct FormatCloser {
-  void operator()(AVFormatContext* ctx) const { avformat_close_input(&ctx); }
-};
 
 }  // namespace
 
@@ -61,31 +48,6 @@ bool JpegFrameSize(const char* path, int* width, int* height) {
     }
     if (!SeekTo(f.get(), Tell(f.get()) + length - 2)) return false;
   }
-}
-
-bool VideoFrameSize(const char* path, int* width, int* height) {
-  if (path == nullptr) return false;
-  av_log_set_level(AV_LOG_QUIET);
-  AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, path, nullptr, nullptr) < 0) return false;
-  std::unique_ptr<AVFormatContext, FormatCloser> ctx(raw);
-  auto first_video = [&]() -> const AVCodecParameters* {
-    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-      const AVCodecParameters* par = ctx->streams[i]->codecpar;
-      if (par->codec_type == AVMEDIA_TYPE_VIDEO) return par;
-    }
-    return nullptr;
-  };
-  const AVCodecParameters* par = first_video();
-  // Containers that do not state the size in their header need a look at the stream.
-  if (par == nullptr || par->width <= 0 || par->height <= 0) {
-    if (avformat_find_stream_info(ctx.get(), nullptr) < 0) return false;
-    par = first_video();
-  }
-  if (par == nullptr || par->width <= 0 || par->height <= 0) return false;
-  *width = par->width;
-  *height = par->height;
-  return true;
 }
 
 }  // namespace spherolux

@@ -1,5 +1,6 @@
 // Calibration extractions: the view grids of a camera recording, built from the calibration
-// block found in the file.
+// block found in the file. probe/probe.h runs the one that fits a file; call these directly
+// only to reach one extraction on its own.
 //
 // Both take a UTF-8 path and the container walker to locate the block with (WalkMp4Udta for
 // videos, WalkJpegExif for photos) and return a calibration result code:
@@ -10,13 +11,15 @@
 //     camera-type record missing, 1014 width != 2 * height (checked before the file).
 //   LoadSingleLensGrid: 0 grid built, same circle as the previous single-lens extraction;
 //     1 grid built, circle changed (the view must be rebuilt); 1000, 1003, 1004 (photo
-//     without Exif payload), 1005 to 1010 as above (1009: record not 28 bytes).
+//     without Exif payload), 1005 to 1010 as above (1009: record not 28 bytes). A missing
+//     camera-type record is also logged (base/log.h).
 // On any failure the arrays keep their contents. Both may be called from any thread; the
 // single-lens circles they share are guarded.
 #pragma once
 
 #include "calib/camera_para.h"
 #include "calib/locator.h"
+#include "stitch/sphere_grid.h"
 
 namespace spherolux {
 
@@ -25,8 +28,12 @@ namespace spherolux {
 // decoded and checked, but nothing is built.
 int LoadSphereGrids(ContainerWalker walker, const char* path, int width, int height, float* table_a, float* table_b);
 
-// Fills the single-lens grid (49 rings x 181 points of (x, y) floats) for a frame of
-// width x height, and decides whether the view must be rebuilt.
+// The single-lens grid: 49 rings x 181 points of (x, y) floats at the start of a table of
+// kGridFloats floats.
+constexpr int kSingleLensGridRings = 49;
+
+// Fills the single-lens grid for a frame of width x height, and decides whether the view
+// must be rebuilt.
 int LoadSingleLensGrid(ContainerWalker walker, const char* path, int width, int height, float* grid);
 
 // The single-lens circle in frame pixels.

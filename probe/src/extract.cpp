@@ -1,4 +1,4 @@
-#include "calib/extract.h"
+#include "probe/extract.h"
 
 #include <cmath>
 #include <cstdint>
@@ -10,7 +10,6 @@
 #include "base/log.h"
 #include "calib/block.h"
 #include "calib/calibration.h"
-#include "stitch/sphere_grid.h"
 
 namespace spherolux {
 namespace {
