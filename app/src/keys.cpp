@@ -10,20 +10,13 @@ namespace msg = platform;
 namespace {
 
 constexpr KeyBinding kKeys[] = {
-    {"Space", nullptr, msg::kMsgPlayPause, 0},
-    {"F", "F11", msg::kMsgMaximiseRestore, 0},
-    {"Esc", nullptr, kKeyLeaveFullScreen, 0},
-    {"Ctrl+O", nullptr, msg::kMsgOpenFile, 0},
-    {"Shift+S", nullptr, msg::kMsgScreenshot, 0},
-    {"Shift+R", nullptr, kKeyRecord, 0},
-    {"Ctrl+E", nullptr, msg::kMsgConverter, 0},
-    {"0", nullptr, msg::kMsgViewCommand, 0},
-    {"1", nullptr, msg::kMsgViewCommand, 1},
-    {"2", nullptr, msg::kMsgViewCommand, 2},
-    {"3", nullptr, msg::kMsgViewCommand, 3},
-    {"4", nullptr, msg::kMsgViewCommand, 4},
-    {"5", nullptr, msg::kMsgViewCommand, 5},
-    {"6", nullptr, msg::kMsgViewCommand, 6},
+    {"Space", nullptr, msg::kMsgPlayPause, 0},    {"F", "F11", msg::kMsgMaximiseRestore, 0},
+    {"Esc", nullptr, kKeyLeaveFullScreen, 0},     {"Ctrl+O", nullptr, msg::kMsgOpenFile, 0},
+    {"Shift+S", nullptr, msg::kMsgScreenshot, 0}, {"Shift+R", nullptr, kKeyRecord, 0},
+    {"Ctrl+E", nullptr, msg::kMsgConverter, 0},   {"0", nullptr, msg::kMsgViewCommand, 0},
+    {"1", nullptr, msg::kMsgViewCommand, 1},      {"2", nullptr, msg::kMsgViewCommand, 2},
+    {"3", nullptr, msg::kMsgViewCommand, 3},      {"4", nullptr, msg::kMsgViewCommand, 4},
+    {"5", nullptr, msg::kMsgViewCommand, 5},      {"6", nullptr, msg::kMsgViewCommand, 6},
     {"Ctrl+Q", nullptr, msg::kMsgClose, 0},
 };
 

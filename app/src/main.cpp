@@ -4,6 +4,8 @@
 //
 // The first FILE is opened as if it had been dropped on the window. The language is the one
 // chosen in the language dialog (Language.ini), else the locale's.
+#include <langinfo.h>
+
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QProcess>
@@ -13,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <langinfo.h>
 #include <string>
 #include <vector>
 

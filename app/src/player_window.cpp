@@ -21,6 +21,7 @@
 #include "ui/menu.h"
 #include "ui/skin.h"
 #include "ui/skinned_dialog.h"
+#include "ui/slider_ex.h"
 
 namespace spherolux::app {
 
@@ -33,8 +34,7 @@ namespace {
 // already taken gets "_2", "_3", ... so that nothing is overwritten.
 std::string TimedName(const std::string& dir, const char* prefix, const char* extension) {
   const QDateTime now = QDateTime::currentDateTime();
-  const std::string stem =
-      prefix + now.toString("yyyy-MM-dd-HH-mm-ss").toStdString();  // %d-%02d-%02d-%02d-%02d-%02d
+  const std::string stem = prefix + now.toString("yyyy-MM-dd-HH-mm-ss").toStdString();  // %d-%02d-%02d-%02d-%02d-%02d
   std::string path = ui::JoinPath(dir, stem + extension);
   std::error_code ec;
   for (int n = 2; std::filesystem::exists(path, ec); ++n) {
@@ -78,16 +78,13 @@ CVideoPlayerDlg::CVideoPlayerDlg(WindowOptions options)
         post(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByEngine);
         break;
       default:
-        post(msg::kMsgEngineEvent, static_cast<WParam>(code), code == media::kNotifySnapshot ||
-                                                                      code == media::kNotifyRecording
-                                                                  ? static_cast<LParam>(wparam)
-                                                                  : lparam);
+        post(msg::kMsgEngineEvent, static_cast<WParam>(code),
+             code == media::kNotifySnapshot || code == media::kNotifyRecording ? static_cast<LParam>(wparam) : lparam);
         break;
     }
   });
-  player_->SetPlainPlaybackQuestion([this] {
-    return ui::MessageBox(this, Text(ui::kStrNoGl2PlayFlat), {}, ui::BoxButtons::kOkCancel) == ui::kIdOk;
-  });
+  player_->SetPlainPlaybackQuestion(
+      [this] { return ui::MessageBox(this, Text(ui::kStrNoGl2PlayFlat), {}, ui::BoxButtons::kOkCancel) == ui::kIdOk; });
   video_->hide();
   video_->installEventFilter(this);
   if (QWindow* surface = video_->surface()) surface->installEventFilter(this);
@@ -195,9 +192,7 @@ intptr_t CVideoPlayerDlg::Send(unsigned message, uintptr_t wparam, intptr_t lpar
 
 void CVideoPlayerDlg::Post(unsigned message, uintptr_t wparam, intptr_t lparam) { post(message, wparam, lparam); }
 
-int CVideoPlayerDlg::CameraType(const std::string& path) {
-  return path == current_path_ ? player_->camera_type() : 0;
-}
+int CVideoPlayerDlg::CameraType(const std::string& path) { return path == current_path_ ? player_->camera_type() : 0; }
 
 bool CVideoPlayerDlg::FrameSize(const std::string& path, bool, int* width, int* height) {
   if (path != current_path_ || player_->width() <= 0 || player_->height() <= 0) return false;
@@ -254,8 +249,9 @@ void CVideoPlayerDlg::OpenDropped(const std::vector<std::string>& paths) {
 void CVideoPlayerDlg::OpenFileDialog() {
   if (player_->gl_major_version() < 2) send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
   const QString filter =
-      QString("%1 (*.jpg *.bmp *.rm *.rmvb *.flv *.f4v *.avi *.3gp *.mp4 *.wmv *.mpeg *.mpga *.asf *.dat *.mov);;"
-              "%2 (*)")
+      QString(
+          "%1 (*.jpg *.bmp *.rm *.rmvb *.flv *.f4v *.avi *.3gp *.mp4 *.wmv *.mpeg *.mpga *.asf *.dat *.mov);;"
+          "%2 (*)")
           .arg(Text(ui::kStrFilesFilter), Text(ui::kStrAllFilesFilter));
   QString start = QString::fromStdString(current_path_);
   if (start.isEmpty()) start = QDir::homePath();
@@ -355,13 +351,15 @@ void CVideoPlayerDlg::OnEngineEvent(WParam code, LParam l) {
       player_->SetVolume(bottom_->volumeSlider()->pos());
       break;
     case media::kNotifySnapshot:
-      ui::MessageBox(this, l != 0 ? Saved(ui::kStrScreenshotSavedIn, ui::JoinPath(output_dir_, "snapshots/"))
-                                  : Text(ui::kStrSnapshotFailed),
+      ui::MessageBox(this,
+                     l != 0 ? Saved(ui::kStrScreenshotSavedIn, ui::JoinPath(output_dir_, "snapshots/"))
+                            : Text(ui::kStrSnapshotFailed),
                      l != 0 ? Text(ui::kStrFinish) : QString());
       break;
     case media::kNotifyRecording:
-      ui::MessageBox(this, l == 0 ? Saved(ui::kStrStreamRecordSavedIn, ui::JoinPath(output_dir_, "records/"))
-                                  : Text(ui::kStrStreamRecordFailed),
+      ui::MessageBox(this,
+                     l == 0 ? Saved(ui::kStrStreamRecordSavedIn, ui::JoinPath(output_dir_, "records/"))
+                            : Text(ui::kStrStreamRecordFailed),
                      l == 0 ? Text(ui::kStrFinish) : QString());
       break;
     default:
@@ -508,8 +506,10 @@ void CVideoPlayerDlg::Command(int id) {
       send(msg::kMsgNotHandled);
       break;
     case 1010:
-      if (player_->media_player() != nullptr && player_->api().next_frame() != nullptr) {
-        player_->api().next_frame()(player_->media_player());
+      if (player_->media_player() != nullptr) {
+        if (void* next = player_->api().Find("libvlc_media_player_next_frame")) {
+          reinterpret_cast<decltype(&libvlc_media_player_next_frame)>(next)(player_->media_player());
+        }
       }
       break;
     case 1022:

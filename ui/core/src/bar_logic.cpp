@@ -4,7 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "calib/stitch_state.h"
+#include "probe/probe.h"
 
 namespace spherolux::ui {
 

@@ -17,7 +17,7 @@ int SliderPositionAt(int click, int channel_left, int channel_width, int min, in
 // (360 000 000 ms is "100:00:00"). Negative times read "00:00:00".
 std::string FormatTime(int64_t ms);
 
-// A photo by its name (".jpg" or ".bmp", any case; calib/stitch_state.h).
+// A photo by its name (".jpg" or ".bmp", any case; probe/probe.h).
 bool IsPhotoPath(const std::string& path);
 // The name after the last "/" (a backslash is an ordinary character in a name here).
 std::string FileNameOf(const std::string& path);
