@@ -1,0 +1,237 @@
+// The player as a user meets it: real libvlc, real GL (Mesa) under Xvfb, camera files made
+// by the tests, and pointer, wheel and key events injected into the X server.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QThread>
+#include <QWindow>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "media/media_player.h"
+#include "media/video_control.h"
+#include "media/video_messages.h"
+#include "player_window.h"
+#include "render/opengl_render.h"
+#include "render/render_hooks.h"
+#include "test_media.h"
+#include "x_input.h"
+
+namespace spherolux::media {
+namespace {
+
+using testing::TestMedia;
+using testing::XInput;
+
+TestMedia* g_media = nullptr;
+
+// Runs the event loop until `done` holds; false after `timeout_ms`.
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 10000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > timeout_ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+[[maybe_unused]] void Pump(int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+}
+
+// Mean of |a - b| over the colour channels of two pictures of one size.
+double MeanDifference(const QImage& a, const QImage& b) {
+  const QImage x = a.convertToFormat(QImage::Format_RGB32);
+  const QImage y = b.convertToFormat(QImage::Format_RGB32);
+  if (x.size() != y.size() || x.isNull()) return 1e9;
+  double sum = 0;
+  for (int r = 0; r < x.height(); ++r) {
+    const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(r));
+    const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(r));
+    for (int c = 0; c < x.width(); ++c) {
+      sum += std::abs(qRed(p[c]) - qRed(q[c])) + std::abs(qGreen(p[c]) - qGreen(q[c])) +
+             std::abs(qBlue(p[c]) - qBlue(q[c]));
+    }
+  }
+  return sum / (3.0 * x.width() * x.height());
+}
+
+// Mean channel level: 0 for a black picture.
+[[maybe_unused]] double MeanLevel(const QImage& image) {
+  QImage black(image.size(), QImage::Format_RGB32);
+  black.fill(Qt::black);
+  return MeanDifference(image, black);
+}
+
+[[maybe_unused]] long ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+class PlayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window_ = std::make_unique<PlayerWindow>();
+    window_->resize(800, 600);
+    window_->move(0, 0);
+    window_->show();
+    ASSERT_TRUE(WaitUntil([&] { return window_->video().surface()->isExposed(); }));
+    output_dir_ = g_media->Path("output-" + std::to_string(++serial_));
+    player().SetOutputDirectory(output_dir_);
+    window_->SetObserver([this](unsigned message, uintptr_t wparam, intptr_t lparam) {
+      if (message == kMsgEngineEvent) events_.push_back({static_cast<int>(wparam), lparam});
+    });
+  }
+  void TearDown() override { window_.reset(); }
+
+  CMediaPlayer& player() { return window_->player(); }
+  render::COpenglRender& renderer() { return *player().renderer(); }
+  render::CShapeModel& model() { return *renderer().current_model(); }
+
+  bool Open(const std::string& path) {
+    std::string error;
+    const bool ok = window_->OpenFile(path, &error);
+    EXPECT_TRUE(ok) << path << ": " << error;
+    return ok;
+  }
+  bool WaitFrames(uint64_t count) {
+    const uint64_t target = player().GetStats().frames_drawn + count;
+    return WaitUntil([&] { return player().GetStats().frames_drawn >= target; }, 20000);
+  }
+  // The picture of the next drawn frame, as the renderer reads it back.
+  QImage ReadBack() {
+    const std::string path = g_media->Path("readback-" + std::to_string(++shots_) + ".png");
+    const int before = window_->count(render::kMsgScreenshotSaved);
+    renderer().RequestScreenshot(path);
+    if (window_->photo()) player().Refresh();
+    EXPECT_TRUE(WaitUntil([&] { return window_->count(render::kMsgScreenshotSaved) > before; }));
+    return QImage(QString::fromStdString(path));
+  }
+  // The control's top-left corner on the screen.
+  QPoint Origin() { return window_->video().mapToGlobal(QPoint(0, 0)); }
+  libvlc_media_player_t* PlayerHandle() { return player().media_player(); }
+  bool SawEvent(int code) const {
+    for (const auto& e : events_) {
+      if (e.first == code) return true;
+    }
+    return false;
+  }
+
+  std::unique_ptr<PlayerWindow> window_;
+  std::string output_dir_;
+  std::vector<std::pair<int, intptr_t>> events_;
+  int shots_ = 0;
+  static inline int serial_ = 0;
+};
+
+TEST_F(PlayerTest, ProbeAcceptsCameraFilesAndPanoramasAndRefusesTheRest) {
+  struct Case {
+    std::string path;
+    bool photo;
+    int accepted;  // 0 accepted
+    int camera_type;
+    int view_mode;
+    int width;
+    int height;
+  };
+  const Case cases[] = {
+      {g_media->DualPhoto(), true, 0, 2, 2, 1920, 960},
+      {g_media->DualVideo(1.0), false, 0, 2, 2, 1920, 960},
+      {g_media->SinglePhoto(), true, 0, 1, 3, 1920, 1080},
+      {g_media->SingleVideo(), false, 0, 1, 3, 1920, 1080},
+      {g_media->CameraStitchedVideo(), false, 0, 512, 2, 640, 320},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(player().Probe(c.path, c.photo), c.accepted) << c.path;
+    EXPECT_EQ(player().camera_type(), c.camera_type) << c.path;
+    EXPECT_EQ(player().view_mode(), c.view_mode) << c.path;
+    EXPECT_EQ(player().width(), c.width) << c.path;
+    EXPECT_EQ(player().height(), c.height) << c.path;
+    EXPECT_EQ(player().Open(c.path, c.photo), 1) << c.path;
+    if (!c.photo) {
+      EXPECT_EQ(player().state(), kStateOpened) << c.path;
+    }
+  }
+
+  // A stitched 2:1 video without a camera: the sphere with the panorama's planet limits.
+  const std::string v1 = g_media->StitchedV1Video();
+  EXPECT_EQ(player().Probe(v1, false), 0);
+  EXPECT_EQ(player().view_mode(), 2);
+  ASSERT_EQ(player().Open(v1, false), 1);
+  EXPECT_EQ(renderer().models().sphere_c().min_fov(), 100.0f);
+  EXPECT_EQ(renderer().models().sphere_c().max_fov(), 160.0f);
+
+  EXPECT_NE(player().Probe(g_media->PlainVideo(), false), 0);
+  EXPECT_NE(player().Probe(g_media->NotMedia(), false), 0);
+  EXPECT_NE(player().Probe(g_media->Path("missing.mp4"), false), 0);
+  EXPECT_NE(player().Probe(g_media->Path("missing.jpg"), true), 0);
+}
+
+
+// A camera video plays through the frame pipeline; the commands change what they should
+// and the engine's events reach the window as its messages.
+TEST_F(PlayerTest, CameraVideoPlaysAndAnswersItsCommands) {
+  const std::string clip = g_media->DualVideo(6.0);
+  ASSERT_TRUE(Open(clip));
+  EXPECT_EQ(player().state(), kStatePlaying);
+  ASSERT_TRUE(WaitFrames(5));
+  ASSERT_TRUE(WaitUntil([&] { return SawEvent(kNotifyPlaying); }));
+  EXPECT_NEAR(static_cast<double>(window_->length_ms()), 6000.0, 100.0);
+  EXPECT_NEAR(static_cast<double>(player().Length()), 6000.0, 100.0);
+  EXPECT_GT(MeanLevel(ReadBack()), 20.0);
+
+  // Pause holds the picture (the engine still shows it again now and then, so the view can
+  // be steered); play moves on.
+  player().Pause();
+  EXPECT_EQ(player().state(), kStatePaused);
+  ASSERT_TRUE(WaitUntil([&] { return SawEvent(kNotifyPaused) && player().IsPlaying() == 0; }));
+  const int64_t paused_at = player().Time();
+  Pump(600);
+  EXPECT_EQ(player().Time(), paused_at);
+  player().Play();
+  EXPECT_EQ(player().state(), kStatePlaying);
+  EXPECT_TRUE(WaitUntil([&] { return player().Time() > paused_at; }));
+
+  // A seek to the middle.
+  player().Seek(50);
+  EXPECT_TRUE(WaitUntil([&] { return window_->position() >= 45 && window_->position() <= 70; }));
+  EXPECT_GE(player().Time(), 2800);
+
+  // Near the end, then the end of the media stops the player and tells the window.
+  player().Seek(90);
+
+  ASSERT_TRUE(WaitUntil([&] { return player().state() == kStateStopped; }, 15000));
+  EXPECT_TRUE(SawEvent(kNotifyEnded));
+  EXPECT_TRUE(player().stopped_mark());
+  EXPECT_EQ(player().GetStats().live_outputs, 0);
+  EXPECT_EQ(renderer().gl_errors(), 0);
+}
+}  // namespace
+}  // namespace spherolux::media
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  spherolux::media::testing::TestMedia media;
+  spherolux::media::g_media = &media;
+  return RUN_ALL_TESTS();
+}
