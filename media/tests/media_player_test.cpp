@@ -128,6 +128,11 @@ class PlayerTest : public ::testing::Test {
   }
   // The control's top-left corner on the screen.
   QPoint Origin() { return window_->video().mapToGlobal(QPoint(0, 0)); }
+  intptr_t Send(unsigned message, uintptr_t wparam, intptr_t lparam) { return window_->Send(message, wparam, lparam); }
+  void ResetModel() {
+    player().ResetView();
+    player().Refresh();
+  }
   libvlc_media_player_t* PlayerHandle() { return player().media_player(); }
   bool SawEvent(int code) const {
     for (const auto& e : events_) {
@@ -224,6 +229,121 @@ TEST_F(PlayerTest, CameraVideoPlaysAndAnswersItsCommands) {
   EXPECT_TRUE(player().stopped_mark());
   EXPECT_EQ(player().GetStats().live_outputs, 0);
   EXPECT_EQ(renderer().gl_errors(), 0);
+}
+
+// Drag, fling, wheel and keys through real input on the real control, against the figures
+// of the view interaction: in an 800 x 600 area (diagonal 1000) a drag of 10 px to the left
+// turns the yaw by 10 * 5 * 60 / 500 = 6 degrees; a release 200 ms after a press 100 px to
+// the left of it gives -500 px/s, a yaw velocity of -0.5 degrees per frame, which decays
+// (x 0.98 per frame, zero below 0.1) after about 80 frames.
+TEST_F(PlayerTest, MouseAndKeysSteerTheView) {
+  XInput x;
+  ASSERT_TRUE(x.ok());
+  ASSERT_TRUE(Open(g_media->DualPhoto(960)));
+  window_->SetPhotoRefresh(false);  // each refresh below is one drawn frame
+  ASSERT_EQ(window_->video().Diagonal(), 1000.0f);
+  Send(kMsgViewCommand, 0, 0);  // the sphere
+  player().Refresh();
+  const QPoint o = Origin();
+  auto input_done = [&](unsigned message, int count) {
+    x.Sync();
+    return WaitUntil([&] { return window_->count(message) >= count; }, 3000);
+  };
+
+  // Drag: press, 10 px to the left, and the refresh applies it.
+  const float yaw0 = model().GetYaw();
+  x.MoveTo(o.x() + 400, o.y() + 300);
+  x.Button(1, true);
+  ASSERT_TRUE(input_done(kMsgPressed, 1));
+  x.MoveTo(o.x() + 390, o.y() + 300);
+  ASSERT_TRUE(input_done(kMsgDrag, 1));
+  player().Refresh();
+  EXPECT_NEAR(model().GetYaw() - yaw0, 6.0f, 0.01f);
+  // A slow release gives a velocity below what survives one frame.
+  x.Button(1, false, 1500);
+  ASSERT_TRUE(input_done(kMsgFling, 1));
+  player().Refresh();
+  EXPECT_EQ(model().yaw_velocity(), 0.0f);
+
+  // Fling: 100 px to the right of the press, released 200 ms after it.
+  x.MoveTo(o.x() + 300, o.y() + 300);
+  x.Button(1, true);
+  x.MoveTo(o.x() + 400, o.y() + 300);
+  x.Button(1, false, 200);
+  ASSERT_TRUE(input_done(kMsgFling, 2));
+  player().Refresh();
+  EXPECT_NEAR(model().yaw_velocity(), -0.5f * 0.98f, 0.02f);
+  int frames = 1;
+  while (model().yaw_velocity() != 0.0f && frames < 200) {
+    player().Refresh();
+    ++frames;
+  }
+  EXPECT_NEAR(frames, 80, 3);
+
+  // Wheel: a step forward narrows the view by 10 degrees, a step back widens it again.
+  const float fov0 = model().fov();
+  x.Button(4, true);
+  x.Button(4, false);
+  ASSERT_TRUE(input_done(kMsgWheel, 1));
+  player().Refresh();
+  EXPECT_EQ(model().fov(), fov0 - 10);
+  x.Button(5, true);
+  x.Button(5, false);
+  ASSERT_TRUE(input_done(kMsgWheel, 2));
+  player().Refresh();
+  EXPECT_EQ(model().fov(), fov0);
+
+  // Leaving the control during a drag ends it without a fling.
+  const int flings = window_->count(kMsgFling);
+  x.MoveTo(o.x() + 400, o.y() + 300);
+  x.Button(1, true);
+  ASSERT_TRUE(input_done(kMsgPressed, 3));
+  x.MoveTo(o.x() + 900, o.y() + 300);
+  x.Button(1, false, 20);
+  x.Sync();
+  Pump(200);
+  player().Refresh();
+  EXPECT_EQ(window_->count(kMsgFling), flings);
+  EXPECT_EQ(model().yaw_velocity(), 0.0f);
+
+  // Keys: an arrow turns by 5 degrees, '+' zooms in, Home resets.
+  x.MoveTo(o.x() + 400, o.y() + 300);
+  const float yaw1 = model().GetYaw();
+  const int drags = window_->count(kMsgDrag);
+  x.Key("Left");
+  ASSERT_TRUE(input_done(kMsgDrag, drags + 1));
+  player().Refresh();
+  EXPECT_NEAR(model().GetYaw() - yaw1, -5.0f, 0.01f);
+  x.Key("plus");
+  ASSERT_TRUE(input_done(kMsgWheel, 3));
+  player().Refresh();
+  EXPECT_EQ(model().fov(), fov0 - 10);
+  x.Key("Home");
+  ASSERT_TRUE(input_done(kMsgViewCommand, 2));
+  player().Refresh();
+  EXPECT_EQ(model().GetYaw(), yaw0);
+  EXPECT_EQ(model().fov(), model().default_fov());
+
+  // A release in the millisecond of its press must not fling to infinity.
+  x.Button(1, true);
+  x.MoveTo(o.x() + 380, o.y() + 300);
+  x.Button(1, false);
+  ASSERT_TRUE(input_done(kMsgFling, flings + 1));
+  player().Refresh();
+  EXPECT_TRUE(std::isfinite(model().yaw_velocity()));
+  ResetModel();
+
+  // The flat view turns nothing.
+  Send(kMsgViewCommand, 0, 6);
+  player().Refresh();
+  const float flat_yaw = model().GetYaw();
+  x.Button(1, true);
+  x.MoveTo(o.x() + 300, o.y() + 250);
+  x.Button(1, false, 100);
+  ASSERT_TRUE(input_done(kMsgFling, flings + 2));
+  player().Refresh();
+  EXPECT_EQ(model().GetYaw(), flat_yaw);
+  EXPECT_EQ(model().yaw_velocity(), 0.0f);
 }
 }  // namespace
 }  // namespace spherolux::media
