@@ -345,6 +345,49 @@ TEST_F(PlayerTest, MouseAndKeysSteerTheView) {
   EXPECT_EQ(model().GetYaw(), flat_yaw);
   EXPECT_EQ(model().yaw_velocity(), 0.0f);
 }
+
+// The panoramic view of a camera photo, drawn through its calibration grids, shows what
+// the stitching core's panorama of the same photo shows in the same direction. The planet
+// views of both kinds of sphere are built to match (eye on the surface); the camera sphere
+// has its lens axis where the panorama's yaw is 90, so the panorama is turned by 90 degrees
+// to look the same way. Tolerance: a mean channel difference of 16 (edges of the test
+// pattern's checks, sampled from the fisheye and from the panorama, differ by a few pixels);
+// looking elsewhere differs by more than twice that.
+TEST_F(PlayerTest, CameraPhotoViewMatchesTheStitchedPanorama) {
+  const std::string photo = g_media->DualPhoto(1920);
+  const std::string panorama = g_media->Path("stitched.jpg");
+  const std::string cli = std::string(SPHEROLUX_BINARY_DIR) + "/bin/spherolux-cli";
+  ASSERT_EQ(std::system((cli + " stitch '" + photo + "' '" + panorama + "' > /dev/null").c_str()), 0);
+  window_->SetPhotoRefresh(false);
+
+  auto view = [&](const std::string& path, float yaw, float pitch) {
+    EXPECT_TRUE(Open(path));
+    if (!window_->photo()) {
+      EXPECT_TRUE(WaitFrames(2));
+    }
+    Send(kMsgViewCommand, 0, 2);
+    player().Refresh();
+    model().SetFov(120);
+    model().SetYaw(yaw);
+    model().SetPitch(pitch);
+    return ReadBack();
+  };
+  for (const auto& [yaw, pitch] : {std::pair<float, float>{30, -60}, {120, -20}, {250, -80}}) {
+    const QImage camera = view(photo, yaw, pitch);
+    const double same = MeanDifference(camera, view(panorama, yaw + 90, pitch));
+    const double elsewhere = MeanDifference(camera, view(panorama, yaw + 180, pitch));
+    EXPECT_LT(same, 16.0) << "yaw " << yaw << " pitch " << pitch;
+    EXPECT_GT(elsewhere, 2 * same) << "yaw " << yaw << " pitch " << pitch;
+  }
+
+  // A video of the same picture, drawn by the frame pipeline on the engine's thread.
+  const std::string clip = g_media->DualVideo(4.0);
+  const QImage stitched = view(panorama, 30 + 90, -60);
+  const QImage video = view(clip, 30, -60);
+  EXPECT_EQ(player().state(), kStatePlaying);
+  EXPECT_LT(MeanDifference(video, stitched), 16.0);
+}
+
 }  // namespace
 }  // namespace spherolux::media
 
