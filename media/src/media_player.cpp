@@ -1,5 +1,7 @@
 #include "media/media_player.h"
 
+#include <malloc.h>
+
 #include <QMessageBox>
 #include <QWindow>
 #include <chrono>
@@ -78,10 +80,10 @@ bool HasSoundDevice() {
 
 }  // namespace
 
-CMediaPlayer::CMediaPlayer(CVideoControl* video)
-    : video_(video), frame_target_(std::make_unique<FrameTarget>()) {
+CMediaPlayer::CMediaPlayer(CVideoControl* video, const char* vlc_library)
+    : video_(video), engine_dir_(convert::ProgramDir()), frame_target_(std::make_unique<FrameTarget>()) {
   BindMediaInfo();
-  api_.Load();
+  api_.Load(vlc_library);
   output_dir_ = (fs::path(std::getenv("HOME") != nullptr ? std::getenv("HOME") : "/tmp") / "Videos" /
                  "SPHEROLUX Video Converter")
                     .string();
@@ -283,6 +285,9 @@ void CMediaPlayer::ReleasePlayer() {
   api_.stop()(player_);
   api_.player_release()(player_);
   player_ = nullptr;
+  // The decoder threads' allocator arenas keep the pages of their freed picture buffers
+  // (hundreds of megabytes at 4K) until asked to give them back.
+  malloc_trim(0);
 }
 
 void CMediaPlayer::ReleaseMedia() {
@@ -395,11 +400,11 @@ void CMediaPlayer::FinishRecording() {
   const convert::EngineCall call =
       convert::ConversionCall(path_, record_path_, range, convert::Quality::kHigh, /*copy=*/true);
   std::lock_guard<std::mutex> lock(workers_mutex_);
-  workers_.emplace_back([this, args = call.args] {
+  workers_.emplace_back([this, args = call.args, dir = engine_dir_] {
     convert::EngineApi engine;
     std::string error;
     int result = CONVERT_ERR_UNSUPPORTED;
-    if (convert::LoadEngine(convert::ProgramDir(), &engine, &error)) {
+    if (convert::LoadEngine(dir, &engine, &error)) {
       std::vector<const char*> argv;
       for (const std::string& a : args) argv.push_back(a.c_str());
       result = engine.synth_trans(static_cast<int>(argv.size()), argv.data(), 0, 0, 0);

@@ -55,8 +55,8 @@ class CMediaPlayer {
   using PlainPlaybackQuestion = std::function<bool()>;
 
   // Binds MediaInfo, loads the engine table and reads the GL major version on the control's
-  // window. View mode 2.
-  explicit CMediaPlayer(CVideoControl* video);
+  // window. View mode 2. `vlc_library` other than the default is for tests.
+  explicit CMediaPlayer(CVideoControl* video, const char* vlc_library = kVlcLibrary);
   ~CMediaPlayer();
   CMediaPlayer(const CMediaPlayer&) = delete;
   CMediaPlayer& operator=(const CMediaPlayer&) = delete;
@@ -66,6 +66,9 @@ class CMediaPlayer {
   // Snapshots go to DIR/snapshots/, stream recordings to DIR/records/ (created when needed).
   void SetOutputDirectory(const std::string& dir) { output_dir_ = dir; }
   const std::string& output_directory() const { return output_dir_; }
+  // Where the conversion engine (libconvert.so) is loaded from: the program's folder unless
+  // set.
+  void SetEngineDirectory(const std::string& dir) { engine_dir_ = dir; }
 
   // 0 accept; non-zero refuse (-1: the grids could not be allocated).
   int Probe(const std::string& path, bool photo);
@@ -91,7 +94,8 @@ class CMediaPlayer {
   std::string Snapshot();
   // Starts or ends a stream recording of the playing file. At the end, the range played
   // meanwhile is copied (no re-encoding) to DIR/records/NAME.mp4 by the conversion engine
-  // on a worker thread; kNotifyRecording follows. Nothing in state 0 or 4.
+  // on a worker thread; kNotifyRecording follows with the engine's result code as lParam.
+  // Nothing in state 0 or 4.
   void ToggleRecording();
   bool recording() const { return recording_; }
 
@@ -142,6 +146,7 @@ class CMediaPlayer {
   VlcApi api_;
   std::string open_error_;
   std::string output_dir_;
+  std::string engine_dir_;
   PlainPlaybackQuestion plain_question_;
   mutable std::mutex notify_mutex_;
   Notify notify_;  // guarded by notify_mutex_
