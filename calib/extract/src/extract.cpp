@@ -2,12 +2,12 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <mutex>
 #include <optional>
 
 #include "base/bytes.h"
+#include "base/log.h"
 #include "calib/block.h"
 #include "calib/calibration.h"
 #include "stitch/sphere_grid.h"
@@ -128,7 +128,7 @@ int LoadSingleLensGrid(ContainerWalker walker, const char* path, int width, int 
   DecodedBlock block;
   if (int rc = LocateAndDecode(walker, path, false, &block)) return rc;
   if (!CameraType(block)) {
-    std::fputs("could not find camera type\n", stdout);
+    Logf("could not find camera type");
     return kCalibNoCameraType;
   }
   auto rec = block.Find(kRecordLensPara);

@@ -238,8 +238,10 @@ TEST_F(ExtractTest, SingleLensFailureCodes) {
   for (float v : grid) ASSERT_EQ(v, -3.0f);
 
   testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   const int rc = load(WalkJpegExif, Photo("notype.jpg", {records[0], records[2]}));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "could not find camera type\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "could not find camera type\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // stdout is the CLI's JSON channel
   EXPECT_EQ(rc, kCalibNoCameraType);
 }
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs one GL test program under its own Xvfb server with Mesa's software rasteriser.
+# Runs one GL or GUI program (a test, a benchmark, spherolux-view) under its own Xvfb server
+# with Mesa's software rasteriser.
 # Usage: xvfb-run-test.sh PROGRAM [ARGS...]
 set -euo pipefail
 runtime=$(mktemp -d)

@@ -12,7 +12,7 @@ namespace spherolux::render {
 void SetIdentityM(float* m);
 
 // m := the perspective frustum (left, right, bottom, top, near, far). Degenerate arguments
-// (left == right, top == bottom, near == far, near <= 0, far <= 0) print a message to stdout
+// (left == right, top == bottom, near == far, near <= 0, far <= 0) log a line (base/log.h)
 // each and the matrix is still written; it then holds infinities or NaNs.
 void FrustumM(float* m, float left, float right, float bottom, float top, float near_plane, float far_plane);
 

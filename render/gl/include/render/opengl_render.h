@@ -43,7 +43,7 @@ class COpenglRender {
   COpenglRender& operator=(const COpenglRender&) = delete;
 
   // 0 success or already initialised; 1 GL major version below 2; -1 GLEW failed; -2 a
-  // shader or the program failed (the message and info log are printed to stdout).
+  // shader or the program failed (the message and info log go to the log, base/log.h).
   int Initialise();
   // Deletes the program, shaders and texture and releases the context from this thread; the
   // next Initialise (on any thread) takes it over again.
@@ -61,7 +61,7 @@ class COpenglRender {
 
   // Loads any image Qt can read as the photo to draw (24-bit, rows top first) and sets the
   // texture size and the frame source. 0 success; -1 empty path; -2 the image failed to load
-  // (prints "load file[%s] failed.\n"); -3 out of memory.
+  // (logs "load file[%s] failed."); -3 out of memory.
   int LoadPhoto(const std::string& path);
   void SetTextureSize(int width, int height);
   // Pixels from one row of decoder pictures to the next (0: the texture width). Pictures
@@ -81,8 +81,8 @@ class COpenglRender {
   // pending screenshot and the recorder, and presents. Nothing below GL 2 or before Initialise.
   void Draw(const uint8_t* pixels);
 
-  // Writes the next drawn frame to `path` (UTF-8): our JPEG encoder for ".jpg" when it is
-  // built in, Qt's writer chosen by the extension otherwise. kMsgScreenshotSaved follows.
+  // Writes the next drawn frame to `path` (UTF-8): our JPEG encoder for ".jpg", Qt's writer
+  // chosen by the extension otherwise. kMsgScreenshotSaved follows.
   void RequestScreenshot(const std::string& path);
   // A recorder fed after each draw while it records (null detaches). Not owned.
   void AttachRecorder(FrameRecorder* recorder) { recorder_.store(recorder); }

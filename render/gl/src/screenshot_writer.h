@@ -7,8 +7,8 @@
 namespace spherolux::render {
 
 // `pixels`: width x height pixels of 4 bytes (blue, green, red, unused), top row first.
-// ".jpg"/".jpeg" go through our JPEG encoder when it is built in; every other extension (and
-// ".jpg" without it) through Qt's image writer. Returns false when nothing was written.
+// ".jpg"/".jpeg" go through our JPEG encoder, every other extension through Qt's image
+// writer. Returns false when nothing was written.
 bool WriteScreenshot(const std::string& path, const uint8_t* pixels, int width, int height);
 
 }  // namespace spherolux::render

@@ -1,8 +1,9 @@
 #include "render/matrix.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
+
+#include "base/log.h"
 
 namespace spherolux::render {
 namespace {
@@ -32,11 +33,11 @@ void SetIdentityM(float* m) {
 
 void FrustumM(float* m, float left, float right, float bottom, float top, float near_plane, float far_plane) {
   // The checks only report: callers rely on the matrix being written whatever the arguments.
-  if (left == right) std::fputs("FrustumM:left == right", stdout);
-  if (top == bottom) std::fputs("FrustumM:top == bottom", stdout);
-  if (near_plane == far_plane) std::fputs("FrustumM:near == far", stdout);
-  if (near_plane <= 0.0f) std::fputs("FrustumM:near <= 0.0f", stdout);
-  if (far_plane <= 0.0f) std::fputs("FrustumM:far <= 0.0f", stdout);
+  if (left == right) Logf("FrustumM:left == right");
+  if (top == bottom) Logf("FrustumM:top == bottom");
+  if (near_plane == far_plane) Logf("FrustumM:near == far");
+  if (near_plane <= 0.0f) Logf("FrustumM:near <= 0.0f");
+  if (far_plane <= 0.0f) Logf("FrustumM:far <= 0.0f");
 
   const float rw = 1.0f / (right - left);
   const float rh = 1.0f / (top - bottom);

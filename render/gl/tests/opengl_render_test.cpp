@@ -144,9 +144,9 @@ TEST_F(OpenglRenderTest, InitialiseCompilesTheBlendPairForDualLensMediaOnly) {
   OpenWindow(320, 240);
   std::vector<float> table(kDualLensTableFloats, 10.0f);
   renderer_->SetMediaKind(kMediaDualLens, 256, 128, table.data(), table.data(), kDualLensTableFloats);
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   ASSERT_EQ(renderer_->Initialise(), 0);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = testing::internal::GetCapturedStderr();
   EXPECT_NE(out.find("Status: Using GL "), std::string::npos) << out;
   EXPECT_NE(out.find("Status: Using GLEW 2."), std::string::npos) << out;
   ASSERT_NE(renderer_->program(), 0u);
@@ -476,9 +476,9 @@ TEST_F(OpenglRenderTest, ScreenshotIsWrittenOnceAndDecodes) {
 
   // A path that cannot be written is not reported as saved.
   renderer_->RequestScreenshot(dir_.filePath("missing/dir/shot.png").toStdString());
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   renderer_->Draw(nullptr);
-  testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
   EXPECT_EQ(messages_.screenshots, 2);
 }
 
@@ -523,9 +523,9 @@ TEST_F(OpenglRenderTest, GlewFailureReleasesTheContextAndDrawsNothing) {
   if (integration == nullptr || std::string(integration) != "xcb_egl") GTEST_SKIP() << "needs xcb_egl";
   OpenWindow(200, 100);
   renderer_->SetMediaKind(512, 256, 128, nullptr, nullptr, 0);
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(renderer_->Initialise(), -1);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = testing::internal::GetCapturedStderr();
   EXPECT_NE(out.find("Status: Using GL "), std::string::npos) << out;
   EXPECT_NE(out.find("Error: "), std::string::npos) << out;
   EXPECT_EQ(out.find("Status: Using GLEW"), std::string::npos) << out;
@@ -539,10 +539,10 @@ TEST_F(OpenglRenderTest, GlewFailureReleasesTheContextAndDrawsNothing) {
 TEST_F(OpenglRenderTest, LoadPhotoFailures) {
   OpenWindow(100, 100);
   EXPECT_EQ(renderer_->LoadPhoto(""), -1);
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   const std::string missing = dir_.filePath("none.jpg").toStdString();
   EXPECT_EQ(renderer_->LoadPhoto(missing), -2);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "load file[" + missing + "] failed.\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "load file[" + missing + "] failed.\n");
 }
 
 TEST_F(OpenglRenderTest, ModeRequestsAndFovReport) {

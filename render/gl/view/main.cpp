@@ -6,9 +6,8 @@
 // Drag with the left button to turn the view (release while moving to let it coast), wheel
 // to zoom, keys 0-6 for the view modes (sphere, tile, planet, half ball, in-dome, layer,
 // flat), F to flip, R to reset, S for a screenshot in the current directory, Esc to quit.
-// A camera photo (with a calibration block) is shown through the grids its calibration gives,
-// when the calibration extractions are built in; any other 2:1 photo is shown as an
-// equirectangular panorama. --lens shows a photo as an unstitched
+// A camera photo (with a calibration block) is shown through the grids its calibration gives;
+// any other 2:1 photo is shown as an equirectangular panorama. --lens shows a photo as an unstitched
 // single- or dual-lens fisheye photo through the grids of an ideal equidistant lens of
 // --field degrees (200 single, 210 dual). --screenshots writes DIR/mode-N.png for every mode
 // and exits (--format jpg for JPEG files).
@@ -25,12 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "ideal_lens.h"
-#ifdef HAVE_SPHEROLUX_EXTRACT
 #include "calib/calibration.h"
 #include "calib/extract.h"
 #include "calib/locator.h"
-#endif
+#include "ideal_lens.h"
 #include "render/opengl_render.h"
 
 namespace {
@@ -178,7 +175,6 @@ class ViewWindow : public QWindow, public RenderMessageSink {
 
   // A photo whose calibration gives grids; false for any other file.
   bool OpenCameraPhoto(int w, int h) {
-#ifdef HAVE_SPHEROLUX_EXTRACT
     const char* path = options_.file.c_str();
     const int type = spherolux::QueryCameraType(path);
     if (type == spherolux::kCameraDualLens) {
@@ -201,10 +197,6 @@ class ViewWindow : public QWindow, public RenderMessageSink {
                               spherolux::render::kSingleLensTableFloats);
       return true;
     }
-#else
-    (void)w;
-    (void)h;
-#endif
     return false;
   }
 

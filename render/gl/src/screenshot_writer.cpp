@@ -8,9 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#ifdef HAVE_SPHEROLUX_JPEG
 #include "jpeg/codec.h"
-#endif
 
 namespace spherolux::render {
 namespace {
@@ -23,7 +21,6 @@ bool HasJpegExtension(const std::string& path) {
   return ext == "jpg" || ext == "jpeg";
 }
 
-#ifdef HAVE_SPHEROLUX_JPEG
 uint8_t Clamp(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 
 // BGRA to planar Y, Cb, Cr with 2x2 chroma averaging, the JFIF colour transform in 16.16
@@ -95,17 +92,12 @@ bool WriteJpeg(const std::string& path, const uint8_t* bgra, int width, int heig
   }
   return true;
 }
-#endif
 
 }  // namespace
 
 bool WriteScreenshot(const std::string& path, const uint8_t* pixels, int width, int height) {
   if (path.empty() || width <= 0 || height <= 0) return false;
-#ifdef HAVE_SPHEROLUX_JPEG
   if (HasJpegExtension(path)) return WriteJpeg(path, pixels, width, height);
-#else
-  (void)HasJpegExtension;
-#endif
   // Little-endian B, G, R, X bytes are QImage's 0xffRRGGBB words.
   const QImage image(pixels, width, height, width * 4, QImage::Format_RGB32);
   return image.save(QString::fromStdString(path));

@@ -1,6 +1,6 @@
 // Draw of one decoded frame (texture update + draw + swap) on Mesa's llvmpipe.
 // Run under an X server, e.g.:
-//   render/tests/xvfb-run-test.sh build/render/render_draw_bench
+//   scripts/xvfb-run-test.sh build/render/gl/render_draw_bench
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <string>
 
+#include "base/log.h"
+
 namespace spherolux::render {
 namespace {
 
@@ -44,22 +46,41 @@ TEST(MatrixTest, PerspectiveMultipliesIntoTheExistingMatrix) {
 TEST(MatrixTest, DegenerateFrustumReportsAndStillWrites) {
   float m[16];
   for (float& v : m) v = 7.0f;
+  // The report goes to the log (stderr by default), never to stdout: spherolux-cli prints
+  // its JSON there.
   testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   FrustumM(m, -1.0f, 1.0f, -1.0f, 1.0f, 0.0f, 10.0f);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_NE(out.find("FrustumM:near <= 0.0f"), std::string::npos);
   EXPECT_EQ(out.find("FrustumM:far"), std::string::npos);
   EXPECT_EQ(m[0], 0.0f);  // 2 * near / (right - left)
   EXPECT_EQ(m[11], -1.0f);
   EXPECT_EQ(m[1], 0.0f);
 
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   FrustumM(m, 1.0f, 1.0f, 2.0f, 2.0f, 3.0f, 3.0f);
-  const std::string all = testing::internal::GetCapturedStdout();
+  const std::string all = testing::internal::GetCapturedStderr();
   EXPECT_NE(all.find("FrustumM:left == right"), std::string::npos);
   EXPECT_NE(all.find("FrustumM:top == bottom"), std::string::npos);
   EXPECT_NE(all.find("FrustumM:near == far"), std::string::npos);
   EXPECT_TRUE(std::isinf(m[0]));
+}
+
+std::string g_logged;
+
+TEST(MatrixTest, ReportsGoToTheSinkTheProgramSetsAndNowhereWhenQuiet) {
+  float m[16];
+  SetLogSink([](const char* line) { g_logged += std::string(line) + "|"; });
+  testing::internal::CaptureStderr();
+  FrustumM(m, 1.0f, 1.0f, -1.0f, 1.0f, 1.0f, 10.0f);
+  SetLogQuiet(true);
+  FrustumM(m, -1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 10.0f);
+  SetLogQuiet(false);
+  SetLogSink(nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(g_logged, "FrustumM:left == right|");
 }
 
 TEST(MatrixTest, LookAtFromBehindTheOrigin) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/log.h"
 #include "gl_context.h"
 #include "screenshot_writer.h"
 #include "shaders.h"
@@ -42,8 +43,7 @@ GLuint CompileShader(GLenum type, const char* source, const char* label) {
   if (status != GL_TRUE) {
     char log[256] = {};
     glGetShaderInfoLog(shader, sizeof log, nullptr, log);
-    std::printf("COpenglRender::InitShader[%s]:%s\n", label, log);
-    std::fflush(stdout);
+    Logf("COpenglRender::InitShader[%s]:%s", label, log);
     glDeleteShader(shader);
     return 0;
   }
@@ -91,16 +91,14 @@ int COpenglRender::Initialise() {
   if (gl_major_ < 2) return 1;
   texture_needs_allocation_ = true;
   context_->MakeCurrent();
-  std::printf("Status: Using GL %s\n", GlString(GL_VERSION));
+  Logf("Status: Using GL %s", GlString(GL_VERSION));
   const GLenum glew = glewInit();
   if (glew != GLEW_OK) {
-    std::printf("Error: %s\n", reinterpret_cast<const char*>(glewGetErrorString(glew)));
-    std::fflush(stdout);
+    Logf("Error: %s", reinterpret_cast<const char*>(glewGetErrorString(glew)));
     context_->Release();
     return -1;
   }
-  std::printf("Status: Using GLEW %s\n", reinterpret_cast<const char*>(glewGetString(GLEW_VERSION)));
-  std::fflush(stdout);
+  Logf("Status: Using GLEW %s", reinterpret_cast<const char*>(glewGetString(GLEW_VERSION)));
 
   program_uses_blend_ = media_kind_ == kMediaDualLens && blend_capable_;
   const GLuint vertex =
@@ -128,8 +126,7 @@ int COpenglRender::Initialise() {
   if (linked != GL_TRUE) {
     char log[256] = {};
     glGetProgramInfoLog(program, sizeof log, nullptr, log);
-    std::printf("COpenglRender::InitShaders[Program]:%s\n", log);
-    std::fflush(stdout);
+    Logf("COpenglRender::InitShaders[Program]:%s", log);
     TearDown();
     return -2;
   }
@@ -188,8 +185,7 @@ int COpenglRender::LoadPhoto(const std::string& path) {
   if (path.empty()) return -1;
   QImage image(QString::fromStdString(path));
   if (image.isNull()) {
-    std::printf("load file[%s] failed.\n", path.c_str());
-    std::fflush(stdout);
+    Logf("load file[%s] failed.", path.c_str());
     return -2;
   }
   // 24-bit blue-green-red rows, each padded to 4 bytes like the unpack alignment.
@@ -415,8 +411,7 @@ void COpenglRender::ServeScreenshot(int width, int height, std::vector<uint8_t>&
   if (WriteScreenshot(path, top_first.data(), width, height)) {
     if (sink_ != nullptr) sink_->Post(kMsgScreenshotSaved);
   } else {
-    std::printf("screenshot [%s] could not be written.\n", path.c_str());
-    std::fflush(stdout);
+    Logf("screenshot [%s] could not be written.", path.c_str());
   }
 }
 
