@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "base/log.h"
 #include "render/opengl_render.h"
 
 namespace spherolux::media {
@@ -37,9 +38,8 @@ bool IsHardwareChroma(const char chroma[4]) {
 unsigned FrameFormat(void** opaque, char* chroma, unsigned* width, unsigned* height, unsigned* pitches,
                      unsigned* lines) {
   auto* target = static_cast<FrameTarget*>(*opaque);
-  std::printf("in vout_format\n");
-  std::printf("glRender instance:%p\n", static_cast<void*>(target->renderer));
-  std::fflush(stdout);
+  Logf("in vout_format\n");
+  Logf("glRender instance:%p\n", static_cast<void*>(target->renderer));
   if (IsHardwareChroma(chroma)) return 0;
   if (*width == 0 || *height == 0 || *width > kMaxSide || *height > kMaxSide) return 0;
   auto context = std::unique_ptr<FrameContext>(new (std::nothrow) FrameContext);
@@ -64,8 +64,7 @@ unsigned FrameFormat(void** opaque, char* chroma, unsigned* width, unsigned* hei
 }
 
 void FrameCleanup(void* opaque) {
-  std::printf("in vout_cleanup\n");
-  std::fflush(stdout);
+  Logf("in vout_cleanup\n");
   auto* context = static_cast<FrameContext*>(opaque);
   if (context == nullptr) return;
   context->target->renderer->TearDown();

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "base/log.h"
 #include "calib/calibration.h"
 #include "calib/extract.h"
 #include "calib/locator.h"
@@ -43,8 +44,7 @@ bool AskPlainPlayback() {
 std::string TimeStampName() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   std::tm utc{};
   gmtime_r(&seconds, &utc);
   char name[64];
@@ -84,9 +84,9 @@ CMediaPlayer::CMediaPlayer(CVideoControl* video, const char* vlc_library)
     : video_(video), engine_dir_(convert::ProgramDir()), frame_target_(std::make_unique<FrameTarget>()) {
   BindMediaInfo();
   api_.Load(vlc_library);
-  output_dir_ = (fs::path(std::getenv("HOME") != nullptr ? std::getenv("HOME") : "/tmp") / "Videos" /
-                 "SPHEROLUX Video Converter")
-                    .string();
+  output_dir_ =
+      (fs::path(std::getenv("HOME") != nullptr ? std::getenv("HOME") : "/tmp") / "Videos" / "SPHEROLUX Video Converter")
+          .string();
   // A short-lived renderer on the real video window, only to learn what the driver offers.
   gl_major_ = render::COpenglRender(video_->surface(), nullptr).gl_major_version();
 }
@@ -137,8 +137,7 @@ int CMediaPlayer::Probe(const std::string& path, bool photo) {
     const int code = camera_type_ == kCameraDualLens
                          ? LoadSphereGrids(walker, narrow, width_, height_, table_a_.data(), table_b_.data())
                          : LoadSingleLensGrid(walker, narrow, width_, height_, table_a_.data());
-    table_floats_ =
-        camera_type_ == kCameraDualLens ? render::kDualLensTableFloats : render::kSingleLensTableFloats;
+    table_floats_ = camera_type_ == kCameraDualLens ? render::kDualLensTableFloats : render::kSingleLensTableFloats;
     cls = ApplyExtractionResult(cls, code);
   }
   switch (cls) {
@@ -185,8 +184,7 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
   open_error_.clear();
   // Photos need no media engine; videos are refused, with the reason, when it is missing.
   if (!photo && !EnsureInstance()) {
-    std::printf("%s\n", open_error_.c_str());
-    std::fflush(stdout);
+    Logf("%s\n", open_error_.c_str());
     return 0;
   }
   // The window closes the current playback first; if it does not, the player does.
@@ -198,8 +196,7 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
   path_ = path;
 
   if (photo) {
-    std::printf("Open a jpg file\n");
-    std::fflush(stdout);
+    Logf("Open a jpg file\n");
     EnsureRenderer();
     photo_renderer_ = true;
     if (gl_major_ < 2) {
@@ -271,8 +268,7 @@ void CMediaPlayer::OnEvent(const libvlc_event_t* event, void* opaque) {
       self->Emit(kNotifyEnded, 0, 0);
       break;
     case libvlc_MediaPlayerPositionChanged:
-      self->Emit(kNotifyPosition, static_cast<uintptr_t>(event->u.media_player_position_changed.new_position * 100),
-                 0);
+      self->Emit(kNotifyPosition, static_cast<uintptr_t>(event->u.media_player_position_changed.new_position * 100), 0);
       break;
     default:
       break;
@@ -409,8 +405,7 @@ void CMediaPlayer::FinishRecording() {
       for (const std::string& a : args) argv.push_back(a.c_str());
       result = engine.synth_trans(static_cast<int>(argv.size()), argv.data(), 0, 0, 0);
     } else {
-      std::printf("%s\n", error.c_str());
-      std::fflush(stdout);
+      Logf("%s\n", error.c_str());
     }
     Emit(kNotifyRecording, 0, result);
   });

@@ -1,13 +1,15 @@
 // The player as a user meets it: real libvlc, real GL (Mesa) under Xvfb, camera files made
 // by the tests, and pointer, wheel and key events injected into the X server.
+#include "media/media_player.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <algorithm>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QThread>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -18,7 +20,6 @@
 #include <vector>
 
 #include "media/media_info.h"
-#include "media/media_player.h"
 #include "media/video_control.h"
 #include "media/video_messages.h"
 #include "player_window.h"
@@ -192,7 +193,6 @@ TEST_F(PlayerTest, ProbeAcceptsCameraFilesAndPanoramasAndRefusesTheRest) {
   EXPECT_NE(player().Probe(g_media->Path("missing.mp4"), false), 0);
   EXPECT_NE(player().Probe(g_media->Path("missing.jpg"), true), 0);
 }
-
 
 // A camera video plays through the frame pipeline; the commands change what they should
 // and the engine's events reach the window as its messages.
@@ -390,7 +390,6 @@ TEST_F(PlayerTest, CameraPhotoViewMatchesTheStitchedPanorama) {
   EXPECT_LT(MeanDifference(video, stitched), 16.0);
 }
 
-
 // Rotation turns the picture in the renderer: in the flat view a turn of 180 degrees shows
 // the picture upside down and mirrored, 90 degrees turns it clockwise (stretched to the
 // window, as the picture keeps its frame), and 0 restores it.
@@ -408,8 +407,8 @@ TEST_F(PlayerTest, RotationTurnsThePicture) {
   // The moving bar at the top of the frames differs between read-backs.
   EXPECT_LT(MeanDifference(turned, upright.mirrored(true, true)), 6.0);
   EXPECT_GT(MeanDifference(turned, upright), 20.0);
-  const QImage clockwise =
-      upright.transformed(QTransform().rotate(90)).scaled(upright.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  const QImage clockwise = upright.transformed(QTransform().rotate(90))
+                               .scaled(upright.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   EXPECT_LT(MeanDifference(quarter, clockwise), 10.0);
   EXPECT_GT(MeanDifference(quarter, upright.transformed(QTransform().rotate(-90)).scaled(upright.size())), 20.0);
   EXPECT_LT(MeanDifference(back, upright), 6.0);

@@ -30,8 +30,8 @@ std::string TestMedia::Video(const std::string& name, const std::string& picture
                           " -f lavfi -i color=c=white:s=64x16:r=30 -f lavfi -i sine=frequency=440:sample_rate=48000"
                           " -filter_complex \"[0][1]overlay=x='mod(t*400,W)':y=0:shortest=0[v]\" -map [v] -map 2:a"
                           " -t " +
-                          std::to_string(seconds) +
-                          " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac " + Quote(raw);
+                          std::to_string(seconds) + " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac " +
+                          Quote(raw);
   EXPECT_TRUE(Run(cmd)) << cmd;
   return raw;
 }

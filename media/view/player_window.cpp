@@ -66,8 +66,9 @@ bool PlayerWindow::OpenFile(const std::string& path, std::string* error) {
   if (player_->Open(path, photo) != 1) {
     if (error != nullptr) {
       *error = !player_->open_error().empty() ? player_->open_error()
-                                              : std::string("OpenGL2.0 is required. Please upgrade the driver of "
-                                                            "video card!");
+                                              : std::string(
+                                                    "OpenGL2.0 is required. Please upgrade the driver of "
+                                                    "video card!");
     }
     return false;
   }

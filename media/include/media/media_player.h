@@ -122,10 +122,10 @@ class CMediaPlayer {
 
   // Playback counters of the current medium.
   struct Stats {
-    uint64_t frames_drawn = 0;    // pictures drawn by the frame pipeline
-    int live_outputs = 0;         // video outputs between format and cleanup
+    uint64_t frames_drawn = 0;  // pictures drawn by the frame pipeline
+    int live_outputs = 0;       // video outputs between format and cleanup
     uint64_t outputs_started = 0;
-    int displayed = -1;           // the engine's statistics (-1 unknown)
+    int displayed = -1;  // the engine's statistics (-1 unknown)
     int lost = -1;
   };
   Stats GetStats() const;

@@ -22,16 +22,16 @@ constexpr intptr_t kViewCommandFlip = 8;
 constexpr intptr_t kViewCommandReset = 9;
 
 // Player notifications as the window posts them to itself.
-constexpr unsigned kMsgEngineEvent = 0x4EE;     // wParam: notify code 1258, 1259 or 1260
-constexpr unsigned kMsgPositionEvent = 0x4D2;   // lParam: position x 100
+constexpr unsigned kMsgEngineEvent = 0x4EE;    // wParam: notify code 1258, 1259 or 1260
+constexpr unsigned kMsgPositionEvent = 0x4D2;  // lParam: position x 100
 
 // Notify codes of CMediaPlayer's callback.
-constexpr int kNotifyEnded = 1258;        // end of media (or a stop)
+constexpr int kNotifyEnded = 1258;  // end of media (or a stop)
 constexpr int kNotifyPaused = 1259;
-constexpr int kNotifyPlaying = 1260;      // lParam: media length in ms (32 bits)
-constexpr int kNotifyPosition = 1261;     // wParam: position x 100
-constexpr int kNotifySnapshot = 1262;     // wParam: 1 written, 0 failed
-constexpr int kNotifyRecording = 1263;    // wParam: conversion engine result (0 written)
+constexpr int kNotifyPlaying = 1260;    // lParam: media length in ms (32 bits)
+constexpr int kNotifyPosition = 1261;   // wParam: position x 100
+constexpr int kNotifySnapshot = 1262;   // wParam: 1 written, 0 failed
+constexpr int kNotifyRecording = 1263;  // wParam: conversion engine result (0 written)
 // lParam of the window's own "close the current playback" (0x4EE, 1258, lParam).
 constexpr intptr_t kCloseFromEnd = 1276;
 constexpr intptr_t kCloseFromUser = 1275;

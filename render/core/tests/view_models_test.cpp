@@ -104,9 +104,6 @@ TEST(ViewModelSetTest, FlipReachesSpheresCapAndDome) {
   EXPECT_FALSE(set.layer().flip());  // the layer follows the flag given to its update
 }
 
-}  // namespace
-}  // namespace spherolux::render
-
 // A picture turned clockwise by 90 degrees puts the source point (x, y) of a W x H picture
 // at (H - y, x) of the H x W result; shown stretched to the frame's proportions, the
 // source's normalised (u, v) lands at (1 - v, u). The texture coordinates of a point of the
@@ -127,8 +124,8 @@ TEST(RotateTextureCoordinatesTest, TurnsThePictureClockwise) {
     expected_270[2 * i] = v, expected_270[2 * i + 1] = 1 - u;
   }
   float back[2 * kPairs];
-  for (const auto& [degrees, shown] : {std::pair<int, const float*>{90, expected_90}, {180, expected_180},
-                                       {270, expected_270}}) {
+  for (const auto& [degrees, shown] :
+       {std::pair<int, const float*>{90, expected_90}, {180, expected_180}, {270, expected_270}}) {
     RotateTextureCoordinates(shown, kPairs, degrees, back);
     for (int i = 0; i < 2 * kPairs; ++i) EXPECT_NEAR(back[i], source[i], 1e-6f) << degrees << " at " << i;
   }
@@ -137,3 +134,6 @@ TEST(RotateTextureCoordinatesTest, TurnsThePictureClockwise) {
   RotateTextureCoordinates(source, kPairs, 45, turned);
   for (int i = 0; i < 2 * kPairs; ++i) EXPECT_EQ(turned[i], source[i]);
 }
+
+}  // namespace
+}  // namespace spherolux::render
