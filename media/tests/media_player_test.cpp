@@ -498,6 +498,36 @@ TEST(PlayerEngineTest, MissingEngineOrEntryRefusesVideosWithAMessage) {
     EXPECT_EQ(player.open_error(), "libvlccore.so.9 lacks libvlc_new");
   }
 }
+
+// On a driver below OpenGL 2.0 the player asks before it plays without the panorama; a yes
+// lets libvlc draw into the window itself, a no opens nothing. Photos are shown flat.
+TEST_F(PlayerTest, BelowGlTwoAsksThenPlaysPlainly) {
+  ASSERT_LT(player().gl_major_version(), 2);
+  int asked = 0;
+  bool answer = false;
+  player().SetPlainPlaybackQuestion([&] {
+    ++asked;
+    return answer;
+  });
+  const std::string clip = g_media->DualVideo(4.0);
+  ASSERT_EQ(player().Probe(clip, false), 0);
+  EXPECT_EQ(player().Open(clip, false), 0);
+  EXPECT_EQ(asked, 1);
+
+  answer = true;
+  ASSERT_EQ(player().Open(clip, false), 1);
+  EXPECT_EQ(asked, 2);
+  player().Play();
+  EXPECT_TRUE(WaitUntil([&] { return player().GetStats().displayed > 3; }, 20000));
+  EXPECT_EQ(player().GetStats().frames_drawn, 0u);  // nothing went through the frame pipeline
+  player().Stop();
+
+  const std::string photo = g_media->DualPhoto(960);
+  ASSERT_EQ(player().Probe(photo, true), 0);
+  ASSERT_EQ(player().Open(photo, true), 1);
+  EXPECT_EQ(asked, 3);
+  EXPECT_TRUE(window_->video().showing_flat_image());
+}
 }  // namespace
 }  // namespace spherolux::media
 

@@ -63,6 +63,7 @@ class CVideoControl : public QWidget, public render::RenderMessageSink {
   // A picture shown stretched over the video area instead of the OpenGL window (photos when
   // OpenGL 2.0 is not available); a null image shows the OpenGL window again.
   void ShowFlatImage(const QImage& image);
+  bool showing_flat_image() const { return !flat_image_.isNull(); }
 
   // RenderMessageSink, any thread: queued to the window thread, then sent to the target.
   void Post(unsigned message) override;
