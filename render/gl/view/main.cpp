@@ -25,9 +25,8 @@
 #include <vector>
 
 #include "calib/calibration.h"
-#include "calib/extract.h"
-#include "calib/locator.h"
 #include "ideal_lens.h"
+#include "probe/probe.h"
 #include "render/opengl_render.h"
 
 namespace {
@@ -175,25 +174,20 @@ class ViewWindow : public QWindow, public RenderMessageSink {
 
   // A photo whose calibration gives grids; false for any other file.
   bool OpenCameraPhoto(int w, int h) {
-    const char* path = options_.file.c_str();
-    const int type = spherolux::QueryCameraType(path);
-    if (type == spherolux::kCameraDualLens) {
-      table_a_.assign(spherolux::render::kDualLensTableFloats, 0.0f);
-      table_b_.assign(spherolux::render::kDualLensTableFloats, 0.0f);
-      const int code =
-          spherolux::LoadSphereGrids(spherolux::WalkJpegExif, path, w, h, table_a_.data(), table_b_.data());
-      std::printf("dual-lens camera photo: grids %d\n", code);
-      if (code != 0) return false;
-      renderer_->SetMediaKind(spherolux::render::kMediaDualLens, w, h, table_a_.data(), table_b_.data(),
-                              static_cast<int>(table_a_.size()));
+    const spherolux::FrameSize frame{w, h};
+    const spherolux::FileProbe probe =
+        spherolux::ProbeFile(options_.file.c_str(), spherolux::MediaKind::kPhoto, &frame, &grids_);
+    if (probe.camera_type == spherolux::kCameraDualLens) {
+      std::printf("dual-lens camera photo: grids %d\n", probe.extraction);
+      if (!probe.grids_built) return false;
+      renderer_->SetMediaKind(spherolux::render::kMediaDualLens, w, h, grids_.table_a.data(), grids_.table_b.data(),
+                              spherolux::render::kDualLensTableFloats);
       return true;
     }
-    if (type == spherolux::kCameraSingleLens) {
-      table_a_.assign(spherolux::render::kDualLensTableFloats, 0.0f);
-      const int code = spherolux::LoadSingleLensGrid(spherolux::WalkJpegExif, path, w, h, table_a_.data());
-      std::printf("single-lens camera photo: grid %d\n", code);
-      if (code != 0 && code != 1) return false;
-      renderer_->SetMediaKind(spherolux::render::kMediaSingleLens, w, h, table_a_.data(), nullptr,
+    if (probe.camera_type == spherolux::kCameraSingleLens) {
+      std::printf("single-lens camera photo: grid %d\n", probe.extraction);
+      if (!probe.grids_built) return false;
+      renderer_->SetMediaKind(spherolux::render::kMediaSingleLens, w, h, grids_.table_a.data(), nullptr,
                               spherolux::render::kSingleLensTableFloats);
       return true;
     }
@@ -224,8 +218,9 @@ class ViewWindow : public QWindow, public RenderMessageSink {
   }
 
   Options options_;
-  std::vector<float> table_a_;
+  std::vector<float> table_a_;  // ideal lens grids (--lens)
   std::vector<float> table_b_;
+  spherolux::ViewGrids grids_;  // a camera photo's grids
   std::unique_ptr<COpenglRender> renderer_;
   QTimer timer_;
   bool dragging_ = false;
