@@ -12,14 +12,12 @@
 
 #include "base/log.h"
 #include "calib/calibration.h"
-#include "calib/extract.h"
-#include "calib/locator.h"
-#include "calib/stitch_state.h"
 #include "convert/client.h"
 #include "convert/job.h"
 #include "frame_pipeline.h"
 #include "media/video_control.h"
-#include "media/video_messages.h"
+#include "platform/messages.h"
+#include "probe/probe.h"
 #include "render/opengl_render.h"
 
 namespace spherolux::media {
@@ -117,38 +115,16 @@ void CMediaPlayer::Emit(int code, uintptr_t wparam, intptr_t lparam) const {
 }
 
 int CMediaPlayer::Probe(const std::string& path, bool photo) {
-  const char* narrow = path.c_str();
-  camera_type_ = QueryCameraType(narrow);
   const MediaFacts facts = ReadMediaFacts(path, photo);
   width_ = facts.width;
   height_ = facts.height;
-  view_mode_ = camera_type_ == kCameraSingleLens ? 3 : 2;
-  const MediaKind kind = photo ? MediaKind::kPhoto : MediaKind::kVideo;
-  const bool lens = camera_type_ == kCameraSingleLens || camera_type_ == kCameraDualLens;
-  StitchClass cls = ClassifyStitchState(camera_type_, lens ? 0 : StitchedTest(narrow, kind));
-  if (lens) {
-    try {
-      table_a_.resize(render::kDualLensTableFloats);
-      table_b_.resize(render::kDualLensTableFloats);
-    } catch (const std::bad_alloc&) {
-      return -1;
-    }
-    const ContainerWalker walker = photo ? WalkJpegExif : WalkMp4Udta;
-    const int code = camera_type_ == kCameraDualLens
-                         ? LoadSphereGrids(walker, narrow, width_, height_, table_a_.data(), table_b_.data())
-                         : LoadSingleLensGrid(walker, narrow, width_, height_, table_a_.data());
-    table_floats_ = camera_type_ == kCameraDualLens ? render::kDualLensTableFloats : render::kSingleLensTableFloats;
-    cls = ApplyExtractionResult(cls, code);
-  }
-  switch (cls) {
-    case StitchClass::kDualLens:
-    case StitchClass::kSingleLens:
-    case StitchClass::kStitchedByCamera:
-    case StitchClass::kStitched:
-      return 0;
-    default:
-      return 1;
-  }
+  const FrameSize frame{width_, height_};
+  const FileProbe probe = ProbeFile(path.c_str(), photo ? MediaKind::kPhoto : MediaKind::kVideo, &frame, &grids_);
+  camera_type_ = probe.camera_type;
+  view_mode_ = probe.view_mode;
+  table_floats_ = camera_type_ == kCameraSingleLens ? render::kSingleLensTableFloats : render::kDualLensTableFloats;
+  if (probe.extracted && probe.extraction == kCalibNoMemory) return -1;
+  return ShownByPlayer(probe) ? 0 : 1;
 }
 
 bool CMediaPlayer::EnsureInstance() {
@@ -189,7 +165,7 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
   }
   // The window closes the current playback first; if it does not, the player does.
   if (const int state = state_.load(); state != kStateNone && state != kStateStopped) {
-    video_->SendToTarget(kMsgEngineEvent, kNotifyEnded, 0);
+    video_->SendToParent(platform::kMsgEngineEvent, platform::kNotifyEnd, 0);
     if (state_.load() != kStateNone && state_.load() != kStateStopped) Stop();
   }
   TearDownPhoto();
@@ -206,7 +182,7 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
       return 1;
     }
     video_->setFocus();
-    renderer_->SetMediaKind(camera_type_, width_, height_, table_a_.data(), table_b_.data(), table_floats_);
+    renderer_->SetMediaKind(camera_type_, width_, height_, GridA(), GridB(), table_floats_);
     renderer_->Initialise();
     renderer_->ResetCurrentMode();
     renderer_->SetViewMode(view_mode_);
@@ -224,7 +200,7 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
   if (player_ == nullptr) return 0;
   EnsureRenderer();
   if (gl_major_ >= 2) {
-    renderer_->SetMediaKind(camera_type_, width_, height_, table_a_.data(), table_b_.data(), table_floats_);
+    renderer_->SetMediaKind(camera_type_, width_, height_, GridA(), GridB(), table_floats_);
     drag_pending_ = fling_pending_ = false;
     renderer_->SetFrameSource(render::COpenglRender::kSourceDecoder);
     renderer_->ResetCurrentMode();
@@ -258,17 +234,18 @@ void CMediaPlayer::OnEvent(const libvlc_event_t* event, void* opaque) {
     case libvlc_MediaPlayerPlaying: {
       // The media's duration: the player's own length query is not safe from an event.
       const int64_t length = self->media_ != nullptr ? self->api_.media_get_duration()(self->media_) : 0;
-      self->Emit(kNotifyPlaying, 0, static_cast<int32_t>(length));
+      self->Emit(platform::kNotifyPlaying, 0, static_cast<int32_t>(length));
       break;
     }
     case libvlc_MediaPlayerPaused:
-      self->Emit(kNotifyPaused, 0, 0);
+      self->Emit(platform::kNotifyPaused, 0, 0);
       break;
     case libvlc_MediaPlayerEndReached:
-      self->Emit(kNotifyEnded, 0, 0);
+      self->Emit(platform::kNotifyEnd, 0, 0);
       break;
     case libvlc_MediaPlayerPositionChanged:
-      self->Emit(kNotifyPosition, static_cast<uintptr_t>(event->u.media_player_position_changed.new_position * 100), 0);
+      self->Emit(platform::kNotifyPosition,
+                 static_cast<uintptr_t>(event->u.media_player_position_changed.new_position * 100), 0);
       break;
     default:
       break;

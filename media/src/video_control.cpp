@@ -5,16 +5,18 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QPointer>
 #include <QResizeEvent>
 #include <QUrl>
 #include <QWheelEvent>
 #include <QWindow>
 #include <cmath>
 
+#include "platform/messages.h"
 #include "render/opengl_render.h"
 
 namespace spherolux::media {
+
+using namespace platform;
 
 namespace {
 
@@ -82,7 +84,7 @@ class VideoSurface : public QWindow {
   CVideoControl* control_;
 };
 
-CVideoControl::CVideoControl(QWidget* parent) : QWidget(parent) {
+CVideoControl::CVideoControl(QWidget* parent) : MessageWindow(parent) {
   surface_ = new VideoSurface(this);
   container_ = QWidget::createWindowContainer(surface_, this);
   container_->setFocusPolicy(Qt::StrongFocus);
@@ -103,8 +105,28 @@ CVideoControl::~CVideoControl() = default;
 
 QWindow* CVideoControl::surface() const { return surface_; }
 
-intptr_t CVideoControl::SendToTarget(unsigned message, uintptr_t wparam, intptr_t lparam) {
-  return target_ != nullptr ? target_->Send(message, wparam, lparam) : 0;
+platform::MessageWindow* CVideoControl::Target() const {
+  if (target_ != nullptr) return target_;
+  for (QWidget* w = parentWidget(); w != nullptr; w = w->parentWidget()) {
+    if (auto* window = dynamic_cast<platform::MessageWindow*>(w)) return window;
+  }
+  return nullptr;
+}
+
+CVideoControl::LParam CVideoControl::SendToParent(unsigned message, WParam wparam, LParam lparam) {
+  platform::MessageWindow* target = Target();
+  return target != nullptr ? target->send(message, wparam, lparam) : 0;
+}
+
+CVideoControl::LParam CVideoControl::onMessage(unsigned msg, WParam w, LParam l) {
+  switch (msg) {
+    case kMsgFrameDrawn:
+    case kMsgRecordSaved:
+    case kMsgScreenshotSaved:
+      return SendToParent(msg, w, l);
+    default:
+      return 0;
+  }
 }
 
 void CVideoControl::SetRenderer(render::COpenglRender* renderer) {
@@ -117,8 +139,6 @@ float CVideoControl::Diagonal() const {
   const float h = static_cast<float>(height());
   return std::sqrt(w * w + h * h);
 }
-
-std::vector<std::string> CVideoControl::TakeDroppedFiles() { return std::exchange(dropped_, {}); }
 
 void CVideoControl::ShowFlatImage(const QImage& image) {
   flat_image_ = image;
@@ -134,34 +154,22 @@ void CVideoControl::ShowFlatImage(const QImage& image) {
   flat_->raise();
 }
 
-void CVideoControl::Post(unsigned message) {
-  // The drawing thread never waits for the window thread: the message is queued, and
-  // dropped if the control is gone by then.
-  QPointer<CVideoControl> self(this);
-  QMetaObject::invokeMethod(
-      this,
-      [self, message] {
-        if (self != nullptr) self->SendToTarget(message, 0, 0);
-      },
-      Qt::QueuedConnection);
-}
-
 void CVideoControl::SendPair(unsigned message, float a, float b) {
   pair_[0] = a;
   pair_[1] = b;
-  SendToTarget(message, 0, reinterpret_cast<intptr_t>(pair_));
+  SendToParent(message, 0, reinterpret_cast<LParam>(pair_));
 }
 
 void CVideoControl::PointerPressed(QPointF pos, uint64_t time_ms) {
   dragging_ = true;
   last_ = press_ = pos;
   press_time_ = time_ms;
-  SendToTarget(kMsgPressed, 0, 0);
+  SendToParent(kMsgVideoPress);
 }
 
 void CVideoControl::PointerMoved(QPointF pos) {
-  if (target_ != nullptr) {
-    if (pos.y() < kTopStrip) target_->Post(kMsgPointerNearTop, 0, 0);
+  if (platform::MessageWindow* target = Target()) {
+    if (pos.y() < kTopStrip) target->post(kMsgPanelHover);
     if (pos.y() > kTopStrip && height() != kBarHeight && !container_->hasFocus()) container_->setFocus();
   }
   if (!dragging_) return;
@@ -190,7 +198,7 @@ void CVideoControl::PointerReleased(QPointF pos, uint64_t time_ms) {
 void CVideoControl::PointerLeft() { dragging_ = false; }
 
 void CVideoControl::WheelTurned(int delta) {
-  if (target_ != nullptr) target_->Post(kMsgWheel, 0, -delta);
+  if (platform::MessageWindow* target = Target()) target->post(kMsgZoom, 0, -delta);
 }
 
 bool CVideoControl::KeyPressed(int key) {
@@ -217,7 +225,7 @@ bool CVideoControl::KeyPressed(int key) {
       WheelTurned(-kWheelStep);
       return true;
     case Qt::Key_Home:
-      SendToTarget(kMsgViewCommand, 0, kViewCommandReset);
+      SendToParent(kMsgViewCommand, 0, kViewReset);
       return true;
     default:
       return false;
@@ -225,19 +233,19 @@ bool CVideoControl::KeyPressed(int key) {
 }
 
 void CVideoControl::FilesDropped(std::vector<std::string> paths) {
-  dropped_ = std::move(paths);
-  if (target_ != nullptr) target_->Post(kMsgFilesDropped, 0, 0);
+  const DroppedFiles dropped{std::move(paths)};
+  SendToParent(kMsgDropFiles, 0, reinterpret_cast<LParam>(&dropped));
 }
 
 void CVideoControl::resizeEvent(QResizeEvent* event) {
-  QWidget::resizeEvent(event);
+  MessageWindow::resizeEvent(event);
   container_->setGeometry(rect());
   flat_->setGeometry(rect());
   UpdateRendererSize();
 }
 
 void CVideoControl::keyPressEvent(QKeyEvent* event) {
-  if (!KeyPressed(event->key())) QWidget::keyPressEvent(event);
+  if (!KeyPressed(event->key())) MessageWindow::keyPressEvent(event);
 }
 
 void CVideoControl::UpdateRendererSize() {

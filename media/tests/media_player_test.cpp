@@ -21,16 +21,16 @@
 
 #include "media/media_info.h"
 #include "media/video_control.h"
-#include "media/video_messages.h"
+#include "platform/messages.h"
 #include "player_window.h"
 #include "render/opengl_render.h"
-#include "render/render_hooks.h"
 #include "test_media.h"
 #include "x_input.h"
 
 namespace spherolux::media {
 namespace {
 
+using namespace platform;
 using testing::TestMedia;
 using testing::XInput;
 
@@ -123,15 +123,15 @@ class PlayerTest : public ::testing::Test {
   // The picture of the next drawn frame, as the renderer reads it back.
   QImage ReadBack() {
     const std::string path = g_media->Path("readback-" + std::to_string(++shots_) + ".png");
-    const int before = window_->count(render::kMsgScreenshotSaved);
+    const int before = window_->count(kMsgScreenshotSaved);
     renderer().RequestScreenshot(path);
     if (window_->photo()) player().Refresh();
-    EXPECT_TRUE(WaitUntil([&] { return window_->count(render::kMsgScreenshotSaved) > before; }));
+    EXPECT_TRUE(WaitUntil([&] { return window_->count(kMsgScreenshotSaved) > before; }));
     return QImage(QString::fromStdString(path));
   }
   // The control's top-left corner on the screen.
   QPoint Origin() { return window_->video().mapToGlobal(QPoint(0, 0)); }
-  intptr_t Send(unsigned message, uintptr_t wparam, intptr_t lparam) { return window_->Send(message, wparam, lparam); }
+  intptr_t Send(unsigned message, uintptr_t wparam, intptr_t lparam) { return window_->send(message, wparam, lparam); }
   void ResetModel() {
     player().ResetView();
     player().Refresh();
@@ -227,7 +227,7 @@ TEST_F(PlayerTest, CameraVideoPlaysAndAnswersItsCommands) {
   player().Seek(90);
 
   ASSERT_TRUE(WaitUntil([&] { return player().state() == kStateStopped; }, 15000));
-  EXPECT_TRUE(SawEvent(kNotifyEnded));
+  EXPECT_TRUE(SawEvent(kNotifyEnd));
   EXPECT_TRUE(player().stopped_mark());
   EXPECT_EQ(player().GetStats().live_outputs, 0);
   EXPECT_EQ(renderer().gl_errors(), 0);
@@ -256,7 +256,7 @@ TEST_F(PlayerTest, MouseAndKeysSteerTheView) {
   const float yaw0 = model().GetYaw();
   x.MoveTo(o.x() + 400, o.y() + 300);
   x.Button(1, true);
-  ASSERT_TRUE(input_done(kMsgPressed, 1));
+  ASSERT_TRUE(input_done(kMsgVideoPress, 1));
   x.MoveTo(o.x() + 390, o.y() + 300);
   ASSERT_TRUE(input_done(kMsgDrag, 1));
   player().Refresh();
@@ -286,12 +286,12 @@ TEST_F(PlayerTest, MouseAndKeysSteerTheView) {
   const float fov0 = model().fov();
   x.Button(4, true);
   x.Button(4, false);
-  ASSERT_TRUE(input_done(kMsgWheel, 1));
+  ASSERT_TRUE(input_done(kMsgZoom, 1));
   player().Refresh();
   EXPECT_EQ(model().fov(), fov0 - 10);
   x.Button(5, true);
   x.Button(5, false);
-  ASSERT_TRUE(input_done(kMsgWheel, 2));
+  ASSERT_TRUE(input_done(kMsgZoom, 2));
   player().Refresh();
   EXPECT_EQ(model().fov(), fov0);
 
@@ -299,7 +299,7 @@ TEST_F(PlayerTest, MouseAndKeysSteerTheView) {
   const int flings = window_->count(kMsgFling);
   x.MoveTo(o.x() + 400, o.y() + 300);
   x.Button(1, true);
-  ASSERT_TRUE(input_done(kMsgPressed, 3));
+  ASSERT_TRUE(input_done(kMsgVideoPress, 3));
   x.MoveTo(o.x() + 900, o.y() + 300);
   x.Button(1, false, 20);
   x.Sync();
@@ -317,7 +317,7 @@ TEST_F(PlayerTest, MouseAndKeysSteerTheView) {
   player().Refresh();
   EXPECT_NEAR(model().GetYaw() - yaw1, -5.0f, 0.01f);
   x.Key("plus");
-  ASSERT_TRUE(input_done(kMsgWheel, 3));
+  ASSERT_TRUE(input_done(kMsgZoom, 3));
   player().Refresh();
   EXPECT_EQ(model().fov(), fov0 - 10);
   x.Key("Home");

@@ -2,16 +2,17 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
-#include <QPointer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
 
-#include "calib/stitch_state.h"
-#include "media/video_messages.h"
-#include "render/render_hooks.h"
+#include "platform/messages.h"
+#include "probe/probe.h"
 
 namespace spherolux::media {
+
+using namespace platform;
+
 namespace {
 
 constexpr int kPhotoRefreshMs = 25;
@@ -19,30 +20,20 @@ constexpr float kSeekStepPercent = 5.0f;
 
 }  // namespace
 
-PlayerWindow::PlayerWindow(QWidget* parent) : QWidget(parent) {
+PlayerWindow::PlayerWindow(QWidget* parent) : MessageWindow(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   video_ = new CVideoControl(this);
   layout->addWidget(video_);
-  video_->SetTarget(this);
   video_->winId();  // the surface needs a native window before the player reads the GL version
   player_ = std::make_unique<CMediaPlayer>(video_);
-  QPointer<PlayerWindow> self(this);
-  // Engine threads: post, never wait. The window keeps the position (wParam) as lParam.
-  player_->SetNotify([self](int code, uintptr_t wparam, intptr_t lparam) {
-    QMetaObject::invokeMethod(
-        self.data(),
-        [self, code, wparam, lparam] {
-          if (self == nullptr) return;
-          if (code == kNotifyPosition) {
-            self->Send(kMsgPositionEvent, 0, static_cast<intptr_t>(wparam));
-          } else if (code == kNotifyEnded) {
-            self->Send(kMsgEngineEvent, kNotifyEnded, kCloseFromEnd);
-          } else {
-            self->Send(kMsgEngineEvent, static_cast<uintptr_t>(code), lparam);
-          }
-        },
-        Qt::QueuedConnection);
+  // Engine threads post, never wait. The window keeps the position (wParam) as lParam.
+  player_->SetNotify([this](int code, WParam wparam, LParam lparam) {
+    if (code == kNotifyPosition) {
+      post(kMsgPosition, 0, static_cast<LParam>(wparam));
+    } else {
+      post(kMsgEngineEvent, static_cast<WParam>(code), code == kNotifyEnd ? kStopByEngine : lparam);
+    }
   });
   photo_timer_.setInterval(kPhotoRefreshMs);
   QObject::connect(&photo_timer_, &QTimer::timeout, [this] {
@@ -92,24 +83,14 @@ int PlayerWindow::count(unsigned message) const {
   return it == counts_.end() ? 0 : it->second;
 }
 
-intptr_t PlayerWindow::Send(unsigned message, uintptr_t wparam, intptr_t lparam) {
-  const intptr_t result = Handle(message, wparam, lparam);
+PlayerWindow::LParam PlayerWindow::onMessage(unsigned message, WParam wparam, LParam lparam) {
+  Handle(message, wparam, lparam);
   ++counts_[message];
   if (observer_) observer_(message, wparam, lparam);
-  return result;
+  return 0;
 }
 
-void PlayerWindow::Post(unsigned message, uintptr_t wparam, intptr_t lparam) {
-  QPointer<PlayerWindow> self(this);
-  QMetaObject::invokeMethod(
-      this,
-      [self, message, wparam, lparam] {
-        if (self != nullptr) self->Send(message, wparam, lparam);
-      },
-      Qt::QueuedConnection);
-}
-
-intptr_t PlayerWindow::Handle(unsigned message, uintptr_t wparam, intptr_t lparam) {
+void PlayerWindow::Handle(unsigned message, WParam wparam, LParam lparam) {
   const auto* pair = reinterpret_cast<const float*>(lparam);
   switch (message) {
     case kMsgDrag:
@@ -118,47 +99,48 @@ intptr_t PlayerWindow::Handle(unsigned message, uintptr_t wparam, intptr_t lpara
     case kMsgFling:
       player_->Fling(pair[0], pair[1]);
       break;
-    case kMsgWheel:
+    case kMsgZoom:
       player_->Zoom(static_cast<int>(lparam));
       break;
-    case render::kMsgFrameDrawn:
+    case kMsgFrameDrawn:
       if (player_->IsPlaying() != 0 || player_->state() == kStatePaused) player_->Refresh();
       break;
     case kMsgViewCommand:
       if (lparam >= 0 && lparam <= 6) {
         player_->SetViewMode(static_cast<int>(lparam));
         player_->ApplyViewMode();
-      } else if (lparam == kViewCommandFlip) {
+      } else if (lparam == kViewDirection) {
         flip_ = !flip_;
         player_->SetFlip(flip_);
-      } else if (lparam == kViewCommandReset) {
+      } else if (lparam == kViewReset) {
         player_->ResetView();
       }
       break;
     case kMsgEngineEvent:
       OnEngineEvent(wparam, lparam);
       break;
-    case kMsgPositionEvent:
+    case kMsgPosition:
       position_ = static_cast<int>(lparam);
       break;
-    case kMsgFilesDropped: {
-      const std::vector<std::string> files = video_->TakeDroppedFiles();
+    case kMsgDropFiles: {
+      const auto* dropped = reinterpret_cast<const DroppedFiles*>(lparam);
       std::string error;
-      if (!files.empty() && !OpenFile(files.front(), &error)) std::fprintf(stderr, "%s\n", error.c_str());
+      if (!dropped->paths.empty() && !OpenFile(dropped->paths.front(), &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+      }
       break;
     }
     default:
       break;
   }
-  return 0;
 }
 
-void PlayerWindow::OnEngineEvent(uintptr_t code, intptr_t lparam) {
-  if (code == static_cast<uintptr_t>(kNotifyEnded)) {
+void PlayerWindow::OnEngineEvent(WParam code, LParam lparam) {
+  if (code == kNotifyEnd) {
     position_ = 0;
     rotation_ = 0;
     Close();
-  } else if (code == static_cast<uintptr_t>(kNotifyPlaying) && lparam >= 1) {
+  } else if (code == kNotifyPlaying && lparam >= 1) {
     length_ms_ = lparam;
   }
 }
@@ -167,11 +149,11 @@ void PlayerWindow::keyPressEvent(QKeyEvent* event) {
   CMediaPlayer& p = *player_;
   const int key = event->key();
   if (key >= Qt::Key_0 && key <= Qt::Key_6) {
-    Send(kMsgViewCommand, 0, key - Qt::Key_0);
+    send(kMsgViewCommand, 0, key - Qt::Key_0);
   } else if (key == Qt::Key_F) {
-    Send(kMsgViewCommand, 0, kViewCommandFlip);
+    send(kMsgViewCommand, 0, kViewDirection);
   } else if (key == Qt::Key_R) {
-    Send(kMsgViewCommand, 0, kViewCommandReset);
+    send(kMsgViewCommand, 0, kViewReset);
   } else if (key == Qt::Key_Space) {
     if (p.state() == kStatePlaying) {
       p.Pause();
@@ -196,14 +178,14 @@ void PlayerWindow::keyPressEvent(QKeyEvent* event) {
   } else if (key == Qt::Key_Escape) {
     close();
   } else {
-    QWidget::keyPressEvent(event);
+    MessageWindow::keyPressEvent(event);
   }
   std::fflush(stdout);
 }
 
 void PlayerWindow::closeEvent(QCloseEvent* event) {
   Close();
-  QWidget::closeEvent(event);
+  MessageWindow::closeEvent(event);
 }
 
 }  // namespace spherolux::media

@@ -8,7 +8,6 @@
 #pragma once
 
 #include <QTimer>
-#include <QWidget>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,10 +15,11 @@
 
 #include "media/media_player.h"
 #include "media/video_control.h"
+#include "platform/message_window.h"
 
 namespace spherolux::media {
 
-class PlayerWindow : public QWidget, public MessageTarget {
+class PlayerWindow : public platform::MessageWindow {
  public:
   explicit PlayerWindow(QWidget* parent = nullptr);
   ~PlayerWindow() override;
@@ -41,18 +41,16 @@ class PlayerWindow : public QWidget, public MessageTarget {
   int position() const { return position_; }
   int64_t length_ms() const { return length_ms_; }
   // Called for every message after it was handled.
-  void SetObserver(std::function<void(unsigned, uintptr_t, intptr_t)> observer) { observer_ = std::move(observer); }
-
-  intptr_t Send(unsigned message, uintptr_t wparam, intptr_t lparam) override;
-  void Post(unsigned message, uintptr_t wparam, intptr_t lparam) override;
+  void SetObserver(std::function<void(unsigned, WParam, LParam)> observer) { observer_ = std::move(observer); }
 
  protected:
+  LParam onMessage(unsigned msg, WParam wparam, LParam lparam) override;
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  intptr_t Handle(unsigned message, uintptr_t wparam, intptr_t lparam);
-  void OnEngineEvent(uintptr_t code, intptr_t lparam);
+  void Handle(unsigned message, WParam wparam, LParam lparam);
+  void OnEngineEvent(WParam code, LParam lparam);
 
   CVideoControl* video_ = nullptr;  // child widget
   std::unique_ptr<CMediaPlayer> player_;
@@ -65,7 +63,7 @@ class PlayerWindow : public QWidget, public MessageTarget {
   int position_ = 0;
   int64_t length_ms_ = 0;
   std::map<unsigned, int> counts_;
-  std::function<void(unsigned, uintptr_t, intptr_t)> observer_;
+  std::function<void(unsigned, WParam, LParam)> observer_;
 };
 
 }  // namespace spherolux::media

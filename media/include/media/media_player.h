@@ -32,6 +32,7 @@
 
 #include "media/media_info.h"
 #include "media/vlc_api.h"
+#include "probe/probe.h"
 
 class QImage;
 
@@ -44,12 +45,18 @@ namespace spherolux::media {
 class CVideoControl;
 struct FrameTarget;
 
+// Notify codes of the player's own work, beyond the engine's events.
+constexpr int kNotifySnapshot = 1262;   // wParam: 1 the snapshot file was written, 0 it failed
+constexpr int kNotifyRecording = 1263;  // lParam: the conversion engine's result (0 written)
+
 enum PlayerState : int { kStateNone = 0, kStateOpened = 1, kStatePlaying = 2, kStatePaused = 3, kStateStopped = 4 };
 
 class CMediaPlayer {
  public:
-  // Notify callback: (code, wparam, lparam) with the codes of video_messages.h. Called on
-  // engine and worker threads; it must return at once (post, never wait).
+  // Notify callback: (code, wparam, lparam) with the codes of platform/messages.h
+  // (kNotifyEnd, kNotifyPaused, kNotifyPlaying with the length in ms as lParam,
+  // kNotifyPosition with the position x 100 as wParam) and the two below. Called on engine
+  // and worker threads; it must return at once (post, never wait).
   using Notify = std::function<void(int code, uintptr_t wparam, intptr_t lparam)>;
   // Asked before a plain (non-panoramic) playback when OpenGL 2.0 is missing: true to go on.
   using PlainPlaybackQuestion = std::function<bool()>;
@@ -141,6 +148,8 @@ class CMediaPlayer {
   void FinishRecording();
   void JoinWorkers();
   static void OnEvent(const libvlc_event_t* event, void* self);
+  const float* GridA() const { return grids_.table_a.empty() ? nullptr : grids_.table_a.data(); }
+  const float* GridB() const { return grids_.table_b.empty() ? nullptr : grids_.table_b.data(); }
 
   CVideoControl* video_;
   VlcApi api_;
@@ -172,8 +181,7 @@ class CMediaPlayer {
   int camera_type_ = 0;
   int width_ = 0;
   int height_ = 0;
-  std::vector<float> table_a_;
-  std::vector<float> table_b_;
+  ViewGrids grids_;  // filled by Probe for camera files
   int table_floats_ = 0;
   int view_mode_ = 2;
   std::string path_;
