@@ -32,8 +32,10 @@ class OtherToolsTest : public testing::Test {
   std::string TaggedPhoto(const std::string& name, const std::string& projection) {
     const std::string path = Path(name);
     EXPECT_TRUE(camgen::WriteFileBytes(path, camgen::MakeJpeg(256, 128)));
-    const std::string cmd = "exiftool -q -overwrite_original -XMP-GPano:UsePanoramaViewer=True "
-                            "-XMP-GPano:ProjectionType=" + projection + " '" + path + "'";
+    const std::string cmd =
+        "exiftool -q -overwrite_original -XMP-GPano:UsePanoramaViewer=True "
+        "-XMP-GPano:ProjectionType=" +
+        projection + " '" + path + "'";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
     return path;
   }
@@ -45,9 +47,9 @@ class OtherToolsTest : public testing::Test {
     auto full_box = [](const char(&type)[5], const Bytes& data) {
       return camgen::Box(type, camgen::Concat({Bytes{0, 0, 0, 0}, data}));  // version 0, flags 0
     };
-    const Bytes st3d = full_box("st3d", Bytes{0});                            // monoscopic
-    const Bytes svhd = full_box("svhd", Bytes{'h', 'a', 'n', 'd', 0});       // metadata source
-    const Bytes prhd = full_box("prhd", Bytes(12, 0));                        // yaw, pitch, roll 0
+    const Bytes st3d = full_box("st3d", Bytes{0});                      // monoscopic
+    const Bytes svhd = full_box("svhd", Bytes{'h', 'a', 'n', 'd', 0});  // metadata source
+    const Bytes prhd = full_box("prhd", Bytes(12, 0));                  // yaw, pitch, roll 0
     const Bytes proj = camgen::Box("proj", camgen::Concat({prhd, full_box(projection, projection_body)}));
     const Bytes sv3d = camgen::Box("sv3d", camgen::Concat({svhd, proj}));
 
