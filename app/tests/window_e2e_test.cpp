@@ -32,7 +32,9 @@ std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
-QImage Screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32); }
+QImage Screen() {
+  return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
+}
 
 void Click(int x, int y) { Shell("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1"); }
 void Key(const std::string& keys) { Shell("xdotool key " + keys); }
@@ -101,7 +103,7 @@ class WindowTest : public ::testing::Test {
     ASSERT_TRUE(Shell(camgen + " video " + Quote(dir_ + "/dual.mp4") + " --size 1920x960 --seconds 8"));
     ASSERT_TRUE(Shell(camgen + " video " + Quote(dir_ + "/single.mp4") + " --type 1 --size 1920x1080 --seconds 6"));
     ASSERT_TRUE(Shell("ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=640x360:rate=25 -t 2 -pix_fmt yuv420p " +
-                    Quote(dir_ + "/plain.mp4")));
+                      Quote(dir_ + "/plain.mp4")));
   }
   static void TearDownTestSuite() {
     std::error_code ec;
