@@ -4,15 +4,14 @@
 #include <filesystem>
 #include <string>
 
-#include "command.h"
-#include "engine_runner.h"
-#include "json.h"
-
-#if HAVE_SPHEROLUX_CONVERT_CLIENT
 #include "calib/calibration.h"
 #include "calib/stitch_state.h"
+#include "command.h"
 #include "convert/client.h"
 #include "convert/job.h"
+#include "engine_runner.h"
+#include "json.h"
+#include "probe/probe.h"
 
 namespace {
 
@@ -180,5 +179,3 @@ const cli::Registration kConvert{
     RunConvert};
 
 }  // namespace
-
-#endif

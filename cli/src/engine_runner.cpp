@@ -1,7 +1,5 @@
 #include "engine_runner.h"
 
-#if HAVE_SPHEROLUX_CONVERT_CLIENT
-
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -89,11 +87,3 @@ EngineRun RunEngineJob(const std::vector<std::string>& args, int rotation, int h
 }
 
 }  // namespace cli
-
-#else
-
-namespace cli {
-EngineRun RunEngineJob(const std::vector<std::string>&, int, int, bool) { return {}; }
-}  // namespace cli
-
-#endif

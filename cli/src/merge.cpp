@@ -8,14 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "command.h"
-#include "engine_runner.h"
-#include "json.h"
-
-#if HAVE_SPHEROLUX_CONVERT_CLIENT
 #include "calib/stitch_state.h"
+#include "command.h"
 #include "convert/client.h"
 #include "convert/job.h"
+#include "engine_runner.h"
+#include "json.h"
 
 namespace {
 
@@ -136,5 +134,3 @@ const cli::Registration kMerge{
     RunMerge};
 
 }  // namespace
-
-#endif

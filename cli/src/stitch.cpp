@@ -1,8 +1,6 @@
 // spherolux-cli stitch: camera photos to panorama JPEGs through the photo pipeline.
 //   spherolux-cli stitch IN.jpg [OUT.jpg] [--rotation 0|90|180|270] [--quality low|medium|high]
 //   spherolux-cli stitch --output-dir DIR IN.jpg...
-#if HAVE_SPHEROLUX_PHOTO
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -123,5 +121,3 @@ const cli::Registration kStitch{
     RunStitch};
 
 }  // namespace
-
-#endif
