@@ -6,6 +6,7 @@
 
 #include "base/bytes.h"
 #include "base/file.h"
+#include "byte_reader.h"
 #include "mp4/file.h"
 
 namespace spherolux::mp4 {
@@ -43,36 +44,8 @@ const Box* Path(const Box* b, std::initializer_list<const char*> types) {
   return b;
 }
 
-// Bounds-checked big-endian reads from a span.
-class Cursor {
- public:
-  explicit Cursor(std::span<const uint8_t> b) : b_(b) {}
-  bool Has(size_t n) const { return n <= b_.size() - pos_; }
-  uint8_t U8() { return Take(1) ? b_[pos_ - 1] : 0; }
-  uint16_t U16() { return Take(2) ? LoadBE16(b_.data() + pos_ - 2) : 0; }
-  uint32_t U32() { return Take(4) ? LoadBE32(b_.data() + pos_ - 4) : 0; }
-  uint64_t U64() { return Take(8) ? LoadBE64(b_.data() + pos_ - 8) : 0; }
-  void Skip(size_t n) { Take(n); }
-  size_t left() const { return b_.size() - pos_; }
-  std::span<const uint8_t> Rest() const { return b_.subspan(pos_); }
-  bool bad = false;
-
- private:
-  bool Take(size_t n) {
-    if (!Has(n)) {
-      bad = true;
-      pos_ = b_.size();
-      return false;
-    }
-    pos_ += n;
-    return true;
-  }
-  std::span<const uint8_t> b_;
-  size_t pos_ = 0;
-};
-
 // An ISO/IEC 14496-1 descriptor length: up to four bytes of 7 bits.
-size_t DescriptorLength(Cursor& c) {
+size_t DescriptorLength(ByteReader& c) {
   size_t n = 0;
   for (int i = 0; i < 4; ++i) {
     const uint8_t b = c.U8();
@@ -84,7 +57,7 @@ size_t DescriptorLength(Cursor& c) {
 
 // 'esds' (ISO/IEC 14496-14 3.1.2): the object type, bit rate and DecoderSpecificInfo.
 void ReadEsds(std::span<const uint8_t> body, Track* t) {
-  Cursor c(body);
+  ByteReader c(body);
   c.Skip(4);  // version, flags
   if (c.U8() != 0x03) return;
   DescriptorLength(c);
@@ -125,7 +98,7 @@ void ReadSampleEntry(const Box& entry, Track* t) {
   }
   if (t->description.handler != kHandlerSound) return;
   // 12.2.3 AudioSampleEntry; QuickTime versions 1 and 2 add fields before the child boxes.
-  Cursor c(entry.data);
+  ByteReader c(entry.data);
   c.Skip(8);
   const uint16_t version = c.U16();
   c.Skip(6);
@@ -159,7 +132,7 @@ void ReadSampleEntry(const Box& entry, Track* t) {
 // stsc, 8.7.5 stco/co64) into one record per sample. False when they do not fit together.
 bool ReadSampleTables(const Box& stbl, int64_t file_size, Track* t) {
   uint8_t v = 0;
-  Cursor stsz(FullBody(stbl.Find(TypeCode("stsz")), &v));
+  ByteReader stsz(FullBody(stbl.Find(TypeCode("stsz")), &v));
   const uint32_t uniform = stsz.U32();
   uint64_t count = stsz.U32();
   if (stsz.bad) return false;
@@ -168,7 +141,7 @@ bool ReadSampleTables(const Box& stbl, int64_t file_size, Track* t) {
   count = std::min({count, kMaxSamples, static_cast<uint64_t>(std::max<int64_t>(file_size, 0))});
 
   const bool wide = stbl.Find(TypeCode("co64")) != nullptr;
-  Cursor chunks(FullBody(stbl.Find(TypeCode(wide ? "co64" : "stco")), &v));
+  ByteReader chunks(FullBody(stbl.Find(TypeCode(wide ? "co64" : "stco")), &v));
   const size_t entry = wide ? 8 : 4;
   const uint64_t chunk_count = std::min<uint64_t>(chunks.U32(), chunks.left() / entry);
   const std::span<const uint8_t> offsets = chunks.Rest();
@@ -176,7 +149,7 @@ bool ReadSampleTables(const Box& stbl, int64_t file_size, Track* t) {
     const uint8_t* p = offsets.data() + (c - 1) * entry;
     return wide ? LoadBE64(p) : LoadBE32(p);
   };
-  Cursor stsc(FullBody(stbl.Find(TypeCode("stsc")), &v));
+  ByteReader stsc(FullBody(stbl.Find(TypeCode("stsc")), &v));
   const uint64_t runs = std::min<uint64_t>(stsc.U32(), stsc.left() / 12);
   if (chunks.bad || stsc.bad) return false;
 
@@ -190,7 +163,7 @@ bool ReadSampleTables(const Box& stbl, int64_t file_size, Track* t) {
     stsc.U32();
     if (first < chunk || first == 0) break;  // runs must ascend
     // This run covers chunks [first, next run's first); the last run every chunk left.
-    Cursor peek(stsc.Rest());
+    ByteReader peek(stsc.Rest());
     const uint64_t last = r + 1 < runs ? peek.U32() : chunk_count + 1;
     for (chunk = first; chunk < last && chunk <= chunk_count && inside && t->samples.size() < count; ++chunk) {
       uint64_t offset = chunk_offset(chunk);
@@ -206,7 +179,7 @@ bool ReadSampleTables(const Box& stbl, int64_t file_size, Track* t) {
     }
   }
 
-  Cursor stts(FullBody(stbl.Find(TypeCode("stts")), &v));
+  ByteReader stts(FullBody(stbl.Find(TypeCode("stts")), &v));
   uint64_t entries = stts.U32();
   int64_t dts = 0;
   size_t i = 0;
@@ -221,7 +194,7 @@ bool ReadSampleTables(const Box& stbl, int64_t file_size, Track* t) {
   t->samples.resize(i);  // samples without a time are dropped
 
   const Box* ctts_box = stbl.Find(TypeCode("ctts"));
-  Cursor ctts(FullBody(ctts_box, &v));
+  ByteReader ctts(FullBody(ctts_box, &v));
   entries = ctts_box ? ctts.U32() : 0;
   for (i = 0; entries > 0 && !ctts.bad && i < t->samples.size(); --entries) {
     const uint32_t n = ctts.U32();
@@ -230,7 +203,7 @@ bool ReadSampleTables(const Box& stbl, int64_t file_size, Track* t) {
   }
 
   if (const Box* stss_box = stbl.Find(TypeCode("stss"))) {
-    Cursor stss(FullBody(stss_box, &v));
+    ByteReader stss(FullBody(stss_box, &v));
     for (auto& s : t->samples) s.sync = false;
     for (uint64_t n = stss.U32(); n > 0 && !stss.bad; --n) {
       const uint32_t number = stss.U32();
@@ -244,7 +217,7 @@ bool ReadSampleTables(const Box& stbl, int64_t file_size, Track* t) {
 // that point.
 int64_t EditShift(const Box& trak, uint32_t movie_timescale, uint32_t timescale) {
   uint8_t version = 0;
-  Cursor elst(FullBody(Path(&trak, {"edts", "elst"}), &version));
+  ByteReader elst(FullBody(Path(&trak, {"edts", "elst"}), &version));
   int64_t delay = 0;
   for (uint32_t n = elst.U32(); n > 0 && !elst.bad; --n) {
     const uint64_t duration = version == 1 ? elst.U64() : elst.U32();
@@ -275,7 +248,7 @@ class ReaderImpl final : public Mp4Reader {
     if (!file_) return Mp4Status::kCannotOpen;
     const int64_t size = FileSize(file_.get());
     uint8_t version = 0;
-    Cursor mvhd(FullBody(moov->Find(TypeCode("mvhd")), &version));
+    ByteReader mvhd(FullBody(moov->Find(TypeCode("mvhd")), &version));
     mvhd.Skip(version == 1 ? 16 : 8);
     const uint32_t movie_timescale = mvhd.U32();
     for (const Box& trak : moov->children)
@@ -346,10 +319,10 @@ class ReaderImpl final : public Mp4Reader {
     Track t;
     TrackDescription& d = t.description;
     uint8_t version = 0;
-    Cursor hdlr(FullBody(Path(&trak, {"mdia", "hdlr"}), &version));
+    ByteReader hdlr(FullBody(Path(&trak, {"mdia", "hdlr"}), &version));
     hdlr.Skip(4);
     d.handler = hdlr.U32();
-    Cursor mdhd(FullBody(Path(&trak, {"mdia", "mdhd"}), &version));
+    ByteReader mdhd(FullBody(Path(&trak, {"mdia", "mdhd"}), &version));
     mdhd.Skip(version == 1 ? 16 : 8);
     d.timescale = mdhd.U32();
     const Box* stbl = Path(&trak, {"mdia", "minf", "stbl"});

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "byte_reader.h"
 
 namespace spherolux::mp4 {
 namespace {
@@ -50,38 +51,17 @@ class Put {
   }
 };
 
-// Bounds-checked reads; any read past the end sets `bad` and returns zeros.
-class Get {
- public:
-  explicit Get(std::span<const uint8_t> b) : b_(b) {}
-  uint8_t U8() { return Take(1) ? b_[pos_ - 1] : 0; }
-  uint16_t U16() { return Take(2) ? LoadBE16(&b_[pos_ - 2]) : 0; }
-  uint32_t U32() { return Take(4) ? LoadBE32(&b_[pos_ - 4]) : 0; }
-  uint64_t U64() { return Take(8) ? LoadBE64(&b_[pos_ - 8]) : 0; }
-  double F64() { return std::bit_cast<double>(U64()); }
-  std::vector<uint8_t> Blob() {
-    const uint32_t n = U32();
-    if (!Take(n)) return {};
-    return {b_.begin() + static_cast<ptrdiff_t>(pos_ - n), b_.begin() + static_cast<ptrdiff_t>(pos_)};
-  }
-  std::string Text() {
-    auto b = Blob();
-    return {b.begin(), b.end()};
-  }
-  bool bad = false;
-
- private:
-  bool Take(size_t n) {
-    if (bad || n > b_.size() - pos_) {
-      bad = true;
-      return false;
-    }
-    pos_ += n;
-    return true;
-  }
-  std::span<const uint8_t> b_;
-  size_t pos_ = 0;
-};
+// Side-file fields beyond the integers: doubles by their bits, byte strings behind a 32-bit
+// length.
+double F64(ByteReader& r) { return std::bit_cast<double>(r.U64()); }
+std::vector<uint8_t> Blob(ByteReader& r) {
+  const auto b = r.Bytes(r.U32());
+  return {b.begin(), b.end()};
+}
+std::string Text(ByteReader& r) {
+  const auto b = r.Bytes(r.U32());
+  return {b.begin(), b.end()};
+}
 
 bool WriteAll(int fd, const uint8_t* p, size_t n) {
   while (n > 0) {
@@ -264,7 +244,7 @@ SideFileReader::Kind SideFileReader::Next() {
   if (length > kMaxRecord || !Fill(12 + size_t{length})) return Kind::kEnd;
   const std::span<const uint8_t> checked(buffer_.data() + begin_ + 4, 4 + size_t{length});
   if (Crc32(checked) != LoadBE32(buffer_.data() + begin_ + 8 + length)) return Kind::kEnd;
-  Get g(checked.subspan(4));
+  ByteReader g(checked.subspan(4));
   begin_ += 12 + size_t{length};
   switch (kind) {
     case kHead: {
@@ -272,7 +252,7 @@ SideFileReader::Kind SideFileReader::Next() {
       if (g.U32() != kSideVersion) return Kind::kEnd;
       h.mdat_start = g.U64();
       h.movie_first = g.U8() != 0;
-      h.mp4_path = g.Text();
+      h.mp4_path = Text(g);
       if (g.bad) return Kind::kEnd;
       head_ = std::move(h);
       return Kind::kHead;
@@ -284,20 +264,20 @@ SideFileReader::Kind SideFileReader::Next() {
       d.handler = g.U32();
       d.codec = g.U32();
       d.timescale = g.U32();
-      d.duration_ms = g.F64();
+      d.duration_ms = F64(g);
       d.bit_rate = g.U32();
       d.max_sample_size = g.U32();
       d.width = g.U16();
       d.height = g.U16();
-      d.frame_rate = g.F64();
+      d.frame_rate = F64(g);
       d.channels = g.U16();
       d.sample_bits = g.U16();
       d.sample_rate = g.U32();
       d.object_type = g.U8();
       d.annex_b = g.U8() != 0;
-      d.sample_entry = g.Blob();
-      t.handler_name = g.Text();
-      t.config = g.Blob();
+      d.sample_entry = Blob(g);
+      t.handler_name = Text(g);
+      t.config = Blob(g);
       t.flags = g.U32();
       t.chunk_samples = g.U32();
       if (g.bad || d.timescale == 0) return Kind::kEnd;

@@ -68,7 +68,8 @@ bool H264Encoder::Emit(x264_picture_t* in, const Output& out) {
   x264_picture_t pic_out;
   const int size = x264_encoder_encode(encoder_.get(), &nals, &count, in, &pic_out);
   if (size < 0) return false;
-  if (size > 0 && count > 0) out(std::span<const x264_nal_t>(nals, static_cast<size_t>(count)), pic_out.i_pts, pic_out.b_keyframe != 0);
+  if (size > 0 && count > 0)
+    out(std::span<const x264_nal_t>(nals, static_cast<size_t>(count)), pic_out.i_pts, pic_out.b_keyframe != 0);
   return true;
 }
 

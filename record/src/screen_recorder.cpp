@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "base/log.h"
 #include "convert/client.h"
 #include "h264_encoder.h"
 #include "mp4/reader.h"
@@ -85,7 +86,7 @@ int ScreenRecorder::Session::Open(const std::string& source_path, const std::str
                                   const std::string& engine_dir) {
   std::string error;
   if (!convert::LoadEngine(engine_dir.empty() ? convert::ProgramDir() : engine_dir, &engine, &error)) {
-    std::fprintf(stderr, "screen recorder: %s\n", error.c_str());
+    Logf("screen recorder: %s\n", error.c_str());
     return kRecordNoEngine;
   }
   // Any source we cannot read still gives a recording, without sound, at 30 frames/s.
@@ -142,8 +143,7 @@ void ScreenRecorder::Session::AddSourceAudio(const mp4::TrackDescription& d, std
 }
 
 bool ScreenRecorder::Session::EncodeFrame(const Frame& f) {
-  if (engine.rescale_csconvert(f.pixels.data(), i420.data(), f.width, f.height, 2, kOutputWidth, kOutputHeight, 0) !=
-      0)
+  if (engine.rescale_csconvert(f.pixels.data(), i420.data(), f.width, f.height, 2, kOutputWidth, kOutputHeight, 0) != 0)
     return false;
   ticks.emplace_back(frames, f.tick);
   const bool key = frames % kKeyInterval == 0;
@@ -186,16 +186,17 @@ void ScreenRecorder::Session::WriteVideo(std::span<const x264_nal_t> nals, int64
   mp4::SampleRecord rec;
   rec.decode_ms = rec.composition_ms = t;
   rec.sync = key;
-  if (writer->WriteSample(video, {begin, end}, rec) == Mp4Status::kOk) ++written;
-  else ++failed;
+  if (writer->WriteSample(video, {begin, end}, rec) == Mp4Status::kOk)
+    ++written;
+  else
+    ++failed;
 }
 
 // Writes the source's sound samples that end by `t` (ms of the recording).
 void ScreenRecorder::Session::CopyAudioUpTo(double t) {
   while (audio >= 0 && !audio_done) {
     if (!audio_pending) {
-      const Mp4Status s =
-          source->ReadSample(source_audio, audio_buffer.data(), audio_buffer.size(), &audio_record);
+      const Mp4Status s = source->ReadSample(source_audio, audio_buffer.data(), audio_buffer.size(), &audio_record);
       if (s == Mp4Status::kBufferTooSmall) {
         audio_buffer.resize(audio_record.size);
         continue;
@@ -344,7 +345,7 @@ bool ScreenRecorder::StopRecording() {
   }
   const Mp4Status status = session->writer->Finish();
   if (status != Mp4Status::kOk)
-    std::fprintf(stderr, "screen recorder: %s not finished: %s\n", output_.c_str(), mp4::StatusText(status));
+    Logf("screen recorder: %s not finished: %s\n", output_.c_str(), mp4::StatusText(status));
   return status == Mp4Status::kOk;
 }
 
@@ -356,7 +357,9 @@ bool ScreenRecorder::Stop() {
 
 RecorderStats ScreenRecorder::stats() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return stats_;
+  RecorderStats s = stats_;
+  s.queued = queue_.size();
+  return s;
 }
 
 }  // namespace spherolux::record

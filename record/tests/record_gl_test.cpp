@@ -81,13 +81,15 @@ TEST(RecordGl, RecordsTheTurningViewWithTheSourceSoundFromTheStartPosition) {
   const size_t kStillFrom = frames.size() - 10;
   for (size_t i = 0; i < frames.size(); ++i) {
     // Keep the queue short, so that no frame is dropped and every tick can be checked.
-    while (recorder.stats().captured > recorder.stats().encoded + 20) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (recorder.stats().captured > recorder.stats().encoded + 20)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     renderer.models().sphere_a().SetYaw(static_cast<float>(i) * 2.0f);  // the user turns the view
     ticks.push_back(now.load());
     // The last frames hold one picture still: only the turning view changes them.
     renderer.Draw(frames[std::min(i, kStillFrom)].data());
     now += 40 + static_cast<int64_t>(i % 3) * 3;
   }
+  while (recorder.stats().queued > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_TRUE(recorder.Stop());
   renderer.AttachRecorder(nullptr);
   const RecorderStats stats = recorder.stats();

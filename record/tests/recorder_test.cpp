@@ -1,13 +1,10 @@
 // The recorder fed frames as the renderer hands them over (Capture), with the real
 // conversion engine, x264 and MP4 writer; the recordings are checked with ffprobe, ffmpeg
 // and our reader.
-#include "record/screen_recorder.h"
-
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
@@ -16,6 +13,7 @@
 #include "camgen/camgen.h"
 #include "mp4/reader.h"
 #include "mp4/writer.h"
+#include "record/screen_recorder.h"
 #include "record_test_util.h"
 
 namespace spherolux::record {
@@ -40,6 +38,10 @@ std::vector<uint8_t> MovingFrame(int width, int height, int n) {
   return px;
 }
 
+void WaitUntilTaken(ScreenRecorder& r) {
+  while (r.stats().queued > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 class RecorderTest : public ::testing::Test {
  protected:
   ScreenRecorder::Options Options() {
@@ -48,14 +50,15 @@ class RecorderTest : public ::testing::Test {
     o.clock = [this] { return now_.load(); };
     return o;
   }
-  // Captures `count` frames of 480 x 240, 40 ms apart on the recorder's clock.
+  // Captures `count` frames of 480 x 240, 40 ms apart on the recorder's clock, and waits
+  // until the worker has taken them all (Stop drops what is still queued).
   void Feed(ScreenRecorder& r, int count) {
     for (int i = 0; i < count; ++i) {
       const std::vector<uint8_t> frame = MovingFrame(480, 240, i);
       r.Capture(frame.data(), 480, 240);
       now_ += 40;
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
+    WaitUntilTaken(r);
   }
   std::string Out(const std::string& name) const { return dir_.path + "/" + name; }
 
@@ -171,6 +174,7 @@ TEST_F(RecorderTest, LargerWindowIsScaledWholeIntoTheRecording) {
     recorder.Capture(frame.data(), w, h);
     now_ += 40;
   }
+  WaitUntilTaken(recorder);
   ASSERT_TRUE(recorder.Stop());
   int ow = 0, oh = 0;
   const std::vector<uint8_t> rgb = DecodeFrameRgb(Out("large.mp4"), 0, &ow, &oh);
@@ -225,8 +229,7 @@ TEST_F(RecorderTest, KilledRecordingIsRecoveredByTheCliAndByTheNextStart) {
   const std::string first = Out("killed1.mp4");
   RecordAndDie(first, kEngineDir, 12);
   ASSERT_TRUE(fs::exists(Out("headerinfo.dat")));
-  const std::string json =
-      camgen::RunCommand("'" SPHEROLUX_BINARY_DIR "/bin/spherolux-cli' recover '" + first + "'");
+  const std::string json = camgen::RunCommand("'" SPHEROLUX_BINARY_DIR "/bin/spherolux-cli' recover '" + first + "'");
   EXPECT_NE(json.find("\"samples\":"), std::string::npos) << json;
   bool errors = true;
   const int recovered = DecodedVideoFrames(first, &errors);

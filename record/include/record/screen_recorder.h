@@ -46,10 +46,10 @@ inline constexpr size_t kQueueBytes = size_t{512} << 20;
 // Start's results.
 enum RecordResult : int {
   kRecordOk = 0,
-  kRecordBusy = 1,          // a recording is running
-  kRecordNoEngine = 2,      // libconvert.so or its rescale_csconvert cannot be loaded
-  kRecordCannotCreate = 3,  // the output file or its side file cannot be created
-  kRecordEncoderFailed = 4, // x264 refused the parameters
+  kRecordBusy = 1,           // a recording is running
+  kRecordNoEngine = 2,       // libconvert.so or its rescale_csconvert cannot be loaded
+  kRecordCannotCreate = 3,   // the output file or its side file cannot be created
+  kRecordEncoderFailed = 4,  // x264 refused the parameters
 };
 
 // "ScreenRecord_%d-%02d-%02d-%02d-%02d-%02d.mp4" of `local` in `dir` (with a separator).
@@ -60,13 +60,14 @@ std::string RecordFileName(const std::string& dir, const std::tm& local);
 int EncoderFrameRate(double fps);
 
 struct RecorderStats {
-  uint64_t captured = 0;          // frames queued by Capture
-  uint64_t encoded = 0;           // frames written as video samples
-  uint64_t dropped = 0;           // frames refused because the queue was full
-  uint64_t dropped_at_stop = 0;   // frames still queued when Stop came
-  uint64_t failed = 0;            // frames lost to conversion, encoding or writing
-  uint64_t audio_samples = 0;     // source audio samples copied
-  uint64_t capture_ns = 0;        // time spent in Capture on the drawing thread, in total
+  uint64_t captured = 0;         // frames queued by Capture
+  uint64_t encoded = 0;          // frames written as video samples
+  uint64_t dropped = 0;          // frames refused because the queue was full
+  uint64_t dropped_at_stop = 0;  // frames still queued when Stop came
+  uint64_t queued = 0;           // frames waiting in the queue now
+  uint64_t failed = 0;           // frames lost to conversion, encoding or writing
+  uint64_t audio_samples = 0;    // source audio samples copied
+  uint64_t capture_ns = 0;       // time spent in Capture on the drawing thread, in total
 };
 
 class ScreenRecorder final : public render::FrameRecorder {
