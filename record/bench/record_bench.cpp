@@ -52,8 +52,8 @@ int main(int argc, char** argv) {
   const size_t frame_bytes = static_cast<size_t>(width) * height * 4;
   std::vector<std::vector<uint8_t>> frames;
   {
-    const std::string cmd = "ffmpeg -nostdin -v error -i '" + clip + "' -frames:v " + std::to_string(fps) +
-                            " -f rawvideo -pix_fmt bgra -";
+    const std::string cmd =
+        "ffmpeg -nostdin -v error -i '" + clip + "' -frames:v " + std::to_string(fps) + " -f rawvideo -pix_fmt bgra -";
     std::FILE* p = popen(cmd.c_str(), "r");
     std::vector<uint8_t> f(frame_bytes);
     while (p && std::fread(f.data(), 1, f.size(), p) == f.size()) frames.push_back(f);
@@ -104,8 +104,10 @@ int main(int argc, char** argv) {
     const auto t1 = Clock::now();
     draw_seconds += std::chrono::duration<double>(t1 - t0).count();
     const auto due = start + period * (i + 1);
-    if (t1 > due) ++late;
-    else std::this_thread::sleep_until(due);
+    if (t1 > due)
+      ++late;
+    else
+      std::this_thread::sleep_until(due);
   }
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   bool finished = true;

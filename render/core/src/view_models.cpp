@@ -10,6 +10,34 @@ void ApplyLimits(CShapeModel& model, float min_fov, float max_fov, float fov) {
 
 }  // namespace
 
+void RotateTextureCoordinates(const float* in, int pairs, int degrees, float* out) {
+  for (int i = 0; i < pairs; ++i) {
+    const float u = in[2 * i];
+    const float v = in[2 * i + 1];
+    // The point (u, v) of the turned picture shows the picture's point (su, sv).
+    float su = u;
+    float sv = v;
+    switch (degrees) {
+      case 90:
+        su = v;
+        sv = 1.0f - u;
+        break;
+      case 180:
+        su = 1.0f - u;
+        sv = 1.0f - v;
+        break;
+      case 270:
+        su = 1.0f - v;
+        sv = u;
+        break;
+      default:
+        break;
+    }
+    out[2 * i] = su;
+    out[2 * i + 1] = sv;
+  }
+}
+
 std::optional<Viewport> ComputeViewport(int mode, int width, int height, bool flip) {
   switch (mode) {
     case kModeSphere:

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 namespace spherolux::render {
@@ -101,6 +102,37 @@ TEST(ViewModelSetTest, FlipReachesSpheresCapAndDome) {
   EXPECT_EQ(set.cap().GetPitch(), 270.0f);
   EXPECT_EQ(set.indome().GetPitch(), 180.0f);
   EXPECT_FALSE(set.layer().flip());  // the layer follows the flag given to its update
+}
+
+// A picture turned clockwise by 90 degrees puts the source point (x, y) of a W x H picture
+// at (H - y, x) of the H x W result; shown stretched to the frame's proportions, the
+// source's normalised (u, v) lands at (1 - v, u). The texture coordinates of a point of the
+// turned picture must therefore lead back to the source point.
+TEST(RotateTextureCoordinatesTest, TurnsThePictureClockwise) {
+  const float source[] = {0.1f, 0.2f, 0.9f, 0.05f, 0.5f, 0.5f, 0.0f, 1.0f};
+  constexpr int kPairs = 4;
+  float turned[2 * kPairs];
+  float expected_90[2 * kPairs];
+  float expected_180[2 * kPairs];
+  float expected_270[2 * kPairs];
+  for (int i = 0; i < kPairs; ++i) {
+    const float u = source[2 * i];
+    const float v = source[2 * i + 1];
+    // Where the source point shows after each quarter turn clockwise.
+    expected_90[2 * i] = 1 - v, expected_90[2 * i + 1] = u;
+    expected_180[2 * i] = 1 - u, expected_180[2 * i + 1] = 1 - v;
+    expected_270[2 * i] = v, expected_270[2 * i + 1] = 1 - u;
+  }
+  float back[2 * kPairs];
+  for (const auto& [degrees, shown] :
+       {std::pair<int, const float*>{90, expected_90}, {180, expected_180}, {270, expected_270}}) {
+    RotateTextureCoordinates(shown, kPairs, degrees, back);
+    for (int i = 0; i < 2 * kPairs; ++i) EXPECT_NEAR(back[i], source[i], 1e-6f) << degrees << " at " << i;
+  }
+  RotateTextureCoordinates(source, kPairs, 0, turned);
+  for (int i = 0; i < 2 * kPairs; ++i) EXPECT_EQ(turned[i], source[i]);
+  RotateTextureCoordinates(source, kPairs, 45, turned);
+  for (int i = 0; i < 2 * kPairs; ++i) EXPECT_EQ(turned[i], source[i]);
 }
 
 }  // namespace

@@ -211,6 +211,10 @@ void COpenglRender::SetTextureSize(int width, int height) {
   texture_height_.store(height);
 }
 
+void COpenglRender::SetRotation(int degrees) {
+  if (degrees == 0 || degrees == 90 || degrees == 180 || degrees == 270) rotation_.store(degrees);
+}
+
 void COpenglRender::SetWindowSize(int width, int height) {
   window_width_.store(width);
   window_height_.store(height);
@@ -235,10 +239,7 @@ void COpenglRender::RequestScreenshot(const std::string& path) {
 }
 
 void COpenglRender::EnterMode(int mode) {
-  const bool blend = program_uses_blend_ && a_uvb_ >= 0;
   const float* positions = kFlatPositions;
-  const float* uv = kFlatUv;
-  const float* uv_b = nullptr;
   if (mode == kModeFlat) {
     draw_indices_ = kFlatIndices;
     draw_index_count_ = kFlatIndexCount;
@@ -248,21 +249,12 @@ void COpenglRender::EnterMode(int mode) {
     current_model_.store(model);
     if (mode == kModeIndome) models_->indome().SetFlip(flip_.load());
     positions = model->positions();
-    uv = model->uv_a();
-    if (media_kind_ == kMediaDualLens) uv_b = model->uv_b();
     draw_indices_ = model->indices();
     draw_index_count_ = model->index_count();
   }
   glVertexAttribPointer(static_cast<GLuint>(a_position_), 3, GL_FLOAT, GL_FALSE, 0, positions);
   glEnableVertexAttribArray(static_cast<GLuint>(a_position_));
-  glVertexAttribPointer(static_cast<GLuint>(a_uv_), 2, GL_FLOAT, GL_FALSE, 0, uv);
-  glEnableVertexAttribArray(static_cast<GLuint>(a_uv_));
-  if (blend) {
-    // Geometry without a second set samples the same point twice, so the cross-fade cannot
-    // mix in an unrelated texel.
-    glVertexAttribPointer(static_cast<GLuint>(a_uvb_), 2, GL_FLOAT, GL_FALSE, 0, uv_b != nullptr ? uv_b : uv);
-    glEnableVertexAttribArray(static_cast<GLuint>(a_uvb_));
-  }
+  PointTextureCoordinates(mode);
   if (mode == kModeFlat) {
     projection_.SetIdentity();
     projection_.Perspective(90.0f, 1.0f, 0.1f, 100.0f);
@@ -273,6 +265,35 @@ void COpenglRender::EnterMode(int mode) {
   }
 }
 
+void COpenglRender::PointTextureCoordinates(int mode) {
+  const float* uv = kFlatUv;
+  const float* uv_b = nullptr;
+  int pairs = 4;
+  if (mode != kModeFlat) {
+    const CShapeModel* model = models_->ForMode(mode);
+    uv = model->uv_a();
+    if (media_kind_ == kMediaDualLens) uv_b = model->uv_b();
+    pairs = model->vertex_count();
+  }
+  // Geometry without a second set samples the same point twice, so the cross-fade cannot
+  // mix in an unrelated texel.
+  if (uv_b == nullptr) uv_b = uv;
+  if (applied_rotation_ != 0) {
+    turned_uv_.resize(static_cast<size_t>(pairs) * 2);
+    RotateTextureCoordinates(uv, pairs, applied_rotation_, turned_uv_.data());
+    turned_uv_b_.resize(static_cast<size_t>(pairs) * 2);
+    RotateTextureCoordinates(uv_b, pairs, applied_rotation_, turned_uv_b_.data());
+    uv = turned_uv_.data();
+    uv_b = turned_uv_b_.data();
+  }
+  glVertexAttribPointer(static_cast<GLuint>(a_uv_), 2, GL_FLOAT, GL_FALSE, 0, uv);
+  glEnableVertexAttribArray(static_cast<GLuint>(a_uv_));
+  if (program_uses_blend_ && a_uvb_ >= 0) {
+    glVertexAttribPointer(static_cast<GLuint>(a_uvb_), 2, GL_FLOAT, GL_FALSE, 0, uv_b);
+    glEnableVertexAttribArray(static_cast<GLuint>(a_uvb_));
+  }
+}
+
 void COpenglRender::UpdateMatrices() {
   const int mode = current_mode_.load();
   if (mode != kModeFlat) {
@@ -280,7 +301,7 @@ void COpenglRender::UpdateMatrices() {
     const bool flipped = flip_.load();
     model->Update(flipped);
     if (mode == kModeLayer && models_->layer().TakeUvDirty()) {
-      glVertexAttribPointer(static_cast<GLuint>(a_uv_), 2, GL_FLOAT, GL_FALSE, 0, model->uv_a());
+      PointTextureCoordinates(mode);
     }
     const bool planet = mode == kModePlanet;
     projection_.SetIdentity();
@@ -320,6 +341,8 @@ void COpenglRender::Draw(const uint8_t* pixels) {
     const int th = decoder ? texture_height_.load() : photo_height_;
     const GLenum format = decoder ? GL_BGRA : GL_BGR;
     const GLint internal = decoder ? GL_RGBA8 : GL_RGB;
+    const int row_length = decoder ? row_length_.load() : 0;
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, row_length > tw ? row_length : 0);
     if (texture_needs_allocation_ || tw != allocated_width_ || th != allocated_height_ ||
         decoder != allocated_decoder_) {
       glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, format, GL_UNSIGNED_BYTE, data);
@@ -332,10 +355,15 @@ void COpenglRender::Draw(const uint8_t* pixels) {
       glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, tw, th, format, GL_UNSIGNED_BYTE, data);
       sub_uploads_.fetch_add(1);
     }
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
   }
 
   glUseProgram(static_cast<GLuint>(program_));
   const int requested = requested_mode_.load();
+  if (const int rotation = rotation_.load(); rotation != applied_rotation_) {
+    applied_rotation_ = rotation;
+    if (const int current = current_mode_.load(); current >= 0) PointTextureCoordinates(current);
+  }
   if (requested != current_mode_.load() && requested >= 0 && requested < kViewModeCount) {
     EnterMode(requested);
     current_mode_.store(requested);
@@ -361,6 +389,9 @@ void COpenglRender::Draw(const uint8_t* pixels) {
   context_->SwapBuffers();
   if (want_screenshot) ServeScreenshot(w, h, screenshot);
   glFinish();
+  bool failed = false;
+  for (int i = 0; i < 8 && glGetError() != GL_NO_ERROR; ++i) failed = true;
+  if (failed) gl_errors_.fetch_add(1);
 }
 
 void COpenglRender::ServeScreenshot(int width, int height, std::vector<uint8_t>& frame) {

@@ -43,6 +43,12 @@ struct Viewport {
 // the flat view into the whole window. Unknown modes give no viewport.
 std::optional<Viewport> ComputeViewport(int mode, int width, int height, bool flip);
 
+// The picture turned by `degrees` (0, 90, 180 or 270, clockwise) through its texture
+// coordinates: `pairs` (u, v) pairs of `in`, v growing downwards through the picture, are
+// written to `out` so that a mesh drawn with them shows the turned picture, stretched to
+// the frame's own proportions. Other angles copy the pairs unchanged.
+void RotateTextureCoordinates(const float* in, int pairs, int degrees, float* out);
+
 // The six models: sphere A, B and C (modes 0, 1, 2), cap (3), in-dome (4), layer (5).
 // Sphere B keeps its pitch within the clamp; sphere C is the planet view.
 class ViewModelSet {

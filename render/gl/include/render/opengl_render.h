@@ -64,6 +64,13 @@ class COpenglRender {
   // (logs "load file[%s] failed."); -3 out of memory.
   int LoadPhoto(const std::string& path);
   void SetTextureSize(int width, int height);
+  // Pixels from one row of decoder pictures to the next (0: the texture width). Pictures
+  // with padding are drawn at their texture size, their extra rows and columns left out.
+  void SetRowLength(int pixels) { row_length_.store(pixels); }
+  // Turns the picture clockwise by 0, 90, 180 or 270 degrees through the texture
+  // coordinates (the same picture, nothing resampled); other values are ignored.
+  void SetRotation(int degrees);
+  int rotation() const { return rotation_.load(); }
   void SetFrameSource(FrameSource source) { frame_source_.store(source); }
   // Size of the window in pixels, for draws on a thread other than the window's (the window
   // thread reads it itself).
@@ -97,12 +104,17 @@ class COpenglRender {
   // Texture uploads so far: full allocations (glTexImage2D) and sub-image updates.
   int full_uploads() const { return full_uploads_.load(); }
   int sub_uploads() const { return sub_uploads_.load(); }
+  // Draws after which GL reported an error.
+  int gl_errors() const { return gl_errors_.load(); }
   const Matrix4& model_view() const { return model_view_; }
   const Matrix4& projection() const { return projection_; }
 
  private:
   void DeleteGlObjects();
   void EnterMode(int mode);
+  // Points a_UV (and a_UVB) at the coordinates of the mode's mesh, turned by the applied
+  // rotation.
+  void PointTextureCoordinates(int mode);
   void UpdateMatrices();
   void WindowSize(int& width, int& height);
   void ReadFrame(std::vector<uint8_t>& bgra, int width, int height);
@@ -127,6 +139,8 @@ class COpenglRender {
   std::atomic<int> frame_source_{kSourceDecoder};
   std::atomic<int> texture_width_{1};
   std::atomic<int> texture_height_{1};
+  std::atomic<int> row_length_{0};
+  std::atomic<int> rotation_{0};
   std::atomic<int> window_width_{0};
   std::atomic<int> window_height_{0};
   std::atomic<bool> screenshot_requested_{false};
@@ -158,11 +172,15 @@ class COpenglRender {
   Matrix4 model_view_;
   Matrix4 projection_;
   const uint16_t* draw_indices_ = nullptr;
+  int applied_rotation_ = 0;
+  std::vector<float> turned_uv_;
+  std::vector<float> turned_uv_b_;
   int draw_index_count_ = 0;
   std::vector<uint8_t> record_frame_;
   std::vector<uint8_t> record_row_;
   std::atomic<int> full_uploads_{0};
   std::atomic<int> sub_uploads_{0};
+  std::atomic<int> gl_errors_{0};
 };
 
 }  // namespace spherolux::render
