@@ -60,13 +60,13 @@ int CMyMenu::Exec(const QPoint& global) {
 void CMyMenu::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
-  painter.fillRect(rect(), QColor(0xFFC3CAD3));  // border
+  painter.fillRect(rect(), QColor(0xFF4A505A));  // border
   for (int i = 0; i < ItemCount(); ++i) {
     const Item& item = items_[i];
     const QRect r = ItemRect(i);
-    if (!DrawSkinImage(painter, r, kImgMenuBackground)) painter.fillRect(r, QColor(0xFFF8F9FB));
+    if (!DrawSkinImage(painter, r, kImgMenuBackground)) painter.fillRect(r, QColor(0xFF2A2E35));
     if (item.id == 0) {
-      painter.fillRect(QRect(r.left() + 34, r.center().y(), r.width() - 40, 1), QColor(0xFFDDE2E9));
+      painter.fillRect(QRect(r.left() + 34, r.center().y(), r.width() - 40, 1), QColor(0xFF41464F));
       continue;
     }
     if (i == highlighted_ && item.enabled) {
@@ -74,9 +74,9 @@ void CMyMenu::paintEvent(QPaintEvent*) {
       painter.setBrush(QColor(skin_color::kAccent));
       painter.drawRoundedRect(r.adjusted(2, 1, -2, -1), 4, 4);
     }
-    const QColor text = !item.enabled       ? QColor(skin_color::kDisabledText)
+    const QColor text = !item.enabled       ? QColor(0xFF6B717A)
                         : i == highlighted_ ? QColor(Qt::white)
-                                            : QColor(skin_color::kDialogText);
+                                            : QColor(skin_color::kTitleText);
     if (item.icon != 0) {
       const QSize icon = SkinImageSize(item.icon).scaled(18, 18, Qt::KeepAspectRatio);
       DrawSkinImage(painter, QRect(QPoint(r.left() + 5, r.top() + (r.height() - icon.height()) / 2), icon), item.icon);
@@ -90,7 +90,7 @@ void CMyMenu::paintEvent(QPaintEvent*) {
     painter.drawText(r.adjusted(34, 0, -8, 0), Qt::AlignLeft | Qt::AlignVCenter, item.text);
     if (!item.shortcut.isEmpty()) {
       painter.setFont(SkinFont(11));
-      painter.setPen(i == highlighted_ ? QColor(Qt::white) : QColor(skin_color::kDisabledText));
+      painter.setPen(i == highlighted_ ? QColor(Qt::white) : QColor(skin_color::kBarText));
       painter.drawText(r.adjusted(34, 0, -8, 0), Qt::AlignRight | Qt::AlignVCenter, item.shortcut);
     }
   }

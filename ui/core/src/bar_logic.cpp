@@ -4,6 +4,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "probe/probe.h"
+
 namespace spherolux::ui {
 
 int SliderPositionAt(int click, int channel_left, int channel_width, int min, int max) {
@@ -24,25 +26,10 @@ std::string FormatTime(int64_t ms) {
   return text;
 }
 
-namespace {
-
-bool EndsWithNoCase(const std::string& text, const char* suffix) {
-  const size_t n = std::char_traits<char>::length(suffix);
-  if (text.size() < n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    char c = text[text.size() - n + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != suffix[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool IsPhotoPath(const std::string& path) { return EndsWithNoCase(path, ".jpg") || EndsWithNoCase(path, ".bmp"); }
+bool IsPhotoPath(const std::string& path) { return MediaKindOfPath(path) == MediaKind::kPhoto; }
 
 std::string FileNameOf(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
+  const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

@@ -93,8 +93,8 @@ constexpr Entry kTable[] = {
     {kStrVolume, "Volume", "音量"},
     {kStrEmptyHint, "Drop a 360° photo or video here, or open one with Ctrl+O",
      "将全景照片或视频拖放到这里，或按 Ctrl+O 打开"},
-    {kStrEmptyHintKeys, "Space play/pause · F full screen · S screenshot · 0–6 view modes · F1 all keys",
-     "空格 播放/暂停 · F 全屏 · S 截图 · 0–6 视图模式 · F1 全部快捷键"},
+    {kStrEmptyHintKeys, "Space play/pause · F full screen · 0–6 view modes · drag to look around",
+     "空格 播放/暂停 · F 全屏 · 0–6 视图模式 · 拖动画面环顾四周"},
     {kStrOk, "OK", "确定"},
     {kStrCancel, "Cancel", "取消"},
     {kStrYes, "Yes", "是"},
@@ -104,7 +104,16 @@ constexpr Entry kTable[] = {
     {kStrLanguageSaveFailed, "The language could not be saved in %s.", "无法将语言设置保存到 %s。"},
     {kStrRecorderMissing, "Screen recording is not available in this build.", "此版本不支持录屏。"},
     {kStrConverterMissing, "The converter is not available in this build.", "此版本不含转换器。"},
-    {kStrOpenFailedDetail, "%s could not be opened.", "无法打开 %s。"},
+    {kStrFullScreen, "Full screen", "全屏"},
+    {kStrRotateLeft, "Rotate left", "向左旋转"},
+    {kStrRotateRight, "Rotate right", "向右旋转"},
+    {kStrExit, "Exit", "退出"},
+    {kStrSnapshotFailed, "The snapshot could not be written.", "快照保存失败。"},
+    {kStrStreamRecordSavedIn, "Stream recording saved in", "录像已保存至"},
+    {kStrStreamRecordFailed, "The stream recording could not be saved.", "录像保存失败。"},
+    {kStrScreenshotFailed, "The screenshot could not be written to %s.", "截图无法保存到 %s。"},
+    {kStrNoDisplay, "spherolux needs a graphical display (DISPLAY or WAYLAND_DISPLAY is not set).",
+     "spherolux 需要图形显示环境（未设置 DISPLAY 或 WAYLAND_DISPLAY）。"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

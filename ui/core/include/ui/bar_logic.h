@@ -17,10 +17,9 @@ int SliderPositionAt(int click, int channel_left, int channel_width, int min, in
 // (360 000 000 ms is "100:00:00"). Negative times read "00:00:00".
 std::string FormatTime(int64_t ms);
 
-// A photo is a file whose name ends in ".jpg" or ".bmp", letter case ignored; anything else
-// (".jpeg" too) is played as a video.
+// A photo by its name (".jpg" or ".bmp", any case; probe/probe.h).
 bool IsPhotoPath(const std::string& path);
-// The name after the last separator ("/" or "\").
+// The name after the last "/" (a backslash is an ordinary character in a name here).
 std::string FileNameOf(const std::string& path);
 
 // Buttons of the floating view-mode panel, as bits.

@@ -104,8 +104,15 @@ enum StringId : int {
   kStrLanguageSaveFailed,
   kStrRecorderMissing,
   kStrConverterMissing,
-  kStrOpenFailedDetail,
-  kStrLastString
+  kStrFullScreen,
+  kStrRotateLeft,
+  kStrRotateRight,
+  kStrExit,
+  kStrSnapshotFailed,
+  kStrStreamRecordSavedIn,
+  kStrStreamRecordFailed,
+  kStrScreenshotFailed,
+  kStrNoDisplay,
 };
 
 void SetUiLanguage(Language language);
