@@ -202,16 +202,12 @@ int StitchPhoto(const char* source_path, const char* output_path, int rotation, 
     if (!context) return kPhotoNoMemory;
     StitchImage(context.get(), picture, panorama.get(), threads);
   } else if (camera_type == kCameraSingleLens) {
-    const int cx = static_cast<int>(calibration.single.stPfCenter.x);
-    const int cy = static_cast<int>(calibration.single.stPfCenter.y);
-    const int r = static_cast<int>(calibration.single.fRadius);
-    const float s = static_cast<float>(h) / 1080.0f;
+    const SingleLensCircle circle = PhotoSingleLensCircle(calibration.single, h);
     Buffer<SingleLensRemapEntry> table(
         static_cast<SingleLensRemapEntry*>(std::malloc(plen * sizeof(SingleLensRemapEntry))));
     if (!table) return kPhotoNoMemory;
-    BuildSingleLensRemap(w, h, static_cast<float>(static_cast<int>((cx - 240) * s)),
-                         static_cast<float>(static_cast<int>(cy * s)), 190.0f,
-                         static_cast<float>(static_cast<int>(r * s)), table.get(), pw, ph, rotation);
+    BuildSingleLensRemap(w, h, static_cast<float>(circle.x), static_cast<float>(circle.y), 190.0f, circle.radius,
+                         table.get(), pw, ph, rotation);
     std::memset(panorama.get(), 0, plen);
     std::memset(panorama.get() + plen, 128, plen / 2);
     RemapSingleLens(picture, w, h, panorama.get(), pw, ph, table.get());
