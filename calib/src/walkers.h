@@ -14,6 +14,7 @@ enum class Mp4Mode { kUdta, kSphericalUuid };
 int WalkMp4(ByteSource& src, Mp4Mode mode, PayloadSpan* span);
 int WalkJpegExif(ByteSource& src, PayloadSpan* span);
 int IsStitchedPhoto(ByteSource& src);
+int IsEquirectangularXmpPhoto(ByteSource& src);
 // The spherical-video decision on an already located box body.
 int SphericalBodyIsTrue(std::span<const uint8_t> body);
 
