@@ -92,8 +92,8 @@ TEST(JpegSegmentReader, MarkersLengthsAndFillBytesFollowTheRules) {
   const Bytes file = {0xFF, 0xD8,                          // SOI
                       0xFF, 0xFF, 0xFF, 0xE0, 0, 4, 1, 2,  // APP0 after two fill bytes
                       0xFF, 0xD0,                          // RST0, no length
-                      0xFF, 0xDB, 0, 2,                    // DQT without data
-                      0xFF, 0xE1, 0, 9, 1, 2};             // APP1 whose data run past the end
+                      0xFF, 0xDB, 0,    2,                 // DQT without data
+                      0xFF, 0xE1, 0,    9,    1, 2};       // APP1 whose data run past the end
   MemorySource src(file);
   JpegSegmentReader segments(src);
   JpegSegment s;

@@ -128,23 +128,14 @@ bool DeclaresEquirectangular(std::string_view xmp) {
 // T.81, B.1.1 and B.2.1: marker segments up to the first scan, each with a 16-bit length
 // that counts itself; XMP packets travel in APP1 (XMP Specification Part 3, 1.1.3).
 int IsEquirectangularXmpPhoto(ByteSource& src) {
-  uint8_t b[2];
-  if (!src.Read(b, 2) || b[0] != 0xFF || b[1] != 0xD8) return 0;
-  for (int segment = 0; segment < kMaxXmpSegments; ++segment) {
-    uint8_t code = 0xFF;
-    for (int fill = 0; code == 0xFF; ++fill) {
-      if (fill > kMaxFillBytes || !src.Read(&code, 1)) return 0;
-    }
-    if (code == 0xDA || code == 0xD9) return 0;  // start of scan, end of image
-    if (!src.Read(b, 2)) return 0;
-    const uint16_t length = LoadBE16(b);
-    if (length < 2) return 0;
-    const size_t data = length - 2u;
-    if (static_cast<int64_t>(data) > src.Size() - src.Position()) return 0;
-    if (code != 0xE1 || data < kXmpName.size()) {
-      src.Seek(src.Position() + static_cast<int64_t>(data));
-      continue;
-    }
+  JpegSegmentReader segments(src, {.min_ff = 0, .max_ff = kMaxFillBytes, .standalone_markers = false});
+  if (segments.ReadSoi() != JpegSegmentStatus::kOk) return 0;
+  for (int n = 0; n < kMaxXmpSegments; ++n) {
+    JpegSegment segment;
+    if (segments.Next(&segment) != JpegSegmentStatus::kOk) return 0;
+    if (segment.marker == 0xDA || segment.marker == 0xD9) return 0;  // start of scan, end of image
+    const auto data = static_cast<size_t>(segment.data_size());
+    if (segment.marker != 0xE1 || data < kXmpName.size()) continue;
     std::string body(data, '\0');
     if (!src.Read(body.data(), data)) return 0;
     if (std::string_view(body).substr(0, kXmpName.size()) != kXmpName) continue;
@@ -176,7 +167,7 @@ int IsStitchedPhoto(const char* path) {
 }
 
 int IsEquirectangularXmpPhoto(const char* path) {
-  calib_internal::FileSource src(path);
+  FileSource src(path);
   if (!src.ok()) return 0;
   return calib_internal::IsEquirectangularXmpPhoto(src);
 }

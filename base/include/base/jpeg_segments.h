@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "base/bytes.h"
 #include "base/byte_source.h"
+#include "base/bytes.h"
 
 namespace spherolux {
 

@@ -26,12 +26,12 @@ inline constexpr std::array<uint8_t, 16> kSphericalV1Uuid = {0xff, 0xcc, 0x82, 0
                                                              0x88, 0x14, 0x58, 0x7a, 0x02, 0x52, 0x1f, 0xdd};
 
 struct Mp4Box {
-  uint32_t type = 0;         // four-character code, big-endian (FourCC("moov"))
-  int64_t start = 0;         // position of the size field
-  uint32_t size_field = 0;   // the 32-bit size as stored
-  uint64_t size = 0;         // bytes of the whole box, header included, cut to the range
-  int header_size = 8;       // 8, or 16 with a 64-bit size (a uuid's extended type is body)
-  bool cut = false;          // the stored size reached past the range and was cut to it
+  uint32_t type = 0;        // four-character code, big-endian (FourCC("moov"))
+  int64_t start = 0;        // position of the size field
+  uint32_t size_field = 0;  // the 32-bit size as stored
+  uint64_t size = 0;        // bytes of the whole box, header included, cut to the range
+  int header_size = 8;      // 8, or 16 with a 64-bit size (a uuid's extended type is body)
+  bool cut = false;         // the stored size reached past the range and was cut to it
   int64_t body() const { return start + header_size; }
   int64_t body_size() const { return static_cast<int64_t>(size) - header_size; }
   int64_t end() const { return start + static_cast<int64_t>(size); }
