@@ -11,6 +11,7 @@
 #define _GNU_SOURCE
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -44,6 +45,12 @@ int main(int argc, char** argv) {
   const pid_t child = fork();
   if (child == 0) {
     setpgid(0, 0);
+    /* The programs' own chatter stays out of the report. */
+    const int null_fd = open("/dev/null", O_WRONLY);
+    if (null_fd >= 0) {
+      dup2(null_fd, STDOUT_FILENO);
+      dup2(null_fd, STDERR_FILENO);
+    }
     execvp(argv[2], argv + 2);
     _exit(127);
   }

@@ -219,6 +219,8 @@ bool CVideoPlayerDlg::HasMedium() const {
   return state >= media::kStateOpened && state <= media::kStatePaused;
 }
 
+bool CVideoPlayerDlg::PhotoShown() const { return is_photo_ && timerRunning(kTimerPhoto); }
+
 bool CVideoPlayerDlg::PlayingOrPaused() const {
   const int state = player_ != nullptr ? player_->state() : media::kStateNone;
   return state == media::kStatePlaying || state == media::kStatePaused;
@@ -245,6 +247,9 @@ void CVideoPlayerDlg::SetMediumLook(bool open) {
 
 void CVideoPlayerDlg::SetCurrentPath(std::string path) {
   current_path_ = std::move(path);
+  // A photo shown so far is no longer refreshed; the new file's kind comes from its name.
+  if (is_photo_) killTimer(kTimerPhoto);
+  is_photo_ = !current_path_.empty() && ui::IsPhotoPath(current_path_);
   // Play opens the current file again; without one it has nothing to do.
   bottom_->button(ui::CBOTTOMDLG::kPlay)->setEnabled(!current_path_.empty());
 }
@@ -254,11 +259,6 @@ void CVideoPlayerDlg::OpenDropped(const std::vector<std::string>& paths) {
   send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
   if (paths.empty()) return;
   SetCurrentPath(paths.front());
-  if (is_photo_) {
-    is_photo_ = false;
-    killTimer(kTimerPhoto);
-  }
-  is_photo_ = ui::IsPhotoPath(current_path_);
   post(msg::kMsgPlayPause);
 }
 
@@ -275,11 +275,6 @@ void CVideoPlayerDlg::OpenFileDialog() {
   if (files.isEmpty()) return;
   caption_->update();
   SetCurrentPath(files.front().toStdString());
-  if (is_photo_) {
-    is_photo_ = false;
-    killTimer(kTimerPhoto);
-  }
-  is_photo_ = ui::IsPhotoPath(current_path_);
   refused_ = false;
   OpenCurrent();
 }
@@ -299,7 +294,6 @@ void CVideoPlayerDlg::PlayPauseOpen() {
       break;
     default:
       refused_ = false;
-      is_photo_ = ui::IsPhotoPath(current_path_);
       OpenCurrent();
       break;
   }
@@ -409,7 +403,7 @@ void CVideoPlayerDlg::ToggleFullScreen() {
 void CVideoPlayerDlg::ShowPanelIfSuitable() {
   if (caption_->isHidden() || converter_open_ || panel_->isVisible()) return;
   panel_->setGeometry(PanelRect());
-  if (!refused_ && (HasMedium() || is_photo_) && panel_->visibleButtons() != 0) {
+  if (!refused_ && (HasMedium() || PhotoShown()) && panel_->visibleButtons() != 0) {
     panel_->show();
     caption_->SetPanelShown(true);
   }
@@ -470,20 +464,20 @@ void CVideoPlayerDlg::mousePressEvent(QMouseEvent* event) {
 // Screenshots and recordings
 
 void CVideoPlayerDlg::TakeScreenshot() {
-  if (!PlayingOrPaused() && !is_photo_) return;
+  if (!PlayingOrPaused() && !PhotoShown()) return;
   render::COpenglRender* renderer = Player().renderer();
   if (renderer == nullptr || renderer->gl_major_version() < 2) return;
   std::error_code ec;
   std::filesystem::create_directories(output_dir_, ec);
   screenshot_path_ = TimedName(output_dir_, "ScreenShot_", ".jpg");
+  // Served by the next drawn frame: at once for a photo or a playing video, when play goes on
+  // for a paused one.
   renderer->RequestScreenshot(screenshot_path_);
-  // A photo is drawn by the window's timer; a paused video by the next refresh.
-  if (Player().state() == media::kStatePaused) Player().Refresh();
 }
 
 void CVideoPlayerDlg::StartScreenRecording() {
   if (recorder_ == nullptr || screen_recording_) return;
-  if (!PlayingOrPaused() && !is_photo_) return;
+  if (!PlayingOrPaused() && !PhotoShown()) return;
   std::error_code ec;
   std::filesystem::create_directories(output_dir_, ec);
   screen_record_path_ = TimedName(output_dir_, "ScreenRecord_", ".mp4");
@@ -767,7 +761,7 @@ void CVideoPlayerDlg::ShowContextMenu(const QPoint& global) {
     const bool missing = (entry.message == msg::kMsgConverter && !converter_) ||
                          (entry.message == kKeyRecord && (recorder_ == nullptr || is_photo_));
     if (missing) continue;
-    const bool enabled = !entry.needs_medium || HasMedium() || is_photo_;
+    const bool enabled = !entry.needs_medium || HasMedium() || PhotoShown();
     const bool checked = entry.message == msg::kMsgMaximiseRestore && full_screen_;
     menu.AppendItem(static_cast<int>(i) + 1, Text(entry.text), entry.icon, entry.keys ? entry.keys : "", checked,
                     enabled);

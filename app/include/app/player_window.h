@@ -134,6 +134,7 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts {
   void SetMediumLook(bool open);
   void ShowContextMenu(const QPoint& global);
   bool HasMedium() const;
+  bool PhotoShown() const;
   bool PlayingOrPaused() const;
   void InstallKeys();
 
