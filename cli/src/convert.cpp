@@ -4,15 +4,13 @@
 #include <filesystem>
 #include <string>
 
-#include "command.h"
-#include "engine_runner.h"
-#include "json.h"
-
-#if HAVE_SPHEROLUX_CONVERT_CLIENT
 #include "calib/calibration.h"
 #include "calib/stitch_state.h"
+#include "command.h"
 #include "convert/client.h"
 #include "convert/job.h"
+#include "engine_runner.h"
+#include "json.h"
 
 namespace {
 
@@ -77,13 +75,7 @@ int RunConvert(std::span<char* const> args) {
   if (MediaKindOfPath(input) == MediaKind::kPhoto) {
     for (const auto& c : cli::Registry()) {
       if (c.name != "stitch") continue;
-      std::string out = output;
-      if (out.empty()) {
-        std::string dir = output_dir.empty() ? fs::path(input).parent_path().string() : output_dir;
-        if (!dir.empty() && dir.back() != '/') dir += '/';
-        out = convert::ProposeOutputPath(dir, fs::path(input).filename().string(), true,
-                                         [](const std::string& p) { return fs::exists(p); });
-      }
+      const std::string out = output.empty() ? convert::DefaultOutputPath(input, output_dir, true) : output;
       std::string rot = std::to_string(rotation);
       const char* q = quality == convert::Quality::kLow    ? "low"
                       : quality == convert::Quality::kHigh ? "high"
@@ -93,10 +85,7 @@ int RunConvert(std::span<char* const> args) {
       for (auto& s : owned) stitch_args.push_back(s.data());
       return c.run(std::span<char* const>(stitch_args.data(), stitch_args.size()));
     }
-    std::fprintf(stderr,
-                 "spherolux-cli convert: photos are converted by the 'stitch' subcommand, which this build does not "
-                 "have yet\n");
-    return cli::kExitFailure;
+    return cli::kExitFailure;  // not reached: the stitch subcommand is always registered
   }
 
   // Qualification: a camera recording with usable calibration, or one the camera stitched.
@@ -112,7 +101,8 @@ int RunConvert(std::span<char* const> args) {
     copy = true;
   }
   if (!qualified) {
-    if (!fs::exists(input)) {
+    std::error_code ec;
+    if (!fs::exists(input, ec)) {
       std::fprintf(stderr, "spherolux-cli convert: cannot open %s\n", input.c_str());
       return cli::kExitUnreadable;
     }
@@ -128,18 +118,12 @@ int RunConvert(std::span<char* const> args) {
     return cli::kExitUnreadable;
   }
   const convert::TrimRange range = convert::RangeFromPercent(low, high, length);
-  if (output.empty()) {
-    std::string dir = output_dir.empty() ? fs::path(input).parent_path().string() : output_dir;
-    if (!dir.empty() && dir.back() != '/') dir += '/';
-    output = convert::ProposeOutputPath(dir, fs::path(input).filename().string(), false,
-                                        [](const std::string& p) { return fs::exists(p); });
-  }
+  if (output.empty()) output = convert::DefaultOutputPath(input, output_dir, false);
   const convert::EngineCall call = convert::ConversionCall(input, output, range, quality, copy);
-  const cli::EngineRun run = cli::RunEngineJob(call.args, rotation, call.high_flag, true);
+  const cli::EngineRun run = cli::RunEngineJob(call, rotation);
   if (!run.loaded) return cli::kExitFailure;
+  // A stopped job leaves nothing of its own behind; a file already at OUT is not its to remove.
   if (run.stopped) {
-    std::error_code ec;
-    if (run.result != 0) fs::remove(output, ec);
     std::fprintf(stderr, "spherolux-cli convert: stopped%s\n", run.result == 0 ? " after the job had finished" : "");
     if (run.result != 0) return 130;
   }
@@ -180,5 +164,3 @@ const cli::Registration kConvert{
     RunConvert};
 
 }  // namespace
-
-#endif
