@@ -71,3 +71,18 @@ function(spherolux_add_fuzzer name)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_property(GLOBAL APPEND PROPERTY SPHEROLUX_FUZZERS ${name})
 endfunction()
+
+# spherolux_add_widget_test(NAME SOURCES ... [DEPS ...])
+# A GoogleTest program inside a QApplication (platform/tests/qt_test_main.cpp), headless on
+# Qt's offscreen platform unless QT_QPA_PLATFORM says otherwise.
+function(spherolux_add_widget_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} spherolux_qt_test_main GTest::gtest spherolux_warnings)
+  target_compile_definitions(${name} PRIVATE
+    SPHEROLUX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    SPHEROLUX_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+    PROPERTIES TIMEOUT 120 LABELS widgets)
+endfunction()
+

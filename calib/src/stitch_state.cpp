@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "calib/calibration.h"
 #include "calib/locator.h"
 #include "calib/panorama_xmp.h"
 #include "walkers.h"
@@ -122,55 +121,6 @@ int SphericalVideoFlag(const char* path) {
   PayloadSpan span;
   if (WalkMp4SphericalUuid(path, &span) != kWalkOk || span.size <= 0) return 0;
   return calib_internal::SphericalBodyIsTrue(span.bytes);
-}
-
-MediaKind MediaKindOfPath(std::string_view path) {
-  if (path.size() < 4) return MediaKind::kVideo;
-  const std::string_view ext = path.substr(path.size() - 4);
-  return strncasecmp(ext.data(), ".jpg", 4) == 0 || strncasecmp(ext.data(), ".bmp", 4) == 0 ? MediaKind::kPhoto
-                                                                                            : MediaKind::kVideo;
-}
-
-int StitchedTest(const char* path, MediaKind kind) {
-  return kind == MediaKind::kPhoto ? IsStitchedPhoto(path) : SphericalVideoFlag(path);
-}
-
-StitchClass ClassifyStitchState(int camera_type, int stitched_test) {
-  switch (camera_type) {
-    case kCameraDualLens:
-      return StitchClass::kDualLens;
-    case kCameraSingleLens:
-      return StitchClass::kSingleLens;
-    case kCameraStitchedReported:
-      return StitchClass::kStitchedByCamera;
-    default:
-      return stitched_test == 1 ? StitchClass::kStitched : StitchClass::kNotPanorama;
-  }
-}
-
-StitchClass ApplyExtractionResult(StitchClass cls, int extraction_code) {
-  if ((cls == StitchClass::kDualLens || cls == StitchClass::kSingleLens) && extraction_code >= kCalibNoPath) {
-    return StitchClass::kUnusableCalibration;
-  }
-  return cls;
-}
-
-std::string_view StitchClassName(StitchClass cls) {
-  switch (cls) {
-    case StitchClass::kDualLens:
-      return "dual-lens";
-    case StitchClass::kSingleLens:
-      return "single-lens";
-    case StitchClass::kUnusableCalibration:
-      return "unusable-calibration";
-    case StitchClass::kStitchedByCamera:
-      return "stitched-by-camera";
-    case StitchClass::kStitched:
-      return "stitched";
-    case StitchClass::kNotPanorama:
-      return "not-panorama";
-  }
-  return "not-panorama";
 }
 
 }  // namespace spherolux

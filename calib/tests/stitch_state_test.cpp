@@ -142,31 +142,5 @@ TEST(SphericalBody, DeepNestingIsRefusedWithoutParsing) {
   EXPECT_EQ(Body(wide + "</r>"), 1);
 }
 
-TEST(StitchClassification, TableOfClasses) {
-  EXPECT_EQ(ClassifyStitchState(2, 0), StitchClass::kDualLens);
-  EXPECT_EQ(ClassifyStitchState(1, 1), StitchClass::kSingleLens);
-  EXPECT_EQ(ClassifyStitchState(512, 0), StitchClass::kStitchedByCamera);
-  for (int other : {-1, 0, 3, 999, 1001, 1002, 1015}) {
-    EXPECT_EQ(ClassifyStitchState(other, 1), StitchClass::kStitched) << other;
-    EXPECT_EQ(ClassifyStitchState(other, 0), StitchClass::kNotPanorama) << other;
-  }
-  EXPECT_EQ(ApplyExtractionResult(StitchClass::kDualLens, 0), StitchClass::kDualLens);
-  EXPECT_EQ(ApplyExtractionResult(StitchClass::kSingleLens, 1), StitchClass::kSingleLens);
-  EXPECT_EQ(ApplyExtractionResult(StitchClass::kDualLens, 1014), StitchClass::kUnusableCalibration);
-  EXPECT_EQ(ApplyExtractionResult(StitchClass::kSingleLens, 1000), StitchClass::kUnusableCalibration);
-  EXPECT_EQ(ApplyExtractionResult(StitchClass::kStitched, 1009), StitchClass::kStitched);
-  EXPECT_EQ(StitchClassName(StitchClass::kStitchedByCamera), "stitched-by-camera");
-  EXPECT_EQ(StitchClassName(StitchClass::kNotPanorama), "not-panorama");
-}
-
-TEST(StitchClassification, KindByName) {
-  for (const char* photo : {"a.jpg", "B.JPG", "c.Bmp", "/x/y.jPg", ".jpg"}) {
-    EXPECT_EQ(MediaKindOfPath(photo), MediaKind::kPhoto) << photo;
-  }
-  for (const char* video : {"a.jpeg", "b.mp4", "jpg", "c.jpg.mov", "", "d.png"}) {
-    EXPECT_EQ(MediaKindOfPath(video), MediaKind::kVideo) << video;
-  }
-}
-
 }  // namespace
 }  // namespace spherolux

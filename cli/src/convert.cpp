@@ -11,6 +11,7 @@
 #include "convert/job.h"
 #include "engine_runner.h"
 #include "json.h"
+#include "probe/probe.h"
 
 namespace {
 

@@ -1,7 +1,5 @@
 // spherolux-cli grids FILE [--size WxH]: the view grids the player would draw a camera file
 // through, as one JSON object.
-#if HAVE_SPHEROLUX_EXTRACT && HAVE_SPHEROLUX_MEDIA_PROBE
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -9,20 +7,15 @@
 #include <vector>
 
 #include "calib/calibration.h"
-#include "calib/extract.h"
-#include "calib/locator.h"
-#include "calib/stitch_state.h"
 #include "command.h"
 #include "json.h"
-#include "media_probe/media_probe.h"
-#include "stitch/sphere_grid.h"
+#include "media/media_info.h"
+#include "probe/extract.h"
+#include "probe/probe.h"
 
 namespace {
 
 using namespace spherolux;
-
-constexpr int kSingleLensColumns = 181;  // 180 columns and the closing one
-constexpr int kSingleLensRings = 49;     // 48 rings and the axis
 
 // "WxH" with both sides positive.
 bool ParseSize(std::string_view text, int* width, int* height) {
@@ -81,24 +74,21 @@ int RunGrids(std::span<char* const> args) {
     return cli::kExitUsage;
   }
 
-  const bool photo = MediaKindOfPath(path) == MediaKind::kPhoto;
+  const MediaKind kind = MediaKindOfPath(path);
   if (!sized) {
-    const bool found = photo ? JpegFrameSize(path, &width, &height) : VideoFrameSize(path, &width, &height);
+    // Videos are measured as the player measures them, by MediaInfo.
+    const bool found = kind == MediaKind::kPhoto ? JpegFrameSize(path, &width, &height)
+                                                 : media::MediaFrameSize(path, false, &width, &height);
     if (!found) {
       std::fprintf(stderr, "spherolux-cli grids: cannot read the frame size of %s (give --size WxH)\n", path);
       return cli::kExitUnreadable;
     }
   }
 
-  const ContainerWalker walker = photo ? &WalkJpegExif : &WalkMp4Udta;
-  const int camera_type = QueryCameraType(path);
-  const bool single = camera_type == kCameraSingleLens;
-  std::vector<float> table_a(kGridFloats);
-  std::vector<float> table_b(kGridFloats);
-  const int result = single ? LoadSingleLensGrid(walker, path, width, height, table_a.data())
-                            : LoadSphereGrids(walker, path, width, height, table_a.data(), table_b.data());
-  // 0 and 1 are successes of both extractions; for the dual-lens one, 1 builds nothing.
-  const bool built = single ? (result == 0 || result == 1) : result == 0;
+  const FrameSize frame{width, height};
+  ViewGrids grids;
+  const FileProbe probe = ProbeFile(path, kind, &frame, &grids);
+  const int result = probe.extraction;
 
   cli::JsonWriter w;
   w.BeginObject();
@@ -107,18 +97,18 @@ int RunGrids(std::span<char* const> args) {
   w.Key("result");
   w.Int(result);
   w.Key("camera_type");
-  w.Int(camera_type);
+  w.Int(probe.camera_type);
   w.Key("width");
   w.Int(width);
   w.Key("height");
   w.Int(height);
-  if (built && single) {
-    Points(w, "table_a", table_a.data(), static_cast<size_t>(kSingleLensColumns) * kSingleLensRings);
+  if (probe.grids_built && probe.camera_type == kCameraSingleLens) {
+    Points(w, "table_a", grids.table_a.data(), static_cast<size_t>(kGridColumns) * kSingleLensGridRings);
     w.Key("refresh");
-    w.Bool(result == 1);
-  } else if (built) {
-    Points(w, "table_a", table_a.data(), static_cast<size_t>(kGridColumns) * kGridRings);
-    Points(w, "table_b", table_b.data(), static_cast<size_t>(kGridColumns) * kGridRings);
+    w.Bool(probe.refresh);
+  } else if (probe.grids_built) {
+    Points(w, "table_a", grids.table_a.data(), static_cast<size_t>(kGridColumns) * kGridRings);
+    Points(w, "table_b", grids.table_b.data(), static_cast<size_t>(kGridColumns) * kGridRings);
   }
   w.EndObject();
   std::puts(w.str().c_str());
@@ -135,5 +125,3 @@ const cli::Registration kGrids{"grids", "FILE [--size WxH]",
                                RunGrids};
 
 }  // namespace
-
-#endif

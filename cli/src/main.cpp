@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/log.h"
 #include "command.h"
 
 namespace cli {
@@ -21,8 +22,10 @@ void PrintHelp(std::FILE* out) {
   std::sort(commands.begin(), commands.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
   std::fprintf(out,
                "spherolux-cli - SPHEROLUX Video Converter for shells and scripts\n\n"
-               "Usage: spherolux-cli COMMAND [ARGS...]\n"
+               "Usage: spherolux-cli [--quiet] COMMAND [ARGS...]\n"
                "       spherolux-cli --help | COMMAND --help\n\n"
+               "Results go to stdout, progress, errors and diagnostics to stderr;\n"
+               "--quiet drops the diagnostics of the libraries.\n\n"
                "Commands:\n");
   for (const auto& c : commands) {
     std::fprintf(out, "  %.*s %.*s\n", int(c.name.size()), c.name.data(), int(c.usage.size()), c.usage.data());
@@ -40,6 +43,13 @@ void PrintHelp(std::FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Diagnostics of the libraries go to stderr (the log's default): stdout carries only results.
+  if (argc >= 2 && (!std::strcmp(argv[1], "--quiet") || !std::strcmp(argv[1], "-q"))) {
+    spherolux::SetLogQuiet(true);
+    argv[1] = argv[0];
+    ++argv;
+    --argc;
+  }
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
     PrintHelp(argc < 2 ? stderr : stdout);
     return argc < 2 ? cli::kExitUsage : cli::kExitOk;

@@ -1,12 +1,13 @@
 // spherolux-cli probe FILE...: what kind of camera file each file is, as one JSON object
 // per line.
+#include "probe/probe.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "calib/calibration.h"
-#include "calib/stitch_state.h"
 #include "command.h"
 #include "json.h"
 
@@ -123,11 +124,13 @@ int RunProbe(std::span<char* const> args) {
       status = cli::kExitUnreadable;
       continue;
     }
+    // Without a frame size nothing is extracted: the class follows the camera type.
     const MediaKind kind = MediaKindOfPath(path);
-    const int camera_type = QueryCameraType(path);
-    const int stitched = StitchedTest(path, kind);
+    const FileProbe probe = ProbeFile(path, kind, nullptr, nullptr);
     PhotoCalibration record;
-    if (camera_type == kCameraSingleLens || camera_type == kCameraDualLens) ReadCameraCalibration(path, &record);
+    if (probe.camera_type == kCameraSingleLens || probe.camera_type == kCameraDualLens) {
+      ReadCameraCalibration(path, &record);
+    }
 
     cli::JsonWriter w;
     w.BeginObject();
@@ -136,11 +139,11 @@ int RunProbe(std::span<char* const> args) {
     w.Key("kind");
     w.String(kind == MediaKind::kPhoto ? "photo" : "video");
     w.Key("camera_type");
-    w.Int(camera_type);
+    w.Int(probe.camera_type);
     w.Key("class");
-    w.String(StitchClassName(ClassifyStitchState(camera_type, stitched)));
+    w.String(StitchClassName(probe.cls));
     w.Key(kind == MediaKind::kPhoto ? "stitched_photo" : "spherical_video");
-    w.Int(stitched);
+    w.Int(probe.stitched_test);
     if (record.camera_type == kCameraSingleLens || record.camera_type == kCameraDualLens) Calibration(w, record);
     w.EndObject();
     std::puts(w.str().c_str());

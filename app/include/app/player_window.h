@@ -1,0 +1,168 @@
+// CVideoPlayerDlg: the program's main window. A borderless, skinned window that hosts the video
+// area and three bars, owns the player and routes everything the bars, the keyboard, the mouse
+// and the media engine report to the player, the renderer and the other dialogs.
+//
+// All of it goes through one dispatch, onMessage, with the message numbers of
+// platform/messages.h; the bars and the video area only post (or, for drags, send) to it. Four
+// timers drive the time display (2), the hiding of the bars in full screen (3), the hiding of
+// the floating panel (4) and the refreshing of a photo (5).
+//
+// Work that other parts of the program do is plugged in: the converter dialog and the screen
+// recorder (SetConverter, SetScreenRecorder). Without them their buttons are hidden or
+// disabled.
+//
+// Threads: the UI thread only. The player's notify callback, called on engine and worker
+// threads, only posts to the window.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "media/video_messages.h"
+#include "platform/message_window.h"
+#include "ui/bars.h"
+#include "ui/settings.h"
+#include "ui/strings.h"
+
+namespace spherolux::media {
+class CMediaPlayer;
+class CVideoControl;
+}  // namespace spherolux::media
+
+namespace spherolux::platform {
+class EdgeResizer;
+}
+
+namespace spherolux::app {
+
+class CDlgSetLanguage;
+
+// The screen recorder as the window drives it. Start returns false when recording could not
+// begin; the recorder posts kMsgRecordSaved to the window when its file is finished.
+class ScreenRecorder {
+ public:
+  virtual ~ScreenRecorder() = default;
+  virtual bool Start(const std::string& source, const std::string& output, int64_t time_ms) = 0;
+  virtual void Stop() = 0;
+};
+
+// Opens the converter for `path` (empty: none), runs it modally and returns when it closes.
+using ConverterLauncher = std::function<void(const std::string& path, bool is_photo)>;
+
+struct WindowOptions {
+  ui::Environment environment = ui::Environment::FromProcess();
+  // Starts the program again after a language change; true when it started.
+  std::function<bool()> restart;
+  // Where the media engine is loaded from (tests); the system's libvlc by default.
+  const char* vlc_library = nullptr;
+};
+
+class CVideoPlayerDlg : public platform::MessageWindow, public media::MessageTarget, public ui::MediaFacts {
+ public:
+  enum Timer : unsigned { kTimerTime = 2, kTimerBars = 3, kTimerPanel = 4, kTimerPhoto = 5 };
+  static constexpr int kWidth = 1024;
+  static constexpr int kHeight = 597;
+  static constexpr int kEdgeBand = 5;
+
+  explicit CVideoPlayerDlg(WindowOptions options = {});
+  ~CVideoPlayerDlg() override;
+
+  // Opens `path` as a dropped file would be (the first file of the command line).
+  void OpenDropped(const std::vector<std::string>& paths);
+  void SetConverter(ConverterLauncher launcher);
+  void SetScreenRecorder(ScreenRecorder* recorder);
+
+  // Layout (window coordinates); the floating panel's in screen coordinates.
+  QRect VideoRect() const;
+  QRect CaptionRect() const;
+  QRect BottomRect() const;
+  QRect PanelRect() const;
+
+  ui::CCaptionDlg* caption() const { return caption_; }
+  ui::CBOTTOMDLG* bottom() const { return bottom_; }
+  ui::CFloatDlg* panel() const { return panel_; }
+  CDlgSetLanguage* languageDialog() const { return language_; }
+  media::CVideoControl* video() const { return video_; }
+  media::CMediaPlayer* player() const { return player_.get(); }
+  const std::string& currentPath() const { return current_path_; }
+  const std::string& outputDir() const { return output_dir_; }
+  bool isPhoto() const { return is_photo_; }
+  bool refused() const { return refused_; }
+  bool fullScreen() const { return full_screen_; }
+  int rotation() const { return rotation_; }
+  int position() const { return position_; }
+  bool screenRecording() const { return screen_recording_; }
+  const std::string& screenshotPath() const { return screenshot_path_; }
+
+  // media::MessageTarget: the video control's messages.
+  intptr_t Send(unsigned message, uintptr_t wparam, intptr_t lparam) override;
+  void Post(unsigned message, uintptr_t wparam, intptr_t lparam) override;
+  // ui::MediaFacts: what the player learnt of the file it opened.
+  int CameraType(const std::string& path) override;
+  bool FrameSize(const std::string& path, bool is_photo, int* width, int* height) override;
+
+ protected:
+  LParam onMessage(unsigned msg, WParam w, LParam l) override;
+  void onTimer(unsigned id) override;
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void Layout();
+  void Command(int id);
+  void ToggleFullScreen();
+  void OpenFileDialog();
+  void PlayPauseOpen();
+  void OpenCurrent();
+  void EndOfMedia();
+  void OnEngineEvent(WParam code, LParam l);
+  void ShowPanelIfSuitable();
+  void TakeScreenshot();
+  void StartScreenRecording();
+  void StopScreenRecording();
+  void ToggleScreenRecording();
+  void SetMediumLook(bool open);
+  void ShowContextMenu(const QPoint& global);
+  bool HasMedium() const;
+  bool PlayingOrPaused() const;
+  void InstallKeys();
+
+  WindowOptions options_;
+  media::CVideoControl* video_ = nullptr;
+  std::unique_ptr<media::CMediaPlayer> player_;
+  ui::CCaptionDlg* caption_ = nullptr;
+  ui::CBOTTOMDLG* bottom_ = nullptr;
+  ui::CFloatDlg* panel_ = nullptr;
+  CDlgSetLanguage* language_ = nullptr;
+  platform::EdgeResizer* resizer_ = nullptr;
+
+  std::string current_path_;
+  bool is_photo_ = false;
+  bool refused_ = false;
+  std::string output_dir_;
+  std::string screenshot_path_;
+  std::string screen_record_path_;
+  int rotation_ = 0;
+  bool flipped_ = false;
+  bool full_screen_ = false;
+  bool seeking_ = false;
+  int position_ = 0;
+  int theme_ = 2;
+  bool screen_recording_ = false;
+  bool converter_open_ = false;
+
+  ConverterLauncher converter_;
+  ScreenRecorder* recorder_ = nullptr;
+};
+
+}  // namespace spherolux::app

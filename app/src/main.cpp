@@ -1,0 +1,86 @@
+// spherolux: the player and converter of 360-degree photos and videos.
+//
+//   spherolux [FILE...]
+//
+// The first FILE is opened as if it had been dropped on the window. The language is the one
+// chosen in the language dialog (Language.ini), else the locale's.
+#include <langinfo.h>
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QProcess>
+#include <QTimer>
+#include <QTranslator>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/player_window.h"
+#include "ui/settings.h"
+#include "ui/skin.h"
+#include "ui/strings.h"
+
+namespace {
+
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+// File names reach MediaInfo and the media engine as UTF-8: the program runs in a UTF-8 locale
+// even where the user's default is another one.
+void UseUtf8Locale() {
+  std::setlocale(LC_ALL, "");
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset == nullptr || std::strcmp(codeset, "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace spherolux;
+  const ui::Environment env = ui::Environment::FromProcess();
+  ui::SetUiLanguage(ui::StartupLanguage(env));
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf("usage: spherolux [FILE...]\nOpens the first FILE (a camera photo or video) in the player.\n");
+      return 0;
+    }
+  }
+  if (!HasDisplay()) {
+    std::fprintf(stderr, "%s\n", ui::LoadString(ui::kStrNoDisplay));
+    return 2;
+  }
+
+  QApplication app(argc, argv);
+  UseUtf8Locale();
+  QApplication::setApplicationName("spherolux");
+  QApplication::setApplicationDisplayName(QString::fromUtf8(ui::LoadString(ui::kStrAppTitle)));
+  QApplication::setDesktopFileName("spherolux");
+  QApplication::setFont(ui::SkinFont(14));
+  // Qt's own dialogs (the file chooser) in the same language as ours.
+  QTranslator qt_texts;
+  if (ui::UiLanguage() == ui::Language::kChinese &&
+      qt_texts.load("qtbase_zh_CN", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QApplication::installTranslator(&qt_texts);
+  }
+
+  app::WindowOptions options;
+  options.environment = env;
+  options.restart = [] { return QProcess::startDetached(QApplication::applicationFilePath(), {}); };
+  app::CVideoPlayerDlg window(options);
+  window.show();
+
+  std::vector<std::string> files;
+  for (const QString& arg : QApplication::arguments().mid(1)) {
+    if (!arg.startsWith("-")) files.push_back(arg.toStdString());
+  }
+  if (!files.empty()) QTimer::singleShot(0, &window, [&window, files] { window.OpenDropped(files); });
+  return QApplication::exec();
+}

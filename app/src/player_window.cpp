@@ -1,0 +1,799 @@
+#include "app/player_window.h"
+
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QPainter>
+#include <QShortcut>
+#include <QWindow>
+#include <filesystem>
+
+#include "app/keys.h"
+#include "app/language_dialog.h"
+#include "media/media_player.h"
+#include "media/video_control.h"
+#include "platform/messages.h"
+#include "platform/window_frame.h"
+#include "render/opengl_render.h"
+#include "ui/menu.h"
+#include "ui/skin.h"
+#include "ui/skinned_dialog.h"
+#include "ui/slider_ex.h"
+
+namespace spherolux::app {
+
+namespace msg = platform;
+using ui::LoadString;
+
+namespace {
+
+// Names of the files the window writes into the output directory, by the local time; a name
+// already taken gets "_2", "_3", ... so that nothing is overwritten.
+std::string TimedName(const std::string& dir, const char* prefix, const char* extension) {
+  const QDateTime now = QDateTime::currentDateTime();
+  const std::string stem = prefix + now.toString("yyyy-MM-dd-HH-mm-ss").toStdString();  // %d-%02d-%02d-%02d-%02d-%02d
+  std::string path = ui::JoinPath(dir, stem + extension);
+  std::error_code ec;
+  for (int n = 2; std::filesystem::exists(path, ec); ++n) {
+    path = ui::JoinPath(dir, stem + "_" + std::to_string(n) + extension);
+  }
+  return path;
+}
+
+// "%s: %s" of a text and a path, as the completion boxes show it.
+QString Saved(int text_id, const std::string& path) {
+  return QString("%1: %2").arg(Text(text_id), QString::fromStdString(path));
+}
+
+}  // namespace
+
+CVideoPlayerDlg::CVideoPlayerDlg(WindowOptions options)
+    : MessageWindow(nullptr, Qt::Window | Qt::FramelessWindowHint), options_(std::move(options)) {
+  setObjectName("playerWindow");
+  setWindowTitle(Text(ui::kStrAppTitle));
+  setWindowIcon(QIcon(QPixmap::fromImage(ui::LoadSkinImage(ui::kImgAppIcon))));
+  setMinimumSize(kWidth, kHeight);
+  setGeometry(0, 0, kWidth, kHeight);
+  setMouseTracking(true);
+  setAcceptDrops(true);
+  setFont(ui::SkinFont(14));
+
+  // The video area and its player. The surface needs its native window before the player reads
+  // the driver's OpenGL version on it.
+  video_ = new media::CVideoControl(this);
+  video_->SetTarget(this);
+  video_->winId();
+  player_ = options_.vlc_library != nullptr ? std::make_unique<media::CMediaPlayer>(video_, options_.vlc_library)
+                                            : std::make_unique<media::CMediaPlayer>(video_);
+  // Engine and worker threads: post only. The window outlives the player.
+  player_->SetNotify([this](int code, uintptr_t wparam, intptr_t lparam) {
+    switch (code) {
+      case media::kNotifyPosition:
+        post(msg::kMsgPosition, 0, static_cast<LParam>(wparam));
+        break;
+      case media::kNotifyEnded:
+        post(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByEngine);
+        break;
+      default:
+        post(msg::kMsgEngineEvent, static_cast<WParam>(code),
+             code == media::kNotifySnapshot || code == media::kNotifyRecording ? static_cast<LParam>(wparam) : lparam);
+        break;
+    }
+  });
+  player_->SetPlainPlaybackQuestion(
+      [this] { return ui::MessageBox(this, Text(ui::kStrNoGl2PlayFlat), {}, ui::BoxButtons::kOkCancel) == ui::kIdOk; });
+  video_->hide();
+  video_->installEventFilter(this);
+  if (QWindow* surface = video_->surface()) surface->installEventFilter(this);
+
+  caption_ = new ui::CCaptionDlg(this);
+  bottom_ = new ui::CBOTTOMDLG(this);
+  panel_ = new ui::CFloatDlg(this, this);
+  panel_->hide();
+  language_ = new CDlgSetLanguage(this, ui::LanguageFilePath(options_.environment), ui::UiLanguage(), options_.restart);
+  language_->hide();
+  resizer_ = new platform::EdgeResizer(this, kEdgeBand);
+
+  // The settings give the folder for screenshots and recordings (used even when it is missing:
+  // writing into it then reports the failure).
+  output_dir_ = ui::LoadOutputDir(options_.environment).path;
+  player_->SetOutputDirectory(output_dir_);
+
+  SetConverter(nullptr);
+  SetScreenRecorder(nullptr);
+  SetMediumLook(false);
+  InstallKeys();
+  Layout();
+}
+
+CVideoPlayerDlg::~CVideoPlayerDlg() {
+  // The player stops the decoder's thread before the video area it draws into goes away.
+  player_.reset();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Layout
+
+QRect CVideoPlayerDlg::VideoRect() const { return QRect(0, 30, width(), height() - 85); }
+QRect CVideoPlayerDlg::CaptionRect() const { return QRect(1, 1, width() - 2, ui::CCaptionDlg::kHeight); }
+QRect CVideoPlayerDlg::BottomRect() const { return QRect(1, height() - 56, width() - 2, ui::CBOTTOMDLG::kHeight); }
+QRect CVideoPlayerDlg::PanelRect() const {
+  const QRect frame = frameGeometry();
+  return QRect(frame.left(), frame.top() + 29, frame.width(), ui::CFloatDlg::kHeight);
+}
+
+void CVideoPlayerDlg::Layout() {
+  video_->setGeometry(VideoRect());
+  caption_->setGeometry(CaptionRect());
+  bottom_->setGeometry(BottomRect());
+  if (panel_->isVisible()) panel_->setGeometry(PanelRect());
+  update();
+}
+
+void CVideoPlayerDlg::resizeEvent(QResizeEvent* event) {
+  Layout();
+  MessageWindow::resizeEvent(event);
+}
+
+void CVideoPlayerDlg::moveEvent(QMoveEvent* event) {
+  if (panel_->isVisible()) panel_->setGeometry(PanelRect());
+  MessageWindow::moveEvent(event);
+}
+
+void CVideoPlayerDlg::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), QColor(ui::skin_color::kWindow));
+  if (video_->isVisible()) return;
+  // The idle picture between the caption (30 pixels) and the bottom bar (49 pixels): the logo,
+  // the name and how to open a file.
+  const QRect area(0, 30, width(), height() - 30 - 49);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const int logo = std::min(112, area.height() / 3);
+  const int block = logo + 22 + 30 + 16 + 22 + 8 + 20;
+  int y = area.top() + (area.height() - block) / 2;
+  ui::DrawSkinImage(painter, QRect(area.center().x() - logo / 2, y, logo, logo), ui::kImgLogo);
+  y += logo + 22;
+  painter.setPen(QColor(ui::skin_color::kTitleText));
+  painter.setFont(ui::SkinFont(22, 500));
+  painter.drawText(QRect(0, y, width(), 30), Qt::AlignCenter, Text(ui::kStrAppTitle));
+  y += 30 + 16;
+  painter.setPen(QColor(ui::skin_color::kBarText));
+  painter.setFont(ui::SkinFont(15));
+  painter.drawText(QRect(0, y, width(), 22), Qt::AlignCenter, Text(ui::kStrEmptyHint));
+  y += 22 + 8;
+  painter.setPen(QColor(ui::skin_color::kHintText));
+  painter.setFont(ui::SkinFont(13));
+  painter.drawText(QRect(0, y, width(), 20), Qt::AlignCenter, Text(ui::kStrEmptyHintKeys));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Plugged-in parts
+
+void CVideoPlayerDlg::SetConverter(ConverterLauncher launcher) {
+  converter_ = std::move(launcher);
+  bottom_->SetConverterAvailable(static_cast<bool>(converter_));
+  panel_->SetConverterAvailable(static_cast<bool>(converter_));
+}
+
+void CVideoPlayerDlg::SetScreenRecorder(ScreenRecorder* recorder) {
+  recorder_ = recorder;
+  panel_->SetRecordingDisabled(recorder_ == nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// media::MessageTarget and ui::MediaFacts
+
+intptr_t CVideoPlayerDlg::Send(unsigned message, uintptr_t wparam, intptr_t lparam) {
+  return send(message, wparam, lparam);
+}
+
+void CVideoPlayerDlg::Post(unsigned message, uintptr_t wparam, intptr_t lparam) { post(message, wparam, lparam); }
+
+int CVideoPlayerDlg::CameraType(const std::string& path) { return path == current_path_ ? player_->camera_type() : 0; }
+
+bool CVideoPlayerDlg::FrameSize(const std::string& path, bool, int* width, int* height) {
+  if (path != current_path_ || player_->width() <= 0 || player_->height() <= 0) return false;
+  *width = player_->width();
+  *height = player_->height();
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// State
+
+bool CVideoPlayerDlg::HasMedium() const {
+  const int state = player_->state();
+  return state >= media::kStateOpened && state <= media::kStatePaused;
+}
+
+bool CVideoPlayerDlg::PlayingOrPaused() const {
+  const int state = player_->state();
+  return state == media::kStatePlaying || state == media::kStatePaused;
+}
+
+void CVideoPlayerDlg::SetMediumLook(bool open) {
+  video_->setVisible(open);
+  bottom_->SetMediumOpen(open);
+  if (open) {
+    caption_->SetTitle(QString::fromStdString(ui::FileNameOf(current_path_)));
+    caption_->SetViewSet(panel_->visibleButtons());
+    caption_->SetActiveMode(player_->view_mode());
+    panel_->SetActiveMode(player_->view_mode());
+  } else {
+    bottom_->SetTotalTime(0);
+    bottom_->SetTime(0);
+    caption_->SetViewSet(0);
+  }
+  update();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Opening and closing
+
+void CVideoPlayerDlg::OpenDropped(const std::vector<std::string>& paths) {
+  // The current playback closes first, so that the labels and buttons start afresh.
+  send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
+  if (paths.empty()) return;
+  current_path_ = paths.front();
+  if (is_photo_) {
+    is_photo_ = false;
+    killTimer(kTimerPhoto);
+  }
+  is_photo_ = ui::IsPhotoPath(current_path_);
+  post(msg::kMsgPlayPause);
+}
+
+void CVideoPlayerDlg::OpenFileDialog() {
+  if (player_->gl_major_version() < 2) send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
+  const QString filter =
+      QString(
+          "%1 (*.jpg *.bmp *.rm *.rmvb *.flv *.f4v *.avi *.3gp *.mp4 *.wmv *.mpeg *.mpga *.asf *.dat *.mov);;"
+          "%2 (*)")
+          .arg(Text(ui::kStrFilesFilter), Text(ui::kStrAllFilesFilter));
+  QString start = QString::fromStdString(current_path_);
+  if (start.isEmpty()) start = QDir::homePath();
+  const QStringList files = QFileDialog::getOpenFileNames(this, Text(ui::kStrOpenFile), start, filter);
+  if (files.isEmpty()) return;
+  caption_->update();
+  current_path_ = files.front().toStdString();
+  if (is_photo_) {
+    is_photo_ = false;
+    killTimer(kTimerPhoto);
+  }
+  is_photo_ = ui::IsPhotoPath(current_path_);
+  refused_ = false;
+  OpenCurrent();
+}
+
+void CVideoPlayerDlg::PlayPauseOpen() {
+  if (current_path_.empty()) return;
+  switch (player_->state()) {
+    case media::kStatePlaying:
+      player_->Pause();
+      bottom_->SetPlaying(false);
+      break;
+    case media::kStatePaused:
+      player_->Play();
+      bottom_->SetPlaying(true);
+      break;
+    case media::kStateOpened:
+      break;
+    default:
+      refused_ = false;
+      is_photo_ = ui::IsPhotoPath(current_path_);
+      OpenCurrent();
+      break;
+  }
+}
+
+void CVideoPlayerDlg::OpenCurrent() {
+  const bool was_open = HasMedium();
+  if (player_->Probe(current_path_, is_photo_) != 0) {
+    caption_->SetTitle(QString::fromStdString(ui::FileNameOf(current_path_)));
+    refused_ = true;
+    if (was_open) post(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
+    ui::MessageBox(this, Text(ui::kStrNotQualifiedCamera), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
+    return;
+  }
+  panel_->SetFile(current_path_);
+  if (player_->Open(current_path_, is_photo_) != 1) {
+    QString text = Text(ui::kStrGl2Required);
+    // When the engine itself is missing, the player says which part; the user needs to know.
+    if (!player_->open_error().empty()) text += "\n\n" + QString::fromStdString(player_->open_error());
+    ui::MessageBox(this, text, {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
+    return;
+  }
+  rotation_ = 0;
+  flipped_ = false;
+  if (is_photo_) {
+    setTimer(kTimerPhoto, 25);
+  } else {
+    player_->Play();
+    setTimer(kTimerTime, 500);
+    bottom_->SetPlaying(true);
+  }
+  SetMediumLook(true);
+}
+
+void CVideoPlayerDlg::EndOfMedia() {
+  position_ = 0;
+  seeking_ = true;
+  bottom_->SetPlaying(false);
+  player_->Stop();
+  post(msg::kMsgRecordStop);
+  rotation_ = 0;
+  flipped_ = false;
+  killTimer(kTimerTime);
+  if (is_photo_) killTimer(kTimerPhoto);
+  SetMediumLook(false);
+  panel_->Reset();
+  panel_->hide();
+  caption_->SetPanelShown(false);
+}
+
+void CVideoPlayerDlg::OnEngineEvent(WParam code, LParam l) {
+  switch (code) {
+    case msg::kNotifyEnd:
+      EndOfMedia();
+      break;
+    case msg::kNotifyPaused:
+      bottom_->SetPlaying(false);
+      break;
+    case msg::kNotifyPlaying:
+      seeking_ = false;
+      bottom_->SetPlaying(true);
+      if (l >= 1) bottom_->SetTotalTime(l / 1000 * 1000);
+      // A medium starts with the sound the bar shows.
+      player_->SetMute(bottom_->muted());
+      player_->SetVolume(bottom_->volumeSlider()->pos());
+      break;
+    case media::kNotifySnapshot:
+      ui::MessageBox(this,
+                     l != 0 ? Saved(ui::kStrScreenshotSavedIn, ui::JoinPath(output_dir_, "snapshots/"))
+                            : Text(ui::kStrSnapshotFailed),
+                     l != 0 ? Text(ui::kStrFinish) : QString());
+      break;
+    case media::kNotifyRecording:
+      ui::MessageBox(this,
+                     l == 0 ? Saved(ui::kStrStreamRecordSavedIn, ui::JoinPath(output_dir_, "records/"))
+                            : Text(ui::kStrStreamRecordFailed),
+                     l == 0 ? Text(ui::kStrFinish) : QString());
+      break;
+    default:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Full screen and the bars
+
+void CVideoPlayerDlg::ToggleFullScreen() {
+  full_screen_ = !full_screen_;
+  if (full_screen_) {
+    showFullScreen();
+    setTimer(kTimerBars, 3000);
+  } else {
+    showNormal();
+    killTimer(kTimerBars);
+    caption_->show();
+    bottom_->show();
+  }
+  caption_->SetMaximised(full_screen_);
+  video_->setFocus();
+}
+
+void CVideoPlayerDlg::ShowPanelIfSuitable() {
+  if (caption_->isHidden() || converter_open_ || panel_->isVisible()) return;
+  panel_->setGeometry(PanelRect());
+  if (!refused_ && (HasMedium() || is_photo_) && panel_->visibleButtons() != 0) {
+    panel_->show();
+    caption_->SetPanelShown(true);
+  }
+  killTimer(kTimerPanel);
+}
+
+void CVideoPlayerDlg::onTimer(unsigned id) {
+  switch (id) {
+    case kTimerTime:
+      bottom_->SetPosition(position_);
+      bottom_->SetTime(player_->Time());
+      break;
+    case kTimerBars:
+      if (!panel_->isVisible()) {
+        caption_->hide();
+        bottom_->hide();
+      }
+      killTimer(kTimerBars);
+      break;
+    case kTimerPanel:
+      if (full_screen_) {
+        if (!caption_->underMouse()) caption_->hide();
+        bottom_->hide();
+      }
+      panel_->hide();
+      caption_->SetPanelShown(false);
+      killTimer(kTimerPanel);
+      break;
+    case kTimerPhoto:
+      player_->Refresh();
+      break;
+    default:
+      break;
+  }
+}
+
+void CVideoPlayerDlg::mouseMoveEvent(QMouseEvent* event) {
+  const int y = static_cast<int>(event->position().y());
+  if (full_screen_) {
+    if (y <= 30) caption_->show();
+    if (y >= height() - 55) bottom_->show();
+  }
+  if (y < 30 || y > 60) {
+    post(msg::kMsgPanelLeave);
+  } else if (!converter_open_ && !caption_->isHidden() && !panel_->isVisible() && !is_photo_) {
+    panel_->setGeometry(PanelRect());
+    post(msg::kMsgPanelHover);
+  }
+  MessageWindow::mouseMoveEvent(event);
+}
+
+void CVideoPlayerDlg::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) send(msg::kMsgVideoPress);
+  MessageWindow::mousePressEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Screenshots and recordings
+
+void CVideoPlayerDlg::TakeScreenshot() {
+  if (!PlayingOrPaused() && !is_photo_) return;
+  render::COpenglRender* renderer = player_->renderer();
+  if (renderer == nullptr || renderer->gl_major_version() < 2) return;
+  std::error_code ec;
+  std::filesystem::create_directories(output_dir_, ec);
+  screenshot_path_ = TimedName(output_dir_, "ScreenShot_", ".jpg");
+  renderer->RequestScreenshot(screenshot_path_);
+  // A photo is drawn by the window's timer; a paused video by the next refresh.
+  if (player_->state() == media::kStatePaused) player_->Refresh();
+}
+
+void CVideoPlayerDlg::StartScreenRecording() {
+  if (recorder_ == nullptr || screen_recording_) return;
+  if (!PlayingOrPaused() && !is_photo_) return;
+  std::error_code ec;
+  std::filesystem::create_directories(output_dir_, ec);
+  screen_record_path_ = TimedName(output_dir_, "ScreenRecord_", ".mp4");
+  screen_recording_ = recorder_->Start(current_path_, screen_record_path_, player_->Time());
+  panel_->SetRecording(screen_recording_);
+}
+
+void CVideoPlayerDlg::StopScreenRecording() {
+  if (recorder_ == nullptr || !screen_recording_) return;
+  recorder_->Stop();
+  screen_recording_ = false;
+  panel_->SetRecording(false);
+}
+
+void CVideoPlayerDlg::ToggleScreenRecording() { panel_->send(ui::kWmCommand, ui::CFloatDlg::kRecord, 0); }
+
+// ---------------------------------------------------------------------------------------------
+// The dispatch
+
+void CVideoPlayerDlg::Command(int id) {
+  switch (id) {
+    case 1000:  // the floating panel on or off
+      if (panel_->isVisible()) {
+        panel_->hide();
+        caption_->SetPanelShown(false);
+      } else if (panel_->visibleButtons() != 0) {
+        panel_->setGeometry(PanelRect());
+        panel_->show();
+        caption_->SetPanelShown(true);
+      }
+      break;
+    case 1003:
+    case 1014:
+      ToggleFullScreen();
+      break;
+    case 1004:
+      post(msg::kMsgRecordStop);
+      close();
+      break;
+    case 1009:
+      send(msg::kMsgNotHandled);
+      break;
+    case 1010:
+      if (player_->media_player() != nullptr) {
+        if (void* next = player_->api().Find("libvlc_media_player_next_frame")) {
+          reinterpret_cast<decltype(&libvlc_media_player_next_frame)>(next)(player_->media_player());
+        }
+      }
+      break;
+    case 1022:
+      OpenFileDialog();
+      break;
+    default:
+      break;
+  }
+}
+
+platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l) {
+  switch (message) {
+    case msg::kMsgScreenshot:
+      TakeScreenshot();
+      break;
+    case msg::kMsgRecordStart:
+      StartScreenRecording();
+      break;
+    case msg::kMsgRecordStop:
+      StopScreenRecording();
+      break;
+    case msg::kMsgDrawIdleImage:
+    case msg::kMsgPaintCaption:
+    case msg::kMsgRepaintAll:
+      update();
+      caption_->update();
+      bottom_->update();
+      break;
+    case msg::kMsgClosePlayback:
+      if (HasMedium()) send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
+      current_path_.clear();
+      break;
+    case msg::kMsgPlayPause:
+      PlayPauseOpen();
+      break;
+    case msg::kMsgThemeChange:
+      theme_ = static_cast<int>(l);
+      update();
+      break;
+    case msg::kMsgPosition:
+      if (PlayingOrPaused() && l != 0 && !seeking_) position_ = static_cast<int>(l);
+      break;
+    case msg::kMsgVolume:
+      if (HasMedium()) player_->SetVolume(static_cast<int>(l));
+      break;
+    case msg::kMsgSeek:
+      if (HasMedium()) {
+        position_ = static_cast<int>(l);
+        player_->Seek(static_cast<float>(l));
+      }
+      break;
+    case msg::kMsgClose:
+      Command(1004);
+      break;
+    case msg::kMsgMaximiseCommand:
+      Command(1003);
+      break;
+    case msg::kMsgMinimise:
+      showMinimized();
+      break;
+    case msg::kMsgPalette:  // no transient pop-up exists to close
+    case msg::kMsgFlipper:
+    case msg::kMsgLoop:
+    case msg::kMsgRewind:
+    case msg::kMsgNotHandled:
+      break;
+    case msg::kMsgMenu:
+      language_->Open();
+      break;
+    case msg::kMsgFullScreenCommand:
+      Command(1014);
+      break;
+    case msg::kMsgOpenFile:
+      Command(1022);
+      break;
+    case msg::kMsgCommand1009:
+      Command(1009);
+      break;
+    case msg::kMsgNextFrame:
+      Command(1010);
+      break;
+    case msg::kMsgMute:
+      if (HasMedium()) player_->SetMute(w != 0);
+      break;
+    case msg::kMsgMaximiseRestore:
+      ToggleFullScreen();
+      break;
+    case msg::kMsgEngineEvent:
+      OnEngineEvent(w, l);
+      break;
+    case msg::kMsgCaptionHover:
+      if (full_screen_) {
+        caption_->show();
+        killTimer(kTimerBars);
+      }
+      break;
+    case msg::kMsgCaptionLeave:
+    case msg::kMsgBottomHover:
+      if (full_screen_) setTimer(kTimerBars, 3000);
+      break;
+    case msg::kMsgShowBottomBar:
+      bottom_->show();
+      killTimer(kTimerBars);
+      break;
+    case msg::kMsgTogglePanel:
+      Command(1000);
+      break;
+    case msg::kMsgRotateLeft:
+    case msg::kMsgRotateRight:
+      if (HasMedium()) {
+        rotation_ = (rotation_ + (message == msg::kMsgRotateLeft ? 270 : 90)) % 360;
+        player_->Rotate(rotation_);
+      }
+      break;
+    case msg::kMsgConverter:
+      if (!converter_) break;
+      panel_->hide();
+      caption_->SetPanelShown(false);
+      if (converter_open_) break;
+      converter_open_ = true;
+      post(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
+      converter_(current_path_.substr(0, 1024), is_photo_);
+      converter_open_ = false;
+      break;
+    case msg::kMsgPanelHover:
+      ShowPanelIfSuitable();
+      break;
+    case msg::kMsgPanelLeave:
+      if (panel_->isVisible()) setTimer(kTimerPanel, 3000);
+      break;
+    case msg::kMsgEngineSnapshot:
+      if (HasMedium()) player_->Snapshot();
+      break;
+    case msg::kMsgStreamRecord:
+      if (HasMedium()) player_->ToggleRecording();
+      break;
+    case msg::kMsgFrameDrawn:
+      if (player_->IsPlaying() != 0 || player_->state() == media::kStatePaused) player_->Refresh();
+      break;
+    case msg::kMsgDrag:
+    case msg::kMsgFling: {
+      const auto* pair = reinterpret_cast<const float*>(l);
+      if (pair == nullptr) break;
+      if (message == msg::kMsgDrag) {
+        player_->Drag(pair[0], pair[1]);
+      } else {
+        player_->Fling(pair[0], pair[1]);
+      }
+      break;
+    }
+    case msg::kMsgZoom:
+      player_->Zoom(static_cast<int>(l));
+      break;
+    case msg::kMsgViewCommand:
+      if (l >= 0 && l <= 6) {
+        player_->SetViewMode(static_cast<int>(l));
+        if (player_->renderer() != nullptr) player_->ApplyViewMode();
+        caption_->SetActiveMode(static_cast<int>(l));
+        panel_->SetActiveMode(static_cast<int>(l));
+      } else if (l == msg::kViewDirection) {
+        flipped_ = !flipped_;
+        player_->SetFlip(flipped_);
+        caption_->SetFlipped(flipped_);
+        panel_->SetFlipped(flipped_);
+      } else if (l == msg::kViewReset) {
+        player_->ResetView();
+      }
+      break;
+    case msg::kMsgDropFiles:
+      OpenDropped(video_->TakeDroppedFiles());
+      break;
+    case msg::kMsgVideoPress:
+      if (panel_->isVisible()) {
+        panel_->hide();
+        caption_->SetPanelShown(false);
+      }
+      break;
+    case msg::kMsgRecordSaved:
+      ui::MessageBox(this, Saved(ui::kStrScreenRecordSavedIn, screen_record_path_), Text(ui::kStrFinish));
+      break;
+    case msg::kMsgScreenshotSaved: {
+      std::error_code ec;
+      const bool written = std::filesystem::exists(screenshot_path_, ec);
+      ui::MessageBox(this,
+                     written ? Saved(ui::kStrScreenshotSavedIn, screenshot_path_)
+                             : Text(ui::kStrScreenshotFailed, QString::fromStdString(screenshot_path_)),
+                     written ? Text(ui::kStrFinish) : QString());
+      break;
+    }
+    default:
+      break;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keys, the context menu, drops, closing
+
+void CVideoPlayerDlg::InstallKeys() {
+  for (const KeyBinding& binding : KeyBindings()) {
+    for (const char* keys : {binding.keys, binding.other_keys}) {
+      if (keys == nullptr) continue;
+      auto* shortcut = new QShortcut(QKeySequence(keys), this);
+      shortcut->setContext(Qt::WindowShortcut);
+      const KeyBinding b = binding;
+      connect(shortcut, &QShortcut::activated, this, [this, b] {
+        if (b.message == kKeyRecord) {
+          ToggleScreenRecording();
+        } else if (b.message == kKeyLeaveFullScreen) {
+          if (full_screen_) ToggleFullScreen();
+        } else {
+          post(b.message, 0, b.lparam);
+        }
+      });
+    }
+  }
+}
+
+void CVideoPlayerDlg::keyPressEvent(QKeyEvent* event) {
+  // Arrows, +/- and Home steer the view from anywhere in the window, as on the video itself.
+  if (video_->isVisible() && video_->KeyPressed(event->key())) return;
+  MessageWindow::keyPressEvent(event);
+}
+
+void CVideoPlayerDlg::ShowContextMenu(const QPoint& global) {
+  ui::CMyMenu menu(this);
+  const auto entries = ContextMenu();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const MenuEntry& entry = entries[i];
+    if (entry.message == 0) {
+      menu.AppendSeparator();
+      continue;
+    }
+    const bool missing = (entry.message == msg::kMsgConverter && !converter_) ||
+                         (entry.message == kKeyRecord && (recorder_ == nullptr || is_photo_));
+    if (missing) continue;
+    const bool enabled = !entry.needs_medium || HasMedium() || is_photo_;
+    const bool checked = entry.message == msg::kMsgMaximiseRestore && full_screen_;
+    menu.AppendItem(static_cast<int>(i) + 1, Text(entry.text), entry.icon, entry.keys ? entry.keys : "", checked,
+                    enabled);
+  }
+  const int chosen = menu.Exec(global);
+  if (chosen <= 0) return;
+  const MenuEntry& entry = entries[static_cast<size_t>(chosen) - 1];
+  if (entry.message == kKeyRecord) {
+    ToggleScreenRecording();
+  } else {
+    post(entry.message, 0, entry.lparam);
+  }
+}
+
+void CVideoPlayerDlg::contextMenuEvent(QContextMenuEvent* event) { ShowContextMenu(event->globalPos()); }
+
+void CVideoPlayerDlg::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CVideoPlayerDlg::dropEvent(QDropEvent* event) {
+  // Drops on the idle window, while the video area is hidden.
+  std::vector<std::string> paths;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+  }
+  event->acceptProposedAction();
+  if (!paths.empty()) OpenDropped(paths);
+}
+
+bool CVideoPlayerDlg::eventFilter(QObject* watched, QEvent* event) {
+  // The video surface is a window of its own: its right clicks and drops come here too.
+  if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+    ShowContextMenu(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+    return true;
+  }
+  return MessageWindow::eventFilter(watched, event);
+}
+
+void CVideoPlayerDlg::closeEvent(QCloseEvent* event) {
+  StopScreenRecording();
+  killTimer(kTimerTime);
+  killTimer(kTimerPhoto);
+  player_->Stop();
+  panel_->hide();
+  language_->hide();
+  MessageWindow::closeEvent(event);
+}
+
+}  // namespace spherolux::app

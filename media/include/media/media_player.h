@@ -1,0 +1,198 @@
+// CMediaPlayer: plays one photo or video at a time in a CVideoControl, panoramically
+// through the renderer, with libvlc as the decoder.
+//
+// Opening. Probe classifies the file (camera-type query, MediaInfo size, view mode, the
+// grids of a camera recording) and refuses what is no panorama; Open then shows a photo on
+// the window thread or prepares a video whose pictures the engine hands to the frame
+// pipeline on its own output thread. Open refuses, with a message in open_error(), when the
+// media engine or an entry it needs is missing.
+//
+// States: 0 nothing open, 1 opened, 2 playing, 3 paused, 4 stopped. Open (video) → 1;
+// Play → 2; Pause → 3; Stop → 4 (the media player is released; open again to play). A
+// photo open leaves the state as it was.
+//
+// View requests (Zoom, Drag, Fling, ResetView) are stored and applied by Refresh, which the
+// window calls for each drawn video frame (message 0x500) and every 25 ms for a photo.
+//
+// Threads. Every operation runs on the window thread that owns the video control. Engine
+// events arrive on the engine's threads and only call the notify callback (which must only
+// post). Stop waits for the engine's output thread to finish; that thread never waits for
+// the window thread. Snapshots and stream recordings run on worker threads and report
+// through the notify callback; the destructor waits for them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "media/media_info.h"
+#include "media/vlc_api.h"
+#include "probe/probe.h"
+
+class QImage;
+
+namespace spherolux::render {
+class COpenglRender;
+}
+
+namespace spherolux::media {
+
+class CVideoControl;
+struct FrameTarget;
+
+// Notify codes of the player's own work, beyond the engine's events.
+constexpr int kNotifySnapshot = 1262;   // wParam: 1 the snapshot file was written, 0 it failed
+constexpr int kNotifyRecording = 1263;  // lParam: the conversion engine's result (0 written)
+
+enum PlayerState : int { kStateNone = 0, kStateOpened = 1, kStatePlaying = 2, kStatePaused = 3, kStateStopped = 4 };
+
+class CMediaPlayer {
+ public:
+  // Notify callback: (code, wparam, lparam) with the codes of platform/messages.h
+  // (kNotifyEnd, kNotifyPaused, kNotifyPlaying with the length in ms as lParam,
+  // kNotifyPosition with the position x 100 as wParam) and the two below. Called on engine
+  // and worker threads; it must return at once (post, never wait).
+  using Notify = std::function<void(int code, uintptr_t wparam, intptr_t lparam)>;
+  // Asked before a plain (non-panoramic) playback when OpenGL 2.0 is missing: true to go on.
+  using PlainPlaybackQuestion = std::function<bool()>;
+
+  // Binds MediaInfo, loads the engine table and reads the GL major version on the control's
+  // window. View mode 2. `vlc_library` other than the default is for tests.
+  explicit CMediaPlayer(CVideoControl* video, const char* vlc_library = kVlcLibrary);
+  ~CMediaPlayer();
+  CMediaPlayer(const CMediaPlayer&) = delete;
+  CMediaPlayer& operator=(const CMediaPlayer&) = delete;
+
+  void SetNotify(Notify notify);
+  void SetPlainPlaybackQuestion(PlainPlaybackQuestion question) { plain_question_ = std::move(question); }
+  // Snapshots go to DIR/snapshots/, stream recordings to DIR/records/ (created when needed).
+  void SetOutputDirectory(const std::string& dir) { output_dir_ = dir; }
+  const std::string& output_directory() const { return output_dir_; }
+  // Where the conversion engine (libconvert.so) is loaded from: the program's folder unless
+  // set.
+  void SetEngineDirectory(const std::string& dir) { engine_dir_ = dir; }
+
+  // 0 accept; non-zero refuse (-1: the grids could not be allocated).
+  int Probe(const std::string& path, bool photo);
+  // 1 success, 0 failure (open_error() says why when the engine is missing).
+  int Open(const std::string& path, bool photo);
+  const std::string& open_error() const { return open_error_; }
+
+  void Play();
+  void Pause();
+  void Stop();
+  int IsPlaying() const;
+  int64_t Time() const;
+  int64_t Length() const;
+  // 0-100 percent; the engine gets trunc(v * 1.25).
+  void SetVolume(int volume);
+  void SetMute(bool on);
+  // 0-100 percent of the length.
+  void Seek(float percent);
+  // 0, 90, 180 or 270 degrees, applied by the renderer to the picture.
+  void Rotate(int degrees);
+  // Writes the current picture to DIR/snapshots/ on a worker thread; the path, or "" when
+  // nothing plays. kNotifySnapshot follows.
+  std::string Snapshot();
+  // Starts or ends a stream recording of the playing file. At the end, the range played
+  // meanwhile is copied (no re-encoding) to DIR/records/NAME.mp4 by the conversion engine
+  // on a worker thread; kNotifyRecording follows with the engine's result code as lParam.
+  // Nothing in state 0 or 4.
+  void ToggleRecording();
+  bool recording() const { return recording_; }
+
+  void Zoom(int wheel);
+  void Drag(float dx, float dy);
+  void Fling(float vx, float vy);
+  void ResetView();
+  void SetViewMode(int mode) { view_mode_ = mode; }
+  int view_mode() const { return view_mode_; }
+  void ApplyViewMode();
+  void SetFlip(bool on);
+  void Refresh();
+
+  int state() const { return state_.load(); }
+  int gl_major_version() const { return gl_major_; }
+  int camera_type() const { return camera_type_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  bool stopped_mark() const { return stopped_mark_; }
+  void ClearStoppedMark() { stopped_mark_ = false; }
+  render::COpenglRender* renderer() const { return renderer_.get(); }
+  const VlcApi& api() const { return api_; }
+  libvlc_media_player_t* media_player() const { return player_; }
+
+  // Playback counters of the current medium.
+  struct Stats {
+    uint64_t frames_drawn = 0;  // pictures drawn by the frame pipeline
+    int live_outputs = 0;       // video outputs between format and cleanup
+    uint64_t outputs_started = 0;
+    int displayed = -1;  // the engine's statistics (-1 unknown)
+    int lost = -1;
+  };
+  Stats GetStats() const;
+
+ private:
+  bool EnsureInstance();
+  void ReleasePlayer();
+  void ReleaseMedia();
+  void EnsureRenderer();
+  void TearDownPhoto();
+  void AttachEvents();
+  void Emit(int code, uintptr_t wparam, intptr_t lparam) const;
+  void FinishRecording();
+  void JoinWorkers();
+  static void OnEvent(const libvlc_event_t* event, void* self);
+  const float* GridA() const { return grids_.table_a.empty() ? nullptr : grids_.table_a.data(); }
+  const float* GridB() const { return grids_.table_b.empty() ? nullptr : grids_.table_b.data(); }
+
+  CVideoControl* video_;
+  VlcApi api_;
+  std::string open_error_;
+  std::string output_dir_;
+  std::string engine_dir_;
+  PlainPlaybackQuestion plain_question_;
+  mutable std::mutex notify_mutex_;
+  Notify notify_;  // guarded by notify_mutex_
+
+  std::atomic<int> state_{kStateNone};
+  libvlc_instance_t* instance_ = nullptr;
+  libvlc_media_t* media_ = nullptr;
+  libvlc_media_player_t* player_ = nullptr;
+  int gl_major_ = 0;
+  std::unique_ptr<render::COpenglRender> renderer_;
+  std::unique_ptr<FrameTarget> frame_target_;
+  bool photo_renderer_ = false;  // the renderer was initialised on this thread for a photo
+
+  // View requests (window thread).
+  float zoom_value_ = 90.0f;
+  bool zoom_pending_ = false;
+  float drag_x_ = 0, drag_y_ = 0;
+  bool drag_pending_ = false;
+  float fling_x_ = 0, fling_y_ = 0;
+  bool fling_pending_ = false;
+
+  // The medium.
+  int camera_type_ = 0;
+  int width_ = 0;
+  int height_ = 0;
+  ViewGrids grids_;  // filled by Probe for camera files
+  int table_floats_ = 0;
+  int view_mode_ = 2;
+  std::string path_;
+
+  bool stopped_mark_ = false;
+  bool recording_ = false;
+  int64_t record_start_ms_ = 0;
+  std::string record_path_;
+
+  std::mutex workers_mutex_;
+  std::vector<std::thread> workers_;  // guarded by workers_mutex_
+};
+
+}  // namespace spherolux::media

@@ -1,0 +1,46 @@
+// The five frame callbacks of a panoramic video: libvlc decodes each picture as 32-bit BGRX
+// into one buffer of ours, and the renderer draws it on the engine's video output thread.
+//
+// All five callbacks run on the output thread. The format callback initialises the renderer
+// there (taking over the one GL context the renderer keeps) and the cleanup callback tears
+// it down there, so consecutive outputs — a second video, a stop and play, a seek that
+// restarts the output — hand the same context from thread to thread. Nothing in here waits
+// for the window thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace spherolux::render {
+class COpenglRender;
+}
+
+namespace spherolux::media {
+
+// The callbacks' opaque value: what a new output needs to know. Owned by the player; it
+// outlives every output of the media player it was registered with.
+struct FrameTarget {
+  render::COpenglRender* renderer = nullptr;
+  // The picture's visible size (0: take the engine's). The engine may hand pictures with
+  // extra rows or columns of padding, which are not drawn.
+  std::atomic<int> visible_width{0};
+  std::atomic<int> visible_height{0};
+  // Counters for the player's statistics (output thread writes).
+  std::atomic<uint64_t> frames_drawn{0};
+  std::atomic<int> live_outputs{0};
+  std::atomic<uint64_t> outputs_started{0};
+};
+
+// Chromas of hardware surfaces, offered before plain pictures on some outputs: refused, so
+// that the engine converts to RV32.
+bool IsHardwareChroma(const char chroma[4]);
+
+// The libvlc callbacks (libvlc_video_format_cb and friends).
+unsigned FrameFormat(void** opaque, char* chroma, unsigned* width, unsigned* height, unsigned* pitches,
+                     unsigned* lines);
+void FrameCleanup(void* opaque);
+void* FrameLock(void* opaque, void** planes);
+void FrameUnlock(void* opaque, void* picture, void* const* planes);
+void FrameDisplay(void* opaque, void* picture);
+
+}  // namespace spherolux::media

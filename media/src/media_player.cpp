@@ -1,0 +1,480 @@
+#include "media/media_player.h"
+
+#include <malloc.h>
+
+#include <QMessageBox>
+#include <QWindow>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "base/log.h"
+#include "calib/calibration.h"
+#include "convert/client.h"
+#include "convert/job.h"
+#include "frame_pipeline.h"
+#include "media/video_control.h"
+#include "platform/messages.h"
+#include "probe/probe.h"
+#include "render/opengl_render.h"
+
+namespace spherolux::media {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr float kDefaultFov = 90.0f;
+constexpr int kZoomStep = 10;
+constexpr float kDragDegreesPerHalfDiagonal = 60.0f;
+constexpr int kSnapshotFallbackSide = 200;
+
+// The question the player asks before a plain playback, with the text of string 480.
+bool AskPlainPlayback() {
+  return QMessageBox::question(nullptr, QString(),
+                               QStringLiteral("The driver of Video Card does not support OpenGL2.0. Do you want to "
+                                              "play as non-panoramic video?"),
+                               QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+// "%d_%d%d_%d%d%d_%d" of the UTC time: year, month, day, hour, minute, second, milliseconds.
+std::string TimeStampName() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char name[64];
+  std::snprintf(name, sizeof name, "%d_%d%d_%d%d%d_%d", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
+                utc.tm_min, utc.tm_sec, static_cast<int>(ms));
+  return name;
+}
+
+// DIR/sub/, created when missing; "" when it cannot be.
+std::string OutputSubdirectory(const std::string& dir, const char* sub) {
+  std::error_code ec;
+  const fs::path folder = fs::path(dir) / sub;
+  fs::create_directories(folder, ec);
+  if (!fs::is_directory(folder, ec)) return {};
+  return folder.string() + "/";
+}
+
+// Without a sound device libvlc retries ALSA hundreds of times; the dummy output is quiet.
+bool HasSoundDevice() {
+  if (const char* forced = std::getenv("SPHEROLUX_AUDIO_OUTPUT")) return std::string(forced) != "adummy";
+  std::error_code ec;
+  if (std::getenv("PULSE_SERVER") != nullptr) return true;
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
+    if (fs::exists(fs::path(runtime) / "pulse" / "native", ec) || fs::exists(fs::path(runtime) / "pipewire-0", ec)) {
+      return true;
+    }
+  }
+  for (const auto& entry : fs::directory_iterator("/dev/snd", ec)) {
+    if (entry.path().filename().string().rfind("pcm", 0) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+CMediaPlayer::CMediaPlayer(CVideoControl* video, const char* vlc_library)
+    : video_(video), engine_dir_(convert::ProgramDir()), frame_target_(std::make_unique<FrameTarget>()) {
+  BindMediaInfo();
+  api_.Load(vlc_library);
+  output_dir_ =
+      (fs::path(std::getenv("HOME") != nullptr ? std::getenv("HOME") : "/tmp") / "Videos" / "SPHEROLUX Video Converter")
+          .string();
+  // A short-lived renderer on the real video window, only to learn what the driver offers.
+  gl_major_ = render::COpenglRender(video_->surface(), nullptr).gl_major_version();
+}
+
+CMediaPlayer::~CMediaPlayer() {
+  if (recording_) FinishRecording();
+  ReleasePlayer();
+  ReleaseMedia();
+  if (instance_ != nullptr) api_.release_instance()(instance_);
+  instance_ = nullptr;
+  state_.store(kStateNone);
+  if (renderer_ != nullptr) {
+    TearDownPhoto();
+    video_->SetRenderer(nullptr);
+    renderer_.reset();
+  }
+  JoinWorkers();
+}
+
+void CMediaPlayer::SetNotify(Notify notify) {
+  std::lock_guard<std::mutex> lock(notify_mutex_);
+  notify_ = std::move(notify);
+}
+
+void CMediaPlayer::Emit(int code, uintptr_t wparam, intptr_t lparam) const {
+  std::lock_guard<std::mutex> lock(notify_mutex_);
+  if (notify_) notify_(code, wparam, lparam);
+}
+
+int CMediaPlayer::Probe(const std::string& path, bool photo) {
+  const MediaFacts facts = ReadMediaFacts(path, photo);
+  width_ = facts.width;
+  height_ = facts.height;
+  const FrameSize frame{width_, height_};
+  const FileProbe probe = ProbeFile(path.c_str(), photo ? MediaKind::kPhoto : MediaKind::kVideo, &frame, &grids_);
+  camera_type_ = probe.camera_type;
+  view_mode_ = probe.view_mode;
+  table_floats_ = camera_type_ == kCameraSingleLens ? render::kSingleLensTableFloats : render::kDualLensTableFloats;
+  if (probe.extracted && probe.extraction == kCalibNoMemory) return -1;
+  return ShownByPlayer(probe) ? 0 : 1;
+}
+
+bool CMediaPlayer::EnsureInstance() {
+  open_error_ = api_.MissingFor(kVlcPlaybackEntries);
+  if (open_error_.empty()) {
+    open_error_ = api_.MissingFor(gl_major_ >= 2 ? kVlcFrameCallbackEntries : kVlcPlainPlaybackEntries);
+  }
+  if (!open_error_.empty()) return false;
+  if (instance_ != nullptr) return true;
+  std::vector<const char*> args = {"--no-xlib", "--no-osd", "--no-video-title-show", "--no-snapshot-preview",
+                                   "--quiet"};
+  if (!HasSoundDevice()) args.push_back("--aout=adummy");
+  instance_ = api_.new_instance()(static_cast<int>(args.size()), args.data());
+  if (instance_ == nullptr) open_error_ = "the media engine (libvlc) could not be started";
+  return instance_ != nullptr;
+}
+
+void CMediaPlayer::EnsureRenderer() {
+  if (renderer_ != nullptr) return;
+  renderer_ = std::make_unique<render::COpenglRender>(video_->surface(), video_);
+  frame_target_->renderer = renderer_.get();
+  video_->SetRenderer(renderer_.get());
+}
+
+void CMediaPlayer::TearDownPhoto() {
+  if (!photo_renderer_) return;
+  photo_renderer_ = false;
+  if (renderer_ != nullptr) renderer_->TearDown();
+  video_->ShowFlatImage(QImage());
+}
+
+int CMediaPlayer::Open(const std::string& path, bool photo) {
+  open_error_.clear();
+  // Photos need no media engine; videos are refused, with the reason, when it is missing.
+  if (!photo && !EnsureInstance()) {
+    Logf("%s\n", open_error_.c_str());
+    return 0;
+  }
+  // The window closes the current playback first; if it does not, the player does.
+  if (const int state = state_.load(); state != kStateNone && state != kStateStopped) {
+    video_->SendToParent(platform::kMsgEngineEvent, platform::kNotifyEnd, 0);
+    if (state_.load() != kStateNone && state_.load() != kStateStopped) Stop();
+  }
+  TearDownPhoto();
+  path_ = path;
+
+  if (photo) {
+    Logf("Open a jpg file\n");
+    EnsureRenderer();
+    photo_renderer_ = true;
+    if (gl_major_ < 2) {
+      if (!(plain_question_ ? plain_question_() : AskPlainPlayback())) return 0;
+      const QImage image(QString::fromStdString(path));
+      if (!image.isNull()) video_->ShowFlatImage(image);
+      return 1;
+    }
+    video_->setFocus();
+    renderer_->SetMediaKind(camera_type_, width_, height_, GridA(), GridB(), table_floats_);
+    renderer_->Initialise();
+    renderer_->ResetCurrentMode();
+    renderer_->SetViewMode(view_mode_);
+    renderer_->SetRotation(0);
+    zoom_value_ = renderer_->CurrentFov();
+    zoom_pending_ = drag_pending_ = fling_pending_ = false;
+    return renderer_->LoadPhoto(path) == 0 ? 1 : 0;
+  }
+
+  ReleasePlayer();
+  ReleaseMedia();
+  media_ = api_.media_new_path()(instance_, path.c_str());
+  if (media_ == nullptr) return 0;
+  player_ = api_.player_new_from_media()(media_);
+  if (player_ == nullptr) return 0;
+  EnsureRenderer();
+  if (gl_major_ >= 2) {
+    renderer_->SetMediaKind(camera_type_, width_, height_, GridA(), GridB(), table_floats_);
+    drag_pending_ = fling_pending_ = false;
+    renderer_->SetFrameSource(render::COpenglRender::kSourceDecoder);
+    renderer_->ResetCurrentMode();
+    renderer_->SetViewMode(view_mode_);
+    renderer_->SetRotation(0);
+    zoom_value_ = renderer_->CurrentFov();
+    frame_target_->visible_width.store(width_);
+    frame_target_->visible_height.store(height_);
+    api_.set_format_callbacks()(player_, FrameFormat, FrameCleanup);
+    api_.set_callbacks()(player_, FrameLock, FrameUnlock, FrameDisplay, frame_target_.get());
+  } else {
+    if (!(plain_question_ ? plain_question_() : AskPlainPlayback())) return 0;
+    api_.set_xwindow()(player_, static_cast<uint32_t>(video_->surface()->winId()));
+  }
+  AttachEvents();
+  state_.store(kStateOpened);
+  return 1;
+}
+
+void CMediaPlayer::AttachEvents() {
+  libvlc_event_manager_t* events = api_.event_manager()(player_);
+  for (libvlc_event_e type : {libvlc_MediaPlayerEndReached, libvlc_MediaPlayerPlaying, libvlc_MediaPlayerPaused,
+                              libvlc_MediaPlayerPositionChanged}) {
+    api_.event_attach()(events, type, &CMediaPlayer::OnEvent, this);
+  }
+}
+
+void CMediaPlayer::OnEvent(const libvlc_event_t* event, void* opaque) {
+  auto* self = static_cast<CMediaPlayer*>(opaque);
+  switch (event->type) {
+    case libvlc_MediaPlayerPlaying: {
+      // The media's duration: the player's own length query is not safe from an event.
+      const int64_t length = self->media_ != nullptr ? self->api_.media_get_duration()(self->media_) : 0;
+      self->Emit(platform::kNotifyPlaying, 0, static_cast<int32_t>(length));
+      break;
+    }
+    case libvlc_MediaPlayerPaused:
+      self->Emit(platform::kNotifyPaused, 0, 0);
+      break;
+    case libvlc_MediaPlayerEndReached:
+      self->Emit(platform::kNotifyEnd, 0, 0);
+      break;
+    case libvlc_MediaPlayerPositionChanged:
+      self->Emit(platform::kNotifyPosition,
+                 static_cast<uintptr_t>(event->u.media_player_position_changed.new_position * 100), 0);
+      break;
+    default:
+      break;
+  }
+}
+
+void CMediaPlayer::ReleasePlayer() {
+  if (player_ == nullptr) return;
+  // Stopping waits for the output thread to run its cleanup, which releases the GL context.
+  api_.stop()(player_);
+  api_.player_release()(player_);
+  player_ = nullptr;
+  // The decoder threads' allocator arenas keep the pages of their freed picture buffers
+  // (hundreds of megabytes at 4K) until asked to give them back.
+  malloc_trim(0);
+}
+
+void CMediaPlayer::ReleaseMedia() {
+  if (media_ == nullptr) return;
+  api_.media_release()(media_);
+  media_ = nullptr;
+}
+
+void CMediaPlayer::Play() {
+  if (state_.load() == kStateNone || player_ == nullptr) return;
+  api_.play()(player_);
+  state_.store(kStatePlaying);
+  video_->setFocus();
+}
+
+void CMediaPlayer::Pause() {
+  if (state_.load() == kStateNone || player_ == nullptr) return;
+  api_.pause()(player_);
+  state_.store(kStatePaused);
+  video_->setFocus();
+}
+
+void CMediaPlayer::Stop() {
+  ResetView();
+  if (state_.load() == kStateNone || player_ == nullptr) return;
+  // A recording ends where the playback ends: nothing recorded so far is lost.
+  if (recording_) FinishRecording();
+  ReleasePlayer();
+  state_.store(kStateStopped);
+  stopped_mark_ = true;
+}
+
+int CMediaPlayer::IsPlaying() const { return player_ != nullptr ? api_.is_playing()(player_) : 0; }
+
+int64_t CMediaPlayer::Time() const { return player_ != nullptr ? api_.get_time()(player_) : 0; }
+
+int64_t CMediaPlayer::Length() const {
+  if (player_ == nullptr) return 0;
+  api_.get_length()(player_);
+  return media_ != nullptr ? api_.media_get_duration()(media_) : 0;
+}
+
+void CMediaPlayer::SetVolume(int volume) {
+  if (state_.load() == kStateNone || player_ == nullptr) return;
+  api_.set_volume()(player_, static_cast<int>(volume * 1.25));
+}
+
+void CMediaPlayer::SetMute(bool on) {
+  if (state_.load() == kStateNone || player_ == nullptr) return;
+  api_.set_mute()(player_, on ? 1 : 0);
+}
+
+void CMediaPlayer::Seek(float percent) {
+  if (player_ != nullptr) api_.set_position()(player_, percent / 100.0f);
+}
+
+void CMediaPlayer::Rotate(int degrees) {
+  if (renderer_ != nullptr) renderer_->SetRotation(degrees);
+}
+
+std::string CMediaPlayer::Snapshot() {
+  if (player_ == nullptr || state_.load() == kStateNone || state_.load() == kStateStopped) return {};
+  const std::string dir = OutputSubdirectory(output_dir_, "snapshots");
+  if (dir.empty()) {
+    Emit(kNotifySnapshot, 0, 0);
+    return {};
+  }
+  unsigned w = 0;
+  unsigned h = 0;
+  if (api_.video_get_size()(player_, 0, &w, &h) != 0 || w == 0 || h == 0) w = h = kSnapshotFallbackSide;
+  const std::string path = dir + TimeStampName() + ".png";
+  // The engine waits for its next picture; that wait belongs on a worker, which holds its
+  // own reference to the media player.
+  libvlc_media_player_t* player = player_;
+  api_.player_retain()(player);
+  std::lock_guard<std::mutex> lock(workers_mutex_);
+  workers_.emplace_back([this, player, path, w, h] {
+    const int result = api_.take_snapshot()(player, 0, path.c_str(), w, h);
+    api_.player_release()(player);
+    std::error_code ec;
+    Emit(kNotifySnapshot, result == 0 && fs::exists(path, ec) ? 1 : 0, 0);
+  });
+  return path;
+}
+
+void CMediaPlayer::ToggleRecording() {
+  const int state = state_.load();
+  if (state == kStateNone || state == kStateStopped || player_ == nullptr) return;
+  if (recording_) {
+    FinishRecording();
+    return;
+  }
+  record_start_ms_ = Time();
+  const std::string dir = OutputSubdirectory(output_dir_, "records");
+  if (dir.empty()) {
+    Emit(kNotifyRecording, 0, CONVERT_ERR_CREATE_OUTPUT);
+    return;
+  }
+  record_path_ = dir + TimeStampName() + ".mp4";
+  recording_ = true;
+}
+
+void CMediaPlayer::FinishRecording() {
+  recording_ = false;
+  int64_t start = record_start_ms_;
+  int64_t stop = Time();
+  if (stop < start) std::swap(start, stop);
+  // A range shorter than a second keeps one second, as the converter's trims do.
+  const convert::TrimRange range{start, std::max<int64_t>(stop - start, 1000)};
+  const convert::EngineCall call =
+      convert::ConversionCall(path_, record_path_, range, convert::Quality::kHigh, /*copy=*/true);
+  std::lock_guard<std::mutex> lock(workers_mutex_);
+  workers_.emplace_back([this, args = call.args, dir = engine_dir_] {
+    convert::EngineApi engine;
+    std::string error;
+    int result = CONVERT_ERR_UNSUPPORTED;
+    if (convert::LoadEngine(dir, &engine, &error)) {
+      std::vector<const char*> argv;
+      for (const std::string& a : args) argv.push_back(a.c_str());
+      result = engine.synth_trans(static_cast<int>(argv.size()), argv.data(), 0, 0, 0);
+    } else {
+      Logf("%s\n", error.c_str());
+    }
+    Emit(kNotifyRecording, 0, result);
+  });
+}
+
+void CMediaPlayer::JoinWorkers() {
+  std::vector<std::thread> workers;
+  {
+    std::lock_guard<std::mutex> lock(workers_mutex_);
+    workers.swap(workers_);
+  }
+  for (std::thread& t : workers) t.join();
+}
+
+void CMediaPlayer::Zoom(int wheel) {
+  if (view_mode_ == render::kModeFlat) return;
+  const float fov = renderer_ != nullptr ? renderer_->CurrentFov() : kDefaultFov;
+  zoom_value_ = wheel < 0 ? fov - kZoomStep : fov + kZoomStep;
+  zoom_pending_ = true;
+}
+
+void CMediaPlayer::Drag(float dx, float dy) {
+  if (view_mode_ == render::kModeFlat) return;
+  drag_x_ = dx;
+  drag_y_ = dy;
+  drag_pending_ = true;
+}
+
+void CMediaPlayer::Fling(float vx, float vy) {
+  if (view_mode_ == render::kModeFlat) return;
+  fling_x_ = vx;
+  fling_y_ = vy;
+  fling_pending_ = true;
+}
+
+void CMediaPlayer::ResetView() {
+  drag_pending_ = fling_pending_ = false;
+  if (renderer_ == nullptr) return;
+  if (render::CShapeModel* model = renderer_->current_model()) {
+    model->SetYawVelocity(0);
+    model->SetPitchVelocity(0);
+    model->SetResetPending(true);
+    zoom_value_ = model->fov();
+  }
+}
+
+void CMediaPlayer::ApplyViewMode() {
+  if (renderer_ != nullptr) renderer_->SetViewMode(view_mode_);
+  video_->setFocus();
+}
+
+void CMediaPlayer::SetFlip(bool on) {
+  if (renderer_ != nullptr) renderer_->SetFlip(on);
+}
+
+void CMediaPlayer::Refresh() {
+  if (renderer_ == nullptr) return;
+  render::CShapeModel* model = renderer_->current_model();
+  if (zoom_pending_) {
+    zoom_pending_ = false;
+    if (model != nullptr) model->SetFov(zoom_value_);
+  }
+  if ((drag_pending_ || fling_pending_) && model != nullptr) {
+    const float d = video_->Diagonal();
+    model->SetDiagonal(d);
+    if (drag_pending_) {
+      drag_pending_ = false;
+      model->SetResetPending(false);
+      model->AddYaw(drag_x_ * kDragDegreesPerHalfDiagonal / (d / 2));
+      model->AddPitch(drag_y_ * kDragDegreesPerHalfDiagonal / (d / 2));
+    }
+    if (fling_pending_) {
+      fling_pending_ = false;
+      model->SetResetPending(false);
+      model->SetYawVelocity(fling_x_ / d);
+      if (renderer_->current_mode() != render::kModeIndome) model->SetPitchVelocity(fling_y_ / d);
+    }
+  }
+  if (photo_renderer_ && gl_major_ >= 2) renderer_->Draw(nullptr);
+}
+
+CMediaPlayer::Stats CMediaPlayer::GetStats() const {
+  Stats stats;
+  stats.frames_drawn = frame_target_->frames_drawn.load();
+  stats.live_outputs = frame_target_->live_outputs.load();
+  stats.outputs_started = frame_target_->outputs_started.load();
+  libvlc_media_stats_t engine{};
+  if (media_ != nullptr && api_.media_get_stats()(media_, &engine) != 0) {
+    stats.displayed = engine.i_displayed_pictures;
+    stats.lost = engine.i_lost_pictures;
+  }
+  return stats;
+}
+
+}  // namespace spherolux::media

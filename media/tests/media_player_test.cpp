@@ -1,0 +1,540 @@
+// The player as a user meets it: real libvlc, real GL (Mesa) under Xvfb, camera files made
+// by the tests, and pointer, wheel and key events injected into the X server.
+#include "media/media_player.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QThread>
+#include <QWindow>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "media/media_info.h"
+#include "media/video_control.h"
+#include "platform/messages.h"
+#include "player_window.h"
+#include "render/opengl_render.h"
+#include "test_media.h"
+#include "x_input.h"
+
+namespace spherolux::media {
+namespace {
+
+using namespace platform;
+using testing::TestMedia;
+using testing::XInput;
+
+TestMedia* g_media = nullptr;
+
+// Runs the event loop until `done` holds; false after `timeout_ms`.
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 10000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > timeout_ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+void Pump(int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+}
+
+// Mean of |a - b| over the colour channels of two pictures of one size.
+double MeanDifference(const QImage& a, const QImage& b) {
+  const QImage x = a.convertToFormat(QImage::Format_RGB32);
+  const QImage y = b.convertToFormat(QImage::Format_RGB32);
+  if (x.size() != y.size() || x.isNull()) return 1e9;
+  double sum = 0;
+  for (int r = 0; r < x.height(); ++r) {
+    const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(r));
+    const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(r));
+    for (int c = 0; c < x.width(); ++c) {
+      sum += std::abs(qRed(p[c]) - qRed(q[c])) + std::abs(qGreen(p[c]) - qGreen(q[c])) +
+             std::abs(qBlue(p[c]) - qBlue(q[c]));
+    }
+  }
+  return sum / (3.0 * x.width() * x.height());
+}
+
+// Mean channel level: 0 for a black picture.
+double MeanLevel(const QImage& image) {
+  QImage black(image.size(), QImage::Format_RGB32);
+  black.fill(Qt::black);
+  return MeanDifference(image, black);
+}
+
+long ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+class PlayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window_ = std::make_unique<PlayerWindow>();
+    window_->resize(800, 600);
+    window_->move(0, 0);
+    window_->show();
+    ASSERT_TRUE(WaitUntil([&] { return window_->video().surface()->isExposed(); }));
+    output_dir_ = g_media->Path("output-" + std::to_string(++serial_));
+    player().SetOutputDirectory(output_dir_);
+    window_->SetObserver([this](unsigned message, uintptr_t wparam, intptr_t lparam) {
+      if (message == kMsgEngineEvent) events_.push_back({static_cast<int>(wparam), lparam});
+    });
+  }
+  void TearDown() override { window_.reset(); }
+
+  CMediaPlayer& player() { return window_->player(); }
+  render::COpenglRender& renderer() { return *player().renderer(); }
+  render::CShapeModel& model() { return *renderer().current_model(); }
+
+  bool Open(const std::string& path) {
+    std::string error;
+    const bool ok = window_->OpenFile(path, &error);
+    EXPECT_TRUE(ok) << path << ": " << error;
+    return ok;
+  }
+  bool WaitFrames(uint64_t count) {
+    const uint64_t target = player().GetStats().frames_drawn + count;
+    return WaitUntil([&] { return player().GetStats().frames_drawn >= target; }, 20000);
+  }
+  // The picture of the next drawn frame, as the renderer reads it back.
+  QImage ReadBack() {
+    const std::string path = g_media->Path("readback-" + std::to_string(++shots_) + ".png");
+    const int before = window_->count(kMsgScreenshotSaved);
+    renderer().RequestScreenshot(path);
+    if (window_->photo()) player().Refresh();
+    EXPECT_TRUE(WaitUntil([&] { return window_->count(kMsgScreenshotSaved) > before; }));
+    return QImage(QString::fromStdString(path));
+  }
+  // The control's top-left corner on the screen.
+  QPoint Origin() { return window_->video().mapToGlobal(QPoint(0, 0)); }
+  intptr_t Send(unsigned message, uintptr_t wparam, intptr_t lparam) { return window_->send(message, wparam, lparam); }
+  void ResetModel() {
+    player().ResetView();
+    player().Refresh();
+  }
+  libvlc_media_player_t* PlayerHandle() { return player().media_player(); }
+  bool SawEvent(int code) const {
+    for (const auto& e : events_) {
+      if (e.first == code) return true;
+    }
+    return false;
+  }
+
+  std::unique_ptr<PlayerWindow> window_;
+  std::string output_dir_;
+  std::vector<std::pair<int, intptr_t>> events_;
+  int shots_ = 0;
+  static inline int serial_ = 0;
+};
+
+TEST_F(PlayerTest, ProbeAcceptsCameraFilesAndPanoramasAndRefusesTheRest) {
+  struct Case {
+    std::string path;
+    bool photo;
+    int accepted;  // 0 accepted
+    int camera_type;
+    int view_mode;
+    int width;
+    int height;
+  };
+  const Case cases[] = {
+      {g_media->DualPhoto(), true, 0, 2, 2, 1920, 960},
+      {g_media->DualVideo(1.0), false, 0, 2, 2, 1920, 960},
+      {g_media->SinglePhoto(), true, 0, 1, 3, 1920, 1080},
+      {g_media->SingleVideo(), false, 0, 1, 3, 1920, 1080},
+      {g_media->CameraStitchedVideo(), false, 0, 512, 2, 640, 320},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(player().Probe(c.path, c.photo), c.accepted) << c.path;
+    EXPECT_EQ(player().camera_type(), c.camera_type) << c.path;
+    EXPECT_EQ(player().view_mode(), c.view_mode) << c.path;
+    EXPECT_EQ(player().width(), c.width) << c.path;
+    EXPECT_EQ(player().height(), c.height) << c.path;
+    EXPECT_EQ(player().Open(c.path, c.photo), 1) << c.path;
+    if (!c.photo) {
+      EXPECT_EQ(player().state(), kStateOpened) << c.path;
+    }
+  }
+
+  // A stitched 2:1 video without a camera: the sphere with the panorama's planet limits.
+  const std::string v1 = g_media->StitchedV1Video();
+  EXPECT_EQ(player().Probe(v1, false), 0);
+  EXPECT_EQ(player().view_mode(), 2);
+  ASSERT_EQ(player().Open(v1, false), 1);
+  EXPECT_EQ(renderer().models().sphere_c().min_fov(), 100.0f);
+  EXPECT_EQ(renderer().models().sphere_c().max_fov(), 160.0f);
+
+  EXPECT_NE(player().Probe(g_media->PlainVideo(), false), 0);
+  EXPECT_NE(player().Probe(g_media->NotMedia(), false), 0);
+  EXPECT_NE(player().Probe(g_media->Path("missing.mp4"), false), 0);
+  EXPECT_NE(player().Probe(g_media->Path("missing.jpg"), true), 0);
+}
+
+// A camera video plays through the frame pipeline; the commands change what they should
+// and the engine's events reach the window as its messages.
+TEST_F(PlayerTest, CameraVideoPlaysAndAnswersItsCommands) {
+  const std::string clip = g_media->DualVideo(6.0);
+  ASSERT_TRUE(Open(clip));
+  EXPECT_EQ(player().state(), kStatePlaying);
+  ASSERT_TRUE(WaitFrames(5));
+  ASSERT_TRUE(WaitUntil([&] { return SawEvent(kNotifyPlaying); }));
+  EXPECT_NEAR(static_cast<double>(window_->length_ms()), 6000.0, 100.0);
+  EXPECT_NEAR(static_cast<double>(player().Length()), 6000.0, 100.0);
+  EXPECT_GT(MeanLevel(ReadBack()), 20.0);
+
+  // Pause holds the picture (the engine still shows it again now and then, so the view can
+  // be steered); play moves on.
+  player().Pause();
+  EXPECT_EQ(player().state(), kStatePaused);
+  ASSERT_TRUE(WaitUntil([&] { return SawEvent(kNotifyPaused) && player().IsPlaying() == 0; }));
+  const int64_t paused_at = player().Time();
+  Pump(600);
+  EXPECT_EQ(player().Time(), paused_at);
+  player().Play();
+  EXPECT_EQ(player().state(), kStatePlaying);
+  EXPECT_TRUE(WaitUntil([&] { return player().Time() > paused_at; }));
+
+  // A seek to the middle.
+  player().Seek(50);
+  EXPECT_TRUE(WaitUntil([&] { return window_->position() >= 45 && window_->position() <= 70; }));
+  EXPECT_GE(player().Time(), 2800);
+
+  // Near the end, then the end of the media stops the player and tells the window.
+  player().Seek(90);
+
+  ASSERT_TRUE(WaitUntil([&] { return player().state() == kStateStopped; }, 15000));
+  EXPECT_TRUE(SawEvent(kNotifyEnd));
+  EXPECT_TRUE(player().stopped_mark());
+  EXPECT_EQ(player().GetStats().live_outputs, 0);
+  EXPECT_EQ(renderer().gl_errors(), 0);
+}
+
+// Drag, fling, wheel and keys through real input on the real control, against the figures
+// of the view interaction: in an 800 x 600 area (diagonal 1000) a drag of 10 px to the left
+// turns the yaw by 10 * 5 * 60 / 500 = 6 degrees; a release 200 ms after a press 100 px to
+// the left of it gives -500 px/s, a yaw velocity of -0.5 degrees per frame, which decays
+// (x 0.98 per frame, zero below 0.1) after about 80 frames.
+TEST_F(PlayerTest, MouseAndKeysSteerTheView) {
+  XInput x;
+  ASSERT_TRUE(x.ok());
+  ASSERT_TRUE(Open(g_media->DualPhoto(960)));
+  window_->SetPhotoRefresh(false);  // each refresh below is one drawn frame
+  ASSERT_EQ(window_->video().Diagonal(), 1000.0f);
+  Send(kMsgViewCommand, 0, 0);  // the sphere
+  player().Refresh();
+  const QPoint o = Origin();
+  auto input_done = [&](unsigned message, int count) {
+    x.Sync();
+    return WaitUntil([&] { return window_->count(message) >= count; }, 3000);
+  };
+
+  // Drag: press, 10 px to the left, and the refresh applies it.
+  const float yaw0 = model().GetYaw();
+  x.MoveTo(o.x() + 400, o.y() + 300);
+  x.Button(1, true);
+  ASSERT_TRUE(input_done(kMsgVideoPress, 1));
+  x.MoveTo(o.x() + 390, o.y() + 300);
+  ASSERT_TRUE(input_done(kMsgDrag, 1));
+  player().Refresh();
+  EXPECT_NEAR(model().GetYaw() - yaw0, 6.0f, 0.01f);
+  // A slow release gives a velocity below what survives one frame.
+  x.Button(1, false, 1500);
+  ASSERT_TRUE(input_done(kMsgFling, 1));
+  player().Refresh();
+  EXPECT_EQ(model().yaw_velocity(), 0.0f);
+
+  // Fling: 100 px to the right of the press, released 200 ms after it.
+  x.MoveTo(o.x() + 300, o.y() + 300);
+  x.Button(1, true);
+  x.MoveTo(o.x() + 400, o.y() + 300);
+  x.Button(1, false, 200);
+  ASSERT_TRUE(input_done(kMsgFling, 2));
+  player().Refresh();
+  EXPECT_NEAR(model().yaw_velocity(), -0.5f * 0.98f, 0.02f);
+  int frames = 1;
+  while (model().yaw_velocity() != 0.0f && frames < 200) {
+    player().Refresh();
+    ++frames;
+  }
+  EXPECT_NEAR(frames, 80, 3);
+
+  // Wheel: a step forward narrows the view by 10 degrees, a step back widens it again.
+  const float fov0 = model().fov();
+  x.Button(4, true);
+  x.Button(4, false);
+  ASSERT_TRUE(input_done(kMsgZoom, 1));
+  player().Refresh();
+  EXPECT_EQ(model().fov(), fov0 - 10);
+  x.Button(5, true);
+  x.Button(5, false);
+  ASSERT_TRUE(input_done(kMsgZoom, 2));
+  player().Refresh();
+  EXPECT_EQ(model().fov(), fov0);
+
+  // Leaving the control during a drag ends it without a fling.
+  const int flings = window_->count(kMsgFling);
+  x.MoveTo(o.x() + 400, o.y() + 300);
+  x.Button(1, true);
+  ASSERT_TRUE(input_done(kMsgVideoPress, 3));
+  x.MoveTo(o.x() + 900, o.y() + 300);
+  x.Button(1, false, 20);
+  x.Sync();
+  Pump(200);
+  player().Refresh();
+  EXPECT_EQ(window_->count(kMsgFling), flings);
+  EXPECT_EQ(model().yaw_velocity(), 0.0f);
+
+  // Keys: an arrow turns by 5 degrees, '+' zooms in, Home resets.
+  x.MoveTo(o.x() + 400, o.y() + 300);
+  const float yaw1 = model().GetYaw();
+  const int drags = window_->count(kMsgDrag);
+  x.Key("Left");
+  ASSERT_TRUE(input_done(kMsgDrag, drags + 1));
+  player().Refresh();
+  EXPECT_NEAR(model().GetYaw() - yaw1, -5.0f, 0.01f);
+  x.Key("plus");
+  ASSERT_TRUE(input_done(kMsgZoom, 3));
+  player().Refresh();
+  EXPECT_EQ(model().fov(), fov0 - 10);
+  x.Key("Home");
+  ASSERT_TRUE(input_done(kMsgViewCommand, 2));
+  player().Refresh();
+  EXPECT_EQ(model().GetYaw(), yaw0);
+  EXPECT_EQ(model().fov(), model().default_fov());
+
+  // A release in the millisecond of its press must not fling to infinity.
+  x.Button(1, true);
+  x.MoveTo(o.x() + 380, o.y() + 300);
+  x.Button(1, false);
+  ASSERT_TRUE(input_done(kMsgFling, flings + 1));
+  player().Refresh();
+  EXPECT_TRUE(std::isfinite(model().yaw_velocity()));
+  ResetModel();
+
+  // The flat view turns nothing.
+  Send(kMsgViewCommand, 0, 6);
+  player().Refresh();
+  const float flat_yaw = model().GetYaw();
+  x.Button(1, true);
+  x.MoveTo(o.x() + 300, o.y() + 250);
+  x.Button(1, false, 100);
+  ASSERT_TRUE(input_done(kMsgFling, flings + 2));
+  player().Refresh();
+  EXPECT_EQ(model().GetYaw(), flat_yaw);
+  EXPECT_EQ(model().yaw_velocity(), 0.0f);
+}
+
+// The panoramic view of a camera photo, drawn through its calibration grids, shows what
+// the stitching core's panorama of the same photo shows in the same direction. The planet
+// views of both kinds of sphere are built to match (eye on the surface); the camera sphere
+// has its lens axis where the panorama's yaw is 90, so the panorama is turned by 90 degrees
+// to look the same way. Tolerance: a mean channel difference of 16 (edges of the test
+// pattern's checks, sampled from the fisheye and from the panorama, differ by a few pixels);
+// looking elsewhere differs by more than twice that.
+TEST_F(PlayerTest, CameraPhotoViewMatchesTheStitchedPanorama) {
+  const std::string photo = g_media->DualPhoto(1920);
+  const std::string panorama = g_media->Path("stitched.jpg");
+  const std::string cli = std::string(SPHEROLUX_BINARY_DIR) + "/bin/spherolux-cli";
+  ASSERT_EQ(std::system((cli + " stitch '" + photo + "' '" + panorama + "' > /dev/null").c_str()), 0);
+  window_->SetPhotoRefresh(false);
+
+  auto view = [&](const std::string& path, float yaw, float pitch) {
+    EXPECT_TRUE(Open(path));
+    if (!window_->photo()) {
+      EXPECT_TRUE(WaitFrames(2));
+    }
+    Send(kMsgViewCommand, 0, 2);
+    player().Refresh();
+    model().SetFov(120);
+    model().SetYaw(yaw);
+    model().SetPitch(pitch);
+    return ReadBack();
+  };
+  for (const auto& [yaw, pitch] : {std::pair<float, float>{30, -60}, {120, -20}, {250, -80}}) {
+    const QImage camera = view(photo, yaw, pitch);
+    const double same = MeanDifference(camera, view(panorama, yaw + 90, pitch));
+    const double elsewhere = MeanDifference(camera, view(panorama, yaw + 180, pitch));
+    EXPECT_LT(same, 16.0) << "yaw " << yaw << " pitch " << pitch;
+    EXPECT_GT(elsewhere, 2 * same) << "yaw " << yaw << " pitch " << pitch;
+  }
+
+  // A video of the same picture, drawn by the frame pipeline on the engine's thread.
+  const std::string clip = g_media->DualVideo(4.0);
+  const QImage stitched = view(panorama, 30 + 90, -60);
+  const QImage video = view(clip, 30, -60);
+  EXPECT_EQ(player().state(), kStatePlaying);
+  EXPECT_LT(MeanDifference(video, stitched), 16.0);
+}
+
+// Rotation turns the picture in the renderer: in the flat view a turn of 180 degrees shows
+// the picture upside down and mirrored, 90 degrees turns it clockwise (stretched to the
+// window, as the picture keeps its frame), and 0 restores it.
+TEST_F(PlayerTest, RotationTurnsThePicture) {
+  ASSERT_TRUE(Open(g_media->DualVideo(8.0)));
+  ASSERT_TRUE(WaitFrames(2));
+  Send(kMsgViewCommand, 0, 6);
+  const QImage upright = ReadBack();
+  player().Rotate(180);
+  const QImage turned = ReadBack();
+  player().Rotate(90);
+  const QImage quarter = ReadBack();
+  player().Rotate(0);
+  const QImage back = ReadBack();
+  // The moving bar at the top of the frames differs between read-backs.
+  EXPECT_LT(MeanDifference(turned, upright.mirrored(true, true)), 6.0);
+  EXPECT_GT(MeanDifference(turned, upright), 20.0);
+  const QImage clockwise = upright.transformed(QTransform().rotate(90))
+                               .scaled(upright.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  EXPECT_LT(MeanDifference(quarter, clockwise), 10.0);
+  EXPECT_GT(MeanDifference(quarter, upright.transformed(QTransform().rotate(-90)).scaled(upright.size())), 20.0);
+  EXPECT_LT(MeanDifference(back, upright), 6.0);
+}
+
+// A snapshot of the decoded picture, and a stream recording of the range played between
+// its start and its end, land under the output folder.
+TEST_F(PlayerTest, SnapshotAndStreamRecordingAreWritten) {
+  player().SetEngineDirectory(std::string(SPHEROLUX_BINARY_DIR) + "/bin");
+  ASSERT_TRUE(Open(g_media->DualVideo(8.0)));
+  ASSERT_TRUE(WaitFrames(2));
+  const std::string snapshot = player().Snapshot();
+  ASSERT_FALSE(snapshot.empty());
+  EXPECT_EQ(std::filesystem::path(snapshot).parent_path(), std::filesystem::path(output_dir_) / "snapshots");
+  ASSERT_TRUE(WaitUntil([&] { return SawEvent(kNotifySnapshot); }));
+  const QImage picture(QString::fromStdString(snapshot));
+  EXPECT_EQ(picture.size(), QSize(1920, 960));
+
+  ASSERT_TRUE(WaitUntil([&] { return player().Time() >= 500; }));
+  player().ToggleRecording();
+  EXPECT_TRUE(player().recording());
+  const int64_t start = player().Time();
+  ASSERT_TRUE(WaitUntil([&] { return player().Time() >= start + 2000; }));
+  player().ToggleRecording();
+  const int64_t stop = player().Time();
+  EXPECT_FALSE(player().recording());
+  ASSERT_TRUE(WaitUntil([&] { return SawEvent(kNotifyRecording); }, 30000));
+  std::vector<std::filesystem::path> records;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(output_dir_) / "records")) {
+    records.push_back(entry.path());
+  }
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].extension(), ".mp4");
+  // A stream copy starts at the key frame before the start: up to a second more.
+  const int64_t length = MediaDurationMs(records[0].string());
+  EXPECT_GE(length, stop - start - 400);
+  EXPECT_LE(length, stop - start + 1100);
+}
+
+// Thirty open, play and stop cycles of two different videos: every output's cleanup runs,
+// the one GL context is handed from output thread to output thread, and memory stays put.
+// The lowest resident figure of eight cycles after a warm-up is compared with that of the
+// last eight.
+TEST_F(PlayerTest, OpenPlayStopCyclesLeakNothing) {
+  const std::string clips[] = {g_media->DualVideo(3.0), g_media->SingleVideo()};
+  std::vector<long> resident;
+  for (int cycle = 0; cycle < 30; ++cycle) {
+    ASSERT_TRUE(Open(clips[cycle % 2])) << cycle;
+    ASSERT_TRUE(WaitFrames(2)) << cycle;
+    window_->Close();
+    EXPECT_EQ(player().state(), kStateStopped) << cycle;
+    EXPECT_EQ(player().GetStats().live_outputs, 0) << cycle;
+    resident.push_back(ResidentKiB());
+  }
+  const long first = *std::min_element(resident.begin() + 4, resident.begin() + 12);
+  const long last = *std::min_element(resident.end() - 8, resident.end());
+  std::printf("lowest resident memory, cycles 5-12: %ld KiB, cycles 23-30: %ld KiB\n", first, last);
+  EXPECT_LT(last - first, 32 * 1024);
+  EXPECT_EQ(renderer().gl_errors(), 0);
+  EXPECT_GE(player().GetStats().outputs_started, 30u);
+}
+
+// Without the media engine, or with one that lacks an entry the player calls, a video is
+// refused with a message that names what is missing, and nothing is called; photos still
+// open.
+TEST(PlayerEngineTest, MissingEngineOrEntryRefusesVideosWithAMessage) {
+  CVideoControl control;
+  control.resize(320, 200);
+  control.show();
+  ASSERT_TRUE(WaitUntil([&] { return control.surface()->isExposed(); }));
+  const std::string clip = g_media->StitchedV1Video();
+  {
+    CMediaPlayer player(&control, "libspherolux-no-such-engine.so");
+    ASSERT_EQ(player.Probe(clip, false), 0);
+    EXPECT_EQ(player.Open(clip, false), 0);
+    EXPECT_NE(player.open_error().find("cannot load libspherolux-no-such-engine.so"), std::string::npos)
+        << player.open_error();
+    EXPECT_EQ(player.state(), kStateNone);
+    const std::string photo = g_media->DualPhoto(960);
+    ASSERT_EQ(player.Probe(photo, true), 0);
+    EXPECT_EQ(player.Open(photo, true), 1);
+  }
+  {
+    // A real library that lacks the engine's entries.
+    CMediaPlayer player(&control, "libvlccore.so.9");
+    EXPECT_EQ(player.Open(clip, false), 0);
+    EXPECT_EQ(player.open_error(), "libvlccore.so.9 lacks libvlc_new");
+  }
+}
+
+// On a driver below OpenGL 2.0 the player asks before it plays without the panorama; a yes
+// lets libvlc draw into the window itself, a no opens nothing. Photos are shown flat.
+TEST_F(PlayerTest, BelowGlTwoAsksThenPlaysPlainly) {
+  ASSERT_LT(player().gl_major_version(), 2);
+  int asked = 0;
+  bool answer = false;
+  player().SetPlainPlaybackQuestion([&] {
+    ++asked;
+    return answer;
+  });
+  const std::string clip = g_media->DualVideo(4.0);
+  ASSERT_EQ(player().Probe(clip, false), 0);
+  EXPECT_EQ(player().Open(clip, false), 0);
+  EXPECT_EQ(asked, 1);
+
+  answer = true;
+  ASSERT_EQ(player().Open(clip, false), 1);
+  EXPECT_EQ(asked, 2);
+  player().Play();
+  EXPECT_TRUE(WaitUntil([&] { return player().GetStats().displayed > 3; }, 20000));
+  EXPECT_EQ(player().GetStats().frames_drawn, 0u);  // nothing went through the frame pipeline
+  player().Stop();
+
+  const std::string photo = g_media->DualPhoto(960);
+  ASSERT_EQ(player().Probe(photo, true), 0);
+  ASSERT_EQ(player().Open(photo, true), 1);
+  EXPECT_EQ(asked, 3);
+  EXPECT_TRUE(window_->video().showing_flat_image());
+}
+}  // namespace
+}  // namespace spherolux::media
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  spherolux::media::testing::TestMedia media;
+  spherolux::media::g_media = &media;
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,41 @@
+// Media files for the player's tests, made by the tests themselves: camera photos and
+// videos with calibration blocks (camgen, cjpeg, ffmpeg) in a scratch folder that is removed
+// with the object.
+#pragma once
+
+#include <string>
+
+namespace spherolux::media::testing {
+
+class TestMedia {
+ public:
+  TestMedia();
+  ~TestMedia();
+  TestMedia(const TestMedia&) = delete;
+  TestMedia& operator=(const TestMedia&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // A dual-lens camera photo of width x width/2 and a video of the same picture (with a
+  // moving bar at the top, so that frames differ) lasting `seconds` at 30 fps.
+  std::string DualPhoto(int width = 1920);
+  std::string DualVideo(double seconds = 3.0, int width = 1920);
+  std::string SinglePhoto();
+  std::string SingleVideo();
+  // A dual-lens recording whose camera type marks it as stitched by the camera (512).
+  std::string CameraStitchedVideo();
+  // A 2:1 clip with Spherical Video V1 metadata and no calibration.
+  std::string StitchedV1Video();
+  // A 2:1 clip without any metadata.
+  std::string PlainVideo();
+  // A file that is no media at all.
+  std::string NotMedia();
+
+ private:
+  std::string Video(const std::string& name, const std::string& picture, double seconds);
+
+  std::string dir_;
+};
+
+}  // namespace spherolux::media::testing

@@ -1,0 +1,55 @@
+// Calibration extractions: the view grids of a camera recording, built from the calibration
+// block found in the file. probe/probe.h runs the one that fits a file; call these directly
+// only to reach one extraction on its own.
+//
+// Both take a UTF-8 path and the container walker to locate the block with (WalkMp4Udta for
+// videos, WalkJpegExif for photos) and return a calibration result code:
+//   LoadSphereGrids: 0 grids built (or no arrays given), 1 camera type >= 1000 (nothing
+//     built), 1000 no path, 1001 photo cannot be opened, 1002 empty photo, 1003 video
+//     without udta payload, 1005 no sync word, 1006 out of memory, 1007 empty text,
+//     1008 decryption failed, 1009 lens record missing or not 1652/1656 bytes, 1010
+//     camera-type record missing, 1014 width != 2 * height (checked before the file).
+//   LoadSingleLensGrid: 0 grid built, same circle as the previous single-lens extraction;
+//     1 grid built, circle changed (the view must be rebuilt); 1000, 1003, 1004 (photo
+//     without Exif payload), 1005 to 1010 as above (1009: record not 28 bytes). A missing
+//     camera-type record is also logged (base/log.h).
+// On any failure the arrays keep their contents. Both may be called from any thread; the
+// single-lens circles they share are guarded.
+#pragma once
+
+#include "calib/camera_para.h"
+#include "calib/locator.h"
+#include "stitch/sphere_grid.h"
+
+namespace spherolux {
+
+// Fills the two dual-lens sphere grids (52 rings x 181 points of (x, y) floats each,
+// kGridFloats floats allocated by the caller). With either array null the record is still
+// decoded and checked, but nothing is built.
+int LoadSphereGrids(ContainerWalker walker, const char* path, int width, int height, float* table_a, float* table_b);
+
+// The single-lens grid: 49 rings x 181 points of (x, y) floats at the start of a table of
+// kGridFloats floats.
+constexpr int kSingleLensGridRings = 49;
+
+// Fills the single-lens grid for a frame of width x height, and decides whether the view
+// must be rebuilt.
+int LoadSingleLensGrid(ContainerWalker walker, const char* path, int width, int height, float* grid);
+
+// The single-lens circle in frame pixels.
+struct SingleLensCircle {
+  int x = 0;
+  int y = 0;
+  float radius = 0;
+};
+
+// The circle of a single-lens record for a frame of width x height: the record's circle is
+// given for a 1080-line frame of the camera's own aspect (16:9, 4:3, 18:10 or 1:1) and is
+// scaled to `height` lines, its radius reduced by 10 pixels first. Non-finite or huge
+// record values saturate instead of overflowing.
+SingleLensCircle ComputeSingleLensCircle(const SingleFisheyeCameraPara& para, int width, int height);
+
+// The circle of the last single-lens extraction ((0, 0, 0) before the first).
+SingleLensCircle CurrentSingleLensCircle();
+
+}  // namespace spherolux

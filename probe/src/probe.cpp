@@ -1,0 +1,119 @@
+#include "probe/probe.h"
+
+#include <strings.h>
+
+#include <new>
+
+#include "calib/calibration.h"
+#include "calib/locator.h"
+#include "calib/stitch_state.h"
+#include "probe/extract.h"
+
+namespace spherolux {
+namespace {
+
+bool IsLensCamera(int camera_type) { return camera_type == kCameraSingleLens || camera_type == kCameraDualLens; }
+
+// Gives both tables their full size; false when memory runs out.
+bool SizeGrids(ViewGrids* grids) {
+  try {
+    grids->table_a.resize(kGridFloats);
+    grids->table_b.resize(kGridFloats);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// The extraction that fits the camera type: single-lens for type 1, dual-lens for any other.
+void Extract(const char* path, const FrameSize& frame, ViewGrids* grids, FileProbe* probe) {
+  probe->extracted = true;
+  if (grids != nullptr && !SizeGrids(grids)) {
+    probe->extraction = kCalibNoMemory;
+    return;
+  }
+  const ContainerWalker walker = probe->kind == MediaKind::kPhoto ? &WalkJpegExif : &WalkMp4Udta;
+  float* table_a = grids != nullptr ? grids->table_a.data() : nullptr;
+  if (probe->camera_type == kCameraSingleLens) {
+    probe->extraction = LoadSingleLensGrid(walker, path, frame.width, frame.height, table_a);
+    probe->refresh = probe->extraction == 1;
+    probe->grids_built = table_a != nullptr && (probe->extraction == 0 || probe->extraction == 1);
+  } else {
+    float* table_b = grids != nullptr ? grids->table_b.data() : nullptr;
+    probe->extraction = LoadSphereGrids(walker, path, frame.width, frame.height, table_a, table_b);
+    // 1 (a camera type of 1000 or more) builds nothing.
+    probe->grids_built = table_a != nullptr && probe->extraction == 0;
+  }
+}
+
+}  // namespace
+
+MediaKind MediaKindOfPath(std::string_view path) {
+  if (path.size() < 4) return MediaKind::kVideo;
+  const std::string_view ext = path.substr(path.size() - 4);
+  return strncasecmp(ext.data(), ".jpg", 4) == 0 || strncasecmp(ext.data(), ".bmp", 4) == 0 ? MediaKind::kPhoto
+                                                                                            : MediaKind::kVideo;
+}
+
+StitchClass ClassifyStitchState(int camera_type, int stitched_test, const int* extraction_code) {
+  if (IsLensCamera(camera_type) && extraction_code != nullptr && *extraction_code >= kCalibNoPath) {
+    return StitchClass::kUnusableCalibration;
+  }
+  switch (camera_type) {
+    case kCameraDualLens:
+      return StitchClass::kDualLens;
+    case kCameraSingleLens:
+      return StitchClass::kSingleLens;
+    case kCameraStitchedReported:
+      return StitchClass::kStitchedByCamera;
+    default:
+      return stitched_test == 1 ? StitchClass::kStitched : StitchClass::kNotPanorama;
+  }
+}
+
+std::string_view StitchClassName(StitchClass cls) {
+  switch (cls) {
+    case StitchClass::kDualLens:
+      return "dual-lens";
+    case StitchClass::kSingleLens:
+      return "single-lens";
+    case StitchClass::kUnusableCalibration:
+      return "unusable-calibration";
+    case StitchClass::kStitchedByCamera:
+      return "stitched-by-camera";
+    case StitchClass::kStitched:
+      return "stitched";
+    case StitchClass::kNotPanorama:
+      return "not-panorama";
+  }
+  return "not-panorama";
+}
+
+FileProbe ProbeFile(const char* path, MediaKind kind, const FrameSize* frame, ViewGrids* grids) {
+  FileProbe probe;
+  probe.kind = kind;
+  probe.camera_type = QueryCameraType(path);
+  probe.view_mode = probe.camera_type == kCameraSingleLens ? 3 : 2;
+  probe.stitched_test = kind == MediaKind::kPhoto ? IsStitchedPhoto(path) : SphericalVideoFlag(path);
+  if (frame != nullptr) Extract(path, *frame, grids, &probe);
+  probe.cls =
+      ClassifyStitchState(probe.camera_type, probe.stitched_test, probe.extracted ? &probe.extraction : nullptr);
+  return probe;
+}
+
+bool ShownByPlayer(const FileProbe& probe) {
+  return probe.cls != StitchClass::kUnusableCalibration && probe.cls != StitchClass::kNotPanorama;
+}
+
+Qualification QualifyForConversion(const FileProbe& probe) {
+  switch (probe.cls) {
+    case StitchClass::kDualLens:
+    case StitchClass::kSingleLens:
+    case StitchClass::kStitchedByCamera:
+      return kQualified;
+    default:
+      return probe.stitched_test == 1 ? kAlreadyStitched : kNotQualified;
+  }
+}
+
+}  // namespace spherolux

@@ -1,0 +1,96 @@
+// Draw of one decoded frame (texture update + draw + swap) on Mesa's llvmpipe.
+// Run under an X server, e.g.:
+//   scripts/xvfb-run-test.sh build/render/gl/render_draw_bench
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QThread>
+#include <QWindow>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "render/opengl_render.h"
+
+namespace {
+
+using spherolux::render::COpenglRender;
+
+struct Fixture {
+  std::unique_ptr<QWindow> window;
+  std::unique_ptr<COpenglRender> renderer;
+  std::vector<uint8_t> frame;
+  std::vector<float> table_a;
+  std::vector<float> table_b;
+};
+
+// A window of window_width x (window_width * 9 / 16) showing a frame of width x height in
+// `mode`; media kind 2 uses the blend shaders with grids spread over both halves of the frame.
+std::unique_ptr<Fixture> Open(int kind, int width, int height, int mode, int window_width) {
+  auto f = std::make_unique<Fixture>();
+  f->window = std::make_unique<QWindow>();
+  f->window->setSurfaceType(QSurface::OpenGLSurface);
+  f->window->resize(window_width, window_width * 9 / 16);
+  f->window->show();
+  for (int i = 0; i < 400 && !f->window->isExposed(); ++i) {
+    QCoreApplication::processEvents();
+    QThread::msleep(5);
+  }
+  f->renderer = std::make_unique<COpenglRender>(f->window.get(), nullptr);
+  f->frame.resize(static_cast<size_t>(width) * height * 4);
+  for (size_t i = 0; i < f->frame.size(); ++i) f->frame[i] = static_cast<uint8_t>(i * 7 + i / 4096);
+  if (kind == spherolux::render::kMediaDualLens) {
+    for (int r = 0; r < 52; ++r) {
+      for (int c = 0; c < 181; ++c) {
+        f->table_a.insert(f->table_a.end(), {width * 0.25f + r * 9.0f, height * 0.5f + c});
+        f->table_b.insert(f->table_b.end(), {width * 0.75f - r * 9.0f, height * 0.5f - c});
+      }
+    }
+  }
+  f->renderer->SetMediaKind(kind, width, height, f->table_a.empty() ? nullptr : f->table_a.data(),
+                            f->table_b.empty() ? nullptr : f->table_b.data(), static_cast<int>(f->table_a.size()));
+  if (f->renderer->Initialise() != 0) return nullptr;
+  f->renderer->SetFrameSource(COpenglRender::kSourceDecoder);
+  f->renderer->SetTextureSize(width, height);
+  f->renderer->SetViewMode(mode);
+  f->renderer->Draw(f->frame.data());  // the full allocation happens here, outside the timing
+  return f;
+}
+
+void BM_DrawFrame(benchmark::State& state) {
+  const int kind = static_cast<int>(state.range(0));
+  const int mode = static_cast<int>(state.range(1));
+  const int window_width = static_cast<int>(state.range(2));
+  std::unique_ptr<Fixture> f = Open(kind, 3840, 1920, mode, window_width);
+  if (f == nullptr) {
+    state.SkipWithError("renderer did not initialise");
+    return;
+  }
+  for (auto _ : state) {
+    f->frame[0]++;
+    f->renderer->Draw(f->frame.data());
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.counters["sub_uploads"] = f->renderer->sub_uploads();
+}
+// (media kind, mode, window width): panorama on the sphere, dual fisheye blended on the sphere,
+// flat view; a 1280 x 720 window, and a 320 x 180 one where the upload dominates.
+BENCHMARK(BM_DrawFrame)
+    ->Args({512, 0, 1280})
+    ->Args({2, 0, 1280})
+    ->Args({2, 6, 1280})
+    ->Args({2, 0, 320})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QGuiApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

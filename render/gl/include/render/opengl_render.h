@@ -1,0 +1,186 @@
+// COpenglRender: draws a decoded video frame or a photo on the mesh of the current view model
+// into a Qt window, with OpenGL 2.0 shaders reached through GLEW.
+//
+// Threads. The renderer reads the driver's GL major version once at construction, on the
+// constructing thread, with a short-lived context. Initialise creates (or takes over) the GL
+// context on the calling thread and makes it current there; Draw, TearDown and the captures
+// run on that same thread (the engine's output thread for video, the window thread for
+// photos). Draw on any other thread does nothing. View requests (SetViewMode, SetFlip, the
+// models' view state, RequestScreenshot, SetWindowSize) may come from the window thread at
+// any time; they are atomics or guarded and are picked up by the next draw. SetMediaKind and
+// LoadPhoto are called by the player while no draw of the previous medium is running.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "render/matrix.h"
+#include "render/render_hooks.h"
+#include "render/view_models.h"
+
+class QWindow;
+
+namespace spherolux::render {
+
+class GlContext;
+
+class COpenglRender {
+ public:
+  // Where the picture of the next draw comes from.
+  enum FrameSource : int { kSourcePhoto = 0, kSourceDecoder = 1 };
+
+  // `window` has the OpenGL surface type and outlives the renderer; `sink` (may be null)
+  // receives the messages. Reads the GL major version and creates the six models with the
+  // window's diagonal.
+  COpenglRender(QWindow* window, RenderMessageSink* sink);
+  // Finishes an active recording (posting kMsgRecordSaved), then releases the context.
+  ~COpenglRender();
+  COpenglRender(const COpenglRender&) = delete;
+  COpenglRender& operator=(const COpenglRender&) = delete;
+
+  // 0 success or already initialised; 1 GL major version below 2; -1 GLEW failed; -2 a
+  // shader or the program failed (the message and info log go to the log, base/log.h).
+  int Initialise();
+  // Deletes the program, shaders and texture and releases the context from this thread; the
+  // next Initialise (on any thread) takes it over again.
+  void TearDown();
+
+  // The camera type of the medium (1 single lens, 2 dual lens, other: a panorama), its frame
+  // size and its grids of `table_floats` floats each (null when absent). Regenerates the
+  // meshes and chooses the shader pair of the next Initialise.
+  void SetMediaKind(int kind, int width, int height, const float* table_a, const float* table_b, int table_floats);
+  // The mode (0-6) entered at the next draw.
+  void SetViewMode(int mode);
+  // Forgets the current mode so that the next draw enters the requested one again.
+  void ResetCurrentMode() { current_mode_.store(-1); }
+  void SetFlip(bool on);
+
+  // Loads any image Qt can read as the photo to draw (24-bit, rows top first) and sets the
+  // texture size and the frame source. 0 success; -1 empty path; -2 the image failed to load
+  // (logs "load file[%s] failed."); -3 out of memory.
+  int LoadPhoto(const std::string& path);
+  void SetTextureSize(int width, int height);
+  // Pixels from one row of decoder pictures to the next (0: the texture width). Pictures
+  // with padding are drawn at their texture size, their extra rows and columns left out.
+  void SetRowLength(int pixels) { row_length_.store(pixels); }
+  // Turns the picture clockwise by 0, 90, 180 or 270 degrees through the texture
+  // coordinates (the same picture, nothing resampled); other values are ignored.
+  void SetRotation(int degrees);
+  int rotation() const { return rotation_.load(); }
+  void SetFrameSource(FrameSource source) { frame_source_.store(source); }
+  // Size of the window in pixels, for draws on a thread other than the window's (the window
+  // thread reads it itself).
+  void SetWindowSize(int width, int height);
+
+  // Uploads the picture (decoder: `pixels`, width x height x 4 bytes BGRA, top row first;
+  // photo: the loaded photo), enters a requested mode, updates the model, draws, serves a
+  // pending screenshot and the recorder, and presents. Nothing below GL 2 or before Initialise.
+  void Draw(const uint8_t* pixels);
+
+  // Writes the next drawn frame to `path` (UTF-8): our JPEG encoder for ".jpg", Qt's writer
+  // chosen by the extension otherwise. kMsgScreenshotSaved follows.
+  void RequestScreenshot(const std::string& path);
+  // A recorder fed after each draw while it records (null detaches). Not owned.
+  void AttachRecorder(FrameRecorder* recorder) { recorder_.store(recorder); }
+
+  int gl_major_version() const { return gl_major_; }
+  bool initialised() const { return initialised_; }
+  int media_kind() const { return media_kind_; }
+  bool blend_capable() const { return blend_capable_; }
+  int current_mode() const { return current_mode_.load(); }
+  int requested_mode() const { return requested_mode_.load(); }
+  bool flip() const { return flip_.load(); }
+  ViewModelSet& models() { return *models_; }
+  // The model of the current mode (of the requested one while none is current); may be null.
+  CShapeModel* current_model() const { return current_model_.load(); }
+  // Field of view of the current model, 90 without one.
+  float CurrentFov() const;
+  // GL program id (0 before Initialise), for inspection.
+  unsigned program() const { return program_ < 0 ? 0u : static_cast<unsigned>(program_); }
+  // Texture uploads so far: full allocations (glTexImage2D) and sub-image updates.
+  int full_uploads() const { return full_uploads_.load(); }
+  int sub_uploads() const { return sub_uploads_.load(); }
+  // Draws after which GL reported an error.
+  int gl_errors() const { return gl_errors_.load(); }
+  const Matrix4& model_view() const { return model_view_; }
+  const Matrix4& projection() const { return projection_; }
+
+ private:
+  void DeleteGlObjects();
+  void EnterMode(int mode);
+  // Points a_UV (and a_UVB) at the coordinates of the mode's mesh, turned by the applied
+  // rotation.
+  void PointTextureCoordinates(int mode);
+  void UpdateMatrices();
+  void WindowSize(int& width, int& height);
+  void ReadFrame(std::vector<uint8_t>& bgra, int width, int height);
+  void ServeScreenshot(int width, int height, std::vector<uint8_t>& frame);
+  void FeedRecorder(int width, int height);
+
+  QWindow* window_;
+  RenderMessageSink* sink_;
+  std::unique_ptr<GlContext> context_;
+  int gl_major_ = 0;
+
+  // Medium (player thread, before drawing).
+  int media_kind_ = 0;
+  bool blend_capable_ = false;
+  std::unique_ptr<ViewModelSet> models_;
+
+  // Requests from the window thread.
+  std::atomic<CShapeModel*> current_model_{nullptr};
+  std::atomic<int> current_mode_{-1};
+  std::atomic<int> requested_mode_{6};
+  std::atomic<bool> flip_{false};
+  std::atomic<int> frame_source_{kSourceDecoder};
+  std::atomic<int> texture_width_{1};
+  std::atomic<int> texture_height_{1};
+  std::atomic<int> row_length_{0};
+  std::atomic<int> rotation_{0};
+  std::atomic<int> window_width_{0};
+  std::atomic<int> window_height_{0};
+  std::atomic<bool> screenshot_requested_{false};
+  std::mutex screenshot_mutex_;
+  std::string screenshot_path_;  // guarded by screenshot_mutex_
+  std::atomic<FrameRecorder*> recorder_{nullptr};
+
+  // Photo (player thread; drawn on the same thread).
+  std::vector<uint8_t> photo_pixels_;
+  int photo_width_ = 0;
+  int photo_height_ = 0;
+
+  // GL state (drawing thread).
+  bool initialised_ = false;
+  bool texture_needs_allocation_ = true;
+  int allocated_width_ = 0;
+  int allocated_height_ = 0;
+  bool allocated_decoder_ = false;
+  bool program_uses_blend_ = false;
+  int vertex_shader_ = -1;
+  int fragment_shader_ = -1;
+  int program_ = -1;
+  int texture_ = -1;
+  int a_position_ = -1;
+  int a_uv_ = -1;
+  int a_uvb_ = -1;
+  int u_mmatrix_ = -1;
+  int u_pmatrix_ = -1;
+  Matrix4 model_view_;
+  Matrix4 projection_;
+  const uint16_t* draw_indices_ = nullptr;
+  int applied_rotation_ = 0;
+  std::vector<float> turned_uv_;
+  std::vector<float> turned_uv_b_;
+  int draw_index_count_ = 0;
+  std::vector<uint8_t> record_frame_;
+  std::vector<uint8_t> record_row_;
+  std::atomic<int> full_uploads_{0};
+  std::atomic<int> sub_uploads_{0};
+  std::atomic<int> gl_errors_{0};
+};
+
+}  // namespace spherolux::render

@@ -1,0 +1,435 @@
+// GLEW must come before any header that pulls in GL/gl.h, Qt's included.
+#include <GL/glew.h>
+// clang-format off
+#include "render/opengl_render.h"
+// clang-format on
+
+#include <QImage>
+#include <QThread>
+#include <QWindow>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "base/log.h"
+#include "gl_context.h"
+#include "screenshot_writer.h"
+#include "shaders.h"
+
+namespace spherolux::render {
+namespace {
+
+constexpr int kFlatIndexCount = 6;
+constexpr float kDefaultFov = 90.0f;
+
+// The flat view: a quad filling the view of a camera at z = -1 with a 90-degree field.
+constexpr float kFlatPositions[12] = {-1, -1, 0, 1, -1, 0, -1, 1, 0, 1, 1, 0};
+constexpr float kFlatUv[8] = {1, 1, 0, 1, 1, 0, 0, 0};
+constexpr uint16_t kFlatIndices[kFlatIndexCount] = {0, 1, 2, 1, 3, 2};
+
+const char* GlString(GLenum name) {
+  const GLubyte* s = glGetString(name);
+  return s != nullptr ? reinterpret_cast<const char*>(s) : "(none)";
+}
+
+// Compiles one shader; on failure prints up to 256 bytes of its log and returns 0.
+GLuint CompileShader(GLenum type, const char* source, const char* label) {
+  const GLuint shader = glCreateShader(type);
+  glShaderSource(shader, 1, &source, nullptr);
+  glCompileShader(shader);
+  GLint status = GL_FALSE;
+  glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
+  if (status != GL_TRUE) {
+    char log[256] = {};
+    glGetShaderInfoLog(shader, sizeof log, nullptr, log);
+    Logf("COpenglRender::InitShader[%s]:%s", label, log);
+    glDeleteShader(shader);
+    return 0;
+  }
+  return shader;
+}
+
+}  // namespace
+
+COpenglRender::COpenglRender(QWindow* window, RenderMessageSink* sink)
+    : window_(window), sink_(sink), context_(std::make_unique<GlContext>(window)) {
+  if (window_->handle() == nullptr) window_->create();
+  // A short-lived context only to learn what the driver offers.
+  gl_major_ = GlContext::ProbeMajorVersion(window_);
+  const qreal ratio = window_->devicePixelRatio();
+  const int w = static_cast<int>(window_->width() * ratio);
+  const int h = static_cast<int>(window_->height() * ratio);
+  window_width_.store(w);
+  window_height_.store(h);
+  models_ = std::make_unique<ViewModelSet>(std::sqrt(static_cast<float>(w) * w + static_cast<float>(h) * h));
+}
+
+COpenglRender::~COpenglRender() {
+  FrameRecorder* recorder = recorder_.load();
+  if (recorder != nullptr && recorder->IsRecording()) {
+    recorder->Finish();
+    if (sink_ != nullptr) sink_->Post(kMsgRecordSaved);
+  }
+  if (context_->IsCurrent() && initialised_) DeleteGlObjects();
+  context_.reset();
+}
+
+void COpenglRender::DeleteGlObjects() {
+  if (program_ >= 0) glDeleteProgram(static_cast<GLuint>(program_));
+  if (vertex_shader_ >= 0) glDeleteShader(static_cast<GLuint>(vertex_shader_));
+  if (fragment_shader_ >= 0) glDeleteShader(static_cast<GLuint>(fragment_shader_));
+  if (texture_ >= 0) {
+    const GLuint texture = static_cast<GLuint>(texture_);
+    glDeleteTextures(1, &texture);
+  }
+  program_ = vertex_shader_ = fragment_shader_ = texture_ = -1;
+}
+
+int COpenglRender::Initialise() {
+  if (initialised_) return 0;
+  if (gl_major_ < 2) return 1;
+  texture_needs_allocation_ = true;
+  context_->MakeCurrent();
+  Logf("Status: Using GL %s", GlString(GL_VERSION));
+  const GLenum glew = glewInit();
+  if (glew != GLEW_OK) {
+    Logf("Error: %s", reinterpret_cast<const char*>(glewGetErrorString(glew)));
+    context_->Release();
+    return -1;
+  }
+  Logf("Status: Using GLEW %s", reinterpret_cast<const char*>(glewGetString(GLEW_VERSION)));
+
+  program_uses_blend_ = media_kind_ == kMediaDualLens && blend_capable_;
+  const GLuint vertex =
+      CompileShader(GL_VERTEX_SHADER, program_uses_blend_ ? kBlendVertexShader : kSimpleVertexShader, "Vertex");
+  if (vertex == 0) {
+    TearDown();
+    return -2;
+  }
+  vertex_shader_ = static_cast<int>(vertex);
+  const GLuint fragment =
+      CompileShader(GL_FRAGMENT_SHADER, program_uses_blend_ ? kBlendFragmentShader : kSimpleFragmentShader, "Fragment");
+  if (fragment == 0) {
+    TearDown();
+    return -2;
+  }
+  fragment_shader_ = static_cast<int>(fragment);
+
+  const GLuint program = glCreateProgram();
+  program_ = static_cast<int>(program);
+  glAttachShader(program, vertex);
+  glAttachShader(program, fragment);
+  glLinkProgram(program);
+  GLint linked = GL_FALSE;
+  glGetProgramiv(program, GL_LINK_STATUS, &linked);
+  if (linked != GL_TRUE) {
+    char log[256] = {};
+    glGetProgramInfoLog(program, sizeof log, nullptr, log);
+    Logf("COpenglRender::InitShaders[Program]:%s", log);
+    TearDown();
+    return -2;
+  }
+  a_position_ = glGetAttribLocation(program, "a_Position");
+  a_uv_ = glGetAttribLocation(program, "a_UV");
+  a_uvb_ = glGetAttribLocation(program, "a_UVB");
+  u_mmatrix_ = glGetUniformLocation(program, "u_MMatrix");
+  u_pmatrix_ = glGetUniformLocation(program, "u_PMatrix");
+
+  GLuint texture = 0;
+  glGenTextures(1, &texture);
+  texture_ = static_cast<int>(texture);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  glPixelStorei(GL_PACK_ALIGNMENT, 4);
+  initialised_ = true;
+  return 0;
+}
+
+void COpenglRender::TearDown() {
+  if (context_->IsCurrent()) DeleteGlObjects();
+  program_ = vertex_shader_ = fragment_shader_ = texture_ = -1;
+  context_->Release();
+  initialised_ = false;
+  current_mode_.store(-1);
+}
+
+void COpenglRender::SetMediaKind(int kind, int width, int height, const float* table_a, const float* table_b,
+                                 int table_floats) {
+  media_kind_ = kind;
+  blend_capable_ = kind == kMediaSingleLens || kind == kMediaDualLens;
+  models_->SetMediaKind(kind, width, height, table_a, table_b, table_floats);
+}
+
+void COpenglRender::SetViewMode(int mode) {
+  requested_mode_.store(mode);
+  const int current = current_mode_.load();
+  CShapeModel* model = models_->ForMode(current >= 0 ? current : mode);
+  // The flat view keeps the model of the mode before it.
+  if (model != nullptr) current_model_.store(model);
+}
+
+void COpenglRender::SetFlip(bool on) {
+  flip_.store(on);
+  models_->SetFlip(on);
+}
+
+float COpenglRender::CurrentFov() const {
+  const CShapeModel* model = current_model_.load();
+  return model != nullptr ? model->fov() : kDefaultFov;
+}
+
+int COpenglRender::LoadPhoto(const std::string& path) {
+  if (path.empty()) return -1;
+  QImage image(QString::fromStdString(path));
+  if (image.isNull()) {
+    Logf("load file[%s] failed.", path.c_str());
+    return -2;
+  }
+  // 24-bit blue-green-red rows, each padded to 4 bytes like the unpack alignment.
+  const QImage bgr = image.convertToFormat(QImage::Format_BGR888);
+  if (bgr.isNull()) return -3;
+  const size_t stride = static_cast<size_t>(bgr.bytesPerLine());
+  try {
+    photo_pixels_.assign(stride * static_cast<size_t>(bgr.height()), 0);
+  } catch (const std::bad_alloc&) {
+    photo_pixels_.clear();
+    return -3;
+  }
+  for (int y = 0; y < bgr.height(); ++y) std::memcpy(photo_pixels_.data() + y * stride, bgr.constScanLine(y), stride);
+  photo_width_ = bgr.width();
+  photo_height_ = bgr.height();
+  SetTextureSize(photo_width_, photo_height_);
+  frame_source_.store(kSourcePhoto);
+  return 0;
+}
+
+void COpenglRender::SetTextureSize(int width, int height) {
+  texture_width_.store(width);
+  texture_height_.store(height);
+}
+
+void COpenglRender::SetRotation(int degrees) {
+  if (degrees == 0 || degrees == 90 || degrees == 180 || degrees == 270) rotation_.store(degrees);
+}
+
+void COpenglRender::SetWindowSize(int width, int height) {
+  window_width_.store(width);
+  window_height_.store(height);
+}
+
+void COpenglRender::WindowSize(int& width, int& height) {
+  if (QThread::currentThread() == window_->thread()) {
+    const qreal ratio = window_->devicePixelRatio();
+    window_width_.store(static_cast<int>(window_->width() * ratio));
+    window_height_.store(static_cast<int>(window_->height() * ratio));
+  }
+  width = window_width_.load();
+  height = window_height_.load();
+}
+
+void COpenglRender::RequestScreenshot(const std::string& path) {
+  {
+    std::lock_guard<std::mutex> lock(screenshot_mutex_);
+    screenshot_path_ = path;
+  }
+  screenshot_requested_.store(true);
+}
+
+void COpenglRender::EnterMode(int mode) {
+  const float* positions = kFlatPositions;
+  if (mode == kModeFlat) {
+    draw_indices_ = kFlatIndices;
+    draw_index_count_ = kFlatIndexCount;
+  } else {
+    CShapeModel* model = models_->ForMode(mode);
+    if (model == nullptr) return;
+    current_model_.store(model);
+    if (mode == kModeIndome) models_->indome().SetFlip(flip_.load());
+    positions = model->positions();
+    draw_indices_ = model->indices();
+    draw_index_count_ = model->index_count();
+  }
+  glVertexAttribPointer(static_cast<GLuint>(a_position_), 3, GL_FLOAT, GL_FALSE, 0, positions);
+  glEnableVertexAttribArray(static_cast<GLuint>(a_position_));
+  PointTextureCoordinates(mode);
+  if (mode == kModeFlat) {
+    projection_.SetIdentity();
+    projection_.Perspective(90.0f, 1.0f, 0.1f, 100.0f);
+    model_view_.SetIdentity();
+    model_view_.LookAt(0, 0, -1, 0, 0, 0, 0, 1, 0);
+    glUniformMatrix4fv(u_mmatrix_, 1, GL_FALSE, model_view_.m);
+    glUniformMatrix4fv(u_pmatrix_, 1, GL_FALSE, projection_.m);
+  }
+}
+
+void COpenglRender::PointTextureCoordinates(int mode) {
+  const float* uv = kFlatUv;
+  const float* uv_b = nullptr;
+  int pairs = 4;
+  if (mode != kModeFlat) {
+    const CShapeModel* model = models_->ForMode(mode);
+    uv = model->uv_a();
+    if (media_kind_ == kMediaDualLens) uv_b = model->uv_b();
+    pairs = model->vertex_count();
+  }
+  // Geometry without a second set samples the same point twice, so the cross-fade cannot
+  // mix in an unrelated texel.
+  if (uv_b == nullptr) uv_b = uv;
+  if (applied_rotation_ != 0) {
+    turned_uv_.resize(static_cast<size_t>(pairs) * 2);
+    RotateTextureCoordinates(uv, pairs, applied_rotation_, turned_uv_.data());
+    turned_uv_b_.resize(static_cast<size_t>(pairs) * 2);
+    RotateTextureCoordinates(uv_b, pairs, applied_rotation_, turned_uv_b_.data());
+    uv = turned_uv_.data();
+    uv_b = turned_uv_b_.data();
+  }
+  glVertexAttribPointer(static_cast<GLuint>(a_uv_), 2, GL_FLOAT, GL_FALSE, 0, uv);
+  glEnableVertexAttribArray(static_cast<GLuint>(a_uv_));
+  if (program_uses_blend_ && a_uvb_ >= 0) {
+    glVertexAttribPointer(static_cast<GLuint>(a_uvb_), 2, GL_FLOAT, GL_FALSE, 0, uv_b);
+    glEnableVertexAttribArray(static_cast<GLuint>(a_uvb_));
+  }
+}
+
+void COpenglRender::UpdateMatrices() {
+  const int mode = current_mode_.load();
+  if (mode != kModeFlat) {
+    CShapeModel* model = current_model_.load();
+    const bool flipped = flip_.load();
+    model->Update(flipped);
+    if (mode == kModeLayer && models_->layer().TakeUvDirty()) {
+      PointTextureCoordinates(mode);
+    }
+    const bool planet = mode == kModePlanet;
+    projection_.SetIdentity();
+    projection_.Perspective(model->fov(), 1.0f, planet ? 0.001f : model->near_plane(), planet ? 80000.0f : 100.0f);
+    model_view_.SetIdentity();
+    model_view_.LookAt(0, 0, model->eye_distance(), 0, 0, 0, 0, 1, 0);
+    model_view_.Rotate(model->GetPitch(), 1, 0, 0);
+    const float yaw = model->GetYaw();
+    model_view_.Rotate(flipped ? -yaw : yaw, 0, 1, 0);
+    glUniformMatrix4fv(u_mmatrix_, 1, GL_FALSE, model_view_.m);
+    glUniformMatrix4fv(u_pmatrix_, 1, GL_FALSE, projection_.m);
+  }
+  if (sink_ != nullptr) sink_->Post(kMsgFrameDrawn);
+}
+
+void COpenglRender::ReadFrame(std::vector<uint8_t>& bgra, int width, int height) {
+  bgra.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+  glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bgra.data());
+}
+
+void COpenglRender::Draw(const uint8_t* pixels) {
+  if (gl_major_ < 2 || !initialised_ || !context_->IsCurrent()) return;
+  int w = 0;
+  int h = 0;
+  WindowSize(w, h);
+
+  glClearColor(0, 0, 0, 0);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glEnable(GL_TEXTURE_2D);
+  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture_));
+
+  // One texture for the whole stream: specified in full once, then updated in place.
+  const bool decoder = frame_source_.load() == kSourceDecoder;
+  const uint8_t* data = decoder ? pixels : (photo_pixels_.empty() ? nullptr : photo_pixels_.data());
+  if (data != nullptr) {
+    const int tw = decoder ? texture_width_.load() : photo_width_;
+    const int th = decoder ? texture_height_.load() : photo_height_;
+    const GLenum format = decoder ? GL_BGRA : GL_BGR;
+    const GLint internal = decoder ? GL_RGBA8 : GL_RGB;
+    const int row_length = decoder ? row_length_.load() : 0;
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, row_length > tw ? row_length : 0);
+    if (texture_needs_allocation_ || tw != allocated_width_ || th != allocated_height_ ||
+        decoder != allocated_decoder_) {
+      glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, format, GL_UNSIGNED_BYTE, data);
+      texture_needs_allocation_ = false;
+      allocated_width_ = tw;
+      allocated_height_ = th;
+      allocated_decoder_ = decoder;
+      full_uploads_.fetch_add(1);
+    } else {
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, tw, th, format, GL_UNSIGNED_BYTE, data);
+      sub_uploads_.fetch_add(1);
+    }
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  }
+
+  glUseProgram(static_cast<GLuint>(program_));
+  const int requested = requested_mode_.load();
+  if (const int rotation = rotation_.load(); rotation != applied_rotation_) {
+    applied_rotation_ = rotation;
+    if (const int current = current_mode_.load(); current >= 0) PointTextureCoordinates(current);
+  }
+  if (requested != current_mode_.load() && requested >= 0 && requested < kViewModeCount) {
+    EnterMode(requested);
+    current_mode_.store(requested);
+  }
+  const int mode = current_mode_.load();
+  if (mode < 0) return;
+  UpdateMatrices();
+
+  if (const std::optional<Viewport> viewport = ComputeViewport(mode, w, h, flip_.load())) {
+    glViewport(viewport->x, viewport->y, viewport->width, viewport->height);
+  }
+  glCullFace(GL_FRONT);
+  glEnable(GL_CULL_FACE);
+  glDrawElements(GL_TRIANGLES, draw_index_count_, GL_UNSIGNED_SHORT, draw_indices_);
+  glBindTexture(GL_TEXTURE_2D, 0);
+
+  // The captures read the frame before it is presented: after a swap the back buffer's
+  // contents are undefined.
+  std::vector<uint8_t> screenshot;
+  const bool want_screenshot = screenshot_requested_.load();
+  if (want_screenshot) ReadFrame(screenshot, w, h);
+  FeedRecorder(w, h);
+  context_->SwapBuffers();
+  if (want_screenshot) ServeScreenshot(w, h, screenshot);
+  glFinish();
+  bool failed = false;
+  for (int i = 0; i < 8 && glGetError() != GL_NO_ERROR; ++i) failed = true;
+  if (failed) gl_errors_.fetch_add(1);
+}
+
+void COpenglRender::ServeScreenshot(int width, int height, std::vector<uint8_t>& frame) {
+  std::string path;
+  {
+    std::lock_guard<std::mutex> lock(screenshot_mutex_);
+    path = screenshot_path_;
+  }
+  screenshot_requested_.store(false);
+  // Rows come bottom-up from GL; the writer takes them top first.
+  const size_t row = static_cast<size_t>(width) * 4;
+  std::vector<uint8_t> top_first(frame.size());
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(top_first.data() + static_cast<size_t>(y) * row,
+                frame.data() + static_cast<size_t>(height - 1 - y) * row, row);
+  }
+  if (WriteScreenshot(path, top_first.data(), width, height)) {
+    if (sink_ != nullptr) sink_->Post(kMsgScreenshotSaved);
+  } else {
+    Logf("screenshot [%s] could not be written.", path.c_str());
+  }
+}
+
+void COpenglRender::FeedRecorder(int width, int height) {
+  FrameRecorder* recorder = recorder_.load();
+  if (recorder == nullptr || !recorder->IsRecording() || width <= 0 || height <= 0) return;
+  ReadFrame(record_frame_, width, height);
+  // Swap rows top for bottom so the recorder gets the top row first.
+  const size_t row = static_cast<size_t>(width) * 4;
+  record_row_.resize(row);
+  for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+    uint8_t* a = record_frame_.data() + static_cast<size_t>(top) * row;
+    uint8_t* b = record_frame_.data() + static_cast<size_t>(bottom) * row;
+    std::memcpy(record_row_.data(), a, row);
+    std::memcpy(a, b, row);
+    std::memcpy(b, record_row_.data(), row);
+  }
+  recorder->Capture(record_frame_.data(), width, height);
+}
+
+}  // namespace spherolux::render

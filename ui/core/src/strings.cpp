@@ -1,0 +1,146 @@
+#include "ui/strings.h"
+
+#include <algorithm>
+#include <atomic>
+#include <iterator>
+
+namespace spherolux::ui {
+
+namespace {
+
+struct Entry {
+  int id;
+  const char* english;
+  const char* chinese;
+};
+
+// Sorted by id.
+constexpr Entry kTable[] = {
+    {kStrConfirm, "Confirm", "确定"},
+    {kStrSelectLanguage, "Please select language:", "请选择语言："},
+    {kStrConverterTitle, "Converter", "转换器"},
+    {kStrMergerTitle, "Merger", "合并器"},
+    {kStrUploadTitle, "Upload To", "上传到"},
+    {kStrOpenConverter, "Open Converter", "打开转换器"},
+    {kStrOpenFile, "Open File", "打开文件"},
+    {kStrCreateOutputFailed, "Failed to create output file.", "无法创建输出文件。"},
+    {kStrFinish, "Finish", "完成"},
+    {kStrOpenOutputDirQuestion, "Do you want to open the output directory?", "是否打开输出目录？"},
+    {kStrOpen, "Open", "打开"},
+    {kStrStart, "Start", "开始"},
+    {kStrStop, "Stop", "停止"},
+    {kStrOpenDir, "Open Dir", "打开目录"},
+    {kStrBrowse, "Browse", "浏览"},
+    {kStrMerge, "Merge", "合并"},
+    {kStrSelectRotation, "Please select the rotation:", "请选择旋转角度："},
+    {kStrVideoQuality, "Video Quality:", "视频质量："},
+    {kStrOutputPath, "Output Path:", "输出路径："},
+    {kStrOutputName, "Output Name:", "输出文件名："},
+    {kStrQualityLow, "Low", "低"},
+    {kStrQualityMedium, "Medium", "中"},
+    {kStrQualityHigh, "High", "高"},
+    {kStrProgress, "Progress", "进度"},
+    {kStrTimeLeft, "Time Left", "剩余时间"},
+    {kStrNoGl2PlayFlat,
+     "The driver of Video Card does not support OpenGL2.0. Do you want to play as non-panoramic video?",
+     "显卡驱动不支持 OpenGL 2.0。是否以非全景方式播放？"},
+    {kStrNotQualifiedCamera, "This file is not captured by a qualified camera!", "此文件并非由合格的全景相机拍摄！"},
+    {kStrAlreadyStitched, "This file is already stitched!", "此文件已经拼接过了！"},
+    {kStrGl2Required, "OpenGL2.0 is required. Please upgrade the driver of video card!",
+     "需要 OpenGL 2.0，请升级显卡驱动！"},
+    {kStrCancelStitching, "Do you want to cancel the stitching?", "是否取消拼接？"},
+    {kStrImageStitchingDone, "Image stitching done", "图片拼接完成"},
+    {kStrImageStitchingFailed, "Image stitching failed", "图片拼接失败"},
+    {kStrOutputPathMissing, "Output Path does not exist!", "输出路径不存在！"},
+    {kStrScreenshotSavedIn, "Screenshot saved in", "截图已保存至"},
+    {kStrSelectFiles, "Please select Files!", "请选择文件！"},
+    {kStrOutOfMemory, "Out of memory!", "内存不足！"},
+    {kStrMergeSavedIn, "Merge file saved in", "合并文件已保存至"},
+    {kStrMergeFailed, "Merge file failed!", "文件合并失败！"},
+    {kStrNotYetStitched, "This file is not yet stitched, please stitch firstly!", "此文件尚未拼接，请先进行拼接！"},
+    {kStrFilePath, "File Path", "文件路径"},
+    {kStrAdd, "Add", "添加"},
+    {kStrDelete, "Delete", "删除"},
+    {kStrIndex, "Index", "序号"},
+    {kStrInputFiles, "Input Files", "输入文件"},
+    {kStrScreenRecordSavedIn, "Screen record saved in", "录屏已保存至"},
+    {kStrSelectOutputDir, "Select Output Directory", "选择输出目录"},
+    {kStrAppTitle, "SPHEROLUX Video Converter", "SPHEROLUX 全景视频转换器"},
+    {kStrRestore, "Restore", "还原"},
+    {kStrMaximise, "Maximize", "最大化"},
+    {kStrMinimise, "Minimize", "最小化"},
+    {kStrClose, "Close", "关闭"},
+    {kStrLanguage, "Language", "语言"},
+    {kStrViewModes, "View modes", "视图模式"},
+    {kStrFlatView, "Flat view", "平面视图"},
+    {kStrSphere, "Sphere", "球面"},
+    {kStrTile, "Tile", "平铺"},
+    {kStrPlanet, "Little planet", "小行星"},
+    {kStrHalfBall, "Half ball", "半球"},
+    {kStrInDome, "In-dome", "穹顶"},
+    {kStrLayer, "Layer", "分层"},
+    {kStrDirection, "Flip direction", "翻转方向"},
+    {kStrResetView, "Reset view", "重置视角"},
+    {kStrSnapshot, "Screenshot", "截图"},
+    {kStrRecord, "Record the view", "录制画面"},
+    {kStrStopRecording, "Stop recording", "停止录制"},
+    {kStrPlay, "Play", "播放"},
+    {kStrPause, "Pause", "暂停"},
+    {kStrStopPlayback, "Stop", "停止"},
+    {kStrNextFrame, "Next frame", "下一帧"},
+    {kStrMute, "Mute", "静音"},
+    {kStrSoundOn, "Sound on", "取消静音"},
+    {kStrVolume, "Volume", "音量"},
+    {kStrEmptyHint, "Drop a 360° photo or video here, or open one with Ctrl+O",
+     "将全景照片或视频拖放到这里，或按 Ctrl+O 打开"},
+    {kStrEmptyHintKeys, "Space play/pause · F full screen · 0–6 view modes · drag to look around",
+     "空格 播放/暂停 · F 全屏 · 0–6 视图模式 · 拖动画面环顾四周"},
+    {kStrOk, "OK", "确定"},
+    {kStrCancel, "Cancel", "取消"},
+    {kStrYes, "Yes", "是"},
+    {kStrNo, "No", "否"},
+    {kStrFilesFilter, "Files", "文件"},
+    {kStrAllFilesFilter, "All Files", "所有文件"},
+    {kStrLanguageSaveFailed, "The language could not be saved in %s.", "无法将语言设置保存到 %s。"},
+    {kStrRecorderMissing, "Screen recording is not available in this build.", "此版本不支持录屏。"},
+    {kStrConverterMissing, "The converter is not available in this build.", "此版本不含转换器。"},
+    {kStrFullScreen, "Full screen", "全屏"},
+    {kStrRotateLeft, "Rotate left", "向左旋转"},
+    {kStrRotateRight, "Rotate right", "向右旋转"},
+    {kStrExit, "Exit", "退出"},
+    {kStrSnapshotFailed, "The snapshot could not be written.", "快照保存失败。"},
+    {kStrStreamRecordSavedIn, "Stream recording saved in", "录像已保存至"},
+    {kStrStreamRecordFailed, "The stream recording could not be saved.", "录像保存失败。"},
+    {kStrScreenshotFailed, "The screenshot could not be written to %s.", "截图无法保存到 %s。"},
+    {kStrNoDisplay, "spherolux needs a graphical display (DISPLAY or WAYLAND_DISPLAY is not set).",
+     "spherolux 需要图形显示环境（未设置 DISPLAY 或 WAYLAND_DISPLAY）。"},
+};
+
+std::atomic<Language> g_language{Language::kEnglish};
+
+const Entry* Find(int id) {
+  const auto it =
+      std::lower_bound(std::begin(kTable), std::end(kTable), id, [](const Entry& e, int key) { return e.id < key; });
+  return it != std::end(kTable) && it->id == id ? it : nullptr;
+}
+
+}  // namespace
+
+void SetUiLanguage(Language language) { g_language.store(language); }
+Language UiLanguage() { return g_language.load(); }
+
+const char* LoadString(int id) { return LoadString(id, UiLanguage()); }
+
+const char* LoadString(int id, Language language) {
+  const Entry* entry = Find(id);
+  if (entry == nullptr) return "";
+  return language == Language::kChinese ? entry->chinese : entry->english;
+}
+
+std::vector<int> AllStringIds() {
+  std::vector<int> ids;
+  for (const Entry& e : kTable) ids.push_back(e.id);
+  return ids;
+}
+
+}  // namespace spherolux::ui

@@ -1,0 +1,61 @@
+// CMyMenu: a skinned pop-up menu. Every item is 159 x 25 pixels on skin image 294, in the
+// 12-pixel skin font at weight 500, with an optional skin image as its icon, a shortcut text
+// and a check mark. Exec shows it at a screen point and returns the chosen item's id, or 0 when
+// the menu was dismissed (Esc, a click outside). Up/Down/Enter work as in any menu.
+// UI thread only.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <vector>
+
+class QEventLoop;
+
+namespace spherolux::ui {
+
+class CMyMenu : public QWidget {
+ public:
+  static constexpr int kItemWidth = 159;
+  static constexpr int kItemHeight = 25;
+  static constexpr int kSeparatorHeight = 7;
+
+  explicit CMyMenu(QWidget* parent = nullptr);
+
+  // Appends an item; `id` must not be 0. `icon` is a skin image id (0 for none).
+  void AppendItem(int id, const QString& text, int icon = 0, const QString& shortcut = {}, bool checked = false,
+                  bool enabled = true);
+  void AppendSeparator();
+  int ItemCount() const { return static_cast<int>(items_.size()); }
+  // The item rectangle of row `index` in menu coordinates.
+  QRect ItemRect(int index) const;
+
+  // Shows the menu with its top-left corner at `global` (moved to stay on the screen) and runs
+  // until an item is chosen or the menu is dismissed.
+  int Exec(const QPoint& global);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
+ private:
+  struct Item {
+    int id;  // 0 for a separator
+    QString text, shortcut;
+    int icon;
+    bool checked, enabled;
+  };
+  int IndexAt(const QPoint& point) const;
+  void Choose(int index);
+  void MoveHighlight(int step);
+
+  std::vector<Item> items_;
+  int highlighted_ = -1;
+  int chosen_ = 0;
+  QEventLoop* loop_ = nullptr;
+};
+
+}  // namespace spherolux::ui
