@@ -4,14 +4,13 @@
 #include <filesystem>
 #include <string>
 
-#include "calib/calibration.h"
-#include "calib/stitch_state.h"
 #include "command.h"
 #include "convert/client.h"
 #include "convert/job.h"
 #include "engine_runner.h"
 #include "json.h"
 #include "probe/probe.h"
+#include "ui/strings.h"
 
 namespace {
 
@@ -90,37 +89,23 @@ int RunConvert(std::span<char* const> args) {
   }
 
   // Qualification: a camera recording with usable calibration, or one the camera stitched.
-  const int type = QueryCameraType(input.c_str());
-  bool copy = false;
-  bool qualified = false;
-  if (type == kCameraSingleLens || type == kCameraDualLens) {
-    PhotoCalibration cal;
-    ReadCameraCalibration(input.c_str(), &cal);
-    qualified = cal.camera_type == type;
-  } else if (type == kCameraStitchedReported) {
-    qualified = true;
-    copy = true;
-  }
-  if (!qualified) {
+  const convert::InputCheck check = convert::CheckConversionInput(input);
+  if (check.verdict != kQualified) {
     std::error_code ec;
     if (!fs::exists(input, ec)) {
       std::fprintf(stderr, "spherolux-cli convert: cannot open %s\n", input.c_str());
       return cli::kExitUnreadable;
     }
-    std::fprintf(stderr, "%s\n",
-                 SphericalVideoFlag(input.c_str()) == 1 ? "This file is already stitched!"
-                                                        : "This file is not captured by a qualified camera!");
+    std::fprintf(stderr, "%s\n", ui::LoadString(check.verdict));
     return cli::kExitFailure;
   }
-
-  const int64_t length = convert::MediaLengthMs(input);
-  if (length <= 0) {
+  if (check.length_ms <= 0) {
     std::fprintf(stderr, "spherolux-cli convert: cannot read the length of %s\n", input.c_str());
     return cli::kExitUnreadable;
   }
-  const convert::TrimRange range = convert::RangeFromPercent(low, high, length);
+  const convert::TrimRange range = convert::RangeFromPercent(low, high, check.length_ms);
   if (output.empty()) output = convert::DefaultOutputPath(input, output_dir, false);
-  const convert::EngineCall call = convert::ConversionCall(input, output, range, quality, copy);
+  const convert::EngineCall call = convert::ConversionCall(input, output, range, quality, check.copy);
   const cli::EngineRun run = cli::RunEngineJob(call, rotation);
   if (!run.loaded) return cli::kExitFailure;
   // A stopped job leaves nothing of its own behind; a file already at OUT is not its to remove.
@@ -129,11 +114,12 @@ int RunConvert(std::span<char* const> args) {
     if (run.result != 0) return 130;
   }
   if (run.result == CONVERT_ERR_CREATE_OUTPUT) {
-    std::fprintf(stderr, "Failed to create output file.\n");
+    std::fprintf(stderr, "%s\n", ui::LoadString(ui::kStrCreateOutputFailed));
     return cli::kExitFailure;
   }
   if (run.result != 0) {
-    std::fprintf(stderr, "Open Converter(errno=%d): %s\n", run.result, convert_result_message(run.result));
+    std::fprintf(stderr, "%s(errno=%d): %s\n", ui::LoadString(ui::kStrOpenConverter), run.result,
+                 convert_result_message(run.result));
     return cli::kExitFailure;
   }
   cli::JsonWriter w;
@@ -147,7 +133,7 @@ int RunConvert(std::span<char* const> args) {
   w.Key("duration");
   w.String(convert::FormatClock(range.duration_ms));
   w.Key("copy");
-  w.Bool(copy);
+  w.Bool(check.copy);
   w.Key("result");
   w.Int(run.result);
   w.EndObject();

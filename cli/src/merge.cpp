@@ -9,6 +9,7 @@
 #include "convert/job.h"
 #include "engine_runner.h"
 #include "json.h"
+#include "ui/strings.h"
 
 namespace {
 
@@ -71,10 +72,11 @@ int RunMerge(std::span<char* const> args) {
     return 130;
   }
   if (run.result != 0) {
-    std::fprintf(stderr, "Merge file failed! (%d: %s)\n", run.result, convert_result_message(run.result));
+    std::fprintf(stderr, "%s (%d: %s)\n", ui::LoadString(ui::kStrMergeFailed), run.result,
+                 convert_result_message(run.result));
     return cli::kExitFailure;
   }
-  std::fprintf(stderr, "Merge file saved in: %s\n", output.c_str());
+  std::fprintf(stderr, "%s: %s\n", ui::LoadString(ui::kStrMergeSavedIn), output.c_str());
   cli::JsonWriter w;
   w.BeginObject();
   w.Key("output");

@@ -8,10 +8,8 @@
 
 #include "calib/stitch_state.h"
 #include "convert/job.h"
-
-extern "C" {
-#include <libavformat/avformat.h>
-}
+#include "media/media_info.h"
+#include "ui/strings.h"
 
 namespace spherolux::convert {
 
@@ -48,6 +46,20 @@ bool LoadEngine(const std::string& dir, EngineApi* api, std::string* error) {
   return true;
 }
 
+InputCheck CheckConversionInput(const std::string& path) {
+  InputCheck check;
+  check.kind = MediaKindOfPath(path);
+  const media::MediaFacts facts = media::ReadMediaFacts(path, check.kind == MediaKind::kPhoto);
+  check.width = facts.width;
+  check.height = facts.height;
+  check.length_ms = facts.duration_ms;
+  const FrameSize frame{facts.width, facts.height};
+  const FileProbe probe = ProbeFile(path.c_str(), check.kind, &frame, nullptr);
+  check.verdict = QualifyForConversion(probe);
+  check.copy = check.verdict == kQualified && probe.cls == StitchClass::kStitchedByCamera;
+  return check;
+}
+
 std::string DefaultOutputPath(const std::string& input, const std::string& output_dir, bool photo) {
   std::string dir = output_dir.empty() ? fs::path(input).parent_path().string() : output_dir;
   if (!dir.empty() && dir.back() != '/') dir += '/';
@@ -73,7 +85,7 @@ MergeSelection SelectMergeInputs(const std::vector<std::string>& paths) {
 }
 
 std::string MergeRefusalText(const std::string& path) {
-  return std::string("This file is not yet stitched, please stitch firstly!\nFile Path: ") + path;
+  return std::string(ui::LoadString(ui::kStrNotYetStitched)) + "\n" + ui::LoadString(ui::kStrFilePath) + ": " + path;
 }
 
 MergeList::~MergeList() {
@@ -101,16 +113,6 @@ bool MergeList::Write(const std::vector<std::string>& paths, std::string* error)
     return false;
   }
   return true;
-}
-
-int64_t MediaLengthMs(const std::string& path) {
-  AVFormatContext* fmt = nullptr;
-  av_log_set_level(AV_LOG_QUIET);
-  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return -1;
-  int64_t ms = -1;
-  if (avformat_find_stream_info(fmt, nullptr) >= 0 && fmt->duration > 0) ms = fmt->duration / 1000;
-  avformat_close_input(&fmt);
-  return ms;
 }
 
 }  // namespace spherolux::convert

@@ -3,7 +3,10 @@
 #include "convert/engine.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
@@ -508,6 +511,39 @@ TEST_F(EngineTest, StopLeavesNoFile) {
   EXPECT_EQ(rc, CONVERT_ERR_STOPPED);
   EXPECT_FALSE(fs::exists(out2));
   EXPECT_TRUE(Leftovers(dir_.path(), {"long.mp4"}).empty());
+}
+
+TEST_F(EngineTest, AThreadTheSystemRefusesEndsTheJobWithACode) {
+  // A child process whose address space has no room for another thread's stack: the job
+  // must come back with a result code instead of ending the process.
+  const std::string out = Out("refused.mp4");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    size_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit limit{};
+    getrlimit(RLIMIT_AS, &limit);
+    limit.rlim_cur = pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) + (2u << 20);
+    setrlimit(RLIMIT_AS, &limit);
+    const int rc = RunJob(MediumVector("00:00:00", clip_, "00:00:01", out));
+    _exit(rc == CONVERT_ERR_SYSTEM ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(Leftovers(dir_.path(), {}).empty());
+}
+
+TEST(EngineLibrary, ExportsOnlyItsFiveFunctions) {
+  // Programs that load the engine link the same libraries; none of their symbols may bind
+  // to the engine's copies.
+  const std::string symbols =
+      testsupport::RunCommand("nm -D --defined-only " + testsupport::BuiltProgram("libconvert.so") +
+                              " | awk '{print $3}' | sort")
+          .out;
+  EXPECT_EQ(symbols, "rescale_csconvert\nsetposition_callback\nstop_transcoding\nsynth_image\nsynth_trans\n");
 }
 
 TEST(Rescale, ConvertsBgraToI420) {

@@ -1,6 +1,6 @@
-// The front ends' side of the conversion engine: loading libconvert.so, choosing where a
-// job's output goes, the merger's check of its inputs and its private list file, and the
-// media facts a job needs before the engine is called.
+// The front ends' side of the conversion engine: loading libconvert.so, the converter's
+// check of its input, choosing where a job's output goes, and the merger's check of its
+// inputs and its private list file.
 //
 // Every function is synchronous and safe from any thread; nothing throws. Paths are UTF-8.
 #pragma once
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/engine.h"
+#include "probe/probe.h"
 
 namespace spherolux::convert {
 
@@ -29,6 +30,19 @@ inline constexpr const char* kEngineFileName = "libconvert.so";
 // False with a message in *error when the file cannot be loaded or lacks a function.
 bool LoadEngine(const std::string& dir, EngineApi* api, std::string* error);
 
+// The converter's check of an input before a job starts: the file probed with its frame
+// size from MediaInfo, as the converter's window measures it, and judged by
+// QualifyForConversion (probe/probe.h). MediaInfo's length comes along for the trim range.
+struct InputCheck {
+  Qualification verdict = kNotQualified;  // kQualified, or the string id of the refusal
+  MediaKind kind = MediaKind::kVideo;     // by the file's name
+  bool copy = false;                      // recorded already stitched by the camera: copied whatever the quality
+  int width = 0;                          // the frame size, 0 x 0 when MediaInfo does not know it
+  int height = 0;
+  int64_t length_ms = -1;  // the media length, -1 when unknown (always for a photo)
+};
+InputCheck CheckConversionInput(const std::string& path);
+
 // The output of a job on `input` when the user named none: the first free
 // "NAME_spherolux_N.jpg" (photo) or ".mp4" (video) in `output_dir`, or beside the input when
 // `output_dir` is empty (ProposeOutputPath of convert/job.h).
@@ -42,7 +56,8 @@ struct MergeSelection {
   std::vector<std::string> refused;
 };
 MergeSelection SelectMergeInputs(const std::vector<std::string>& paths);
-// The refusal of one file: "This file is not yet stitched, please stitch firstly!\nFile Path: PATH".
+// The refusal of one file, in the UI language (strings 495 and 496):
+// "This file is not yet stitched, please stitch firstly!\nFile Path: PATH".
 std::string MergeRefusalText(const std::string& path);
 
 // The concat list of a merge, in a folder of its own under the temporary folder (a fixed
@@ -63,8 +78,5 @@ class MergeList {
  private:
   std::string folder_, path_;
 };
-
-// Length of a video in milliseconds, or -1 when it cannot be read.
-int64_t MediaLengthMs(const std::string& path);
 
 }  // namespace spherolux::convert
