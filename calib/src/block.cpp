@@ -109,6 +109,12 @@ std::optional<std::span<const uint8_t>> DecodedBlock::Find(uint16_t type) const 
   return std::nullopt;
 }
 
+std::optional<int32_t> DecodedBlock::CameraType() const {
+  auto rec = Find(kRecordCameraType);
+  if (!rec || rec->size() < 4) return std::nullopt;
+  return LoadLEI32(rec->data());
+}
+
 BlockStatus DecodeCalibrationBlock(const uint8_t* block, size_t leftsize, DecodedBlock* out) {
   if (!out) return BlockStatus::kNoMemory;
   out->bytes_.clear();

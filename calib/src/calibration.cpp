@@ -11,7 +11,6 @@ namespace spherolux {
 namespace {
 
 constexpr size_t kMaxUuidLength = 36;
-constexpr int kStitchedCameraType = 1000;
 
 // The photo store: the last records loaded by LoadPhotoCalibration. Written by any thread
 // that loads a photo's calibration, read through PhotoStore(); always under the mutex.
@@ -25,14 +24,6 @@ GuardedPhotoStore& Store() {
   return s;
 }
 
-// The camera-type record as a signed 32-bit value. A record too short to hold one counts
-// as missing.
-std::optional<int32_t> CameraTypeRecord(const DecodedBlock& block) {
-  auto rec = block.Find(kRecordCameraType);
-  if (!rec || rec->size() < 4) return std::nullopt;
-  return LoadLEI32(rec->data());
-}
-
 // Locates and decodes the block the way the camera-type query does: MP4 udta walk, then
 // the JPEG Exif walk, then the whole file. Returns 0 or the query's failure code.
 int LocateAndDecodeAnyFile(const char* path, DecodedBlock* block) {
@@ -41,15 +32,7 @@ int LocateAndDecodeAnyFile(const char* path, DecodedBlock* block) {
   WalkMp4Udta(path, &span);
   if (span.size <= 0) WalkJpegExif(path, &span);
   if (span.size <= 0) {
-    // The block read from the whole file, without holding the whole file in memory.
-    switch (ReadBlockFromWholeFile(path, &span)) {
-      case WholeFileResult::kOk:
-        break;
-      case WholeFileResult::kCannotOpen:
-        return kCalibCannotOpen;
-      case WholeFileResult::kEmpty:
-        return kCalibEmptyFile;
-    }
+    if (int rc = ReadBlockFromWholeFileCode(path, &span)) return rc;
   }
   // Every failure to find or decode the block reads as "nothing located" but a failed
   // decryption.
@@ -58,9 +41,9 @@ int LocateAndDecodeAnyFile(const char* path, DecodedBlock* block) {
 }
 
 int CameraTypeOf(const DecodedBlock& block) {
-  const auto type = CameraTypeRecord(block);
+  const auto type = block.CameraType();
   if (!type) return kCalibNoTypeRecord;
-  return *type >= kStitchedCameraType ? kCameraStitchedReported : *type;
+  return *type >= kCameraStitchingTypes ? kCameraStitchedReported : *type;
 }
 
 // Copies the type-7 record of a camera of type 1 or 2 into `out`. False when it is missing
@@ -80,6 +63,19 @@ bool TakeLensRecord(const DecodedBlock& block, int camera_type, PhotoCalibration
 }
 
 }  // namespace
+
+int ReadBlockFromWholeFileCode(const char* path, PayloadSpan* span) {
+  // The block alone, without holding the whole file in memory.
+  switch (ReadBlockFromWholeFile(path, span)) {
+    case WholeFileResult::kOk:
+      return 0;
+    case WholeFileResult::kCannotOpen:
+      return kCalibCannotOpen;
+    case WholeFileResult::kEmpty:
+      return kCalibEmptyFile;
+  }
+  return kCalibCannotOpen;
+}
 
 int QueryCameraType(const char* path) {
   DecodedBlock block;
@@ -113,7 +109,7 @@ int LoadPhotoCalibration(const char* path, PhotoCalibration* out) {
     return rc;
   }
 
-  const auto type = CameraTypeRecord(block);
+  const auto type = block.CameraType();
   if (!type || (*type != kCameraSingleLens && *type != kCameraDualLens)) return kCalibBadRecord;
   auto uuid = block.Find(kRecordUuid);
   if (!uuid || uuid->size() > kMaxUuidLength) return kCalibNoCameraType;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/bytes.h"
@@ -95,6 +96,73 @@ int IsStitchedPhoto(ByteSource& src) {
   return 0;
 }
 
+namespace {
+
+constexpr int kMaxXmpSegments = 64;
+constexpr std::string_view kXmpName{"http://ns.adobe.com/xap/1.0/\0", 29};
+constexpr std::string_view kProjectionName = "GPano:ProjectionType";
+constexpr std::string_view kEquirectangular = "equirectangular";
+
+// Does the XMP text give GPano:ProjectionType the value equirectangular? Attribute form:
+// name, optional spaces, '=', optional spaces, a quote, the value, the same quote. Element
+// form: name, '>', the value, '<'. Every occurrence is tried.
+bool DeclaresEquirectangular(std::string_view xmp) {
+  for (size_t at = xmp.find(kProjectionName); at != std::string_view::npos; at = xmp.find(kProjectionName, at + 1)) {
+    size_t i = at + kProjectionName.size();
+    auto skip_spaces = [&] {
+      while (i < xmp.size() && (xmp[i] == ' ' || xmp[i] == '\t' || xmp[i] == '\r' || xmp[i] == '\n')) ++i;
+    };
+    skip_spaces();
+    char end = '<';
+    if (i < xmp.size() && xmp[i] == '=') {
+      ++i;
+      skip_spaces();
+      if (i >= xmp.size() || (xmp[i] != '"' && xmp[i] != '\'')) continue;
+      end = xmp[i++];
+    } else if (i < xmp.size() && xmp[i] == '>') {
+      ++i;
+    } else {
+      continue;
+    }
+    if (xmp.size() - i > kEquirectangular.size() &&
+        strncasecmp(xmp.data() + i, kEquirectangular.data(), kEquirectangular.size()) == 0 &&
+        xmp[i + kEquirectangular.size()] == end) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+// T.81, B.1.1 and B.2.1: marker segments up to the first scan, each with a 16-bit length
+// that counts itself; XMP packets travel in APP1 (XMP Specification Part 3, 1.1.3).
+int IsEquirectangularXmpPhoto(ByteSource& src) {
+  uint8_t b[2];
+  if (!src.Read(b, 2) || b[0] != 0xFF || b[1] != 0xD8) return 0;
+  for (int segment = 0; segment < kMaxXmpSegments; ++segment) {
+    uint8_t code = 0xFF;
+    for (int fill = 0; code == 0xFF; ++fill) {
+      if (fill > kMaxFillBytes || !src.Read(&code, 1)) return 0;
+    }
+    if (code == 0xDA || code == 0xD9) return 0;  // start of scan, end of image
+    if (!src.Read(b, 2)) return 0;
+    const uint16_t length = LoadBE16(b);
+    if (length < 2) return 0;
+    const size_t data = length - 2u;
+    if (static_cast<int64_t>(data) > src.Size() - src.Position()) return 0;
+    if (code != 0xE1 || data < kXmpName.size()) {
+      src.Seek(src.Position() + static_cast<int64_t>(data));
+      continue;
+    }
+    std::string body(data, '\0');
+    if (!src.Read(body.data(), data)) return 0;
+    if (std::string_view(body).substr(0, kXmpName.size()) != kXmpName) continue;
+    if (DeclaresEquirectangular(std::string_view(body).substr(kXmpName.size()))) return 1;
+  }
+  return 0;
+}
+
 int SphericalBodyIsTrue(std::span<const uint8_t> body) {
   // The body is the whole text: it ends where the box ends, not at a terminator.
   const std::string text(body.begin(), body.end());
@@ -115,6 +183,12 @@ int IsStitchedPhoto(const char* path) {
   calib_internal::FileSource src(path);
   if (!src.ok()) return 0;
   return calib_internal::IsStitchedPhoto(src);
+}
+
+int IsEquirectangularXmpPhoto(const char* path) {
+  calib_internal::FileSource src(path);
+  if (!src.ok()) return 0;
+  return calib_internal::IsEquirectangularXmpPhoto(src);
 }
 
 int SphericalVideoFlag(const char* path) {

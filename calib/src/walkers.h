@@ -17,6 +17,7 @@ constexpr int kMaxBoxNesting = 16;
 int WalkMp4(ByteSource& src, Mp4Mode mode, PayloadSpan* span);
 int WalkJpegExif(ByteSource& src, PayloadSpan* span);
 int IsStitchedPhoto(ByteSource& src);
+int IsEquirectangularXmpPhoto(ByteSource& src);
 // The spherical-video decision on an already located box body.
 int SphericalBodyIsTrue(std::span<const uint8_t> body);
 

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "calib/calibration.h"
 #include "media/media_info.h"
 #include "media/video_control.h"
 #include "platform/messages.h"
@@ -167,6 +168,8 @@ TEST_F(PlayerTest, ProbeAcceptsCameraFilesAndPanoramasAndRefusesTheRest) {
       {g_media->SinglePhoto(), true, 0, 1, 3, 1920, 1080},
       {g_media->SingleVideo(), false, 0, 1, 3, 1920, 1080},
       {g_media->CameraStitchedVideo(), false, 0, 512, 2, 640, 320},
+      // Tagged by another tool: no camera, shown on the sphere.
+      {g_media->GPanoPhoto(), true, 0, kCalibCannotOpen, 2, 1024, 512},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(player().Probe(c.path, c.photo), c.accepted) << c.path;

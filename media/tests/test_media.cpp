@@ -88,6 +88,13 @@ std::string TestMedia::StitchedV1Video() {
   return path;
 }
 
+std::string TestMedia::GPanoPhoto() {
+  const std::string path = Path("gpano.jpg");
+  EXPECT_TRUE(camgen::WriteFileBytes(path, camgen::MakeJpeg(1024, 512)));
+  EXPECT_TRUE(Run("exiftool -q -overwrite_original -XMP-GPano:ProjectionType=equirectangular " + Quote(path)));
+  return path;
+}
+
 std::string TestMedia::PlainVideo() {
   const std::string path = Path("plain.mp4");
   EXPECT_TRUE(camgen::MakeMp4Clip(path, 640, 320, 1.0, false));

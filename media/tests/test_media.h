@@ -27,6 +27,8 @@ class TestMedia {
   std::string CameraStitchedVideo();
   // A 2:1 clip with Spherical Video V1 metadata and no calibration.
   std::string StitchedV1Video();
+  // A 2:1 photo another tool tagged as an equirectangular panorama (exiftool, GPano XMP).
+  std::string GPanoPhoto();
   // A 2:1 clip without any metadata.
   std::string PlainVideo();
   // A file that is no media at all.

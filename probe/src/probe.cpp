@@ -4,9 +4,12 @@
 
 #include <new>
 
+#include "base/bytes.h"
 #include "calib/calibration.h"
 #include "calib/locator.h"
 #include "calib/stitch_state.h"
+#include "mp4/file.h"
+#include "mp4/spherical.h"
 #include "probe/extract.h"
 
 namespace spherolux {
@@ -94,11 +97,26 @@ FileProbe ProbeFile(const char* path, MediaKind kind, const FrameSize* frame, Vi
   probe.kind = kind;
   probe.camera_type = QueryCameraType(path);
   probe.view_mode = probe.camera_type == kCameraSingleLens ? 3 : 2;
-  probe.stitched_test = kind == MediaKind::kPhoto ? IsStitchedPhoto(path) : SphericalVideoFlag(path);
+  probe.stitched_test = StitchedTest(path, kind);
   if (frame != nullptr) Extract(path, *frame, grids, &probe);
   probe.cls =
       ClassifyStitchState(probe.camera_type, probe.stitched_test, probe.extracted ? &probe.extraction : nullptr);
   return probe;
+}
+
+int StitchedTest(const char* path, MediaKind kind) {
+  if (kind == MediaKind::kPhoto) return IsStitchedPhoto(path) == 1 || IsEquirectangularXmpPhoto(path) == 1 ? 1 : 0;
+  return SphericalVideoFlag(path) == 1 || IsEquirectangularV2Video(path) == 1 ? 1 : 0;
+}
+
+int IsEquirectangularV2Video(const char* path) {
+  mp4::Mp4File file;
+  const mp4::FileStatus status = mp4::ReadMp4File(path, &file);
+  if (status != mp4::FileStatus::kOk && status != mp4::FileStatus::kTruncated) return 0;
+  const mp4::SphericalBoxes boxes = mp4::ReadSphericalBoxes(&file);
+  if (!boxes.sv3d) return 0;
+  const mp4::Box* projection = boxes.sv3d->Find(FourCC("proj"));
+  return projection != nullptr && projection->Find(FourCC("equi")) != nullptr ? 1 : 0;
 }
 
 bool ShownByPlayer(const FileProbe& probe) {

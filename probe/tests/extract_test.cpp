@@ -154,36 +154,6 @@ SingleFisheyeCameraPara SinglePara(float x, float y, float r) {
   return p;
 }
 
-TEST(SingleLensCircle, CasesByFrameShape) {
-  const SingleFisheyeCameraPara p = SinglePara(960.7f, 540.2f, 530.5f);
-  struct Case {
-    int w, h, x, y;
-    float r;
-  };
-  // Worked out by hand: r = 530.5 - 10 = 520.5, s = H / 1080.
-  const Case cases[] = {
-      {1920, 1080, 960, 540, 520.5f},                    // 16:9, s = 1
-      {3840, 2160, 1920, 1080, 1041.0f},                 // 16:9, s = 2
-      {1440, 1080, 720, 540, 520.5f},                    // 4:3: x - 240
-      {1944, 1080, 972, 540, 520.5f},                    // 18:10: + (1944 - 1920) / 2
-      {1920, 1920, 960, 960, 520.5f * (1920 / 1080.f)},  // 1:1: (960 - 420) * 16 / 9
-      {1280, 1024, 910, 512, 520.5f * (1024 / 1080.f)},  // other: 960 * 0.948148 = 910.2
-  };
-  for (const Case& c : cases) {
-    const SingleLensCircle got = ComputeSingleLensCircle(p, c.w, c.h);
-    EXPECT_EQ(got.x, c.x) << c.w << "x" << c.h;
-    EXPECT_EQ(got.y, c.y) << c.w << "x" << c.h;
-    EXPECT_NEAR(got.radius, c.r, 1e-3) << c.w << "x" << c.h;
-  }
-  // Values no int can hold saturate; NaN becomes 0.
-  const SingleLensCircle huge = ComputeSingleLensCircle(SinglePara(3e38f, -3e38f, 1e30f), 1920, 1080);
-  EXPECT_EQ(huge.x, INT32_MAX);
-  EXPECT_EQ(huge.y, INT32_MIN);
-  const SingleLensCircle nan = ComputeSingleLensCircle(SinglePara(std::nanf(""), 5.0f, 1.0f), 1440, 1080);
-  EXPECT_EQ(nan.x, -240);
-  EXPECT_EQ(nan.y, 5);
-}
-
 TEST_F(ExtractTest, SingleLensRefreshDecision) {
   const std::string a = Photo("a.jpg", camgen::SingleLensRecords(SinglePara(901.0f, 533.0f, 511.0f)));
   const std::string b = Photo("b.jpg", camgen::SingleLensRecords(SinglePara(902.0f, 533.0f, 511.0f)));

@@ -36,6 +36,9 @@ class DecodedBlock {
 
   // The value of the first indexed record of `type`, or nullopt.
   std::optional<std::span<const uint8_t>> Find(uint16_t type) const;
+  // The camera-type record as a signed 32-bit value; a record too short to hold one counts
+  // as missing.
+  std::optional<int32_t> CameraType() const;
 
  private:
   friend BlockStatus DecodeCalibrationBlock(const uint8_t*, size_t, DecodedBlock*);

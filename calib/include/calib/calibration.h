@@ -9,11 +9,18 @@
 #pragma once
 
 #include "calib/camera_para.h"
+#include "calib/locator.h"
 
 namespace spherolux {
 
-// Camera type values.
-enum : int { kCameraSingleLens = 1, kCameraDualLens = 2, kCameraStitchedReported = 512 };
+// Camera type values: recorded in the block (1, 2, 1000 and more for a camera that stitches
+// its own recordings), and what the camera-type query reports for the last (512).
+enum : int {
+  kCameraSingleLens = 1,
+  kCameraDualLens = 2,
+  kCameraStitchingTypes = 1000,
+  kCameraStitchedReported = 512,
+};
 
 // Calibration result codes.
 enum : int {
@@ -32,6 +39,10 @@ enum : int {
   kCalibBadSize = 1014,
   kCalibNoTypeRecord = 1015,
 };
+
+// The whole-file fallback of the consumers that have one (ReadBlockFromWholeFile): 0 with the
+// block's span (empty when the file holds no sync word), kCalibCannotOpen or kCalibEmptyFile.
+int ReadBlockFromWholeFileCode(const char* path, PayloadSpan* span);
 
 // The kind of camera that recorded the file: the MP4 udta walk, then the JPEG Exif walk,
 // then the whole file are searched for the calibration block. Safe from any thread.

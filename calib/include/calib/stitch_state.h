@@ -19,4 +19,10 @@ int IsStitchedPhoto(const char* path);
 // literally, prefix included. Else 0.
 int SphericalVideoFlag(const char* path);
 
+// 1 when the JPEG carries an XMP packet, as panorama tools other than this one write it, that
+// declares an equirectangular projection: an APP1 segment named "http://ns.adobe.com/xap/1.0/"
+// before the first scan (at most 64 marker segments) in which GPano:ProjectionType has the
+// value "equirectangular" (any case; attribute or element form). Else 0.
+int IsEquirectangularXmpPhoto(const char* path);
+
 }  // namespace spherolux

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "calib/calibration.h"
+#include "stitch/lens_model.h"
 #include "stitch/single_lens.h"
 #include "stitch/stitch_context.h"
 
@@ -40,27 +41,6 @@ class SingleLensMapper : public FrameMapper {
   std::vector<SingleLensRemapEntry> table_;
   int src_w_, src_h_, w_, h_;
 };
-
-// The single-lens circle in frame pixels for a W x H video frame: the record gives it for
-// the camera's 1080-line frame, framed differently by each aspect ratio.
-void SingleLensCircle(const SingleFisheyeCameraPara& p, int W, int H, float* cx, float* cy, float* r) {
-  const int x = static_cast<int>(p.stPfCenter.x);
-  const int y = static_cast<int>(p.stPfCenter.y);
-  const float radius = p.fRadius - 10.0f;
-  const float s = static_cast<float>(H) / 1080.0f;
-  int lx;
-  if (3 * W == 4 * H)
-    lx = static_cast<int>((x - 240) * s);
-  else if (10 * W == 18 * H)
-    lx = static_cast<int>(x * s + (W - (16 * H / 9)) / 2);
-  else if (W == H)
-    lx = static_cast<int>((x - 420) * s);
-  else
-    lx = static_cast<int>(x * s);
-  *cx = static_cast<float>(lx);
-  *cy = static_cast<float>(static_cast<int>(y * s));
-  *r = radius * s;
-}
 
 }  // namespace
 
@@ -102,7 +82,7 @@ std::unique_ptr<FrameMapper> MakeFrameMapper(const CameraInfo& camera, int src_w
     // memory for that is short, the maps serve as they are).
     const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     StitchContext* ctx = CreateStitchContext(&camera.dual, src_width, src_height, *out_width, *out_height, kStitchI420,
-                                             rotation, camera.dual.lModel >= 300, false, threads);
+                                             rotation, GenerationForCode(camera.dual.lModel), false, threads);
     if (ctx) {
       CompileStitchContext(ctx, threads);
       return std::make_unique<DualLensMapper>(ctx);
@@ -113,11 +93,12 @@ std::unique_ptr<FrameMapper> MakeFrameMapper(const CameraInfo& camera, int src_w
     const auto& c = camera.single.stPfCenter;
     for (float v : {c.x, c.y, camera.single.fRadius})
       if (!std::isfinite(v) || std::fabs(v) > 1e6f) return nullptr;
-    float cx, cy, r;
-    SingleLensCircle(camera.single, src_width, src_height, &cx, &cy, &r);
-    if (r <= 0) return nullptr;
+    const SingleLensCircle circle = SingleLensCircleForFrame(camera.single, src_width, src_height);
+    if (circle.radius <= 0) return nullptr;
     std::vector<SingleLensRemapEntry> table(size_t(w) * h);
-    if (!BuildSingleLensRemap(src_width, src_height, cx, cy, 190.0f, r, table.data(), w, h, rotation)) return nullptr;
+    if (!BuildSingleLensRemap(src_width, src_height, static_cast<float>(circle.x), static_cast<float>(circle.y), 190.0f,
+                              circle.radius, table.data(), w, h, rotation))
+      return nullptr;
     return std::make_unique<SingleLensMapper>(std::move(table), src_width, src_height, w, h);
   }
   return nullptr;

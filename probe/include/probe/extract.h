@@ -19,6 +19,7 @@
 
 #include "calib/camera_para.h"
 #include "calib/locator.h"
+#include "stitch/single_lens.h"
 #include "stitch/sphere_grid.h"
 
 namespace spherolux {
@@ -36,20 +37,8 @@ constexpr int kSingleLensGridRings = 49;
 // must be rebuilt.
 int LoadSingleLensGrid(ContainerWalker walker, const char* path, int width, int height, float* grid);
 
-// The single-lens circle in frame pixels.
-struct SingleLensCircle {
-  int x = 0;
-  int y = 0;
-  float radius = 0;
-};
-
-// The circle of a single-lens record for a frame of width x height: the record's circle is
-// given for a 1080-line frame of the camera's own aspect (16:9, 4:3, 18:10 or 1:1) and is
-// scaled to `height` lines, its radius reduced by 10 pixels first. Non-finite or huge
-// record values saturate instead of overflowing.
-SingleLensCircle ComputeSingleLensCircle(const SingleFisheyeCameraPara& para, int width, int height);
-
-// The circle of the last single-lens extraction ((0, 0, 0) before the first).
+// The circle of the last single-lens extraction (SingleLensCircleForFrame; (0, 0, 0) before
+// the first).
 SingleLensCircle CurrentSingleLensCircle();
 
 }  // namespace spherolux

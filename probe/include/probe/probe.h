@@ -56,7 +56,7 @@ struct ViewGrids {
 struct FileProbe {
   MediaKind kind = MediaKind::kVideo;
   int camera_type = 0;    // the camera-type query: 1, 2, 512, or what else it returned
-  int stitched_test = 0;  // IsStitchedPhoto or SphericalVideoFlag, by kind: 1 or 0
+  int stitched_test = 0;  // StitchedTest of the file: 1 or 0
   StitchClass cls = StitchClass::kNotPanorama;
   int view_mode = 2;         // the renderer's mode to open in: 3 for camera type 1, else 2
   bool extracted = false;    // an extraction ran (a frame size was given)
@@ -73,6 +73,17 @@ struct FileProbe {
 // fails the extraction is reported as kCalibNoMemory). On a failed extraction the grids keep
 // their previous contents.
 FileProbe ProbeFile(const char* path, MediaKind kind, const FrameSize* frame, ViewGrids* grids);
+
+// Whether a file is a panorama stitched earlier, 1 or 0: this system's own marks
+// (IsStitchedPhoto, SphericalVideoFlag of calib/stitch_state.h), or the marks most other
+// panorama tools write: a photo's XMP GPano:ProjectionType "equirectangular"
+// (IsEquirectangularXmpPhoto), a video's Spherical Video V2 equirectangular projection
+// (IsEquirectangularV2Video).
+int StitchedTest(const char* path, MediaKind kind);
+
+// 1 when the first video track's sample entry carries a Spherical Video V2 'sv3d' box whose
+// projection ('proj') is equirectangular ('equi'), else 0 (also for files that are no MP4).
+int IsEquirectangularV2Video(const char* path);
 
 // The player's decision: camera recordings with usable calibration and stitched panoramas
 // are shown; files of the other classes are refused (string 481).

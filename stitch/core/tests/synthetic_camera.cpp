@@ -49,7 +49,7 @@ std::vector<uint8_t> RenderDualFisheye(const DoubleFisheyeCameraPara& para, int 
                                        const RenderOptions& options) {
   const int lw = width / 2;
   const float s = static_cast<float>(width) / 1920.0f;
-  const LensModel model = LensModelForCode(para.lModel);
+  const CameraModel model = CameraModelForCode(para.lModel);
   const RatioRule rule = PhotoRatioRule(para.lModel, RatioBase(para.lModel, para.fRatio), false);
   const int out_h = options.output_height;
   std::vector<float> ratio(2 * out_h);

@@ -35,23 +35,6 @@ void FillVariantB(float a, float* k) {
   for (int i = 45; i >= 36; --i) k[i] = std::min(q, k[i + 1] + 0.0015f);
 }
 
-bool InParallaxSet(int32_t code) {
-  switch (code) {
-    case 300:
-    case 301:
-    case 400:
-    case 401:
-    case 700:
-    case 701:
-    case 703:
-    case 1300:
-    case 1301:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Line x = K * y + B through two points; a line of constant y becomes the vertical line
 // through the mean of the two x values, so that no coefficient is infinite.
 void FitLine(float x1, float y1, float x2, float y2, float* k, float* b) {
@@ -108,18 +91,25 @@ void BuildRadiusRatio(RatioVariant variant, float base, int count, float* ratio)
   }
 }
 
-RatioRule VideoRatioRule(int32_t code, float r, bool generation) {
-  if (InParallaxSet(code) && !generation) return {RatioVariant::kA, static_cast<float>(r - 0.003)};
-  if ((code == 401 || code == 1301) && generation) return {RatioVariant::kB, r};
-  if (code == 1000) return {RatioVariant::kA, static_cast<float>(r - 0.004)};
+namespace {
+
+RatioRule RatioRuleFor(const CameraModel& model, bool variant_b, float r, bool generation) {
+  if (model.ratio_lowered && !generation) return {RatioVariant::kA, static_cast<float>(r - 0.003)};
+  if (variant_b && generation) return {RatioVariant::kB, r};
+  if (model.ratio_shift != 0.0) return {RatioVariant::kA, static_cast<float>(r + model.ratio_shift)};
   return {RatioVariant::kA, r};
 }
 
+}  // namespace
+
+RatioRule VideoRatioRule(int32_t code, float r, bool generation) {
+  const CameraModel model = CameraModelForCode(code);
+  return RatioRuleFor(model, model.video_ratio_b, r, generation);
+}
+
 RatioRule PhotoRatioRule(int32_t code, float r, bool generation) {
-  if (InParallaxSet(code) && !generation) return {RatioVariant::kA, static_cast<float>(r - 0.003)};
-  if ((code == 401 || code == 703 || code == 1301) && generation) return {RatioVariant::kB, r};
-  if (code == 1000) return {RatioVariant::kA, static_cast<float>(r - 0.004)};
-  return {RatioVariant::kA, r};
+  const CameraModel model = CameraModelForCode(code);
+  return RatioRuleFor(model, model.photo_ratio_b, r, generation);
 }
 
 double CorrectAzimuthParallax(double phi, double distance, double offset) {

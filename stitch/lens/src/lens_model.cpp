@@ -31,6 +31,56 @@ constexpr LensProfile kTables[8] = {
 
 #undef SPHEROLUX_LENS_TABLE
 
+// Every camera model code the cameras use, and what it selects (CameraModel gives the
+// meaning of each column); any other code selects kOtherModel.
+struct ModelRow {
+  int32_t code;
+  int table;
+  int lens_class;
+  double parallax_offset;
+  double ratio_offset;
+  bool ratio_lowered;
+  bool video_ratio_b;
+  bool photo_ratio_b;
+  double ratio_shift;
+  bool quarter_turn;
+};
+
+constexpr double kB = 12.5;  // the parallax offset of every code but 401, 703 and 1301
+
+// clang-format off
+constexpr ModelRow kModels[] = {
+    // code  table class offset  ratio   lowered video B photo B shift   quarter turn
+    {2,      1,    0,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {3,      2,    0,    kB,     -0.003, false,  false,  false,  0.0,    false},
+    {4,      3,    0,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {5,      4,    0,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {300,    3,    1,    kB,     0.003,  true,   false,  false,  0.0,    false},
+    {301,    3,    1,    kB,     0.003,  true,   false,  false,  0.0,    false},
+    {302,    3,    0,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {303,    3,    0,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {400,    3,    1,    kB,     0.0,    true,   false,  false,  0.0,    false},
+    {401,    3,    1,    14.0,   0.0,    true,   true,   true,   0.0,    false},
+    {700,    3,    1,    kB,     0.0,    true,   false,  false,  0.0,    false},
+    {701,    3,    1,    kB,     0.0,    true,   false,  false,  0.0,    false},
+    {702,    5,    0,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {703,    3,    1,    -12.0,  0.0,    true,   false,  true,   0.0,    false},
+    {1000,   3,    2,    kB,     0.0,    false,  false,  false,  -0.004, false},
+    {1001,   3,    2,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {1002,   6,    2,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {1300,   3,    1,    kB,     0.0,    true,   false,  false,  0.0,    false},
+    {1301,   3,    1,    14.0,   0.0,    true,   true,   true,   0.0,    false},
+    {1600,   3,    0,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {1901,   7,    0,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {2200,   8,    0,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {2201,   6,    0,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {2202,   6,    1,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {2500,   3,    0,    kB,     0.0,    false,  false,  false,  0.0,    false},
+    {2501,   3,    0,    kB,     0.0,    false,  false,  false,  0.0,    true},
+};
+// clang-format on
+constexpr ModelRow kOtherModel = {0, 6, 0, kB, 0.0, false, false, false, 0.0, false};
+
 }  // namespace
 
 const LensProfile* LensTable(int number) {
@@ -38,79 +88,19 @@ const LensProfile* LensTable(int number) {
   return &kTables[number - 1];
 }
 
-LensModel LensModelForCode(int32_t model_code) {
-  int table = 6;
-  int lens_class = 0;
-  switch (model_code) {
-    case 2:
-      table = 1;
-      break;
-    case 3:
-      table = 2;
-      break;
-    case 4:
-      table = 3;
-      break;
-    case 5:
-      table = 4;
-      break;
-    case 300:
-    case 301:
-    case 400:
-    case 401:
-    case 700:
-    case 701:
-    case 703:
-    case 1300:
-    case 1301:
-      table = 3;
-      lens_class = 1;
-      break;
-    case 302:
-    case 303:
-    case 1600:
-    case 2500:
-    case 2501:
-      table = 3;
-      break;
-    case 702:
-      table = 5;
-      break;
-    case 1000:
-    case 1001:
-      table = 3;
-      lens_class = 2;
-      break;
-    case 1002:
-      table = 6;
-      lens_class = 2;
-      break;
-    case 1901:
-      table = 7;
-      break;
-    case 2200:
-      table = 8;
-      break;
-    case 2201:
-      table = 6;
-      break;
-    case 2202:
-      table = 6;
-      lens_class = 1;
-      break;
-    default:
-      break;
+CameraModel CameraModelForCode(int32_t model_code) {
+  const ModelRow* row = &kOtherModel;
+  for (const ModelRow& known : kModels) {
+    if (known.code == model_code) row = &known;
   }
-  double offset = 12.5;
-  if (model_code == 401 || model_code == 1301) offset = 14.0;
-  if (model_code == 703) offset = -12.0;
-  return LensModel{&kTables[table - 1], table, lens_class, offset};
+  return CameraModel{&kTables[row->table - 1], row->table,         row->lens_class,    row->parallax_offset,
+                     row->ratio_offset,        row->ratio_lowered, row->video_ratio_b, row->photo_ratio_b,
+                     row->ratio_shift,         row->quarter_turn};
 }
 
 float RatioBase(int32_t model_code, float ratio) {
-  if (model_code == 300 || model_code == 301) return static_cast<float>(ratio + 0.003);
-  if (model_code == 3) return static_cast<float>(ratio - 0.003);
-  return ratio;
+  const double offset = CameraModelForCode(model_code).ratio_offset;
+  return offset == 0.0 ? ratio : static_cast<float>(ratio + offset);
 }
 
 double LensRadius(const LensProfile& table, double theta, double k) {

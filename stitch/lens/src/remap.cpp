@@ -198,7 +198,7 @@ void BuildRemapMaps(const DoubleFisheyeCameraPara& para, const PhotoMapGeometry&
   const float scale = static_cast<float>(stacked ? geo.source_height : geo.source_width) / 1920.0f;
   auto scaled = [scale](float v) { return std::trunc(static_cast<double>(v * scale)); };
 
-  const LensModel model = LensModelForCode(para.lModel);
+  const CameraModel model = CameraModelForCode(para.lModel);
   const RatioRule rule = PhotoRatioRule(para.lModel, RatioBase(para.lModel, para.fRatio), geo.generation);
   std::vector<float> ratio(static_cast<size_t>(geo.width));
   BuildRadiusRatio(rule.variant, rule.base, geo.width, ratio.data());

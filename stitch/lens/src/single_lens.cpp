@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "base/numeric.h"
 #include "lens_eval.h"
 #include "numeric.h"
 #include "stitch/lens_model.h"
@@ -61,6 +62,40 @@ double AwayFromZeroSigned(double c) {
 }
 
 }  // namespace
+
+SingleLensCircle SingleLensCircleForFrame(const SingleFisheyeCameraPara& para, int width, int height) {
+  const int64_t w = width;
+  const int64_t h = height;
+  const int64_t x = SaturatingTrunc(para.stPfCenter.x);
+  const int64_t y = SaturatingTrunc(para.stPfCenter.y);
+  const float r = static_cast<float>(para.fRadius - 10.0);
+  const float s = static_cast<float>(height) / 1080.0f;
+  SingleLensCircle c;
+  if (3 * w == 4 * h) {
+    c.x = SaturatingTrunc(static_cast<float>(x - 240) * s);
+  } else if (10 * w == 18 * h) {
+    c.x = SaturatingTrunc(static_cast<float>(x) * s + static_cast<float>((w - (16 * h) / 9) / 2));
+  } else if (w == h) {
+    c.x = SaturatingTrunc(static_cast<float>(x - 420) * s);
+  } else {
+    c.x = SaturatingTrunc(static_cast<float>(x) * s);
+  }
+  c.y = SaturatingTrunc(static_cast<float>(y) * s);
+  c.radius = r * s;
+  return c;
+}
+
+SingleLensCircle PhotoSingleLensCircle(const SingleFisheyeCameraPara& para, int height) {
+  const int64_t x = SaturatingTrunc(para.stPfCenter.x);
+  const int64_t y = SaturatingTrunc(para.stPfCenter.y);
+  const int64_t r = SaturatingTrunc(para.fRadius);
+  const float s = static_cast<float>(height) / 1080.0f;
+  SingleLensCircle c;
+  c.x = SaturatingTrunc(static_cast<float>(x - 240) * s);
+  c.y = SaturatingTrunc(static_cast<float>(y) * s);
+  c.radius = static_cast<float>(SaturatingTrunc(static_cast<float>(r) * s));
+  return c;
+}
 
 constexpr std::array<SingleLensRow, kSingleLensRows> SingleLensTable = MakeTable();
 

@@ -45,7 +45,7 @@ void BuildSphereGrids(const DoubleFisheyeCameraPara& para, int width, int height
   const double cy2 = std::trunc(static_cast<double>(para.stPoint2.y * scale));
   const double r2 = para.stPoint2.radius * scale;
 
-  const LensModel model = LensModelForCode(para.lModel);
+  const CameraModel model = CameraModelForCode(para.lModel);
   const double distance = ParallaxDistance(generation);
   const RatioRule rule = VideoRatioRule(para.lModel, RatioBase(para.lModel, para.fRatio), generation);
   std::vector<float> ratio(static_cast<size_t>(steps) + 1);
@@ -60,7 +60,7 @@ void BuildSphereGrids(const DoubleFisheyeCameraPara& para, int width, int height
   const double bound = half - 1;
   const double k1 = LensScale(*model.profile, r1, para.fLensCoef);
   const double k2 = LensScale(*model.profile, r2, para.fLensCoef);
-  const bool quarter_turn = para.lModel == 2501;
+  const bool quarter_turn = model.quarter_turn;
   auto at = [columns](float* grid, int ring, int column) {
     return grid + 2 * (static_cast<size_t>(ring) * columns + column);
   };

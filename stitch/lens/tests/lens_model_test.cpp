@@ -107,7 +107,7 @@ TEST(LensRadius, ScalePutsTheRimOnTheCircle) {
   EXPECT_FALSE(std::isfinite(LensScale(*LensTable(6), 950.0, 0.0)));  // rim height 0
 }
 
-TEST(LensModelForCode, TableClassAndParallaxOffset) {
+TEST(CameraModelForCode, TableClassAndParallaxOffset) {
   const struct {
     int32_t code;
     int table, lens_class;
@@ -121,7 +121,7 @@ TEST(LensModelForCode, TableClassAndParallaxOffset) {
       {2202, 6, 1, 12.5}, {0, 6, 0, 12.5},    {-5, 6, 0, 12.5},   {999, 6, 0, 12.5},  {INT32_MAX, 6, 0, 12.5},
   };
   for (const auto& c : cases) {
-    const LensModel m = LensModelForCode(c.code);
+    const CameraModel m = CameraModelForCode(c.code);
     EXPECT_EQ(m.table_number, c.table) << c.code;
     EXPECT_EQ(m.profile, LensTable(c.table)) << c.code;
     EXPECT_EQ(m.lens_class, c.lens_class) << c.code;

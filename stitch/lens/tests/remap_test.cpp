@@ -264,7 +264,7 @@ TEST(RemapMaps, OnePassForBothLensesMatchesSeparateBuilds) {
   const DoubleFisheyeCameraPara p = lens_test::SamplePara(401, 3);
   const PhotoMapGeometry geo{1920, 960, 360, 180, 180, false};
   const Maps both = Build(p, geo);
-  const LensModel model = LensModelForCode(p.lModel);
+  const CameraModel model = CameraModelForCode(p.lModel);
   const RatioRule rule = PhotoRatioRule(p.lModel, RatioBase(p.lModel, p.fRatio), false);
   std::vector<float> ratio(360);
   BuildRadiusRatio(rule.variant, rule.base, 360, ratio.data());

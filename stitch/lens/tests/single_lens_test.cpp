@@ -218,5 +218,67 @@ TEST(RemapSingleLens, WholePictureThroughABuiltTable) {
   for (int i = 0; i < w * h; ++i) ASSERT_EQ(out[i], table[i].x == -1 ? 0 : 77) << i;
 }
 
+SingleFisheyeCameraPara SinglePara(float x, float y, float r) {
+  SingleFisheyeCameraPara p;
+  p.stPfCenter.x = x;
+  p.stPfCenter.y = y;
+  p.fRadius = r;
+  return p;
+}
+
+TEST(SingleLensCircle, CasesByFrameShape) {
+  const SingleFisheyeCameraPara p = SinglePara(960.7f, 540.2f, 530.5f);
+  struct Case {
+    int w, h, x, y;
+    float r;
+  };
+  // Worked out by hand: r = 530.5 - 10 = 520.5, s = H / 1080.
+  const Case cases[] = {
+      {1920, 1080, 960, 540, 520.5f},                    // 16:9, s = 1
+      {3840, 2160, 1920, 1080, 1041.0f},                 // 16:9, s = 2
+      {1440, 1080, 720, 540, 520.5f},                    // 4:3: x - 240
+      {1944, 1080, 972, 540, 520.5f},                    // 18:10: + (1944 - 1920) / 2
+      {1920, 1920, 960, 960, 520.5f * (1920 / 1080.f)},  // 1:1: (960 - 420) * 16 / 9
+      {1280, 1024, 910, 512, 520.5f * (1024 / 1080.f)},  // other: 960 * 0.948148 = 910.2
+  };
+  for (const Case& c : cases) {
+    const SingleLensCircle got = SingleLensCircleForFrame(p, c.w, c.h);
+    EXPECT_EQ(got.x, c.x) << c.w << "x" << c.h;
+    EXPECT_EQ(got.y, c.y) << c.w << "x" << c.h;
+    EXPECT_NEAR(got.radius, c.r, 1e-3) << c.w << "x" << c.h;
+  }
+  // Values no int can hold saturate; NaN becomes 0.
+  const SingleLensCircle huge = SingleLensCircleForFrame(SinglePara(3e38f, -3e38f, 1e30f), 1920, 1080);
+  EXPECT_EQ(huge.x, INT32_MAX);
+  EXPECT_EQ(huge.y, INT32_MIN);
+  const SingleLensCircle nan = SingleLensCircleForFrame(SinglePara(std::nanf(""), 5.0f, 1.0f), 1440, 1080);
+  EXPECT_EQ(nan.x, -240);
+  EXPECT_EQ(nan.y, 5);
+}
+
+TEST(SingleLensCircle, PhotosShiftEveryAspectAndKeepTheWholeRadius) {
+  const SingleFisheyeCameraPara p = SinglePara(960.7f, 540.2f, 530.5f);
+  // Worked out by hand: x, y, r = 960, 540, 530 before scaling by H / 1080.
+  const struct {
+    int h, x, y;
+    float r;
+  } cases[] = {
+      {1080, 720, 540, 530.0f},     // (960 - 240) * 1
+      {2160, 1440, 1080, 1060.0f},  // s = 2
+      {1920, 1280, 960, 942.0f},    // a 1:1 photo is shifted like any other: 720 * 1.7778 = 1280
+  };
+  for (const auto& c : cases) {
+    const SingleLensCircle got = PhotoSingleLensCircle(p, c.h);
+    EXPECT_EQ(got.x, c.x) << c.h;
+    EXPECT_EQ(got.y, c.y) << c.h;
+    EXPECT_EQ(got.radius, c.r) << c.h;
+  }
+  // A hostile record saturates instead of overflowing an int (x loses 240 after saturating).
+  const SingleLensCircle huge = PhotoSingleLensCircle(SinglePara(3e38f, -3e38f, std::nanf("")), 1080);
+  EXPECT_GT(huge.x, 2000000000);
+  EXPECT_EQ(huge.y, INT32_MIN);
+  EXPECT_EQ(huge.radius, 0.0f);
+}
+
 }  // namespace
 }  // namespace spherolux

@@ -197,17 +197,11 @@ struct Panorama {
 
 int UnwrapSingleLens(const SingleFisheyeCameraPara& single, const uint8_t* picture, int w, int h, int rotation,
                      const Panorama& pano) {
-  // The record places the circle in the camera's 1080-line video frame; a photo is scaled
-  // to its height and shifted by 240 columns, as a 4:3 picture is the middle of that frame.
-  const int cx = static_cast<int>(single.stPfCenter.x);
-  const int cy = static_cast<int>(single.stPfCenter.y);
-  const int r = static_cast<int>(single.fRadius);
-  const float s = static_cast<float>(h) / 1080.0f;
+  const SingleLensCircle circle = PhotoSingleLensCircle(single, h);
   Buffer<SingleLensRemapEntry> table = Allocate<SingleLensRemapEntry>(pano.len());
   if (!table) return kPhotoNoMemory;
-  BuildSingleLensRemap(w, h, static_cast<float>(static_cast<int>((cx - 240) * s)),
-                       static_cast<float>(static_cast<int>(cy * s)), 190.0f,
-                       static_cast<float>(static_cast<int>(r * s)), table.get(), pano.w, pano.h, rotation);
+  BuildSingleLensRemap(w, h, static_cast<float>(circle.x), static_cast<float>(circle.y), 190.0f, circle.radius,
+                       table.get(), pano.w, pano.h, rotation);
   pano.Clear();
   RemapSingleLens(picture, w, h, pano.bytes.get(), pano.w, pano.h, table.get());
   return kPhotoOk;

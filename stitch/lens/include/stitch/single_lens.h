@@ -1,5 +1,6 @@
-// Single-lens fisheye model: one fixed lens table spanning 0 to 95 degrees, the player's
-// sphere grid, and the remap table that unwraps the circle into an equirectangular photo.
+// Single-lens fisheye model: where the lens circle lies in a frame, one fixed lens table
+// spanning 0 to 95 degrees, the player's sphere grid, and the remap table that unwraps the
+// circle into an equirectangular panorama.
 //
 // Pure functions; safe from any thread.
 #pragma once
@@ -7,7 +8,28 @@
 #include <array>
 #include <cstdint>
 
+#include "calib/camera_para.h"
+
 namespace spherolux {
+
+// The lens circle in frame pixels.
+struct SingleLensCircle {
+  int x = 0;
+  int y = 0;
+  float radius = 0;
+};
+
+// The circle of a single-lens record in a width x height frame, as the player's grid and the
+// video engine use it: the record gives the circle for a 1080-line frame of the camera's own
+// aspect (16:9, 4:3, 18:10 or 1:1); it is scaled to `height` lines, its radius reduced by
+// 10 pixels first. Non-finite or huge record values saturate instead of overflowing.
+SingleLensCircle SingleLensCircleForFrame(const SingleFisheyeCameraPara& para, int width, int height);
+
+// The photo pipeline's circle for a photo of `height` lines, a different rule on purpose:
+// centre and radius are truncated to whole pixels, the centre moved 240 pixels left whatever
+// the photo's aspect, all three scaled by height / 1080 and truncated again; the radius keeps
+// its full size. Non-finite or huge record values saturate instead of overflowing.
+SingleLensCircle PhotoSingleLensCircle(const SingleFisheyeCameraPara& para, int height);
 
 // The single-lens table: 51 rows, angle i * 0.03316126 rad (1.9 degrees) against the
 // normalised image height; the last row (95 degrees, 1.4576191) marks the circle's rim.
