@@ -64,24 +64,33 @@ int XmlNestingBound(std::string_view text) {
   return deepest;
 }
 
+// T.81, B.1.1: a marker may be preceded by 0xFF fill bytes; every segment read here is
+// taken to carry a 16-bit length that counts itself. Reads the next segment's marker code
+// and length; `data` is the length of its body, which follows in the source. False when the
+// segment cannot be read or runs past the end.
+bool NextSegment(ByteSource& src, uint8_t* code, uint8_t (&b)[2], size_t* data) {
+  *code = 0xFF;
+  for (int fill = 0; *code == 0xFF; ++fill) {
+    if (fill > kMaxFillBytes) return false;
+    if (!src.Read(code, 1)) return false;
+  }
+  if (!src.Read(b, 2)) return false;
+  const uint16_t length = LoadBE16(b);
+  if (length < 2) return false;
+  *data = length - 2u;
+  return static_cast<int64_t>(*data) <= src.Size() - src.Position();
+}
+
 }  // namespace
 
-// T.81, B.1.1: a marker may be preceded by 0xFF fill bytes; every segment read here is
-// taken to carry a 16-bit length that counts itself.
 int IsStitchedPhoto(ByteSource& src) {
   uint8_t b[2];
   if (!src.Read(b, 2) || b[0] != 0xFF || b[1] != 0xD8) return 0;
   for (int segment = 0; segment < kMaxSegments; ++segment) {
-    uint8_t code = 0xFF;
-    for (int fill = 0; code == 0xFF; ++fill) {
-      if (fill > kMaxFillBytes) return 0;
-      if (!src.Read(&code, 1)) return 0;
-    }
-    if (!src.Read(b, 2)) return 0;
-    const uint16_t length = LoadBE16(b);
-    if (length < 2) return 0;
-    const size_t data = length - 2u;
-    if (static_cast<int64_t>(data) > src.Size() - src.Position()) return 0;
+    uint8_t code = 0;
+    size_t data = 0;
+    if (!NextSegment(src, &code, b, &data)) return 0;
+    const uint16_t length = static_cast<uint16_t>(data + 2);
     if (code != 0xE1) {
       src.Seek(src.Position() + static_cast<int64_t>(data));
       continue;
@@ -135,22 +144,15 @@ bool DeclaresEquirectangular(std::string_view xmp) {
 
 }  // namespace
 
-// T.81, B.1.1 and B.2.1: marker segments up to the first scan, each with a 16-bit length
-// that counts itself; XMP packets travel in APP1 (XMP Specification Part 3, 1.1.3).
+// Marker segments up to the first scan (T.81, B.2.1); XMP packets travel in APP1 (XMP
+// Specification Part 3, 1.1.3).
 int IsEquirectangularXmpPhoto(ByteSource& src) {
   uint8_t b[2];
   if (!src.Read(b, 2) || b[0] != 0xFF || b[1] != 0xD8) return 0;
   for (int segment = 0; segment < kMaxXmpSegments; ++segment) {
-    uint8_t code = 0xFF;
-    for (int fill = 0; code == 0xFF; ++fill) {
-      if (fill > kMaxFillBytes || !src.Read(&code, 1)) return 0;
-    }
-    if (code == 0xDA || code == 0xD9) return 0;  // start of scan, end of image
-    if (!src.Read(b, 2)) return 0;
-    const uint16_t length = LoadBE16(b);
-    if (length < 2) return 0;
-    const size_t data = length - 2u;
-    if (static_cast<int64_t>(data) > src.Size() - src.Position()) return 0;
+    uint8_t code = 0;
+    size_t data = 0;
+    if (!NextSegment(src, &code, b, &data) || code == 0xDA) return 0;  // up to the start of scan
     if (code != 0xE1 || data < kXmpName.size()) {
       src.Seek(src.Position() + static_cast<int64_t>(data));
       continue;

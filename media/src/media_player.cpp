@@ -182,13 +182,8 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
       return 1;
     }
     video_->setFocus();
-    renderer_->SetMediaKind(camera_type_, width_, height_, GridA(), GridB(), table_floats_);
+    PrepareRenderer();
     renderer_->Initialise();
-    renderer_->ResetCurrentMode();
-    renderer_->SetViewMode(view_mode_);
-    renderer_->SetRotation(0);
-    zoom_value_ = renderer_->CurrentFov();
-    zoom_pending_ = drag_pending_ = fling_pending_ = false;
     return renderer_->LoadPhoto(path) == 0 ? 1 : 0;
   }
 
@@ -200,13 +195,8 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
   if (player_ == nullptr) return 0;
   EnsureRenderer();
   if (gl_major_ >= 2) {
-    renderer_->SetMediaKind(camera_type_, width_, height_, GridA(), GridB(), table_floats_);
-    drag_pending_ = fling_pending_ = false;
+    PrepareRenderer();
     renderer_->SetFrameSource(render::COpenglRender::kSourceDecoder);
-    renderer_->ResetCurrentMode();
-    renderer_->SetViewMode(view_mode_);
-    renderer_->SetRotation(0);
-    zoom_value_ = renderer_->CurrentFov();
     frame_target_->visible_width.store(width_);
     frame_target_->visible_height.store(height_);
     api_.set_format_callbacks()(player_, FrameFormat, FrameCleanup);
@@ -218,6 +208,15 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
   AttachEvents();
   state_.store(kStateOpened);
   return 1;
+}
+
+void CMediaPlayer::PrepareRenderer() {
+  renderer_->SetMediaKind(camera_type_, width_, height_, GridA(), GridB(), table_floats_);
+  renderer_->ResetCurrentMode();
+  renderer_->SetViewMode(view_mode_);
+  renderer_->SetRotation(0);
+  zoom_value_ = renderer_->CurrentFov();
+  zoom_pending_ = drag_pending_ = fling_pending_ = false;
 }
 
 void CMediaPlayer::AttachEvents() {

@@ -143,6 +143,9 @@ class CMediaPlayer {
   void ReleaseMedia();
   void EnsureRenderer();
   void TearDownPhoto();
+  // The probed medium's kind, grids and view mode for the renderer; the view requests and the
+  // picture's rotation start afresh.
+  void PrepareRenderer();
   void AttachEvents();
   void Emit(int code, uintptr_t wparam, intptr_t lparam) const;
   void FinishRecording();

@@ -106,6 +106,16 @@ class COpenglRender {
   int sub_uploads() const { return sub_uploads_.load(); }
   // Draws after which GL reported an error.
   int gl_errors() const { return gl_errors_.load(); }
+  // Where the drawing thread's time went, summed over the draws so far: texture upload,
+  // drawing and presenting (until glFinish returns), and reading the frame back for a
+  // screenshot or the recorder.
+  struct DrawTimes {
+    std::atomic<uint64_t> upload_ns{0};
+    std::atomic<uint64_t> draw_ns{0};
+    std::atomic<uint64_t> readback_ns{0};
+    std::atomic<uint64_t> frames{0};
+  };
+  const DrawTimes& draw_times() const { return times_; }
   const Matrix4& model_view() const { return model_view_; }
   const Matrix4& projection() const { return projection_; }
 
@@ -181,6 +191,7 @@ class COpenglRender {
   std::atomic<int> full_uploads_{0};
   std::atomic<int> sub_uploads_{0};
   std::atomic<int> gl_errors_{0};
+  DrawTimes times_;
 };
 
 }  // namespace spherolux::render
