@@ -468,6 +468,8 @@ CMediaPlayer::Stats CMediaPlayer::GetStats() const {
   stats.frames_drawn = frame_target_->frames_drawn.load();
   stats.live_outputs = frame_target_->live_outputs.load();
   stats.outputs_started = frame_target_->outputs_started.load();
+  stats.picture_width = frame_target_->picture_width.load();
+  stats.picture_height = frame_target_->picture_height.load();
   libvlc_media_stats_t engine{};
   if (media_ != nullptr && api_.media_get_stats()(media_, &engine) != 0) {
     stats.displayed = engine.i_displayed_pictures;

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPainter>
 #include <QThread>
 #include <QWindow>
 #include <algorithm>
@@ -415,6 +416,30 @@ TEST_F(PlayerTest, RotationTurnsThePicture) {
   EXPECT_LT(MeanDifference(quarter, clockwise), 10.0);
   EXPECT_GT(MeanDifference(quarter, upright.transformed(QTransform().rotate(-90)).scaled(upright.size())), 20.0);
   EXPECT_LT(MeanDifference(back, upright), 6.0);
+}
+
+// The engine proposes pictures of whole macroblocks (1090 lines for a 1080-line video) and
+// stretches the picture over them when they are taken as proposed; the player asks for the
+// visible size, so the flat view shows the picture the video was made of, not stretched.
+TEST_F(PlayerTest, PicturesAreDrawnAtTheirVisibleSize) {
+  ASSERT_TRUE(Open(g_media->SingleVideo()));
+  ASSERT_TRUE(WaitFrames(2));
+  EXPECT_GT(player().GetStats().picture_height, 1080);
+  Send(kMsgViewCommand, 0, 6);
+  const QImage shown = ReadBack();
+  const QImage source(QString::fromStdString(g_media->Path("single-picture.jpg")));
+  // The picture drawn over the window's 600 rows, and stretched by 1090 / 1080 (its top
+  // 1070 lines over the 600 rows).
+  auto drawn_at = [&](int height) {
+    QImage canvas(shown.size(), QImage::Format_RGB32);
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(0, 0, canvas.width(), height), source);
+    return canvas;
+  };
+  const double as_recorded = MeanDifference(shown, drawn_at(600));
+  EXPECT_LT(as_recorded, 2.5);  // video coding and the moving bar at the top
+  EXPECT_LT(2 * as_recorded, MeanDifference(shown, drawn_at(606)));
 }
 
 // A snapshot of the decoded picture, and a stream recording of the range played between

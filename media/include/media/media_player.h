@@ -132,6 +132,8 @@ class CMediaPlayer {
     uint64_t frames_drawn = 0;  // pictures drawn by the frame pipeline
     int live_outputs = 0;       // video outputs between format and cleanup
     uint64_t outputs_started = 0;
+    int picture_width = 0;  // the picture size the engine proposed
+    int picture_height = 0;
     int displayed = -1;  // the engine's statistics (-1 unknown)
     int lost = -1;
   };

@@ -343,8 +343,6 @@ void COpenglRender::Draw(const uint8_t* pixels) {
     const int th = decoder ? texture_height_.load() : photo_height_;
     const GLenum format = decoder ? GL_BGRA : GL_BGR;
     const GLint internal = decoder ? GL_RGBA8 : GL_RGB;
-    const int row_length = decoder ? row_length_.load() : 0;
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, row_length > tw ? row_length : 0);
     if (texture_needs_allocation_ || tw != allocated_width_ || th != allocated_height_ ||
         decoder != allocated_decoder_) {
       glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, format, GL_UNSIGNED_BYTE, data);
@@ -357,7 +355,6 @@ void COpenglRender::Draw(const uint8_t* pixels) {
       glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, tw, th, format, GL_UNSIGNED_BYTE, data);
       sub_uploads_.fetch_add(1);
     }
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
   }
 
   const auto uploaded = std::chrono::steady_clock::now();

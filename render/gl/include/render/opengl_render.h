@@ -64,9 +64,6 @@ class COpenglRender {
   // (logs "load file[%s] failed."); -3 out of memory.
   int LoadPhoto(const std::string& path);
   void SetTextureSize(int width, int height);
-  // Pixels from one row of decoder pictures to the next (0: the texture width). Pictures
-  // with padding are drawn at their texture size, their extra rows and columns left out.
-  void SetRowLength(int pixels) { row_length_.store(pixels); }
   // Turns the picture clockwise by 0, 90, 180 or 270 degrees through the texture
   // coordinates (the same picture, nothing resampled); other values are ignored.
   void SetRotation(int degrees);
@@ -149,7 +146,6 @@ class COpenglRender {
   std::atomic<int> frame_source_{kSourceDecoder};
   std::atomic<int> texture_width_{1};
   std::atomic<int> texture_height_{1};
-  std::atomic<int> row_length_{0};
   std::atomic<int> rotation_{0};
   std::atomic<int> window_width_{0};
   std::atomic<int> window_height_{0};
