@@ -202,8 +202,10 @@ std::vector<Box*> TracksWithHandler(Mp4File* file, uint32_t handler) {
   return out;
 }
 
-FileStatus WriteMp4File(const Mp4File& file_in, const std::string& path, const WriteOptions& options) {
-  Mp4File file = file_in;  // offset tables are rewritten in the copy
+namespace {
+
+// Every chunk offset table of the file's top-level containers, with its source values.
+std::vector<OffsetTable> CollectOffsetTables(Mp4File& file) {
   std::vector<OffsetTable> tables;
   for (auto& top : file.boxes) {
     if (!top.box.container) continue;
@@ -215,9 +217,12 @@ FileStatus WriteMp4File(const Mp4File& file_in, const std::string& path, const W
       if (ReadOffsetTable(b, &t)) tables.push_back(std::move(t));
     }
   }
+  return tables;
+}
 
-  // Lay out the boxes, move every offset with the box it points into, and repeat when an
-  // 'stco' had to grow into a 'co64' (which moves what follows it).
+// Lays the boxes out one after another and moves every offset with the box it points into;
+// repeats when an 'stco' had to grow into a 'co64' (which moves what follows it).
+void FixOffsets(Mp4File& file, std::vector<OffsetTable>& tables) {
   std::vector<uint64_t> new_start(file.boxes.size());
   for (int round = 0; round < 4; ++round) {
     uint64_t pos = 0;
@@ -244,57 +249,61 @@ FileStatus WriteMp4File(const Mp4File& file_in, const std::string& path, const W
     }
     if (!grew) break;
   }
+}
 
+// The header of a box whose body stays in the source file, with its size field set.
+std::vector<uint8_t> SourceBoxHeader(const Box& b) {
+  Box head = b;
+  head.source_size = 0;
+  head.source_offset = -1;
+  head.container = false;
+  const uint64_t size = b.Size();
+  head.wide_size = b.wide_size || size > 0xffffffffull;
+  std::vector<uint8_t> bytes;
+  SerializeBox(head, &bytes);
+  // Serialised with an empty body: put the real size in.
+  if (head.wide_size)
+    StoreBE64(bytes.data() + 8, size);
+  else
+    StoreBE32(bytes.data(), static_cast<uint32_t>(size));
+  return bytes;
+}
+
+// Writes the boxes in order: in-memory boxes serialised, the others' bodies copied from
+// the source.
+FileStatus WriteBoxes(const Mp4File& file, std::FILE* dst, const WriteOptions& options) {
   UniqueFile src;
   if (!file.source_path.empty()) src = OpenFile(file.source_path.c_str(), "rb");
-  UniqueFile dst = OpenFile(path.c_str(), "wb");
-  if (!dst) return FileStatus::kCannotCreate;
   uint64_t total = 0;
   for (const auto& top : file.boxes) total += top.box.Size();
   uint64_t done = 0;
-  FileStatus status = FileStatus::kOk;
   for (const auto& top : file.boxes) {
     const Box& b = top.box;
-    if (b.source_size > 0) {
-      // Header here, body copied from the source.
-      Box head = b;
-      head.source_size = 0;
-      head.source_offset = -1;
-      head.container = false;
-      std::vector<uint8_t> bytes;
-      SerializeBox(head, &bytes);
-      // The header of an empty body is the whole serialisation; fix its size field.
-      const uint64_t size = b.Size();
-      const bool wide = b.wide_size || size > 0xffffffffull;
-      if (wide) {
-        if (!head.wide_size) {
-          head.wide_size = true;
-          bytes.clear();
-          SerializeBox(head, &bytes);
-        }
-        StoreBE64(bytes.data() + 8, size);
-      } else {
-        StoreBE32(bytes.data(), static_cast<uint32_t>(size));
-      }
-      if (std::fwrite(bytes.data(), 1, bytes.size(), dst.get()) != bytes.size()) {
-        status = FileStatus::kWriteFailed;
-        break;
-      }
-      done += bytes.size();
-      if (!src || !CopyRange(src.get(), b.source_offset, b.source_size, dst.get(), options, &done, total)) {
-        status = (options.cancelled && options.cancelled()) ? FileStatus::kCancelled : FileStatus::kWriteFailed;
-        break;
-      }
-    } else {
-      std::vector<uint8_t> bytes;
-      if (!SerializeBox(b, &bytes) || std::fwrite(bytes.data(), 1, bytes.size(), dst.get()) != bytes.size()) {
-        status = FileStatus::kWriteFailed;
-        break;
-      }
-      done += bytes.size();
+    std::vector<uint8_t> bytes;
+    if (b.source_size > 0)
+      bytes = SourceBoxHeader(b);
+    else if (!SerializeBox(b, &bytes))
+      return FileStatus::kWriteFailed;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), dst) != bytes.size()) return FileStatus::kWriteFailed;
+    done += bytes.size();
+    if (b.source_size == 0) {
       if (options.progress) options.progress(done, total);
+    } else if (!src || !CopyRange(src.get(), b.source_offset, b.source_size, dst, options, &done, total)) {
+      return (options.cancelled && options.cancelled()) ? FileStatus::kCancelled : FileStatus::kWriteFailed;
     }
   }
+  return FileStatus::kOk;
+}
+
+}  // namespace
+
+FileStatus WriteMp4File(const Mp4File& file_in, const std::string& path, const WriteOptions& options) {
+  Mp4File file = file_in;  // offset tables are rewritten in the copy
+  std::vector<OffsetTable> tables = CollectOffsetTables(file);
+  FixOffsets(file, tables);
+  UniqueFile dst = OpenFile(path.c_str(), "wb");
+  if (!dst) return FileStatus::kCannotCreate;
+  FileStatus status = WriteBoxes(file, dst.get(), options);
   if (std::fflush(dst.get()) != 0) status = FileStatus::kWriteFailed;
   if (std::fclose(dst.release()) != 0 && status == FileStatus::kOk) status = FileStatus::kWriteFailed;
   if (status != FileStatus::kOk) std::remove(path.c_str());

@@ -1,0 +1,67 @@
+// spherolux-cli recover: finishes a screen recording whose writer was killed or lost power.
+//   spherolux-cli recover FILE [--side SIDEFILE]
+#include <cstdio>
+#include <string>
+
+#include "command.h"
+#include "json.h"
+#include "mp4/writer.h"
+
+namespace {
+
+int Usage(const char* why) {
+  std::fprintf(stderr, "spherolux-cli recover: %s (usage: spherolux-cli recover FILE [--side SIDEFILE])\n", why);
+  return cli::kExitUsage;
+}
+
+int RunRecover(std::span<char* const> args) {
+  using namespace spherolux::mp4;
+  std::string file, side;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string a = args[i];
+    if (a == "--side") {
+      if (++i >= args.size()) return Usage("--side needs a file");
+      side = args[i];
+    } else if (a.size() > 1 && a[0] == '-') {
+      return Usage(("unknown option " + a).c_str());
+    } else if (file.empty()) {
+      file = a;
+    } else {
+      return Usage("one file at a time");
+    }
+  }
+  if (file.empty()) return Usage("no file");
+  // FILE may name the side file itself.
+  if (side.empty() && !SideFileTarget(file).empty()) {
+    side = file;
+    file = SideFileTarget(side);
+  }
+  if (side.empty()) side = FindSideFile(file);
+  if (side.empty()) {
+    std::fprintf(stderr, "spherolux-cli recover: %s has no side file (%s or %s%s beside it); nothing to recover\n",
+                 file.c_str(), kSideFileName, file.c_str(), kSideFileSuffix);
+    return cli::kExitFailure;
+  }
+  uint64_t samples = 0;
+  const Mp4Status status = RecoverMp4(side, file, &samples);
+  if (status != Mp4Status::kOk) {
+    std::fprintf(stderr, "spherolux-cli recover: %s: %s\n", file.c_str(), StatusText(status));
+    return status == Mp4Status::kCannotOpen ? cli::kExitUnreadable : cli::kExitFailure;
+  }
+  cli::JsonWriter w;
+  w.BeginObject();
+  w.Key("file");
+  w.String(file);
+  w.Key("samples");
+  w.Int(static_cast<int64_t>(samples));
+  w.EndObject();
+  std::puts(w.str().c_str());
+  return cli::kExitOk;
+}
+
+const cli::Registration kRecover{"recover", "FILE [--side SIDEFILE]",
+                                 "Finish a screen recording cut short by a crash or power loss into a playable MP4,\n"
+                                 "up to its last written frame, from the side file the recording left beside it.",
+                                 RunRecover};
+
+}  // namespace
