@@ -369,6 +369,7 @@ void CMediaPlayer::FinishRecording() {
   if (stop < start) std::swap(start, stop);
   // A range shorter than a second keeps one second, as the converter's trims do.
   const convert::TrimRange range{start, std::max<int64_t>(stop - start, 1000)};
+  last_record_range_ = {range.start_ms, range.duration_ms};
   const convert::EngineCall call =
       convert::ConversionCall(path_, record_path_, range, convert::Quality::kHigh, /*copy=*/true);
   std::lock_guard<std::mutex> lock(workers_mutex_);

@@ -105,6 +105,12 @@ class CMediaPlayer {
   // Nothing in state 0 or 4.
   void ToggleRecording();
   bool recording() const { return recording_; }
+  // The range of the playing file that the last finished recording copies.
+  struct RecordRange {
+    int64_t start_ms = 0;
+    int64_t duration_ms = 0;
+  };
+  RecordRange last_record_range() const { return last_record_range_; }
 
   void Zoom(int wheel);
   void Drag(float dx, float dy);
@@ -195,6 +201,7 @@ class CMediaPlayer {
   bool recording_ = false;
   int64_t record_start_ms_ = 0;
   std::string record_path_;
+  RecordRange last_record_range_;
 
   std::mutex workers_mutex_;
   std::vector<std::thread> workers_;  // guarded by workers_mutex_
