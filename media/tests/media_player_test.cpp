@@ -329,6 +329,11 @@ TEST_F(PlayerTest, MouseAndKeysSteerTheView) {
   player().Refresh();
   EXPECT_EQ(model().GetYaw(), yaw0);
   EXPECT_EQ(model().fov(), model().default_fov());
+  // Keys the video area does not use reach the window around it: '3' the half ball.
+  x.Key("3");
+  ASSERT_TRUE(input_done(kMsgViewCommand, 3));
+  EXPECT_EQ(player().view_mode(), 3);
+  Send(kMsgViewCommand, 0, 0);
 
   // A release in the millisecond of its press must not fling to infinity.
   x.Button(1, true);
