@@ -763,7 +763,8 @@ void CVideoPlayerDlg::ShowContextMenu(const QPoint& global) {
     if (missing) continue;
     const bool enabled = !entry.needs_medium || HasMedium() || PhotoShown();
     const bool checked = entry.message == msg::kMsgMaximiseRestore && full_screen_;
-    menu.AppendItem(static_cast<int>(i) + 1, Text(entry.text), entry.icon, entry.keys ? entry.keys : "", checked,
+    const bool pause = entry.message == msg::kMsgPlayPause && Player().state() == media::kStatePlaying;
+    menu.AppendItem(static_cast<int>(i) + 1, Text(pause ? ui::kStrPause : entry.text), entry.icon, entry.keys ? entry.keys : "", checked,
                     enabled);
   }
   const int chosen = menu.Exec(global);
