@@ -764,8 +764,8 @@ void CVideoPlayerDlg::ShowContextMenu(const QPoint& global) {
     const bool enabled = !entry.needs_medium || HasMedium() || PhotoShown();
     const bool checked = entry.message == msg::kMsgMaximiseRestore && full_screen_;
     const bool pause = entry.message == msg::kMsgPlayPause && Player().state() == media::kStatePlaying;
-    menu.AppendItem(static_cast<int>(i) + 1, Text(pause ? ui::kStrPause : entry.text), entry.icon, entry.keys ? entry.keys : "", checked,
-                    enabled);
+    menu.AppendItem(static_cast<int>(i) + 1, Text(pause ? ui::kStrPause : entry.text), entry.icon,
+                    entry.keys ? entry.keys : "", checked, enabled);
   }
   const int chosen = menu.Exec(global);
   if (chosen <= 0) return;
