@@ -11,6 +11,13 @@
 #include "walkers.h"
 
 namespace spherolux {
+namespace {
+
+// A span's size is a signed 32-bit count.
+constexpr int64_t kMaxSpanSize = std::numeric_limits<int32_t>::max();
+
+}  // namespace
+
 namespace calib_internal {
 namespace {
 
@@ -19,8 +26,6 @@ constexpr uint32_t kTrak = FourCC("trak");
 constexpr uint32_t kUdta = FourCC("udta");
 constexpr uint32_t kUdat = FourCC("udat");
 constexpr uint32_t kUuid = FourCC("uuid");
-
-constexpr int64_t kMaxSpanSize = std::numeric_limits<int32_t>::max();
 
 void ClearSpan(PayloadSpan* span, int32_t size) {
   span->bytes.clear();
@@ -166,8 +171,6 @@ int WalkJpegExif(ByteSource& src, PayloadSpan* span) {
 
 namespace {
 
-constexpr int64_t kMaxSpanSizeForBlock = std::numeric_limits<int32_t>::max();
-
 // RFC 4648, table 1.
 bool IsBase64Byte(uint8_t c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
@@ -266,7 +269,7 @@ WholeFileResult ReadBlockFromWholeFile(const char* path, PayloadSpan* span) {
       break;
     }
   }
-  if (block.size() > size_t(kMaxSpanSizeForBlock)) return WholeFileResult::kCannotOpen;
+  if (block.size() > size_t(kMaxSpanSize)) return WholeFileResult::kCannotOpen;
   span->size = static_cast<int32_t>(block.size());
   span->bytes = std::move(block);
   return WholeFileResult::kOk;
