@@ -20,19 +20,33 @@ constexpr int kKeyInterval = 30;
 constexpr uint32_t kVideoBitRate = 10485760;
 constexpr uint32_t kLargestVideoSample = 2000000;
 
-// The side file for `output`: "headerinfo.dat" in its folder, after finishing a recording
-// that a crash left there; "<output>.headerinfo.dat" while a running recording holds it.
-std::string PickSideFile(const std::string& output) {
-  const fs::path dir = fs::absolute(output).parent_path();
-  const std::string shared = (dir / mp4::kSideFileName).string();
+// Finishes the recordings that a crash left in `dir` (their side files are there), and
+// removes side files whose recording is gone or beyond repair. A side file that cannot be
+// finished now (its recording still runs, the disk is full) stays.
+void RecoverLeftovers(const fs::path& dir) {
   std::error_code ec;
-  if (fs::exists(shared, ec)) {
-    const Mp4Status s = mp4::RecoverMp4(shared);
-    if (s == Mp4Status::kBusy) return output + mp4::kSideFileSuffix;
-    // A side file whose recording is gone or beyond repair is of no more use.
-    if (s != Mp4Status::kOk) fs::remove(shared, ec);
+  const std::string suffix = mp4::kSideFileSuffix;
+  std::vector<fs::path> sides;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name == mp4::kSideFileName ||
+        (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0))
+      sides.push_back(entry.path());
   }
-  return shared;
+  for (const fs::path& side : sides) {
+    const Mp4Status s = mp4::RecoverMp4(side.string());
+    if (s == Mp4Status::kDamaged || s == Mp4Status::kCannotOpen) fs::remove(side, ec);
+  }
+}
+
+// The side file for `output`: "headerinfo.dat" in its folder, or "<output>.headerinfo.dat"
+// while that one is still held.
+std::string PickSideFile(const std::string& output) {
+  std::error_code ec;
+  const fs::path dir = fs::absolute(output, ec).parent_path();
+  RecoverLeftovers(dir);
+  const std::string shared = (dir / mp4::kSideFileName).string();
+  return fs::exists(shared, ec) ? output + mp4::kSideFileSuffix : shared;
 }
 
 }  // namespace
@@ -306,7 +320,9 @@ void ScreenRecorder::WorkerLoop() {
     if (!ok) ++stats_.failed;
     stats_.encoded = static_cast<uint64_t>(s.written);
     stats_.audio_samples = s.audio_samples;
-    if (spare_.size() < 4) spare_.push_back(std::move(frame));
+    // A few used frames are kept for their buffers, within the queue's memory bound.
+    if (spare_.size() < 4 && queued_bytes_ + (spare_.size() + 1) * frame->pixels.size() <= kQueueBytes)
+      spare_.push_back(std::move(frame));
   }
   // Frames given to the encoder are finished; the ones still queued are dropped by Stop.
   s.encoder.Flush([&](std::span<const x264_nal_t> nals, int64_t pts, bool key) { s.WriteVideo(nals, pts, key); });

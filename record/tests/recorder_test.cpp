@@ -140,11 +140,12 @@ TEST_F(RecorderTest, FullQueueDropsFramesAndStopFinishesWhatWasEncoded) {
   ASSERT_TRUE(MakeClip(source, 2, 30, true));
   ScreenRecorder recorder(nullptr, Options());
   ASSERT_EQ(recorder.Start(source, Out("queued.mp4"), 0), kRecordOk);
-  // Far faster than any encoder: the queue fills, and further frames are dropped.
-  const int sent = static_cast<int>(kQueueFrames) + 60;
-  const std::vector<uint8_t> frame = MovingFrame(1920, 960, 0);
+  // 7680 x 3840 frames: copying one takes a fraction of the time scaling it down does, so
+  // the queue reaches its memory bound (four such frames) and further frames are dropped.
+  const int sent = 16;
+  const std::vector<uint8_t> frame(size_t{7680} * 3840 * 4, 0x80);
   for (int i = 0; i < sent; ++i) {
-    recorder.Capture(frame.data(), 1920, 960);
+    recorder.Capture(frame.data(), 7680, 3840);
     now_ += 40;
   }
   const RecorderStats before = recorder.stats();
