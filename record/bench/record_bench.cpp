@@ -31,7 +31,7 @@ namespace {
 class ReadBackOnly : public spherolux::render::FrameRecorder {
  public:
   bool IsRecording() const override { return true; }
-  void Capture(const uint8_t*, int, int) override {}
+  void Capture(const uint8_t*, int, int, ptrdiff_t) override {}
   void Finish() override {}
 };
 
@@ -97,8 +97,10 @@ int main(int argc, char** argv) {
 
   record::ScreenRecorder recorder(nullptr);
   ReadBackOnly read_back;
-  if (read_back_only) renderer.AttachRecorder(&read_back);
-  else renderer.AttachRecorder(&recorder);
+  if (read_back_only)
+    renderer.AttachRecorder(&read_back);
+  else
+    renderer.AttachRecorder(&recorder);
   if (!out.empty() && recorder.Start(clip, out, 0) != record::kRecordOk) {
     std::fprintf(stderr, "record_bench: recording could not start\n");
     return 1;

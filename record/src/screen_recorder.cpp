@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "base/log.h"
@@ -269,8 +270,8 @@ int ScreenRecorder::Start(const std::string& source, const std::string& output, 
   return kRecordOk;
 }
 
-void ScreenRecorder::Capture(const uint8_t* pixels, int width, int height) {
-  if (!accepting_.load() || !pixels || width <= 0 || height <= 0) return;
+void ScreenRecorder::Capture(const uint8_t* top_row, int width, int height, ptrdiff_t stride) {
+  if (!accepting_.load() || !top_row || width <= 0 || height <= 0) return;
   const auto t0 = std::chrono::steady_clock::now();
   const int64_t tick = Now();
   const size_t bytes = static_cast<size_t>(width) * height * 4;
@@ -287,7 +288,15 @@ void ScreenRecorder::Capture(const uint8_t* pixels, int width, int height) {
     }
   }
   if (!frame) frame = std::make_unique<Frame>();
-  frame->pixels.assign(pixels, pixels + bytes);  // reuses the spare's buffer when it fits
+  // Rows top first into the frame (a spare's buffer is reused when it fits).
+  const size_t row = static_cast<size_t>(width) * 4;
+  if (stride == static_cast<ptrdiff_t>(row)) {
+    frame->pixels.assign(top_row, top_row + bytes);
+  } else {
+    frame->pixels.resize(bytes);
+    for (int y = 0; y < height; ++y)
+      std::memcpy(frame->pixels.data() + row * static_cast<size_t>(y), top_row + stride * y, row);
+  }
   frame->width = width;
   frame->height = height;
   frame->tick = tick;

@@ -55,7 +55,7 @@ class RecorderTest : public ::testing::Test {
   void Feed(ScreenRecorder& r, int count) {
     for (int i = 0; i < count; ++i) {
       const std::vector<uint8_t> frame = MovingFrame(480, 240, i);
-      r.Capture(frame.data(), 480, 240);
+      r.Capture(frame.data(), 480, 240, 480 * 4);
       now_ += 40;
     }
     WaitUntilTaken(r);
@@ -145,7 +145,7 @@ TEST_F(RecorderTest, FullQueueDropsFramesAndStopFinishesWhatWasEncoded) {
   const int sent = 16;
   const std::vector<uint8_t> frame(size_t{7680} * 3840 * 4, 0x80);
   for (int i = 0; i < sent; ++i) {
-    recorder.Capture(frame.data(), 7680, 3840);
+    recorder.Capture(frame.data(), 7680, 3840, 7680 * 4);
     now_ += 40;
   }
   const RecorderStats before = recorder.stats();
@@ -163,16 +163,18 @@ TEST_F(RecorderTest, FullQueueDropsFramesAndStopFinishesWhatWasEncoded) {
   EXPECT_FALSE(recorder.IsRecording());
 }
 
-TEST_F(RecorderTest, LargerWindowIsScaledWholeIntoTheRecording) {
-  // A 2400 x 1200 window: black with a white square in its bottom-right corner.
+TEST_F(RecorderTest, LargerWindowIsScaledWholeIntoTheRecordingTheRightWayUp) {
+  // A 2400 x 1200 window: black with a white square in its bottom-right corner, its rows
+  // bottom-up in memory as GL reads them back.
   const int w = 2400, h = 1200;
+  const ptrdiff_t row = w * 4;
   std::vector<uint8_t> frame(static_cast<size_t>(w) * h * 4, 0);
-  for (int y = h - 120; y < h; ++y)
-    for (int x = w - 120; x < w; ++x) std::fill_n(&frame[(static_cast<size_t>(y) * w + x) * 4], 4, 255);
+  for (int y = 0; y < 120; ++y)
+    for (int x = w - 120; x < w; ++x) std::fill_n(&frame[static_cast<size_t>(y * row + x * 4)], 4, 255);
   ScreenRecorder recorder(nullptr, Options());
   ASSERT_EQ(recorder.Start(Out("none.mp4"), Out("large.mp4"), 0), kRecordOk);
   for (int i = 0; i < 3; ++i) {
-    recorder.Capture(frame.data(), w, h);
+    recorder.Capture(frame.data() + row * (h - 1), w, h, -row);
     now_ += 40;
   }
   WaitUntilTaken(recorder);
@@ -215,7 +217,7 @@ void RecordAndDie(const std::string& out, const std::string& engine_dir, int fra
     // x264 holds a few frames in its threads: keep feeding until enough came out.
     for (int i = 0; r.stats().encoded < static_cast<uint64_t>(frames); ++i) {
       const std::vector<uint8_t> f = MovingFrame(480, 240, i);
-      r.Capture(f.data(), 480, 240);
+      r.Capture(f.data(), 480, 240, 480 * 4);
       tick += 40;
       usleep(20000);
     }
