@@ -4,14 +4,13 @@
 #include <filesystem>
 #include <string>
 
-#include "calib/calibration.h"
-#include "calib/stitch_state.h"
 #include "command.h"
 #include "convert/client.h"
 #include "convert/job.h"
 #include "engine_runner.h"
 #include "json.h"
 #include "probe/probe.h"
+#include "ui/strings.h"
 
 namespace {
 
@@ -76,13 +75,7 @@ int RunConvert(std::span<char* const> args) {
   if (MediaKindOfPath(input) == MediaKind::kPhoto) {
     for (const auto& c : cli::Registry()) {
       if (c.name != "stitch") continue;
-      std::string out = output;
-      if (out.empty()) {
-        std::string dir = output_dir.empty() ? fs::path(input).parent_path().string() : output_dir;
-        if (!dir.empty() && dir.back() != '/') dir += '/';
-        out = convert::ProposeOutputPath(dir, fs::path(input).filename().string(), true,
-                                         [](const std::string& p) { return fs::exists(p); });
-      }
+      const std::string out = output.empty() ? convert::DefaultOutputPath(input, output_dir, true) : output;
       std::string rot = std::to_string(rotation);
       const char* q = quality == convert::Quality::kLow    ? "low"
                       : quality == convert::Quality::kHigh ? "high"
@@ -92,62 +85,41 @@ int RunConvert(std::span<char* const> args) {
       for (auto& s : owned) stitch_args.push_back(s.data());
       return c.run(std::span<char* const>(stitch_args.data(), stitch_args.size()));
     }
-    std::fprintf(stderr,
-                 "spherolux-cli convert: photos are converted by the 'stitch' subcommand, which this build does not "
-                 "have yet\n");
-    return cli::kExitFailure;
+    return cli::kExitFailure;  // not reached: the stitch subcommand is always registered
   }
 
   // Qualification: a camera recording with usable calibration, or one the camera stitched.
-  const int type = QueryCameraType(input.c_str());
-  bool copy = false;
-  bool qualified = false;
-  if (type == kCameraSingleLens || type == kCameraDualLens) {
-    PhotoCalibration cal;
-    ReadCameraCalibration(input.c_str(), &cal);
-    qualified = cal.camera_type == type;
-  } else if (type == kCameraStitchedReported) {
-    qualified = true;
-    copy = true;
-  }
-  if (!qualified) {
-    if (!fs::exists(input)) {
+  const convert::InputCheck check = convert::CheckConversionInput(input);
+  if (check.verdict != kQualified) {
+    std::error_code ec;
+    if (!fs::exists(input, ec)) {
       std::fprintf(stderr, "spherolux-cli convert: cannot open %s\n", input.c_str());
       return cli::kExitUnreadable;
     }
-    std::fprintf(stderr, "%s\n",
-                 SphericalVideoFlag(input.c_str()) == 1 ? "This file is already stitched!"
-                                                        : "This file is not captured by a qualified camera!");
+    std::fprintf(stderr, "%s\n", ui::LoadString(check.verdict));
     return cli::kExitFailure;
   }
-
-  const int64_t length = convert::MediaLengthMs(input);
-  if (length <= 0) {
+  if (check.length_ms <= 0) {
     std::fprintf(stderr, "spherolux-cli convert: cannot read the length of %s\n", input.c_str());
     return cli::kExitUnreadable;
   }
-  const convert::TrimRange range = convert::RangeFromPercent(low, high, length);
-  if (output.empty()) {
-    std::string dir = output_dir.empty() ? fs::path(input).parent_path().string() : output_dir;
-    if (!dir.empty() && dir.back() != '/') dir += '/';
-    output = convert::ProposeOutputPath(dir, fs::path(input).filename().string(), false,
-                                        [](const std::string& p) { return fs::exists(p); });
-  }
-  const convert::EngineCall call = convert::ConversionCall(input, output, range, quality, copy);
-  const cli::EngineRun run = cli::RunEngineJob(call.args, rotation, call.high_flag, true);
+  const convert::TrimRange range = convert::RangeFromPercent(low, high, check.length_ms);
+  if (output.empty()) output = convert::DefaultOutputPath(input, output_dir, false);
+  const convert::EngineCall call = convert::ConversionCall(input, output, range, quality, check.copy);
+  const cli::EngineRun run = cli::RunEngineJob(call, rotation);
   if (!run.loaded) return cli::kExitFailure;
+  // A stopped job leaves nothing of its own behind; a file already at OUT is not its to remove.
   if (run.stopped) {
-    std::error_code ec;
-    if (run.result != 0) fs::remove(output, ec);
     std::fprintf(stderr, "spherolux-cli convert: stopped%s\n", run.result == 0 ? " after the job had finished" : "");
     if (run.result != 0) return 130;
   }
   if (run.result == CONVERT_ERR_CREATE_OUTPUT) {
-    std::fprintf(stderr, "Failed to create output file.\n");
+    std::fprintf(stderr, "%s\n", ui::LoadString(ui::kStrCreateOutputFailed));
     return cli::kExitFailure;
   }
   if (run.result != 0) {
-    std::fprintf(stderr, "Open Converter(errno=%d): %s\n", run.result, convert_result_message(run.result));
+    std::fprintf(stderr, "%s(errno=%d): %s\n", ui::LoadString(ui::kStrOpenConverter), run.result,
+                 convert_result_message(run.result));
     return cli::kExitFailure;
   }
   cli::JsonWriter w;
@@ -161,7 +133,7 @@ int RunConvert(std::span<char* const> args) {
   w.Key("duration");
   w.String(convert::FormatClock(range.duration_ms));
   w.Key("copy");
-  w.Bool(copy);
+  w.Bool(check.copy);
   w.Key("result");
   w.Int(run.result);
   w.EndObject();

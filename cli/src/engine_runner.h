@@ -1,10 +1,9 @@
 // Runs one conversion-engine job for a subcommand: loads the engine from the program's
-// folder, shows progress and time left on stderr once a second, and turns Ctrl-C into a
-// clean stop of the job.
+// folder, shows progress and time left on stderr once a second, and turns SIGINT and
+// SIGTERM into a clean stop of the job.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "convert/job.h"
 
 namespace cli {
 
@@ -14,6 +13,6 @@ struct EngineRun {
   bool loaded = false;   // false: the engine could not be loaded (message printed)
 };
 
-EngineRun RunEngineJob(const std::vector<std::string>& args, int rotation, int high_flag, bool show_progress);
+EngineRun RunEngineJob(const spherolux::convert::EngineCall& call, int rotation);
 
 }  // namespace cli

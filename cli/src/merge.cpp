@@ -1,43 +1,23 @@
 // spherolux-cli merge: joins stitched MP4 files by stream copy, as the merger does.
-#include <unistd.h>
-
 #include <cstdio>
-#include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "calib/stitch_state.h"
 #include "command.h"
 #include "convert/client.h"
 #include "convert/job.h"
 #include "engine_runner.h"
 #include "json.h"
+#include "ui/strings.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace spherolux;
 
 int Usage(const char* why) {
   std::fprintf(stderr, "spherolux-cli merge: %s (see spherolux-cli merge --help)\n", why);
   return cli::kExitUsage;
 }
-
-// A private folder for the list file: a fixed name in the shared temporary folder could be
-// planted or raced by another user or another run.
-struct ListFolder {
-  std::string path;
-  ListFolder() {
-    std::string pattern = (fs::temp_directory_path() / "spherolux-merge-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path = pattern;
-  }
-  ~ListFolder() {
-    std::error_code ec;
-    if (!path.empty()) fs::remove_all(path, ec);
-  }
-};
 
 int RunMerge(std::span<char* const> args) {
   std::string output, output_dir;
@@ -62,55 +42,33 @@ int RunMerge(std::span<char* const> args) {
   }
   if (inputs.empty()) return Usage("no input files");
 
-  // Only stitched videos are accepted; the others are refused one by one.
-  std::vector<std::string> accepted;
-  for (const auto& in : inputs) {
-    if (SphericalVideoFlag(in.c_str()) == 1) {
-      // The list names files relative to its own folder: give it absolute paths.
-      std::error_code ec;
-      fs::path abs = fs::absolute(in, ec);
-      accepted.push_back(ec ? in : abs.lexically_normal().string());
-    } else {
-      std::fprintf(stderr, "%s\n%s: %s\n", "This file is not yet stitched, please stitch firstly!", "File Path",
-                   in.c_str());
-    }
-  }
+  const convert::MergeSelection selection = convert::SelectMergeInputs(inputs);
+  for (const auto& in : selection.refused) std::fprintf(stderr, "%s\n", convert::MergeRefusalText(in).c_str());
+  const std::vector<std::string>& accepted = selection.accepted;
   if (accepted.empty()) return cli::kExitFailure;
 
-  if (output.empty()) {
-    std::string dir = output_dir;
-    if (!dir.empty() && dir.back() != '/') dir += '/';
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    output = dir + convert::MergeOutputName(local);
-  }
+  if (output.empty()) output = convert::DefaultMergeOutputPath(output_dir);
 
-  ListFolder folder;
-  if (folder.path.empty()) {
-    std::fprintf(stderr, "spherolux-cli merge: cannot create a temporary folder\n");
+  convert::MergeList list;
+  std::string error;
+  if (!list.Write(accepted, &error)) {
+    std::fprintf(stderr, "spherolux-cli merge: %s\n", error.c_str());
     return cli::kExitFailure;
   }
-  const std::string list = folder.path + "/filelist.txt";
-  {
-    std::ofstream f(list, std::ios::binary);
-    f << convert::MergeListText(accepted);
-    if (!f) {
-      std::fprintf(stderr, "spherolux-cli merge: cannot write %s\n", list.c_str());
-      return cli::kExitFailure;
-    }
-  }
-  const cli::EngineRun run = cli::RunEngineJob(convert::MergeArgs(list, output), 0, 0, true);
+  convert::EngineCall call;
+  call.args = convert::MergeArgs(list.path(), output);
+  const cli::EngineRun run = cli::RunEngineJob(call, 0);
   if (!run.loaded) return cli::kExitFailure;
   if (run.stopped && run.result != 0) {
     std::fprintf(stderr, "spherolux-cli merge: stopped\n");
     return 130;
   }
   if (run.result != 0) {
-    std::fprintf(stderr, "Merge file failed! (%d: %s)\n", run.result, convert_result_message(run.result));
+    std::fprintf(stderr, "%s (%d: %s)\n", ui::LoadString(ui::kStrMergeFailed), run.result,
+                 convert_result_message(run.result));
     return cli::kExitFailure;
   }
-  std::fprintf(stderr, "Merge file saved in: %s\n", output.c_str());
+  std::fprintf(stderr, "%s: %s\n", ui::LoadString(ui::kStrMergeSavedIn), output.c_str());
   cli::JsonWriter w;
   w.BeginObject();
   w.Key("output");

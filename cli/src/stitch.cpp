@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "command.h"
+#include "convert/client.h"
 #include "photo/stitch_photo.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using spherolux::convert::DefaultOutputPath;
 
 int Usage(const char* why) {
   std::fprintf(stderr,
@@ -20,37 +22,6 @@ int Usage(const char* why) {
                "[--quality low|medium|high], or --output-dir DIR IN.jpg...)\n",
                why);
   return cli::kExitUsage;
-}
-
-// "<dir>/<stem>_spherolux_<n>.jpg" with the first n >= 0 that does not exist yet.
-std::string OutputName(const fs::path& input, const fs::path& dir) {
-  const std::string stem = input.stem().string();
-  for (int n = 0;; ++n) {
-    const fs::path candidate = dir / (stem + "_spherolux_" + std::to_string(n) + ".jpg");
-    std::error_code ec;
-    if (!fs::exists(candidate, ec)) return candidate.string();
-  }
-}
-
-const char* Describe(int code) {
-  switch (code) {
-    case spherolux::kPhotoCannotOpen:
-      return "the photo cannot be opened";
-    case spherolux::kPhotoNoMemory:
-      return "out of memory, no stitching context, or the output cannot be written";
-    case spherolux::kPhotoBadSampling:
-      return "unsupported JPEG sampling (greyscale, 4:4:0 or other)";
-    case 0x8001:
-      return "invalid argument";
-    case 0x8002:
-      return "out of memory in the JPEG codec";
-    case 0x8008:
-      return "unsupported JPEG coding process or marker";
-    case 0x8010:
-      return "corrupt or truncated JPEG data";
-    default:
-      return "stitching failed";
-  }
 }
 
 int RunStitch(std::span<char* const> args) {
@@ -89,8 +60,7 @@ int RunStitch(std::span<char* const> args) {
   std::vector<std::pair<std::string, std::string>> jobs;  // input, output
   if (output_dir.empty()) {
     if (inputs.size() > 2) return Usage("one photo and at most one output name (or use --output-dir)");
-    const fs::path in(inputs[0]);
-    jobs.emplace_back(inputs[0], inputs.size() == 2 ? inputs[1] : OutputName(in, in.parent_path()));
+    jobs.emplace_back(inputs[0], inputs.size() == 2 ? inputs[1] : DefaultOutputPath(inputs[0], "", true));
   } else {
     std::error_code ec;
     if (!fs::is_directory(output_dir, ec)) return Usage("--output-dir must name an existing folder");
@@ -99,14 +69,15 @@ int RunStitch(std::span<char* const> args) {
   int failed = 0;
   for (size_t i = 0; i < jobs.size(); ++i) {
     auto& [in, out] = jobs[i];
-    if (out.empty()) out = OutputName(fs::path(in), fs::path(output_dir));
+    if (out.empty()) out = DefaultOutputPath(in, output_dir, true);
     if (jobs.size() > 1) std::fprintf(stderr, "[%zu/%zu] %s\n", i + 1, jobs.size(), in.c_str());
     const int rc = spherolux::StitchPhoto(in.c_str(), out.c_str(), rotation, false, quality);
     if (rc == spherolux::kPhotoOk) {
       std::printf("%s\n", out.c_str());
       std::fflush(stdout);
     } else {
-      std::fprintf(stderr, "spherolux-cli stitch: %s: %s (code %d / 0x%X)\n", in.c_str(), Describe(rc), rc, rc);
+      std::fprintf(stderr, "spherolux-cli stitch: %s: %s (code %d / 0x%X)\n", in.c_str(),
+                   spherolux::PhotoResultMessage(rc), rc, rc);
       ++failed;
     }
   }

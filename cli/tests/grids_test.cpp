@@ -1,35 +1,21 @@
 // spherolux-cli grids on generated camera photos and videos.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "camgen/camgen.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
 namespace camgen = spherolux::camgen;
 using camgen::Bytes;
 
-struct CliRun {
-  int exit_code = -1;
-  std::string out;
-};
+using CliRun = spherolux::testsupport::CommandResult;
 
 CliRun Grids(const std::string& args) {
-  const std::string cmd = std::string(SPHEROLUX_BINARY_DIR) + "/bin/spherolux-cli grids " + args + " 2>/dev/null";
-  CliRun run;
-  std::FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return run;
-  std::array<char, 65536> buf;
-  for (size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;) run.out.append(buf.data(), n);
-  const int status = pclose(p);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return spherolux::testsupport::RunCommand(spherolux::testsupport::BuiltProgram("spherolux-cli") + " grids " + args);
 }
 
 bool Has(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
@@ -58,14 +44,9 @@ spherolux::DoubleFisheyeCameraPara DualPara() {
 
 class GridsCommand : public testing::Test {
  protected:
-  void SetUp() override { dir_ = camgen::MakeTempDir("grids-test"); }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string Write(const std::string& name, const Bytes& bytes) {
-    const std::string path = dir_ + "/" + name;
-    EXPECT_TRUE(camgen::WriteFileBytes(path, bytes));
-    return path;
-  }
-  std::string dir_;
+  std::string Write(const std::string& name, const Bytes& bytes) { return scratch_.Write(name, bytes); }
+  spherolux::testsupport::TempDir scratch_{"grids-test"};
+  const std::string dir_ = scratch_.path();
 };
 
 TEST_F(GridsCommand, DualLensPhotoSizedFromItsFrameHeader) {

@@ -1,17 +1,14 @@
 // spherolux-cli probe on generated camera files.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
-#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "calib/panorama_xmp.h"
 #include "camgen/camgen.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
@@ -24,22 +21,15 @@ struct ProbeRun {
   std::string err;
 };
 
-ProbeRun Probe(const std::vector<std::string>& files, const std::string& dir) {
-  std::string cmd = std::string(SPHEROLUX_BINARY_DIR) + "/bin/spherolux-cli probe";
-  for (const auto& f : files) cmd += " '" + f + "'";
-  cmd += " 2>'" + dir + "/stderr.txt'";
+ProbeRun Probe(const std::vector<std::string>& files) {
+  std::string cmd = spherolux::testsupport::BuiltProgram("spherolux-cli") + " probe";
+  for (const auto& f : files) cmd += " " + spherolux::testsupport::ShellQuote(f);
+  const spherolux::testsupport::CommandResult result = spherolux::testsupport::RunCommand(cmd);
   ProbeRun run;
-  std::FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return run;
-  std::string out;
-  std::array<char, 4096> buf;
-  for (size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;) out.append(buf.data(), n);
-  const int status = pclose(p);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::istringstream lines(out);
+  run.exit_code = result.exit_code;
+  std::istringstream lines(result.out);
   for (std::string line; std::getline(lines, line);) run.lines.push_back(line);
-  const Bytes err = camgen::ReadFileBytes(dir + "/stderr.txt");
-  run.err.assign(err.begin(), err.end());
+  run.err = result.err;
   return run;
 }
 
@@ -47,20 +37,14 @@ bool Has(const std::string& line, const std::string& part) { return line.find(pa
 
 class ProbeCommand : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = camgen::MakeTempDir("probe-test"); }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string Write(const std::string& name, const Bytes& bytes) {
-    const std::string path = dir_ + "/" + name;
-    EXPECT_TRUE(camgen::WriteFileBytes(path, bytes));
-    return path;
-  }
-  std::string dir_;
+  std::string Write(const std::string& name, const Bytes& bytes) { return dir_.Write(name, bytes); }
+  spherolux::testsupport::TempDir dir_{"probe-test"};
 };
 
 TEST_F(ProbeCommand, ReportsKindTypeClassAndRecord) {
   const Bytes jpeg = camgen::MakeJpeg(64, 32, 80);
   ASSERT_FALSE(jpeg.empty());
-  const std::string clip = dir_ + "/base.mp4";
+  const std::string clip = dir_.Path("base.mp4");
   ASSERT_TRUE(camgen::MakeMp4Clip(clip, 64, 32, 0.2, false));
   const Bytes mp4 = camgen::ReadFileBytes(clip);
 
@@ -79,7 +63,7 @@ TEST_F(ProbeCommand, ReportsKindTypeClassAndRecord) {
   const std::string spherical = Write("pano.mp4", camgen::AddSphericalV1Box(mp4, camgen::SphericalV1Xml("true")));
   const std::string plain = Write("plain.jpeg", jpeg);  // not a photo by its name
 
-  const ProbeRun run = Probe({dual_jpg, single_mp4, camera_stitched, stitched_bmp, spherical, plain}, dir_);
+  const ProbeRun run = Probe({dual_jpg, single_mp4, camera_stitched, stitched_bmp, spherical, plain});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.err, "");
   ASSERT_EQ(run.lines.size(), 6u);
@@ -112,13 +96,13 @@ TEST_F(ProbeCommand, ReportsKindTypeClassAndRecord) {
 
 TEST_F(ProbeCommand, UnreadableFilesExitTwoWithAMessage) {
   const std::string empty = Write("empty.jpg", {});
-  const std::string missing = dir_ + "/missing.mp4";
-  const ProbeRun run = Probe({missing, empty, dir_}, dir_);
+  const std::string missing = dir_.Path("missing.mp4");
+  const ProbeRun run = Probe({missing, empty, dir_.path()});
   EXPECT_EQ(run.exit_code, 2);
   ASSERT_EQ(run.lines.size(), 1u);  // the empty file is probed
   EXPECT_TRUE(Has(run.lines[0], "\"camera_type\":1002,\"class\":\"not-panorama\"")) << run.lines[0];
   EXPECT_TRUE(Has(run.err, "cannot read " + missing + ":")) << run.err;
-  EXPECT_TRUE(Has(run.err, "cannot read " + dir_ + ":")) << run.err;
+  EXPECT_TRUE(Has(run.err, "cannot read " + dir_.path() + ":")) << run.err;
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2);
 }
 

@@ -1,38 +1,26 @@
 // spherolux-cli stitch on generated camera photos.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "camgen/camgen.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
 namespace camgen = spherolux::camgen;
 namespace fs = std::filesystem;
 
-struct CliRun {
-  int exit_code = -1;
-  std::string out;
-};
+using CliRun = spherolux::testsupport::CommandResult;
 
 CliRun Stitch(const std::string& args) {
-  const std::string cmd = std::string(SPHEROLUX_BINARY_DIR) + "/bin/spherolux-cli stitch " + args + " 2>/dev/null";
-  CliRun run;
-  std::FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return run;
-  std::array<char, 4096> buf;
-  for (size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;) run.out.append(buf.data(), n);
-  const int status = pclose(p);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return spherolux::testsupport::RunCommand(spherolux::testsupport::BuiltProgram("spherolux-cli") + " stitch " + args);
 }
 
 TEST(CliStitch, NamesOutputsAndReportsFailures) {
-  const std::string dir = camgen::MakeTempDir("cli_stitch");
+  const spherolux::testsupport::TempDir scratch("cli_stitch");
+  const std::string& dir = scratch.path();
   const camgen::Bytes block = camgen::MakeBlock(camgen::DualLensRecords(camgen::ExampleDualPara()));
   const std::string photo = dir + "/IMG_1.jpg";
   ASSERT_TRUE(camgen::WriteFileBytes(photo, camgen::EmbedInJpeg(camgen::MakeJpeg(512, 256), block)));

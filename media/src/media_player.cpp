@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "base/log.h"
+#include "base/system.h"
 #include "calib/calibration.h"
 #include "convert/client.h"
 #include "convert/job.h"
@@ -79,7 +80,7 @@ bool HasSoundDevice() {
 }  // namespace
 
 CMediaPlayer::CMediaPlayer(CVideoControl* video, const char* vlc_library)
-    : video_(video), engine_dir_(convert::ProgramDir()), frame_target_(std::make_unique<FrameTarget>()) {
+    : video_(video), engine_dir_(ProgramDir()), frame_target_(std::make_unique<FrameTarget>()) {
   BindMediaInfo();
   api_.Load(vlc_library);
   output_dir_ =

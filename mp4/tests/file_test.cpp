@@ -11,13 +11,14 @@
 #include "base/bytes.h"
 #include "camgen/camgen.h"
 #include "mp4/spherical.h"
+#include "testsupport/testsupport.h"
 
 namespace spherolux::mp4 {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) { return camgen::RunCommand(cmd); }
+using testsupport::Shell;
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream f(path, std::ios::binary);

@@ -13,6 +13,7 @@
 #include "calib/calibration.h"
 #include "camgen/camgen.h"
 #include "stitch/sphere_grid.h"
+#include "testsupport/testsupport.h"
 
 namespace spherolux {
 namespace {
@@ -26,16 +27,9 @@ class ExtractTest : public testing::Test {
  protected:
   static void SetUpTestSuite() { jpeg_ = new Bytes(camgen::MakeJpeg(64, 32)); }
   static void TearDownTestSuite() { delete jpeg_; }
-  void SetUp() override {
-    ASSERT_FALSE(jpeg_->empty());
-    dir_ = camgen::MakeTempDir("extract");
-  }
+  void SetUp() override { ASSERT_FALSE(jpeg_->empty()); }
 
-  std::string Write(const std::string& name, const Bytes& bytes) {
-    const std::string path = dir_ + "/" + name;
-    EXPECT_TRUE(camgen::WriteFileBytes(path, bytes));
-    return path;
-  }
+  std::string Write(const std::string& name, const Bytes& bytes) { return scratch_.Write(name, bytes); }
   std::string Photo(const std::string& name, const std::vector<camgen::Record>& records,
                     const camgen::BlockFaults& faults = {}) {
     return Write(name, camgen::EmbedInJpeg(*jpeg_, camgen::MakeBlock(records, faults)));
@@ -47,7 +41,8 @@ class ExtractTest : public testing::Test {
   }
 
   static Bytes* jpeg_;
-  std::string dir_;
+  testsupport::TempDir scratch_{"extract"};
+  const std::string dir_ = scratch_.path();
 };
 Bytes* ExtractTest::jpeg_ = nullptr;
 

@@ -4,16 +4,11 @@
 // fseeko/ftello so that files above 4 GiB work. Paths are UTF-8 narrow strings.
 #pragma once
 
-#include <sys/stat.h>
 #include <sys/types.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <memory>
-#include <string>
 
 namespace spherolux {
 
@@ -41,27 +36,5 @@ inline int64_t FileSize(std::FILE* f) {
 
 // Reads exactly n bytes; false on a short read.
 inline bool ReadExact(std::FILE* f, void* dst, size_t n) { return std::fread(dst, 1, n, f) == n; }
-
-// The process's file-creation mask, read without changing it where the kernel reports it
-// (/proc/self/status, Linux 4.7 and later).
-inline mode_t CurrentUmask() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-  }
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return mask;
-}
-
-// Creates a new file with a unique name from `pattern` (ending in "XXXXXX", replaced in
-// place) and returns its descriptor, or -1. Unlike mkstemp's 0600, the file gets the
-// permissions of any new file (0666 less the umask): outputs are written under such a name
-// and renamed into place, and must not end up private to their writer.
-inline int CreateUniqueFile(std::string& pattern) {
-  const int fd = ::mkstemp(pattern.data());
-  if (fd >= 0) ::fchmod(fd, 0666 & ~CurrentUmask());
-  return fd;
-}
 
 }  // namespace spherolux

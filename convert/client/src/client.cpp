@@ -1,15 +1,20 @@
 #include "convert/client.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
+#include <stdlib.h>
 
-#include <vector>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
+#include "calib/stitch_state.h"
+#include "convert/job.h"
+#include "media/media_info.h"
+#include "ui/strings.h"
 
 namespace spherolux::convert {
+
+namespace fs = std::filesystem;
 
 bool LoadEngine(const std::string& dir, EngineApi* api, std::string* error) {
   const std::string path = (dir.empty() ? std::string(".") : dir) + "/" + kEngineFileName;
@@ -42,23 +47,82 @@ bool LoadEngine(const std::string& dir, EngineApi* api, std::string* error) {
   return true;
 }
 
-std::string ProgramDir() {
-  std::vector<char> buf(4096);
-  ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-  if (n <= 0) return ".";
-  std::string path(buf.data(), size_t(n));
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
+InputCheck CheckConversionInput(const std::string& path) {
+  InputCheck check;
+  check.kind = MediaKindOfPath(path);
+  const media::MediaFacts facts = media::ReadMediaFacts(path, check.kind == MediaKind::kPhoto);
+  check.width = facts.width;
+  check.height = facts.height;
+  check.length_ms = facts.duration_ms;
+  const FrameSize frame{facts.width, facts.height};
+  const FileProbe probe = ProbeFile(path.c_str(), check.kind, &frame, nullptr);
+  check.verdict = QualifyForConversion(probe);
+  check.copy = check.verdict == kQualified && probe.cls == StitchClass::kStitchedByCamera;
+  return check;
 }
 
-int64_t MediaLengthMs(const std::string& path) {
-  AVFormatContext* fmt = nullptr;
-  av_log_set_level(AV_LOG_QUIET);
-  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return -1;
-  int64_t ms = -1;
-  if (avformat_find_stream_info(fmt, nullptr) >= 0 && fmt->duration > 0) ms = fmt->duration / 1000;
-  avformat_close_input(&fmt);
-  return ms;
+std::string DefaultOutputPath(const std::string& input, const std::string& output_dir, bool photo) {
+  std::string dir = output_dir.empty() ? fs::path(input).parent_path().string() : output_dir;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  // A name the file system refuses to look up counts as free: creating it reports why.
+  return ProposeOutputPath(dir, fs::path(input).filename().string(), photo, [](const std::string& p) {
+    std::error_code ec;
+    return fs::exists(p, ec);
+  });
+}
+
+std::string DefaultMergeOutputPath(const std::string& output_dir) {
+  std::string dir = output_dir;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return dir + MergeOutputName(local);
+}
+
+MergeSelection SelectMergeInputs(const std::vector<std::string>& paths) {
+  MergeSelection selection;
+  for (const auto& in : paths) {
+    if (SphericalVideoFlag(in.c_str()) != 1) {
+      selection.refused.push_back(in);
+      continue;
+    }
+    std::error_code ec;
+    const fs::path abs = fs::absolute(in, ec);
+    selection.accepted.push_back(ec ? in : abs.lexically_normal().string());
+  }
+  return selection;
+}
+
+std::string MergeRefusalText(const std::string& path) {
+  return std::string(ui::LoadString(ui::kStrNotYetStitched)) + "\n" + ui::LoadString(ui::kStrFilePath) + ": " + path;
+}
+
+MergeList::~MergeList() {
+  std::error_code ec;
+  if (!folder_.empty()) fs::remove_all(folder_, ec);
+}
+
+bool MergeList::Write(const std::vector<std::string>& paths, std::string* error) {
+  if (folder_.empty()) {
+    std::error_code ec;
+    const fs::path tmp = fs::temp_directory_path(ec);
+    std::string pattern = ((ec ? fs::path("/tmp") : tmp) / "spherolux-merge-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+      if (error) *error = "cannot create a temporary folder";
+      return false;
+    }
+    folder_ = pattern;
+    path_ = folder_ + "/filelist.txt";
+  }
+  std::ofstream f(path_, std::ios::binary | std::ios::trunc);
+  f << MergeListText(paths);
+  f.close();
+  if (!f) {
+    if (error) *error = "cannot write " + path_;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace spherolux::convert

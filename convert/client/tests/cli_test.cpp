@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -13,31 +14,21 @@
 
 #include "calib/stitch_state.h"
 #include "camgen/camgen.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace testsupport = spherolux::testsupport;
 
 const std::string kBin = std::string(SPHEROLUX_BINARY_DIR) + "/bin/";
 
-struct Result {
-  int status = -1;
-  std::string out;  // stdout and stderr together
-};
-
-Result Cli(const std::string& args) {
-  Result r;
-  FILE* p = popen((kBin + "spherolux-cli " + args + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+// stdout and stderr together in `out`.
+testsupport::CommandResult Cli(const std::string& args) {
+  return testsupport::RunCommand(testsupport::BuiltProgram("spherolux-cli") + " " + args + " 2>&1");
 }
 
-std::string Shell(const std::string& cmd) { return spherolux::camgen::RunCommand(cmd); }
+using testsupport::Shell;
 
 double Duration(const std::string& path) {
   std::string s = Shell("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'");
@@ -46,21 +37,20 @@ double Duration(const std::string& path) {
 
 class CliTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = spherolux::camgen::MakeTempDir("cli_convert_test"); }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string Make(const std::string& name, const std::string& options) {
     const std::string path = dir_ + "/" + name;
     EXPECT_EQ(std::system((kBin + "spherolux-camgen video '" + path + "' " + options).c_str()), 0);
     return path;
   }
-  std::string dir_;
+  testsupport::TempDir scratch_{"cli_convert_test"};
+  const std::string dir_ = scratch_.path();
 };
 
 TEST_F(CliTest, CameraStitchedRecordingsAreCopiedAndMerged) {
   const std::string cam = Make("VID_0001.MP4", "--type 1000 --size 512x256 --seconds 2");
   // 0..50 % of 2 s: one second from the start, copied whatever the quality.
-  Result r = Cli("convert '" + cam + "' --range 0 50 --quality high");
-  ASSERT_EQ(r.status, 0) << r.out;
+  testsupport::CommandResult r = Cli("convert '" + cam + "' --range 0 50 --quality high");
+  ASSERT_EQ(r.exit_code, 0) << r.out;
   const std::string out = dir_ + "/VID_0001_spherolux_0.mp4";
   ASSERT_TRUE(fs::exists(out)) << r.out;
   EXPECT_NE(r.out.find("\"copy\":true"), std::string::npos) << r.out;
@@ -71,14 +61,14 @@ TEST_F(CliTest, CameraStitchedRecordingsAreCopiedAndMerged) {
 
   // The next conversion takes the next free name.
   r = Cli("convert '" + cam + "' --output-dir '" + dir_ + "'");
-  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_EQ(r.exit_code, 0) << r.out;
   const std::string out1 = dir_ + "/VID_0001_spherolux_1.mp4";
   EXPECT_NEAR(Duration(out1), 2.0, 0.1);
 
   // Merge: the unstitched camera file is refused by name, the others are joined.
   const std::string merged = dir_ + "/merged.mp4";
   r = Cli("merge '" + merged + "' '" + out + "' '" + cam + "' '" + out1 + "'");
-  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_EQ(r.exit_code, 0) << r.out;
   EXPECT_NE(r.out.find("This file is not yet stitched, please stitch firstly!\nFile Path: " + cam), std::string::npos)
       << r.out;
   EXPECT_NEAR(Duration(merged), 3.0, 0.15);
@@ -86,7 +76,7 @@ TEST_F(CliTest, CameraStitchedRecordingsAreCopiedAndMerged) {
 
   // With --output-dir the name is the local time's.
   r = Cli("merge --output-dir '" + dir_ + "' '" + out + "'");
-  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_EQ(r.exit_code, 0) << r.out;
   bool found = false;
   for (const auto& e : fs::directory_iterator(dir_)) {
     const std::string name = e.path().filename().string();
@@ -97,25 +87,25 @@ TEST_F(CliTest, CameraStitchedRecordingsAreCopiedAndMerged) {
 
 TEST_F(CliTest, UnqualifiedFilesAreRefusedWithTheirMessages) {
   const std::string plain = Make("plain.mp4", "--no-block --size 320x160 --seconds 1");
-  Result r = Cli("convert '" + plain + "'");
-  EXPECT_EQ(r.status, 1);
+  testsupport::CommandResult r = Cli("convert '" + plain + "'");
+  EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.out.find("This file is not captured by a qualified camera!"), std::string::npos) << r.out;
 
   const std::string pano = Make("pano.mp4", "--no-block --spherical --size 320x160 --seconds 1");
   r = Cli("convert '" + pano + "'");
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.out.find("This file is already stitched!"), std::string::npos) << r.out;
 
   // Nothing to merge when every file is refused.
   r = Cli("merge '" + dir_ + "/m.mp4' '" + plain + "'");
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.exit_code, 1);
   EXPECT_FALSE(fs::exists(dir_ + "/m.mp4"));
 
   // Bad command lines.
-  EXPECT_EQ(Cli("convert '" + plain + "' --range 60 40").status, 64);
-  EXPECT_EQ(Cli("convert '" + plain + "' --rotation 45").status, 64);
-  EXPECT_EQ(Cli("convert '" + plain + "' --quality best").status, 64);
-  EXPECT_EQ(Cli("merge").status, 64);
+  EXPECT_EQ(Cli("convert '" + plain + "' --range 60 40").exit_code, 64);
+  EXPECT_EQ(Cli("convert '" + plain + "' --rotation 45").exit_code, 64);
+  EXPECT_EQ(Cli("convert '" + plain + "' --quality best").exit_code, 64);
+  EXPECT_EQ(Cli("merge").exit_code, 64);
   // Only the inputs are left.
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
 }
@@ -123,14 +113,18 @@ TEST_F(CliTest, UnqualifiedFilesAreRefusedWithTheirMessages) {
 TEST_F(CliTest, CtrlCStopsTheConversionAndLeavesNoFile) {
   // A single-lens recording long enough to be caught while it converts.
   const std::string cam = Make("long.mp4", "--type 1 --size 640x360 --seconds 20");
-  const std::string log = dir_ + "/../cli_ctrl_c_" + std::to_string(getpid()) + ".log";
+  // OUT names a file that is already there: stopping must not take it away.
+  const std::string out = scratch_.Write("x.mp4", std::string("data"));
+  const testsupport::TempDir logs("cli_ctrl_c");
+  const std::string log = logs.Path("stderr.log");
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     FILE* f = std::freopen(log.c_str(), "w", stderr);
     (void)f;
     const std::string cli = kBin + "spherolux-cli";
-    execl(cli.c_str(), cli.c_str(), "convert", cam.c_str(), "--quality", "high", static_cast<char*>(nullptr));
+    execl(cli.c_str(), cli.c_str(), "convert", cam.c_str(), out.c_str(), "--quality", "high",
+          static_cast<char*>(nullptr));
     _exit(127);
   }
   // Wait for the progress bar to show work done, then press Ctrl-C.
@@ -143,27 +137,22 @@ TEST_F(CliTest, CtrlCStopsTheConversionAndLeavesNoFile) {
   kill(pid, SIGINT);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  std::remove(log.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 130);
-  // Only the input is left: no output, no temporary file.
+  // The input and the file that was there before, unchanged; no temporary file.
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
-  EXPECT_EQ(names, std::vector<std::string>{"long.mp4"});
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"long.mp4", "x.mp4"}));
+  EXPECT_EQ(Shell("cat '" + out + "'"), "data");
 }
 
 TEST_F(CliTest, PhotosGoThroughThePhotoPipeline) {
   const std::string photo = dir_ + "/IMG_0002.JPG";
   ASSERT_EQ(std::system((kBin + "spherolux-camgen photo '" + photo + "' --type 2 --size 512x256").c_str()), 0);
-  Result r = Cli("convert '" + photo + "' --quality low");
+  testsupport::CommandResult r = Cli("convert '" + photo + "' --quality low");
   const std::string out = dir_ + "/IMG_0002_spherolux_0.jpg";
-  if (Cli("stitch --help").status != 0) {
-    // A build without the photo pipeline says so.
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("'stitch' subcommand"), std::string::npos) << r.out;
-    return;
-  }
-  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_EQ(r.exit_code, 0) << r.out;
   ASSERT_TRUE(fs::exists(out)) << r.out;
   EXPECT_EQ(spherolux::IsStitchedPhoto(out.c_str()), 1);
 }

@@ -6,20 +6,13 @@
 #include <vector>
 
 #include "calib/calibration.h"
-
-// The stitchers are compiled in where their libraries are part of the build.
-#if ENGINE_DUAL_LENS
 #include "stitch/lens_model.h"
-#include "stitch/stitch_context.h"
-#endif
-#if ENGINE_SINGLE_LENS
 #include "stitch/single_lens.h"
-#endif
+#include "stitch/stitch_context.h"
 
 namespace spherolux::convert {
 namespace {
 
-#if ENGINE_DUAL_LENS
 class DualLensMapper : public FrameMapper {
  public:
   explicit DualLensMapper(StitchContext* ctx) : ctx_(ctx) {}
@@ -35,9 +28,7 @@ class DualLensMapper : public FrameMapper {
  private:
   StitchContext* ctx_;
 };
-#endif
 
-#if ENGINE_SINGLE_LENS
 class SingleLensMapper : public FrameMapper {
  public:
   SingleLensMapper(std::vector<SingleLensRemapEntry> table, int src_w, int src_h, int w, int h)
@@ -50,7 +41,6 @@ class SingleLensMapper : public FrameMapper {
   std::vector<SingleLensRemapEntry> table_;
   int src_w_, src_h_, w_, h_;
 };
-#endif
 
 }  // namespace
 
@@ -81,7 +71,6 @@ std::unique_ptr<FrameMapper> MakeFrameMapper(const CameraInfo& camera, int src_w
   *out_height = h;
   if (w < 4) return nullptr;
   if (camera.kind == CameraInfo::Kind::kDualLens) {
-#if ENGINE_DUAL_LENS
     // The stitching context has a width bound: wider panoramas are stitched at the bound
     // and scaled up by the caller.
     if (w > kMaxStitchWidth) {
@@ -98,11 +87,9 @@ std::unique_ptr<FrameMapper> MakeFrameMapper(const CameraInfo& camera, int src_w
       CompileStitchContext(ctx, threads);
       return std::make_unique<DualLensMapper>(ctx);
     }
-#endif
     return nullptr;
   }
   if (camera.kind == CameraInfo::Kind::kSingleLens) {
-#if ENGINE_SINGLE_LENS
     const auto& c = camera.single.stPfCenter;
     for (float v : {c.x, c.y, camera.single.fRadius})
       if (!std::isfinite(v) || std::fabs(v) > 1e6f) return nullptr;
@@ -113,7 +100,6 @@ std::unique_ptr<FrameMapper> MakeFrameMapper(const CameraInfo& camera, int src_w
                               circle.radius, table.data(), w, h, rotation))
       return nullptr;
     return std::make_unique<SingleLensMapper>(std::move(table), src_width, src_height, w, h);
-#endif
   }
   return nullptr;
 }

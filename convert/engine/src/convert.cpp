@@ -1,7 +1,10 @@
 // The conversion job: [start, start + duration) of one video, stitched or transcoded to
 // H.264 in three threads (read and decode, stitch, encode and write), or stream-copied.
+#include <atomic>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <system_error>
 #include <thread>
 
 extern "C" {
@@ -11,10 +14,10 @@ extern "C" {
 
 #include "audio.h"
 #include "av.h"
+#include "base/queue.h"
 #include "camera.h"
 #include "convert/engine.h"
 #include "jobs.h"
-#include "queue.h"
 
 namespace spherolux::convert {
 namespace {
@@ -89,86 +92,106 @@ int WritePacket(AVFormatContext* oc, AVPacket* pkt) {
 }
 
 // Stream copy from the key frame at or before the start.
-int RunCopy(const Job& job, Input& in, const std::string& raw, const mp4::SphericalBoxes& boxes,
-            const std::string& final_path, TempFiles& temps, JobContext& ctx) {
-  OutputPtr out;
-  int rc = OpenOutput(raw, ctx, &out);
-  if (rc != CONVERT_OK) return rc;
-  AVFormatContext* oc = out.get();
-  AVStream* in_v = in.fmt->streams[in.video];
-  AVStream* out_v = AddCopyStream(oc, in_v);
-  if (!out_v) return CONVERT_ERR_ENCODER;
-  AVStream* in_a = in.audio >= 0 ? in.fmt->streams[in.audio] : nullptr;
-  AVStream* out_a = nullptr;
-  std::unique_ptr<AacReencoder> aac;
-  if (in_a && !(out_a = AddCopyStream(oc, in_a))) {
-    aac = std::make_unique<AacReencoder>();
-    if ((rc = aac->Open(in_a, oc)) != CONVERT_OK) return rc;
-  }
-  const bool has_audio = in_a != nullptr;
-  if (avformat_write_header(oc, nullptr) < 0) return CONVERT_ERR_WRITE;
-  if ((rc = SeekTo(in, job.start)) != CONVERT_OK) return rc;
+class Copier {
+ public:
+  Copier(const Job& job, Input& in, JobContext& ctx) : job_(job), in_(in), ctx_(ctx) {}
 
-  const double end = job.duration < 0 ? std::numeric_limits<double>::infinity() : job.start + job.duration;
-  const double span = std::isinf(end) ? std::max(in.duration - job.start, 1e-3) : job.duration;
-  double origin = NAN;  // media time of the first copied key frame
-  bool video_done = false, audio_done = !has_audio;
-  int copied = 0;
-  PacketPtr pkt = MakePacket();
-  while (!(video_done && audio_done)) {
-    if (ctx.stopped()) return CONVERT_ERR_STOPPED;
-    if (av_read_frame(in.fmt.get(), pkt.get()) < 0) break;
-    const int si = pkt->stream_index;
-    AVStream* is = in.fmt->streams[si];
-    const double t = ToSeconds(PacketTime(pkt.get()), is->time_base) - in.origin;
-    AVStream* os = nullptr;
-    if (si == in.video && !video_done) {
-      if (std::isnan(origin)) {
-        if (!(pkt->flags & AV_PKT_FLAG_KEY) || std::isnan(t)) {
-          av_packet_unref(pkt.get());
-          continue;
-        }
-        origin = t;
-      }
-      const double dts = ToSeconds(pkt->dts, is->time_base) - in.origin;
-      if (!std::isnan(dts) && dts >= end - kTimeEpsilon) {
-        video_done = true;
-      } else if (ToSeconds(pkt->pts, is->time_base) - in.origin < end - kTimeEpsilon) {
-        os = out_v;
-      }
-    } else if (in_a && si == in.audio && !audio_done && !std::isnan(origin) && !std::isnan(t)) {
-      if (t >= end - kTimeEpsilon) {
-        audio_done = true;
-      } else if (t >= origin - kTimeEpsilon) {
-        if (aac) {
-          if ((rc = aac->Feed(pkt.get(), oc)) != CONVERT_OK) return rc;
-        } else {
-          os = out_a;
-        }
-      }
-    }
-    if (os) {
-      const int64_t shift = llround((origin + in.origin) / av_q2d(is->time_base));
-      if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= shift;
-      if (pkt->dts != AV_NOPTS_VALUE) pkt->dts -= shift;
-      pkt->stream_index = os->index;
-      pkt->pos = -1;
-      av_packet_rescale_ts(pkt.get(), is->time_base, os->time_base);
-      if ((rc = WritePacket(oc, pkt.get())) != CONVERT_OK) return rc;
-      if (si == in.video) {
-        ++copied;
-        ctx.SetProgress(float(std::clamp(100.0 * (t - job.start) / span, 0.0, 99.0)));
-      }
-    }
-    av_packet_unref(pkt.get());
+  int Run(const mp4::SphericalBoxes& boxes, JobFiles& files) {
+    int rc = OpenMuxer(files.raw.path());
+    if (rc == CONVERT_OK) rc = SeekTo(in_, job_.start);
+    if (rc == CONVERT_OK) rc = CopyPackets();
+    if (rc != CONVERT_OK) return rc;
+    out_.reset();
+    return files.Finish(boxes, ctx_);
   }
-  if (copied == 0) return in.duration > 0 && job.start >= in.duration ? CONVERT_ERR_RANGE : CONVERT_ERR_DECODE;
-  if (aac && (rc = aac->Flush(oc)) != CONVERT_OK) return rc;
-  if (av_write_trailer(oc) < 0) return CONVERT_ERR_WRITE;
-  out.reset();
-  if ((rc = FinishMp4(raw, final_path, boxes, ctx)) != CONVERT_OK) return rc;
-  return temps.Commit(final_path) ? CONVERT_OK : CONVERT_ERR_CREATE_OUTPUT;
-}
+
+ private:
+  // The muxer with the video stream and the audio (copied, or as AAC), header written.
+  int OpenMuxer(const std::string& raw) {
+    int rc = OpenOutput(raw, ctx_, &out_);
+    if (rc != CONVERT_OK) return rc;
+    AVFormatContext* oc = out_.get();
+    in_v_ = in_.fmt->streams[in_.video];
+    out_v_ = AddCopyStream(oc, in_v_);
+    if (!out_v_) return CONVERT_ERR_ENCODER;
+    in_a_ = in_.audio >= 0 ? in_.fmt->streams[in_.audio] : nullptr;
+    if (in_a_ && !(out_a_ = AddCopyStream(oc, in_a_))) {
+      aac_ = std::make_unique<AacReencoder>();
+      if ((rc = aac_->Open(in_a_, oc)) != CONVERT_OK) return rc;
+    }
+    return avformat_write_header(oc, nullptr) < 0 ? CONVERT_ERR_WRITE : CONVERT_OK;
+  }
+
+  int CopyPackets() {
+    AVFormatContext* oc = out_.get();
+    const double end = job_.duration < 0 ? std::numeric_limits<double>::infinity() : job_.start + job_.duration;
+    const double span = std::isinf(end) ? std::max(in_.duration - job_.start, 1e-3) : job_.duration;
+    double origin = NAN;  // media time of the first copied key frame
+    bool video_done = false, audio_done = in_a_ == nullptr;
+    int copied = 0, rc = CONVERT_OK;
+    PacketPtr pkt = MakePacket();
+    while (!(video_done && audio_done)) {
+      if (ctx_.stopped()) return CONVERT_ERR_STOPPED;
+      if (av_read_frame(in_.fmt.get(), pkt.get()) < 0) break;
+      const int si = pkt->stream_index;
+      AVStream* is = in_.fmt->streams[si];
+      const double t = ToSeconds(PacketTime(pkt.get()), is->time_base) - in_.origin;
+      AVStream* os = nullptr;
+      if (si == in_.video && !video_done) {
+        if (std::isnan(origin)) {
+          if (!(pkt->flags & AV_PKT_FLAG_KEY) || std::isnan(t)) {
+            av_packet_unref(pkt.get());
+            continue;
+          }
+          origin = t;
+        }
+        const double dts = ToSeconds(pkt->dts, is->time_base) - in_.origin;
+        if (!std::isnan(dts) && dts >= end - kTimeEpsilon) {
+          video_done = true;
+        } else if (ToSeconds(pkt->pts, is->time_base) - in_.origin < end - kTimeEpsilon) {
+          os = out_v_;
+        }
+      } else if (in_a_ && si == in_.audio && !audio_done && !std::isnan(origin) && !std::isnan(t)) {
+        if (t >= end - kTimeEpsilon) {
+          audio_done = true;
+        } else if (t >= origin - kTimeEpsilon) {
+          if (aac_) {
+            if ((rc = aac_->Feed(pkt.get(), oc)) != CONVERT_OK) return rc;
+          } else {
+            os = out_a_;
+          }
+        }
+      }
+      if (os) {
+        const int64_t shift = llround((origin + in_.origin) / av_q2d(is->time_base));
+        if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= shift;
+        if (pkt->dts != AV_NOPTS_VALUE) pkt->dts -= shift;
+        pkt->stream_index = os->index;
+        pkt->pos = -1;
+        av_packet_rescale_ts(pkt.get(), is->time_base, os->time_base);
+        if ((rc = WritePacket(oc, pkt.get())) != CONVERT_OK) return rc;
+        if (si == in_.video) {
+          ++copied;
+          ctx_.SetProgress(float(std::clamp(100.0 * (t - job_.start) / span, 0.0, 99.0)));
+        }
+      }
+      av_packet_unref(pkt.get());
+    }
+    if (copied == 0) return in_.duration > 0 && job_.start >= in_.duration ? CONVERT_ERR_RANGE : CONVERT_ERR_DECODE;
+    if (aac_ && (rc = aac_->Flush(oc)) != CONVERT_OK) return rc;
+    return av_write_trailer(oc) < 0 ? CONVERT_ERR_WRITE : CONVERT_OK;
+  }
+
+  const Job& job_;
+  Input& in_;
+  JobContext& ctx_;
+  OutputPtr out_;
+  AVStream* in_v_ = nullptr;
+  AVStream* out_v_ = nullptr;
+  AVStream* in_a_ = nullptr;
+  AVStream* out_a_ = nullptr;
+  std::unique_ptr<AacReencoder> aac_;  // set when the audio cannot be copied
+};
 
 // Pipeline items: a video frame or an audio packet in file order, then one end marker.
 struct Item {
@@ -198,17 +221,27 @@ FramePtr PooledFrame(AVBufferPool* pool, int w, int h) {
   return f;
 }
 
+// The pipeline queues give up waiting once the job is stopped.
+std::function<bool()> StopCheck(const JobContext& ctx) {
+  return [&ctx] { return ctx.stopped(); };
+}
+
 class Transcoder {
  public:
-  Transcoder(const Job& job, Input& in, JobContext& ctx) : job_(job), in_(in), ctx_(ctx), q1_(4, ctx), q2_(4, ctx) {}
+  Transcoder(const Job& job, Input& in, JobContext& ctx)
+      : job_(job), in_(in), ctx_(ctx), q1_(4, StopCheck(ctx)), q2_(4, StopCheck(ctx)) {}
 
-  int Run(const CameraInfo& camera, int rotation, const std::string& raw, const mp4::SphericalBoxes& boxes,
-          const std::string& final_path, TempFiles& temps);
+  int Run(const CameraInfo& camera, int rotation, const mp4::SphericalBoxes& boxes, JobFiles& files);
 
  private:
   int OpenDecoder();
+  int PrepareFrames(const CameraInfo& camera, int rotation);
+  int OpenMuxer(const std::string& raw, OutputPtr* out);
   int OpenEncoder(AVFormatContext* oc);
   bool ReadsInPlace(const AVFrame& f) const;
+  int RunPipeline(AVFormatContext* oc);
+  template <typename Loop>
+  void RunGuarded(const Loop& loop);
   void ReadLoop();
   void MapLoop();
   int EncodeLoop(AVFormatContext* oc);
@@ -229,10 +262,11 @@ class Transcoder {
   AVStream* out_a_ = nullptr;
   std::unique_ptr<AacReencoder> aac_;  // set when the audio cannot be copied
   double end_ = 0, span_ = 1;
-  PipeQueue<Item> q1_, q2_;
-  int read_error_ = CONVERT_OK;  // written by the read thread before its end item
-  int64_t frames_in_ = 0;        // frames inside the range, counted by the read thread
-  int64_t next_pts_ = 0;         // next output frame number at a fixed output rate
+  BoundedQueue<Item> q1_, q2_;
+  int read_error_ = CONVERT_OK;                // written by the read thread before its end item
+  std::atomic<int> thread_error_{CONVERT_OK};  // the first exception of a pipeline thread
+  int64_t frames_in_ = 0;                      // frames inside the range, counted by the read thread
+  int64_t next_pts_ = 0;                       // next output frame number at a fixed output rate
 };
 
 int Transcoder::OpenDecoder() {
@@ -495,10 +529,8 @@ int Transcoder::EncodeLoop(AVFormatContext* oc) {
   return ctx_.stopped() ? CONVERT_ERR_STOPPED : CONVERT_ERR_DECODE;
 }
 
-int Transcoder::Run(const CameraInfo& camera, int rotation, const std::string& raw, const mp4::SphericalBoxes& boxes,
-                    const std::string& final_path, TempFiles& temps) {
-  int rc = OpenDecoder();
-  if (rc != CONVERT_OK) return rc;
+// Sizes, the frame mapper of a camera recording and the frame pools.
+int Transcoder::PrepareFrames(const CameraInfo& camera, int rotation) {
   const AVCodecParameters* vp = in_.fmt->streams[in_.video]->codecpar;
   src_w_ = vp->width & ~1;
   src_h_ = vp->height & ~1;
@@ -521,44 +553,83 @@ int Transcoder::Run(const CameraInfo& camera, int rotation, const std::string& r
   out_pool_.reset(av_buffer_pool_init(size_t(out_w_) * out_h_ * 3 / 2 + 64, av_buffer_alloc));
   map_pool_.reset(av_buffer_pool_init(size_t(std::max(map_w_, 2)) * std::max(map_h_, 2) * 3 / 2 + 64, av_buffer_alloc));
   if (!src_pool_ || !out_pool_ || !map_pool_) return CONVERT_ERR_NO_MEMORY;
+  return CONVERT_OK;
+}
 
-  OutputPtr out;
-  if ((rc = OpenOutput(raw, ctx_, &out)) != CONVERT_OK) return rc;
-  if ((rc = OpenEncoder(out.get())) != CONVERT_OK) return rc;
+// The muxer with the encoded video stream and the audio (copied, or as AAC), header
+// written, and the input at the start of the range.
+int Transcoder::OpenMuxer(const std::string& raw, OutputPtr* out) {
+  int rc = OpenOutput(raw, ctx_, out);
+  if (rc != CONVERT_OK) return rc;
+  AVFormatContext* oc = out->get();
+  if ((rc = OpenEncoder(oc)) != CONVERT_OK) return rc;
   if (in_.audio >= 0) {
-    out_a_ = AddCopyStream(out.get(), in_.fmt->streams[in_.audio]);
+    out_a_ = AddCopyStream(oc, in_.fmt->streams[in_.audio]);
     if (!out_a_) {
       aac_ = std::make_unique<AacReencoder>();
-      if ((rc = aac_->Open(in_.fmt->streams[in_.audio], out.get())) != CONVERT_OK) return rc;
+      if ((rc = aac_->Open(in_.fmt->streams[in_.audio], oc)) != CONVERT_OK) return rc;
     }
   }
-  if (avformat_write_header(out.get(), nullptr) < 0) return CONVERT_ERR_WRITE;
+  if (avformat_write_header(oc, nullptr) < 0) return CONVERT_ERR_WRITE;
   if ((rc = SeekTo(in_, job_.start)) != CONVERT_OK) return rc;
   end_ = job_.duration < 0 ? std::numeric_limits<double>::infinity() : job_.start + job_.duration;
   span_ = std::isinf(end_) ? std::max(in_.duration - job_.start, 1e-3) : job_.duration;
+  return CONVERT_OK;
+}
 
-  std::thread reader([this] { ReadLoop(); });
-  std::thread mapper([this] { MapLoop(); });
-  rc = EncodeLoop(out.get());
+// Runs a pipeline loop; an exception it throws (no memory) ends the pipeline with a code
+// instead of the process.
+template <typename Loop>
+void Transcoder::RunGuarded(const Loop& loop) {
+  try {
+    loop();
+  } catch (...) {
+    int none = CONVERT_OK;
+    thread_error_.compare_exchange_strong(none, CurrentExceptionCode());
+    q1_.Close();
+    q2_.Close();
+  }
+}
+
+// Read and map threads feed the encoding loop on this thread. Every thread that started is
+// joined on every path, also when the second one cannot start.
+int Transcoder::RunPipeline(AVFormatContext* oc) {
+  std::thread reader, mapper;
+  int rc = CONVERT_OK;
+  try {
+    reader = std::thread([this] { RunGuarded([this] { ReadLoop(); }); });
+    mapper = std::thread([this] { RunGuarded([this] { MapLoop(); }); });
+  } catch (const std::system_error&) {
+    rc = CONVERT_ERR_SYSTEM;
+  }
+  if (rc == CONVERT_OK) RunGuarded([&] { rc = EncodeLoop(oc); });
   q2_.Close();
   q1_.Close();
-  mapper.join();
-  reader.join();
+  if (mapper.joinable()) mapper.join();
+  if (reader.joinable()) reader.join();
+  if (thread_error_ != CONVERT_OK) rc = thread_error_;
+  return rc;
+}
+
+int Transcoder::Run(const CameraInfo& camera, int rotation, const mp4::SphericalBoxes& boxes, JobFiles& files) {
+  int rc = OpenDecoder();
+  if (rc == CONVERT_OK) rc = PrepareFrames(camera, rotation);
+  OutputPtr out;
+  if (rc == CONVERT_OK) rc = OpenMuxer(files.raw.path(), &out);
+  if (rc == CONVERT_OK) rc = RunPipeline(out.get());
   if (rc != CONVERT_OK) return ctx_.stopped() ? CONVERT_ERR_STOPPED : rc;
   out.reset();
-  if ((rc = FinishMp4(raw, final_path, boxes, ctx_)) != CONVERT_OK) return rc;
-  return temps.Commit(final_path) ? CONVERT_OK : CONVERT_ERR_CREATE_OUTPUT;
+  return files.Finish(boxes, ctx_);
 }
 
 }  // namespace
 
 int RunConvert(const Job& job, int rotation, JobContext& ctx) {
-  TempFiles temps(job.output);
-  std::string raw, final_path;
-  if (!temps.Create(&raw) || !temps.Create(&final_path)) return CONVERT_ERR_CREATE_OUTPUT;
-  Input in;
-  int rc = OpenInput(job.input, ctx, &in);
+  JobFiles files;
+  int rc = files.Create(job.output);
   if (rc != CONVERT_OK) return rc;
+  Input in;
+  if ((rc = OpenInput(job.input, ctx, &in)) != CONVERT_OK) return rc;
   if (in.duration > 0 && job.start >= in.duration) return CONVERT_ERR_RANGE;
 
   CameraInfo camera;
@@ -575,9 +646,8 @@ int RunConvert(const Job& job, int rotation, JobContext& ctx) {
       boxes = mp4::EquirectangularBoxes(kSoftwareName);
     }
   }
-  if (copy) return RunCopy(job, in, raw, boxes, final_path, temps, ctx);
-  Transcoder t(job, in, ctx);
-  return t.Run(camera, rotation, raw, boxes, final_path, temps);
+  if (copy) return Copier(job, in, ctx).Run(boxes, files);
+  return Transcoder(job, in, ctx).Run(camera, rotation, boxes, files);
 }
 
 }  // namespace spherolux::convert

@@ -1,17 +1,11 @@
 // Exported functions of libconvert.so and the state they share.
 #include "convert/engine.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdio>
-#include <filesystem>
 #include <vector>
 
 #include "args.h"
 #include "av.h"
-#include "base/file.h"
 #include "jobs.h"
 
 namespace spherolux::convert {
@@ -62,43 +56,24 @@ void JobContext::Finish() {
   ReportProgress(100);
 }
 
-TempFiles::~TempFiles() {
-  for (int i = 0; i < count_; ++i)
-    if (!created_[i].empty()) ::unlink(created_[i].c_str());
-}
-
-bool TempFiles::Create(std::string* path) {
-  if (count_ == 4) return false;
-  namespace fs = std::filesystem;
-  fs::path out(output_);
-  if (out.filename().empty()) return false;
-  fs::path dir = out.parent_path();
-  std::string pattern = (dir.empty() ? fs::path(".") : dir).string() + "/." + out.filename().string() + ".XXXXXX";
-  int fd = spherolux::CreateUniqueFile(pattern);
-  if (fd < 0) return false;
-  ::close(fd);
-  created_[count_++] = pattern;
-  *path = pattern;
-  return true;
-}
-
-bool TempFiles::Commit(const std::string& path) {
-  if (std::rename(path.c_str(), output_.c_str()) != 0) return false;
-  for (int i = 0; i < count_; ++i)
-    if (created_[i] == path) created_[i].clear();
-  return true;
-}
-
 }  // namespace spherolux::convert
 
 using namespace spherolux::convert;
 
-extern "C" {
+namespace {
 
-__attribute__((visibility("default"))) int synth_trans(int argc, const char* const* argv, int rotation, int reserved,
-                                                       int high_quality) {
-  (void)reserved;
-  (void)high_quality;  // the vector carries the encoder settings of every quality
+// Runs one exported call; an exception that escapes it becomes a result code, so that none
+// ever crosses into the C caller.
+template <typename Fn>
+int Guarded(const Fn& fn) noexcept {
+  try {
+    return fn();
+  } catch (...) {
+    return CurrentExceptionCode();
+  }
+}
+
+int RunJob(int argc, const char* const* argv, int rotation) {
   if (argc < 1 || !argv) return CONVERT_ERR_ARGUMENTS;
   std::vector<std::string> args;
   for (int i = 0; i < argc; ++i) {
@@ -118,30 +93,17 @@ __attribute__((visibility("default"))) int synth_trans(int argc, const char* con
   return rc;
 }
 
-__attribute__((visibility("default"))) int stop_transcoding(void) {
-  RequestStopAll();
-  return 0;
-}
-
-__attribute__((visibility("default"))) int setposition_callback(convert_position_callback callback, void* user) {
-  std::lock_guard<std::mutex> lock(g_callback_mu);
-  g_callback = callback;
-  g_callback_user = user;
-  return 0;
-}
-
-__attribute__((visibility("default"))) int rescale_csconvert(const uint8_t* src, uint8_t* dst, int src_width,
-                                                             int src_height, int src_format, int dst_width,
-                                                             int dst_height, int reserved) {
-  (void)reserved;
+int Rescale(const uint8_t* src, uint8_t* dst, int src_width, int src_height, int src_format, int dst_width,
+            int dst_height) {
   if (!src || !dst || src_format != 2) return CONVERT_ERR_FORMAT;
   if (src_width <= 0 || src_height <= 0 || dst_width <= 0 || dst_height <= 0 || src_width > 16384 ||
       src_height > 16384 || dst_width > 16384 || dst_height > 16384)
     return CONVERT_ERR_FORMAT;
-  // One scaler per thread, reused while the sizes stay the same.
-  thread_local SwsContext* sws = nullptr;
-  sws = sws_getCachedContext(sws, src_width, src_height, AV_PIX_FMT_BGRA, dst_width, dst_height, AV_PIX_FMT_YUV420P,
-                             SWS_BICUBIC, nullptr, nullptr, nullptr);
+  // One scaler per calling thread, reused while the sizes stay the same and freed when the
+  // thread ends.
+  thread_local SwsPtr sws;
+  sws.reset(sws_getCachedContext(sws.release(), src_width, src_height, AV_PIX_FMT_BGRA, dst_width, dst_height,
+                                 AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
   if (!sws) return CONVERT_ERR_FORMAT;
   const int cw = (dst_width + 1) / 2, ch = (dst_height + 1) / 2;
   uint8_t* planes[4] = {dst, dst + size_t(dst_width) * dst_height,
@@ -149,10 +111,43 @@ __attribute__((visibility("default"))) int rescale_csconvert(const uint8_t* src,
   int strides[4] = {dst_width, cw, cw, 0};
   const uint8_t* src_planes[4] = {src, nullptr, nullptr, nullptr};
   int src_strides[4] = {src_width * 4, 0, 0, 0};
-  int rows = sws_scale(sws, src_planes, src_strides, 0, src_height, planes, strides);
+  int rows = sws_scale(sws.get(), src_planes, src_strides, 0, src_height, planes, strides);
   return rows == dst_height ? CONVERT_OK : CONVERT_ERR_FORMAT;
 }
 
-__attribute__((visibility("default"))) int synth_image(void) { return CONVERT_ERR_UNSUPPORTED; }
+}  // namespace
+
+// The library's only exports (hidden visibility and the version script hide the rest).
+#define SPHEROLUX_EXPORT __attribute__((visibility("default")))
+
+extern "C" {
+
+SPHEROLUX_EXPORT int synth_trans(int argc, const char* const* argv, int rotation, int reserved, int high_quality) {
+  (void)reserved;
+  (void)high_quality;  // the vector carries the encoder settings of every quality
+  return Guarded([&] { return RunJob(argc, argv, rotation); });
+}
+
+SPHEROLUX_EXPORT int stop_transcoding(void) {
+  RequestStopAll();
+  return 0;
+}
+
+SPHEROLUX_EXPORT int setposition_callback(convert_position_callback callback, void* user) {
+  return Guarded([&] {
+    std::lock_guard<std::mutex> lock(g_callback_mu);
+    g_callback = callback;
+    g_callback_user = user;
+    return 0;
+  });
+}
+
+SPHEROLUX_EXPORT int rescale_csconvert(const uint8_t* src, uint8_t* dst, int src_width, int src_height, int src_format,
+                                       int dst_width, int dst_height, int reserved) {
+  (void)reserved;
+  return Guarded([&] { return Rescale(src, dst, src_width, src_height, src_format, dst_width, dst_height); });
+}
+
+SPHEROLUX_EXPORT int synth_image(void) { return CONVERT_ERR_UNSUPPORTED; }
 
 }  // extern "C"

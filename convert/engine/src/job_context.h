@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <string>
 #include <thread>
 
 namespace spherolux::convert {
@@ -43,22 +42,5 @@ class JobContext {
 void RequestStopAll();
 // Calls the registered callback (if any) with `percent`.
 void ReportProgress(float percent);
-
-// Temporary output files in the output's folder: created exclusively next to the final
-// name, removed on destruction unless committed.
-class TempFiles {
- public:
-  explicit TempFiles(std::string output) : output_(std::move(output)) {}
-  ~TempFiles();
-  // Creates a fresh empty file; false when the folder does not take new files.
-  bool Create(std::string* path);
-  // Renames `path` to the output name (replacing an existing file).
-  bool Commit(const std::string& path);
-
- private:
-  std::string output_;
-  std::string created_[4];
-  int count_ = 0;
-};
 
 }  // namespace spherolux::convert

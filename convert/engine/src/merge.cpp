@@ -90,9 +90,9 @@ bool Compatible(const Part& a, const Part& b) {
 int RunMerge(const Job& job, JobContext& ctx) {
   std::vector<std::string> files;
   if (!ReadList(job.input, &files)) return CONVERT_ERR_MERGE_LIST;
-  TempFiles temps(job.output);
-  std::string raw, final_path;
-  if (!temps.Create(&raw) || !temps.Create(&final_path)) return CONVERT_ERR_CREATE_OUTPUT;
+  JobFiles job_files;
+  if (job_files.Create(job.output) != CONVERT_OK) return CONVERT_ERR_CREATE_OUTPUT;
+  const std::string& raw = job_files.raw.path();
 
   std::vector<Part> parts(files.size());
   double total_duration = 0;
@@ -180,9 +180,7 @@ int RunMerge(const Job& job, JobContext& ctx) {
   if (av_write_trailer(oc) < 0) return CONVERT_ERR_WRITE;
   out.reset();
   // The joined file is what its parts are: carry the first part's spherical metadata.
-  int rc = FinishMp4(raw, final_path, SphericalBoxesOf(files[0]), ctx);
-  if (rc != CONVERT_OK) return rc;
-  return temps.Commit(final_path) ? CONVERT_OK : CONVERT_ERR_CREATE_OUTPUT;
+  return job_files.Finish(SphericalBoxesOf(files[0]), ctx);
 }
 
 }  // namespace spherolux::convert

@@ -3,7 +3,10 @@
 #include "convert/engine.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
@@ -18,17 +21,16 @@
 
 #include "calib/stitch_state.h"
 #include "camgen/camgen.h"
-#if ENGINE_DUAL_LENS
-#include "stitch/stitch_context.h"
-#endif
 #include "mp4/spherical.h"
+#include "stitch/stitch_context.h"
+#include "testsupport/testsupport.h"
 
 namespace spherolux::convert {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) { return camgen::RunCommand(cmd); }
+using testsupport::Shell;
 
 // key=value lines of ffprobe for the first video stream (frames counted by decoding) and
 // the container.
@@ -95,26 +97,22 @@ std::string V1Text(const std::string& path) {
 class EngineTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    shared_ = camgen::MakeTempDir("engine_test_media");
-    clip_ = shared_ + "/clip.mp4";
+    shared_ = new testsupport::TempDir("engine_test_media");
+    clip_ = shared_->Path("clip.mp4");
     // 2 s, 25 frames a second, a key frame every second, AAC audio.
     ASSERT_TRUE(camgen::MakeMp4Clip(clip_, 320, 160, 2.0, true));
   }
-  static void TearDownTestSuite() { fs::remove_all(shared_); }
-  void SetUp() override {
-    dir_ = camgen::MakeTempDir("engine_test");
-    setposition_callback(nullptr, nullptr);
-  }
-  void TearDown() override {
-    setposition_callback(nullptr, nullptr);
-    fs::remove_all(dir_);
-  }
-  std::string Out(const std::string& name) const { return dir_ + "/" + name; }
+  static void TearDownTestSuite() { delete shared_; }
+  void SetUp() override { setposition_callback(nullptr, nullptr); }
+  void TearDown() override { setposition_callback(nullptr, nullptr); }
+  std::string Out(const std::string& name) const { return dir_.Path(name); }
 
-  static std::string shared_, clip_;
-  std::string dir_;
+  static testsupport::TempDir* shared_;
+  static std::string clip_;
+  testsupport::TempDir dir_{"engine_test"};
 };
-std::string EngineTest::shared_, EngineTest::clip_;
+testsupport::TempDir* EngineTest::shared_ = nullptr;
+std::string EngineTest::clip_;
 
 TEST_F(EngineTest, TranscodeKeepsExactlyTheRange) {
   // Low quality: 15 frames a second from [1 s, 2 s) of a 25 fps clip.
@@ -148,7 +146,7 @@ TEST_F(EngineTest, TranscodeKeepsExactlyTheRange) {
   EXPECT_GT(psnr, 30.0) << diff;  // the wrong frame of testsrc2 gives far less
 
   // Nothing but the outputs is left in the folder, and they are not private to their writer.
-  EXPECT_TRUE(Leftovers(dir_, {"low.mp4", "medium.mp4"}).empty());
+  EXPECT_TRUE(Leftovers(dir_.path(), {"low.mp4", "medium.mp4"}).empty());
   const mode_t mask = umask(022);
   umask(mask);
   EXPECT_EQ(std::filesystem::status(low).permissions(), static_cast<std::filesystem::perms>(0666 & ~mask));
@@ -201,7 +199,7 @@ TEST_F(EngineTest, MergeRefusesMismatchedInputs) {
     EXPECT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", merged}), CONVERT_ERR_MERGE_MISMATCH);
     EXPECT_FALSE(fs::exists(merged));
   }
-  EXPECT_TRUE(Leftovers(dir_, {"other.mp4", "silent.mp4", "list.txt"}).empty());
+  EXPECT_TRUE(Leftovers(dir_.path(), {"other.mp4", "silent.mp4", "list.txt"}).empty());
 
   // Lists that name nothing usable.
   std::ofstream(list) << "";
@@ -332,7 +330,6 @@ TEST_F(EngineTest, SingleLensRecordingIsUnwrappedIntoAPanorama) {
   EXPECT_GT(MeanLuma(turned, 18, 30), 40.0);
 }
 
-#if ENGINE_DUAL_LENS
 // Luma PSNR between two I420 frames of w x h.
 double LumaPsnr(const std::string& a, const std::vector<uint8_t>& b, int w, int h) {
   if (a.size() < size_t(w) * h || b.size() < size_t(w) * h) return 0;
@@ -344,10 +341,8 @@ double LumaPsnr(const std::string& a, const std::vector<uint8_t>& b, int w, int 
   if (se == 0) return 99;
   return 10 * std::log10(255.0 * 255.0 / (se / (double(w) * h)));
 }
-#endif
 
 TEST_F(EngineTest, DualLensRecordingIsStitchedIntoAPanorama) {
-#if ENGINE_DUAL_LENS
   // A 2:1 dual-fisheye clip of a camera whose model code sets the generation flag.
   const std::string cam = MakeCameraClip(Out("dual.mp4"), 512, 256, 2.0, 2);
   ASSERT_FALSE(cam.empty());
@@ -384,9 +379,6 @@ TEST_F(EngineTest, DualLensRecordingIsStitchedIntoAPanorama) {
     // The source picture itself is far from it.
     EXPECT_LT(LumaPsnr(first, expected, 512, 256), 20.0);
   }
-#else
-  GTEST_SKIP() << "the stitching core is not part of this build";
-#endif
 }
 
 // The dual-lens calibration block of model 2201 embedded in a 1 s clip of the scene
@@ -407,7 +399,6 @@ std::string MakeDualClipAs(const std::string& path, int width, int height, const
 }
 
 TEST_F(EngineTest, EveryDecodedFormatIsStitchedFromTheSamePicture) {
-#if ENGINE_DUAL_LENS
   // 4:2:0 frames of 360 columns come out of the decoder with padded rows and are stitched
   // where they lie; full-range 4:2:0, 4:2:2 and an odd-sized 4:4:4 frame are converted to
   // 360 x 180 video-range I420 first. Either way the first output frame is the stitching
@@ -445,13 +436,9 @@ TEST_F(EngineTest, EveryDecodedFormatIsStitchedFromTheSamePicture) {
     EXPECT_GT(LumaPsnr(got, expected, w, h), 50.0);
   }
   DestroyStitchContext(ctx);
-#else
-  GTEST_SKIP() << "the stitching core is not part of this build";
-#endif
 }
 
 TEST_F(EngineTest, PanoramasWiderThanTheStitcherBoundKeepTheSourceWidth) {
-#if ENGINE_DUAL_LENS
   // 5120 x 2560, five frames: stitched at the stitcher's bound, then scaled up.
   const std::string cam = MakeCameraClip(Out("wide.mp4"), 5120, 2560, 0.2, 2);
   ASSERT_FALSE(cam.empty());
@@ -464,9 +451,6 @@ TEST_F(EngineTest, PanoramasWiderThanTheStitcherBoundKeepTheSourceWidth) {
   EXPECT_EQ(p["height"], "2560");
   EXPECT_EQ(p["nb_read_frames"], "5");
   EXPECT_EQ(SphericalVideoFlag(out.c_str()), 1);
-#else
-  GTEST_SKIP() << "the stitching core is not part of this build";
-#endif
 }
 
 struct ProgressLog {
@@ -515,7 +499,7 @@ TEST_F(EngineTest, StopLeavesNoFile) {
   job.join();
   EXPECT_EQ(rc, CONVERT_ERR_STOPPED);
   EXPECT_FALSE(fs::exists(out));
-  EXPECT_TRUE(Leftovers(dir_, {"long.mp4"}).empty());
+  EXPECT_TRUE(Leftovers(dir_.path(), {"long.mp4"}).empty());
 
   // A later job is not affected by the earlier stop.
   log.last = -1;
@@ -526,7 +510,40 @@ TEST_F(EngineTest, StopLeavesNoFile) {
   job2.join();
   EXPECT_EQ(rc, CONVERT_ERR_STOPPED);
   EXPECT_FALSE(fs::exists(out2));
-  EXPECT_TRUE(Leftovers(dir_, {"long.mp4"}).empty());
+  EXPECT_TRUE(Leftovers(dir_.path(), {"long.mp4"}).empty());
+}
+
+TEST_F(EngineTest, AThreadTheSystemRefusesEndsTheJobWithACode) {
+  // A child process whose address space has no room for another thread's stack: the job
+  // must come back with a result code instead of ending the process.
+  const std::string out = Out("refused.mp4");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    size_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit limit{};
+    getrlimit(RLIMIT_AS, &limit);
+    limit.rlim_cur = pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) + (2u << 20);
+    setrlimit(RLIMIT_AS, &limit);
+    const int rc = RunJob(MediumVector("00:00:00", clip_, "00:00:01", out));
+    _exit(rc == CONVERT_ERR_SYSTEM ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(Leftovers(dir_.path(), {}).empty());
+}
+
+TEST(EngineLibrary, ExportsOnlyItsFiveFunctions) {
+  // Programs that load the engine link the same libraries; none of their symbols may bind
+  // to the engine's copies.
+  const std::string symbols =
+      testsupport::RunCommand("nm -D --defined-only " + testsupport::BuiltProgram("libconvert.so") +
+                              " | awk '{print $3}' | sort")
+          .out;
+  EXPECT_EQ(symbols, "rescale_csconvert\nsetposition_callback\nstop_transcoding\nsynth_image\nsynth_trans\n");
 }
 
 TEST(Rescale, ConvertsBgraToI420) {

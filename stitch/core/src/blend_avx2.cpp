@@ -16,6 +16,8 @@
 
 #include <cstdint>
 
+#include "base/system.h"
+
 #define SPHEROLUX_AVX2 __attribute__((target("avx2")))
 
 namespace spherolux {
@@ -385,10 +387,7 @@ constexpr BlendDsp kAvx2Dsp = {"avx2",         SamplePlaneAvx2, SamplePackedAvx2
 
 }  // namespace
 
-const BlendDsp* Avx2BlendDsp() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? &kAvx2Dsp : nullptr;
-}
+const BlendDsp* Avx2BlendDsp() { return CpuHasAvx2() ? &kAvx2Dsp : nullptr; }
 
 }  // namespace spherolux
 

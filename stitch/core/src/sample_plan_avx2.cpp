@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+#include "base/system.h"
+
 #define SPHEROLUX_AVX2 __attribute__((target("avx2")))
 
 namespace spherolux {
@@ -151,10 +153,7 @@ constexpr PlanDsp kAvx2PlanDsp = {"avx2", SampleAvx2, PickAvx2};
 
 }  // namespace
 
-const PlanDsp* Avx2PlanDsp() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? &kAvx2PlanDsp : nullptr;
-}
+const PlanDsp* Avx2PlanDsp() { return CpuHasAvx2() ? &kAvx2PlanDsp : nullptr; }
 
 }  // namespace spherolux
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/system.h"
 #include "dct_constants.h"
 
 namespace spherolux::jpeg {
@@ -72,8 +73,8 @@ struct Fdct1D {
 using IdctFn = void (*)(const int16_t*, uint8_t*, int);
 using FdctQuantFn = void (*)(const uint8_t*, int, const QuantDivisors&, int16_t*);
 
-const IdctFn kIdct = HaveAvx2() ? InverseDct8x8Avx2 : InverseDct8x8Scalar;
-const FdctQuantFn kFdctQuant = HaveAvx2() ? ForwardDctQuantizeAvx2 : ForwardDctQuantizeScalar;
+const IdctFn kIdct = CpuHasAvx2() ? InverseDct8x8Avx2 : InverseDct8x8Scalar;
+const FdctQuantFn kFdctQuant = CpuHasAvx2() ? ForwardDctQuantizeAvx2 : ForwardDctQuantizeScalar;
 
 }  // namespace
 

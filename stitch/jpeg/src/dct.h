@@ -41,8 +41,7 @@ void QuantizeBlock(const int32_t dct[64], const QuantDivisors& divisors, int16_t
 void ForwardDctQuantize(const uint8_t* in, int stride, const QuantDivisors& divisors, int16_t out[64]);
 void ForwardDctQuantizeScalar(const uint8_t* in, int stride, const QuantDivisors& divisors, int16_t out[64]);
 
-// The AVX2 kernels; callable only when HaveAvx2() is true.
-bool HaveAvx2();
+// The AVX2 kernels; callable only when CpuHasAvx2() (base/system.h) is true.
 void InverseDct8x8Avx2(const int16_t* coef, uint8_t* out, int stride);
 void ForwardDctQuantizeAvx2(const uint8_t* in, int stride, const QuantDivisors& divisors, int16_t out[64]);
 

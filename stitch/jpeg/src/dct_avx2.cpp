@@ -9,15 +9,6 @@ namespace spherolux::jpeg {
 
 using namespace dct;  // NOLINT: the constants of this file's own transforms
 
-bool HaveAvx2() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-#else
-  return false;
-#endif
-}
-
 #if defined(__x86_64__) || defined(__i386__)
 
 #define SPX_TARGET __attribute__((target("avx2")))

@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "base/system.h"
+
 namespace spherolux::jpeg {
 namespace {
 
@@ -148,7 +150,7 @@ TEST(Dct, ReciprocalQuantisationIsExactDivision) {
 
 // The AVX2 kernels against the scalar ones, bit for bit, on random and extreme blocks.
 TEST(Dct, Avx2KernelsMatchTheScalarOnesExactly) {
-  if (!HaveAvx2()) GTEST_SKIP() << "this processor has no AVX2; the scalar kernels are the ones in use";
+  if (!CpuHasAvx2()) GTEST_SKIP() << "this processor has no AVX2; the scalar kernels are the ones in use";
   std::mt19937 rng(99);
   for (int trial = 0; trial < 20000; ++trial) {
     int16_t coef[64] = {};

@@ -9,24 +9,17 @@
 #include <cstring>
 #include <map>
 
+#include "testsupport/testsupport.h"
+
 namespace spherolux::jpegtest {
 
 std::string TempPath(const std::string& name) {
-  static std::string dir = [] {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/jpeg_tests_XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back(0);
-    const char* made = mkdtemp(buf.data());
-    return std::string(made ? made : "/tmp");
-  }();
-  return dir + "/" + name;
+  // Removed with its contents when the test program ends.
+  static const testsupport::TempDir dir("jpeg_tests");
+  return dir.Path(name);
 }
 
-int RunCommand(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return status == -1 ? -1 : WEXITSTATUS(status);
-}
+int RunCommand(const std::string& command) { return testsupport::RunCommand(command).exit_code; }
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
   std::vector<uint8_t> data;

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "base/system.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
@@ -231,10 +233,7 @@ constexpr MapRowKernels kAvx2{&RowDirectionsAvx2Impl, &SinCosAvx2};
 
 }  // namespace
 
-const MapRowKernels* Avx2MapRowKernels() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? &kAvx2 : nullptr;
-}
+const MapRowKernels* Avx2MapRowKernels() { return CpuHasAvx2() ? &kAvx2 : nullptr; }
 
 #else
 

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "base/file.h"
+#include "base/output_file.h"
 #include "calib/calibration.h"
 #include "jpeg/codec.h"
 #include "stitch/single_lens.h"
@@ -27,6 +28,11 @@ struct FreeDeleter {
 };
 template <typename T>
 using Buffer = std::unique_ptr<T, FreeDeleter>;
+
+template <typename T>
+Buffer<T> Allocate(size_t count) {
+  return Buffer<T>(static_cast<T*>(std::malloc(count * sizeof(T))));
+}
 
 struct DecoderCloser {
   void operator()(JpegDecoder* d) const { JpegDecoderDestroy(d); }
@@ -66,36 +72,196 @@ class PendingContext {
   StitchContext* context_ = nullptr;
 };
 
-// A temporary file beside the output, renamed onto it on success and removed otherwise.
-class TempOutput {
- public:
-  explicit TempOutput(const std::string& final_path) : final_(final_path) {
-    std::string templ = final_path + ".tmp-XXXXXX";
-    const int fd = CreateUniqueFile(templ);
-    if (fd < 0) return;
-    path_ = templ;
-    file_ = fdopen(fd, "wb");
-    if (!file_) ::close(fd);
-  }
-  ~TempOutput() {
-    if (file_) std::fclose(file_);
-    if (!path_.empty()) std::remove(path_.c_str());
-  }
-  std::FILE* file() const { return file_; }
-  bool Commit() {
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (!closed || std::rename(path_.c_str(), final_.c_str()) != 0) return false;
-    path_.clear();
-    return true;
+int RoundEven(int v) { return (v + 1) & ~1; }
+
+// The source photo open in the decoder, with what the decoder reports of it.
+struct Source {
+  UniqueFile file;
+  std::unique_ptr<JpegDecoder, DecoderCloser> decoder;
+  int32_t image[2] = {};   // width, height
+  int32_t output[2] = {};  // at the decoder's scale
+  int32_t sampling = 0;
+
+  int Open(const char* path) {
+    file = OpenFile(path, "rb");
+    if (!file) return kPhotoCannotOpen;
+    JpegDecoderStream ds;
+    ds.file = file.get();
+    ds.alloc = std::malloc;
+    ds.release = std::free;
+    JpegDecoder* raw = nullptr;
+    int rc = JpegDecoderCreate(&raw, ds);
+    if (rc != kJpegOk) return rc;
+    decoder.reset(raw);
+    int32_t components = 0, process = 0;
+    const int32_t budget = 10240;
+    if ((rc = JpegDecoderGet(raw, kJpegDecImageSize, image, 8)) != kJpegOk) return rc;
+    if ((rc = JpegDecoderGet(raw, kJpegDecOutputSize, output, 8)) != kJpegOk) return rc;
+    if ((rc = JpegDecoderGet(raw, kJpegDecSampling, &sampling, 4)) != kJpegOk) return rc;
+    if ((rc = JpegDecoderGet(raw, kJpegDecComponents, &components, 4)) != kJpegOk) return rc;
+    if ((rc = JpegDecoderGet(raw, kJpegDecProcess, &process, 4)) != kJpegOk) return rc;
+    if ((rc = JpegDecoderSet(raw, kJpegDecIndexBudget, &budget, 4)) != kJpegOk) return rc;
+    // Only 4:2:0, 4:2:2 and 4:4:4 can be brought to 4:2:0; the others end here, before
+    // anything is decoded.
+    if (sampling != kJpegSampling420 && sampling != kJpegSampling422 && sampling != kJpegSampling444)
+      return kPhotoBadSampling;
+    return kPhotoOk;
   }
 
- private:
-  std::string final_, path_;
-  std::FILE* file_ = nullptr;
+  void Close() {
+    decoder.reset();
+    file.reset();
+  }
 };
 
-int RoundEven(int v) { return (v + 1) & ~1; }
+// The decoded photo: its planes at the source's own sampling, sides rounded up to even,
+// zero-filled where the photo does not reach.
+struct WorkingPicture {
+  Buffer<uint8_t> bytes;
+  int w = 0, h = 0;
+  int32_t sampling = 0;
+  int chroma_stride = 0;
+  size_t len = 0;       // w * h
+  size_t v_offset = 0;  // of the V plane
+
+  const uint8_t* plane(int c) const { return bytes.get() + (c == 0 ? 0 : c == 1 ? len : v_offset); }
+};
+
+int DecodePicture(Source& source, int w, int h, WorkingPicture* pic) {
+  pic->w = w;
+  pic->h = h;
+  pic->sampling = source.sampling;
+  pic->len = static_cast<size_t>(w) * h;
+  pic->bytes.reset(static_cast<uint8_t*>(std::calloc(pic->len * 3, 1)));
+  if (!pic->bytes) return kPhotoNoMemory;
+  pic->chroma_stride = source.sampling == kJpegSampling444 ? w : w / 2;
+  pic->v_offset = source.sampling == kJpegSampling420   ? pic->len + pic->len / 4
+                  : source.sampling == kJpegSampling422 ? pic->len + pic->len / 2
+                                                        : 2 * pic->len;
+  uint8_t* planes[3] = {pic->bytes.get(), pic->bytes.get() + pic->len, pic->bytes.get() + pic->v_offset};
+  const int32_t strides[3] = {w, pic->chroma_stride, pic->chroma_stride};
+  // 16-row strips; a damaged strip still delivers its rows, so decoding goes on.
+  for (int left = source.image[1]; left > 0;) {
+    int32_t rows = std::min(16, left);
+    left -= rows;
+    JpegDecoderDecodeRows(source.decoder.get(), planes, strides, nullptr, &rows);
+    const int chroma_rows = source.sampling == kJpegSampling420 ? (rows + 1) / 2 : rows;
+    planes[0] += static_cast<size_t>(rows) * w;
+    planes[1] += static_cast<size_t>(chroma_rows) * pic->chroma_stride;
+    planes[2] += static_cast<size_t>(chroma_rows) * pic->chroma_stride;
+  }
+  return kPhotoOk;
+}
+
+// The picture in 4:2:0 (Y, then U and V of (w/2) x (h/2)): the working picture itself, or
+// a copy in `converted` with every second chroma row (4:2:2) or sample in both directions
+// (4:4:4, point sampling).
+int ToI420(const WorkingPicture& pic, Buffer<uint8_t>* converted, const uint8_t** picture) {
+  if (pic.sampling == kJpegSampling420) {
+    *picture = pic.bytes.get();
+    return kPhotoOk;
+  }
+  *converted = Allocate<uint8_t>(pic.len * 3 / 2);
+  if (!*converted) return kPhotoNoMemory;
+  uint8_t* out = converted->get();
+  std::memcpy(out, pic.bytes.get(), pic.len);
+  const int cw = pic.w / 2;
+  for (int c = 0; c < 2; ++c) {
+    uint8_t* dst = out + pic.len + c * (pic.len / 4);
+    for (int i = 0; i < pic.h / 2; ++i) {
+      const uint8_t* row = pic.plane(c + 1) + static_cast<size_t>(2 * i) * pic.chroma_stride;
+      uint8_t* dst_row = dst + static_cast<size_t>(i) * cw;
+      if (pic.sampling == kJpegSampling422) {
+        std::memcpy(dst_row, row, static_cast<size_t>(cw));
+      } else {
+        for (int j = 0; j < cw; ++j) dst_row[j] = row[2 * j];
+      }
+    }
+  }
+  *picture = out;
+  return kPhotoOk;
+}
+
+// A pw x ph I420 panorama: Y, then U and V.
+struct Panorama {
+  Buffer<uint8_t> bytes;
+  int w = 0, h = 0;
+  size_t len() const { return static_cast<size_t>(w) * h; }
+  uint8_t* plane(int c) const { return bytes.get() + (c == 0 ? 0 : len() + (c - 1) * (len() / 4)); }
+  // Black: luma 0, chroma 128, where nothing is drawn.
+  void Clear() const {
+    std::memset(bytes.get(), 0, len());
+    std::memset(bytes.get() + len(), 128, len() / 2);
+  }
+};
+
+int UnwrapSingleLens(const SingleFisheyeCameraPara& single, const uint8_t* picture, int w, int h, int rotation,
+                     const Panorama& pano) {
+  const SingleLensCircle circle = PhotoSingleLensCircle(single, h);
+  Buffer<SingleLensRemapEntry> table = Allocate<SingleLensRemapEntry>(pano.len());
+  if (!table) return kPhotoNoMemory;
+  BuildSingleLensRemap(w, h, static_cast<float>(circle.x), static_cast<float>(circle.y), 190.0f, circle.radius,
+                       table.get(), pano.w, pano.h, rotation);
+  pano.Clear();
+  RemapSingleLens(picture, w, h, pano.bytes.get(), pano.w, pano.h, table.get());
+  return kPhotoOk;
+}
+
+// A photo without calibration: the picture itself, plane by plane; one that is not 2:1 is
+// cut or padded with black.
+void CopyUnstitched(const uint8_t* picture, int w, int h, const Panorama& pano) {
+  pano.Clear();
+  const size_t len = static_cast<size_t>(w) * h;
+  for (int c = 0; c < 3; ++c) {
+    const int sw = c == 0 ? w : w / 2, sh = c == 0 ? h : h / 2;
+    const int dw = c == 0 ? pano.w : pano.w / 2, dh = c == 0 ? pano.h : pano.h / 2;
+    const uint8_t* src = picture + (c == 0 ? 0 : len + (c - 1) * (len / 4));
+    uint8_t* dst = pano.plane(c);
+    for (int y = 0; y < std::min(sh, dh); ++y)
+      std::memcpy(dst + static_cast<size_t>(y) * dw, src + static_cast<size_t>(y) * sw,
+                  static_cast<size_t>(std::min(sw, dw)));
+  }
+}
+
+// Encodes the panorama into a temporary beside the output and puts it in place only when
+// it is complete. A file the encoder could not write is a file error, whatever code the
+// codec gave for it.
+int EncodePanorama(const Panorama& pano, int quality_index, const char* output_path) {
+  OutputFile out;
+  OutputOptions options;
+  options.overwrite = true;
+  if (out.Create(output_path, options) != OutputStatus::kOk) return kPhotoCannotWrite;
+  const int fd = ::dup(out.fd());
+  UniqueFile file(fd >= 0 ? ::fdopen(fd, "wb") : nullptr);
+  if (!file) {
+    if (fd >= 0) ::close(fd);
+    return kPhotoCannotWrite;
+  }
+  JpegEncoderStream es;
+  es.file = file.get();
+  es.width = pano.w;
+  es.height = pano.h;
+  es.pixel_format = 1;
+  es.alloc = std::malloc;
+  es.release = std::free;
+  JpegEncoder* raw = nullptr;
+  int rc = JpegEncoderCreate(&raw, es);
+  if (rc != kJpegOk) return rc;
+  std::unique_ptr<JpegEncoder, EncoderCloser> encoder(raw);
+  const int32_t quality = quality_index == 0 ? 90 : quality_index == 1 ? 99 : 100;
+  const int32_t rounding = 1, no_budget = 0;
+  if ((rc = JpegEncoderSet(raw, kJpegEncQuality, &quality, 4)) != kJpegOk) return rc;
+  if ((rc = JpegEncoderSet(raw, kJpegEncRounding, &rounding, 4)) != kJpegOk) return rc;
+  if ((rc = JpegEncoderSet(raw, kJpegEncIndexBudget, &no_budget, 4)) != kJpegOk) return rc;
+  const uint8_t* planes[3] = {pano.plane(0), pano.plane(1), pano.plane(2)};
+  const int32_t strides[3] = {pano.w, pano.w / 2, pano.w / 2};
+  rc = JpegEncoderEncodeRows(raw, planes, strides, 0, pano.h);
+  if (rc == kJpegOk) rc = JpegEncoderFinish(raw);
+  if (rc != kJpegOk) return std::ferror(file.get()) ? kPhotoCannotWrite : rc;
+  encoder.reset();
+  if (std::fclose(file.release()) != 0) return kPhotoCannotWrite;
+  return out.Publish() == OutputStatus::kOk ? kPhotoOk : kPhotoCannotWrite;
+}
 
 }  // namespace
 
@@ -110,151 +276,44 @@ int StitchPhoto(const char* source_path, const char* output_path, int rotation, 
   PhotoCalibration calibration;
   const int camera_type = LoadPhotoCalibration(source_path, &calibration);
 
-  UniqueFile source = OpenFile(source_path, "rb");
-  if (!source) return kPhotoCannotOpen;
-  JpegDecoderStream ds;
-  ds.file = source.get();
-  ds.alloc = std::malloc;
-  ds.release = std::free;
-  JpegDecoder* raw_decoder = nullptr;
-  int rc = JpegDecoderCreate(&raw_decoder, ds);
-  if (rc != kJpegOk) return rc;
-  std::unique_ptr<JpegDecoder, DecoderCloser> decoder(raw_decoder);
-
-  int32_t image[2], output[2], sampling = 0, components = 0, process = 0;
-  const int32_t budget = 10240;
-  if ((rc = JpegDecoderGet(decoder.get(), kJpegDecImageSize, image, 8)) != kJpegOk) return rc;
-  if ((rc = JpegDecoderGet(decoder.get(), kJpegDecOutputSize, output, 8)) != kJpegOk) return rc;
-  if ((rc = JpegDecoderGet(decoder.get(), kJpegDecSampling, &sampling, 4)) != kJpegOk) return rc;
-  if ((rc = JpegDecoderGet(decoder.get(), kJpegDecComponents, &components, 4)) != kJpegOk) return rc;
-  if ((rc = JpegDecoderGet(decoder.get(), kJpegDecProcess, &process, 4)) != kJpegOk) return rc;
-  if ((rc = JpegDecoderSet(decoder.get(), kJpegDecIndexBudget, &budget, 4)) != kJpegOk) return rc;
-  // Only 4:2:0, 4:2:2 and 4:4:4 can be brought to 4:2:0 below; the others end here, before
-  // anything is decoded.
-  if (sampling != kJpegSampling420 && sampling != kJpegSampling422 && sampling != kJpegSampling444)
-    return kPhotoBadSampling;
-
-  // Working picture: the decoder's planes at the source's own sampling, sides rounded up to
-  // even, zero-filled.
-  const int w = RoundEven(output[0]), h = RoundEven(output[1]);
-  int pw = 0, ph = 0;
-  PanoramaSize(w, &pw, &ph);
+  Source source;
+  int rc = source.Open(source_path);
+  if (rc != kPhotoOk) return rc;
+  const int w = RoundEven(source.output[0]), h = RoundEven(source.output[1]);
+  Panorama pano;
+  PanoramaSize(w, &pano.w, &pano.h);
   const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   // A dual-lens photo's stitching maps depend only on the calibration and the sizes: they
   // are built while the picture is decoded. The source is the whole decoded picture (w x h),
   // whatever its shape, so that the context never reads past it.
   PendingContext pending;
   if (camera_type == kCameraDualLens) {
-    pending.Start([&calibration, w, h, pw, ph, rotation, nadir_patch, threads] {
+    pending.Start([&calibration, w, h, pw = pano.w, ph = pano.h, rotation, nadir_patch, threads] {
       return CreateStitchContext(&calibration.dual, w, h, pw, ph, kStitchI420, rotation, false, nadir_patch, threads);
     });
   }
-  const size_t len = static_cast<size_t>(w) * h;
-  Buffer<uint8_t> work(static_cast<uint8_t*>(std::calloc(len * 3, 1)));
-  if (!work) return kPhotoNoMemory;
-  const int chroma_stride = sampling == kJpegSampling444 ? w : w / 2;
-  const size_t v_offset = sampling == kJpegSampling420   ? len + len / 4
-                          : sampling == kJpegSampling422 ? len + len / 2
-                                                         : 2 * len;
-  uint8_t* planes[3] = {work.get(), work.get() + len, work.get() + v_offset};
-  const int32_t strides[3] = {w, chroma_stride, chroma_stride};
-  // 16-row strips; a damaged strip still delivers its rows, so decoding goes on.
-  for (int left = image[1]; left > 0;) {
-    int32_t rows = std::min(16, left);
-    left -= rows;
-    JpegDecoderDecodeRows(decoder.get(), planes, strides, nullptr, &rows);
-    const int chroma_rows = sampling == kJpegSampling420 ? (rows + 1) / 2 : rows;
-    planes[0] += static_cast<size_t>(rows) * w;
-    planes[1] += static_cast<size_t>(chroma_rows) * chroma_stride;
-    planes[2] += static_cast<size_t>(chroma_rows) * chroma_stride;
-  }
-  decoder.reset();
-  source.reset();
 
-  // The 4:2:0 picture: Y, then U and V of (w/2) x (h/2).
+  WorkingPicture work;
+  if ((rc = DecodePicture(source, w, h, &work)) != kPhotoOk) return rc;
+  source.Close();
   Buffer<uint8_t> converted;
-  const uint8_t* picture = work.get();
-  if (sampling != kJpegSampling420) {
-    converted.reset(static_cast<uint8_t*>(std::malloc(len * 3 / 2)));
-    if (!converted) return kPhotoNoMemory;
-    std::memcpy(converted.get(), work.get(), len);
-    for (int c = 0; c < 2; ++c) {
-      const uint8_t* src = work.get() + (c == 0 ? len : v_offset);
-      uint8_t* dst = converted.get() + len + c * (len / 4);
-      for (int i = 0; i < h / 2; ++i) {
-        const uint8_t* row = src + static_cast<size_t>(2 * i) * chroma_stride;  // even rows only
-        if (sampling == kJpegSampling422) {
-          std::memcpy(dst + static_cast<size_t>(i) * (w / 2), row, static_cast<size_t>(w / 2));
-        } else {
-          for (int j = 0; j < w / 2; ++j) dst[static_cast<size_t>(i) * (w / 2) + j] = row[2 * j];  // point sampling
-        }
-      }
-    }
-    picture = converted.get();
-  }
+  const uint8_t* picture = nullptr;
+  if ((rc = ToI420(work, &converted, &picture)) != kPhotoOk) return rc;
 
-  const size_t plen = static_cast<size_t>(pw) * ph;
-  Buffer<uint8_t> panorama(static_cast<uint8_t*>(std::malloc(plen * 3 / 2)));
-  if (!panorama) return kPhotoNoMemory;
-
+  pano.bytes = Allocate<uint8_t>(pano.len() * 3 / 2);
+  if (!pano.bytes) return kPhotoNoMemory;
   if (camera_type == kCameraDualLens) {
     const std::unique_ptr<StitchContext, ContextCloser> context(pending.Take());
     if (!context) return kPhotoNoMemory;
-    StitchImage(context.get(), picture, panorama.get(), threads);
+    StitchImage(context.get(), picture, pano.bytes.get(), threads);
   } else if (camera_type == kCameraSingleLens) {
-    const SingleLensCircle circle = PhotoSingleLensCircle(calibration.single, h);
-    Buffer<SingleLensRemapEntry> table(
-        static_cast<SingleLensRemapEntry*>(std::malloc(plen * sizeof(SingleLensRemapEntry))));
-    if (!table) return kPhotoNoMemory;
-    BuildSingleLensRemap(w, h, static_cast<float>(circle.x), static_cast<float>(circle.y), 190.0f, circle.radius,
-                         table.get(), pw, ph, rotation);
-    std::memset(panorama.get(), 0, plen);
-    std::memset(panorama.get() + plen, 128, plen / 2);
-    RemapSingleLens(picture, w, h, panorama.get(), pw, ph, table.get());
+    if ((rc = UnwrapSingleLens(calibration.single, picture, w, h, rotation, pano)) != kPhotoOk) return rc;
   } else {
-    // No calibration: the picture itself, plane by plane; a photo that is not 2:1 is cut or
-    // padded with black.
-    std::memset(panorama.get(), 0, plen);
-    std::memset(panorama.get() + plen, 128, plen / 2);
-    for (int c = 0; c < 3; ++c) {
-      const int sw = c == 0 ? w : w / 2, sh = c == 0 ? h : h / 2;
-      const int dw = c == 0 ? pw : pw / 2, dh = c == 0 ? ph : ph / 2;
-      const uint8_t* src = picture + (c == 0 ? 0 : len + (c - 1) * (len / 4));
-      uint8_t* dst = panorama.get() + (c == 0 ? 0 : plen + (c - 1) * (plen / 4));
-      for (int y = 0; y < std::min(sh, dh); ++y)
-        std::memcpy(dst + static_cast<size_t>(y) * dw, src + static_cast<size_t>(y) * sw,
-                    static_cast<size_t>(std::min(sw, dw)));
-    }
+    CopyUnstitched(picture, w, h, pano);
   }
   converted.reset();
-  work.reset();
-
-  TempOutput out(output_path);
-  if (!out.file()) return kPhotoNoMemory;
-  JpegEncoderStream es;
-  es.file = out.file();
-  es.width = pw;
-  es.height = ph;
-  es.pixel_format = 1;
-  es.alloc = std::malloc;
-  es.release = std::free;
-  JpegEncoder* raw_encoder = nullptr;
-  if ((rc = JpegEncoderCreate(&raw_encoder, es)) != kJpegOk) return rc;
-  std::unique_ptr<JpegEncoder, EncoderCloser> encoder(raw_encoder);
-  const int32_t quality = quality_index == 0 ? 90 : quality_index == 1 ? 99 : 100;
-  const int32_t rounding = 1, no_budget = 0;
-  if ((rc = JpegEncoderSet(encoder.get(), kJpegEncQuality, &quality, 4)) != kJpegOk) return rc;
-  if ((rc = JpegEncoderSet(encoder.get(), kJpegEncRounding, &rounding, 4)) != kJpegOk) return rc;
-  if ((rc = JpegEncoderSet(encoder.get(), kJpegEncIndexBudget, &no_budget, 4)) != kJpegOk) return rc;
-  const uint8_t* pplanes[3] = {panorama.get(), panorama.get() + plen, panorama.get() + plen + plen / 4};
-  const int32_t pstrides[3] = {pw, pw / 2, pw / 2};
-  if ((rc = JpegEncoderEncodeRows(encoder.get(), pplanes, pstrides, 0, ph)) != kJpegOk) return rc;
-  if ((rc = JpegEncoderFinish(encoder.get())) != kJpegOk) return rc;
-  uint64_t written = 0;
-  JpegEncoderWrittenSize(encoder.get(), &written);
-  encoder.reset();
-  if (!out.Commit()) return kPhotoNoMemory;
-  return kPhotoOk;
+  work.bytes.reset();
+  return EncodePanorama(pano, quality_index, output_path);
 }
 
 }  // namespace spherolux

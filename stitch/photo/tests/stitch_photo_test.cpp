@@ -3,6 +3,8 @@
 #include "photo/stitch_photo.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include "calib/panorama_xmp.h"
 #include "camgen/camgen.h"
 #include "jpeg/codec.h"
+#include "testsupport/testsupport.h"
 
 namespace spherolux {
 namespace {
@@ -56,12 +59,8 @@ int32_t DecodeLuma(const std::string& path, Decoded* out) {
 
 class StitchPhotoTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = camgen::MakeTempDir("photo"); }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  std::string Write(const std::string& name, const camgen::Bytes& bytes) const {
-    EXPECT_TRUE(camgen::WriteFileBytes(Path(name), bytes));
-    return Path(name);
-  }
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
+  std::string Write(const std::string& name, const camgen::Bytes& bytes) const { return dir_.Write(name, bytes); }
   std::string DualPhoto(int w, int h, const std::string& sampling = "2x2") const {
     const camgen::Bytes block = camgen::MakeBlock(camgen::DualLensRecords(camgen::ExampleDualPara()));
     return Write("dual.jpg", camgen::EmbedInJpeg(camgen::MakeJpeg(w, h, 90, false, sampling), block));
@@ -69,11 +68,11 @@ class StitchPhotoTest : public ::testing::Test {
   // Files in the folder besides `keep`: no temporary file may stay behind.
   int OtherFiles(const std::vector<std::string>& keep) const {
     int n = 0;
-    for (const auto& e : fs::directory_iterator(dir_))
+    for (const auto& e : fs::directory_iterator(dir_.path()))
       if (std::find(keep.begin(), keep.end(), e.path().string()) == keep.end()) ++n;
     return n;
   }
-  std::string dir_;
+  testsupport::TempDir dir_{"photo"};
 };
 
 TEST_F(StitchPhotoTest, DualLensPhotoBecomesAPanoramaOthersRecognise) {
@@ -211,10 +210,39 @@ TEST_F(StitchPhotoTest, FailuresLeaveNoOutput) {
   const std::string broken = Write("broken.jpg", {0xFF, 0xD8, 0xFF, 0xE0, 0x00});
   EXPECT_EQ(StitchPhoto(broken.c_str(), out.c_str(), 0, false, 0), kJpegCorrupt);
   EXPECT_FALSE(fs::exists(out));
-  // An output folder that does not exist.
-  const std::string src = Write("plain.jpg", camgen::MakeJpeg(64, 32));
-  EXPECT_EQ(StitchPhoto(src.c_str(), Path("no/such/dir/x.jpg").c_str(), 0, false, 0), kPhotoNoMemory);
-  EXPECT_EQ(OtherFiles({src, grey, grey_path, broken}), 0);
+  EXPECT_EQ(OtherFiles({grey, grey_path, broken}), 0);
+}
+
+TEST_F(StitchPhotoTest, FileErrorsAreReportedAsFileErrors) {
+  const std::string src = Write("plain.jpg", camgen::MakeJpeg(512, 256));
+  // The output folder does not exist: nothing can be created there.
+  EXPECT_EQ(StitchPhoto(src.c_str(), Path("no/such/dir/x.jpg").c_str(), 0, false, 0), kPhotoCannotWrite);
+  // A folder has the output's name: the finished file cannot be put in its place.
+  fs::create_directory(Path("taken.jpg"));
+  EXPECT_EQ(StitchPhoto(src.c_str(), Path("taken.jpg").c_str(), 0, false, 0), kPhotoCannotWrite);
+  EXPECT_TRUE(fs::is_directory(Path("taken.jpg")));
+  // Writing stops part way, as on a full disk (here a file size limit): the encoder's
+  // failed write is the output's fault, not corrupt JPEG data.
+  struct FileSizeLimit {
+    rlimit old{};
+    sighandler_t old_handler = ::signal(SIGXFSZ, SIG_IGN);
+    FileSizeLimit() {
+      ::getrlimit(RLIMIT_FSIZE, &old);
+      rlimit small = old;
+      small.rlim_cur = 4096;
+      ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FileSizeLimit() {
+      ::setrlimit(RLIMIT_FSIZE, &old);
+      ::signal(SIGXFSZ, old_handler);
+    }
+  };
+  {
+    FileSizeLimit limit;
+    EXPECT_EQ(StitchPhoto(src.c_str(), Path("full.jpg").c_str(), 0, false, 2), kPhotoCannotWrite);
+  }
+  EXPECT_FALSE(fs::exists(Path("full.jpg")));
+  EXPECT_EQ(OtherFiles({src, Path("taken.jpg")}), 0);
 }
 
 }  // namespace

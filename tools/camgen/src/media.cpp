@@ -86,16 +86,6 @@ bool MakeMp4Clip(const std::string& path, int width, int height, double seconds,
   return std::system(cmd.c_str()) == 0;
 }
 
-std::string RunCommand(const std::string& command) {
-  std::string out;
-  std::FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
 Bytes ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};

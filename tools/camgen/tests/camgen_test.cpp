@@ -13,13 +13,15 @@
 #include <memory>
 #include <string>
 
+#include "testsupport/testsupport.h"
+
 namespace spherolux::camgen {
 namespace {
 
 uint32_t BE32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 uint32_t LE32(const uint8_t* p) { return uint32_t(p[0]) | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 
-std::string Capture(const std::string& cmd) { return RunCommand(cmd); }
+std::string Capture(const std::string& cmd) { return testsupport::Shell(cmd); }
 
 // Ciphertext of a stored block through OpenSSL's base64 decoder, then AES-128-ECB
 // decryption without padding removal.
@@ -104,7 +106,8 @@ TEST(Camgen, BlockFaultsShowInTheCiphertext) {
 TEST(Camgen, JpegWithBlockDecodesLikeTheOriginal) {
   Bytes jpeg = MakeJpeg(96, 48);
   ASSERT_FALSE(jpeg.empty());
-  std::string dir = MakeTempDir();
+  const testsupport::TempDir scratch("camgen");
+  const std::string& dir = scratch.path();
   ASSERT_TRUE(WriteFileBytes(dir + "/a.jpg", jpeg));
   Bytes block = MakeBlock(DualLensRecords(ExampleDualPara()));
   for (auto place : {JpegPlacement::kAfterSoi, JpegPlacement::kAfterJfif}) {
@@ -117,7 +120,6 @@ TEST(Camgen, JpegWithBlockDecodesLikeTheOriginal) {
     ASSERT_TRUE(WriteFileBytes(dir + "/b.jpg", with));
     EXPECT_EQ(Capture("djpeg -ppm '" + dir + "/a.jpg' | md5sum"), Capture("djpeg -ppm '" + dir + "/b.jpg' | md5sum"));
   }
-  std::filesystem::remove_all(dir);
 }
 
 // Top-level box types in order.
@@ -135,7 +137,8 @@ std::vector<std::string> TopLevel(const Bytes& mp4) {
 }
 
 TEST(Camgen, Mp4EditsKeepTheMediaPlayable) {
-  std::string dir = MakeTempDir();
+  const testsupport::TempDir scratch("camgen");
+  const std::string& dir = scratch.path();
   std::string base = dir + "/base.mp4";
   ASSERT_TRUE(MakeMp4Clip(base, 128, 64, 1.0, true));
   std::string reference = Capture("ffmpeg -nostdin -loglevel error -i '" + base + "' -f md5 -");
@@ -193,7 +196,6 @@ TEST(Camgen, Mp4EditsKeepTheMediaPlayable) {
   EXPECT_EQ(BE32(&large[pos]), 1u);
   std::string sph(cases[6].file.begin(), cases[6].file.end());
   EXPECT_NE(sph.find("<GSpherical:Spherical>true</GSpherical:Spherical>"), std::string::npos);
-  std::filesystem::remove_all(dir);
 }
 
 TEST(Camgen, BadBaseFilesGiveEmptyResults) {

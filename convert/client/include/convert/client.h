@@ -1,11 +1,16 @@
-// Loading the conversion engine (libconvert.so) by name, and the media facts the job
-// front ends need before they call it.
+// The front ends' side of the conversion engine: loading libconvert.so, the converter's
+// check of its input, choosing where a job's output goes, and the merger's check of its
+// inputs and its private list file.
+//
+// Every function is synchronous and safe from any thread; nothing throws. Paths are UTF-8.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "convert/engine.h"
+#include "probe/probe.h"
 
 namespace spherolux::convert {
 
@@ -21,14 +26,61 @@ struct EngineApi {
 
 inline constexpr const char* kEngineFileName = "libconvert.so";
 
-// Loads kEngineFileName from `dir`. False with a message in *error when the file cannot be
-// loaded or lacks one of the functions.
+// Loads kEngineFileName from `dir` (the program's folder: ProgramDir() of base/system.h).
+// False with a message in *error when the file cannot be loaded or lacks a function.
 bool LoadEngine(const std::string& dir, EngineApi* api, std::string* error);
 
-// The folder of the running program (from /proc/self/exe), ending without a separator.
-std::string ProgramDir();
+// The converter's check of an input before a job starts: the file probed with its frame
+// size from MediaInfo, as the converter's window measures it, and judged by
+// QualifyForConversion (probe/probe.h). MediaInfo's length comes along for the trim range.
+struct InputCheck {
+  Qualification verdict = kNotQualified;  // kQualified, or the string id of the refusal
+  MediaKind kind = MediaKind::kVideo;     // by the file's name
+  bool copy = false;                      // recorded already stitched by the camera: copied whatever the quality
+  int width = 0;                          // the frame size, 0 x 0 when MediaInfo does not know it
+  int height = 0;
+  int64_t length_ms = -1;  // the media length, -1 when unknown (always for a photo)
+};
+InputCheck CheckConversionInput(const std::string& path);
 
-// Length of a video in milliseconds, or -1 when it cannot be read.
-int64_t MediaLengthMs(const std::string& path);
+// The output of a job on `input` when the user named none: the first free
+// "NAME_spherolux_N.jpg" (photo) or ".mp4" (video) in `output_dir`, or beside the input when
+// `output_dir` is empty (ProposeOutputPath of convert/job.h).
+std::string DefaultOutputPath(const std::string& input, const std::string& output_dir, bool photo);
+
+// The output of a merge: "YYYYMMDDhhmmss_merge.mp4" of the local time in `output_dir`
+// (the current folder when empty). Two merges in the same second get the same name.
+std::string DefaultMergeOutputPath(const std::string& output_dir);
+
+// The merger takes only stitched videos (spherical-video flag 1), in the order given, as
+// absolute paths (the engine reads list entries relative to the list's folder); the others
+// are refused one by one.
+struct MergeSelection {
+  std::vector<std::string> accepted;
+  std::vector<std::string> refused;
+};
+MergeSelection SelectMergeInputs(const std::vector<std::string>& paths);
+// The refusal of one file, in the UI language (strings 495 and 496):
+// "This file is not yet stitched, please stitch firstly!\nFile Path: PATH".
+std::string MergeRefusalText(const std::string& path);
+
+// The concat list of a merge, in a folder of its own under the temporary folder (a fixed
+// name in the shared folder could be planted or raced by another user or another run).
+// The folder and the list go when the object goes.
+class MergeList {
+ public:
+  MergeList() = default;
+  ~MergeList();
+  MergeList(const MergeList&) = delete;
+  MergeList& operator=(const MergeList&) = delete;
+
+  // Writes the list of `paths` (MergeListText of convert/job.h). False with a message in
+  // *error when the folder or the file cannot be written.
+  bool Write(const std::vector<std::string>& paths, std::string* error);
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string folder_, path_;
+};
 
 }  // namespace spherolux::convert

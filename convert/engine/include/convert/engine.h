@@ -20,8 +20,12 @@
  *
  * Every output is an MP4 with its movie box first (playable while downloading). Stitched
  * outputs carry Spherical Video V1 and V2 metadata; copies and merges carry the input's.
- * The output is written under a temporary name in the output's folder and renamed when
- * complete, so a failed or stopped job leaves no output file behind.
+ * The output is written to a temporary file in the output's folder and given its name only
+ * when complete, so a failed or stopped job leaves no output file behind (where the file
+ * system has unnamed temporary files, not even when the process is killed).
+ *
+ * The library exports these five functions and nothing else. None of them lets a C++
+ * exception out: a failure to allocate or to start a thread is a result code.
  */
 #ifndef CONVERT_ENGINE_H_
 #define CONVERT_ENGINE_H_
@@ -51,7 +55,8 @@ enum {
   CONVERT_ERR_RANGE = -1014,          /* the start lies at or after the end of the input */
   CONVERT_ERR_AUDIO = -1015,          /* the audio stream cannot be stored or converted */
   CONVERT_ERR_FORMAT = -1016,         /* rescale_csconvert: unknown format code or bad size */
-  CONVERT_ERR_UNSUPPORTED = -1017     /* the operation is not provided */
+  CONVERT_ERR_UNSUPPORTED = -1017,    /* the operation is not provided */
+  CONVERT_ERR_SYSTEM = -1018          /* the system refused a thread or another resource */
 };
 
 /* The message text of a result code. */
@@ -93,6 +98,8 @@ static inline const char* convert_result_message(int code) {
       return "Unsupported pixel format or frame size.";
     case CONVERT_ERR_UNSUPPORTED:
       return "The operation is not provided by this engine.";
+    case CONVERT_ERR_SYSTEM:
+      return "The system refused a thread or another resource the job needs.";
     default:
       return "Unknown result code.";
   }

@@ -29,6 +29,26 @@ inline constexpr int32_t kJpegBadState = 0x8008;         // refused marker, unsu
 inline constexpr int32_t kJpegCorrupt = 0x8010;          // corrupt or truncated data, failed file write
 inline constexpr int32_t kJpegNotPresent = 0x8040;       // the requested item does not exist in this stream
 
+// The text of a result code, for messages.
+constexpr const char* JpegResultMessage(int32_t code) {
+  switch (code) {
+    case kJpegOk:
+      return "done";
+    case kJpegInvalidArgument:
+      return "invalid argument";
+    case kJpegOutOfMemory:
+      return "out of memory in the JPEG codec";
+    case kJpegBadState:
+      return "unsupported JPEG coding process or marker";
+    case kJpegCorrupt:
+      return "corrupt or truncated JPEG data";
+    case kJpegNotPresent:
+      return "the JPEG data lacks a required part";
+    default:
+      return "unknown JPEG codec result";
+  }
+}
+
 // Sampling codes (decoder 0x100A).
 inline constexpr int32_t kJpegSampling420 = 0;  // luma 2x2, chroma 1x1
 inline constexpr int32_t kJpegSampling422 = 1;  // luma 2x1, chroma 1x1

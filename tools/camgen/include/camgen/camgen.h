@@ -92,9 +92,6 @@ Bytes MakeJpeg(int width, int height, int quality = 90, bool single_lens = false
 // A short H.264 clip made by ffmpeg (testsrc2, optional sine audio in AAC), moov at the end.
 bool MakeMp4Clip(const std::string& path, int width, int height, double seconds, bool audio);
 
-// What a shell command prints on stdout (empty when it cannot be started).
-std::string RunCommand(const std::string& command);
-
 Bytes ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const Bytes& bytes);
 // A fresh empty directory under $TMPDIR (or /tmp) for a test's files.

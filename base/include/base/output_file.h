@@ -1,0 +1,82 @@
+// Writing a file so that nobody ever finds it half-written.
+//
+//   OutputFile out;
+//   if (out.Create("/videos/clip.mp4") != OutputStatus::kOk) ... out.error() says why
+//   write through out.fd(), or open out.path() again (a writer that takes a path)
+//   if (out.Publish() != OutputStatus::kOk) ...   // the file appears under its name here
+//
+// The temporary lives in the target's folder, so publishing is one link or rename. Where
+// the file system allows it the temporary has no name at all (O_TMPFILE) until Publish links
+// it in: a process that is killed leaves nothing behind. Elsewhere it is a hidden file
+// ".NAME.XXXXXX" beside the target (its name cut to fit NAME_MAX). Discard(), and the
+// destructor of an unpublished file, remove only the temporary this object made.
+//
+// Publish never replaces a file that already has the target name, whether it was there
+// before Create or appeared meanwhile, unless the options ask to overwrite. New files get
+// the permissions of any new file (0666 less the umask).
+//
+// One thread at a time uses an OutputFile; distinct objects are independent. Nothing
+// throws; failures are an OutputStatus with the errno of the failing call in error().
+#pragma once
+
+#include <string>
+
+namespace spherolux {
+
+enum class OutputStatus {
+  kOk,
+  kExists,        // the target exists and overwriting was not asked for; nothing was replaced
+  kCannotCreate,  // the folder takes no new file (missing, read-only, name too long, ...)
+  kWriteFailed,   // the written data could not be flushed to the disk
+};
+
+struct OutputOptions {
+  bool overwrite = false;        // Publish replaces an existing target
+  bool named_temporary = false;  // always use a named temporary (file systems known to lack O_TMPFILE)
+};
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile() { Discard(); }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Makes the empty temporary for `target`. kExists when the target exists and overwriting
+  // is off (Publish checks again); kCannotCreate when no temporary can be made there. A
+  // second Create discards the first temporary.
+  OutputStatus Create(const std::string& target, const OutputOptions& options = {});
+
+  // The temporary's descriptor (read and write), owned by this object; -1 before Create.
+  int fd() const { return fd_; }
+  // A path that opens the temporary (/proc/self/fd/N for an unnamed one) for writers that
+  // take a path. Valid until Publish or Discard.
+  const std::string& path() const { return path_; }
+  const std::string& target() const { return target_; }
+
+  // Flushes the data to the disk and gives the file its target name. On any failure the
+  // temporary is removed: kExists (the target appeared, nothing replaced), kWriteFailed,
+  // or kCannotCreate (the name cannot be given).
+  OutputStatus Publish();
+
+  // Removes the temporary unless it was published; does nothing when there is none.
+  void Discard();
+
+  // errno of the last failure (0 when none).
+  int error() const { return error_; }
+
+ private:
+  OutputStatus Fail(OutputStatus status, int error);
+  bool CreateNamed(const std::string& dir, const std::string& name);
+  OutputStatus LinkUnnamed();
+  OutputStatus RenameNamed();
+
+  std::string target_;
+  std::string path_;
+  bool named_ = false;  // path_ is a hidden name in the folder (else /proc/self/fd/N)
+  bool overwrite_ = false;
+  int fd_ = -1;
+  int error_ = 0;
+};
+
+}  // namespace spherolux

@@ -1,0 +1,189 @@
+#include "base/output_file.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+
+namespace spherolux {
+namespace {
+
+// Folder ("." when none) and file name of a path.
+void SplitPath(const std::string& path, std::string* dir, std::string* name) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    *dir = ".";
+    *name = path;
+  } else {
+    *dir = slash == 0 ? "/" : path.substr(0, slash);
+    *name = path.substr(slash + 1);
+  }
+}
+
+// Six letters or digits, different on every call.
+std::string RandomSuffix() {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  uint8_t bytes[6];
+  if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+    // No entropy yet: a counter mixed with the process id and the clock is unique enough,
+    // since O_EXCL settles any clash.
+    static std::atomic<uint64_t> counter{0};
+    uint64_t v = counter.fetch_add(1) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(::getpid()) << 32 ^
+                 static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (uint8_t& b : bytes) {
+      b = static_cast<uint8_t>(v);
+      v = v >> 8 | v << 56;
+    }
+  }
+  std::string s;
+  for (uint8_t b : bytes) s += kChars[b % (sizeof kChars - 1)];
+  return s;
+}
+
+// ".NAME.XXXXXX" in `dir`, NAME cut at a UTF-8 character boundary so that the whole name
+// stays within NAME_MAX bytes.
+std::string HiddenName(const std::string& dir, const std::string& name) {
+  constexpr size_t kRoom = NAME_MAX - 8;  // the dot before, the dot and six characters after
+  size_t keep = name.size();
+  if (keep > kRoom) {
+    keep = kRoom;
+    while (keep > 0 && (static_cast<uint8_t>(name[keep]) & 0xC0) == 0x80) --keep;
+  }
+  return dir + "/." + name.substr(0, keep) + "." + RandomSuffix();
+}
+
+// Calls make(candidate) with fresh hidden names until one is not taken. False with errno
+// set when a call fails for another reason.
+template <typename Make>
+bool WithFreshHiddenName(const std::string& target, std::string* made, const Make& make) {
+  std::string dir, name;
+  SplitPath(target, &dir, &name);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = HiddenName(dir, name);
+    if (make(candidate)) {
+      *made = std::move(candidate);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+OutputStatus OutputFile::Fail(OutputStatus status, int error) {
+  error_ = error;
+  return status;
+}
+
+OutputStatus OutputFile::Create(const std::string& target, const OutputOptions& options) {
+  Discard();
+  error_ = 0;
+  target_ = target;
+  overwrite_ = options.overwrite;
+  std::string dir, name;
+  SplitPath(target, &dir, &name);
+  if (name.empty() || name == "." || name == "..") return Fail(OutputStatus::kCannotCreate, EISDIR);
+  if (name.size() > NAME_MAX) return Fail(OutputStatus::kCannotCreate, ENAMETOOLONG);
+  struct stat st;
+  if (!overwrite_ && ::lstat(target.c_str(), &st) == 0) return Fail(OutputStatus::kExists, EEXIST);
+  if (!options.named_temporary) {
+    const int fd = ::open(dir.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      // Writers that take a path, and Publish, reach the file through /proc.
+      std::string proc = "/proc/self/fd/" + std::to_string(fd);
+      if (::access(proc.c_str(), F_OK) == 0) {
+        fd_ = fd;
+        path_ = std::move(proc);
+        named_ = false;
+        return OutputStatus::kOk;
+      }
+      ::close(fd);
+    }
+  }
+  const bool made = WithFreshHiddenName(target, &path_, [this](const std::string& candidate) {
+    fd_ = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return fd_ >= 0;
+  });
+  if (!made) return Fail(OutputStatus::kCannotCreate, errno);
+  named_ = true;
+  return OutputStatus::kOk;
+}
+
+OutputStatus OutputFile::LinkUnnamed() {
+  if (!overwrite_) {
+    // linkat never replaces an existing name.
+    if (::linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) return OutputStatus::kOk;
+    return Fail(errno == EEXIST ? OutputStatus::kExists : OutputStatus::kCannotCreate, errno);
+  }
+  // Replacing: link under a hidden name, then rename that over the target in one step.
+  std::string hidden;
+  const bool linked = WithFreshHiddenName(target_, &hidden, [this](const std::string& candidate) {
+    return ::linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  });
+  if (!linked) return Fail(OutputStatus::kCannotCreate, errno);
+  if (::rename(hidden.c_str(), target_.c_str()) == 0) return OutputStatus::kOk;
+  const int error = errno;
+  ::unlink(hidden.c_str());
+  return Fail(OutputStatus::kCannotCreate, error);
+}
+
+OutputStatus OutputFile::RenameNamed() {
+  if (overwrite_) {
+    if (::rename(path_.c_str(), target_.c_str()) == 0) return OutputStatus::kOk;
+    return Fail(OutputStatus::kCannotCreate, errno);
+  }
+  if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) == 0) return OutputStatus::kOk;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+    return Fail(errno == EEXIST ? OutputStatus::kExists : OutputStatus::kCannotCreate, errno);
+  // The file system cannot rename without replacing; a hard link refuses an existing name.
+  if (::link(path_.c_str(), target_.c_str()) != 0)
+    return Fail(errno == EEXIST ? OutputStatus::kExists : OutputStatus::kCannotCreate, errno);
+  ::unlink(path_.c_str());
+  return OutputStatus::kOk;
+}
+
+OutputStatus OutputFile::Publish() {
+  if (fd_ < 0) return Fail(OutputStatus::kCannotCreate, EBADF);
+  // The data reaches the disk before the name does: after a crash the target holds either
+  // what was there before or the complete new file. EINVAL: the file system cannot sync.
+  if (::fsync(fd_) != 0 && errno != EINVAL) {
+    const int error = errno;
+    Discard();
+    return Fail(OutputStatus::kWriteFailed, error);
+  }
+  const OutputStatus status = named_ ? RenameNamed() : LinkUnnamed();
+  if (status != OutputStatus::kOk) {
+    Discard();
+    return status;
+  }
+  ::close(fd_);
+  fd_ = -1;
+  path_.clear();
+  named_ = false;
+  return OutputStatus::kOk;
+}
+
+void OutputFile::Discard() {
+  if (fd_ < 0) return;
+  if (named_) {
+    // Only the file this object made: the name may have been taken over since.
+    struct stat mine, there;
+    if (::fstat(fd_, &mine) == 0 && ::lstat(path_.c_str(), &there) == 0 && mine.st_dev == there.st_dev &&
+        mine.st_ino == there.st_ino)
+      ::unlink(path_.c_str());
+  }
+  ::close(fd_);
+  fd_ = -1;
+  path_.clear();
+  named_ = false;
+}
+
+}  // namespace spherolux

@@ -1,0 +1,31 @@
+#include "base/system.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+namespace spherolux {
+
+std::string ProgramDir() {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
+  if (n <= 0 || n == static_cast<ssize_t>(sizeof buf)) return ".";
+  const std::string path(buf, static_cast<size_t>(n));
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool CpuHasAvx2() {
+#if defined(__x86_64__) || defined(__i386__)
+  // GCC's check includes the operating system's support (XGETBV) for the AVX state.
+  static const bool avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return avx2;
+#else
+  return false;
+#endif
+}
+
+}  // namespace spherolux

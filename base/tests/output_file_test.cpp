@@ -1,0 +1,178 @@
+#include "base/output_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "testsupport/testsupport.h"
+
+namespace spherolux {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(int fd, const std::string& text) {
+  ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+}
+
+std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  return names;
+}
+
+// Each case runs with the unnamed temporary (where the file system has it) and with the
+// named one that other file systems get.
+class OutputFileTest : public ::testing::TestWithParam<bool> {
+ protected:
+  OutputOptions Options(bool overwrite = false) const {
+    OutputOptions o;
+    o.overwrite = overwrite;
+    o.named_temporary = GetParam();
+    return o;
+  }
+  testsupport::TempDir dir_{"output-file"};
+};
+
+TEST_P(OutputFileTest, AppearsWholeUnderItsNameWithTheUmaskPermissions) {
+  struct Umask {
+    mode_t old = ::umask(027);
+    ~Umask() { ::umask(old); }
+  } mask;
+  const std::string target = dir_.Path("photo.jpg");
+  OutputFile out;
+  ASSERT_EQ(out.Create(target, Options()), OutputStatus::kOk);
+  WriteAll(out.fd(), "first half ");
+  // A writer that takes a path reaches the same file.
+  std::ofstream(out.path(), std::ios::binary | std::ios::app) << "second half";
+  EXPECT_FALSE(fs::exists(target));  // nothing under the name until it is complete
+  EXPECT_EQ(Entries(dir_.path()).size(), GetParam() ? 1u : 0u);
+  ASSERT_EQ(out.Publish(), OutputStatus::kOk);
+  EXPECT_EQ(Read(target), "first half second half");
+  struct stat st;
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(Entries(dir_.path()), std::vector<std::string>{"photo.jpg"});
+}
+
+TEST_P(OutputFileTest, NeverReplacesAFileUnlessAskedTo) {
+  const std::string target = dir_.Path("clip.mp4");
+  dir_.Write("clip.mp4", std::string("theirs"));
+  OutputFile out;
+  EXPECT_EQ(out.Create(target, Options()), OutputStatus::kExists);
+
+  // A file that appears while the output is written stays as it is.
+  fs::remove(target);
+  ASSERT_EQ(out.Create(target, Options()), OutputStatus::kOk);
+  WriteAll(out.fd(), "ours");
+  dir_.Write("clip.mp4", std::string("theirs"));
+  EXPECT_EQ(out.Publish(), OutputStatus::kExists);
+  EXPECT_EQ(Read(target), "theirs");
+  EXPECT_EQ(Entries(dir_.path()), std::vector<std::string>{"clip.mp4"});
+
+  // Asked to overwrite, it replaces the file in one step.
+  ASSERT_EQ(out.Create(target, Options(true)), OutputStatus::kOk);
+  WriteAll(out.fd(), "ours");
+  ASSERT_EQ(out.Publish(), OutputStatus::kOk);
+  EXPECT_EQ(Read(target), "ours");
+  EXPECT_EQ(Entries(dir_.path()), std::vector<std::string>{"clip.mp4"});
+}
+
+TEST_P(OutputFileTest, DiscardLeavesNothingAndTouchesNothingElse) {
+  const std::string target = dir_.Path("out.jpg");
+  {
+    OutputFile out;
+    ASSERT_EQ(out.Create(target, Options()), OutputStatus::kOk);
+    WriteAll(out.fd(), "partial");
+  }  // destroyed unpublished
+  EXPECT_TRUE(Entries(dir_.path()).empty());
+
+  OutputFile out;
+  ASSERT_EQ(out.Create(target, Options()), OutputStatus::kOk);
+  if (GetParam()) {
+    // Someone else's file now has the temporary's name: it is not ours to remove.
+    const std::string hidden = out.path();
+    ASSERT_EQ(::unlink(hidden.c_str()), 0);
+    std::ofstream(hidden) << "someone else's";
+    out.Discard();
+    EXPECT_EQ(Read(hidden), "someone else's");
+  } else {
+    out.Discard();
+    EXPECT_TRUE(Entries(dir_.path()).empty());
+  }
+  EXPECT_EQ(out.fd(), -1);
+}
+
+TEST_P(OutputFileTest, LongNamesKeepTheirTemporaryWithinTheLimit) {
+  // 255 bytes of three-byte characters: the hidden name has room for 247 bytes of it,
+  // which would split a character, so it keeps 245.
+  std::string name = "ab";
+  while (name.size() + 3 <= 251) name += "\xE5\x9B\xBE";  // 图
+  name += ".jpg";
+  ASSERT_EQ(name.size(), 255u);
+  OutputFile out;
+  ASSERT_EQ(out.Create(dir_.Path(name), Options()), OutputStatus::kOk) << std::strerror(out.error());
+  if (GetParam()) {
+    const std::string hidden = fs::path(out.path()).filename().string();
+    EXPECT_EQ(hidden.size(), 1 + 245 + 7u);
+    EXPECT_EQ(hidden.substr(1, 245), name.substr(0, 245));
+  }
+  ASSERT_EQ(out.Publish(), OutputStatus::kOk);
+  EXPECT_TRUE(fs::exists(dir_.Path(name)));
+
+  EXPECT_EQ(out.Create(dir_.Path(std::string(256, 'x')), Options()), OutputStatus::kCannotCreate);
+  EXPECT_EQ(out.error(), ENAMETOOLONG);
+}
+
+TEST_P(OutputFileTest, ReportsAFolderThatTakesNoFile) {
+  OutputFile out;
+  EXPECT_EQ(out.Create(dir_.Path("missing/out.mp4"), Options()), OutputStatus::kCannotCreate);
+  EXPECT_EQ(out.error(), ENOENT);
+  // A folder in the way of the name cannot be replaced.
+  fs::create_directory(dir_.Path("taken"));
+  ASSERT_EQ(out.Create(dir_.Path("taken"), Options(true)), OutputStatus::kOk);
+  EXPECT_EQ(out.Publish(), OutputStatus::kCannotCreate);
+  EXPECT_TRUE(fs::is_directory(dir_.Path("taken")));
+  EXPECT_EQ(Entries(dir_.path()), std::vector<std::string>{"taken"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Temporaries, OutputFileTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
+
+TEST(OutputFile, AKilledWriterLeavesNothingBehind) {
+  testsupport::TempDir dir("output-file-kill");
+  {
+    OutputFile probe;
+    ASSERT_EQ(probe.Create(dir.Path("probe")), OutputStatus::kOk);
+    if (probe.path().rfind("/proc/", 0) != 0) GTEST_SKIP() << "this file system has no unnamed temporary files";
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    OutputFile out;
+    if (out.Create(dir.Path("video.mp4")) == OutputStatus::kOk) (void)!::write(out.fd(), "data", 4);
+    ::raise(SIGKILL);
+    ::_exit(1);
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_TRUE(Entries(dir.path()).empty());
+}
+
+}  // namespace
+}  // namespace spherolux
