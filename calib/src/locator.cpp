@@ -11,6 +11,13 @@
 #include "walkers.h"
 
 namespace spherolux {
+namespace {
+
+// A span's size is a signed 32-bit count.
+constexpr int64_t kMaxSpanSize = std::numeric_limits<int32_t>::max();
+
+}  // namespace
+
 namespace calib_internal {
 namespace {
 
@@ -19,8 +26,6 @@ constexpr uint32_t kTrak = FourCC("trak");
 constexpr uint32_t kUdta = FourCC("udta");
 constexpr uint32_t kUdat = FourCC("udat");
 constexpr uint32_t kUuid = FourCC("uuid");
-
-constexpr int64_t kMaxSpanSize = std::numeric_limits<int32_t>::max();
 
 void ClearSpan(PayloadSpan* span, int32_t size) {
   span->bytes.clear();
@@ -44,26 +49,14 @@ int TakeSpan(ByteSource& src, int64_t n, PayloadSpan* span) {
   return kWalkOk;
 }
 
-int WalkCode(Mp4BoxStatus status) {
+int WalkCode(ReadStatus status) {
   switch (status) {
-    case Mp4BoxStatus::kOk:
+    case ReadStatus::kOk:
       return kWalkOk;
-    case Mp4BoxStatus::kMalformed:
+    case ReadStatus::kMalformed:
       return kWalkMalformed;
-    case Mp4BoxStatus::kEnd:
-    case Mp4BoxStatus::kShort:
-      break;
-  }
-  return kWalkShort;
-}
-
-int WalkCode(JpegSegmentStatus status) {
-  switch (status) {
-    case JpegSegmentStatus::kOk:
-      return kWalkOk;
-    case JpegSegmentStatus::kMalformed:
-      return kWalkMalformed;
-    case JpegSegmentStatus::kShort:
+    case ReadStatus::kEnd:  // the file ends without a find
+    case ReadStatus::kShort:
       break;
   }
   return kWalkShort;
@@ -80,8 +73,8 @@ class Mp4Walk {
     Mp4BoxReader boxes(src_, 0, src_.Size());
     for (;;) {
       Mp4Box box;
-      const Mp4BoxStatus status = boxes.Next(&box);
-      if (status != Mp4BoxStatus::kOk) return WalkCode(status);
+      const ReadStatus status = boxes.Next(&box);
+      if (status != ReadStatus::kOk) return WalkCode(status);
       if (box.cut) return kWalkShort;  // a box that ends beyond the file
       if (int rc = HandleBox(box, 0)) return rc;
       if (span_->size > 0) return kWalkOk;
@@ -114,9 +107,9 @@ class Mp4Walk {
     Mp4BoxReader children(src_, parent.body(), parent.end());
     for (;;) {
       Mp4Box child;
-      const Mp4BoxStatus status = children.Next(&child);
-      if (status == Mp4BoxStatus::kEnd) return kWalkOk;
-      if (status != Mp4BoxStatus::kOk) return WalkCode(status);
+      const ReadStatus status = children.Next(&child);
+      if (status == ReadStatus::kEnd) return kWalkOk;
+      if (status != ReadStatus::kOk) return WalkCode(status);
       // Inside a box, size 0 (to the end) and 1 (a 64-bit size) are not followed, and 2 to
       // 7 cannot hold the header itself.
       if (child.size_field < 8) return kWalkMalformed;
@@ -165,8 +158,6 @@ int WalkJpegExif(ByteSource& src, PayloadSpan* span) {
 }  // namespace calib_internal
 
 namespace {
-
-constexpr int64_t kMaxSpanSizeForBlock = std::numeric_limits<int32_t>::max();
 
 // RFC 4648, table 1.
 bool IsBase64Byte(uint8_t c) {
@@ -266,7 +257,7 @@ WholeFileResult ReadBlockFromWholeFile(const char* path, PayloadSpan* span) {
       break;
     }
   }
-  if (block.size() > size_t(kMaxSpanSizeForBlock)) return WholeFileResult::kCannotOpen;
+  if (block.size() > size_t(kMaxSpanSize)) return WholeFileResult::kCannotOpen;
   span->size = static_cast<int32_t>(block.size());
   span->bytes = std::move(block);
   return WholeFileResult::kOk;

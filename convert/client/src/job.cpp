@@ -38,10 +38,17 @@ std::string FormatClock(int64_t ms) {
   return buf;
 }
 
+std::string FormatClockMs(int64_t ms) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, ".%03lld", static_cast<long long>(ms % 1000));
+  return FormatClock(ms) + buf;
+}
+
 EngineCall ConversionCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,
                           bool copy) {
   EngineCall call;
-  call.args = {"ffmpeg", "-d", "-ss", FormatClock(range.start_ms), "-i", input, "-t", FormatClock(range.duration_ms)};
+  call.args = {"ffmpeg", "-d",  "-ss", FormatClockMs(range.start_ms),
+               "-i",     input, "-t",  FormatClockMs(range.duration_ms)};
   auto add = [&](std::initializer_list<const char*> list) {
     for (const char* s : list) call.args.emplace_back(s);
   };

@@ -26,8 +26,8 @@ TEST(TrimRanges, FollowThePercentAndShortRangeRules) {
   TrimRange r = RangeFromPercent(20, 21, 50000);
   EXPECT_EQ(r.start_ms, 9000);
   EXPECT_EQ(r.duration_ms, 1500);
-  EXPECT_EQ(FormatClock(r.start_ms), "00:00:09");
-  EXPECT_EQ(FormatClock(r.duration_ms), "00:00:01");
+  EXPECT_EQ(FormatClockMs(r.start_ms), "00:00:09.000");
+  EXPECT_EQ(FormatClockMs(r.duration_ms), "00:00:01.500");
   // Full range of 90 s.
   r = RangeFromPercent(0, 100, 90000);
   EXPECT_EQ(FormatClock(r.start_ms), "00:00:00");
@@ -45,12 +45,14 @@ TEST(TrimRanges, FollowThePercentAndShortRangeRules) {
   EXPECT_EQ(r.start_ms, 18000000);
   EXPECT_EQ(FormatClock(r.duration_ms), "05:00:00");
   EXPECT_EQ(FormatClock(3725000), "01:02:05");
+  EXPECT_EQ(FormatClockMs(3725042), "01:02:05.042");
   EXPECT_EQ(FormatClock(360000000), "100:00:00");
 }
 
 TEST(EngineVectors, HaveTheEntriesOfEachQuality) {
   TrimRange r{9000, 1500};
-  const std::vector<std::string> head = {"ffmpeg", "-d", "-ss", "00:00:09", "-i", "/in/a.mp4", "-t", "00:00:01"};
+  const std::vector<std::string> head = {"ffmpeg", "-d",        "-ss", "00:00:09.000",
+                                         "-i",     "/in/a.mp4", "-t",  "00:00:01.500"};
   struct Case {
     Quality q;
     bool copy;
