@@ -104,9 +104,9 @@ ParseStatus ParseBoxes(std::span<const uint8_t> bytes, std::vector<Box>* out, in
   Mp4BoxReader reader(src, 0, src.Size());
   for (;;) {
     Mp4Box h;
-    const Mp4BoxStatus st = reader.Next(&h);
-    if (st == Mp4BoxStatus::kEnd) return reader.trailing() > 0 ? ParseStatus::kMalformed : ParseStatus::kOk;
-    if (st != Mp4BoxStatus::kOk) return ParseStatus::kMalformed;
+    const ReadStatus st = reader.Next(&h);
+    if (st == ReadStatus::kEnd) return reader.trailing() > 0 ? ParseStatus::kMalformed : ParseStatus::kOk;
+    if (st != ReadStatus::kOk) return ParseStatus::kMalformed;
     Box box;
     box.type = h.type;
     box.wide_size = h.size_field == 1;

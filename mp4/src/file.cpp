@@ -107,13 +107,13 @@ FileStatus ReadMp4File(const std::string& path, Mp4File* out) {
   FileStatus status = FileStatus::kOk;
   for (;;) {
     Mp4Box h;
-    const Mp4BoxStatus st = reader.Next(&h);
-    if (st == Mp4BoxStatus::kEnd) {
+    const ReadStatus st = reader.Next(&h);
+    if (st == ReadStatus::kEnd) {
       if (reader.trailing() > 0) status = broken();
       break;
     }
-    if (st == Mp4BoxStatus::kShort) return FileStatus::kTruncated;
-    if (st == Mp4BoxStatus::kMalformed) return broken();
+    if (st == ReadStatus::kShort) return FileStatus::kTruncated;
+    if (st == ReadStatus::kMalformed) return broken();
     // Every top-level box type is printable in a real file: this rejects other formats early.
     for (int i = 0; i < 4; ++i) {
       const uint8_t c = static_cast<uint8_t>(h.type >> (24 - 8 * i));
