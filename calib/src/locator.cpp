@@ -159,6 +159,20 @@ int WalkJpegExif(ByteSource& src, PayloadSpan* span) {
 
 namespace {
 
+// Runs `walk` over the file at `path`. A file that cannot be opened leaves the span empty
+// with `failed_size` (-1 for the walks that report errors in the span, else 0).
+template <typename Walk>
+int WalkFile(const char* path, PayloadSpan* span, int32_t failed_size, const Walk& walk) {
+  if (!span) return kWalkCannotOpen;
+  FileSource src(path);
+  if (!src.ok()) {
+    span->bytes.clear();
+    span->size = failed_size;
+    return kWalkCannotOpen;
+  }
+  return walk(src);
+}
+
 // RFC 4648, table 1.
 bool IsBase64Byte(uint8_t c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
@@ -167,36 +181,19 @@ bool IsBase64Byte(uint8_t c) {
 }  // namespace
 
 int WalkMp4Udta(const char* path, PayloadSpan* span) {
-  if (!span) return kWalkCannotOpen;
-  FileSource src(path);
-  if (!src.ok()) {
-    span->bytes.clear();
-    span->size = -1;
-    return kWalkCannotOpen;
-  }
-  return calib_internal::WalkMp4(src, calib_internal::Mp4Mode::kUdta, span);
+  return WalkFile(path, span, -1, [span](ByteSource& src) {
+    return calib_internal::WalkMp4(src, calib_internal::Mp4Mode::kUdta, span);
+  });
 }
 
 int WalkMp4SphericalUuid(const char* path, PayloadSpan* span) {
-  if (!span) return kWalkCannotOpen;
-  FileSource src(path);
-  if (!src.ok()) {
-    span->bytes.clear();
-    span->size = 0;
-    return kWalkCannotOpen;
-  }
-  return calib_internal::WalkMp4(src, calib_internal::Mp4Mode::kSphericalUuid, span);
+  return WalkFile(path, span, 0, [span](ByteSource& src) {
+    return calib_internal::WalkMp4(src, calib_internal::Mp4Mode::kSphericalUuid, span);
+  });
 }
 
 int WalkJpegExif(const char* path, PayloadSpan* span) {
-  if (!span) return kWalkCannotOpen;
-  FileSource src(path);
-  if (!src.ok()) {
-    span->bytes.clear();
-    span->size = -1;
-    return kWalkCannotOpen;
-  }
-  return calib_internal::WalkJpegExif(src, span);
+  return WalkFile(path, span, -1, [span](ByteSource& src) { return calib_internal::WalkJpegExif(src, span); });
 }
 
 WholeFileResult ReadWholeFile(const char* path, PayloadSpan* span) {
