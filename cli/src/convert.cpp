@@ -129,9 +129,9 @@ int RunConvert(std::span<char* const> args) {
   w.Key("output");
   w.String(output);
   w.Key("start");
-  w.String(convert::FormatClock(range.start_ms));
+  w.String(convert::FormatClockMs(range.start_ms));
   w.Key("duration");
-  w.String(convert::FormatClock(range.duration_ms));
+  w.String(convert::FormatClockMs(range.duration_ms));
   w.Key("copy");
   w.Bool(check.copy);
   w.Key("result");

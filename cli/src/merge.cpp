@@ -1,6 +1,7 @@
 // spherolux-cli merge: joins stitched MP4 files by stream copy, as the merger does.
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,7 @@ int RunMerge(std::span<char* const> args) {
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    output = dir + convert::MergeOutputName(local);
+    output = convert::MergeOutputPath(dir, local, [](const std::string& p) { return std::filesystem::exists(p); });
   }
 
   convert::MergeList list;

@@ -38,10 +38,17 @@ std::string FormatClock(int64_t ms) {
   return buf;
 }
 
+std::string FormatClockMs(int64_t ms) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%s.%03lld", FormatClock(ms).c_str(), static_cast<long long>(ms % 1000));
+  return buf;
+}
+
 EngineCall ConversionCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,
                           bool copy) {
   EngineCall call;
-  call.args = {"ffmpeg", "-d", "-ss", FormatClock(range.start_ms), "-i", input, "-t", FormatClock(range.duration_ms)};
+  call.args = {"ffmpeg", "-d",  "-ss", FormatClockMs(range.start_ms),
+               "-i",     input, "-t",  FormatClockMs(range.duration_ms)};
   auto add = [&](std::initializer_list<const char*> list) {
     for (const char* s : list) call.args.emplace_back(s);
   };
@@ -85,6 +92,17 @@ std::string MergeOutputName(const std::tm& t) {
   std::snprintf(buf, sizeof buf, "%d%02d%02d%02d%02d%02d_merge.mp4", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
                 t.tm_hour, t.tm_min, t.tm_sec);
   return buf;
+}
+
+std::string MergeOutputPath(const std::string& dir, const std::tm& local,
+                            const std::function<bool(const std::string&)>& exists) {
+  // The engine replaces an existing output: a second merge within the same second must not
+  // take the first one's file.
+  const std::string name = MergeOutputName(local);
+  std::string candidate = dir + name;
+  const std::string stem = name.substr(0, name.size() - 4);
+  for (int n = 1; exists(candidate) && n <= 1000000; ++n) candidate = dir + stem + "_" + std::to_string(n) + ".mp4";
+  return candidate;
 }
 
 void ProgressClock::Start(uint32_t now_ms) {

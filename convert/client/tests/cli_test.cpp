@@ -54,7 +54,7 @@ TEST_F(CliTest, CameraStitchedRecordingsAreCopiedAndMerged) {
   const std::string out = dir_ + "/VID_0001_spherolux_0.mp4";
   ASSERT_TRUE(fs::exists(out)) << r.out;
   EXPECT_NE(r.out.find("\"copy\":true"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"duration\":\"00:00:01\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"duration\":\"00:00:01.000\""), std::string::npos) << r.out;
   EXPECT_NEAR(Duration(out), 1.0, 0.1);
   // The copy says it is a panorama, so the merger takes it.
   EXPECT_EQ(spherolux::SphericalVideoFlag(out.c_str()), 1);

@@ -28,6 +28,10 @@ TEST(TrimRanges, FollowThePercentAndShortRangeRules) {
   EXPECT_EQ(r.duration_ms, 1500);
   EXPECT_EQ(FormatClock(r.start_ms), "00:00:09");
   EXPECT_EQ(FormatClock(r.duration_ms), "00:00:01");
+  // Whole seconds would cut the range to one second: the engine gets the milliseconds.
+  EXPECT_EQ(FormatClockMs(r.start_ms), "00:00:09.000");
+  EXPECT_EQ(FormatClockMs(r.duration_ms), "00:00:01.500");
+  EXPECT_EQ(FormatClockMs(3725042), "01:02:05.042");
   // Full range of 90 s.
   r = RangeFromPercent(0, 100, 90000);
   EXPECT_EQ(FormatClock(r.start_ms), "00:00:00");
@@ -50,7 +54,8 @@ TEST(TrimRanges, FollowThePercentAndShortRangeRules) {
 
 TEST(EngineVectors, HaveTheEntriesOfEachQuality) {
   TrimRange r{9000, 1500};
-  const std::vector<std::string> head = {"ffmpeg", "-d", "-ss", "00:00:09", "-i", "/in/a.mp4", "-t", "00:00:01"};
+  const std::vector<std::string> head = {"ffmpeg", "-d",        "-ss", "00:00:09.000",
+                                         "-i",     "/in/a.mp4", "-t",  "00:00:01.500"};
   struct Case {
     Quality q;
     bool copy;
@@ -98,6 +103,14 @@ TEST(MergeFiles, ListAndNameFollowTheirFormats) {
   t.tm_min = 26;
   t.tm_sec = 7;
   EXPECT_EQ(MergeOutputName(t), "20240305142607_merge.mp4");
+  // A second merge within the same second must not replace the first one's file.
+  std::set<std::string> files;
+  auto exists = [&](const std::string& p) { return files.count(p) > 0; };
+  EXPECT_EQ(MergeOutputPath("/out/", t, exists), "/out/20240305142607_merge.mp4");
+  files.insert("/out/20240305142607_merge.mp4");
+  EXPECT_EQ(MergeOutputPath("/out/", t, exists), "/out/20240305142607_merge_1.mp4");
+  files.insert("/out/20240305142607_merge_1.mp4");
+  EXPECT_EQ(MergeOutputPath("/out/", t, exists), "/out/20240305142607_merge_2.mp4");
 }
 
 TEST(ProgressClock, EstimatesTimeLeftOncePerSecond) {

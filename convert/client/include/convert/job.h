@@ -32,8 +32,11 @@ TrimRange RangeFromPercent(int low, int high, int64_t media_ms);
 
 // "HH:MM:SS" of whole seconds (hours may have more digits).
 std::string FormatClock(int64_t ms);
+// "HH:MM:SS.mmm": the engine starts and ends a range at the frame of that millisecond.
+std::string FormatClockMs(int64_t ms);
 
-// The engine call of a video job: argument vector and the High flag.
+// The engine call of a video job: argument vector and the High flag. Start and duration are
+// written with milliseconds (FormatClockMs), so the job converts the range selected.
 struct EngineCall {
   std::vector<std::string> args;
   int high_flag = 0;
@@ -48,6 +51,11 @@ std::vector<std::string> MergeArgs(const std::string& list_path, const std::stri
 std::string MergeListText(const std::vector<std::string>& paths);
 // "YYYYMMDDhhmmss_merge.mp4" of the given local time.
 std::string MergeOutputName(const std::tm& local);
+// The output of a merge at `local` time in `dir` (ending with a separator or empty):
+// MergeOutputName, or "YYYYMMDDhhmmss_merge_N.mp4" with the smallest N >= 1 for which
+// `exists` is false when a merge of the same second wrote that name already.
+std::string MergeOutputPath(const std::string& dir, const std::tm& local,
+                            const std::function<bool(const std::string&)>& exists);
 
 // The converter's progress display, refreshed once a second.
 class ProgressClock {
