@@ -10,9 +10,7 @@
 #include <QPainter>
 #include <QRadioButton>
 #include <QUrl>
-#include <bit>
 #include <filesystem>
-#include <map>
 
 #include "base/system.h"
 #include "convert/job.h"
@@ -23,7 +21,6 @@
 #include "dialogs/upload_dlg.h"
 #include "photo/stitch_photo.h"
 #include "platform/messages.h"
-#include "ui/bar_logic.h"
 #include "ui/button_ex.h"
 #include "ui/skin.h"
 #include "ui/strings.h"
@@ -151,9 +148,8 @@ CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
                      }});
   }
 
-  SetRotation(0);
-  model_.RefreshOutputName();
-  CentreOn(nullptr);
+  SetRotation(0);  // also proposes the (still empty) output name
+  CentreOnParent(this);
   upload_->move((width() - upload_->width()) / 2, (height() - upload_->height()) / 2);
   ShowModel();
 }
@@ -259,13 +255,8 @@ void CCompositeDlg::Command(int id) {
       break;
     case kClose:
       ui::SaveOutputDir(options_.environment, model_.output_dir());
-      if (model_.job() == ConverterModel::Job::kVideo && busy()) {
-        if (ui::MessageBox(this, Text(ui::kStrCancelStitching), {}, ui::BoxButtons::kOkCancel,
-                           ui::BoxIcon::kQuestion) != ui::kIdOk) {
-          break;
-        }
-        post(msg::kMsgCancelForClose);
-      }
+      if (!MayClose()) break;
+      post(msg::kMsgCancelForClose);
       post(msg::kMsgEndDialog);
       break;
     case kOpen:
@@ -416,23 +407,20 @@ void CCompositeDlg::CancelForClose() {
   ShowModel();
 }
 
-bool CCompositeDlg::ConfirmClose() {
+bool CCompositeDlg::MayClose() {
   if (model_.job() != ConverterModel::Job::kVideo || !busy()) return true;
-  if (ui::MessageBox(this, Text(ui::kStrCancelStitching), {}, ui::BoxButtons::kOkCancel, ui::BoxIcon::kQuestion) !=
-      ui::kIdOk) {
-    return false;
-  }
-  CancelForClose();
-  return true;
+  return ui::MessageBox(this, Text(ui::kStrCancelStitching), {}, ui::BoxButtons::kOkCancel, ui::BoxIcon::kQuestion) ==
+         ui::kIdOk;
 }
 
 void CCompositeDlg::closeEvent(QCloseEvent* event) {
   // Closed by the window manager (or Alt+F4): the same question as the close button.
   ui::SaveOutputDir(options_.environment, model_.output_dir());
-  if (!ConfirmClose()) {
+  if (!MayClose()) {
     event->ignore();
     return;
   }
+  CancelForClose();
   SkinnedDialog::closeEvent(event);
 }
 

@@ -1,5 +1,9 @@
 #include "dialog_widgets.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+#include <algorithm>
+
 #include "ui/button_ex.h"
 #include "ui/skin.h"
 #include "ui/skinned_dialog.h"
@@ -40,6 +44,18 @@ void PlaceTitleBandButtons(ui::CButtonEx* close, ui::CButtonEx* minimise, int wi
     button->setGeometry(x, 0, 30, 30);
     x -= 30;
   }
+}
+
+void CentreOnParent(ui::SkinnedDialog* dialog) {
+  dialog->CentreOn(nullptr);
+  const QScreen* screen = QGuiApplication::screenAt(dialog->geometry().center());
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const QRect area = screen->availableGeometry();
+  QPoint at = dialog->pos();
+  at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - dialog->width())));
+  at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - dialog->height())));
+  dialog->move(at);
 }
 
 void ShowEngineMissing(QWidget* parent, const std::string& why) {

@@ -6,7 +6,8 @@
 
 namespace spherolux::ui {
 class CButtonEx;
-}
+class SkinnedDialog;
+}  // namespace spherolux::ui
 
 class QWidget;
 
@@ -21,6 +22,10 @@ ui::CButtonEx* MakeTextButton(QWidget* parent, int control_id, const QString& te
 
 // The title band's close and minimise buttons at (W - 40, 0) and (W - 70, 0).
 void PlaceTitleBandButtons(ui::CButtonEx* close, ui::CButtonEx* minimise, int width);
+
+// Centres the dialog on its parent's window (on the screen without one) and keeps it within
+// the screen's free area, its title band first.
+void CentreOnParent(ui::SkinnedDialog* dialog);
 
 // Says that the conversion engine could not be loaded, and why.
 void ShowEngineMissing(QWidget* parent, const std::string& why);

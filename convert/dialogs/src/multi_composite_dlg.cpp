@@ -46,7 +46,7 @@ CMultiCompositeDlg::CMultiCompositeDlg(QWidget* parent, DialogOptions options)
   output_dir_ = dir.usable ? dir.path : std::string();
   const std::string engine_dir = options_.engine_dir.empty() ? ProgramDir() : options_.engine_dir;
   if (!convert::LoadEngine(engine_dir, &engine_, &engine_error_)) engine_ = {};
-  CentreOn(nullptr);
+  CentreOnParent(this);
 }
 
 ui::CButtonEx* CMultiCompositeDlg::button(int id) const {

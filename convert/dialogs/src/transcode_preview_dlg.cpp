@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "dialog_widgets.h"
 #include "media/media_player.h"
 #include "media/video_control.h"
 #include "platform/messages.h"
@@ -16,8 +17,6 @@ namespace spherolux::dialogs {
 namespace msg = platform;
 
 namespace {
-
-QString Text(int id) { return QString::fromUtf8(ui::LoadString(id)); }
 
 // lparam of a posted kNotifyEnd: the player reached the end of the file (a stop that the
 // preview asks of itself carries 0).

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QUrl>
 
+#include "dialog_widgets.h"
 #include "ui/button_ex.h"
 #include "ui/skin.h"
 #include "ui/strings.h"
@@ -31,7 +32,7 @@ CUploadDlg::CUploadDlg(QWidget* parent) : SkinnedDialog(parent, kSize) {
   // A child of the converter, not a window of its own.
   setWindowFlags(Qt::Widget);
   setObjectName("uploadShortcuts");
-  SetTitle(QString::fromUtf8(ui::LoadString(ui::kStrUploadTitle)));
+  SetTitle(Text(ui::kStrUploadTitle));
   int x = 35;
   for (const UploadService& service : kServices) {
     auto* button = new ui::CButtonEx(service.control_id, this);

@@ -34,8 +34,8 @@ bool ConverterModel::ChooseFile(const std::string& path) {
 }
 
 void ConverterModel::SetRotation(int degrees) {
-  RefreshOutputName();
   rotation_ = degrees;
+  RefreshOutputName();
 }
 
 void ConverterModel::SetQuality(int index) {

@@ -112,8 +112,8 @@ class CCompositeDlg : public ui::SkinnedDialog {
   void RunVideoJob();
   void OnJobEnded(WParam w, LParam result);
   void Answer(ConverterModel::Answer answer);
-  // True when the dialog may close (a running job was cancelled or none ran).
-  bool ConfirmClose();
+  // True when no video job runs, or the user agreed to cancel it (string 484).
+  bool MayClose();
   void CancelForClose();
   void OpenMerger();
   void ShowModel();
