@@ -13,6 +13,7 @@
 
 #include "base/bytes.h"
 #include "base/file.h"
+#include "base/output_file.h"
 #include "mp4/file.h"
 
 namespace spherolux::mp4 {
@@ -588,14 +589,12 @@ class MovieWriter {
 Mp4Status MoveMovieFirst(const std::string& path) {
   Mp4File file;
   if (ReadMp4File(path, &file) != FileStatus::kOk || !MoveMoovToFront(&file)) return Mp4Status::kDamaged;
-  std::string temp = path + ".XXXXXX";
-  const int fd = CreateUniqueFile(temp);
-  if (fd < 0) return Mp4Status::kCannotCreate;
-  ::close(fd);
-  if (WriteMp4File(file, temp) != FileStatus::kOk || std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
+  OutputFile out;
+  OutputOptions options;
+  options.overwrite = true;
+  if (out.Create(path, options) != OutputStatus::kOk) return Mp4Status::kCannotCreate;
+  if (WriteMp4File(file, out.path()) != FileStatus::kOk || out.Publish() != OutputStatus::kOk)
     return Mp4Status::kWriteFailed;
-  }
   return Mp4Status::kOk;
 }
 

@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) { return testsupport::RunCommand(cmd).out; }
+using testsupport::Shell;
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream f(path, std::ios::binary);

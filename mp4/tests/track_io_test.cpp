@@ -19,6 +19,7 @@
 #include "mp4/reader.h"
 #include "mp4/writer.h"
 #include "side_file.h"
+#include "testsupport/testsupport.h"
 
 namespace spherolux::mp4 {
 namespace {
@@ -86,7 +87,7 @@ Bytes ParameterSetsAnnexB(std::span<const uint8_t> avcc) {
 // starting with '?'.
 std::string DecodedFrames(const std::string& path, int stream = -1) {
   const std::string out =
-      camgen::RunCommand("ffmpeg -nostdin -v error -i '" + path + "' -map 0 -f framemd5 - 2>&1 | grep -v '^#'");
+      testsupport::Shell("ffmpeg -nostdin -v error -i '" + path + "' -map 0 -f framemd5 - 2>&1 | grep -v '^#'");
   std::istringstream lines(out);
   std::string result;
   for (std::string line; std::getline(lines, line);) {
@@ -140,7 +141,7 @@ class TrackIoTest : public ::testing::Test {
 TEST_F(TrackIoTest, ReaderAgreesWithFfprobe) {
   // ffprobe's packets in file order per stream: presentation time, size, key flag (its first
   // flag letter; the others say what its demuxer discards).
-  const std::string probe = camgen::RunCommand(
+  const std::string probe = testsupport::Shell(
       "ffprobe -v error -show_entries packet=stream_index,pts_time,size,flags "
       "-of csv=p=0 '" +
       source_ + "'");
@@ -217,7 +218,7 @@ TEST_F(TrackIoTest, WrittenFileDecodesFrameForFrameLikeItsSource) {
   const std::string decoded = DecodedFrames(out);
   EXPECT_EQ(decoded, DecodedFrames(source_));
   EXPECT_EQ(Count("\n" + decoded, "\n0,"), video.size());
-  const std::string probe = camgen::RunCommand("ffprobe -v error -show_streams '" + out + "'");
+  const std::string probe = testsupport::Shell("ffprobe -v error -show_streams '" + out + "'");
   EXPECT_NE(probe.find("handler_name=Core Media"), std::string::npos) << probe;
   EXPECT_NE(probe.find("handler_name=SoundHandler"), std::string::npos);
 
@@ -281,7 +282,7 @@ TEST_F(TrackIoTest, SettingsShapeTheFileAndMisuseIsRefused) {
   const Bytes& stsc = found[0]->data;
   for (size_t i = 8; i + 12 <= stsc.size(); i += 12) EXPECT_LE(LoadBE32(&stsc[i + 4]), 4u);
 
-  const std::string probe = camgen::RunCommand(
+  const std::string probe = testsupport::Shell(
       "ffprobe -v error -count_frames -show_entries "
       "stream=start_time,nb_read_frames -of csv=p=0 '" +
       out + "'");

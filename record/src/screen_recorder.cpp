@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "base/log.h"
+#include "base/system.h"
 #include "convert/client.h"
 #include "h264_encoder.h"
 #include "mp4/reader.h"
@@ -85,7 +86,7 @@ struct ScreenRecorder::Session {
 int ScreenRecorder::Session::Open(const std::string& source_path, const std::string& output, int64_t start_ms,
                                   const std::string& engine_dir) {
   std::string error;
-  if (!convert::LoadEngine(engine_dir.empty() ? convert::ProgramDir() : engine_dir, &engine, &error)) {
+  if (!convert::LoadEngine(engine_dir.empty() ? ProgramDir() : engine_dir, &engine, &error)) {
     Logf("screen recorder: %s\n", error.c_str());
     return kRecordNoEngine;
   }

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "camgen/camgen.h"
+#include "testsupport/testsupport.h"
 
 namespace spherolux::record {
 
@@ -47,11 +48,11 @@ int FindTrack(const mp4::Mp4Reader& reader, uint32_t handler) {
 }
 
 std::string ProbeStreams(const std::string& path) {
-  return camgen::RunCommand("ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 '" + path + "'");
+  return testsupport::Shell("ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 '" + path + "'");
 }
 
 int DecodedVideoFrames(const std::string& path, bool* errors) {
-  const std::string out = camgen::RunCommand("ffmpeg -nostdin -v error -i '" + path + "' -map 0:v -f framemd5 - 2>&1");
+  const std::string out = testsupport::Shell("ffmpeg -nostdin -v error -i '" + path + "' -map 0:v -f framemd5 - 2>&1");
   int frames = 0;
   *errors = false;
   size_t start = 0;
@@ -69,12 +70,12 @@ int DecodedVideoFrames(const std::string& path, bool* errors) {
 }
 
 std::vector<uint8_t> DecodeFrameRgb(const std::string& path, int index, int* width, int* height) {
-  const std::string size = camgen::RunCommand(
+  const std::string size = testsupport::Shell(
       "ffprobe -v error -select_streams v:0 -show_entries "
       "stream=width,height -of csv=p=0:s=x '" +
       path + "'");
   if (std::sscanf(size.c_str(), "%dx%d", width, height) != 2) return {};
-  const std::string raw = camgen::RunCommand("ffmpeg -nostdin -v error -i '" + path + "' -vf 'select=eq(n\\," +
+  const std::string raw = testsupport::Shell("ffmpeg -nostdin -v error -i '" + path + "' -vf 'select=eq(n\\," +
                                              std::to_string(index) + ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
   return std::vector<uint8_t>(raw.begin(), raw.end());
 }

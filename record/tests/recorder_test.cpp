@@ -15,6 +15,7 @@
 #include "mp4/writer.h"
 #include "record/screen_recorder.h"
 #include "record_test_util.h"
+#include "testsupport/testsupport.h"
 
 namespace spherolux::record {
 namespace {
@@ -88,7 +89,7 @@ TEST(RecordRules, FileNameAndEncoderFrameRate) {
 // The frame rate x264 was opened with, read back from the SPS timing of the recording
 // (time_scale / (2 num_units_in_tick), H.264 E.2.1) by ffmpeg's header tracer.
 int SpsFrameRate(const std::string& path) {
-  const std::string trace = camgen::RunCommand("ffmpeg -nostdin -v trace -i '" + path +
+  const std::string trace = testsupport::Shell("ffmpeg -nostdin -v trace -i '" + path +
                                                "' -c copy -bsf:v trace_headers -f null - 2>&1 | grep -E "
                                                "'num_units_in_tick|time_scale' | head -2");
   const size_t a = trace.find("num_units_in_tick"), b = trace.find("time_scale");
@@ -229,7 +230,7 @@ TEST_F(RecorderTest, KilledRecordingIsRecoveredByTheCliAndByTheNextStart) {
   const std::string first = Out("killed1.mp4");
   RecordAndDie(first, kEngineDir, 12);
   ASSERT_TRUE(fs::exists(Out("headerinfo.dat")));
-  const std::string json = camgen::RunCommand("'" SPHEROLUX_BINARY_DIR "/bin/spherolux-cli' recover '" + first + "'");
+  const std::string json = testsupport::Shell("'" SPHEROLUX_BINARY_DIR "/bin/spherolux-cli' recover '" + first + "'");
   EXPECT_NE(json.find("\"samples\":"), std::string::npos) << json;
   bool errors = true;
   const int recovered = DecodedVideoFrames(first, &errors);

@@ -28,7 +28,7 @@ testsupport::CommandResult Cli(const std::string& args) {
   return testsupport::RunCommand(testsupport::BuiltProgram("spherolux-cli") + " " + args + " 2>&1");
 }
 
-std::string Shell(const std::string& cmd) { return testsupport::RunCommand(cmd).out; }
+using testsupport::Shell;
 
 double Duration(const std::string& path) {
   std::string s = Shell("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'");

@@ -30,7 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) { return testsupport::RunCommand(cmd).out; }
+using testsupport::Shell;
 
 // key=value lines of ffprobe for the first video stream (frames counted by decoding) and
 // the container.

@@ -21,7 +21,7 @@ namespace {
 uint32_t BE32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 uint32_t LE32(const uint8_t* p) { return uint32_t(p[0]) | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 
-std::string Capture(const std::string& cmd) { return testsupport::RunCommand(cmd).out; }
+std::string Capture(const std::string& cmd) { return testsupport::Shell(cmd); }
 
 // Ciphertext of a stored block through OpenSSL's base64 decoder, then AES-128-ECB
 // decryption without padding removal.

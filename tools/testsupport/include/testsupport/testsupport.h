@@ -40,6 +40,8 @@ struct CommandResult {
 
 // Runs `command` with /bin/sh -c, stdin from /dev/null, and waits for it.
 CommandResult RunCommand(const std::string& command);
+// What `command` prints on stdout (its stderr is dropped).
+inline std::string Shell(const std::string& command) { return RunCommand(command).out; }
 
 // The path of a program the build put into bin/ (spherolux-cli, spherolux-camgen, ...).
 std::string BuiltProgram(const std::string& name);
