@@ -233,6 +233,12 @@ platform::LParam CCompositeDlg::onMessage(unsigned message, WParam w, LParam l) 
     case msg::kMsgOpenMerger:
       OpenMerger();
       break;
+    case msg::kMsgDropFiles: {
+      const auto* dropped = reinterpret_cast<const platform::DroppedFiles*>(l);
+      if (dropped != nullptr && !dropped->paths.empty() && model_.controls().editing)
+        ChooseFile(dropped->paths.front());
+      break;
+    }
     case msg::kMsgJobProgress:
       if (worker_ != nullptr && static_cast<uint64_t>(w) == job_id_) {
         model_.OnProgress(worker_->LatestProgress());

@@ -216,6 +216,10 @@ CTranscodePreviewDlg::LParam CTranscodePreviewDlg::onMessage(unsigned message, W
     case msg::kMsgViewCommand:
       if (l == msg::kViewReset) player_->ResetView();
       break;
+    case msg::kMsgDropFiles:
+      // Files dropped on the picture are the converter's to choose.
+      if (auto* parent = dynamic_cast<platform::MessageWindow*>(parentWidget())) parent->send(message, w, l);
+      break;
     case ui::kWmCommand:
       if (static_cast<int>(w) == kPlayPause) {
         Carry(model_.OnPlayButton());

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPixmap>
 #include <QProcess>
 #include <QScreen>
 #include <QThread>

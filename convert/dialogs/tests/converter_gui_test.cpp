@@ -19,6 +19,7 @@
 #include "dialogs/transcode_preview_dlg.h"
 #include "gui_support.h"
 #include "media/media_player.h"
+#include "platform/messages.h"
 #include "ui/button_ex.h"
 #include "ui/skinned_dialog.h"
 
@@ -170,7 +171,14 @@ TEST_F(ConverterGuiTest, PhotosOfBothCamerasAreStitchedOnTheSpot) {
   const std::string dual = scratch_.Photo("IMG_0002.JPG", "--size 1920x960");
   const std::string single = scratch_.Photo("single.jpg", "--type 1 --size 1920x1080");
   for (const std::string& photo : {dual, single}) {
-    dlg_->ChooseFile(photo);
+    if (photo == dual) {
+      dlg_->ChooseFile(photo);
+    } else {
+      // Dropped on the picture of the preview.
+      platform::DroppedFiles dropped{{photo}};
+      dlg_->preview()->send(platform::kMsgDropFiles, 0, reinterpret_cast<platform::LParam>(&dropped));
+      EXPECT_EQ(dlg_->model().input_path(), photo);
+    }
     EXPECT_FALSE(Enabled(*dlg_, CCompositeDlg::kStop));
     RunJob();
     EXPECT_EQ(dlg_->last_result(), 0) << photo;

@@ -1,9 +1,9 @@
 // CCompositeDlg: the converter. It turns one camera video or photo into a stitched panorama
-// in the output directory: choose a file (Open, or handed over by the player window), see
-// it and select a range in the trim preview, pick rotation and quality, Start; Stop ends a
-// video job and leaves no file. Videos are converted by the conversion engine on the
-// dialog's worker thread (ConversionWorker) with progress and time left shown once a
-// second; photos are stitched by the photo pipeline on the UI thread. Merge opens the
+// in the output directory: choose a file (Open, a drop on the picture, or handed over by the
+// player window), see it and select a range in the trim preview, pick rotation and quality,
+// Start; Stop ends a video job and leaves no file. Videos are converted by the conversion
+// engine on the dialog's worker thread (ConversionWorker) with progress and time left shown
+// once a second; photos are stitched by the photo pipeline on the UI thread. Merge opens the
 // merger, the upload button the upload shortcuts.
 //
 // The rules are ConverterModel's (dialogs/converter_model.h); this window shows its state

@@ -9,7 +9,8 @@
 // player's events and the slider's notifications into them and carries out their steps as
 // posted messages: kMsgPlayPause toggles, kMsgSeek seeks, kMsgEngineEvent carries the
 // player's events (the player's notify callback posts them from the engine's threads).
-// A change of the range posts kMsgRangeChanged to the parent window.
+// A change of the range posts kMsgRangeChanged to the parent window; files dropped on the
+// picture are sent to it as kMsgDropFiles.
 //
 // UI thread only. The player is destroyed before the window it draws into.
 #pragma once
