@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
   options.restart = [] { return QProcess::startDetached(QApplication::applicationFilePath(), {}); };
   app::CVideoPlayerDlg window(options);
   window.show();
+  window.activateWindow();
 
   std::vector<std::string> files;
   for (const QString& arg : QApplication::arguments().mid(1)) {

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
+#include <QScreen>
 #include <QShortcut>
 #include <QWindow>
 #include <filesystem>
@@ -71,15 +72,17 @@ CVideoPlayerDlg::CVideoPlayerDlg(WindowOptions options)
   // Engine and worker threads: post only. The window outlives the player.
   player_->SetNotify([this](int code, uintptr_t wparam, intptr_t lparam) {
     switch (code) {
-      case media::kNotifyPosition:
+      case msg::kNotifyPosition:
         post(msg::kMsgPosition, 0, static_cast<LParam>(wparam));
         break;
-      case media::kNotifyEnded:
+      case msg::kNotifyEnd:
         post(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByEngine);
         break;
+      case media::kNotifySnapshot:  // its result comes in wparam; the window reads lparam
+        post(msg::kMsgEngineEvent, static_cast<WParam>(code), static_cast<LParam>(wparam));
+        break;
       default:
-        post(msg::kMsgEngineEvent, static_cast<WParam>(code),
-             code == media::kNotifySnapshot || code == media::kNotifyRecording ? static_cast<LParam>(wparam) : lparam);
+        post(msg::kMsgEngineEvent, static_cast<WParam>(code), lparam);
         break;
     }
   });
@@ -104,6 +107,7 @@ CVideoPlayerDlg::CVideoPlayerDlg(WindowOptions options)
 
   SetConverter(nullptr);
   SetScreenRecorder(nullptr);
+  SetCurrentPath({});
   SetMediumLook(false);
   InstallKeys();
   Layout();
@@ -184,13 +188,7 @@ void CVideoPlayerDlg::SetScreenRecorder(ScreenRecorder* recorder) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// media::MessageTarget and ui::MediaFacts
-
-intptr_t CVideoPlayerDlg::Send(unsigned message, uintptr_t wparam, intptr_t lparam) {
-  return send(message, wparam, lparam);
-}
-
-void CVideoPlayerDlg::Post(unsigned message, uintptr_t wparam, intptr_t lparam) { post(message, wparam, lparam); }
+// ui::MediaFacts
 
 int CVideoPlayerDlg::CameraType(const std::string& path) { return path == current_path_ ? player_->camera_type() : 0; }
 
@@ -233,11 +231,17 @@ void CVideoPlayerDlg::SetMediumLook(bool open) {
 // ---------------------------------------------------------------------------------------------
 // Opening and closing
 
+void CVideoPlayerDlg::SetCurrentPath(std::string path) {
+  current_path_ = std::move(path);
+  // Play opens the current file again; without one it has nothing to do.
+  bottom_->button(ui::CBOTTOMDLG::kPlay)->setEnabled(!current_path_.empty());
+}
+
 void CVideoPlayerDlg::OpenDropped(const std::vector<std::string>& paths) {
   // The current playback closes first, so that the labels and buttons start afresh.
   send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
   if (paths.empty()) return;
-  current_path_ = paths.front();
+  SetCurrentPath(paths.front());
   if (is_photo_) {
     is_photo_ = false;
     killTimer(kTimerPhoto);
@@ -258,7 +262,7 @@ void CVideoPlayerDlg::OpenFileDialog() {
   const QStringList files = QFileDialog::getOpenFileNames(this, Text(ui::kStrOpenFile), start, filter);
   if (files.isEmpty()) return;
   caption_->update();
-  current_path_ = files.front().toStdString();
+  SetCurrentPath(files.front().toStdString());
   if (is_photo_) {
     is_photo_ = false;
     killTimer(kTimerPhoto);
@@ -372,11 +376,16 @@ void CVideoPlayerDlg::OnEngineEvent(WParam code, LParam l) {
 
 void CVideoPlayerDlg::ToggleFullScreen() {
   full_screen_ = !full_screen_;
+  // The geometry is set as well as the state: without a window manager nobody acts on the
+  // state, and with one the geometry is what the state gives anyway.
   if (full_screen_) {
+    normal_geometry_ = geometry();
     showFullScreen();
+    if (const QScreen* screen = this->screen()) setGeometry(screen->geometry());
     setTimer(kTimerBars, 3000);
   } else {
     showNormal();
+    if (normal_geometry_.isValid()) setGeometry(normal_geometry_);
     killTimer(kTimerBars);
     caption_->show();
     bottom_->show();
@@ -540,7 +549,7 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
       break;
     case msg::kMsgClosePlayback:
       if (HasMedium()) send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
-      current_path_.clear();
+      SetCurrentPath({});
       break;
     case msg::kMsgPlayPause:
       PlayPauseOpen();
@@ -620,7 +629,7 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
     case msg::kMsgRotateLeft:
     case msg::kMsgRotateRight:
       if (HasMedium()) {
-        rotation_ = (rotation_ + (message == msg::kMsgRotateLeft ? 270 : 90)) % 360;
+        rotation_ = ui::RotatedQuarter(rotation_, message == msg::kMsgRotateLeft);
         player_->Rotate(rotation_);
       }
       break;
@@ -679,7 +688,7 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
       }
       break;
     case msg::kMsgDropFiles:
-      OpenDropped(video_->TakeDroppedFiles());
+      if (const auto* dropped = reinterpret_cast<const platform::DroppedFiles*>(l)) OpenDropped(dropped->paths);
       break;
     case msg::kMsgVideoPress:
       if (panel_->isVisible()) {

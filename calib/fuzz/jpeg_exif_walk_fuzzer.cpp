@@ -10,7 +10,7 @@
 using namespace spherolux;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  calib_internal::MemorySource src(std::span<const uint8_t>(data, size));
+  MemorySource src(std::span<const uint8_t>(data, size));
   PayloadSpan span;
   const int rc = calib_internal::WalkJpegExif(src, &span);
   if (rc != kWalkOk) {

@@ -12,13 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> file(data, size);
   PayloadSpan span;
   {
-    calib_internal::MemorySource src(file);
+    MemorySource src(file);
     const int rc = calib_internal::WalkMp4(src, calib_internal::Mp4Mode::kUdta, &span);
     if (rc == kWalkOk && (span.size <= 0 || size_t(span.size) != span.bytes.size())) __builtin_trap();
     if (rc != kWalkOk && (span.size != -1 || !span.bytes.empty())) __builtin_trap();
   }
   {
-    calib_internal::MemorySource src(file);
+    MemorySource src(file);
     const int rc = calib_internal::WalkMp4(src, calib_internal::Mp4Mode::kSphericalUuid, &span);
     if (rc != kWalkOk && (span.size != 0 || !span.bytes.empty())) __builtin_trap();
     if (rc == kWalkOk) calib_internal::SphericalBodyIsTrue(span.bytes);

@@ -6,10 +6,10 @@
 #include "walkers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  spherolux::calib_internal::MemorySource src(std::span<const uint8_t>(data, size));
+  spherolux::MemorySource src(std::span<const uint8_t>(data, size));
   const int result = spherolux::calib_internal::IsStitchedPhoto(src);
   if (result != 0 && result != 1) __builtin_trap();
-  spherolux::calib_internal::MemorySource again(std::span<const uint8_t>(data, size));
+  spherolux::MemorySource again(std::span<const uint8_t>(data, size));
   const int equirectangular = spherolux::calib_internal::IsEquirectangularXmpPhoto(again);
   if (equirectangular != 0 && equirectangular != 1) __builtin_trap();
   return 0;

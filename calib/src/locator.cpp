@@ -6,6 +6,8 @@
 #include <new>
 
 #include "base/bytes.h"
+#include "base/jpeg_segments.h"
+#include "base/mp4_boxes.h"
 #include "walkers.h"
 
 namespace spherolux {
@@ -17,11 +19,6 @@ constexpr uint32_t kTrak = FourCC("trak");
 constexpr uint32_t kUdta = FourCC("udta");
 constexpr uint32_t kUdat = FourCC("udat");
 constexpr uint32_t kUuid = FourCC("uuid");
-constexpr uint32_t kMdat = FourCC("mdat");
-
-// Spherical Video V1 extended type ffcc8263-f855-4a93-8814-587a02521fdd.
-constexpr uint8_t kSphericalV1Uuid[16] = {0xff, 0xcc, 0x82, 0x63, 0xf8, 0x55, 0x4a, 0x93,
-                                          0x88, 0x14, 0x58, 0x7a, 0x02, 0x52, 0x1f, 0xdd};
 
 constexpr int64_t kMaxSpanSize = std::numeric_limits<int32_t>::max();
 
@@ -47,99 +44,91 @@ int TakeSpan(ByteSource& src, int64_t n, PayloadSpan* span) {
   return kWalkOk;
 }
 
-// ISO/IEC 14496-12, 4.2: a box is a 32-bit size and a four-character type, optionally
-// followed by a 64-bit size. Only the boxes that can lead to the metadata are entered.
+int WalkCode(Mp4BoxStatus status) {
+  switch (status) {
+    case Mp4BoxStatus::kOk:
+      return kWalkOk;
+    case Mp4BoxStatus::kMalformed:
+      return kWalkMalformed;
+    case Mp4BoxStatus::kEnd:
+    case Mp4BoxStatus::kShort:
+      break;
+  }
+  return kWalkShort;
+}
+
+int WalkCode(JpegSegmentStatus status) {
+  switch (status) {
+    case JpegSegmentStatus::kOk:
+      return kWalkOk;
+    case JpegSegmentStatus::kMalformed:
+      return kWalkMalformed;
+    case JpegSegmentStatus::kShort:
+      break;
+  }
+  return kWalkShort;
+}
+
+// ISO/IEC 14496-12, 4.2. Only the boxes that can lead to the metadata are entered; every
+// other box, media data included, is stepped over by its size without reading its body.
 class Mp4Walk {
  public:
   Mp4Walk(ByteSource& src, Mp4Mode mode, PayloadSpan* span) : src_(src), mode_(mode), span_(span) {}
 
+  // The top-level boxes, until one leaves a body. Running out of boxes is a short file.
   int Run() {
-    const int64_t file_size = src_.Size();
-    int64_t pos = 0;
-    while (pos < file_size) {
-      uint8_t h[8];
-      if (!src_.Seek(pos) || !src_.Read(h, 8)) return kWalkShort;
-      const uint32_t size32 = LoadBE32(h);
-      const uint32_t type = LoadBE32(h + 4);
-      const uint64_t left = static_cast<uint64_t>(file_size - pos);
-      uint64_t size = size32;
-      int header = 8;
-      if (size32 == 1) {
-        uint8_t large[8];
-        if (!src_.Read(large, 8)) return kWalkShort;
-        size = LoadBE64(large);
-        header = 16;
-        if (size < 16) return kWalkMalformed;
-        if (type == kMdat) {
-          // Media data is never entered: step over it without reading its body.
-          if (size > left) return kWalkShort;
-          pos += static_cast<int64_t>(size);
-          continue;
-        }
-      } else if (size32 == 0) {
-        size = left;  // the last box, running to the end of the file
-      } else if (size32 < 8) {
-        return kWalkMalformed;
-      }
-      if (int rc = HandleBox(type, pos, size, header, 0)) return rc;
+    Mp4BoxReader boxes(src_, 0, src_.Size());
+    for (;;) {
+      Mp4Box box;
+      const Mp4BoxStatus status = boxes.Next(&box);
+      if (status != Mp4BoxStatus::kOk) return WalkCode(status);
+      if (box.cut) return kWalkShort;  // a box that ends beyond the file
+      if (int rc = HandleBox(box, 0)) return rc;
       if (span_->size > 0) return kWalkOk;
-      pos += static_cast<int64_t>(size);
     }
-    return kWalkShort;
   }
 
  private:
-  // Handles the box of `type` starting at `start`, `size` bytes long (header included).
-  int HandleBox(uint32_t type, int64_t start, uint64_t size, int header, int depth) {
-    const uint64_t file_size = static_cast<uint64_t>(src_.Size());
-    // Checked before anything of the body is read or allocated.
-    if (size > file_size - static_cast<uint64_t>(start)) return kWalkShort;
-    const int64_t body_start = start + header;
-    const auto body_size = static_cast<int64_t>(size) - header;
-    if ((type == kUdta || type == kUdat) && mode_ == Mp4Mode::kUdta) {
-      if (!src_.Seek(body_start)) return kWalkShort;
-      return TakeSpan(src_, body_size, span_);
+  int HandleBox(const Mp4Box& box, int depth) {
+    if ((box.type == kUdta || box.type == kUdat) && mode_ == Mp4Mode::kUdta) {
+      if (!src_.Seek(box.body())) return kWalkShort;
+      return TakeSpan(src_, box.body_size(), span_);
     }
-    if (type == kUuid && mode_ == Mp4Mode::kSphericalUuid) {
-      if (body_size < 16) return kWalkOk;
+    if (box.type == kUuid && mode_ == Mp4Mode::kSphericalUuid) {
+      if (box.body_size() < 16) return kWalkOk;
       uint8_t uuid[16];
-      if (!src_.Seek(body_start) || !src_.Read(uuid, 16)) return kWalkShort;
-      if (std::memcmp(uuid, kSphericalV1Uuid, 16) != 0) return kWalkOk;
-      return TakeSpan(src_, body_size - 16, span_);
+      if (!src_.Seek(box.body()) || !src_.Read(uuid, 16)) return kWalkShort;
+      if (std::memcmp(uuid, kSphericalV1Uuid.data(), 16) != 0) return kWalkOk;
+      return TakeSpan(src_, box.body_size() - 16, span_);
     }
-    if (type == kMoov || type == kTrak) {
-      if (depth >= kMaxBoxNesting) return kWalkMalformed;
-      return WalkChildren(start, static_cast<int64_t>(size), header, depth + 1);
+    if (box.type == kMoov || box.type == kTrak) {
+      if (depth >= kMaxMp4BoxDepth) return kWalkMalformed;
+      return WalkChildren(box, depth + 1);
     }
     return kWalkOk;
   }
 
-  // Children of moov or trak, in order. A child reaching past its parent is clamped to it.
-  int WalkChildren(int64_t parent_start, int64_t parent_size, int header, int depth) {
-    int64_t off = header;
-    while (off < parent_size) {
-      const int64_t left = parent_size - off;
-      if (left < 8) break;  // trailing bytes too short to hold a box header
-      uint8_t h[8];
-      if (!src_.Seek(parent_start + off) || !src_.Read(h, 8)) return kWalkShort;
-      const uint32_t size32 = LoadBE32(h);
-      const uint32_t type = LoadBE32(h + 4);
-      // Size 0 is only meaningful at the top level; 1..7 cannot hold the header itself.
-      if (size32 < 8) return kWalkMalformed;
-      const int64_t size = std::min<int64_t>(size32, left);
-      if (int rc = HandleBox(type, parent_start + off, static_cast<uint64_t>(size), 8, depth)) return rc;
-      if (type == kUdta || type == kUdat) break;
-      off += size;
+  // Children of moov or trak, in order, each cut to its parent's end; trailing bytes too few
+  // for a box header are passed over. The walk of a parent ends after its udta.
+  int WalkChildren(const Mp4Box& parent, int depth) {
+    Mp4BoxReader children(src_, parent.body(), parent.end());
+    for (;;) {
+      Mp4Box child;
+      const Mp4BoxStatus status = children.Next(&child);
+      if (status == Mp4BoxStatus::kEnd) return kWalkOk;
+      if (status != Mp4BoxStatus::kOk) return WalkCode(status);
+      // Inside a box, size 0 (to the end) and 1 (a 64-bit size) are not followed, and 2 to
+      // 7 cannot hold the header itself.
+      if (child.size_field < 8) return kWalkMalformed;
+      if (int rc = HandleBox(child, depth)) return rc;
+      if (child.type == kUdta || child.type == kUdat) return kWalkOk;
     }
-    return kWalkOk;
   }
 
   ByteSource& src_;
   Mp4Mode mode_;
   PayloadSpan* span_;
 };
-
-uint16_t Be16(const uint8_t* p) { return LoadBE16(p); }
 
 }  // namespace
 
@@ -150,29 +139,24 @@ int WalkMp4(ByteSource& src, Mp4Mode mode, PayloadSpan* span) {
   return rc;
 }
 
-// T.81, B.1.1: markers are 0xFF followed by a code; APPn segments carry a 16-bit big-endian
-// length that counts itself.
+// T.81, B.1.1. The calibration's Exif segment is the first after SOI, or the second after a
+// JFIF APP0; markers are read as two bytes, without fill bytes.
 int WalkJpegExif(ByteSource& src, PayloadSpan* span) {
   ClearSpan(span, 0);
   int rc = [&]() -> int {
-    uint8_t b[4];
-    if (!src.Read(b, 2)) return kWalkShort;
-    if (Be16(b) != 0xFFD8) return kWalkMalformed;
-    if (!src.Read(b, 2)) return kWalkShort;
-    if (Be16(b) == 0xFFE0) {
-      if (!src.Read(b, 2)) return kWalkShort;
-      const uint16_t length = Be16(b);
-      if (length <= 2) return kWalkMalformed;
-      if (!src.Seek(src.Position() + length - 2) || !src.Read(b, 2)) return kWalkShort;
+    JpegSegmentReader segments(src, {.min_ff = 1, .max_ff = 1});
+    if (int code = WalkCode(segments.ReadSoi())) return code;
+    JpegSegment segment;
+    if (int code = WalkCode(segments.Next(&segment))) return code;
+    if (segment.marker == 0xE0) {
+      if (segment.length <= 2) return kWalkMalformed;
+      if (int code = WalkCode(segments.Next(&segment))) return code;
     }
-    if (Be16(b) != 0xFFE1) return kWalkMalformed;
-    if (!src.Read(b, 2)) return kWalkShort;
-    const uint16_t length = Be16(b);
-    if (!src.Read(b, 4)) return kWalkShort;
-    if (std::memcmp(b, "Exif", 4) != 0 || length < 6) return kWalkMalformed;
-    const int64_t n = length - 6;
-    if (n > src.Size() - src.Position()) return kWalkShort;
-    return TakeSpan(src, n, span);
+    if (segment.marker != 0xE1 || segment.length < 6) return kWalkMalformed;
+    uint8_t signature[4];
+    if (!src.Read(signature, 4)) return kWalkShort;
+    if (std::memcmp(signature, "Exif", 4) != 0) return kWalkMalformed;
+    return TakeSpan(src, segment.data_size() - 4, span);
   }();
   if (rc != kWalkOk) ClearSpan(span, -1);
   return rc;
@@ -190,8 +174,6 @@ bool IsBase64Byte(uint8_t c) {
 }
 
 }  // namespace
-
-using calib_internal::FileSource;
 
 int WalkMp4Udta(const char* path, PayloadSpan* span) {
   if (!span) return kWalkCannotOpen;
@@ -245,7 +227,7 @@ WholeFileResult ReadBlockFromWholeFile(const char* path, PayloadSpan* span) {
   if (!span) return WholeFileResult::kCannotOpen;
   span->bytes.clear();
   span->size = 0;
-  calib_internal::FileSource src(path);
+  FileSource src(path);
   if (!src.ok()) return WholeFileResult::kCannotOpen;
   if (src.Size() == 0) return WholeFileResult::kEmpty;
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "base/jpeg_segments.h"
 #include "calib/locator.h"
 #include "calib/panorama_xmp.h"
 #include "walkers.h"
@@ -19,7 +20,7 @@ namespace calib_internal {
 namespace {
 
 constexpr int kMaxSegments = 20;
-constexpr int kMaxFillBytes = 6;
+constexpr int kMaxFillBytes = 6;  // 0xFF bytes before a marker code, its own included
 constexpr std::string_view kViewerName = "GPano:UsePanoramaViewer";
 // The XML parser recurses once per nesting level; deeper documents are refused unparsed.
 constexpr int kMaxXmlNesting = 256;
@@ -66,32 +67,21 @@ int XmlNestingBound(std::string_view text) {
 
 }  // namespace
 
-// T.81, B.1.1: a marker may be preceded by 0xFF fill bytes; every segment read here is
-// taken to carry a 16-bit length that counts itself.
+// T.81, B.1.1. Up to six 0xFF bytes (none required) come before each marker code, and
+// every segment read here is taken to carry a length.
 int IsStitchedPhoto(ByteSource& src) {
-  uint8_t b[2];
-  if (!src.Read(b, 2) || b[0] != 0xFF || b[1] != 0xD8) return 0;
-  for (int segment = 0; segment < kMaxSegments; ++segment) {
-    uint8_t code = 0xFF;
-    for (int fill = 0; code == 0xFF; ++fill) {
-      if (fill > kMaxFillBytes) return 0;
-      if (!src.Read(&code, 1)) return 0;
-    }
-    if (!src.Read(b, 2)) return 0;
-    const uint16_t length = LoadBE16(b);
-    if (length < 2) return 0;
-    const size_t data = length - 2u;
-    if (static_cast<int64_t>(data) > src.Size() - src.Position()) return 0;
-    if (code != 0xE1) {
-      src.Seek(src.Position() + static_cast<int64_t>(data));
-      continue;
-    }
-    std::vector<uint8_t> seg(length);
-    seg[0] = b[0];
-    seg[1] = b[1];
-    if (!src.Read(seg.data() + 2, data)) return 0;
-    if (data >= 4 && std::equal(seg.begin() + 2, seg.begin() + 6, "Exif")) continue;
-    return IsPanoramaSegmentOfOurs(seg) ? 1 : 0;
+  JpegSegmentReader segments(src, {.min_ff = 0, .max_ff = kMaxFillBytes, .standalone_markers = false});
+  if (segments.ReadSoi() != JpegSegmentStatus::kOk) return 0;
+  for (int n = 0; n < kMaxSegments; ++n) {
+    JpegSegment segment;
+    if (segments.Next(&segment) != JpegSegmentStatus::kOk) return 0;
+    if (segment.marker != 0xE1) continue;
+    // The segment with its two length bytes first.
+    std::vector<uint8_t> bytes(segment.length);
+    StoreBE16(bytes.data(), segment.length);
+    if (!src.Read(bytes.data() + 2, static_cast<size_t>(segment.data_size()))) return 0;
+    if (segment.data_size() >= 4 && std::equal(bytes.begin() + 2, bytes.begin() + 6, "Exif")) continue;
+    return IsPanoramaSegmentOfOurs(bytes) ? 1 : 0;
   }
   return 0;
 }
@@ -138,23 +128,14 @@ bool DeclaresEquirectangular(std::string_view xmp) {
 // T.81, B.1.1 and B.2.1: marker segments up to the first scan, each with a 16-bit length
 // that counts itself; XMP packets travel in APP1 (XMP Specification Part 3, 1.1.3).
 int IsEquirectangularXmpPhoto(ByteSource& src) {
-  uint8_t b[2];
-  if (!src.Read(b, 2) || b[0] != 0xFF || b[1] != 0xD8) return 0;
-  for (int segment = 0; segment < kMaxXmpSegments; ++segment) {
-    uint8_t code = 0xFF;
-    for (int fill = 0; code == 0xFF; ++fill) {
-      if (fill > kMaxFillBytes || !src.Read(&code, 1)) return 0;
-    }
-    if (code == 0xDA || code == 0xD9) return 0;  // start of scan, end of image
-    if (!src.Read(b, 2)) return 0;
-    const uint16_t length = LoadBE16(b);
-    if (length < 2) return 0;
-    const size_t data = length - 2u;
-    if (static_cast<int64_t>(data) > src.Size() - src.Position()) return 0;
-    if (code != 0xE1 || data < kXmpName.size()) {
-      src.Seek(src.Position() + static_cast<int64_t>(data));
-      continue;
-    }
+  JpegSegmentReader segments(src, {.min_ff = 0, .max_ff = kMaxFillBytes, .standalone_markers = false});
+  if (segments.ReadSoi() != JpegSegmentStatus::kOk) return 0;
+  for (int n = 0; n < kMaxXmpSegments; ++n) {
+    JpegSegment segment;
+    if (segments.Next(&segment) != JpegSegmentStatus::kOk) return 0;
+    if (segment.marker == 0xDA || segment.marker == 0xD9) return 0;  // start of scan, end of image
+    const auto data = static_cast<size_t>(segment.data_size());
+    if (segment.marker != 0xE1 || data < kXmpName.size()) continue;
     std::string body(data, '\0');
     if (!src.Read(body.data(), data)) return 0;
     if (std::string_view(body).substr(0, kXmpName.size()) != kXmpName) continue;
@@ -180,13 +161,13 @@ int SphericalBodyIsTrue(std::span<const uint8_t> body) {
 }  // namespace calib_internal
 
 int IsStitchedPhoto(const char* path) {
-  calib_internal::FileSource src(path);
+  FileSource src(path);
   if (!src.ok()) return 0;
   return calib_internal::IsStitchedPhoto(src);
 }
 
 int IsEquirectangularXmpPhoto(const char* path) {
-  calib_internal::FileSource src(path);
+  FileSource src(path);
   if (!src.ok()) return 0;
   return calib_internal::IsEquirectangularXmpPhoto(src);
 }

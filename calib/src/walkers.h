@@ -4,15 +4,12 @@
 
 #include <span>
 
-#include "byte_source.h"
+#include "base/byte_source.h"
 #include "calib/locator.h"
 
 namespace spherolux::calib_internal {
 
 enum class Mp4Mode { kUdta, kSphericalUuid };
-
-// Deepest moov/trak nesting the MP4 walk enters; deeper nesting is a malformed file.
-constexpr int kMaxBoxNesting = 16;
 
 int WalkMp4(ByteSource& src, Mp4Mode mode, PayloadSpan* span);
 int WalkJpegExif(ByteSource& src, PayloadSpan* span);

@@ -11,7 +11,6 @@
 namespace spherolux {
 namespace {
 
-using calib_internal::MemorySource;
 using calib_internal::Mp4Mode;
 using camgen::Box;
 using camgen::Box64;

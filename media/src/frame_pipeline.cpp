@@ -18,7 +18,7 @@ constexpr unsigned kMaxSide = 16384;
 // One output's picture buffer, between a format call and its cleanup.
 struct FrameContext {
   FrameTarget* target = nullptr;
-  unsigned width = 0;  // as the engine proposed, padding included
+  unsigned width = 0;  // the pictures' size
   unsigned height = 0;
   size_t size = 0;
   std::unique_ptr<uint8_t[]> pixels;
@@ -41,6 +41,14 @@ unsigned FrameFormat(void** opaque, char* chroma, unsigned* width, unsigned* hei
   Logf("in vout_format\n");
   Logf("glRender instance:%p\n", static_cast<void*>(target->renderer));
   if (IsHardwareChroma(chroma)) return 0;
+  target->picture_width.store(static_cast<int>(*width));
+  target->picture_height.store(static_cast<int>(*height));
+  const int visible_width = target->visible_width.load();
+  const int visible_height = target->visible_height.load();
+  if (visible_width > 0 && visible_height > 0) {
+    *width = static_cast<unsigned>(visible_width);
+    *height = static_cast<unsigned>(visible_height);
+  }
   if (*width == 0 || *height == 0 || *width > kMaxSide || *height > kMaxSide) return 0;
   auto context = std::unique_ptr<FrameContext>(new (std::nothrow) FrameContext);
   if (context == nullptr) return 0;
@@ -81,17 +89,9 @@ void FrameUnlock(void*, void*, void* const*) {}
 
 void FrameDisplay(void* opaque, void*) {
   auto* context = static_cast<FrameContext*>(opaque);
-  FrameTarget* target = context->target;
-  const int full_width = static_cast<int>(context->width);
-  const int full_height = static_cast<int>(context->height);
-  const int visible_width = target->visible_width.load();
-  const int visible_height = target->visible_height.load();
-  const int w = visible_width > 0 ? std::min(visible_width, full_width) : full_width;
-  const int h = visible_height > 0 ? std::min(visible_height, full_height) : full_height;
-  target->renderer->SetTextureSize(w, h);
-  target->renderer->SetRowLength(full_width);
-  target->renderer->Draw(context->pixels.get());
-  target->frames_drawn.fetch_add(1);
+  context->target->renderer->SetTextureSize(static_cast<int>(context->width), static_cast<int>(context->height));
+  context->target->renderer->Draw(context->pixels.get());
+  context->target->frames_drawn.fetch_add(1);
 }
 
 }  // namespace spherolux::media

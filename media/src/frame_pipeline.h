@@ -21,14 +21,18 @@ namespace spherolux::media {
 // outlives every output of the media player it was registered with.
 struct FrameTarget {
   render::COpenglRender* renderer = nullptr;
-  // The picture's visible size (0: take the engine's). The engine may hand pictures with
-  // extra rows or columns of padding, which are not drawn.
+  // The picture's visible size (0: unknown). The engine may propose pictures with more rows
+  // or columns (whole macroblocks, 1090 lines for 1080) and would then stretch the visible
+  // picture over them; asking for the visible size gets the picture as it was recorded.
   std::atomic<int> visible_width{0};
   std::atomic<int> visible_height{0};
   // Counters for the player's statistics (output thread writes).
   std::atomic<uint64_t> frames_drawn{0};
   std::atomic<int> live_outputs{0};
   std::atomic<uint64_t> outputs_started{0};
+  // The picture size the engine proposed in the last format call.
+  std::atomic<int> picture_width{0};
+  std::atomic<int> picture_height{0};
 };
 
 // Chromas of hardware surfaces, offered before plain pictures on some outputs: refused, so

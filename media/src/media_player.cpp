@@ -183,13 +183,8 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
       return 1;
     }
     video_->setFocus();
-    renderer_->SetMediaKind(camera_type_, width_, height_, GridA(), GridB(), table_floats_);
+    PrepareRenderer();
     renderer_->Initialise();
-    renderer_->ResetCurrentMode();
-    renderer_->SetViewMode(view_mode_);
-    renderer_->SetRotation(0);
-    zoom_value_ = renderer_->CurrentFov();
-    zoom_pending_ = drag_pending_ = fling_pending_ = false;
     return renderer_->LoadPhoto(path) == 0 ? 1 : 0;
   }
 
@@ -201,13 +196,8 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
   if (player_ == nullptr) return 0;
   EnsureRenderer();
   if (gl_major_ >= 2) {
-    renderer_->SetMediaKind(camera_type_, width_, height_, GridA(), GridB(), table_floats_);
-    drag_pending_ = fling_pending_ = false;
+    PrepareRenderer();
     renderer_->SetFrameSource(render::COpenglRender::kSourceDecoder);
-    renderer_->ResetCurrentMode();
-    renderer_->SetViewMode(view_mode_);
-    renderer_->SetRotation(0);
-    zoom_value_ = renderer_->CurrentFov();
     frame_target_->visible_width.store(width_);
     frame_target_->visible_height.store(height_);
     api_.set_format_callbacks()(player_, FrameFormat, FrameCleanup);
@@ -219,6 +209,15 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
   AttachEvents();
   state_.store(kStateOpened);
   return 1;
+}
+
+void CMediaPlayer::PrepareRenderer() {
+  renderer_->SetMediaKind(camera_type_, width_, height_, GridA(), GridB(), table_floats_);
+  renderer_->ResetCurrentMode();
+  renderer_->SetViewMode(view_mode_);
+  renderer_->SetRotation(0);
+  zoom_value_ = renderer_->CurrentFov();
+  zoom_pending_ = drag_pending_ = fling_pending_ = false;
 }
 
 void CMediaPlayer::AttachEvents() {
@@ -371,6 +370,7 @@ void CMediaPlayer::FinishRecording() {
   if (stop < start) std::swap(start, stop);
   // A range shorter than a second keeps one second, as the converter's trims do.
   const convert::TrimRange range{start, std::max<int64_t>(stop - start, 1000)};
+  last_record_range_ = {range.start_ms, range.duration_ms};
   const convert::EngineCall call =
       convert::ConversionCall(path_, record_path_, range, convert::Quality::kHigh, /*copy=*/true);
   std::lock_guard<std::mutex> lock(workers_mutex_);
@@ -470,6 +470,8 @@ CMediaPlayer::Stats CMediaPlayer::GetStats() const {
   stats.frames_drawn = frame_target_->frames_drawn.load();
   stats.live_outputs = frame_target_->live_outputs.load();
   stats.outputs_started = frame_target_->outputs_started.load();
+  stats.picture_width = frame_target_->picture_width.load();
+  stats.picture_height = frame_target_->picture_height.load();
   libvlc_media_stats_t engine{};
   if (media_ != nullptr && api_.media_get_stats()(media_, &engine) != 0) {
     stats.displayed = engine.i_displayed_pictures;

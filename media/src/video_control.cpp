@@ -1,5 +1,6 @@
 #include "media/video_control.h"
 
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -50,8 +51,13 @@ class VideoSurface : public QWindow {
     const int delta = event->angleDelta().y();
     if (delta != 0) control_->WheelTurned(delta);
   }
+  // Keys the control does not use go on to it as a widget's key, and from there up to the
+  // window that holds it (play, pause, view modes...).
   void keyPressEvent(QKeyEvent* event) override {
-    if (!control_->KeyPressed(event->key())) QWindow::keyPressEvent(event);
+    if (control_->KeyPressed(event->key())) return;
+    QKeyEvent forwarded(event->type(), event->key(), event->modifiers(), event->text(), event->isAutoRepeat(),
+                        static_cast<ushort>(event->count()));
+    QCoreApplication::sendEvent(control_, &forwarded);
   }
   bool event(QEvent* event) override {
     switch (event->type()) {

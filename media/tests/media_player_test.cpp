@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPainter>
 #include <QThread>
 #include <QWindow>
 #include <algorithm>
@@ -328,6 +329,11 @@ TEST_F(PlayerTest, MouseAndKeysSteerTheView) {
   player().Refresh();
   EXPECT_EQ(model().GetYaw(), yaw0);
   EXPECT_EQ(model().fov(), model().default_fov());
+  // Keys the video area does not use reach the window around it: '3' the half ball.
+  x.Key("3");
+  ASSERT_TRUE(input_done(kMsgViewCommand, 3));
+  EXPECT_EQ(player().view_mode(), 3);
+  Send(kMsgViewCommand, 0, 0);
 
   // A release in the millisecond of its press must not fling to infinity.
   x.Button(1, true);
@@ -417,6 +423,30 @@ TEST_F(PlayerTest, RotationTurnsThePicture) {
   EXPECT_LT(MeanDifference(back, upright), 6.0);
 }
 
+// The engine proposes pictures of whole macroblocks (1090 lines for a 1080-line video) and
+// stretches the picture over them when they are taken as proposed; the player asks for the
+// visible size, so the flat view shows the picture the video was made of, not stretched.
+TEST_F(PlayerTest, PicturesAreDrawnAtTheirVisibleSize) {
+  ASSERT_TRUE(Open(g_media->SingleVideo()));
+  ASSERT_TRUE(WaitFrames(2));
+  EXPECT_GT(player().GetStats().picture_height, 1080);
+  Send(kMsgViewCommand, 0, 6);
+  const QImage shown = ReadBack();
+  const QImage source(QString::fromStdString(g_media->Path("single-picture.jpg")));
+  // The picture drawn over the window's 600 rows, and stretched by 1090 / 1080 (its top
+  // 1070 lines over the 600 rows).
+  auto drawn_at = [&](int height) {
+    QImage canvas(shown.size(), QImage::Format_RGB32);
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(0, 0, canvas.width(), height), source);
+    return canvas;
+  };
+  const double as_recorded = MeanDifference(shown, drawn_at(600));
+  EXPECT_LT(as_recorded, 2.5);  // video coding and the moving bar at the top
+  EXPECT_LT(2 * as_recorded, MeanDifference(shown, drawn_at(606)));
+}
+
 // A snapshot of the decoded picture, and a stream recording of the range played between
 // its start and its end, land under the output folder.
 TEST_F(PlayerTest, SnapshotAndStreamRecordingAreWritten) {
@@ -431,13 +461,15 @@ TEST_F(PlayerTest, SnapshotAndStreamRecordingAreWritten) {
   EXPECT_EQ(picture.size(), QSize(1920, 960));
 
   ASSERT_TRUE(WaitUntil([&] { return player().Time() >= 500; }));
+  const int64_t start = player().Time();
   player().ToggleRecording();
   EXPECT_TRUE(player().recording());
-  const int64_t start = player().Time();
   ASSERT_TRUE(WaitUntil([&] { return player().Time() >= start + 2000; }));
   player().ToggleRecording();
-  const int64_t stop = player().Time();
   EXPECT_FALSE(player().recording());
+  const CMediaPlayer::RecordRange range = player().last_record_range();
+  EXPECT_GE(range.start_ms, start);
+  EXPECT_GE(range.duration_ms, 2000 - (range.start_ms - start));
   ASSERT_TRUE(WaitUntil([&] { return SawEvent(kNotifyRecording); }, 30000));
   std::vector<std::filesystem::path> records;
   for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(output_dir_) / "records")) {
@@ -447,8 +479,8 @@ TEST_F(PlayerTest, SnapshotAndStreamRecordingAreWritten) {
   EXPECT_EQ(records[0].extension(), ".mp4");
   // A stream copy starts at the key frame before the start: up to a second more.
   const int64_t length = MediaDurationMs(records[0].string());
-  EXPECT_GE(length, stop - start - 400);
-  EXPECT_LE(length, stop - start + 1100);
+  EXPECT_GE(length, range.duration_ms - 100);
+  EXPECT_LE(length, range.duration_ms + 1100);
 }
 
 // Thirty open, play and stop cycles of two different videos: every output's cleanup runs,

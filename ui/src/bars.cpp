@@ -159,18 +159,19 @@ void CCaptionDlg::Layout() {
   // parked on the grid all the same.
   const bool sphere_set = (view_set_ & kPanelSphere) != 0;
   const bool dome_set = (view_set_ & kPanelHalfBall) != 0;
+  // Direction lives on the floating panel; the caption keeps the views one switches between.
   std::vector<std::pair<int, bool>> order = {
       {kClose, true},
       {kMaximise, true},
       {kMinimise, true},
       {kMenu, true},
       {kPanelToggle, view_set_ != 0},
-      {kDirection, view_set_ != 0},
       {kFlat, view_set_ != 0},
       {kSphere, sphere_set},
       {kLayer, dome_set},
       {kInDome, dome_set},
       {kHalfBall, dome_set},
+      {kDirection, false},
   };
   int slot = 0;
   for (const auto& [id, shown] : order) {

@@ -83,7 +83,7 @@ void CButtonEx::paintEvent(QPaintEvent*) {
 void CButtonEx::enterEvent(QEnterEvent* event) {
   hovered_ = true;
   update();
-  if (!tooltip_.isEmpty()) tooltip_timer_.start(kTooltipDelayMs, this);
+  if (!tooltip_.isEmpty()) tooltip_timer_.start(kTooltipDelayMs, Qt::PreciseTimer, this);
   QAbstractButton::enterEvent(event);
 }
 

@@ -229,7 +229,10 @@ int MessageBox(QWidget* parent, const QString& text, const QString& caption, Box
   box.raise();
   box.activateWindow();
   box.setFocus();
-  return box.runModal();
+  const int answer = box.runModal();
+  // The keyboard goes back to the window the box was about.
+  if (parent != nullptr) parent->window()->activateWindow();
+  return answer;
 }
 
 }  // namespace spherolux::ui

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QEnterEvent>
+#include <set>
 
 #include "platform/messages.h"
 #include "testing/message_recorder.h"
@@ -51,7 +52,7 @@ TEST(CaptionBarTest, ButtonsSitOnTheThirtyPixelGridFromTheRight) {
   caption.SetViewSet(kPanelSphere | kPanelTile | kPanelPlanet);
   caption.resize(1600, 30);
   EXPECT_EQ(caption.button(CCaptionDlg::kClose)->x(), 1560);
-  for (int id : {CCaptionDlg::kPanelToggle, CCaptionDlg::kFlat, CCaptionDlg::kSphere, CCaptionDlg::kDirection}) {
+  for (int id : {CCaptionDlg::kPanelToggle, CCaptionDlg::kFlat, CCaptionDlg::kSphere}) {
     QWidget* b = caption.button(id);
     EXPECT_FALSE(b->isHidden()) << id;
     EXPECT_EQ((1600 - 40 - b->x()) % 30, 0) << id;
@@ -59,6 +60,16 @@ TEST(CaptionBarTest, ButtonsSitOnTheThirtyPixelGridFromTheRight) {
   }
   EXPECT_TRUE(caption.button(CCaptionDlg::kHalfBall)->isHidden());
   EXPECT_TRUE(caption.button(CCaptionDlg::kPalette)->isHidden());
+  // The dome views of a single-lens file still fit the grid, up to width - 280.
+  caption.SetViewSet(kPanelHalfBall | kPanelInDome | kPanelLayer);
+  std::set<int> places;
+  for (int id : {CCaptionDlg::kPanelToggle, CCaptionDlg::kFlat, CCaptionDlg::kHalfBall, CCaptionDlg::kInDome,
+                 CCaptionDlg::kLayer, CCaptionDlg::kMenu}) {
+    QWidget* b = caption.button(id);
+    EXPECT_FALSE(b->isHidden()) << id;
+    EXPECT_LE(1600 - b->x(), 280) << id;
+    EXPECT_TRUE(places.insert(b->x()).second) << "two buttons share a place: " << id;
+  }
 }
 
 TEST(CaptionBarTest, MaximiseButtonSwitchesImageAndTooltip) {

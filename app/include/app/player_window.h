@@ -18,8 +18,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "media/video_messages.h"
 #include "platform/message_window.h"
 #include "ui/bars.h"
 #include "ui/settings.h"
@@ -58,7 +58,7 @@ struct WindowOptions {
   const char* vlc_library = nullptr;
 };
 
-class CVideoPlayerDlg : public platform::MessageWindow, public media::MessageTarget, public ui::MediaFacts {
+class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts {
  public:
   enum Timer : unsigned { kTimerTime = 2, kTimerBars = 3, kTimerPanel = 4, kTimerPhoto = 5 };
   static constexpr int kWidth = 1024;
@@ -95,9 +95,6 @@ class CVideoPlayerDlg : public platform::MessageWindow, public media::MessageTar
   bool screenRecording() const { return screen_recording_; }
   const std::string& screenshotPath() const { return screenshot_path_; }
 
-  // media::MessageTarget: the video control's messages.
-  intptr_t Send(unsigned message, uintptr_t wparam, intptr_t lparam) override;
-  void Post(unsigned message, uintptr_t wparam, intptr_t lparam) override;
   // ui::MediaFacts: what the player learnt of the file it opened.
   int CameraType(const std::string& path) override;
   bool FrameSize(const std::string& path, bool is_photo, int* width, int* height) override;
@@ -119,6 +116,7 @@ class CVideoPlayerDlg : public platform::MessageWindow, public media::MessageTar
 
  private:
   void Layout();
+  void SetCurrentPath(std::string path);
   void Command(int id);
   void ToggleFullScreen();
   void OpenFileDialog();
@@ -155,6 +153,7 @@ class CVideoPlayerDlg : public platform::MessageWindow, public media::MessageTar
   int rotation_ = 0;
   bool flipped_ = false;
   bool full_screen_ = false;
+  QRect normal_geometry_;
   bool seeking_ = false;
   int position_ = 0;
   int theme_ = 2;

@@ -105,6 +105,12 @@ class CMediaPlayer {
   // Nothing in state 0 or 4.
   void ToggleRecording();
   bool recording() const { return recording_; }
+  // The range of the playing file that the last finished recording copies.
+  struct RecordRange {
+    int64_t start_ms = 0;
+    int64_t duration_ms = 0;
+  };
+  RecordRange last_record_range() const { return last_record_range_; }
 
   void Zoom(int wheel);
   void Drag(float dx, float dy);
@@ -132,6 +138,8 @@ class CMediaPlayer {
     uint64_t frames_drawn = 0;  // pictures drawn by the frame pipeline
     int live_outputs = 0;       // video outputs between format and cleanup
     uint64_t outputs_started = 0;
+    int picture_width = 0;  // the picture size the engine proposed
+    int picture_height = 0;
     int displayed = -1;  // the engine's statistics (-1 unknown)
     int lost = -1;
   };
@@ -143,6 +151,9 @@ class CMediaPlayer {
   void ReleaseMedia();
   void EnsureRenderer();
   void TearDownPhoto();
+  // The probed medium's kind, grids and view mode for the renderer; the view requests and the
+  // picture's rotation start afresh.
+  void PrepareRenderer();
   void AttachEvents();
   void Emit(int code, uintptr_t wparam, intptr_t lparam) const;
   void FinishRecording();
@@ -190,6 +201,7 @@ class CMediaPlayer {
   bool recording_ = false;
   int64_t record_start_ms_ = 0;
   std::string record_path_;
+  RecordRange last_record_range_;
 
   std::mutex workers_mutex_;
   std::vector<std::thread> workers_;  // guarded by workers_mutex_

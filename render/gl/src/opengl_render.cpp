@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QThread>
 #include <QWindow>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -324,6 +325,7 @@ void COpenglRender::ReadFrame(std::vector<uint8_t>& bgra, int width, int height)
 
 void COpenglRender::Draw(const uint8_t* pixels) {
   if (gl_major_ < 2 || !initialised_ || !context_->IsCurrent()) return;
+  const auto start = std::chrono::steady_clock::now();
   int w = 0;
   int h = 0;
   WindowSize(w, h);
@@ -341,8 +343,6 @@ void COpenglRender::Draw(const uint8_t* pixels) {
     const int th = decoder ? texture_height_.load() : photo_height_;
     const GLenum format = decoder ? GL_BGRA : GL_BGR;
     const GLint internal = decoder ? GL_RGBA8 : GL_RGB;
-    const int row_length = decoder ? row_length_.load() : 0;
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, row_length > tw ? row_length : 0);
     if (texture_needs_allocation_ || tw != allocated_width_ || th != allocated_height_ ||
         decoder != allocated_decoder_) {
       glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, format, GL_UNSIGNED_BYTE, data);
@@ -355,9 +355,9 @@ void COpenglRender::Draw(const uint8_t* pixels) {
       glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, tw, th, format, GL_UNSIGNED_BYTE, data);
       sub_uploads_.fetch_add(1);
     }
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
   }
 
+  const auto uploaded = std::chrono::steady_clock::now();
   glUseProgram(static_cast<GLuint>(program_));
   const int requested = requested_mode_.load();
   if (const int rotation = rotation_.load(); rotation != applied_rotation_) {
@@ -384,14 +384,24 @@ void COpenglRender::Draw(const uint8_t* pixels) {
   // contents are undefined.
   std::vector<uint8_t> screenshot;
   const bool want_screenshot = screenshot_requested_.load();
+  const auto read_start = std::chrono::steady_clock::now();
   if (want_screenshot) ReadFrame(screenshot, w, h);
   FeedRecorder(w, h);
+  const auto read_end = std::chrono::steady_clock::now();
   context_->SwapBuffers();
   if (want_screenshot) ServeScreenshot(w, h, screenshot);
   glFinish();
   bool failed = false;
   for (int i = 0; i < 8 && glGetError() != GL_NO_ERROR; ++i) failed = true;
   if (failed) gl_errors_.fetch_add(1);
+  auto ns = [](auto d) {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(d).count());
+  };
+  const auto end = std::chrono::steady_clock::now();
+  times_.upload_ns.fetch_add(ns(uploaded - start));
+  times_.readback_ns.fetch_add(ns(read_end - read_start));
+  times_.draw_ns.fetch_add(ns(end - uploaded) - ns(read_end - read_start));
+  times_.frames.fetch_add(1);
 }
 
 void COpenglRender::ServeScreenshot(int width, int height, std::vector<uint8_t>& frame) {

@@ -96,6 +96,15 @@ TEST(RecordButtonTest, ADisabledButtonDoesNothing) {
   EXPECT_FALSE(rule.recording());
 }
 
+TEST(RotationTest, QuarterTurnsWrapAround) {
+  EXPECT_EQ(RotatedQuarter(0, true), 270);
+  EXPECT_EQ(RotatedQuarter(270, false), 0);
+  EXPECT_EQ(RotatedQuarter(90, true), 0);
+  int r = 0;
+  for (int i = 0; i < 4; ++i) r = RotatedQuarter(r, false);
+  EXPECT_EQ(r, 0) << "four turns right come back";
+}
+
 TEST(CaptionGridTest, SystemButtonsSitThirtyPixelsApartFromTheRight) {
   EXPECT_EQ(CaptionSlotX(1022, 0), 982);  // close
   EXPECT_EQ(CaptionSlotX(1022, 1), 952);  // maximise

@@ -64,9 +64,6 @@ class COpenglRender {
   // (logs "load file[%s] failed."); -3 out of memory.
   int LoadPhoto(const std::string& path);
   void SetTextureSize(int width, int height);
-  // Pixels from one row of decoder pictures to the next (0: the texture width). Pictures
-  // with padding are drawn at their texture size, their extra rows and columns left out.
-  void SetRowLength(int pixels) { row_length_.store(pixels); }
   // Turns the picture clockwise by 0, 90, 180 or 270 degrees through the texture
   // coordinates (the same picture, nothing resampled); other values are ignored.
   void SetRotation(int degrees);
@@ -106,6 +103,16 @@ class COpenglRender {
   int sub_uploads() const { return sub_uploads_.load(); }
   // Draws after which GL reported an error.
   int gl_errors() const { return gl_errors_.load(); }
+  // Where the drawing thread's time went, summed over the draws so far: texture upload,
+  // drawing and presenting (until glFinish returns), and reading the frame back for a
+  // screenshot or the recorder.
+  struct DrawTimes {
+    std::atomic<uint64_t> upload_ns{0};
+    std::atomic<uint64_t> draw_ns{0};
+    std::atomic<uint64_t> readback_ns{0};
+    std::atomic<uint64_t> frames{0};
+  };
+  const DrawTimes& draw_times() const { return times_; }
   const Matrix4& model_view() const { return model_view_; }
   const Matrix4& projection() const { return projection_; }
 
@@ -139,7 +146,6 @@ class COpenglRender {
   std::atomic<int> frame_source_{kSourceDecoder};
   std::atomic<int> texture_width_{1};
   std::atomic<int> texture_height_{1};
-  std::atomic<int> row_length_{0};
   std::atomic<int> rotation_{0};
   std::atomic<int> window_width_{0};
   std::atomic<int> window_height_{0};
@@ -181,6 +187,7 @@ class COpenglRender {
   std::atomic<int> full_uploads_{0};
   std::atomic<int> sub_uploads_{0};
   std::atomic<int> gl_errors_{0};
+  DrawTimes times_;
 };
 
 }  // namespace spherolux::render

@@ -64,6 +64,9 @@ class RecordButtonRule {
   int64_t started_ms_ = 0;
 };
 
+// The picture's rotation after a quarter turn left (-90) or right (+90): 0, 90, 180 or 270.
+constexpr int RotatedQuarter(int rotation, bool left) { return (rotation + (left ? 270 : 90)) % 360; }
+
 // Caption bar: 30 x 30 buttons from the right edge leftwards: close at width - 40, maximise
 // at width - 70, minimise at width - 100, then slot k (0-based) at width - 130 - 30 k.
 constexpr int kCaptionButtonSize = 30;

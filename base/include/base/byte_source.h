@@ -1,16 +1,19 @@
-// Random-access byte sources for the container walkers: an open file or a memory buffer.
+// Random-access byte sources: an open file or a memory buffer.
 //
-// The walkers are written once against this interface, so the public path-based functions
-// and the in-memory entry points used by the fuzz targets and tests run the same code.
+// Container readers (base/jpeg_segments.h, base/mp4_boxes.h and their callers) are written
+// once against this interface, so that a file on disk and the bytes a fuzz target or a test
+// hands in run the same code. A source is used by one thread at a time; it owns its file, and
+// a MemorySource only borrows the bytes, which must outlive it.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <vector>
 
 #include "base/file.h"
 
-namespace spherolux::calib_internal {
+namespace spherolux {
 
 class ByteSource {
  public:
@@ -28,6 +31,8 @@ class ByteSource {
 class MemorySource final : public ByteSource {
  public:
   explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  // The bytes are borrowed: a temporary buffer would be gone before the first read.
+  explicit MemorySource(std::vector<uint8_t>&&) = delete;
   int64_t Size() const override { return static_cast<int64_t>(bytes_.size()); }
   bool Seek(int64_t pos) override {
     if (pos < 0) return false;
@@ -69,4 +74,4 @@ class FileSource final : public ByteSource {
   int64_t size_ = -1;
 };
 
-}  // namespace spherolux::calib_internal
+}  // namespace spherolux

@@ -1,0 +1,236 @@
+// The main window without a screen: its layout, and what its messages do while nothing or a
+// refused file is open. Playing media is tested end to end under an X server
+// (window_e2e_test.cpp).
+#include "app/player_window.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QCursor>
+#include <QTimer>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/language_dialog.h"
+#include "base/log.h"
+#include "media/media_player.h"
+#include "media/video_control.h"
+#include "platform/messages.h"
+#include "testing/message_recorder.h"
+#include "ui/skin.h"
+#include "ui/strings.h"
+
+namespace spherolux::app {
+namespace {
+
+namespace fs = std::filesystem;
+namespace msg = platform;
+using testing::PumpUntil;
+
+std::mutex g_log_mutex;
+std::vector<std::string> g_log;
+void Capture(const char* line) {
+  std::lock_guard lock(g_log_mutex);
+  g_log.emplace_back(line);
+}
+
+// Answers every message box as soon as it shows, noting that it did.
+struct BoxAnswerer {
+  int boxes = 0;
+  QTimer timer;
+  BoxAnswerer() {
+    timer.setInterval(20);
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+      if (QWidget* box = QApplication::activeModalWidget()) {
+        ++boxes;
+        box->close();
+      }
+    });
+    timer.start();
+  }
+};
+
+class PlayerWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "player-window-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    WindowOptions options;
+    options.environment.home = dir_ + "/home";
+    options.environment.config_home = dir_ + "/config";
+    options.restart = [] { return false; };
+    window_ = std::make_unique<CVideoPlayerDlg>(options);
+    window_->show();
+    {
+      std::lock_guard lock(g_log_mutex);
+      g_log.clear();
+    }
+    SetLogSink(Capture);
+  }
+  void TearDown() override {
+    SetLogSink(nullptr);
+    window_.reset();
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  void Deliver() { QCoreApplication::sendPostedEvents(window_.get()); }
+
+  static bool Logged(const std::string& text) {
+    std::lock_guard lock(g_log_mutex);
+    for (const std::string& line : g_log) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  std::string dir_;
+  std::unique_ptr<CVideoPlayerDlg> window_;
+};
+
+TEST_F(PlayerWindowTest, LayoutAtStartAndAfterAResize) {
+  CVideoPlayerDlg& w = *window_;
+  EXPECT_EQ(w.size(), QSize(1024, 597));
+  EXPECT_EQ(w.minimumSize(), QSize(1024, 597));
+  EXPECT_EQ(w.VideoRect(), QRect(0, 30, 1024, 512));
+  EXPECT_EQ(w.CaptionRect(), QRect(1, 1, 1022, 30));
+  EXPECT_EQ(w.BottomRect(), QRect(1, 541, 1022, 55));
+  EXPECT_EQ(w.caption()->geometry(), w.CaptionRect());
+  EXPECT_EQ(w.bottom()->geometry(), w.BottomRect());
+  const QRect frame = w.frameGeometry();
+  EXPECT_EQ(w.PanelRect(), QRect(frame.left(), frame.top() + 29, frame.width(), 30));
+
+  w.resize(1600, 900);
+  EXPECT_EQ(w.video()->geometry(), QRect(0, 30, 1600, 815));
+  EXPECT_EQ(w.caption()->geometry(), QRect(1, 1, 1598, 30));
+  EXPECT_EQ(w.bottom()->geometry(), QRect(1, 844, 1598, 55));
+  EXPECT_EQ(w.caption()->button(ui::CCaptionDlg::kClose)->x(), 1598 - 40);
+  w.resize(800, 400);
+  EXPECT_EQ(w.size(), QSize(1024, 597)) << "the start size is also the smallest";
+}
+
+TEST_F(PlayerWindowTest, NothingOpenShowsTheIdleWindow) {
+  CVideoPlayerDlg& w = *window_;
+  EXPECT_FALSE(w.video()->isVisible());
+  EXPECT_FALSE(w.panel()->isVisible());
+  EXPECT_FALSE(w.bottom()->button(ui::CBOTTOMDLG::kPlay)->isEnabled()) << "nothing to play";
+  EXPECT_FALSE(w.bottom()->button(ui::CBOTTOMDLG::kStop)->isEnabled());
+  EXPECT_EQ(w.bottom()->totalText(), "00:00:00");
+  EXPECT_EQ(w.caption()->title(), ui::LoadString(ui::kStrAppTitle));
+  // Without a recorder the record button is off; without a converter its buttons are hidden.
+  EXPECT_FALSE(w.panel()->button(ui::CFloatDlg::kRecord)->isEnabled());
+  EXPECT_TRUE(w.bottom()->button(ui::CBOTTOMDLG::kConverter)->isHidden());
+  // Commands that need a medium do nothing.
+  w.send(msg::kMsgRotateRight);
+  w.send(msg::kMsgScreenshot);
+  w.send(msg::kMsgPlayPause);
+  w.send(msg::kMsgPosition, 0, 40);
+  EXPECT_EQ(w.rotation(), 0);
+  EXPECT_TRUE(w.screenshotPath().empty());
+  EXPECT_EQ(w.position(), 0);
+  EXPECT_EQ(w.outputDir(), dir_ + "/home/Videos/SPHEROLUX Video Converter/");
+}
+
+TEST_F(PlayerWindowTest, DroppingThreeFilesOpensOnlyTheFirst) {
+  BoxAnswerer answerer;
+  // A file that is no camera recording: refused with 481, its name in the caption.
+  window_->OpenDropped({dir_ + "/first.JPG", dir_ + "/second.mp4", dir_ + "/third.mp4"});
+  EXPECT_EQ(window_->currentPath(), dir_ + "/first.JPG");
+  EXPECT_TRUE(window_->isPhoto()) << "JPG in capitals is a photo";
+  ASSERT_TRUE(PumpUntil([&] { return window_->refused(); }));
+  EXPECT_TRUE(Logged(std::string("message box: ") + ui::LoadString(ui::kStrNotQualifiedCamera)));
+  EXPECT_EQ(window_->caption()->title(), "first.JPG");
+  EXPECT_FALSE(window_->video()->isVisible());
+  EXPECT_TRUE(window_->bottom()->button(ui::CBOTTOMDLG::kPlay)->isEnabled()) << "play tries the file again";
+  // The panel stays hidden for a refused file.
+  window_->send(msg::kMsgPanelHover);
+  EXPECT_FALSE(window_->panel()->isVisible());
+
+  window_->OpenDropped({dir_ + "/clip.jpeg"});
+  EXPECT_FALSE(window_->isPhoto()) << "jpeg (four letters) is played as a video";
+  PumpUntil([&] { return answerer.boxes >= 2; });
+  EXPECT_EQ(answerer.boxes, 2);
+}
+
+TEST_F(PlayerWindowTest, FullScreenHidesTheBarsAfterThreeSeconds) {
+  CVideoPlayerDlg& w = *window_;
+  QCursor::setPos(600, 300);  // the pointer rests over the picture, away from the bars
+  w.caption()->button(ui::CCaptionDlg::kMaximise)->click();
+  Deliver();
+  EXPECT_TRUE(w.fullScreen());
+  EXPECT_TRUE(w.timerRunning(CVideoPlayerDlg::kTimerBars));
+  EXPECT_EQ(w.caption()->button(ui::CCaptionDlg::kMaximise)->images().normal, ui::kImgRestore);
+  ASSERT_TRUE(PumpUntil([&] { return w.caption()->isHidden(); }, 4500));
+  EXPECT_TRUE(w.bottom()->isHidden());
+  EXPECT_FALSE(w.timerRunning(CVideoPlayerDlg::kTimerBars));
+
+  // The pointer over the caption brings it back and holds the timer; leaving starts it again.
+  w.send(msg::kMsgCaptionHover);
+  EXPECT_FALSE(w.caption()->isHidden());
+  EXPECT_FALSE(w.timerRunning(CVideoPlayerDlg::kTimerBars));
+  w.send(msg::kMsgCaptionLeave);
+  EXPECT_TRUE(w.timerRunning(CVideoPlayerDlg::kTimerBars));
+
+  // Restore: both bars back, the timer gone, the maximise image back.
+  w.send(msg::kMsgMaximiseRestore);
+  EXPECT_FALSE(w.fullScreen());
+  EXPECT_FALSE(w.caption()->isHidden());
+  EXPECT_FALSE(w.bottom()->isHidden());
+  EXPECT_FALSE(w.timerRunning(CVideoPlayerDlg::kTimerBars));
+  EXPECT_EQ(w.caption()->button(ui::CCaptionDlg::kMaximise)->images().normal, ui::kImgMaximise);
+  // Out of full screen the hover messages change nothing.
+  w.send(msg::kMsgCaptionLeave);
+  EXPECT_FALSE(w.timerRunning(CVideoPlayerDlg::kTimerBars));
+}
+
+TEST_F(PlayerWindowTest, BarControlsReachTheirHandlers) {
+  CVideoPlayerDlg& w = *window_;
+  // Caption: menu shows the language dialog over the window.
+  w.caption()->button(ui::CCaptionDlg::kMenu)->click();
+  Deliver();
+  EXPECT_TRUE(w.languageDialog()->isVisible());
+  w.languageDialog()->hide();
+  // View modes and direction from the caption and the panel.
+  w.caption()->button(ui::CCaptionDlg::kFlat)->click();
+  Deliver();
+  EXPECT_EQ(w.player()->view_mode(), 6);
+  EXPECT_TRUE(w.caption()->button(ui::CCaptionDlg::kFlat)->active());
+  w.panel()->button(ui::CFloatDlg::kTile)->click();
+  Deliver();
+  EXPECT_EQ(w.player()->view_mode(), 1);
+  EXPECT_TRUE(w.panel()->button(ui::CFloatDlg::kTile)->active());
+  EXPECT_FALSE(w.caption()->button(ui::CCaptionDlg::kFlat)->active());
+  w.panel()->button(ui::CFloatDlg::kDirection)->click();
+  Deliver();
+  EXPECT_TRUE(w.panel()->button(ui::CFloatDlg::kDirection)->active());
+  w.panel()->button(ui::CFloatDlg::kDirection)->click();
+  Deliver();
+  EXPECT_FALSE(w.panel()->button(ui::CFloatDlg::kDirection)->active()) << "direction toggles";
+  // Bottom bar: the player's playing event shows pause and the total time; paused shows play.
+  w.send(msg::kMsgEngineEvent, msg::kNotifyPlaying, 3'725'000);
+  EXPECT_EQ(w.bottom()->totalText(), "01:02:05");
+  EXPECT_TRUE(w.bottom()->playing());
+  w.send(msg::kMsgEngineEvent, msg::kNotifyPaused, 0);
+  EXPECT_FALSE(w.bottom()->playing());
+  // Stop (end of media): the nothing-open look, total time zero.
+  w.bottom()->SetMediumOpen(true);
+  w.bottom()->button(ui::CBOTTOMDLG::kStop)->click();
+  Deliver();
+  EXPECT_EQ(w.bottom()->totalText(), "00:00:00");
+  EXPECT_FALSE(w.bottom()->button(ui::CBOTTOMDLG::kStop)->isEnabled());
+  EXPECT_EQ(w.player()->state() == media::kStatePlaying, false);
+  // Minimise, then close ends the window.
+  w.caption()->button(ui::CCaptionDlg::kMinimise)->click();
+  Deliver();
+  EXPECT_TRUE(w.windowState() & Qt::WindowMinimized);
+  w.caption()->button(ui::CCaptionDlg::kClose)->click();
+  Deliver();
+  EXPECT_FALSE(w.isVisible());
+}
+
+}  // namespace
+}  // namespace spherolux::app

@@ -1,0 +1,261 @@
+// The program as a user meets it, under an X server of its own: `spherolux FILE` started as a
+// process, the screen read back, real pointer and key events sent with xdotool (XTest).
+//
+// The window opens at (0, 0) with 1024 x 597 pixels (no window manager moves it), so the bars'
+// buttons sit at the places their layout gives them.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QProcess>
+#include <QScreen>
+#include <QThread>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "ui/bar_logic.h"
+
+namespace spherolux::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kBin = SPHEROLUX_BINARY_DIR "/bin/";
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+QImage Screen() {
+  return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+void Click(int x, int y) { Shell("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1"); }
+void Key(const std::string& keys) { Shell("xdotool key " + keys); }
+void Move(int x, int y) { Shell("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y)); }
+
+void Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+
+template <typename Pred>
+bool WaitFor(Pred done, int timeout_ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > timeout_ms) return false;
+    Sleep(100);
+  }
+  return true;
+}
+
+bool Near(QRgb a, QRgb b, int tolerance = 12) {
+  return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+         std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+// Share of pixels of `area` brighter than the window's own background.
+double LitShare(const QImage& image, const QRect& area) {
+  int lit = 0, total = 0;
+  for (int y = area.top(); y <= area.bottom(); y += 4) {
+    for (int x = area.left(); x <= area.right(); x += 4) {
+      const QRgb p = image.pixel(x, y);
+      lit += qRed(p) + qGreen(p) + qBlue(p) > 120 ? 1 : 0;
+      ++total;
+    }
+  }
+  return total > 0 ? double(lit) / total : 0;
+}
+
+// Mean absolute difference of two images over `area`, per channel.
+double Difference(const QImage& a, const QImage& b, const QRect& area) {
+  double sum = 0;
+  int n = 0;
+  for (int y = area.top(); y <= area.bottom(); y += 3) {
+    for (int x = area.left(); x <= area.right(); x += 3) {
+      const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+      sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+      ++n;
+    }
+  }
+  return n > 0 ? sum / (3.0 * n) : 0;
+}
+
+// The window's parts on the screen (the window sits at 0, 0).
+const QRect kVideo(0, 30, 1024, 512);
+constexpr QRgb kCaptionStripTop = 0xFF2B3038;
+constexpr QRgb kBottomStripMiddle = 0xFF1E2126;
+QPoint CaptionButton(int slot) { return {1 + ui::CaptionSlotX(1022, slot) + 15, 16}; }
+const QPoint kPlayButton(1 + 12 + 20, 541 + 18 + 20);
+
+// Test media, made once: camera videos and a photo from camgen, a plain video from ffmpeg.
+class WindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string pattern = (fs::temp_directory_path() / "spherolux-window-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    const std::string camgen = kBin + "spherolux-camgen";
+    ASSERT_TRUE(Shell(camgen + " video " + Quote(dir_ + "/dual.mp4") + " --size 1920x960 --seconds 8"));
+    ASSERT_TRUE(Shell(camgen + " video " + Quote(dir_ + "/single.mp4") + " --type 1 --size 1920x1080 --seconds 6"));
+    ASSERT_TRUE(Shell("ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=640x360:rate=25 -t 2 -pix_fmt yuv420p " +
+                      Quote(dir_ + "/plain.mp4")));
+  }
+  static void TearDownTestSuite() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  void SetUp() override {
+    home_ = dir_ + "/home-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::create_directories(home_);
+  }
+
+  void TearDown() override {
+    if (app_.state() != QProcess::NotRunning) {
+      app_.kill();
+      app_.waitForFinished(5000);
+    }
+    Move(1200, 780);  // leave the pointer out of the next window's way
+  }
+
+  // Starts `spherolux ARGS` with a private home and settings folder, in `lang`.
+  void Start(const QStringList& args, const QString& lang = "C.UTF-8") {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", QString::fromStdString(home_));
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString(home_ + "/.config"));
+    env.insert("LANG", lang);
+    env.insert("LC_ALL", lang);
+    app_.setProcessEnvironment(env);
+    app_.setStandardOutputFile(QString::fromStdString(home_ + "/stdout.txt"));
+    app_.setStandardErrorFile(QString::fromStdString(home_ + "/stderr.txt"));
+    app_.start(QString::fromStdString(kBin + "spherolux"), args);
+    ASSERT_TRUE(app_.waitForStarted(5000));
+    // The caption bar is drawn: the window is up.
+    ASSERT_TRUE(WaitFor([] { return Near(Screen().pixel(300, 2), kCaptionStripTop, 8); }, 10000))
+        << "no caption bar on the screen";
+  }
+
+  std::string Log() const {
+    std::ifstream in(home_ + "/stderr.txt");
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  bool LogShows(const std::string& text, int timeout_ms = 8000) const {
+    return WaitFor([&] { return Log().find(text) != std::string::npos; }, timeout_ms);
+  }
+
+  bool WaitForPicture(int timeout_ms = 15000) {
+    return WaitFor([] { return LitShare(Screen(), kVideo) > 0.5; }, timeout_ms);
+  }
+
+  bool Moving(int gap_ms = 600) {
+    const QImage a = Screen();
+    Sleep(gap_ms);
+    return Difference(a, Screen(), kVideo) > 0.5;
+  }
+
+  static std::string dir_;
+  std::string home_;
+  QProcess app_;
+};
+
+std::string WindowTest::dir_;
+
+TEST_F(WindowTest, ADualLensVideoPlaysAndTheBarsWork) {
+  Start({QString::fromStdString(dir_ + "/dual.mp4")});
+  ASSERT_TRUE(WaitForPicture()) << "no picture in the video area";
+  const QImage playing = Screen();
+  // Skinned bars around a panorama.
+  EXPECT_TRUE(Near(playing.pixel(300, 2), kCaptionStripTop, 8));
+  EXPECT_TRUE(Near(playing.pixel(500, 590), kBottomStripMiddle, 10)) << std::hex << playing.pixel(500, 590);
+  EXPECT_GT(LitShare(playing, kVideo), 0.5);
+  EXPECT_TRUE(Moving()) << "the video does not play";
+
+  // Play/pause: the picture stops and goes on.
+  Click(kPlayButton.x(), kPlayButton.y());
+  Sleep(500);
+  EXPECT_FALSE(Moving()) << "pause did not stop the picture";
+  Click(kPlayButton.x(), kPlayButton.y());
+  Sleep(300);
+  EXPECT_TRUE(Moving()) << "play did not start the picture again";
+
+  // A view mode from the caption bar: the flat view shows the two fisheye circles unchanged,
+  // which looks nothing like the planet view the file opened in.
+  const QImage planet = Screen();
+  const QPoint flat = CaptionButton(5);
+  Click(flat.x(), flat.y());
+  Sleep(800);
+  EXPECT_GT(Difference(planet, Screen(), kVideo), 20.0) << "the flat view looks like the planet view";
+
+  // Full screen: the window covers the whole screen, and the bars go after 3 s.
+  const QPoint max = CaptionButton(1);
+  Click(max.x(), max.y());
+  ASSERT_TRUE(WaitFor([] { return Near(Screen().pixel(1270, 2), kCaptionStripTop, 8); }, 5000))
+      << "the window did not grow to the screen";
+  Move(640, 400);
+  EXPECT_TRUE(WaitFor([] { return !Near(Screen().pixel(300, 2), kCaptionStripTop, 8); }, 6000))
+      << "the caption bar stays in full screen";
+  Key("Escape");
+  ASSERT_TRUE(WaitFor([] { return !Near(Screen().pixel(1270, 2), kCaptionStripTop, 8); }, 5000))
+      << "Esc did not leave full screen";
+  ASSERT_TRUE(WaitFor([] { return Near(Screen().pixel(300, 2), kCaptionStripTop, 8); }, 3000))
+      << "the caption bar is back with the window";
+
+  // Close.
+  const QPoint close = CaptionButton(0);
+  Click(close.x(), close.y());
+  ASSERT_TRUE(app_.waitForFinished(8000)) << "the close button did not end the program";
+  EXPECT_EQ(app_.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(app_.exitCode(), 0);
+}
+
+TEST_F(WindowTest, ASingleLensVideoGetsTheDomePanelAndAScreenshot) {
+  Start({QString::fromStdString(dir_ + "/single.mp4")});
+  ASSERT_TRUE(WaitFor([] { return LitShare(Screen(), kVideo) > 0.2; }, 15000));
+  // The floating panel appears under the caption when the pointer comes near the top.
+  Move(300, 40);
+  Move(310, 44);
+  ASSERT_TRUE(WaitFor([] { return Near(Screen().pixel(100, 44), 0xFF1B1E23, 6); }, 4000)) << "no floating panel";
+  // Its buttons, centred: three dome views, direction and reset, snapshot and record.
+  const int left = (1024 - (3 * 36 + 22 + 2 * 36 + 22 + 2 * 36)) / 2;
+  const int snapshot_x = left + 3 * 36 + 22 + 2 * 36 + 22 + 18;
+  Click(snapshot_x, 44);
+  ASSERT_TRUE(LogShows("message box: Screenshot saved in: ")) << Log();
+  const std::string log = Log();
+  const size_t at = log.find("Screenshot saved in: ") + std::string("Screenshot saved in: ").size();
+  const std::string path = log.substr(at, log.find('\n', at) - at);
+  EXPECT_EQ(path.rfind(home_ + "/Videos/SPHEROLUX Video Converter/ScreenShot_", 0), 0u) << path;
+  ASSERT_TRUE(fs::exists(path));
+  EXPECT_GT(fs::file_size(path), 10'000u);
+  std::ifstream jpeg(path, std::ios::binary);
+  unsigned char soi[2] = {};
+  jpeg.read(reinterpret_cast<char*>(soi), 2);
+  EXPECT_EQ(soi[0], 0xFF);
+  EXPECT_EQ(soi[1], 0xD8) << "the screenshot is a JPEG file";
+  Key("Return");  // the box closes; the program goes on
+  Sleep(500);
+  EXPECT_EQ(app_.state(), QProcess::Running);
+  Key("ctrl+q");
+  EXPECT_TRUE(app_.waitForFinished(8000));
+}
+
+TEST_F(WindowTest, APlainVideoIsRefusedInTheUiLanguage) {
+  Start({QString::fromStdString(dir_ + "/plain.mp4")}, "zh_CN.UTF-8");
+  ASSERT_TRUE(LogShows("message box: 此文件并非由合格的全景相机拍摄！")) << Log();
+  Key("Return");
+  Sleep(500);
+  EXPECT_EQ(app_.state(), QProcess::Running) << "a refusal is no reason to end";
+  EXPECT_LT(LitShare(Screen(), QRect(0, 440, 1024, 100)), 0.05) << "nothing plays after a refusal";
+  Key("ctrl+q");
+  EXPECT_TRUE(app_.waitForFinished(8000));
+}
+
+}  // namespace
+}  // namespace spherolux::app
