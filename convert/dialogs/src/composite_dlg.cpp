@@ -168,16 +168,28 @@ QWidget* CCompositeDlg::control(int id) const {
 
 bool CCompositeDlg::busy() const { return worker_ != nullptr && worker_->busy(); }
 
+namespace {
+
+// The output name is made from the part after the folder: a name given relative to the
+// current folder becomes a full path first.
+std::string FullPath(const std::string& path) {
+  std::error_code ec;
+  const fs::path full = fs::absolute(path, ec);
+  return ec ? path : full.lexically_normal().string();
+}
+
+}  // namespace
+
 void CCompositeDlg::Preload(const std::string& path, bool photo) {
-  model_.Preload(path.substr(0, 1024), photo);
+  model_.Preload(FullPath(path.substr(0, 1024)), photo);
   preview_->Load(model_.input_path(), photo);
   model_.RefreshOutputName();
   ShowModel();
 }
 
 void CCompositeDlg::ChooseFile(const std::string& path) {
-  if (!model_.ChooseFile(path)) return;
-  preview_->Load(path, model_.photo());
+  if (!model_.ChooseFile(FullPath(path))) return;
+  preview_->Load(model_.input_path(), model_.photo());
   ShowModel();
 }
 

@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QThread>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -104,6 +105,11 @@ class ConverterE2eTest : public ::testing::Test {
         },
         20000))
         << "no converter with a picture on the screen";
+    if (const char* shots = std::getenv("SPHEROLUX_SHOTS")) {
+      fs::create_directories(shots);
+      Screen().save(QString::fromStdString(std::string(shots) + "/e2e-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".png"));
+    }
   }
 
   // Start clicked; returns the converted file once the engine has written it.
@@ -129,15 +135,29 @@ class ConverterE2eTest : public ::testing::Test {
 };
 
 TEST_F(ConverterE2eTest, ACameraVideoPlayingInTheMainWindowIsConvertedFromTheConverter) {
-  const std::string clip = testing::Camgen("video", dir_.Path("dual.mp4"), "--size 1920x960 --seconds 4");
+  const std::string clip = testing::Camgen("video", dir_.Path("dual.mp4"), "--size 1920x960 --seconds 10");
   Start({QString::fromStdString(clip)});
   // Playing in the main window: its video area shows pictures.
   ASSERT_TRUE(WaitFor([] { return LitShare(Screen(), QRect(0, 30, 1024, 512)) > 0.5; }, 20000));
 
   Xdotool("mousemove 512 300 key ctrl+e");
   WaitForConverterWithPicture(kOverMainWindow);
+  // The main window stopped playing when the converter opened: the part of its picture left
+  // of the converter comes to stand still.
+  const QRect left_of_converter(0, 40, kOverMainWindow.x() - 10, 480);
+  QImage last = Screen().copy(left_of_converter);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        QThread::msleep(700);
+        const QImage now = Screen().copy(left_of_converter);
+        const bool still = now == last;
+        last = now;
+        return still;
+      },
+      4000))
+      << "the main window still plays";
   const std::string out = ClickStartAndWait(kOverMainWindow, "dual_spherolux_0.mp4");
-  ExpectPanorama(out, 4.0);
+  ExpectPanorama(out, 10.0);
 }
 
 TEST_F(ConverterE2eTest, TheConverterRunsOnItsOwnForAFileManager) {
