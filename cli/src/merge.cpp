@@ -1,7 +1,5 @@
 // spherolux-cli merge: joins stitched MP4 files by stream copy, as the merger does.
 #include <cstdio>
-#include <ctime>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -49,14 +47,7 @@ int RunMerge(std::span<char* const> args) {
   const std::vector<std::string>& accepted = selection.accepted;
   if (accepted.empty()) return cli::kExitFailure;
 
-  if (output.empty()) {
-    std::string dir = output_dir;
-    if (!dir.empty() && dir.back() != '/') dir += '/';
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    output = convert::MergeOutputPath(dir, local, [](const std::string& p) { return std::filesystem::exists(p); });
-  }
+  if (output.empty()) output = convert::DefaultMergeOutputPath(output_dir);
 
   convert::MergeList list;
   std::string error;

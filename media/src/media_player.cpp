@@ -14,7 +14,6 @@
 #include "base/system.h"
 #include "calib/calibration.h"
 #include "convert/client.h"
-#include "convert/job.h"
 #include "frame_pipeline.h"
 #include "media/video_control.h"
 #include "platform/messages.h"
@@ -50,6 +49,13 @@ std::string TimeStampName() {
   std::snprintf(name, sizeof name, "%d_%d%d_%d%d%d_%d", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
                 utc.tm_min, utc.tm_sec, static_cast<int>(ms));
   return name;
+}
+
+// Milliseconds as the conversion engine's seconds: "12.345".
+std::string EngineSeconds(int64_t ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000));
+  return text;
 }
 
 // DIR/sub/, created when missing; "" when it cannot be.
@@ -369,12 +375,13 @@ void CMediaPlayer::FinishRecording() {
   int64_t stop = Time();
   if (stop < start) std::swap(start, stop);
   // A range shorter than a second keeps one second, as the converter's trims do.
-  const convert::TrimRange range{start, std::max<int64_t>(stop - start, 1000)};
-  last_record_range_ = {range.start_ms, range.duration_ms};
-  const convert::EngineCall call =
-      convert::ConversionCall(path_, record_path_, range, convert::Quality::kHigh, /*copy=*/true);
+  last_record_range_ = {start, std::max<int64_t>(stop - start, 1000)};
+  // The engine's stream copy (convert/engine.h), its times in seconds to the millisecond.
+  const std::vector<std::string> args = {"ffmpeg", "-ss",       EngineSeconds(last_record_range_.start_ms),    "-i",
+                                         path_,    "-t",        EngineSeconds(last_record_range_.duration_ms), "-c",
+                                         "copy",   record_path_};
   std::lock_guard<std::mutex> lock(workers_mutex_);
-  workers_.emplace_back([this, args = call.args, dir = engine_dir_] {
+  workers_.emplace_back([this, args, dir = engine_dir_] {
     convert::EngineApi engine;
     std::string error;
     int result = CONVERT_ERR_UNSUPPORTED;

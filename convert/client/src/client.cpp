@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <stdlib.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -68,6 +69,15 @@ std::string DefaultOutputPath(const std::string& input, const std::string& outpu
     std::error_code ec;
     return fs::exists(p, ec);
   });
+}
+
+std::string DefaultMergeOutputPath(const std::string& output_dir) {
+  std::string dir = output_dir;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return dir + MergeOutputName(local);
 }
 
 MergeSelection SelectMergeInputs(const std::vector<std::string>& paths) {

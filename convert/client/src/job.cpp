@@ -39,9 +39,9 @@ std::string FormatClock(int64_t ms) {
 }
 
 std::string FormatClockMs(int64_t ms) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%s.%03lld", FormatClock(ms).c_str(), static_cast<long long>(ms % 1000));
-  return buf;
+  char buf[24];
+  std::snprintf(buf, sizeof buf, ".%03lld", static_cast<long long>(ms % 1000));
+  return FormatClock(ms) + buf;
 }
 
 EngineCall ConversionCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,

@@ -2,6 +2,7 @@
 // H.264 in three threads (read and decode, stitch, encode and write), or stream-copied.
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <system_error>
 #include <thread>
@@ -220,12 +221,15 @@ FramePtr PooledFrame(AVBufferPool* pool, int w, int h) {
   return f;
 }
 
+// The pipeline queues give up waiting once the job is stopped.
+std::function<bool()> StopCheck(const JobContext& ctx) {
+  return [&ctx] { return ctx.stopped(); };
+}
+
 class Transcoder {
  public:
   Transcoder(const Job& job, Input& in, JobContext& ctx)
-      : job_(job), in_(in), ctx_(ctx), q1_(4, [&ctx] { return ctx.stopped(); }), q2_(4, [&ctx] {
-          return ctx.stopped();
-        }) {}
+      : job_(job), in_(in), ctx_(ctx), q1_(4, StopCheck(ctx)), q2_(4, StopCheck(ctx)) {}
 
   int Run(const CameraInfo& camera, int rotation, const mp4::SphericalBoxes& boxes, JobFiles& files);
 

@@ -145,8 +145,13 @@ TEST_F(EngineTest, TranscodeKeepsExactlyTheRange) {
   const double psnr = diff.compare(at + 9, 3, "inf") == 0 ? 99 : std::stod(diff.substr(at + 9));
   EXPECT_GT(psnr, 30.0) << diff;  // the wrong frame of testsrc2 gives far less
 
+  // A range given to the millisecond: [0.52 s, 1.12 s) holds frames 13..27 of 25 a second.
+  const std::string exact = Out("exact.mp4");
+  ASSERT_EQ(RunJob(MediumVector("00:00:00.520", clip_, "00:00:00.600", exact)), CONVERT_OK);
+  EXPECT_EQ(Probe(exact)["nb_read_frames"], "15");
+
   // Nothing but the outputs is left in the folder, and they are not private to their writer.
-  EXPECT_TRUE(Leftovers(dir_.path(), {"low.mp4", "medium.mp4"}).empty());
+  EXPECT_TRUE(Leftovers(dir_.path(), {"low.mp4", "medium.mp4", "exact.mp4"}).empty());
   const mode_t mask = umask(022);
   umask(mask);
   EXPECT_EQ(std::filesystem::status(low).permissions(), static_cast<std::filesystem::perms>(0666 & ~mask));

@@ -343,16 +343,19 @@ void COpenglRender::Draw(const uint8_t* pixels) {
     const int th = decoder ? texture_height_.load() : photo_height_;
     const GLenum format = decoder ? GL_BGRA : GL_BGR;
     const GLint internal = decoder ? GL_RGBA8 : GL_RGB;
+    // Whole 32-bit pixels in BGRA byte order: the layout drivers store RGBA8 textures in, so
+    // the upload is a copy rather than a per-byte conversion.
+    const GLenum type = decoder ? GL_UNSIGNED_INT_8_8_8_8_REV : GL_UNSIGNED_BYTE;
     if (texture_needs_allocation_ || tw != allocated_width_ || th != allocated_height_ ||
         decoder != allocated_decoder_) {
-      glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, format, GL_UNSIGNED_BYTE, data);
+      glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, format, type, data);
       texture_needs_allocation_ = false;
       allocated_width_ = tw;
       allocated_height_ = th;
       allocated_decoder_ = decoder;
       full_uploads_.fetch_add(1);
     } else {
-      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, tw, th, format, GL_UNSIGNED_BYTE, data);
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, tw, th, format, type, data);
       sub_uploads_.fetch_add(1);
     }
   }

@@ -48,6 +48,10 @@ InputCheck CheckConversionInput(const std::string& path);
 // `output_dir` is empty (ProposeOutputPath of convert/job.h).
 std::string DefaultOutputPath(const std::string& input, const std::string& output_dir, bool photo);
 
+// The output of a merge: "YYYYMMDDhhmmss_merge.mp4" of the local time in `output_dir`
+// (the current folder when empty). Two merges in the same second get the same name.
+std::string DefaultMergeOutputPath(const std::string& output_dir);
+
 // The merger takes only stitched videos (spherical-video flag 1), in the order given, as
 // absolute paths (the engine reads list entries relative to the list's folder); the others
 // are refused one by one.

@@ -32,11 +32,11 @@ TrimRange RangeFromPercent(int low, int high, int64_t media_ms);
 
 // "HH:MM:SS" of whole seconds (hours may have more digits).
 std::string FormatClock(int64_t ms);
-// "HH:MM:SS.mmm": the engine starts and ends a range at the frame of that millisecond.
+// "HH:MM:SS.mmm": the same with the milliseconds, as the engine's -ss and -t take them.
 std::string FormatClockMs(int64_t ms);
 
-// The engine call of a video job: argument vector and the High flag. Start and duration are
-// written with milliseconds (FormatClockMs), so the job converts the range selected.
+// The engine call of a video job: argument vector and the High flag. The range goes to the
+// engine to the millisecond (FormatClockMs).
 struct EngineCall {
   std::vector<std::string> args;
   int high_flag = 0;

@@ -9,7 +9,8 @@
 // what it receives to its user-interface thread, a terminal prints it.
 //
 // The engine keeps one progress callback for the whole process: run one job at a time per
-// process. RequestStop may be called from any thread and from a signal handler.
+// process. A runner serves one job: a stop, once requested, stays requested. RequestStop may
+// be called from any thread and from a signal handler. The report callback must not throw.
 #pragma once
 
 #include <atomic>
