@@ -219,11 +219,7 @@ platform::LParam CCompositeDlg::onMessage(unsigned message, WParam w, LParam l) 
       Command(static_cast<int>(w));
       break;
     case msg::kMsgMinimise:
-      if (auto* parent = dynamic_cast<platform::MessageWindow*>(parentWidget())) {
-        parent->post(msg::kMsgMinimise);
-      } else {
-        showMinimized();
-      }
+      Minimise(this);
       break;
     case msg::kMsgPhotoJob:
       RunPhotoJob();

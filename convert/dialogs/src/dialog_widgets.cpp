@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <algorithm>
 
+#include "platform/messages.h"
 #include "ui/button_ex.h"
 #include "ui/skin.h"
 #include "ui/skinned_dialog.h"
@@ -56,6 +57,14 @@ void CentreOnParent(ui::SkinnedDialog* dialog) {
   at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - dialog->width())));
   at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - dialog->height())));
   dialog->move(at);
+}
+
+void Minimise(QWidget* dialog) {
+  if (auto* parent = dynamic_cast<platform::MessageWindow*>(dialog->parentWidget())) {
+    parent->post(platform::kMsgMinimise);
+  } else {
+    dialog->showMinimized();
+  }
 }
 
 void ShowEngineMissing(QWidget* parent, const std::string& why) {

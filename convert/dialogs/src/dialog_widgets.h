@@ -27,6 +27,10 @@ void PlaceTitleBandButtons(ui::CButtonEx* close, ui::CButtonEx* minimise, int wi
 // the screen's free area, its title band first.
 void CentreOnParent(ui::SkinnedDialog* dialog);
 
+// A dialog's minimise: its parent window minimises (it hears kMsgMinimise); a dialog without
+// one minimises itself.
+void Minimise(QWidget* dialog);
+
 // Says that the conversion engine could not be loaded, and why.
 void ShowEngineMissing(QWidget* parent, const std::string& why);
 

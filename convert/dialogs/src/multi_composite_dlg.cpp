@@ -4,8 +4,6 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QHeaderView>
-#include <ctime>
-#include <filesystem>
 #include <thread>
 
 #include "base/system.h"
@@ -114,11 +112,7 @@ int CMultiCompositeDlg::Merge() {
     ui::MessageBox(this, Text(ui::kStrMergeFailed) + "\n" + QString::fromStdString(error), Text(ui::kStrFinish));
     return -1;
   }
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  const std::string output =
-      convert::MergeOutputPath(output_dir_, local, [](const std::string& p) { return std::filesystem::exists(p); });
+  const std::string output = convert::DefaultMergeOutputPath(output_dir_);
   convert::EngineCall call;
   call.args = convert::MergeArgs(list.path(), output);
 
@@ -149,11 +143,7 @@ platform::LParam CMultiCompositeDlg::onMessage(unsigned message, WParam w, LPara
     case ui::kWmCommand:
       switch (static_cast<int>(w)) {
         case kMinimise:
-          if (auto* parent = dynamic_cast<platform::MessageWindow*>(parentWidget())) {
-            parent->post(msg::kMsgMinimise);
-          } else {
-            showMinimized();
-          }
+          Minimise(this);
           return 0;
         case kClose:
           ui::SaveOutputDir(options_.environment, output_dir_);

@@ -7,12 +7,12 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
-#include <QThread>
 #include <QWidget>
 #include <cstdlib>
 #include <filesystem>
 
 #include "camera_files.h"
+#include "testing/message_recorder.h"
 #include "ui/button_ex.h"
 
 namespace spherolux::dialogs::testing {
@@ -61,23 +61,13 @@ void BoxAnswerer::Look() {
 }
 
 bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > timeout_ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(2);
-  }
-  return true;
+  return spherolux::testing::PumpUntil(done, timeout_ms);
 }
 
 void Pump(int ms) {
   QElapsedTimer clock;
   clock.start();
-  while (clock.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(2);
-  }
+  spherolux::testing::PumpUntil([&] { return clock.elapsed() >= ms; }, ms + 1000);
 }
 
 QImage ScreenShot(QWidget* widget) {

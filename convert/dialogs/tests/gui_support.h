@@ -55,8 +55,10 @@ class BoxAnswerer {
   QTimer timer_;
 };
 
-// Runs the event loop until `done` holds; false after `timeout_ms`.
+// Runs the event loop until `done` holds; false after `timeout_ms` (PumpUntil of
+// testing/message_recorder.h with a longer default wait, as files are made and converted).
 bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 20000);
+// Runs the event loop for `ms`.
 void Pump(int ms);
 
 // What the screen shows where `widget` is (GL surfaces included).
