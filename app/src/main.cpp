@@ -23,6 +23,7 @@
 
 #include "app/player_window.h"
 #include "dialogs/composite_dlg.h"
+#include "screen_recording.h"
 #include "ui/bar_logic.h"
 #include "ui/settings.h"
 #include "ui/skin.h"
@@ -98,7 +99,10 @@ int main(int argc, char** argv) {
   app::WindowOptions options;
   options.environment = env;
   options.restart = [] { return QProcess::startDetached(QApplication::applicationFilePath(), {}); };
+  app::RecorderBridge recorder;  // outlives the window: its renderer points at the recorder
   app::CVideoPlayerDlg window(options);
+  recorder.SetWindow(&window);
+  window.SetScreenRecorder(&recorder);
   window.SetConverter([&window, &converter_options](const std::string& path, bool is_photo) {
     dialogs::CCompositeDlg converter(&window, converter_options);
     if (!path.empty()) converter.Preload(path, is_photo);
