@@ -39,6 +39,7 @@ CMultiCompositeDlg::CMultiCompositeDlg(QWidget* parent, DialogOptions options)
   // middle.
   list_->horizontalHeader()->setStretchLastSection(true);
   list_->setTextElideMode(Qt::ElideMiddle);
+  list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
   const ui::OutputDir dir = ui::LoadOutputDir(options_.environment);
   output_dir_ = dir.usable ? dir.path : std::string();
