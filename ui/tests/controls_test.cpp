@@ -278,6 +278,23 @@ TEST(MenuTest, KeysChooseAnItemAndEscapeChoosesNothing) {
   EXPECT_EQ(menu.Exec(QPoint(10, 10)), 0);
 }
 
+TEST(SkinnedDialogTest, TheFrameRunsUnbrokenAboveTheTitleButtons) {
+  // Guards against the close and minimise buttons painting over the frame's top line.
+  for (const int margin : {6, 10}) {
+    SkinnedDialog dialog(nullptr, QSize(300, 120));
+    dialog.AddCloseButton(1);
+    dialog.AddMinimiseButton(2);
+    dialog.SetTitleButtonsMargin(margin);
+    const QImage image = Grab(&dialog);
+    const QRgb frame = image.pixel(0, 0);
+    for (int x = 0; x < image.width(); ++x) ASSERT_EQ(image.pixel(x, 0), frame) << "margin " << margin << ", x " << x;
+    for (int y = 0; y < SkinnedDialog::kTitleHeight; ++y) ASSERT_EQ(image.pixel(image.width() - 1, y), frame) << y;
+    // The buttons still fill the band below the line, the close button at the margin.
+    EXPECT_EQ(dialog.childAt(image.width() - margin - 1, 1), dialog.childAt(image.width() - margin - 15, 28));
+    EXPECT_NE(dialog.childAt(image.width() - margin - 1, 1), nullptr);
+  }
+}
+
 TEST(MessageBoxTest, AnswersComeFromTheButtonsAndKeysInTheUiLanguage) {
   const Language saved = UiLanguage();
   SetUiLanguage(Language::kChinese);
