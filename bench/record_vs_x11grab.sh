@@ -42,6 +42,7 @@ play() { "$bin/record_bench" "$clip" $width $height $fps "$seconds" "$@"; }
 field() { sed -n "s/.*\"$2\":\([^,}]*\).*/\1/p" <<<"$1"; }
 
 idle=$(play)
+read_back=$(play --read-back)
 ours=$(play --record "$work/ours.mp4")
 
 # ffmpeg with the recorder's x264 settings (x264 defaults, then the Part's parameters).
@@ -63,15 +64,16 @@ ours_frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries s
 
 awk -v idle_draw="$(field "$idle" draw_ms)" -v ours_draw="$(field "$ours" draw_ms)" \
   -v idle_cpu="$(field "$idle" cpu_s)" -v ours_cpu="$(field "$ours" cpu_s)" \
-  -v copy="$(field "$ours" copy_ms)" -v peer_cpu="$peer_cpu" -v peer_secs=$((seconds - 3)) -v secs="$seconds" \
+  -v copy="$(field "$ours" copy_ms)" -v read_draw="$(field "$read_back" draw_ms)" -v peer_cpu="$peer_cpu" -v peer_secs=$((seconds - 3)) -v secs="$seconds" \
   -v captured="$(field "$ours" captured)" -v encoded="$(field "$ours" encoded)" \
   -v dropped="$(field "$ours" dropped)" -v late="$(field "$ours" late)" -v idle_late="$(field "$idle" late)" \
   -v frames="$(field "$ours" frames)" -v ours_frames="$ours_frames" \
-  -v peer_frames="$peer_frames" -v peer_drop="${peer_drop:-?}" 'BEGIN {
+  -v peer_frames="$peer_frames" -v peer_drop="${peer_drop:-0}" 'BEGIN {
   split(peer_cpu, pc, " ");
   printf "%dx%d at %d fps for %d s (draws late: %d playing only, %d recording)\n", 1920, 960, 30, secs, idle_late, late;
   printf "ours:   %d drawn, %d captured, %d encoded, %d dropped, %d frames in the file\n", frames, captured, encoded, dropped, ours_frames;
-  printf "        drawing thread: %.2f ms per frame playing only, %.2f ms recording: +%.2f ms (copy into the queue %.2f ms)\n", idle_draw, ours_draw, ours_draw - idle_draw, copy;
+  printf "        drawing thread: %.2f ms per frame playing only, %.2f ms recording: +%.2f ms\n", idle_draw, ours_draw, ours_draw - idle_draw;
+  printf "        of which the renderer's read-back and row flip %.2f ms, the copy into the queue %.2f ms\n", read_draw - idle_draw, copy;
   printf "        CPU of recording: %.2f s over %d s (%.0f%% of a core)\n", ours_cpu - idle_cpu, secs, 100 * (ours_cpu - idle_cpu) / secs;
   printf "ffmpeg: %d frames in the file, %s dropped\n", peer_frames, peer_drop;
   printf "        CPU of recording: %.2f s over %d s (%.0f%% of a core)\n", pc[1] + pc[2], peer_secs, 100 * (pc[1] + pc[2]) / peer_secs;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/player_window.h"
+#include "screen_recording.h"
 #include "ui/settings.h"
 #include "ui/skin.h"
 #include "ui/strings.h"
@@ -74,7 +75,10 @@ int main(int argc, char** argv) {
   app::WindowOptions options;
   options.environment = env;
   options.restart = [] { return QProcess::startDetached(QApplication::applicationFilePath(), {}); };
+  app::RecorderBridge recorder;  // outlives the window: its renderer points at the recorder
   app::CVideoPlayerDlg window(options);
+  recorder.SetWindow(&window);
+  window.SetScreenRecorder(&recorder);
   window.show();
   window.activateWindow();
 

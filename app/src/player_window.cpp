@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
+#include <QTimer>
 #include <QWindow>
 #include <filesystem>
 
@@ -67,6 +68,32 @@ CVideoPlayerDlg::CVideoPlayerDlg(WindowOptions options)
   video_ = new media::CVideoControl(this);
   video_->SetTarget(this);
   video_->winId();
+  video_->hide();
+  video_->installEventFilter(this);
+  if (QWindow* surface = video_->surface()) surface->installEventFilter(this);
+
+  caption_ = new ui::CCaptionDlg(this);
+  bottom_ = new ui::CBOTTOMDLG(this);
+  panel_ = new ui::CFloatDlg(this, this);
+  panel_->hide();
+  language_ = new CDlgSetLanguage(this, ui::LanguageFilePath(options_.environment), ui::UiLanguage(), options_.restart);
+  language_->hide();
+  resizer_ = new platform::EdgeResizer(this, kEdgeBand);
+
+  // The settings give the folder for screenshots and recordings (used even when it is missing:
+  // writing into it then reports the failure).
+  output_dir_ = ui::LoadOutputDir(options_.environment).path;
+
+  SetConverter(nullptr);
+  SetScreenRecorder(nullptr);
+  SetCurrentPath({});
+  SetMediumLook(false);
+  InstallKeys();
+  Layout();
+}
+
+media::CMediaPlayer& CVideoPlayerDlg::Player() {
+  if (player_ != nullptr) return *player_;
   player_ = options_.vlc_library != nullptr ? std::make_unique<media::CMediaPlayer>(video_, options_.vlc_library)
                                             : std::make_unique<media::CMediaPlayer>(video_);
   // Engine and worker threads: post only. The window outlives the player.
@@ -88,29 +115,8 @@ CVideoPlayerDlg::CVideoPlayerDlg(WindowOptions options)
   });
   player_->SetPlainPlaybackQuestion(
       [this] { return ui::MessageBox(this, Text(ui::kStrNoGl2PlayFlat), {}, ui::BoxButtons::kOkCancel) == ui::kIdOk; });
-  video_->hide();
-  video_->installEventFilter(this);
-  if (QWindow* surface = video_->surface()) surface->installEventFilter(this);
-
-  caption_ = new ui::CCaptionDlg(this);
-  bottom_ = new ui::CBOTTOMDLG(this);
-  panel_ = new ui::CFloatDlg(this, this);
-  panel_->hide();
-  language_ = new CDlgSetLanguage(this, ui::LanguageFilePath(options_.environment), ui::UiLanguage(), options_.restart);
-  language_->hide();
-  resizer_ = new platform::EdgeResizer(this, kEdgeBand);
-
-  // The settings give the folder for screenshots and recordings (used even when it is missing:
-  // writing into it then reports the failure).
-  output_dir_ = ui::LoadOutputDir(options_.environment).path;
   player_->SetOutputDirectory(output_dir_);
-
-  SetConverter(nullptr);
-  SetScreenRecorder(nullptr);
-  SetCurrentPath({});
-  SetMediumLook(false);
-  InstallKeys();
-  Layout();
+  return *player_;
 }
 
 CVideoPlayerDlg::~CVideoPlayerDlg() {
@@ -148,6 +154,12 @@ void CVideoPlayerDlg::moveEvent(QMoveEvent* event) {
 }
 
 void CVideoPlayerDlg::paintEvent(QPaintEvent*) {
+  // The player comes after the first picture of the window: making it reads the driver's
+  // OpenGL version and loads the media engine, which would hold the window back.
+  if (player_ == nullptr && !player_scheduled_) {
+    player_scheduled_ = true;
+    QTimer::singleShot(0, this, [this] { Player(); });
+  }
   QPainter painter(this);
   painter.fillRect(rect(), QColor(ui::skin_color::kWindow));
   if (video_->isVisible()) return;
@@ -190,12 +202,12 @@ void CVideoPlayerDlg::SetScreenRecorder(ScreenRecorder* recorder) {
 // ---------------------------------------------------------------------------------------------
 // ui::MediaFacts
 
-int CVideoPlayerDlg::CameraType(const std::string& path) { return path == current_path_ ? player_->camera_type() : 0; }
+int CVideoPlayerDlg::CameraType(const std::string& path) { return path == current_path_ ? Player().camera_type() : 0; }
 
 bool CVideoPlayerDlg::FrameSize(const std::string& path, bool, int* width, int* height) {
-  if (path != current_path_ || player_->width() <= 0 || player_->height() <= 0) return false;
-  *width = player_->width();
-  *height = player_->height();
+  if (path != current_path_ || Player().width() <= 0 || Player().height() <= 0) return false;
+  *width = Player().width();
+  *height = Player().height();
   return true;
 }
 
@@ -203,12 +215,14 @@ bool CVideoPlayerDlg::FrameSize(const std::string& path, bool, int* width, int* 
 // State
 
 bool CVideoPlayerDlg::HasMedium() const {
-  const int state = player_->state();
+  const int state = player_ != nullptr ? player_->state() : media::kStateNone;
   return state >= media::kStateOpened && state <= media::kStatePaused;
 }
 
+bool CVideoPlayerDlg::PhotoShown() const { return is_photo_ && timerRunning(kTimerPhoto); }
+
 bool CVideoPlayerDlg::PlayingOrPaused() const {
-  const int state = player_->state();
+  const int state = player_ != nullptr ? player_->state() : media::kStateNone;
   return state == media::kStatePlaying || state == media::kStatePaused;
 }
 
@@ -218,8 +232,8 @@ void CVideoPlayerDlg::SetMediumLook(bool open) {
   if (open) {
     caption_->SetTitle(QString::fromStdString(ui::FileNameOf(current_path_)));
     caption_->SetViewSet(panel_->visibleButtons());
-    caption_->SetActiveMode(player_->view_mode());
-    panel_->SetActiveMode(player_->view_mode());
+    caption_->SetActiveMode(Player().view_mode());
+    panel_->SetActiveMode(Player().view_mode());
   } else {
     bottom_->SetTotalTime(0);
     bottom_->SetTime(0);
@@ -233,6 +247,9 @@ void CVideoPlayerDlg::SetMediumLook(bool open) {
 
 void CVideoPlayerDlg::SetCurrentPath(std::string path) {
   current_path_ = std::move(path);
+  // A photo shown so far is no longer refreshed; the new file's kind comes from its name.
+  if (is_photo_) killTimer(kTimerPhoto);
+  is_photo_ = !current_path_.empty() && ui::IsPhotoPath(current_path_);
   // Play opens the current file again; without one it has nothing to do.
   bottom_->button(ui::CBOTTOMDLG::kPlay)->setEnabled(!current_path_.empty());
 }
@@ -242,16 +259,11 @@ void CVideoPlayerDlg::OpenDropped(const std::vector<std::string>& paths) {
   send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
   if (paths.empty()) return;
   SetCurrentPath(paths.front());
-  if (is_photo_) {
-    is_photo_ = false;
-    killTimer(kTimerPhoto);
-  }
-  is_photo_ = ui::IsPhotoPath(current_path_);
   post(msg::kMsgPlayPause);
 }
 
 void CVideoPlayerDlg::OpenFileDialog() {
-  if (player_->gl_major_version() < 2) send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
+  if (Player().gl_major_version() < 2) send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
   const QString filter =
       QString(
           "%1 (*.jpg *.bmp *.rm *.rmvb *.flv *.f4v *.avi *.3gp *.mp4 *.wmv *.mpeg *.mpga *.asf *.dat *.mov);;"
@@ -263,31 +275,25 @@ void CVideoPlayerDlg::OpenFileDialog() {
   if (files.isEmpty()) return;
   caption_->update();
   SetCurrentPath(files.front().toStdString());
-  if (is_photo_) {
-    is_photo_ = false;
-    killTimer(kTimerPhoto);
-  }
-  is_photo_ = ui::IsPhotoPath(current_path_);
   refused_ = false;
   OpenCurrent();
 }
 
 void CVideoPlayerDlg::PlayPauseOpen() {
   if (current_path_.empty()) return;
-  switch (player_->state()) {
+  switch (Player().state()) {
     case media::kStatePlaying:
-      player_->Pause();
+      Player().Pause();
       bottom_->SetPlaying(false);
       break;
     case media::kStatePaused:
-      player_->Play();
+      Player().Play();
       bottom_->SetPlaying(true);
       break;
     case media::kStateOpened:
       break;
     default:
       refused_ = false;
-      is_photo_ = ui::IsPhotoPath(current_path_);
       OpenCurrent();
       break;
   }
@@ -295,7 +301,7 @@ void CVideoPlayerDlg::PlayPauseOpen() {
 
 void CVideoPlayerDlg::OpenCurrent() {
   const bool was_open = HasMedium();
-  if (player_->Probe(current_path_, is_photo_) != 0) {
+  if (Player().Probe(current_path_, is_photo_) != 0) {
     caption_->SetTitle(QString::fromStdString(ui::FileNameOf(current_path_)));
     refused_ = true;
     if (was_open) post(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
@@ -303,10 +309,10 @@ void CVideoPlayerDlg::OpenCurrent() {
     return;
   }
   panel_->SetFile(current_path_);
-  if (player_->Open(current_path_, is_photo_) != 1) {
+  if (Player().Open(current_path_, is_photo_) != 1) {
     QString text = Text(ui::kStrGl2Required);
     // When the engine itself is missing, the player says which part; the user needs to know.
-    if (!player_->open_error().empty()) text += "\n\n" + QString::fromStdString(player_->open_error());
+    if (!Player().open_error().empty()) text += "\n\n" + QString::fromStdString(Player().open_error());
     ui::MessageBox(this, text, {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
     return;
   }
@@ -315,7 +321,7 @@ void CVideoPlayerDlg::OpenCurrent() {
   if (is_photo_) {
     setTimer(kTimerPhoto, 25);
   } else {
-    player_->Play();
+    Player().Play();
     setTimer(kTimerTime, 500);
     bottom_->SetPlaying(true);
   }
@@ -326,7 +332,7 @@ void CVideoPlayerDlg::EndOfMedia() {
   position_ = 0;
   seeking_ = true;
   bottom_->SetPlaying(false);
-  player_->Stop();
+  Player().Stop();
   post(msg::kMsgRecordStop);
   rotation_ = 0;
   flipped_ = false;
@@ -351,8 +357,8 @@ void CVideoPlayerDlg::OnEngineEvent(WParam code, LParam l) {
       bottom_->SetPlaying(true);
       if (l >= 1) bottom_->SetTotalTime(l / 1000 * 1000);
       // A medium starts with the sound the bar shows.
-      player_->SetMute(bottom_->muted());
-      player_->SetVolume(bottom_->volumeSlider()->pos());
+      Player().SetMute(bottom_->muted());
+      Player().SetVolume(bottom_->volumeSlider()->pos());
       break;
     case media::kNotifySnapshot:
       ui::MessageBox(this,
@@ -397,7 +403,7 @@ void CVideoPlayerDlg::ToggleFullScreen() {
 void CVideoPlayerDlg::ShowPanelIfSuitable() {
   if (caption_->isHidden() || converter_open_ || panel_->isVisible()) return;
   panel_->setGeometry(PanelRect());
-  if (!refused_ && (HasMedium() || is_photo_) && panel_->visibleButtons() != 0) {
+  if (!refused_ && (HasMedium() || PhotoShown()) && panel_->visibleButtons() != 0) {
     panel_->show();
     caption_->SetPanelShown(true);
   }
@@ -408,7 +414,7 @@ void CVideoPlayerDlg::onTimer(unsigned id) {
   switch (id) {
     case kTimerTime:
       bottom_->SetPosition(position_);
-      bottom_->SetTime(player_->Time());
+      bottom_->SetTime(Player().Time());
       break;
     case kTimerBars:
       if (!panel_->isVisible()) {
@@ -427,7 +433,7 @@ void CVideoPlayerDlg::onTimer(unsigned id) {
       killTimer(kTimerPanel);
       break;
     case kTimerPhoto:
-      player_->Refresh();
+      Player().Refresh();
       break;
     default:
       break;
@@ -458,24 +464,24 @@ void CVideoPlayerDlg::mousePressEvent(QMouseEvent* event) {
 // Screenshots and recordings
 
 void CVideoPlayerDlg::TakeScreenshot() {
-  if (!PlayingOrPaused() && !is_photo_) return;
-  render::COpenglRender* renderer = player_->renderer();
+  if (!PlayingOrPaused() && !PhotoShown()) return;
+  render::COpenglRender* renderer = Player().renderer();
   if (renderer == nullptr || renderer->gl_major_version() < 2) return;
   std::error_code ec;
   std::filesystem::create_directories(output_dir_, ec);
   screenshot_path_ = TimedName(output_dir_, "ScreenShot_", ".jpg");
+  // Served by the next drawn frame: at once for a photo or a playing video, when play goes on
+  // for a paused one.
   renderer->RequestScreenshot(screenshot_path_);
-  // A photo is drawn by the window's timer; a paused video by the next refresh.
-  if (player_->state() == media::kStatePaused) player_->Refresh();
 }
 
 void CVideoPlayerDlg::StartScreenRecording() {
   if (recorder_ == nullptr || screen_recording_) return;
-  if (!PlayingOrPaused() && !is_photo_) return;
+  if (!PlayingOrPaused() && !PhotoShown()) return;
   std::error_code ec;
   std::filesystem::create_directories(output_dir_, ec);
   screen_record_path_ = TimedName(output_dir_, "ScreenRecord_", ".mp4");
-  screen_recording_ = recorder_->Start(current_path_, screen_record_path_, player_->Time());
+  screen_recording_ = recorder_->Start(current_path_, screen_record_path_, Player().Time());
   panel_->SetRecording(screen_recording_);
 }
 
@@ -515,9 +521,9 @@ void CVideoPlayerDlg::Command(int id) {
       send(msg::kMsgNotHandled);
       break;
     case 1010:
-      if (player_->media_player() != nullptr) {
-        if (void* next = player_->api().Find("libvlc_media_player_next_frame")) {
-          reinterpret_cast<decltype(&libvlc_media_player_next_frame)>(next)(player_->media_player());
+      if (Player().media_player() != nullptr) {
+        if (void* next = Player().api().Find("libvlc_media_player_next_frame")) {
+          reinterpret_cast<decltype(&libvlc_media_player_next_frame)>(next)(Player().media_player());
         }
       }
       break;
@@ -562,12 +568,12 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
       if (PlayingOrPaused() && l != 0 && !seeking_) position_ = static_cast<int>(l);
       break;
     case msg::kMsgVolume:
-      if (HasMedium()) player_->SetVolume(static_cast<int>(l));
+      if (HasMedium()) Player().SetVolume(static_cast<int>(l));
       break;
     case msg::kMsgSeek:
       if (HasMedium()) {
         position_ = static_cast<int>(l);
-        player_->Seek(static_cast<float>(l));
+        Player().Seek(static_cast<float>(l));
       }
       break;
     case msg::kMsgClose:
@@ -601,7 +607,7 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
       Command(1010);
       break;
     case msg::kMsgMute:
-      if (HasMedium()) player_->SetMute(w != 0);
+      if (HasMedium()) Player().SetMute(w != 0);
       break;
     case msg::kMsgMaximiseRestore:
       ToggleFullScreen();
@@ -630,7 +636,7 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
     case msg::kMsgRotateRight:
       if (HasMedium()) {
         rotation_ = ui::RotatedQuarter(rotation_, message == msg::kMsgRotateLeft);
-        player_->Rotate(rotation_);
+        Player().Rotate(rotation_);
       }
       break;
     case msg::kMsgConverter:
@@ -650,41 +656,41 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
       if (panel_->isVisible()) setTimer(kTimerPanel, 3000);
       break;
     case msg::kMsgEngineSnapshot:
-      if (HasMedium()) player_->Snapshot();
+      if (HasMedium()) Player().Snapshot();
       break;
     case msg::kMsgStreamRecord:
-      if (HasMedium()) player_->ToggleRecording();
+      if (HasMedium()) Player().ToggleRecording();
       break;
     case msg::kMsgFrameDrawn:
-      if (player_->IsPlaying() != 0 || player_->state() == media::kStatePaused) player_->Refresh();
+      if (Player().IsPlaying() != 0 || Player().state() == media::kStatePaused) Player().Refresh();
       break;
     case msg::kMsgDrag:
     case msg::kMsgFling: {
       const auto* pair = reinterpret_cast<const float*>(l);
       if (pair == nullptr) break;
       if (message == msg::kMsgDrag) {
-        player_->Drag(pair[0], pair[1]);
+        Player().Drag(pair[0], pair[1]);
       } else {
-        player_->Fling(pair[0], pair[1]);
+        Player().Fling(pair[0], pair[1]);
       }
       break;
     }
     case msg::kMsgZoom:
-      player_->Zoom(static_cast<int>(l));
+      Player().Zoom(static_cast<int>(l));
       break;
     case msg::kMsgViewCommand:
       if (l >= 0 && l <= 6) {
-        player_->SetViewMode(static_cast<int>(l));
-        if (player_->renderer() != nullptr) player_->ApplyViewMode();
+        Player().SetViewMode(static_cast<int>(l));
+        if (Player().renderer() != nullptr) Player().ApplyViewMode();
         caption_->SetActiveMode(static_cast<int>(l));
         panel_->SetActiveMode(static_cast<int>(l));
       } else if (l == msg::kViewDirection) {
         flipped_ = !flipped_;
-        player_->SetFlip(flipped_);
+        Player().SetFlip(flipped_);
         caption_->SetFlipped(flipped_);
         panel_->SetFlipped(flipped_);
       } else if (l == msg::kViewReset) {
-        player_->ResetView();
+        Player().ResetView();
       }
       break;
     case msg::kMsgDropFiles:
@@ -755,10 +761,11 @@ void CVideoPlayerDlg::ShowContextMenu(const QPoint& global) {
     const bool missing = (entry.message == msg::kMsgConverter && !converter_) ||
                          (entry.message == kKeyRecord && (recorder_ == nullptr || is_photo_));
     if (missing) continue;
-    const bool enabled = !entry.needs_medium || HasMedium() || is_photo_;
+    const bool enabled = !entry.needs_medium || HasMedium() || PhotoShown();
     const bool checked = entry.message == msg::kMsgMaximiseRestore && full_screen_;
-    menu.AppendItem(static_cast<int>(i) + 1, Text(entry.text), entry.icon, entry.keys ? entry.keys : "", checked,
-                    enabled);
+    const bool pause = entry.message == msg::kMsgPlayPause && Player().state() == media::kStatePlaying;
+    menu.AppendItem(static_cast<int>(i) + 1, Text(pause ? ui::kStrPause : entry.text), entry.icon,
+                    entry.keys ? entry.keys : "", checked, enabled);
   }
   const int chosen = menu.Exec(global);
   if (chosen <= 0) return;
@@ -799,7 +806,7 @@ void CVideoPlayerDlg::closeEvent(QCloseEvent* event) {
   StopScreenRecording();
   killTimer(kTimerTime);
   killTimer(kTimerPhoto);
-  player_->Stop();
+  if (player_ != nullptr) player_->Stop();
   panel_->hide();
   language_->hide();
   MessageWindow::closeEvent(event);

@@ -246,6 +246,37 @@ TEST_F(WindowTest, ASingleLensVideoGetsTheDomePanelAndAScreenshot) {
   EXPECT_TRUE(app_.waitForFinished(8000));
 }
 
+TEST_F(WindowTest, ShiftRRecordsTheViewWithTheVideosSound) {
+  Start({QString::fromStdString(dir_ + "/dual.mp4")});
+  ASSERT_TRUE(WaitForPicture());
+  Key("shift+r");
+  Sleep(3000);
+  Key("shift+r");
+  ASSERT_TRUE(LogShows("message box: Screen record saved in: ", 15000)) << Log();
+  const std::string log = Log();
+  const size_t at = log.find("Screen record saved in: ") + std::string("Screen record saved in: ").size();
+  const std::string path = log.substr(at, log.find('\n', at) - at);
+  EXPECT_EQ(path.rfind(home_ + "/Videos/SPHEROLUX Video Converter/ScreenRecord_", 0), 0u) << path;
+  ASSERT_TRUE(fs::exists(path));
+  // H.264 at 1920 x 960 with the clip's AAC sound; every frame decodes.
+  auto output = [](const std::string& command) {
+    std::string text;
+    if (std::FILE* p = popen(command.c_str(), "r")) {
+      char buf[4096];
+      for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+      pclose(p);
+    }
+    return text;
+  };
+  EXPECT_EQ(output("ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 " + Quote(path)),
+            "h264,1920,960\naac\n");
+  EXPECT_EQ(output("ffmpeg -nostdin -v error -i " + Quote(path) + " -map 0 -f framemd5 - 2>&1 >/dev/null"), "");
+  EXPECT_FALSE(fs::exists(home_ + "/Videos/SPHEROLUX Video Converter/headerinfo.dat"));
+  Key("Return");
+  Key("ctrl+q");
+  EXPECT_TRUE(app_.waitForFinished(8000));
+}
+
 TEST_F(WindowTest, APlainVideoIsRefusedInTheUiLanguage) {
   Start({QString::fromStdString(dir_ + "/plain.mp4")}, "zh_CN.UTF-8");
   ASSERT_TRUE(LogShows("message box: 此文件并非由合格的全景相机拍摄！")) << Log();

@@ -17,7 +17,7 @@ void WalkBoxes(MemorySource& src, int64_t begin, int64_t end, int depth) {
   Mp4BoxReader boxes(src, begin, end);
   int64_t last = begin - 1;
   Mp4Box box;
-  while (boxes.Next(&box) == Mp4BoxStatus::kOk) {
+  while (boxes.Next(&box) == ReadStatus::kOk) {
     if (box.start <= last || box.start < begin || box.end() > end || box.body() > box.end()) __builtin_trap();
     last = box.start;
     if (depth < kMaxMp4BoxDepth) WalkBoxes(src, box.body(), box.end(), depth + 1);
@@ -32,10 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   for (const JpegMarkerRules rules : {JpegMarkerRules{}, JpegMarkerRules{0, 6, false}}) {
     JpegSegmentReader segments(src, rules);
-    if (segments.ReadSoi() != JpegSegmentStatus::kOk) continue;
+    if (segments.ReadSoi() != ReadStatus::kOk) continue;
     int64_t last = 1;
     JpegSegment segment;
-    while (segments.Next(&segment) == JpegSegmentStatus::kOk) {
+    while (segments.Next(&segment) == ReadStatus::kOk) {
       if (segment.data <= last || segment.data + segment.data_size() > src.Size()) __builtin_trap();
       last = segment.data;
     }

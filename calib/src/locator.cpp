@@ -11,6 +11,13 @@
 #include "walkers.h"
 
 namespace spherolux {
+namespace {
+
+// A span's size is a signed 32-bit count.
+constexpr int64_t kMaxSpanSize = std::numeric_limits<int32_t>::max();
+
+}  // namespace
+
 namespace calib_internal {
 namespace {
 
@@ -19,8 +26,6 @@ constexpr uint32_t kTrak = FourCC("trak");
 constexpr uint32_t kUdta = FourCC("udta");
 constexpr uint32_t kUdat = FourCC("udat");
 constexpr uint32_t kUuid = FourCC("uuid");
-
-constexpr int64_t kMaxSpanSize = std::numeric_limits<int32_t>::max();
 
 void ClearSpan(PayloadSpan* span, int32_t size) {
   span->bytes.clear();
@@ -44,26 +49,14 @@ int TakeSpan(ByteSource& src, int64_t n, PayloadSpan* span) {
   return kWalkOk;
 }
 
-int WalkCode(Mp4BoxStatus status) {
+int WalkCode(ReadStatus status) {
   switch (status) {
-    case Mp4BoxStatus::kOk:
+    case ReadStatus::kOk:
       return kWalkOk;
-    case Mp4BoxStatus::kMalformed:
+    case ReadStatus::kMalformed:
       return kWalkMalformed;
-    case Mp4BoxStatus::kEnd:
-    case Mp4BoxStatus::kShort:
-      break;
-  }
-  return kWalkShort;
-}
-
-int WalkCode(JpegSegmentStatus status) {
-  switch (status) {
-    case JpegSegmentStatus::kOk:
-      return kWalkOk;
-    case JpegSegmentStatus::kMalformed:
-      return kWalkMalformed;
-    case JpegSegmentStatus::kShort:
+    case ReadStatus::kEnd:  // the file ends without a find
+    case ReadStatus::kShort:
       break;
   }
   return kWalkShort;
@@ -80,8 +73,8 @@ class Mp4Walk {
     Mp4BoxReader boxes(src_, 0, src_.Size());
     for (;;) {
       Mp4Box box;
-      const Mp4BoxStatus status = boxes.Next(&box);
-      if (status != Mp4BoxStatus::kOk) return WalkCode(status);
+      const ReadStatus status = boxes.Next(&box);
+      if (status != ReadStatus::kOk) return WalkCode(status);
       if (box.cut) return kWalkShort;  // a box that ends beyond the file
       if (int rc = HandleBox(box, 0)) return rc;
       if (span_->size > 0) return kWalkOk;
@@ -114,9 +107,9 @@ class Mp4Walk {
     Mp4BoxReader children(src_, parent.body(), parent.end());
     for (;;) {
       Mp4Box child;
-      const Mp4BoxStatus status = children.Next(&child);
-      if (status == Mp4BoxStatus::kEnd) return kWalkOk;
-      if (status != Mp4BoxStatus::kOk) return WalkCode(status);
+      const ReadStatus status = children.Next(&child);
+      if (status == ReadStatus::kEnd) return kWalkOk;
+      if (status != ReadStatus::kOk) return WalkCode(status);
       // Inside a box, size 0 (to the end) and 1 (a 64-bit size) are not followed, and 2 to
       // 7 cannot hold the header itself.
       if (child.size_field < 8) return kWalkMalformed;
@@ -166,7 +159,19 @@ int WalkJpegExif(ByteSource& src, PayloadSpan* span) {
 
 namespace {
 
-constexpr int64_t kMaxSpanSizeForBlock = std::numeric_limits<int32_t>::max();
+// Runs `walk` over the file at `path`. A file that cannot be opened leaves the span empty
+// with `failed_size` (-1 for the walks that report errors in the span, else 0).
+template <typename Walk>
+int WalkFile(const char* path, PayloadSpan* span, int32_t failed_size, const Walk& walk) {
+  if (!span) return kWalkCannotOpen;
+  FileSource src(path);
+  if (!src.ok()) {
+    span->bytes.clear();
+    span->size = failed_size;
+    return kWalkCannotOpen;
+  }
+  return walk(src);
+}
 
 // RFC 4648, table 1.
 bool IsBase64Byte(uint8_t c) {
@@ -176,36 +181,19 @@ bool IsBase64Byte(uint8_t c) {
 }  // namespace
 
 int WalkMp4Udta(const char* path, PayloadSpan* span) {
-  if (!span) return kWalkCannotOpen;
-  FileSource src(path);
-  if (!src.ok()) {
-    span->bytes.clear();
-    span->size = -1;
-    return kWalkCannotOpen;
-  }
-  return calib_internal::WalkMp4(src, calib_internal::Mp4Mode::kUdta, span);
+  return WalkFile(path, span, -1, [span](ByteSource& src) {
+    return calib_internal::WalkMp4(src, calib_internal::Mp4Mode::kUdta, span);
+  });
 }
 
 int WalkMp4SphericalUuid(const char* path, PayloadSpan* span) {
-  if (!span) return kWalkCannotOpen;
-  FileSource src(path);
-  if (!src.ok()) {
-    span->bytes.clear();
-    span->size = 0;
-    return kWalkCannotOpen;
-  }
-  return calib_internal::WalkMp4(src, calib_internal::Mp4Mode::kSphericalUuid, span);
+  return WalkFile(path, span, 0, [span](ByteSource& src) {
+    return calib_internal::WalkMp4(src, calib_internal::Mp4Mode::kSphericalUuid, span);
+  });
 }
 
 int WalkJpegExif(const char* path, PayloadSpan* span) {
-  if (!span) return kWalkCannotOpen;
-  FileSource src(path);
-  if (!src.ok()) {
-    span->bytes.clear();
-    span->size = -1;
-    return kWalkCannotOpen;
-  }
-  return calib_internal::WalkJpegExif(src, span);
+  return WalkFile(path, span, -1, [span](ByteSource& src) { return calib_internal::WalkJpegExif(src, span); });
 }
 
 WholeFileResult ReadWholeFile(const char* path, PayloadSpan* span) {
@@ -266,7 +254,7 @@ WholeFileResult ReadBlockFromWholeFile(const char* path, PayloadSpan* span) {
       break;
     }
   }
-  if (block.size() > size_t(kMaxSpanSizeForBlock)) return WholeFileResult::kCannotOpen;
+  if (block.size() > size_t(kMaxSpanSize)) return WholeFileResult::kCannotOpen;
   span->size = static_cast<int32_t>(block.size());
   span->bytes = std::move(block);
   return WholeFileResult::kOk;

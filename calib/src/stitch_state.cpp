@@ -71,10 +71,10 @@ int XmlNestingBound(std::string_view text) {
 // every segment read here is taken to carry a length.
 int IsStitchedPhoto(ByteSource& src) {
   JpegSegmentReader segments(src, {.min_ff = 0, .max_ff = kMaxFillBytes, .standalone_markers = false});
-  if (segments.ReadSoi() != JpegSegmentStatus::kOk) return 0;
+  if (segments.ReadSoi() != ReadStatus::kOk) return 0;
   for (int n = 0; n < kMaxSegments; ++n) {
     JpegSegment segment;
-    if (segments.Next(&segment) != JpegSegmentStatus::kOk) return 0;
+    if (segments.Next(&segment) != ReadStatus::kOk) return 0;
     if (segment.marker != 0xE1) continue;
     // The segment with its two length bytes first.
     std::vector<uint8_t> bytes(segment.length);
@@ -129,10 +129,10 @@ bool DeclaresEquirectangular(std::string_view xmp) {
 // that counts itself; XMP packets travel in APP1 (XMP Specification Part 3, 1.1.3).
 int IsEquirectangularXmpPhoto(ByteSource& src) {
   JpegSegmentReader segments(src, {.min_ff = 0, .max_ff = kMaxFillBytes, .standalone_markers = false});
-  if (segments.ReadSoi() != JpegSegmentStatus::kOk) return 0;
+  if (segments.ReadSoi() != ReadStatus::kOk) return 0;
   for (int n = 0; n < kMaxXmpSegments; ++n) {
     JpegSegment segment;
-    if (segments.Next(&segment) != JpegSegmentStatus::kOk) return 0;
+    if (segments.Next(&segment) != ReadStatus::kOk) return 0;
     if (segment.marker == 0xDA || segment.marker == 0xD9) return 0;  // start of scan, end of image
     const auto data = static_cast<size_t>(segment.data_size());
     if (segment.marker != 0xE1 || data < kXmpName.size()) continue;

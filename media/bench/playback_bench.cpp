@@ -34,7 +34,7 @@ constexpr int kHeight = 600;
 class CountingRecorder : public render::FrameRecorder {
  public:
   bool IsRecording() const override { return true; }
-  void Capture(const uint8_t*, int, int) override {}
+  void Capture(const uint8_t*, int, int, ptrdiff_t) override {}
   void Finish() override {}
 };
 

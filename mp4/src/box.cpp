@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/byte_source.h"
 #include "base/bytes.h"
+#include "base/mp4_boxes.h"
 
 namespace spherolux::mp4 {
 namespace {
@@ -98,40 +100,26 @@ const Box* Box::Find(uint32_t child_type) const {
 }
 
 ParseStatus ParseBoxes(std::span<const uint8_t> bytes, std::vector<Box>* out, int depth) {
-  size_t pos = 0;
-  while (pos < bytes.size()) {
-    const size_t left = bytes.size() - pos;
-    if (left < 8) return ParseStatus::kMalformed;
-    const uint8_t* p = bytes.data() + pos;
-    uint64_t size = LoadBE32(p);
+  MemorySource src(bytes);
+  Mp4BoxReader reader(src, 0, src.Size());
+  for (;;) {
+    Mp4Box h;
+    const ReadStatus st = reader.Next(&h);
+    if (st == ReadStatus::kEnd) return reader.trailing() > 0 ? ParseStatus::kMalformed : ParseStatus::kOk;
+    if (st != ReadStatus::kOk) return ParseStatus::kMalformed;
     Box box;
-    box.type = LoadBE32(p + 4);
-    size_t header = 8;
-    if (size == 1) {
-      if (left < 16) return ParseStatus::kMalformed;
-      size = LoadBE64(p + 8);
-      header = 16;
-      box.wide_size = true;
-    } else if (size == 0) {
-      size = left;  // the box extends to the end of its parent
-    }
+    box.type = h.type;
+    box.wide_size = h.size_field == 1;
+    auto body = bytes.subspan(static_cast<size_t>(h.body()), static_cast<size_t>(h.body_size()));
     if (box.type == kUuid) {
-      if (left < header + 16) return ParseStatus::kMalformed;
-      std::memcpy(box.usertype.data(), p + header, 16);
-      header += 16;
+      if (body.size() < 16) return ParseStatus::kMalformed;
+      std::memcpy(box.usertype.data(), body.data(), 16);
+      body = body.subspan(16);
     }
-    if (size < header) return ParseStatus::kMalformed;
-    bool truncated = false;
-    if (size > left) {
-      size = left;
-      truncated = true;
-    }
-    ParseBody(&box, bytes.subspan(pos + header, static_cast<size_t>(size) - header), depth);
+    ParseBody(&box, body, depth);
     out->push_back(std::move(box));
-    pos += static_cast<size_t>(size);
-    if (truncated) return ParseStatus::kTruncated;
+    if (h.cut) return ParseStatus::kTruncated;
   }
-  return ParseStatus::kOk;
 }
 
 bool SerializeBox(const Box& box, std::vector<uint8_t>* out) {

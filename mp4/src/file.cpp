@@ -7,8 +7,10 @@
 #include <cstring>
 #include <map>
 
+#include "base/byte_source.h"
 #include "base/bytes.h"
 #include "base/file.h"
+#include "base/mp4_boxes.h"
 
 namespace spherolux::mp4 {
 namespace {
@@ -96,60 +98,52 @@ const Box* Mp4File::Find(uint32_t type) const {
 
 FileStatus ReadMp4File(const std::string& path, Mp4File* out) {
   *out = Mp4File{};
-  UniqueFile f = OpenFile(path.c_str(), "rb");
-  if (!f) return FileStatus::kCannotOpen;
-  const int64_t file_size = FileSize(f.get());
-  if (file_size < 0) return FileStatus::kCannotOpen;
+  FileSource src(path.c_str());
+  if (!src.ok()) return FileStatus::kCannotOpen;
   out->source_path = path;
-  int64_t pos = 0;
+  Mp4BoxReader reader(src, 0, src.Size());
+  // What ends the walk early: nothing read yet means the file is no MP4 at all.
+  auto broken = [&] { return out->boxes.empty() ? FileStatus::kNotMp4 : FileStatus::kTruncated; };
   FileStatus status = FileStatus::kOk;
-  while (pos < file_size) {
-    const int64_t left = file_size - pos;
-    uint8_t h[32];
-    if (left < 8 || !SeekTo(f.get(), pos) || !ReadExact(f.get(), h, 8)) {
-      status = out->boxes.empty() ? FileStatus::kNotMp4 : FileStatus::kTruncated;
+  for (;;) {
+    Mp4Box h;
+    const ReadStatus st = reader.Next(&h);
+    if (st == ReadStatus::kEnd) {
+      if (reader.trailing() > 0) status = broken();
       break;
     }
-    Box box;
-    box.type = LoadBE32(h + 4);
-    uint64_t size = LoadBE32(h);
-    size_t header = 8;
-    if (size == 1) {
-      if (left < 16 || !ReadExact(f.get(), h + 8, 8)) return FileStatus::kTruncated;
-      size = LoadBE64(h + 8);
-      header = 16;
-      box.wide_size = true;
-    } else if (size == 0) {
-      size = static_cast<uint64_t>(left);
-    }
-    if (box.type == kUuid) {
-      if (left < static_cast<int64_t>(header + 16) || !ReadExact(f.get(), box.usertype.data(), 16))
-        return FileStatus::kTruncated;
-      header += 16;
-    }
+    if (st == ReadStatus::kShort) return FileStatus::kTruncated;
+    if (st == ReadStatus::kMalformed) return broken();
     // Every top-level box type is printable in a real file: this rejects other formats early.
     for (int i = 0; i < 4; ++i) {
-      const uint8_t c = h[4 + i];
-      if (c < 32 || c > 126) return out->boxes.empty() ? FileStatus::kNotMp4 : FileStatus::kTruncated;
+      const uint8_t c = static_cast<uint8_t>(h.type >> (24 - 8 * i));
+      if (c < 32 || c > 126) return broken();
     }
-    if (size < header) return out->boxes.empty() ? FileStatus::kNotMp4 : FileStatus::kTruncated;
-    if (size > static_cast<uint64_t>(left)) {
+    Box box;
+    box.type = h.type;
+    box.wide_size = h.size_field == 1;
+    int64_t body_start = h.body();
+    if (box.type == kUuid) {
+      if (h.body_size() < 16) return h.cut ? FileStatus::kTruncated : broken();
+      if (!src.Seek(body_start) || !src.Read(box.usertype.data(), 16)) return FileStatus::kTruncated;
+      body_start += 16;
+    }
+    if (h.cut) {
       // A first box larger than the whole file means this is no MP4 at all.
       if (out->boxes.empty()) return FileStatus::kNotMp4;
-      size = static_cast<uint64_t>(left);
       status = FileStatus::kTruncated;
     }
-    const uint64_t body = size - header;
+    const uint64_t body = static_cast<uint64_t>(h.end() - body_start);
     TopBox top;
-    top.source_start = pos;
-    top.source_size = size;
+    top.source_start = h.start;
+    top.source_size = h.size;
     if (KeptInSource(box.type, body) && body > 0) {
       if (box.type == FourCC("moov")) return FileStatus::kTooLarge;
-      box.source_offset = pos + static_cast<int64_t>(header);
+      box.source_offset = body_start;
       box.source_size = body;
     } else {
       std::vector<uint8_t> bytes(static_cast<size_t>(body));
-      if (!ReadExact(f.get(), bytes.data(), bytes.size())) return FileStatus::kCannotOpen;
+      if (!src.Seek(body_start) || !src.Read(bytes.data(), bytes.size())) return FileStatus::kCannotOpen;
       // Parse this one box from a buffer holding its header and body, so that the box
       // tree rules (containers, limits) are those of ParseBoxes.
       std::vector<Box> parsed;
@@ -166,7 +160,6 @@ FileStatus ReadMp4File(const std::string& path, Mp4File* out) {
     }
     top.box = std::move(box);
     out->boxes.push_back(std::move(top));
-    pos += static_cast<int64_t>(size);
   }
   if (out->boxes.empty()) return FileStatus::kNotMp4;
   return status;

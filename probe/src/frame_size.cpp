@@ -22,10 +22,10 @@ bool JpegFrameSize(const char* path, int* width, int* height) {
   FileSource src(path);
   if (!src.ok()) return false;
   JpegSegmentReader segments(src);
-  if (segments.ReadSoi() != JpegSegmentStatus::kOk) return false;
+  if (segments.ReadSoi() != ReadStatus::kOk) return false;
   for (;;) {
     JpegSegment segment;
-    if (segments.Next(&segment) != JpegSegmentStatus::kOk) return false;
+    if (segments.Next(&segment) != ReadStatus::kOk) return false;
     if (segment.marker == 0xD8 || segment.marker == 0xD9 || segment.marker == 0xDA) return false;
     if (!IsFrameHeader(segment.marker)) continue;
     uint8_t frame[5];

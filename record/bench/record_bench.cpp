@@ -2,7 +2,10 @@
 // thread does, optionally recording the view, and reports what it cost as one JSON line.
 // bench/record_vs_x11grab.sh runs it beside ffmpeg's x11grab on the same X display.
 //
-//   record_bench CLIP WIDTH HEIGHT FPS SECONDS [--record OUT.mp4]
+//   record_bench CLIP WIDTH HEIGHT FPS SECONDS [--record OUT.mp4 | --read-back]
+//
+// --read-back attaches a recorder that takes every frame and keeps nothing: what the drawing
+// thread then spends beyond playing is the renderer's read-back alone.
 #include <GL/glew.h>
 // clang-format off
 #include "render/opengl_render.h"
@@ -25,6 +28,13 @@
 
 namespace {
 
+class ReadBackOnly : public spherolux::render::FrameRecorder {
+ public:
+  bool IsRecording() const override { return true; }
+  void Capture(const uint8_t*, int, int, ptrdiff_t) override {}
+  void Finish() override {}
+};
+
 double CpuSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
@@ -45,6 +55,7 @@ int main(int argc, char** argv) {
   const int width = std::atoi(argv[2]), height = std::atoi(argv[3]), fps = std::atoi(argv[4]);
   const int seconds = std::atoi(argv[5]);
   const std::string out = argc >= 8 && !std::strcmp(argv[6], "--record") ? argv[7] : "";
+  const bool read_back_only = argc >= 7 && !std::strcmp(argv[6], "--read-back");
   QGuiApplication app(argc, argv);
 
   // The clip's frames, decoded once up front (a second of them, played in a loop), so that
@@ -85,7 +96,11 @@ int main(int argc, char** argv) {
   renderer.SetTextureSize(width, height);
 
   record::ScreenRecorder recorder(nullptr);
-  renderer.AttachRecorder(&recorder);
+  ReadBackOnly read_back;
+  if (read_back_only)
+    renderer.AttachRecorder(&read_back);
+  else
+    renderer.AttachRecorder(&recorder);
   if (!out.empty() && recorder.Start(clip, out, 0) != record::kRecordOk) {
     std::fprintf(stderr, "record_bench: recording could not start\n");
     return 1;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "base/log.h"
@@ -21,19 +22,33 @@ constexpr int kKeyInterval = 30;
 constexpr uint32_t kVideoBitRate = 10485760;
 constexpr uint32_t kLargestVideoSample = 2000000;
 
-// The side file for `output`: "headerinfo.dat" in its folder, after finishing a recording
-// that a crash left there; "<output>.headerinfo.dat" while a running recording holds it.
-std::string PickSideFile(const std::string& output) {
-  const fs::path dir = fs::absolute(output).parent_path();
-  const std::string shared = (dir / mp4::kSideFileName).string();
+// Finishes the recordings that a crash left in `dir` (their side files are there), and
+// removes side files whose recording is gone or beyond repair. A side file that cannot be
+// finished now (its recording still runs, the disk is full) stays.
+void RecoverLeftovers(const fs::path& dir) {
   std::error_code ec;
-  if (fs::exists(shared, ec)) {
-    const Mp4Status s = mp4::RecoverMp4(shared);
-    if (s == Mp4Status::kBusy) return output + mp4::kSideFileSuffix;
-    // A side file whose recording is gone or beyond repair is of no more use.
-    if (s != Mp4Status::kOk) fs::remove(shared, ec);
+  const std::string suffix = mp4::kSideFileSuffix;
+  std::vector<fs::path> sides;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name == mp4::kSideFileName ||
+        (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0))
+      sides.push_back(entry.path());
   }
-  return shared;
+  for (const fs::path& side : sides) {
+    const Mp4Status s = mp4::RecoverMp4(side.string());
+    if (s == Mp4Status::kDamaged || s == Mp4Status::kCannotOpen) fs::remove(side, ec);
+  }
+}
+
+// The side file for `output`: "headerinfo.dat" in its folder, or "<output>.headerinfo.dat"
+// while that one is still held.
+std::string PickSideFile(const std::string& output) {
+  std::error_code ec;
+  const fs::path dir = fs::absolute(output, ec).parent_path();
+  RecoverLeftovers(dir);
+  const std::string shared = (dir / mp4::kSideFileName).string();
+  return fs::exists(shared, ec) ? output + mp4::kSideFileSuffix : shared;
 }
 
 }  // namespace
@@ -256,8 +271,8 @@ int ScreenRecorder::Start(const std::string& source, const std::string& output, 
   return kRecordOk;
 }
 
-void ScreenRecorder::Capture(const uint8_t* pixels, int width, int height) {
-  if (!accepting_.load() || !pixels || width <= 0 || height <= 0) return;
+void ScreenRecorder::Capture(const uint8_t* top_row, int width, int height, ptrdiff_t stride) {
+  if (!accepting_.load() || !top_row || width <= 0 || height <= 0) return;
   const auto t0 = std::chrono::steady_clock::now();
   const int64_t tick = Now();
   const size_t bytes = static_cast<size_t>(width) * height * 4;
@@ -274,7 +289,15 @@ void ScreenRecorder::Capture(const uint8_t* pixels, int width, int height) {
     }
   }
   if (!frame) frame = std::make_unique<Frame>();
-  frame->pixels.assign(pixels, pixels + bytes);  // reuses the spare's buffer when it fits
+  // Rows top first into the frame (a spare's buffer is reused when it fits).
+  const size_t row = static_cast<size_t>(width) * 4;
+  if (stride == static_cast<ptrdiff_t>(row)) {
+    frame->pixels.assign(top_row, top_row + bytes);
+  } else {
+    frame->pixels.resize(bytes);
+    for (int y = 0; y < height; ++y)
+      std::memcpy(frame->pixels.data() + row * static_cast<size_t>(y), top_row + stride * y, row);
+  }
   frame->width = width;
   frame->height = height;
   frame->tick = tick;
@@ -307,7 +330,9 @@ void ScreenRecorder::WorkerLoop() {
     if (!ok) ++stats_.failed;
     stats_.encoded = static_cast<uint64_t>(s.written);
     stats_.audio_samples = s.audio_samples;
-    if (spare_.size() < 4) spare_.push_back(std::move(frame));
+    // A few used frames are kept for their buffers, within the queue's memory bound.
+    if (spare_.size() < 4 && queued_bytes_ + (spare_.size() + 1) * frame->pixels.size() <= kQueueBytes)
+      spare_.push_back(std::move(frame));
   }
   // Frames given to the encoder are finished; the ones still queued are dropped by Stop.
   s.encoder.Flush([&](std::span<const x264_nal_t> nals, int64_t pts, bool key) { s.WriteVideo(nals, pts, key); });

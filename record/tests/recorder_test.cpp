@@ -56,7 +56,7 @@ class RecorderTest : public ::testing::Test {
   void Feed(ScreenRecorder& r, int count) {
     for (int i = 0; i < count; ++i) {
       const std::vector<uint8_t> frame = MovingFrame(480, 240, i);
-      r.Capture(frame.data(), 480, 240);
+      r.Capture(frame.data(), 480, 240, 480 * 4);
       now_ += 40;
     }
     WaitUntilTaken(r);
@@ -141,11 +141,12 @@ TEST_F(RecorderTest, FullQueueDropsFramesAndStopFinishesWhatWasEncoded) {
   ASSERT_TRUE(MakeClip(source, 2, 30, true));
   ScreenRecorder recorder(nullptr, Options());
   ASSERT_EQ(recorder.Start(source, Out("queued.mp4"), 0), kRecordOk);
-  // Far faster than any encoder: the queue fills, and further frames are dropped.
-  const int sent = static_cast<int>(kQueueFrames) + 60;
-  const std::vector<uint8_t> frame = MovingFrame(1920, 960, 0);
+  // 7680 x 3840 frames: copying one takes a fraction of the time scaling it down does, so
+  // the queue reaches its memory bound (four such frames) and further frames are dropped.
+  const int sent = 16;
+  const std::vector<uint8_t> frame(size_t{7680} * 3840 * 4, 0x80);
   for (int i = 0; i < sent; ++i) {
-    recorder.Capture(frame.data(), 1920, 960);
+    recorder.Capture(frame.data(), 7680, 3840, 7680 * 4);
     now_ += 40;
   }
   const RecorderStats before = recorder.stats();
@@ -163,16 +164,18 @@ TEST_F(RecorderTest, FullQueueDropsFramesAndStopFinishesWhatWasEncoded) {
   EXPECT_FALSE(recorder.IsRecording());
 }
 
-TEST_F(RecorderTest, LargerWindowIsScaledWholeIntoTheRecording) {
-  // A 2400 x 1200 window: black with a white square in its bottom-right corner.
+TEST_F(RecorderTest, LargerWindowIsScaledWholeIntoTheRecordingTheRightWayUp) {
+  // A 2400 x 1200 window: black with a white square in its bottom-right corner, its rows
+  // bottom-up in memory as GL reads them back.
   const int w = 2400, h = 1200;
+  const ptrdiff_t row = w * 4;
   std::vector<uint8_t> frame(static_cast<size_t>(w) * h * 4, 0);
-  for (int y = h - 120; y < h; ++y)
-    for (int x = w - 120; x < w; ++x) std::fill_n(&frame[(static_cast<size_t>(y) * w + x) * 4], 4, 255);
+  for (int y = 0; y < 120; ++y)
+    for (int x = w - 120; x < w; ++x) std::fill_n(&frame[static_cast<size_t>(y * row + x * 4)], 4, 255);
   ScreenRecorder recorder(nullptr, Options());
   ASSERT_EQ(recorder.Start(Out("none.mp4"), Out("large.mp4"), 0), kRecordOk);
   for (int i = 0; i < 3; ++i) {
-    recorder.Capture(frame.data(), w, h);
+    recorder.Capture(frame.data() + row * (h - 1), w, h, -row);
     now_ += 40;
   }
   WaitUntilTaken(recorder);
@@ -215,7 +218,7 @@ void RecordAndDie(const std::string& out, const std::string& engine_dir, int fra
     // x264 holds a few frames in its threads: keep feeding until enough came out.
     for (int i = 0; r.stats().encoded < static_cast<uint64_t>(frames); ++i) {
       const std::vector<uint8_t> f = MovingFrame(480, 240, i);
-      r.Capture(f.data(), 480, 240);
+      r.Capture(f.data(), 480, 240, 480 * 4);
       tick += 40;
       usleep(20000);
     }

@@ -78,8 +78,9 @@ void CMyMenu::paintEvent(QPaintEvent*) {
                         : i == highlighted_ ? QColor(Qt::white)
                                             : QColor(skin_color::kTitleText);
     if (item.icon != 0) {
-      const QSize icon = SkinImageSize(item.icon).scaled(18, 18, Qt::KeepAspectRatio);
-      DrawSkinImage(painter, QRect(QPoint(r.left() + 5, r.top() + (r.height() - icon.height()) / 2), icon), item.icon);
+      // Bar images carry their glyph with a margin: at 26 pixels the glyph is about 15 wide.
+      const QSize icon = SkinImageSize(item.icon).scaled(26, 26, Qt::KeepAspectRatio);
+      DrawSkinImage(painter, QRect(QPoint(r.left() + 1, r.top() + (r.height() - icon.height()) / 2), icon), item.icon);
     } else if (item.checked) {
       painter.setPen(QPen(text, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
       const QPointF c(r.left() + 14, r.center().y() + 0.5);

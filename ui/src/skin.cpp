@@ -190,22 +190,25 @@ bool RenderSvg(QPainter& painter, const QByteArray& svg, const QRectF& target) {
   return true;
 }
 
-// Caps keep their aspect at the target height; the middle takes the rest.
+// Caps keep their aspect at the target height; the middle takes the rest. The pieces meet on
+// whole pixels and the middle reaches a pixel under each cap, so that no seam shows where the
+// edges of two pieces would otherwise blend.
 bool RenderSlice(QPainter& painter, const QByteArray& svg, const QRectF& target) {
   QSvgRenderer renderer(svg);
   if (!renderer.isValid()) return false;
-  const QRectF left = renderer.boundsOnElement("left");
-  const QRectF right = renderer.boundsOnElement("right");
   const qreal scale = target.height() / renderer.viewBoxF().height();
-  qreal left_w = left.width() * scale, right_w = right.width() * scale;
+  qreal left_w = qRound(renderer.boundsOnElement("left").width() * scale);
+  qreal right_w = qRound(renderer.boundsOnElement("right").width() * scale);
   if (left_w + right_w > target.width()) {
     const qreal shrink = target.width() / (left_w + right_w);
-    left_w *= shrink;
-    right_w *= shrink;
+    left_w = qFloor(left_w * shrink);
+    right_w = qFloor(right_w * shrink);
+  }
+  const qreal mid_left = target.left() + left_w - 1, mid_right = target.right() - right_w + 1;
+  if (mid_right > mid_left) {
+    renderer.render(&painter, "mid", QRectF(mid_left, target.top(), mid_right - mid_left, target.height()));
   }
   renderer.render(&painter, "left", QRectF(target.left(), target.top(), left_w, target.height()));
-  renderer.render(&painter, "mid",
-                  QRectF(target.left() + left_w, target.top(), target.width() - left_w - right_w, target.height()));
   renderer.render(&painter, "right", QRectF(target.right() - right_w, target.top(), right_w, target.height()));
   return true;
 }

@@ -84,7 +84,9 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts {
   ui::CFloatDlg* panel() const { return panel_; }
   CDlgSetLanguage* languageDialog() const { return language_; }
   media::CVideoControl* video() const { return video_; }
-  media::CMediaPlayer* player() const { return player_.get(); }
+  // The player, made on first use (or right after the window's first paint).
+  media::CMediaPlayer& Player();
+  media::CMediaPlayer* player() { return &Player(); }
   const std::string& currentPath() const { return current_path_; }
   const std::string& outputDir() const { return output_dir_; }
   bool isPhoto() const { return is_photo_; }
@@ -132,12 +134,14 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts {
   void SetMediumLook(bool open);
   void ShowContextMenu(const QPoint& global);
   bool HasMedium() const;
+  bool PhotoShown() const;
   bool PlayingOrPaused() const;
   void InstallKeys();
 
   WindowOptions options_;
   media::CVideoControl* video_ = nullptr;
   std::unique_ptr<media::CMediaPlayer> player_;
+  bool player_scheduled_ = false;
   ui::CCaptionDlg* caption_ = nullptr;
   ui::CBOTTOMDLG* bottom_ = nullptr;
   ui::CFloatDlg* panel_ = nullptr;

@@ -15,6 +15,14 @@
 
 namespace spherolux {
 
+// What a container reader over a byte source reports.
+enum class ReadStatus {
+  kOk,
+  kEnd,        // nothing more to read in the range
+  kShort,      // the source ends before what its structure announces
+  kMalformed,  // a structure that cannot be read as such
+};
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;

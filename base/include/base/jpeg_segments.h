@@ -36,53 +36,49 @@ struct JpegSegment {
   int64_t data_size() const { return has_length ? length - 2 : 0; }
 };
 
-enum class JpegSegmentStatus {
-  kOk,
-  kShort,      // the source ends inside a marker or length, or before a segment's data ends
-  kMalformed,  // no SOI, a byte where a marker belongs, too many 0xFF bytes, a length below 2
-};
-
 class JpegSegmentReader {
  public:
   explicit JpegSegmentReader(ByteSource& src, JpegMarkerRules rules = {}) : src_(src), rules_(rules) {}
 
-  // Reads the SOI marker (0xFF 0xD8) that starts the source.
-  JpegSegmentStatus ReadSoi() {
+  // Reads the SOI marker (0xFF 0xD8) that starts the source: kMalformed when it is not there.
+  ReadStatus ReadSoi() {
     uint8_t b[2];
-    if (!src_.Seek(0) || !src_.Read(b, 2)) return JpegSegmentStatus::kShort;
-    if (b[0] != 0xFF || b[1] != 0xD8) return JpegSegmentStatus::kMalformed;
+    if (!src_.Seek(0) || !src_.Read(b, 2)) return ReadStatus::kShort;
+    if (b[0] != 0xFF || b[1] != 0xD8) return ReadStatus::kMalformed;
     next_ = 2;
-    return JpegSegmentStatus::kOk;
+    return ReadStatus::kOk;
   }
 
   // Reads the marker after the previous segment's data, and its length field. On kOk the
-  // source is positioned at the segment's data, which lies wholly inside the source.
-  JpegSegmentStatus Next(JpegSegment* segment) {
-    if (!src_.Seek(next_)) return JpegSegmentStatus::kShort;
+  // source is positioned at the segment's data, which lies wholly inside the source. kShort
+  // when the source ends inside a marker, a length or the data; kMalformed for a byte where a
+  // marker belongs, more or fewer 0xFF bytes than the rules allow, or a length below 2.
+  ReadStatus Next(JpegSegment* segment) {
+    if (!src_.Seek(next_)) return ReadStatus::kShort;
     uint8_t code = 0xFF;
     int ff = 0;
     for (;;) {
-      if (!src_.Read(&code, 1)) return JpegSegmentStatus::kShort;
+      if (!src_.Read(&code, 1)) return ReadStatus::kShort;
       if (code != 0xFF) break;
-      if (++ff > rules_.max_ff) return JpegSegmentStatus::kMalformed;
+      if (++ff > rules_.max_ff) return ReadStatus::kMalformed;
     }
-    if (ff < rules_.min_ff) return JpegSegmentStatus::kMalformed;
+    if (ff < rules_.min_ff) return ReadStatus::kMalformed;
     *segment = JpegSegment{};
     segment->marker = code;
     segment->data = src_.Position();
     if (rules_.standalone_markers && IsStandalone(code)) {
       next_ = segment->data;
-      return JpegSegmentStatus::kOk;
+      return ReadStatus::kOk;
     }
     uint8_t length[2];
-    if (!src_.Read(length, 2)) return JpegSegmentStatus::kShort;
+    if (!src_.Read(length, 2)) return ReadStatus::kShort;
     segment->has_length = true;
     segment->length = LoadBE16(length);
     segment->data += 2;
-    if (segment->length < 2) return JpegSegmentStatus::kMalformed;
-    if (segment->data_size() > src_.Size() - segment->data) return JpegSegmentStatus::kShort;
+    if (segment->length < 2) return ReadStatus::kMalformed;
+    if (segment->data_size() > src_.Size() - segment->data) return ReadStatus::kShort;
     next_ = segment->data + segment->data_size();
-    return JpegSegmentStatus::kOk;
+    return ReadStatus::kOk;
   }
 
   // TEM, RSTn, SOI, EOI.

@@ -37,13 +37,6 @@ struct Mp4Box {
   int64_t end() const { return start + static_cast<int64_t>(size); }
 };
 
-enum class Mp4BoxStatus {
-  kOk,
-  kEnd,        // the range is used up; trailing() bytes at its end were too few for a header
-  kShort,      // a read failed: the source is shorter than it says
-  kMalformed,  // a size smaller than its own header
-};
-
 class Mp4BoxReader {
  public:
   // The boxes of [begin, end) of `src`; an end beyond the source is taken as the source's end.
@@ -51,34 +44,36 @@ class Mp4BoxReader {
       : src_(src), next_(begin), end_(std::min(end, src.Size())) {}
 
   // Reads the next box header; the following call reads the header after this box's end.
-  Mp4BoxStatus Next(Mp4Box* box) {
-    if (next_ >= end_) return Mp4BoxStatus::kEnd;
+  // kEnd when the range is used up (trailing() bytes at its end were too few for a header),
+  // kShort when a read fails, kMalformed for a size smaller than its own header.
+  ReadStatus Next(Mp4Box* box) {
+    if (next_ >= end_) return ReadStatus::kEnd;
     const int64_t left = end_ - next_;
-    if (left < 8) return Mp4BoxStatus::kEnd;
+    if (left < 8) return ReadStatus::kEnd;
     uint8_t h[8];
-    if (!src_.Seek(next_) || !src_.Read(h, 8)) return Mp4BoxStatus::kShort;
+    if (!src_.Seek(next_) || !src_.Read(h, 8)) return ReadStatus::kShort;
     *box = Mp4Box{};
     box->start = next_;
     box->size_field = LoadBE32(h);
     box->type = LoadBE32(h + 4);
     uint64_t size = box->size_field;
     if (box->size_field == 1) {
-      if (left < 16) return Mp4BoxStatus::kShort;
+      if (left < 16) return ReadStatus::kShort;
       uint8_t large[8];
-      if (!src_.Read(large, 8)) return Mp4BoxStatus::kShort;
+      if (!src_.Read(large, 8)) return ReadStatus::kShort;
       size = LoadBE64(large);
       box->header_size = 16;
     } else if (box->size_field == 0) {
       size = static_cast<uint64_t>(left);
     }
-    if (size < static_cast<uint64_t>(box->header_size)) return Mp4BoxStatus::kMalformed;
+    if (size < static_cast<uint64_t>(box->header_size)) return ReadStatus::kMalformed;
     if (size > static_cast<uint64_t>(left)) {
       size = static_cast<uint64_t>(left);
       box->cut = true;
     }
     box->size = size;
     next_ = box->end();
-    return Mp4BoxStatus::kOk;
+    return ReadStatus::kOk;
   }
 
   // Bytes left at the end of the range that cannot hold a box header (after kEnd).

@@ -16,9 +16,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/mp4_boxes.h"
+
 namespace spherolux::mp4 {
 
-constexpr int kMaxBoxDepth = 16;
+constexpr int kMaxBoxDepth = kMaxMp4BoxDepth;
 
 struct Box {
   uint32_t type = 0;                   // four-character code, big-endian (FourCC("moov"))

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "base/mp4_boxes.h"
 #include "mp4/file.h"
 
 namespace spherolux::mp4 {
 
-inline constexpr std::array<uint8_t, 16> kSphericalV1Uuid = {0xff, 0xcc, 0x82, 0x63, 0xf8, 0x55, 0x4a, 0x93,
-                                                             0x88, 0x14, 0x58, 0x7a, 0x02, 0x52, 0x1f, 0xdd};
+using spherolux::kSphericalV1Uuid;
 
 // The V1 XML of a monoscopic equirectangular panorama: Spherical and Stitched true,
 // ProjectionType equirectangular, StitchingSoftware `software`.

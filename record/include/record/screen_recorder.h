@@ -97,7 +97,7 @@ class ScreenRecorder final : public render::FrameRecorder {
   bool Stop();
 
   bool IsRecording() const override { return accepting_.load(); }
-  void Capture(const uint8_t* pixels, int width, int height) override;
+  void Capture(const uint8_t* top_row, int width, int height, ptrdiff_t stride) override;
   // Called by a renderer that is destroyed while recording (it posts the message itself).
   void Finish() override { StopRecording(); }
 

@@ -432,17 +432,10 @@ void COpenglRender::FeedRecorder(int width, int height) {
   FrameRecorder* recorder = recorder_.load();
   if (recorder == nullptr || !recorder->IsRecording() || width <= 0 || height <= 0) return;
   ReadFrame(record_frame_, width, height);
-  // Swap rows top for bottom so the recorder gets the top row first.
-  const size_t row = static_cast<size_t>(width) * 4;
-  record_row_.resize(row);
-  for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
-    uint8_t* a = record_frame_.data() + static_cast<size_t>(top) * row;
-    uint8_t* b = record_frame_.data() + static_cast<size_t>(bottom) * row;
-    std::memcpy(record_row_.data(), a, row);
-    std::memcpy(a, b, row);
-    std::memcpy(b, record_row_.data(), row);
-  }
-  recorder->Capture(record_frame_.data(), width, height);
+  // GL gives the bottom row first: the recorder reads the rows upwards from the last one, so
+  // that the drawing thread spends no time turning them over.
+  const ptrdiff_t row = static_cast<ptrdiff_t>(width) * 4;
+  recorder->Capture(record_frame_.data() + row * (height - 1), width, height, -row);
 }
 
 }  // namespace spherolux::render

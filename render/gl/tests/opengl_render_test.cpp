@@ -40,8 +40,10 @@ class MessageCounter : public RenderMessageSink {
 class FrameGrabber : public FrameRecorder {
  public:
   bool IsRecording() const override { return recording; }
-  void Capture(const uint8_t* pixels, int w, int h) override {
-    frame.assign(pixels, pixels + static_cast<size_t>(w) * h * 4);
+  void Capture(const uint8_t* top_row, int w, int h, ptrdiff_t stride) override {
+    const size_t row = static_cast<size_t>(w) * 4;
+    frame.resize(row * static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y) std::memcpy(frame.data() + row * static_cast<size_t>(y), top_row + stride * y, row);
     width = w;
     height = h;
     ++captures;

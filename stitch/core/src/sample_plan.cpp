@@ -135,29 +135,19 @@ void PackRun(const RemapEntry* const* entries, int n, Group* out, const Pack& pa
   }
 }
 
-}  // namespace
-
-bool BuildSamplePlan(const I420Seams& seams, int source_width, int source_height, int threads, SamplePlan* plan) {
-  *plan = SamplePlan{};
-  const int w = seams.width();
-  const int h = seams.height();
-  if (w < 2 || w % 2 != 0 || source_width < 2 || source_height < 2) return false;
-  SamplePlan p;
-  p.width = w;
-  p.height = h;
-  p.source_width = source_width;
-  p.source_height = source_height;
-
-  // Sizes first: every row's groups, mixed runs and weights.
+// Sizes and offsets of every row's groups, chroma picks, mixed runs and weights, and the
+// storage for them; nothing is packed yet.
+bool LayOutPlan(const I420Seams& seams, SamplePlan* p) {
+  const int w = p->width;
   std::vector<SeamRun> runs;
   size_t groups = 0, picks = 0, weights = 0;
   try {
-    p.rows.resize(static_cast<size_t>(h));
-    for (int r = 0; r < h; ++r) {
-      SampleRow& row = p.rows[r];
+    p->rows.resize(static_cast<size_t>(p->height));
+    for (int r = 0; r < p->height; ++r) {
+      SampleRow& row = p->rows[r];
       row.groups = groups;
       row.picks = picks;
-      row.mixes = p.mixes.size();
+      row.mixes = p->mixes.size();
       groups += Groups(w);
       if (r % 2 == 0) picks += Groups(w / 2);
       seams.Row(r, &runs);
@@ -175,67 +165,103 @@ bool BuildSamplePlan(const I420Seams& seams, int source_width, int source_height
         groups += Groups(m.end - m.begin);
         picks += Groups(m.block_end - m.block_begin);
         weights += 2 * static_cast<size_t>(m.end - m.begin) + 2 * static_cast<size_t>(m.block_end - m.block_begin);
-        p.mixes.push_back(m);
+        p->mixes.push_back(m);
         ++row.mix_count;
       }
     }
-    p.weights.resize(weights);
+    p->weights.resize(weights);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  p.groups = AllocateLargeArray<SampleGroup>(groups);
-  p.picks = AllocateLargeArray<PickGroup>(std::max<size_t>(picks, 1));
-  if (!p.groups || !p.picks) return false;
+  p->groups = AllocateLargeArray<SampleGroup>(groups);
+  p->picks = AllocateLargeArray<PickGroup>(std::max<size_t>(picks, 1));
+  return p->groups && p->picks;
+}
 
+// Packs rows [r0, r1) of a laid-out plan: the primary lens's groups and picks of every row,
+// then each mixed run's second-lens groups, picks and weights. Far positions go to `far`.
+void PackRows(const I420Seams& seams, int r0, int r1, SamplePlan* p, FarSlice* far) {
+  const int w = p->width;
+  const int sw = p->source_width, sh = p->source_height;
+  const int cw = sw / 2, ch = sh / 2;
+  auto samples = [&](const RemapEntry* const* e, SampleGroup* g) { PackSamples(e, sw, sh, g, far); };
+  auto chroma = [&](const RemapEntry* const* e, PickGroup* g) { PackPicks(e, cw, ch, g, far); };
+  std::vector<SeamRun> row_runs;
+  std::vector<const RemapEntry*> primary(static_cast<size_t>(w)), blocks(static_cast<size_t>(w / 2) + 1);
+  for (int r = r0; r < r1; ++r) {
+    const SampleRow& row = p->rows[r];
+    seams.Row(r, &row_runs);
+    for (const SeamRun& run : row_runs) {
+      for (int c = run.begin; c < run.end; ++c) primary[c] = run.a + (c - run.begin);
+    }
+    PackRun(primary.data(), w, &p->groups[row.groups], samples);
+    if (r % 2 == 0) {
+      for (int k = 0; k < w / 2; ++k) blocks[k] = primary[2 * k];
+      PackRun(blocks.data(), w / 2, &p->picks[row.picks], chroma);
+    }
+    const MixRun* m = p->mixes.data() + row.mixes;
+    for (const SeamRun& run : row_runs) {
+      if (!run.b || run.begin >= run.end) continue;
+      const int n = run.end - run.begin;
+      std::vector<const RemapEntry*> second(static_cast<size_t>(n));
+      for (int i = 0; i < n; ++i) second[i] = run.b + i;
+      PackRun(second.data(), n, &p->groups[m->groups], samples);
+      uint8_t* wt = p->weights.data() + m->weights;
+      for (int i = 0; i < n; ++i) {
+        wt[i] = static_cast<uint8_t>(run.WeightA(i));
+        wt[n + i] = static_cast<uint8_t>(run.WeightB(i));
+      }
+      const int nb = m->block_end - m->block_begin;
+      if (nb > 0) {
+        for (int k = 0; k < nb; ++k) {
+          const int i = 2 * (m->block_begin + k) - run.begin;
+          blocks[k] = second[i];
+          wt[2 * n + k] = static_cast<uint8_t>(run.WeightA(i));
+          wt[2 * n + nb + k] = static_cast<uint8_t>(run.WeightB(i));
+        }
+        PackRun(blocks.data(), nb, &p->picks[m->picks], chroma);
+      }
+      ++m;
+    }
+  }
+}
+
+// Appends each slice's far positions to the plan and turns the slice-local indices held by
+// its groups into indices of the plan's far array.
+bool JoinFarSlices(std::vector<FarSlice>& slices, SamplePlan* p) {
+  try {
+    for (FarSlice& s : slices) {
+      const uint32_t base = static_cast<uint32_t>(p->far.size());
+      for (uint8_t* dx : s.owners) StoreIndex(dx, base + LoadIndex(dx));
+      p->far.insert(p->far.end(), s.positions.begin(), s.positions.end());
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool BuildSamplePlan(const I420Seams& seams, int source_width, int source_height, int threads, SamplePlan* plan) {
+  *plan = SamplePlan{};
+  const int w = seams.width();
+  if (w < 2 || w % 2 != 0 || source_width < 2 || source_height < 2) return false;
+  SamplePlan p;
+  p.width = w;
+  p.height = seams.height();
+  p.source_width = source_width;
+  p.source_height = source_height;
+  if (!LayOutPlan(seams, &p)) return false;
+
+  // Slices of rows are packed on several threads; each keeps its far positions apart.
   std::mutex lock;
   std::vector<FarSlice> slices;
   bool ok = true;
-  const int cw = source_width / 2, ch = source_height / 2;
-  RunRowSlices(h, 2, threads, [&](int r0, int r1) {
+  RunRowSlices(p.height, 2, threads, [&](int r0, int r1) {
     FarSlice far;
     try {
-      std::vector<SeamRun> row_runs;
-      std::vector<const RemapEntry*> primary(static_cast<size_t>(w)), blocks(static_cast<size_t>(w / 2) + 1);
-      auto samples = [&](const RemapEntry* const* e, SampleGroup* g) {
-        PackSamples(e, source_width, source_height, g, &far);
-      };
-      auto chroma = [&](const RemapEntry* const* e, PickGroup* g) { PackPicks(e, cw, ch, g, &far); };
-      for (int r = r0; r < r1; ++r) {
-        const SampleRow& row = p.rows[r];
-        seams.Row(r, &row_runs);
-        for (const SeamRun& run : row_runs) {
-          for (int c = run.begin; c < run.end; ++c) primary[c] = run.a + (c - run.begin);
-        }
-        PackRun(primary.data(), w, &p.groups[row.groups], samples);
-        if (r % 2 == 0) {
-          for (int k = 0; k < w / 2; ++k) blocks[k] = primary[2 * k];
-          PackRun(blocks.data(), w / 2, &p.picks[row.picks], chroma);
-        }
-        const MixRun* m = p.mixes.data() + row.mixes;
-        for (const SeamRun& run : row_runs) {
-          if (!run.b || run.begin >= run.end) continue;
-          const int n = run.end - run.begin;
-          std::vector<const RemapEntry*> second(static_cast<size_t>(n));
-          for (int i = 0; i < n; ++i) second[i] = run.b + i;
-          PackRun(second.data(), n, &p.groups[m->groups], samples);
-          uint8_t* wt = p.weights.data() + m->weights;
-          for (int i = 0; i < n; ++i) {
-            wt[i] = static_cast<uint8_t>(run.WeightA(i));
-            wt[n + i] = static_cast<uint8_t>(run.WeightB(i));
-          }
-          const int nb = m->block_end - m->block_begin;
-          if (nb > 0) {
-            for (int k = 0; k < nb; ++k) {
-              const int i = 2 * (m->block_begin + k) - run.begin;
-              blocks[k] = second[i];
-              wt[2 * n + k] = static_cast<uint8_t>(run.WeightA(i));
-              wt[2 * n + nb + k] = static_cast<uint8_t>(run.WeightB(i));
-            }
-            PackRun(blocks.data(), nb, &p.picks[m->picks], chroma);
-          }
-          ++m;
-        }
-      }
+      PackRows(seams, r0, r1, &p, &far);
     } catch (const std::bad_alloc&) {
       std::lock_guard<std::mutex> hold(lock);
       ok = false;
@@ -244,16 +270,7 @@ bool BuildSamplePlan(const I420Seams& seams, int source_width, int source_height
     std::lock_guard<std::mutex> hold(lock);
     slices.push_back(std::move(far));
   });
-  if (!ok) return false;
-  try {
-    for (FarSlice& s : slices) {
-      const uint32_t base = static_cast<uint32_t>(p.far.size());
-      for (uint8_t* dx : s.owners) StoreIndex(dx, base + LoadIndex(dx));
-      p.far.insert(p.far.end(), s.positions.begin(), s.positions.end());
-    }
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  if (!ok || !JoinFarSlices(slices, &p)) return false;
   *plan = std::move(p);
   return true;
 }

@@ -2,6 +2,7 @@
 // Portable: the window layer and the recorder implement these interfaces.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace spherolux::render {
@@ -25,9 +26,11 @@ class FrameRecorder {
   virtual ~FrameRecorder() = default;
   // Whether frames are wanted now. Called on the drawing thread before every capture.
   virtual bool IsRecording() const = 0;
-  // One presented frame: width x height pixels of 4 bytes (blue, green, red, unused), top row
-  // first, rows packed. The pixels are valid only during the call; copy what is kept.
-  virtual void Capture(const uint8_t* pixels, int width, int height) = 0;
+  // One presented frame: width x height pixels of 4 bytes (blue, green, red, unused). Row y,
+  // counted from the top, starts at top_row + y * stride; the stride is negative when the rows
+  // lie bottom-up in memory, as GL reads them back. The pixels are valid only during the call;
+  // copy what is kept.
+  virtual void Capture(const uint8_t* top_row, int width, int height, ptrdiff_t stride) = 0;
   // Closes the output; called by the renderer when it is destroyed while recording.
   virtual void Finish() = 0;
 };

@@ -183,7 +183,6 @@ class COpenglRender {
   std::vector<float> turned_uv_b_;
   int draw_index_count_ = 0;
   std::vector<uint8_t> record_frame_;
-  std::vector<uint8_t> record_row_;
   std::atomic<int> full_uploads_{0};
   std::atomic<int> sub_uploads_{0};
   std::atomic<int> gl_errors_{0};
