@@ -109,10 +109,7 @@ int RunConvert(std::span<char* const> args) {
   if (check.length_ms <= 0) return Fail("cannot read the length of " + input, cli::kExitUnreadable);
   const bool named = !output.empty();
   if (named) {
-    const convert::Cause refusal = convert::CheckOutput(output, {input}, false, overwrite);
-    if (refusal == convert::Cause::kOutputExists)
-      return Fail(output + ": " + convert::CauseText(refusal) + " Give --overwrite to replace it.");
-    if (refusal != convert::Cause::kNone) return Fail(output + ": " + convert::CauseText(refusal));
+    if (const std::string why = cli::OutputRefusal(output, {input}, false, overwrite); !why.empty()) return Fail(why);
   }
   const convert::TrimRange range = convert::RangeFromPercent(low, high, check.length_ms);
   cli::EngineRun run;

@@ -66,6 +66,15 @@ EngineRun RunEngineJob(const EngineCall& call, int rotation) {
   return run;
 }
 
+std::string OutputRefusal(const std::string& output, const std::vector<std::string>& inputs, bool photo,
+                          bool overwrite) {
+  const Cause refusal = CheckOutput(output, inputs, photo, overwrite);
+  if (refusal == Cause::kNone) return {};
+  std::string text = output + ": " + CauseText(refusal);
+  if (refusal == Cause::kOutputExists) text += " Give --overwrite to replace it.";
+  return text;
+}
+
 void EndOnSignalsAfterCleanUp() {
   struct sigaction sa = {};
   sa.sa_handler = CleanUpAndEnd;

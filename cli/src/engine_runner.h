@@ -3,6 +3,9 @@
 // in-process work (photos), which remove this run's unfinished files and end the program.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "convert/job.h"
 
 namespace cli {
@@ -16,6 +19,12 @@ struct EngineRun {
 
 // Loads the engine from the program's folder and runs the job.
 EngineRun RunEngineJob(const spherolux::convert::EngineCall& call, int rotation);
+
+// Why an OUT the user named may not be written ("OUT: A file of the output's name exists
+// already; ... Give --overwrite to replace it."), or empty when it may (CheckOutput of
+// convert/client.h).
+std::string OutputRefusal(const std::string& output, const std::vector<std::string>& inputs, bool photo,
+                          bool overwrite);
 
 // The exit code of a program ended by `signal`: 130 for SIGINT, 143 for SIGTERM.
 inline int SignalExitCode(int signal) { return 128 + signal; }

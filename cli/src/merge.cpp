@@ -51,11 +51,8 @@ int RunMerge(std::span<char* const> args) {
   }
   if (inputs.empty()) return Usage("no input files");
   if (!output.empty()) {
-    // The output, forgotten, must not be taken for the first input and overwritten.
-    const convert::Cause refusal = convert::CheckOutput(output, inputs, false, overwrite);
-    if (refusal == convert::Cause::kOutputExists)
-      return Fail(output + ": " + convert::CauseText(refusal) + " Give --overwrite to replace it.");
-    if (refusal != convert::Cause::kNone) return Fail(output + ": " + convert::CauseText(refusal));
+    // An existing first file is an input whose OUT was forgotten: it is not overwritten.
+    if (const std::string why = cli::OutputRefusal(output, inputs, false, overwrite); !why.empty()) return Fail(why);
   }
   // Files that cannot be read are refused before anything opens them (a pipe would block).
   std::vector<std::string> readable;

@@ -40,10 +40,7 @@ int StitchOne(const std::string& in, std::string out, const std::string& output_
   if (check.verdict != kQualified) return fail(ui::LoadString(check.verdict));
   const bool named = !out.empty();
   if (named) {
-    const convert::Cause refusal = convert::CheckOutput(out, {in}, true, overwrite);
-    if (refusal == convert::Cause::kOutputExists)
-      return fail(out + ": " + convert::CauseText(refusal) + " Give --overwrite to replace it.");
-    if (refusal != convert::Cause::kNone) return fail(out + ": " + convert::CauseText(refusal));
+    if (const std::string why = cli::OutputRefusal(out, {in}, true, overwrite); !why.empty()) return fail(why);
   }
   PhotoOutputOptions options;
   options.overwrite = named && overwrite;

@@ -156,8 +156,7 @@ std::string VideoFailureText(int engine_code) {
 }
 
 std::string PhotoFailureText(int photo_code) {
-  return std::string(ui::LoadString(ui::kStrImageStitchingFailed)) + ": " +
-         CauseText(CauseOfPhotoResult(photo_code));
+  return std::string(ui::LoadString(ui::kStrImageStitchingFailed)) + ": " + CauseText(CauseOfPhotoResult(photo_code));
 }
 
 std::string MergeFailureText(int engine_code) {

@@ -16,18 +16,18 @@ enum class Cause {
   kPermissionDenied,  // a file may not be read, or the folder takes no file from this user
   kFileError,         // another failure to create or write the output
   kOutOfMemory,
-  kCannotOpenInput,  // missing, or not readable as a photo or video
-  kNotAFile,         // a folder, pipe or device given as a file
-  kDamagedInput,     // the input's data is damaged or cut short
-  kTooLarge,         // the photo is larger than the pipeline stitches
-  kOutputExists,     // a file of the output's name exists (replaced only when asked)
-  kOutputIsInput,    // the output is one of the inputs
-  kWrongExtension,   // a photo's output not named .jpg, or a video's not .mp4
-  kNoCalibration,    // stitching asked for, but the file has no usable calibration
-  kUnsupportedMedia, // a codec, sampling or frame size the job cannot handle
-  kEncoderOptions,   // the H.264 encoder refuses the options
-  kMergeMismatch,    // the files to merge differ in codec, size, time base or audio
-  kMergeList,        // the merge list cannot be read or names no file
+  kCannotOpenInput,   // missing, or not readable as a photo or video
+  kNotAFile,          // a folder, pipe or device given as a file
+  kDamagedInput,      // the input's data is damaged or cut short
+  kTooLarge,          // the photo is larger than the pipeline stitches
+  kOutputExists,      // a file of the output's name exists (replaced only when asked)
+  kOutputIsInput,     // the output is one of the inputs
+  kWrongExtension,    // a photo's output not named .jpg, or a video's not .mp4
+  kNoCalibration,     // stitching asked for, but the file has no usable calibration
+  kUnsupportedMedia,  // a codec, sampling or frame size the job cannot handle
+  kEncoderOptions,    // the H.264 encoder refuses the options
+  kMergeMismatch,     // the files to merge differ in codec, size, time base or audio
+  kMergeList,         // the merge list cannot be read or names no file
   kStopped,
   kOther,
 };
