@@ -142,11 +142,8 @@ OutputStatus OutputFile::Create(const std::string& target, const OutputOptions& 
   if (name.size() > NAME_MAX) return Fail(OutputStatus::kCannotCreate, ENAMETOOLONG);
   struct stat st;
   if (!overwrite_ && ::lstat(target.c_str(), &st) == 0) return Fail(OutputStatus::kExists, EEXIST);
-  if (options.claim && !overwrite_) {
-    claim_fd_ = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (claim_fd_ < 0) return Fail(errno == EEXIST ? OutputStatus::kExists : OutputStatus::kCannotCreate, errno);
-    claim_slot_ = RegisterForSignal(target, claim_fd_);
-  }
+  if (options.claim && !overwrite_ && !Claim(dir, options.named_temporary))
+    return Fail(errno == EEXIST ? OutputStatus::kExists : OutputStatus::kCannotCreate, errno);
   if (!options.named_temporary) {
     const int fd = ::open(dir.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666);
     if (fd >= 0) {
@@ -242,11 +239,36 @@ OutputStatus OutputFile::SwapForClaim() {
   return OutputStatus::kOk;
 }
 
+// The claim is made without a name and registered for the signal handler before it is
+// linked under the target name, so that a signal at any moment finds it either not yet
+// there or registered. (With a named fallback the window between creating and registering
+// remains.) False with errno set.
+bool OutputFile::Claim(const std::string& dir, bool named) {
+  const int fd = named ? -1 : ::open(dir.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666);
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  if (fd >= 0 && ::access(proc.c_str(), F_OK) == 0) {
+    claim_fd_ = fd;
+    claim_slot_ = RegisterForSignal(target_, fd);
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  } else {
+    if (fd >= 0) ::close(fd);
+    claim_fd_ = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (claim_fd_ >= 0) {
+      claim_slot_ = RegisterForSignal(target_, claim_fd_);
+      return true;
+    }
+  }
+  const int error = errno;
+  DropClaim();
+  errno = error;
+  return false;
+}
+
 void OutputFile::DropClaim() {
+  // Unlinked before the handler forgets it: a signal in between finds nothing to remove.
+  if (claim_fd_ >= 0 && SameFile(claim_fd_, target_)) ::unlink(target_.c_str());
   Unregister(&claim_slot_);
-  if (claim_fd_ < 0) return;
-  if (SameFile(claim_fd_, target_)) ::unlink(target_.c_str());
-  ::close(claim_fd_);
+  if (claim_fd_ >= 0) ::close(claim_fd_);
   claim_fd_ = -1;
 }
 
@@ -277,10 +299,10 @@ OutputStatus OutputFile::Publish() {
 
 void OutputFile::Discard() {
   DropClaim();
+  // Only the file this object made: the name may have been taken over since.
+  if (fd_ >= 0 && named_ && SameFile(fd_, path_)) ::unlink(path_.c_str());
   Unregister(&temp_slot_);
   if (fd_ < 0) return;
-  // Only the file this object made: the name may have been taken over since.
-  if (named_ && SameFile(fd_, path_)) ::unlink(path_.c_str());
   ::close(fd_);
   fd_ = -1;
   path_.clear();

@@ -184,7 +184,7 @@ TEST_F(CliStitchSafety, SignalsLeaveNothingOfThePhotoBehind) {
     }
     // The claimed name appears when the work begins.
     const std::string claimed = dir_ + "/cam_spherolux_0.jpg";
-    for (int i = 0; i < 3000 && !fs::exists(claimed); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    for (int i = 0; i < 30000 && !fs::exists(claimed); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     ::kill(pid, sig);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);

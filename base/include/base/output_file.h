@@ -82,6 +82,7 @@ class OutputFile {
   OutputStatus LinkUnnamed();
   OutputStatus RenameNamed();
   OutputStatus SwapForClaim();
+  bool Claim(const std::string& dir, bool named);
   void DropClaim();
 
   std::string target_;
