@@ -73,7 +73,7 @@ awk -v idle_draw="$(field "$idle" draw_ms)" -v ours_draw="$(field "$ours" draw_m
   printf "%dx%d at %d fps for %d s (draws late: %d playing only, %d recording)\n", 1920, 960, 30, secs, idle_late, late;
   printf "ours:   %d drawn, %d captured, %d encoded, %d dropped, %d frames in the file\n", frames, captured, encoded, dropped, ours_frames;
   printf "        drawing thread: %.2f ms per frame playing only, %.2f ms recording: +%.2f ms\n", idle_draw, ours_draw, ours_draw - idle_draw;
-  printf "        of which the renderer's read-back and row flip %.2f ms, the copy into the queue %.2f ms\n", read_draw - idle_draw, copy;
+  printf "        of which read-back %.2f ms, copy into the queue %.2f ms\n", read_draw - idle_draw, copy;
   printf "        CPU of recording: %.2f s over %d s (%.0f%% of a core)\n", ours_cpu - idle_cpu, secs, 100 * (ours_cpu - idle_cpu) / secs;
   printf "ffmpeg: %d frames in the file, %s dropped\n", peer_frames, peer_drop;
   printf "        CPU of recording: %.2f s over %d s (%.0f%% of a core)\n", pc[1] + pc[2], peer_secs, 100 * (pc[1] + pc[2]) / peer_secs;

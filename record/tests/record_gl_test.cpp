@@ -1,6 +1,6 @@
 // Recording what the real renderer draws (Mesa under Xvfb) while the view turns: frames of
-// a clip decoded by ffmpeg are drawn as a video's frames are, from 20 s into the clip, and
-// the recorder copies the clip's sound from there.
+// a camgen clip decoded by ffmpeg are drawn as a video's frames are, from 20 s into the clip,
+// and the recorder copies the clip's sound from there.
 #include <GL/glew.h>
 // clang-format off
 #include "render/opengl_render.h"
@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "camgen/camgen.h"
 #include "mp4/reader.h"
 #include "record/screen_recorder.h"
 #include "record_test_util.h"
@@ -48,7 +49,7 @@ double MeanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>&
 TEST(RecordGl, RecordsTheTurningViewWithTheSourceSoundFromTheStartPosition) {
   TempDir dir;
   const std::string clip = dir.path + "/clip.mp4", out = dir.path + "/ScreenRecord_test.mp4";
-  ASSERT_TRUE(MakeClip(clip, 26, kClipFps, true));
+  ASSERT_TRUE(camgen::MakeMp4Clip(clip, kClipWidth, kClipHeight, 26, true));  // 25 frames/s, AAC
   const auto frames = DecodeFrames(clip, 20, 5);
   ASSERT_EQ(frames.size(), 5u * kClipFps);
 

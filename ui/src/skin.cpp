@@ -1,7 +1,6 @@
 #include "ui/skin.h"
 
 #include <QFile>
-#include <QFontDatabase>
 #include <QPaintDevice>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -310,13 +309,10 @@ bool DrawSkinImagePart(QPainter& painter, const QRect& target, int id, QPoint so
 }
 
 QFont SkinFont(int pixel_height, int weight) {
-  static const QString family = [] {
-    for (const char* name : {"Noto Sans CJK SC", "Noto Sans SC", "Noto Sans"}) {
-      if (QFontDatabase::hasFamily(name)) return QString(name);
-    }
-    return QString("Sans Serif");
-  }();
-  QFont font(family);
+  // Named, not looked up: asking the font database first would read every installed font's
+  // description at start-up; fontconfig falls back along the list by itself.
+  QFont font;
+  font.setFamilies({"Noto Sans CJK SC", "Noto Sans SC", "Noto Sans", "sans-serif"});
   font.setPixelSize(pixel_height);
   font.setWeight(static_cast<QFont::Weight>(weight));
   font.setStyleStrategy(QFont::PreferAntialias);
