@@ -161,6 +161,15 @@ const Entry kTable[] = {
     Glyph(kImgUpload, "upload", 30, 18, kDark),
     Glyph(kImgUploadPressed, "upload", 30, 18, kAccentDisc),
     Glyph(kImgDialogHover, nullptr, 30, 0, nullptr, "pressed"),
+    Slice(kImgAccentButton, "accent_button", 30, 28),
+    Slice(kImgAccentButtonHover, "accent_button_hover", 30, 28),
+    Slice(kImgAccentButtonPressed, "accent_button_pressed", 30, 28),
+    Slice(kImgAccentButtonDisabled, "accent_button_disabled", 30, 28),
+    Glyph(kImgPreviewPlay, "play", 16, 14, kDark),
+    Glyph(kImgPreviewPlayPressed, "play", 16, 14, kAccentDisc),
+    Glyph(kImgPreviewPlayDisabled, "play", 16, 14, "#b4bcc7"),
+    Glyph(kImgPreviewPause, "pause", 16, 14, kDark),
+    Glyph(kImgPreviewPausePressed, "pause", 16, 14, kAccentDisc),
 };
 
 #undef BAR_BUTTON

@@ -94,13 +94,10 @@ std::string DefaultMergeOutputPath(const std::string& output_dir) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  const std::string name = MergeOutputName(local);
-  std::string path = dir + name;
-  // A second merge within the same second gets "_merge_1.mp4", and so on.
-  std::error_code ec;
-  for (int n = 1; fs::exists(path, ec) && n < 1000000; ++n)
-    path = dir + name.substr(0, name.size() - 4) + "_" + std::to_string(n) + ".mp4";
-  return path;
+  return MergeOutputPath(dir, local, [](const std::string& p) {
+    std::error_code ec;
+    return std::filesystem::exists(p, ec);
+  });
 }
 
 MergeSelection SelectMergeInputs(const std::vector<std::string>& paths) {
