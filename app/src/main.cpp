@@ -1,9 +1,12 @@
 // spherolux: the player and converter of 360-degree photos and videos.
 //
 //   spherolux [FILE...]
+//   spherolux --converter [FILE]
 //
-// The first FILE is opened as if it had been dropped on the window. The language is the one
-// chosen in the language dialog (Language.ini), else the locale's.
+// The first FILE is opened as if it had been dropped on the window. With --converter only the
+// converter opens, with FILE chosen in it; the program ends when it closes (the desktop
+// entry's "Convert to panorama"). The language is the one chosen in the language dialog
+// (Language.ini), else the locale's.
 #include <langinfo.h>
 
 #include <QApplication>
@@ -19,7 +22,9 @@
 #include <vector>
 
 #include "app/player_window.h"
+#include "dialogs/composite_dlg.h"
 #include "screen_recording.h"
+#include "ui/bar_logic.h"
 #include "ui/settings.h"
 #include "ui/skin.h"
 #include "ui/strings.h"
@@ -50,7 +55,11 @@ int main(int argc, char** argv) {
   ui::SetUiLanguage(ui::StartupLanguage(env));
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::printf("usage: spherolux [FILE...]\nOpens the first FILE (a camera photo or video) in the player.\n");
+      std::printf(
+          "usage: spherolux [FILE...]\n"
+          "       spherolux --converter [FILE]\n"
+          "Opens the first FILE (a camera photo or video) in the player, or with --converter FILE in\n"
+          "the converter alone.\n");
       return 0;
     }
   }
@@ -72,6 +81,21 @@ int main(int argc, char** argv) {
     QApplication::installTranslator(&qt_texts);
   }
 
+  const QStringList arguments = QApplication::arguments().mid(1);
+  std::vector<std::string> files;
+  for (const QString& arg : arguments) {
+    if (!arg.startsWith("-")) files.push_back(arg.toStdString());
+  }
+  dialogs::DialogOptions converter_options;
+  converter_options.environment = env;
+  if (arguments.contains("--converter")) {
+    // The converter on its own, as the player window would open it for its current file.
+    dialogs::CCompositeDlg converter(nullptr, converter_options);
+    if (!files.empty()) converter.Preload(files.front(), ui::IsPhotoPath(files.front()));
+    converter.runModal();
+    return 0;
+  }
+
   app::WindowOptions options;
   options.environment = env;
   options.restart = [] { return QProcess::startDetached(QApplication::applicationFilePath(), {}); };
@@ -79,13 +103,14 @@ int main(int argc, char** argv) {
   app::CVideoPlayerDlg window(options);
   recorder.SetWindow(&window);
   window.SetScreenRecorder(&recorder);
+  window.SetConverter([&window, &converter_options](const std::string& path, bool is_photo) {
+    dialogs::CCompositeDlg converter(&window, converter_options);
+    if (!path.empty()) converter.Preload(path, is_photo);
+    converter.runModal();
+  });
   window.show();
   window.activateWindow();
 
-  std::vector<std::string> files;
-  for (const QString& arg : QApplication::arguments().mid(1)) {
-    if (!arg.startsWith("-")) files.push_back(arg.toStdString());
-  }
   if (!files.empty()) QTimer::singleShot(0, &window, [&window, files] { window.OpenDropped(files); });
   return QApplication::exec();
 }

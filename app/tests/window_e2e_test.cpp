@@ -223,8 +223,9 @@ TEST_F(WindowTest, ASingleLensVideoGetsTheDomePanelAndAScreenshot) {
   Move(300, 40);
   Move(310, 44);
   ASSERT_TRUE(WaitFor([] { return Near(Screen().pixel(100, 44), 0xFF1B1E23, 6); }, 4000)) << "no floating panel";
-  // Its buttons, centred: three dome views, direction and reset, snapshot and record.
-  const int left = (1024 - (3 * 36 + 22 + 2 * 36 + 22 + 2 * 36)) / 2;
+  // Its buttons, centred: three dome views, direction and reset, snapshot and record, the
+  // converter.
+  const int left = (1024 - (3 * 36 + 22 + 2 * 36 + 22 + 2 * 36 + 22 + 36)) / 2;
   const int snapshot_x = left + 3 * 36 + 22 + 2 * 36 + 22 + 18;
   Click(snapshot_x, 44);
   ASSERT_TRUE(LogShows("message box: Screenshot saved in: ")) << Log();

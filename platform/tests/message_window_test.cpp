@@ -12,6 +12,8 @@
 #include <tuple>
 #include <vector>
 
+#include "testing/message_recorder.h"
+
 namespace spherolux::platform {
 namespace {
 
@@ -41,17 +43,7 @@ class RecordingWindow : public MessageWindow {
   }
 };
 
-// Runs the event loop until `done` or the time runs out.
-template <typename Pred>
-bool PumpUntil(Pred done, int timeout_ms = 3000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > timeout_ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
+using testing::PumpUntil;
 
 TEST(MessageWindowTest, PostIsQueuedInOrderAndSendIsImmediate) {
   RecordingWindow window;

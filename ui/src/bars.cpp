@@ -476,7 +476,9 @@ void CFloatDlg::onTimer(unsigned id) {
 
 void CFloatDlg::Layout() {
   // Groups from left to right: view modes, direction and reset, snapshot and record, converter;
-  // centred on the panel.
+  // centred on the panel. The converter joins any file the panel shows buttons for.
+  constexpr unsigned kConverterBit = 1u << 31;
+  const unsigned shown_bits = visible_ | (converter_available_ && visible_ != 0 ? kConverterBit : 0u);
   const std::vector<std::vector<std::pair<int, unsigned>>> groups = {
       {{kSphere, kPanelSphere},
        {kTile, kPanelTile},
@@ -486,7 +488,7 @@ void CFloatDlg::Layout() {
        {kLayer, kPanelLayer}},
       {{kDirection, kPanelDirection}, {kReset, kPanelReset}},
       {{kSnapshot, kPanelSnapshot}, {kRecord, kPanelRecord}},
-      {{kConverter, converter_available_ && visible_ != 0 ? ~0u : 0u}},
+      {{kConverter, kConverterBit}},
   };
   constexpr int kStep = 36, kGap = 22;
   std::vector<std::vector<int>> shown;
@@ -494,7 +496,7 @@ void CFloatDlg::Layout() {
   for (const auto& group : groups) {
     std::vector<int> ids;
     for (const auto& [id, bit] : group) {
-      const bool visible = (visible_ & bit) != 0;
+      const bool visible = (shown_bits & bit) != 0;
       button(id)->setVisible(visible);
       if (visible) ids.push_back(id);
     }

@@ -1,7 +1,6 @@
 #include "ui/skin.h"
 
 #include <QFile>
-#include <QFontDatabase>
 #include <QPaintDevice>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -162,6 +161,15 @@ const Entry kTable[] = {
     Glyph(kImgUpload, "upload", 30, 18, kDark),
     Glyph(kImgUploadPressed, "upload", 30, 18, kAccentDisc),
     Glyph(kImgDialogHover, nullptr, 30, 0, nullptr, "pressed"),
+    Slice(kImgAccentButton, "accent_button", 30, 28),
+    Slice(kImgAccentButtonHover, "accent_button_hover", 30, 28),
+    Slice(kImgAccentButtonPressed, "accent_button_pressed", 30, 28),
+    Slice(kImgAccentButtonDisabled, "accent_button_disabled", 30, 28),
+    Glyph(kImgPreviewPlay, "play", 16, 14, kDark),
+    Glyph(kImgPreviewPlayPressed, "play", 16, 14, kAccentDisc),
+    Glyph(kImgPreviewPlayDisabled, "play", 16, 14, "#b4bcc7"),
+    Glyph(kImgPreviewPause, "pause", 16, 14, kDark),
+    Glyph(kImgPreviewPausePressed, "pause", 16, 14, kAccentDisc),
 };
 
 #undef BAR_BUTTON
@@ -310,13 +318,10 @@ bool DrawSkinImagePart(QPainter& painter, const QRect& target, int id, QPoint so
 }
 
 QFont SkinFont(int pixel_height, int weight) {
-  static const QString family = [] {
-    for (const char* name : {"Noto Sans CJK SC", "Noto Sans SC", "Noto Sans"}) {
-      if (QFontDatabase::hasFamily(name)) return QString(name);
-    }
-    return QString("Sans Serif");
-  }();
-  QFont font(family);
+  // Named, not looked up: asking the font database first would read every installed font's
+  // description at start-up; fontconfig falls back along the list by itself.
+  QFont font;
+  font.setFamilies({"Noto Sans CJK SC", "Noto Sans SC", "Noto Sans", "sans-serif"});
   font.setPixelSize(pixel_height);
   font.setWeight(static_cast<QFont::Weight>(weight));
   font.setStyleStrategy(QFont::PreferAntialias);

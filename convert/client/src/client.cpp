@@ -77,7 +77,10 @@ std::string DefaultMergeOutputPath(const std::string& output_dir) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  return dir + MergeOutputName(local);
+  return MergeOutputPath(dir, local, [](const std::string& p) {
+    std::error_code ec;
+    return std::filesystem::exists(p, ec);
+  });
 }
 
 MergeSelection SelectMergeInputs(const std::vector<std::string>& paths) {

@@ -94,6 +94,17 @@ std::string MergeOutputName(const std::tm& t) {
   return buf;
 }
 
+std::string MergeOutputPath(const std::string& dir, const std::tm& local,
+                            const std::function<bool(const std::string&)>& exists) {
+  // The engine replaces an existing output: a second merge within the same second must not
+  // take the first one's file.
+  const std::string name = MergeOutputName(local);
+  std::string candidate = dir + name;
+  const std::string stem = name.substr(0, name.size() - 4);
+  for (int n = 1; exists(candidate) && n <= 1000000; ++n) candidate = dir + stem + "_" + std::to_string(n) + ".mp4";
+  return candidate;
+}
+
 void ProgressClock::Start(uint32_t now_ms) {
   start_ = now_ms;
   progress_ = last_ = 0;

@@ -100,6 +100,14 @@ TEST(MergeFiles, ListAndNameFollowTheirFormats) {
   t.tm_min = 26;
   t.tm_sec = 7;
   EXPECT_EQ(MergeOutputName(t), "20240305142607_merge.mp4");
+  // A second merge within the same second must not replace the first one's file.
+  std::set<std::string> files;
+  auto exists = [&](const std::string& p) { return files.count(p) > 0; };
+  EXPECT_EQ(MergeOutputPath("/out/", t, exists), "/out/20240305142607_merge.mp4");
+  files.insert("/out/20240305142607_merge.mp4");
+  EXPECT_EQ(MergeOutputPath("/out/", t, exists), "/out/20240305142607_merge_1.mp4");
+  files.insert("/out/20240305142607_merge_1.mp4");
+  EXPECT_EQ(MergeOutputPath("/out/", t, exists), "/out/20240305142607_merge_2.mp4");
 }
 
 TEST(ProgressClock, EstimatesTimeLeftOncePerSecond) {

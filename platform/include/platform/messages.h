@@ -12,6 +12,7 @@ namespace spherolux::platform {
 
 enum Message : unsigned {
   kMsgScreenshot = kWmUser + 110,         // floating panel SnapShot: screenshot of the view
+  kMsgRangeSlider = kWmUser + 150,        // range slider: wparam its control id, lparam 0 low, 1 high, 2 click
   kMsgRecordStart = kWmUser + 111,        // floating panel Record: start screen recording
   kMsgRecordStop = kWmUser + 112,         // Record again, the stop button, exit, end of media
   kMsgDrawIdleImage = kWmUser + 200,      // draw the idle picture between the bars
@@ -56,10 +57,20 @@ enum Message : unsigned {
   kMsgFling = kWmUser + 258,              // video control, sent: lparam = const float[2] (vx, vy)
   kMsgZoom = kWmUser + 259,               // video control: lparam = minus the wheel delta
   kMsgViewCommand = kWmUser + 260,        // lparam: 0-6 view mode, 8 direction, 9 reset
+  kMsgPhotoJob = kWmUser + 261,           // converter: run the photo job
+  kMsgVideoJob = kWmUser + 262,           // converter: hand the video job to its worker
   kMsgDropFiles = kWmUser + 263,          // video control, sent: lparam = const DroppedFiles*
   kMsgVideoPress = kWmUser + 264,         // video control, left press: hide the panel
+  kMsgCancelForClose = kWmUser + 265,     // converter: stop the video job before closing
+  kMsgEndDialog = kWmUser + 266,          // converter: end the dialog as by OK
+  kMsgRangeChanged = kWmUser + 267,       // trim preview to converter: refresh the output name
   kMsgRecordSaved = kWmUser + 268,        // renderer: the screen recording was closed
   kMsgScreenshotSaved = kWmUser + 269,    // renderer: the screenshot file was written
+  kMsgOpenMerger = kWmUser + 270,         // converter: open the merger
+  kMsgMergerClose = kWmUser + 271,        // merger: end the dialog
+  kMsgMergerRun = kWmUser + 272,          // merger: run the merge
+  kMsgJobProgress = kWmUser + 273,        // converter's worker: new figures; wparam job id
+  kMsgJobEnded = kWmUser + 274,           // converter's worker: wparam job id * 2 + cancelled, lparam result
 };
 
 // wparam of kMsgEngineEvent: the player's notify codes.

@@ -114,6 +114,11 @@ constexpr Entry kTable[] = {
     {kStrScreenshotFailed, "The screenshot could not be written to %s.", "截图无法保存到 %s。"},
     {kStrNoDisplay, "spherolux needs a graphical display (DISPLAY or WAYLAND_DISPLAY is not set).",
      "spherolux 需要图形显示环境（未设置 DISPLAY 或 WAYLAND_DISPLAY）。"},
+    {kStrPreviewHint, "Open a camera video or photo to preview it here", "打开相机拍摄的视频或照片，即可在此预览"},
+    {kStrSelectFilesTitle, "Select Files", "选择文件"},
+    {kStrMediaFilesFilter, "Media Files", "媒体文件"},
+    {kStrEngineMissing, "The conversion engine could not be loaded: %s", "无法加载转换引擎：%s"},
+    {kStrStitchingImage, "Stitching the image...", "正在拼接图片……"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

@@ -171,7 +171,16 @@ enum SkinImage : int {
   kImgRotate270Active,
   kImgUpload,
   kImgUploadPressed,
-  kImgDialogHover,  // hover overlay of a 30 x 30 button on a light dialog
+  kImgDialogHover,   // hover overlay of a 30 x 30 button on a light dialog
+  kImgAccentButton,  // text button with white text (three-slice)
+  kImgAccentButtonHover,
+  kImgAccentButtonPressed,
+  kImgAccentButtonDisabled,
+  kImgPreviewPlay,  // the trim preview's small play/pause button (18 x 16)
+  kImgPreviewPlayPressed,
+  kImgPreviewPlayDisabled,
+  kImgPreviewPause,
+  kImgPreviewPausePressed,
 };
 
 // The natural size of an image in device-independent pixels; empty for an unknown id.

@@ -49,7 +49,8 @@ InputCheck CheckConversionInput(const std::string& path);
 std::string DefaultOutputPath(const std::string& input, const std::string& output_dir, bool photo);
 
 // The output of a merge: "YYYYMMDDhhmmss_merge.mp4" of the local time in `output_dir`
-// (the current folder when empty). Two merges in the same second get the same name.
+// (the current folder when empty); a second merge within the same second gets the next free
+// "YYYYMMDDhhmmss_merge_N.mp4" (MergeOutputPath of convert/job.h).
 std::string DefaultMergeOutputPath(const std::string& output_dir);
 
 // The merger takes only stitched videos (spherical-video flag 1), in the order given, as

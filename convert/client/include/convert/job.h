@@ -51,6 +51,11 @@ std::vector<std::string> MergeArgs(const std::string& list_path, const std::stri
 std::string MergeListText(const std::vector<std::string>& paths);
 // "YYYYMMDDhhmmss_merge.mp4" of the given local time.
 std::string MergeOutputName(const std::tm& local);
+// The output of a merge at `local` time in `dir` (ending with a separator or empty):
+// MergeOutputName, or "YYYYMMDDhhmmss_merge_N.mp4" with the smallest N >= 1 for which
+// `exists` is false when a merge of the same second wrote that name already.
+std::string MergeOutputPath(const std::string& dir, const std::tm& local,
+                            const std::function<bool(const std::string&)>& exists);
 
 // The converter's progress display, refreshed once a second.
 class ProgressClock {

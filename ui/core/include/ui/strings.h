@@ -113,6 +113,11 @@ enum StringId : int {
   kStrStreamRecordFailed,
   kStrScreenshotFailed,
   kStrNoDisplay,
+  kStrPreviewHint,
+  kStrSelectFilesTitle,
+  kStrMediaFilesFilter,
+  kStrEngineMissing,
+  kStrStitchingImage,
 };
 
 void SetUiLanguage(Language language);

@@ -1,0 +1,153 @@
+// The converter's rules without its window: output names, which controls a job leaves
+// enabled, the progress texts, and what the user is told at the end.
+#include "dialogs/converter_model.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "ui/strings.h"
+
+namespace spherolux::dialogs {
+namespace {
+
+using Job = ConverterModel::Job;
+using Answer = ConverterModel::Answer;
+
+// A folder that holds exactly the given files.
+struct Folder {
+  std::set<std::string> files;
+  ExistsFn Exists() {
+    return [this](const std::string& p) { return files.count(p) != 0; };
+  }
+};
+
+TEST(ConverterModelTest, ChoosingAFileProposesTheFirstFreeNameAndEnablesStart) {
+  Folder folder;
+  folder.files = {"/out/VID_0001_spherolux_0.mp4"};
+  ConverterModel m(folder.Exists());
+  m.SetOutputDir("/out");
+  EXPECT_EQ(m.output_dir(), "/out/");
+  EXPECT_FALSE(m.controls().start) << "no file yet";
+  ASSERT_TRUE(m.ChooseFile("/cam/VID_0001.MP4"));
+  EXPECT_FALSE(m.photo());
+  EXPECT_EQ(m.output_name(), "VID_0001_spherolux_1.mp4");
+  EXPECT_TRUE(m.controls().start);
+  EXPECT_FALSE(m.controls().stop);
+  // Photos by their name, whatever the letter case.
+  ASSERT_TRUE(m.ChooseFile("/cam/IMG_0002.JPG"));
+  EXPECT_TRUE(m.photo());
+  EXPECT_EQ(m.output_name(), "IMG_0002_spherolux_0.jpg");
+  EXPECT_EQ(m.OutputPathForJob(), "/out/IMG_0002_spherolux_0.jpg");
+}
+
+TEST(ConverterModelTest, AVideoJobLocksTheEditingControlsUntilItEnds) {
+  Folder folder;
+  ConverterModel m(folder.Exists());
+  m.SetOutputDir("/out/");
+  m.ChooseFile("/cam/clip.MOV");
+  EXPECT_EQ(m.output_name(), "clip_spherolux_0.mp4");
+
+  EXPECT_EQ(m.Start(kNotQualified), Job::kNone);
+  EXPECT_TRUE(m.controls().editing);
+  EXPECT_EQ(m.Start(kQualified), Job::kVideo);
+  EXPECT_FALSE(m.controls().start);
+  EXPECT_TRUE(m.controls().stop);
+  EXPECT_FALSE(m.controls().editing);
+  // A file chosen meanwhile is dropped.
+  EXPECT_FALSE(m.ChooseFile("/cam/other.mp4"));
+  EXPECT_EQ(m.input_path(), "/cam/clip.MOV");
+
+  convert::JobProgress p;
+  p.percent = 37.25f;
+  p.progress_text = "Progress:37.25% ";
+  p.time_left_text = "Time Left:00:01:05";
+  m.OnProgress(p);
+  EXPECT_EQ(m.progress_text(), "Progress:37.25% ");
+  EXPECT_EQ(m.time_left_text(), "Time Left:00:01:05");
+
+  // Success: 100 %, Start stays off until the name is refreshed, and the user is asked about
+  // the output directory.
+  folder.files.insert("/out/clip_spherolux_0.mp4");
+  EXPECT_EQ(m.OnVideoEnded(0, false, false), Answer::kAskOpenOutputDir);
+  EXPECT_EQ(m.progress_text(), "Progress:100% ");
+  EXPECT_EQ(m.time_left_text(), "Time Left:00:00:00");
+  EXPECT_FALSE(m.controls().start);
+  EXPECT_FALSE(m.controls().stop);
+  EXPECT_TRUE(m.controls().editing);
+  // A change of quality (or rotation, or range) refreshes it: the next free index.
+  m.SetQuality(2);
+  EXPECT_EQ(m.output_name(), "clip_spherolux_1.mp4");
+  EXPECT_TRUE(m.controls().start);
+  EXPECT_EQ(m.progress_text(), "Progress:0.00% ");
+}
+
+TEST(ConverterModelTest, StopShowsTheStopAtOnceAndIgnoresLateProgress) {
+  Folder folder;
+  ConverterModel m(folder.Exists());
+  m.ChooseFile("/cam/clip.mp4");
+  m.Start(kQualified);
+  convert::JobProgress p;
+  p.percent = 50;
+  p.progress_text = "Progress:50.00% ";
+  m.Stop();
+  EXPECT_TRUE(m.controls().start);
+  EXPECT_FALSE(m.controls().stop);
+  EXPECT_FALSE(m.controls().editing) << "until the worker has cleaned up";
+  m.OnProgress(p);
+  EXPECT_EQ(m.progress_text(), "Progress:0.00% ");
+  // The cancelled job reports nothing and frees the controls.
+  EXPECT_EQ(m.OnVideoEnded(-1, true, false), Answer::kNone);
+  EXPECT_TRUE(m.controls().editing);
+  EXPECT_TRUE(m.controls().start);
+  EXPECT_EQ(m.job(), Job::kNone);
+}
+
+TEST(ConverterModelTest, FailuresSayWhatHappened) {
+  Folder folder;
+  ConverterModel m(folder.Exists());
+  m.ChooseFile("/cam/clip.mp4");
+  m.Start(kQualified);
+  EXPECT_EQ(m.OnVideoEnded(CONVERT_ERR_CREATE_OUTPUT, false, false), Answer::kError);
+  EXPECT_EQ(m.answer_text(), "Failed to create output file.");
+  EXPECT_TRUE(m.controls().start) << "a failed job may be started again";
+  m.Start(kQualified);
+  EXPECT_EQ(m.OnVideoEnded(-5, false, false), Answer::kError);
+  EXPECT_EQ(m.answer_text(), "Open Converter(errno=-5)");
+  EXPECT_EQ(m.progress_text(), "Progress:0.00% ");
+
+  EXPECT_EQ(ConverterModel::RefusalText(kAlreadyStitched), "This file is already stitched!");
+  EXPECT_EQ(ConverterModel::RefusalText(kNotQualified), "This file is not captured by a qualified camera!");
+
+  // A photo: Stop stays off during the job; the label tells the result.
+  m.ChooseFile("/cam/IMG_1.jpg");
+  EXPECT_EQ(m.Start(kQualified), Job::kPhoto);
+  EXPECT_FALSE(m.controls().stop);
+  m.Stop();
+  EXPECT_EQ(m.job(), Job::kPhoto);
+  EXPECT_EQ(m.OnPhotoEnded(1001), Answer::kError);
+  EXPECT_EQ(m.answer_text(), "Image stitching failed.");
+  EXPECT_EQ(m.progress_text(), "Image stitching failed");
+  EXPECT_TRUE(m.controls().start);
+  m.Start(kQualified);
+  EXPECT_EQ(m.OnPhotoEnded(0), Answer::kAskOpenOutputDir);
+  EXPECT_EQ(m.progress_text(), "Image stitching done");
+  EXPECT_FALSE(m.controls().start);
+}
+
+TEST(ConverterModelTest, TextsFollowTheUserInterfaceLanguage) {
+  ui::SetUiLanguage(ui::Language::kChinese);
+  Folder folder;
+  ConverterModel m(folder.Exists());
+  m.ChooseFile("/cam/clip.mp4");
+  m.Start(kQualified);
+  m.OnVideoEnded(-5, false, false);
+  const std::string progress = m.progress_text();
+  const std::string error = m.answer_text();
+  ui::SetUiLanguage(ui::Language::kEnglish);
+  EXPECT_EQ(progress, "进度:0.00% ");
+  EXPECT_EQ(error, "打开转换器(errno=-5)");
+}
+
+}  // namespace
+}  // namespace spherolux::dialogs

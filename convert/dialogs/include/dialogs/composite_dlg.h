@@ -1,0 +1,146 @@
+// CCompositeDlg: the converter. It turns one camera video or photo into a stitched panorama
+// in the output directory: choose a file (Open, a drop on the picture, or handed over by the
+// player window), see it and select a range in the trim preview, pick rotation and quality,
+// Start; Stop ends a video job and leaves no file. Videos are converted by the conversion
+// engine on the dialog's worker thread (ConversionWorker) with progress and time left shown
+// once a second; photos are stitched by the photo pipeline on the UI thread. Merge opens the
+// merger, the upload button the upload shortcuts.
+//
+// The rules are ConverterModel's (dialogs/converter_model.h); this window shows its state
+// and carries out jobs. The worker never touches a widget: it posts kMsgJobProgress and
+// kMsgJobEnded. Closing while a video job runs asks first; on OK the job is stopped (the
+// UI thread waits for the worker to finish cleaning up) and its file removed.
+//
+// UI thread only.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "convert/client.h"
+#include "dialogs/converter_model.h"
+#include "dialogs/dialog_options.h"
+#include "ui/skinned_dialog.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+
+namespace spherolux::ui {
+class CButtonEx;
+}
+
+namespace spherolux::dialogs {
+
+class CTranscodePreviewDlg;
+class CUploadDlg;
+class CMultiCompositeDlg;
+class ConversionWorker;
+
+class CCompositeDlg : public ui::SkinnedDialog {
+ public:
+  enum ControlId : int {
+    kMinimise = 1154,
+    kClose = 1151,
+    kOpen = 1005,
+    kMerge = 1006,
+    kUploadToggle = 1066,
+    kStart = 1157,
+    kStop = 1048,
+    kRotate0 = 1033,
+    kRotate180 = 1034,
+    kRotate270 = 1035,
+    kRotate90 = 1036,
+    kRadio0 = 1167,
+    kRadio180 = 1164,
+    kRadio270 = 1165,
+    kRadio90 = 1168,
+    kRotationLabel = 1166,
+    kQualityLabel = 1169,
+    kQualityList = 1097,
+    kOutputPathLabel = 1170,
+    kOutputPath = 1046,
+    kBrowse = 1152,
+    kOutputNameLabel = 1171,
+    kOutputName = 1047,
+    kOpenDir = 1153,
+    kProgressLabel = 1162,
+    kTimeLeftLabel = 1163,
+  };
+  static constexpr QSize kSize{660, 640};
+
+  CCompositeDlg(QWidget* parent, DialogOptions options = {});
+  ~CCompositeDlg() override;
+
+  // The file the player window hands over (at most 1024 characters): shown in the trim
+  // preview with its proposed output name.
+  void Preload(const std::string& path, bool photo);
+  // A file chosen with Open (tests call it instead of the file dialog). Dropped while a
+  // video job runs.
+  void ChooseFile(const std::string& path);
+
+  const ConverterModel& model() const { return model_; }
+  CTranscodePreviewDlg* preview() const { return preview_; }
+  CUploadDlg* upload() const { return upload_; }
+  CMultiCompositeDlg* merger() const { return merger_; }
+  // The control with the id (null for an unknown id).
+  QWidget* control(int id) const;
+  // A video job runs (from its hand-over to the end of its clean-up on the worker).
+  bool busy() const;
+  // The engine's result and the file of the last video job that ended (for its owner and
+  // the tests).
+  int last_result() const { return last_result_; }
+  const std::string& last_output() const { return last_output_; }
+  // The engine call of the last video job handed to the worker.
+  const convert::EngineCall& last_call() const { return last_call_; }
+
+ protected:
+  LParam onMessage(unsigned msg, WParam w, LParam l) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void Command(int id);
+  void ChooseFileWithDialog();
+  void ChooseOutputDir();
+  void OpenOutputDir(bool complain);
+  void SetRotation(int degrees);
+  void Start();
+  void RunPhotoJob();
+  void RunVideoJob();
+  void OnJobEnded(WParam w, LParam result);
+  void Answer(ConverterModel::Answer answer);
+  // True when no video job runs, or the user agreed to cancel it (string 484).
+  bool MayClose();
+  void CancelForClose();
+  void OpenMerger();
+  void ShowModel();
+
+  DialogOptions options_;
+  ConverterModel model_;
+  convert::EngineApi engine_;
+  std::string engine_error_;
+  std::unique_ptr<ConversionWorker> worker_;
+  convert::InputCheck check_;  // the check of the job that starts
+  uint64_t job_id_ = 0;        // the video job the window waits for
+  std::string job_output_;
+  bool closing_ = false;
+  int last_result_ = 0;
+  std::string last_output_;
+  convert::EngineCall last_call_;
+
+  CTranscodePreviewDlg* preview_ = nullptr;
+  CUploadDlg* upload_ = nullptr;
+  CMultiCompositeDlg* merger_ = nullptr;
+  ui::CButtonEx* close_ = nullptr;
+  ui::CButtonEx* minimise_ = nullptr;
+  QComboBox* quality_ = nullptr;
+  QLineEdit* output_path_ = nullptr;
+  QLineEdit* output_name_ = nullptr;
+  QLabel* progress_ = nullptr;
+  QLabel* time_left_ = nullptr;
+};
+
+}  // namespace spherolux::dialogs

@@ -1,0 +1,67 @@
+// CMultiCompositeDlg: the merger. The user lists stitched videos (Add, Delete) and Start
+// joins them in that order into one MP4 in the output directory by stream copy through
+// the conversion engine. Files that are not stitched are refused one by one, with their
+// path; the others are still added. While a merge runs the dialog takes no input; it
+// repaints, and ends the merge with a message naming the file or the failure.
+//
+// The rules are MergerModel's (dialogs/merger_model.h). Opened modally by the converter.
+// UI thread only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "convert/client.h"
+#include "dialogs/dialog_options.h"
+#include "dialogs/merger_model.h"
+#include "ui/skinned_dialog.h"
+
+namespace spherolux::ui {
+class CButtonEx;
+class CListCtrlCl;
+}  // namespace spherolux::ui
+
+namespace spherolux::dialogs {
+
+class CMultiCompositeDlg : public ui::SkinnedDialog {
+ public:
+  enum ControlId : int { kMinimise = 1172, kClose = 1173, kAdd = 1174, kDelete = 1175, kStart = 1177, kList = 1119 };
+  static constexpr QSize kSize{720, 480};
+
+  CMultiCompositeDlg(QWidget* parent, DialogOptions options = {});
+
+  // The files chosen in the Add dialog, as if chosen there (tests and drops call it too).
+  void AddFiles(const std::vector<std::string>& paths);
+  // Deletes the selected rows (message 489 when none is selected).
+  void DeleteSelected();
+  // Runs the merge of the listed files; returns the engine's result (-1 when nothing ran).
+  int Merge();
+
+  const MergerModel& model() const { return model_; }
+  ui::CListCtrlCl* list() const { return list_; }
+  ui::CButtonEx* button(int id) const;
+  const std::string& output_dir() const { return output_dir_; }
+  // The file the last successful merge wrote.
+  const std::string& last_output() const { return last_output_; }
+
+ protected:
+  LParam onMessage(unsigned msg, WParam w, LParam l) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void ChooseFiles();
+  void ShowRows();
+
+  DialogOptions options_;
+  MergerModel model_;
+  std::string output_dir_;
+  convert::EngineApi engine_;
+  std::string engine_error_;
+  ui::CListCtrlCl* list_ = nullptr;
+  ui::CButtonEx* close_ = nullptr;
+  ui::CButtonEx* minimise_ = nullptr;
+  std::vector<ui::CButtonEx*> buttons_;
+  std::string last_output_;
+};
+
+}  // namespace spherolux::dialogs

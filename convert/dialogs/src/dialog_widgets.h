@@ -1,0 +1,37 @@
+// Pieces the converter and the merger build their windows from.
+#pragma once
+
+#include <QString>
+#include <string>
+
+namespace spherolux::ui {
+class CButtonEx;
+class SkinnedDialog;
+}  // namespace spherolux::ui
+
+class QWidget;
+
+namespace spherolux::dialogs {
+
+QString Text(int string_id);
+
+// A text button on a light dialog: white text on the accent colour (the dialogs' main
+// actions) or dark text on white.
+enum class ButtonLook { kAccent, kPlain };
+ui::CButtonEx* MakeTextButton(QWidget* parent, int control_id, const QString& text, ButtonLook look);
+
+// The title band's close and minimise buttons at (W - 40, 0) and (W - 70, 0).
+void PlaceTitleBandButtons(ui::CButtonEx* close, ui::CButtonEx* minimise, int width);
+
+// Centres the dialog on its parent's window (on the screen without one) and keeps it within
+// the screen's free area, its title band first.
+void CentreOnParent(ui::SkinnedDialog* dialog);
+
+// A dialog's minimise: its parent window minimises (it hears kMsgMinimise); a dialog without
+// one minimises itself.
+void Minimise(QWidget* dialog);
+
+// Says that the conversion engine could not be loaded, and why.
+void ShowEngineMissing(QWidget* parent, const std::string& why);
+
+}  // namespace spherolux::dialogs

@@ -1,0 +1,176 @@
+#include "dialogs/multi_composite_dlg.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <thread>
+
+#include "base/system.h"
+#include "convert/job.h"
+#include "convert/runner.h"
+#include "dialog_widgets.h"
+#include "platform/messages.h"
+#include "ui/button_ex.h"
+#include "ui/list_ctrl.h"
+#include "ui/skin.h"
+#include "ui/strings.h"
+
+namespace spherolux::dialogs {
+
+namespace msg = platform;
+
+CMultiCompositeDlg::CMultiCompositeDlg(QWidget* parent, DialogOptions options)
+    : SkinnedDialog(parent, kSize), options_(std::move(options)) {
+  setObjectName("merger");
+  SetTitle(Text(ui::kStrMergerTitle));
+  close_ = AddCloseButton(kClose);
+  minimise_ = AddMinimiseButton(kMinimise);
+  for (auto [id, text] : {std::pair{kAdd, ui::kStrAdd}, {kDelete, ui::kStrDelete}, {kStart, ui::kStrStart}}) {
+    buttons_.push_back(MakeTextButton(this, id, Text(text), ButtonLook::kAccent));
+  }
+  button(kStart)->setEnabled(false);
+  list_ = new ui::CListCtrlCl(this);
+  list_->setObjectName("fileList");
+  const int list_w = kSize.width() - 21;
+  list_->InsertColumn(0, Text(ui::kStrIndex), list_w / 5);
+  list_->InsertColumn(1, Text(ui::kStrInputFiles), 4 * list_w / 5);
+  // Paths keep their file names in view: the column fills the list, long paths lose their
+  // middle.
+  list_->horizontalHeader()->setStretchLastSection(true);
+  list_->setTextElideMode(Qt::ElideMiddle);
+
+  const ui::OutputDir dir = ui::LoadOutputDir(options_.environment);
+  output_dir_ = dir.usable ? dir.path : std::string();
+  const std::string engine_dir = options_.engine_dir.empty() ? ProgramDir() : options_.engine_dir;
+  if (!convert::LoadEngine(engine_dir, &engine_, &engine_error_)) engine_ = {};
+  CentreOnParent(this);
+}
+
+ui::CButtonEx* CMultiCompositeDlg::button(int id) const {
+  for (ui::CButtonEx* b : buttons_) {
+    if (b->controlId() == id) return b;
+  }
+  return nullptr;
+}
+
+void CMultiCompositeDlg::resizeEvent(QResizeEvent* event) {
+  SkinnedDialog::resizeEvent(event);
+  const int w = width(), h = height();
+  PlaceTitleBandButtons(close_, minimise_, w);
+  button(kAdd)->setGeometry(11, 40, 70, 35);
+  button(kDelete)->setGeometry(86, 40, 70, 35);
+  button(kStart)->setGeometry(w - 85, 40, 70, 35);
+  list_->setGeometry(11, 85, w - 21, h - 105);
+}
+
+void CMultiCompositeDlg::ChooseFiles() {
+  const QStringList chosen = QFileDialog::getOpenFileNames(
+      this, Text(ui::kStrSelectFilesTitle), QString::fromStdString(output_dir_),
+      Text(ui::kStrMediaFilesFilter) + " (*.mp4);;" + Text(ui::kStrAllFilesFilter) + " (*)");
+  std::vector<std::string> paths;
+  for (const QString& path : chosen) paths.push_back(path.toStdString());
+  if (!paths.empty()) AddFiles(paths);
+}
+
+void CMultiCompositeDlg::AddFiles(const std::vector<std::string>& paths) {
+  for (const std::string& refusal : model_.Add(paths)) {
+    ui::MessageBox(this, QString::fromStdString(refusal), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
+  }
+  ShowRows();
+  list_->setFocus();
+}
+
+void CMultiCompositeDlg::DeleteSelected() {
+  if (!model_.Delete(list_->SelectedRows())) {
+    ui::MessageBox(this, Text(ui::kStrSelectFiles), {}, ui::BoxButtons::kOk, ui::BoxIcon::kInformation);
+    return;
+  }
+  list_->clearSelection();
+  ShowRows();
+}
+
+void CMultiCompositeDlg::ShowRows() {
+  const std::vector<std::string>& files = model_.files();
+  list_->DeleteAllItems();
+  for (size_t i = 0; i < files.size(); ++i) {
+    const int row = list_->InsertItem(static_cast<int>(i), QString::fromStdString(MergerModel::IndexText(int(i))));
+    list_->SetItemText(row, 1, QString::fromStdString(files[i]));
+  }
+  button(kStart)->setEnabled(model_.can_start());
+}
+
+int CMultiCompositeDlg::Merge() {
+  if (!model_.can_start()) return -1;
+  if (engine_.synth_trans == nullptr) {
+    ShowEngineMissing(this, engine_error_);
+    return -1;
+  }
+  convert::MergeList list;
+  std::string error;
+  if (!list.Write(model_.files(), &error)) {
+    ui::MessageBox(this, Text(ui::kStrMergeFailed) + "\n" + QString::fromStdString(error), Text(ui::kStrFinish));
+    return -1;
+  }
+  const std::string output = convert::DefaultMergeOutputPath(output_dir_);
+  convert::EngineCall call;
+  call.args = convert::MergeArgs(list.path(), output);
+
+  // The dialog takes no input while the engine joins the files on a thread of its own, and
+  // keeps painting.
+  setEnabled(false);
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  int result = 0;
+  QEventLoop wait;
+  std::thread worker([&] {
+    convert::JobRunner runner(engine_);
+    result = runner.Run(call, 0, nullptr).result;
+    QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  wait.exec(QEventLoop::ExcludeUserInputEvents);
+  worker.join();
+  QApplication::restoreOverrideCursor();
+  setEnabled(true);
+
+  if (result == 0) last_output_ = output;
+  ui::MessageBox(this, QString::fromStdString(MergerModel::ResultText(result, output)), Text(ui::kStrFinish),
+                 ui::BoxButtons::kOk, result == 0 ? ui::BoxIcon::kInformation : ui::BoxIcon::kWarning);
+  return result;
+}
+
+platform::LParam CMultiCompositeDlg::onMessage(unsigned message, WParam w, LParam l) {
+  switch (message) {
+    case ui::kWmCommand:
+      switch (static_cast<int>(w)) {
+        case kMinimise:
+          Minimise(this);
+          return 0;
+        case kClose:
+          ui::SaveOutputDir(options_.environment, output_dir_);
+          post(msg::kMsgMergerClose);
+          return 0;
+        case kAdd:
+          ChooseFiles();
+          return 0;
+        case kDelete:
+          DeleteSelected();
+          return 0;
+        case kStart:
+          post(msg::kMsgMergerRun);
+          return 0;
+        default:
+          return SkinnedDialog::onMessage(message, w, l);
+      }
+    case msg::kMsgMergerClose:
+      if (inModal()) endModal(0);
+      hide();
+      return 0;
+    case msg::kMsgMergerRun:
+      Merge();
+      return 0;
+    default:
+      return SkinnedDialog::onMessage(message, w, l);
+  }
+}
+
+}  // namespace spherolux::dialogs
