@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <iterator>
 
 namespace spherolux {
 namespace {
@@ -76,7 +77,54 @@ bool WithFreshHiddenName(const std::string& target, std::string* made, const Mak
   return false;
 }
 
+bool SameFile(int fd, const std::string& path) {
+  struct stat mine, there;
+  return ::fstat(fd, &mine) == 0 && ::lstat(path.c_str(), &there) == 0 && mine.st_dev == there.st_dev &&
+         mine.st_ino == there.st_ino;
+}
+
+// The files a signal handler removes: named temporaries and claims of live OutputFiles.
+// A slot is claimed with a compare-and-swap and filled before it is marked live, so that the
+// handler reads only whole entries.
+struct SignalSlot {
+  std::atomic<int> state{0};  // 0 free, 1 being filled, 2 live
+  dev_t dev = 0;
+  ino_t ino = 0;
+  char path[PATH_MAX] = {};
+};
+SignalSlot g_signal_slots[32];
+
+int RegisterForSignal(const std::string& path, int fd) {
+  struct stat st;
+  if (path.size() >= PATH_MAX || ::fstat(fd, &st) != 0) return -1;
+  for (int i = 0; i < static_cast<int>(std::size(g_signal_slots)); ++i) {
+    SignalSlot& slot = g_signal_slots[i];
+    int expected = 0;
+    if (!slot.state.compare_exchange_strong(expected, 1)) continue;
+    slot.dev = st.st_dev;
+    slot.ino = st.st_ino;
+    path.copy(slot.path, path.size());
+    slot.path[path.size()] = '\0';
+    slot.state.store(2);
+    return i;
+  }
+  return -1;  // more live files than slots: that one is left to the destructor
+}
+
+void Unregister(int* slot) {
+  if (*slot >= 0) g_signal_slots[*slot].state.store(0);
+  *slot = -1;
+}
+
 }  // namespace
+
+void DiscardOutputFilesOnSignal() {
+  for (SignalSlot& slot : g_signal_slots) {
+    if (slot.state.load() != 2) continue;
+    struct stat st;
+    if (::lstat(slot.path, &st) == 0 && st.st_dev == slot.dev && st.st_ino == slot.ino) ::unlink(slot.path);
+  }
+}
 
 OutputStatus OutputFile::Fail(OutputStatus status, int error) {
   error_ = error;
@@ -94,6 +142,8 @@ OutputStatus OutputFile::Create(const std::string& target, const OutputOptions& 
   if (name.size() > NAME_MAX) return Fail(OutputStatus::kCannotCreate, ENAMETOOLONG);
   struct stat st;
   if (!overwrite_ && ::lstat(target.c_str(), &st) == 0) return Fail(OutputStatus::kExists, EEXIST);
+  if (options.claim && !overwrite_ && !Claim(dir, options.named_temporary))
+    return Fail(errno == EEXIST ? OutputStatus::kExists : OutputStatus::kCannotCreate, errno);
   if (!options.named_temporary) {
     const int fd = ::open(dir.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666);
     if (fd >= 0) {
@@ -112,8 +162,13 @@ OutputStatus OutputFile::Create(const std::string& target, const OutputOptions& 
     fd_ = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     return fd_ >= 0;
   });
-  if (!made) return Fail(OutputStatus::kCannotCreate, errno);
+  if (!made) {
+    const int error = errno;
+    DropClaim();
+    return Fail(OutputStatus::kCannotCreate, error);
+  }
   named_ = true;
+  temp_slot_ = RegisterForSignal(path_, fd_);
   return OutputStatus::kOk;
 }
 
@@ -150,6 +205,73 @@ OutputStatus OutputFile::RenameNamed() {
   return OutputStatus::kOk;
 }
 
+// Puts the finished file in the place of this object's claim: the two names are swapped in
+// one step, and the file that comes out must be the claim (else it is swapped back: the
+// name was taken over by someone else's file, which stays).
+OutputStatus OutputFile::SwapForClaim() {
+  std::string finished = path_;
+  if (!named_) {
+    const bool linked = WithFreshHiddenName(target_, &finished, [this](const std::string& candidate) {
+      return ::linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    });
+    if (!linked) return Fail(OutputStatus::kCannotCreate, errno);
+  }
+  // Whatever ends up under `finished` that is not the published file goes.
+  auto result = [&](OutputStatus status, int error) {
+    if (!named_ || status == OutputStatus::kOk) ::unlink(finished.c_str());
+    return status == OutputStatus::kOk ? status : Fail(status, error);
+  };
+  if (::renameat2(AT_FDCWD, finished.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) == 0) {
+    if (SameFile(claim_fd_, finished)) return result(OutputStatus::kOk, 0);
+    ::renameat2(AT_FDCWD, finished.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE);
+    return result(OutputStatus::kExists, EEXIST);
+  }
+  if (errno == ENOENT) {
+    // The claim is gone: the name is free unless someone else has just taken it.
+    if (::renameat2(AT_FDCWD, finished.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) == 0)
+      return OutputStatus::kOk;
+    return result(errno == EEXIST ? OutputStatus::kExists : OutputStatus::kCannotCreate, errno);
+  }
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return result(OutputStatus::kCannotCreate, errno);
+  // The file system cannot swap names: replace the claim if it is still there.
+  if (!SameFile(claim_fd_, target_)) return result(OutputStatus::kExists, EEXIST);
+  if (::rename(finished.c_str(), target_.c_str()) != 0) return result(OutputStatus::kCannotCreate, errno);
+  return OutputStatus::kOk;
+}
+
+// The claim is made without a name and registered for the signal handler before it is
+// linked under the target name, so that a signal at any moment finds it either not yet
+// there or registered. (With a named fallback the window between creating and registering
+// remains.) False with errno set.
+bool OutputFile::Claim(const std::string& dir, bool named) {
+  const int fd = named ? -1 : ::open(dir.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666);
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  if (fd >= 0 && ::access(proc.c_str(), F_OK) == 0) {
+    claim_fd_ = fd;
+    claim_slot_ = RegisterForSignal(target_, fd);
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  } else {
+    if (fd >= 0) ::close(fd);
+    claim_fd_ = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (claim_fd_ >= 0) {
+      claim_slot_ = RegisterForSignal(target_, claim_fd_);
+      return true;
+    }
+  }
+  const int error = errno;
+  DropClaim();
+  errno = error;
+  return false;
+}
+
+void OutputFile::DropClaim() {
+  // Unlinked before the handler forgets it: a signal in between finds nothing to remove.
+  if (claim_fd_ >= 0 && SameFile(claim_fd_, target_)) ::unlink(target_.c_str());
+  Unregister(&claim_slot_);
+  if (claim_fd_ >= 0) ::close(claim_fd_);
+  claim_fd_ = -1;
+}
+
 OutputStatus OutputFile::Publish() {
   if (fd_ < 0) return Fail(OutputStatus::kCannotCreate, EBADF);
   // The data reaches the disk before the name does: after a crash the target holds either
@@ -159,11 +281,15 @@ OutputStatus OutputFile::Publish() {
     Discard();
     return Fail(OutputStatus::kWriteFailed, error);
   }
-  const OutputStatus status = named_ ? RenameNamed() : LinkUnnamed();
+  const OutputStatus status = claim_fd_ >= 0 ? SwapForClaim() : named_ ? RenameNamed() : LinkUnnamed();
   if (status != OutputStatus::kOk) {
     Discard();
     return status;
   }
+  Unregister(&temp_slot_);
+  Unregister(&claim_slot_);
+  if (claim_fd_ >= 0) ::close(claim_fd_);
+  claim_fd_ = -1;
   ::close(fd_);
   fd_ = -1;
   path_.clear();
@@ -172,14 +298,11 @@ OutputStatus OutputFile::Publish() {
 }
 
 void OutputFile::Discard() {
+  DropClaim();
+  // Only the file this object made: the name may have been taken over since.
+  if (fd_ >= 0 && named_ && SameFile(fd_, path_)) ::unlink(path_.c_str());
+  Unregister(&temp_slot_);
   if (fd_ < 0) return;
-  if (named_) {
-    // Only the file this object made: the name may have been taken over since.
-    struct stat mine, there;
-    if (::fstat(fd_, &mine) == 0 && ::lstat(path_.c_str(), &there) == 0 && mine.st_dev == there.st_dev &&
-        mine.st_ino == there.st_ino)
-      ::unlink(path_.c_str());
-  }
   ::close(fd_);
   fd_ = -1;
   path_.clear();

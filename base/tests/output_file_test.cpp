@@ -150,6 +150,65 @@ TEST_P(OutputFileTest, ReportsAFolderThatTakesNoFile) {
   EXPECT_EQ(Entries(dir_.path()), std::vector<std::string>{"taken"});
 }
 
+TEST_P(OutputFileTest, AClaimHoldsTheNameUntilItsFileTakesItsPlace) {
+  const std::string target = dir_.Path("IMG_spherolux_0.jpg");
+  OutputOptions claim = Options();
+  claim.claim = true;
+  OutputFile first;
+  ASSERT_EQ(first.Create(target, claim), OutputStatus::kOk);
+  EXPECT_TRUE(fs::exists(target)) << "the name is taken at once";
+  // A second run choosing the same name finds it taken.
+  OutputFile second;
+  EXPECT_EQ(second.Create(target, claim), OutputStatus::kExists);
+  WriteAll(first.fd(), "panorama");
+  ASSERT_EQ(first.Publish(), OutputStatus::kOk);
+  EXPECT_EQ(Read(target), "panorama");
+  EXPECT_EQ(Entries(dir_.path()), std::vector<std::string>{"IMG_spherolux_0.jpg"});
+
+  // Given up, the claim goes with the temporary.
+  const std::string other = dir_.Path("IMG_spherolux_1.jpg");
+  {
+    OutputFile dropped;
+    ASSERT_EQ(dropped.Create(other, claim), OutputStatus::kOk);
+    WriteAll(dropped.fd(), "half");
+  }
+  EXPECT_EQ(Entries(dir_.path()), std::vector<std::string>{"IMG_spherolux_0.jpg"});
+
+  // A file put in the claim's place meanwhile is neither replaced nor removed.
+  OutputFile raced;
+  ASSERT_EQ(raced.Create(other, claim), OutputStatus::kOk);
+  WriteAll(raced.fd(), "ours");
+  ASSERT_EQ(::unlink(other.c_str()), 0);
+  dir_.Write("IMG_spherolux_1.jpg", std::string("theirs"));
+  EXPECT_EQ(raced.Publish(), OutputStatus::kExists);
+  EXPECT_EQ(Read(other), "theirs");
+  raced.Discard();
+  EXPECT_EQ(Read(other), "theirs");
+  EXPECT_EQ(Entries(dir_.path()).size(), 2u);
+}
+
+TEST_P(OutputFileTest, ASignalHandlerRemovesClaimsAndTemporaries) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGTERM, [](int) {
+      DiscardOutputFilesOnSignal();
+      ::_exit(143);
+    });
+    OutputFile out;
+    OutputOptions claim = Options();
+    claim.claim = true;
+    if (out.Create(dir_.Path("claimed.mp4"), claim) == OutputStatus::kOk) (void)!::write(out.fd(), "data", 4);
+    ::raise(SIGTERM);
+    ::_exit(1);
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 143);
+  EXPECT_TRUE(Entries(dir_.path()).empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Temporaries, OutputFileTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
 

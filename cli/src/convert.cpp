@@ -7,6 +7,7 @@
 #include "command.h"
 #include "convert/client.h"
 #include "convert/job.h"
+#include "convert/messages.h"
 #include "engine_runner.h"
 #include "json.h"
 #include "probe/probe.h"
@@ -30,9 +31,30 @@ int Usage(const char* why) {
   return cli::kExitUsage;
 }
 
+int Fail(const std::string& text, int code = cli::kExitFailure) {
+  std::fprintf(stderr, "spherolux-cli convert: %s\n", text.c_str());
+  return code;
+}
+
+// Photos go through the stitch subcommand, as the converter sends them to the photo pipeline.
+int ConvertPhoto(const std::string& input, const std::string& output, const std::string& output_dir, int rotation,
+                 convert::Quality quality, bool overwrite) {
+  const char* q = quality == convert::Quality::kLow ? "low" : quality == convert::Quality::kHigh ? "high" : "medium";
+  std::vector<std::string> owned = {input, "--rotation", std::to_string(rotation), "--quality", q};
+  if (!output.empty()) owned.push_back(output);
+  if (!output_dir.empty()) owned.insert(owned.end(), {"--output-dir", output_dir});
+  if (overwrite) owned.push_back("--overwrite");
+  std::vector<char*> args;
+  for (auto& s : owned) args.push_back(s.data());
+  for (const auto& c : cli::Registry())
+    if (c.name == "stitch") return c.run(std::span<char* const>(args.data(), args.size()));
+  return cli::kExitFailure;  // not reached: the stitch subcommand is always registered
+}
+
 int RunConvert(std::span<char* const> args) {
   std::string input, output, output_dir;
   int low = 0, high = 100, rotation = 0;
+  bool overwrite = false;
   convert::Quality quality = convert::Quality::kMedium;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string a = args[i];
@@ -58,6 +80,8 @@ int RunConvert(std::span<char* const> args) {
     } else if (a == "--output-dir") {
       if (++i >= args.size()) return Usage("--output-dir needs a folder");
       output_dir = args[i];
+    } else if (a == "--overwrite") {
+      overwrite = true;
     } else if (a.size() > 1 && a[0] == '-') {
       return Usage(("unknown option " + a).c_str());
     } else if (input.empty()) {
@@ -70,58 +94,43 @@ int RunConvert(std::span<char* const> args) {
   }
   if (input.empty()) return Usage("no input file");
   if (!output.empty() && !output_dir.empty()) return Usage("give OUT or --output-dir, not both");
+  std::error_code ec;
+  if (!output_dir.empty() && !fs::is_directory(output_dir, ec))
+    return Usage("--output-dir must name an existing folder");
 
-  // Photos go through the photo pipeline, as the converter sends them.
-  if (MediaKindOfPath(input) == MediaKind::kPhoto) {
-    for (const auto& c : cli::Registry()) {
-      if (c.name != "stitch") continue;
-      const std::string out = output.empty() ? convert::DefaultOutputPath(input, output_dir, true) : output;
-      std::string rot = std::to_string(rotation);
-      const char* q = quality == convert::Quality::kLow    ? "low"
-                      : quality == convert::Quality::kHigh ? "high"
-                                                           : "medium";
-      std::vector<std::string> owned = {input, out, "--rotation", rot, "--quality", std::string(q)};
-      std::vector<char*> stitch_args;
-      for (auto& s : owned) stitch_args.push_back(s.data());
-      return c.run(std::span<char* const>(stitch_args.data(), stitch_args.size()));
-    }
-    return cli::kExitFailure;  // not reached: the stitch subcommand is always registered
-  }
+  if (MediaKindOfPath(input) == MediaKind::kPhoto)
+    return ConvertPhoto(input, output, output_dir, rotation, quality, overwrite);
 
   // Qualification: a camera recording with usable calibration, or one the camera stitched.
   const convert::InputCheck check = convert::CheckConversionInput(input);
-  if (check.verdict != kQualified) {
-    std::error_code ec;
-    if (!fs::exists(input, ec)) {
-      std::fprintf(stderr, "spherolux-cli convert: cannot open %s\n", input.c_str());
-      return cli::kExitUnreadable;
-    }
-    std::fprintf(stderr, "%s\n", ui::LoadString(check.verdict));
-    return cli::kExitFailure;
-  }
-  if (check.length_ms <= 0) {
-    std::fprintf(stderr, "spherolux-cli convert: cannot read the length of %s\n", input.c_str());
-    return cli::kExitUnreadable;
+  if (check.problem != convert::Cause::kNone)
+    return Fail(input + ": " + convert::CauseText(check.problem), cli::kExitUnreadable);
+  if (check.verdict != kQualified) return Fail(ui::LoadString(check.verdict));
+  if (check.length_ms <= 0) return Fail("cannot read the length of " + input, cli::kExitUnreadable);
+  const bool named = !output.empty();
+  if (named) {
+    if (const std::string why = cli::OutputRefusal(output, {input}, false, overwrite); !why.empty()) return Fail(why);
   }
   const convert::TrimRange range = convert::RangeFromPercent(low, high, check.length_ms);
-  if (output.empty()) output = convert::DefaultOutputPath(input, output_dir, false);
-  const convert::EngineCall call = convert::ConversionCall(input, output, range, quality, check.copy);
-  const cli::EngineRun run = cli::RunEngineJob(call, rotation);
-  if (!run.loaded) return cli::kExitFailure;
-  // A stopped job leaves nothing of its own behind; a file already at OUT is not its to remove.
-  if (run.stopped) {
-    std::fprintf(stderr, "spherolux-cli convert: stopped%s\n", run.result == 0 ? " after the job had finished" : "");
-    if (run.result != 0) return 130;
+  cli::EngineRun run;
+  // A name the program picked may be claimed by another run before this one starts: the
+  // engine then refuses it untouched, and the next free name is tried.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (!named) output = convert::DefaultOutputPath(input, output_dir, false);
+    run = cli::RunEngineJob(convert::ConversionCall(input, output, range, quality, check.copy, overwrite), rotation);
+    if (named || run.stopped || run.result != CONVERT_ERR_OUTPUT_EXISTS) break;
   }
-  if (run.result == CONVERT_ERR_CREATE_OUTPUT) {
-    std::fprintf(stderr, "%s\n", ui::LoadString(ui::kStrCreateOutputFailed));
-    return cli::kExitFailure;
+  if (!run.loaded) return cli::kExitFailure;
+  // A stopped job leaves nothing of its own behind, and touches nothing else.
+  if (run.stopped && run.result != 0) {
+    std::fprintf(stderr, "spherolux-cli convert: stopped\n");
+    return cli::SignalExitCode(run.signal);
   }
   if (run.result != 0) {
-    std::fprintf(stderr, "%s(errno=%d): %s\n", ui::LoadString(ui::kStrOpenConverter), run.result,
-                 convert_result_message(run.result));
+    std::fprintf(stderr, "%s\n", convert::VideoFailureText(run.result).c_str());
     return cli::kExitFailure;
   }
+  if (run.stopped) std::fprintf(stderr, "spherolux-cli convert: stopped after the job had finished\n");
   cli::JsonWriter w;
   w.BeginObject();
   w.Key("input");
@@ -142,12 +151,15 @@ int RunConvert(std::span<char* const> args) {
 }
 
 const cli::Registration kConvert{
-    "convert", "IN [OUT] [--range LOW HIGH] [--quality low|medium|high] [--rotation 0|90|180|270] [--output-dir DIR]",
+    "convert",
+    "IN [OUT] [--range LOW HIGH] [--quality low|medium|high] [--rotation 0|90|180|270] [--output-dir DIR] "
+    "[--overwrite]",
     "Stitch a camera video into an equirectangular MP4 through the conversion engine (libconvert.so):\n"
     "the range in whole percent of the length, quality Medium by default; recordings the camera\n"
     "stitched itself are copied. OUT defaults to NAME_spherolux_N.mp4 in --output-dir or the input's\n"
-    "folder. Progress and time left on stderr; Ctrl-C stops and leaves no file. Photos (.jpg, .bmp)\n"
-    "go to the stitch subcommand.",
+    "folder (a free name, taken at once); an existing OUT is replaced only with --overwrite, and\n"
+    "never an input. Progress and time left on stderr; Ctrl-C or SIGTERM stops (exit 130 or 143)\n"
+    "and leaves no file. Photos (.jpg, .bmp) go to the stitch subcommand.",
     RunConvert};
 
 }  // namespace

@@ -1,9 +1,12 @@
 #include "engine_runner.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 
+#include "base/output_file.h"
 #include "base/system.h"
 #include "convert/client.h"
 #include "convert/runner.h"
@@ -13,10 +16,18 @@ namespace {
 
 using namespace spherolux::convert;
 
-// The job the signal handler stops (RequestStop is safe there).
+// The job the signal handler stops (RequestStop is safe there), and the signal it got.
 std::atomic<JobRunner*> g_runner{nullptr};
-void OnSignal(int) {
+std::atomic<int> g_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+void OnSignal(int sig) {
+  g_signal.store(sig);
   if (JobRunner* runner = g_runner.load()) runner->RequestStop();
+}
+
+void CleanUpAndEnd(int sig) {
+  spherolux::DiscardOutputFilesOnSignal();
+  ::_exit(SignalExitCode(sig));
 }
 
 void PrintProgress(const JobProgress& p) {
@@ -38,6 +49,7 @@ EngineRun RunEngineJob(const EngineCall& call, int rotation) {
   }
   run.loaded = true;
   JobRunner runner(api);
+  g_signal = 0;
   g_runner = &runner;
   struct sigaction sa = {};
   sa.sa_handler = OnSignal;
@@ -50,7 +62,24 @@ EngineRun RunEngineJob(const EngineCall& call, int rotation) {
   g_runner = nullptr;
   run.result = outcome.result;
   run.stopped = outcome.stopped;
+  run.signal = g_signal.load();
   return run;
+}
+
+std::string OutputRefusal(const std::string& output, const std::vector<std::string>& inputs, bool photo,
+                          bool overwrite) {
+  const Cause refusal = CheckOutput(output, inputs, photo, overwrite);
+  if (refusal == Cause::kNone) return {};
+  std::string text = output + ": " + CauseText(refusal);
+  if (refusal == Cause::kOutputExists) text += " Give --overwrite to replace it.";
+  return text;
+}
+
+void EndOnSignalsAfterCleanUp() {
+  struct sigaction sa = {};
+  sa.sa_handler = CleanUpAndEnd;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
 }
 
 }  // namespace cli

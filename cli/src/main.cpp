@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "base/log.h"
@@ -61,7 +62,13 @@ int main(int argc, char** argv) {
                   c.usage.data(), int(c.summary.size()), c.summary.data());
       return cli::kExitOk;
     }
-    return c.run(std::span<char* const>(argv + 2, argv + argc));
+    // The last resort: a failure no subcommand foresaw ends it with a message, never an abort.
+    try {
+      return c.run(std::span<char* const>(argv + 2, argv + argc));
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "spherolux-cli %s: %s\n", argv[1], e.what());
+      return cli::kExitFailure;
+    }
   }
   std::fprintf(stderr, "spherolux-cli: unknown command '%s' (see spherolux-cli --help)\n", argv[1]);
   return cli::kExitUsage;

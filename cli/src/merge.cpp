@@ -6,6 +6,7 @@
 #include "command.h"
 #include "convert/client.h"
 #include "convert/job.h"
+#include "convert/messages.h"
 #include "engine_runner.h"
 #include "json.h"
 #include "ui/strings.h"
@@ -19,14 +20,22 @@ int Usage(const char* why) {
   return cli::kExitUsage;
 }
 
+int Fail(const std::string& text) {
+  std::fprintf(stderr, "spherolux-cli merge: %s\n", text.c_str());
+  return cli::kExitFailure;
+}
+
 int RunMerge(std::span<char* const> args) {
   std::string output, output_dir;
   std::vector<std::string> inputs;
+  bool overwrite = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string a = args[i];
     if (a == "--output-dir") {
       if (++i >= args.size()) return Usage("--output-dir needs a folder");
       output_dir = args[i];
+    } else if (a == "--overwrite") {
+      overwrite = true;
     } else if (a.size() > 1 && a[0] == '-') {
       return Usage(("unknown option " + a).c_str());
     } else if (output.empty() && output_dir.empty() && inputs.empty()) {
@@ -41,31 +50,44 @@ int RunMerge(std::span<char* const> args) {
     output.clear();
   }
   if (inputs.empty()) return Usage("no input files");
+  if (!output.empty()) {
+    // An existing first file is an input whose OUT was forgotten: it is not overwritten.
+    if (const std::string why = cli::OutputRefusal(output, inputs, false, overwrite); !why.empty()) return Fail(why);
+  }
+  // Files that cannot be read are refused before anything opens them (a pipe would block).
+  std::vector<std::string> readable;
+  for (const auto& in : inputs) {
+    const convert::Cause problem = convert::CauseOfInputFile(in);
+    if (problem == convert::Cause::kNone)
+      readable.push_back(in);
+    else
+      std::fprintf(stderr, "%s: %s\n", in.c_str(), convert::CauseText(problem));
+  }
 
-  const convert::MergeSelection selection = convert::SelectMergeInputs(inputs);
+  const convert::MergeSelection selection = convert::SelectMergeInputs(readable);
   for (const auto& in : selection.refused) std::fprintf(stderr, "%s\n", convert::MergeRefusalText(in).c_str());
   const std::vector<std::string>& accepted = selection.accepted;
   if (accepted.empty()) return cli::kExitFailure;
 
-  if (output.empty()) output = convert::DefaultMergeOutputPath(output_dir);
-
   convert::MergeList list;
   std::string error;
-  if (!list.Write(accepted, &error)) {
-    std::fprintf(stderr, "spherolux-cli merge: %s\n", error.c_str());
-    return cli::kExitFailure;
+  if (!list.Write(accepted, &error)) return Fail(error);
+  const bool named = !output.empty();
+  cli::EngineRun run;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (!named) output = convert::DefaultMergeOutputPath(output_dir);
+    convert::EngineCall call;
+    call.args = convert::MergeArgs(list.path(), output, overwrite);
+    run = cli::RunEngineJob(call, 0);
+    if (named || run.stopped || run.result != CONVERT_ERR_OUTPUT_EXISTS) break;
   }
-  convert::EngineCall call;
-  call.args = convert::MergeArgs(list.path(), output);
-  const cli::EngineRun run = cli::RunEngineJob(call, 0);
   if (!run.loaded) return cli::kExitFailure;
   if (run.stopped && run.result != 0) {
     std::fprintf(stderr, "spherolux-cli merge: stopped\n");
-    return 130;
+    return cli::SignalExitCode(run.signal);
   }
   if (run.result != 0) {
-    std::fprintf(stderr, "%s (%d: %s)\n", ui::LoadString(ui::kStrMergeFailed), run.result,
-                 convert_result_message(run.result));
+    std::fprintf(stderr, "%s\n", convert::MergeFailureText(run.result).c_str());
     return cli::kExitFailure;
   }
   std::fprintf(stderr, "%s: %s\n", ui::LoadString(ui::kStrMergeSavedIn), output.c_str());
@@ -85,10 +107,12 @@ int RunMerge(std::span<char* const> args) {
 }
 
 const cli::Registration kMerge{
-    "merge", "OUT IN... | --output-dir DIR IN...",
+    "merge", "OUT IN... | --output-dir DIR IN... [--overwrite]",
     "Join stitched MP4 files (spherical-video flag 1) in the given order by stream copy through the\n"
-    "conversion engine. With --output-dir the name is YYYYMMDDhhmmss_merge.mp4. Files that are not\n"
-    "stitched are refused and left out; files that differ in codec, size, time base or audio fail.",
+    "conversion engine. With --output-dir the name is YYYYMMDDhhmmss_merge.mp4 (or _merge_N.mp4 when\n"
+    "taken). An existing OUT is replaced only with --overwrite, never an input. Files that are not\n"
+    "stitched are refused and left out; files that differ in codec, size, time base or audio fail.\n"
+    "Ctrl-C or SIGTERM stops (exit 130 or 143) and leaves no file.",
     RunMerge};
 
 }  // namespace

@@ -1,5 +1,5 @@
 // spherolux-cli stitch: camera photos to panorama JPEGs through the photo pipeline.
-//   spherolux-cli stitch IN.jpg [OUT.jpg] [--rotation 0|90|180|270] [--quality low|medium|high]
+//   spherolux-cli stitch IN.jpg [OUT.jpg] [--rotation 0|90|180|270] [--quality low|medium|high] [--overwrite]
 //   spherolux-cli stitch --output-dir DIR IN.jpg...
 #include <cstdio>
 #include <cstdlib>
@@ -9,25 +9,59 @@
 
 #include "command.h"
 #include "convert/client.h"
+#include "convert/messages.h"
+#include "engine_runner.h"
 #include "photo/stitch_photo.h"
+#include "ui/strings.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using spherolux::convert::DefaultOutputPath;
+using namespace spherolux;
 
 int Usage(const char* why) {
   std::fprintf(stderr,
                "spherolux-cli stitch: %s (usage: spherolux-cli stitch IN.jpg [OUT.jpg] [--rotation 0|90|180|270] "
-               "[--quality low|medium|high], or --output-dir DIR IN.jpg...)\n",
+               "[--quality low|medium|high] [--overwrite], or --output-dir DIR IN.jpg...)\n",
                why);
   return cli::kExitUsage;
+}
+
+// One photo, qualified as the converter qualifies it, to `out` (or to the first free name
+// when `out` is empty). Prints the output path, or why it failed; returns the exit code.
+int StitchOne(const std::string& in, std::string out, const std::string& output_dir, int rotation, int quality,
+              bool overwrite) {
+  auto fail = [&](const std::string& why, int code = cli::kExitFailure) {
+    std::fprintf(stderr, "spherolux-cli stitch: %s: %s\n", in.c_str(), why.c_str());
+    return code;
+  };
+  const convert::InputCheck check = convert::CheckConversionInput(in);
+  if (check.problem != convert::Cause::kNone) return fail(convert::CauseText(check.problem), cli::kExitUnreadable);
+  if (check.verdict != kQualified) return fail(ui::LoadString(check.verdict));
+  const bool named = !out.empty();
+  if (named) {
+    if (const std::string why = cli::OutputRefusal(out, {in}, true, overwrite); !why.empty()) return fail(why);
+  }
+  PhotoOutputOptions options;
+  options.overwrite = named && overwrite;
+  int rc = kPhotoOk;
+  // A name the program picked may be claimed by another run meanwhile: take the next one.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (!named) out = convert::DefaultOutputPath(in, output_dir, true);
+    rc = StitchPhoto(in.c_str(), out.c_str(), rotation, false, quality, options);
+    if (named || rc != kPhotoOutputExists) break;
+  }
+  if (rc != kPhotoOk) return fail(convert::PhotoFailureText(rc));
+  std::printf("%s\n", out.c_str());
+  std::fflush(stdout);
+  return cli::kExitOk;
 }
 
 int RunStitch(std::span<char* const> args) {
   std::vector<std::string> inputs;
   std::string output_dir;
   int rotation = 0, quality = 1;
+  bool overwrite = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string a = args[i];
     if (a == "--rotation") {
@@ -50,6 +84,8 @@ int RunStitch(std::span<char* const> args) {
     } else if (a == "--output-dir") {
       if (++i >= args.size()) return Usage("--output-dir needs a folder");
       output_dir = args[i];
+    } else if (a == "--overwrite") {
+      overwrite = true;
     } else if (!a.empty() && a[0] == '-') {
       return Usage(("unknown option " + a).c_str());
     } else {
@@ -57,38 +93,37 @@ int RunStitch(std::span<char* const> args) {
     }
   }
   if (inputs.empty()) return Usage("no photo given");
-  std::vector<std::pair<std::string, std::string>> jobs;  // input, output
+  std::vector<std::pair<std::string, std::string>> jobs;  // input, output (empty: the first free name)
   if (output_dir.empty()) {
     if (inputs.size() > 2) return Usage("one photo and at most one output name (or use --output-dir)");
-    jobs.emplace_back(inputs[0], inputs.size() == 2 ? inputs[1] : DefaultOutputPath(inputs[0], "", true));
+    jobs.emplace_back(inputs[0], inputs.size() == 2 ? inputs[1] : std::string());
   } else {
     std::error_code ec;
     if (!fs::is_directory(output_dir, ec)) return Usage("--output-dir must name an existing folder");
     for (const std::string& in : inputs) jobs.emplace_back(in, std::string());
   }
-  int failed = 0;
+  // Ctrl-C or SIGTERM while a photo is stitched: its temporary and claimed name go.
+  cli::EndOnSignalsAfterCleanUp();
+  int exit_code = cli::kExitOk;
   for (size_t i = 0; i < jobs.size(); ++i) {
-    auto& [in, out] = jobs[i];
-    if (out.empty()) out = DefaultOutputPath(in, output_dir, true);
+    const auto& [in, out] = jobs[i];
     if (jobs.size() > 1) std::fprintf(stderr, "[%zu/%zu] %s\n", i + 1, jobs.size(), in.c_str());
-    const int rc = spherolux::StitchPhoto(in.c_str(), out.c_str(), rotation, false, quality);
-    if (rc == spherolux::kPhotoOk) {
-      std::printf("%s\n", out.c_str());
-      std::fflush(stdout);
-    } else {
-      std::fprintf(stderr, "spherolux-cli stitch: %s: %s (code %d / 0x%X)\n", in.c_str(),
-                   spherolux::PhotoResultMessage(rc), rc, rc);
-      ++failed;
-    }
+    const int rc = StitchOne(in, out, output_dir, rotation, quality, overwrite);
+    if (rc != cli::kExitOk) exit_code = rc == cli::kExitUnreadable && jobs.size() == 1 ? rc : cli::kExitFailure;
   }
-  return failed == 0 ? cli::kExitOk : cli::kExitFailure;
+  return exit_code;
 }
 
 const cli::Registration kStitch{
-    "stitch", "IN.jpg [OUT.jpg] [--rotation 0|90|180|270] [--quality low|medium|high] | --output-dir DIR IN.jpg...",
+    "stitch",
+    "IN.jpg [OUT.jpg] [--rotation 0|90|180|270] [--quality low|medium|high] [--overwrite] | --output-dir DIR "
+    "IN.jpg...",
     "Stitch camera photos into equirectangular panorama JPEGs (quality low 90, medium 99, high 100).\n"
-    "Without OUT the name is IN's stem with _spherolux_N.jpg beside it (N the first free number);\n"
-    "prints each output path; exit 1 when any photo failed.",
+    "Photos are qualified as the converter qualifies them: one without usable calibration or one\n"
+    "already stitched is refused. Without OUT the name is IN's stem with _spherolux_N.jpg beside it\n"
+    "(N the first free number, taken at once); an existing OUT is replaced only with --overwrite,\n"
+    "never the photo itself. Prints each output path; exit 1 when any photo failed, 130 or 143 when\n"
+    "stopped by Ctrl-C or SIGTERM (nothing of the photo being stitched is left).",
     RunStitch};
 
 }  // namespace

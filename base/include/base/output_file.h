@@ -15,6 +15,15 @@
 // before Create or appeared meanwhile, unless the options ask to overwrite. New files get
 // the permissions of any new file (0666 less the umask).
 //
+// A name the program picks itself can be claimed at once (OutputOptions.claim): Create then
+// makes an empty file under the target name, so that no other run can pick that name while
+// this one works, and Publish swaps the finished file for that claim in one step. A claim
+// that was not published is removed with the temporary, if it is still this object's. Only
+// a process killed outright (SIGKILL) leaves it behind, empty.
+//
+// A program that ends on a signal calls DiscardOutputFilesOnSignal() from its handler: it
+// removes the named temporaries and claims of every live OutputFile of this program.
+//
 // One thread at a time uses an OutputFile; distinct objects are independent. Nothing
 // throws; failures are an OutputStatus with the errno of the failing call in error().
 #pragma once
@@ -33,6 +42,7 @@ enum class OutputStatus {
 struct OutputOptions {
   bool overwrite = false;        // Publish replaces an existing target
   bool named_temporary = false;  // always use a named temporary (file systems known to lack O_TMPFILE)
+  bool claim = false;            // take the target name at once with an empty file (not with overwrite)
 };
 
 class OutputFile {
@@ -42,9 +52,9 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Makes the empty temporary for `target`. kExists when the target exists and overwriting
-  // is off (Publish checks again); kCannotCreate when no temporary can be made there. A
-  // second Create discards the first temporary.
+  // Makes the empty temporary for `target` (and the claim, when asked for). kExists when the
+  // target exists and overwriting is off (Publish checks again); kCannotCreate when no
+  // temporary can be made there. A second Create discards the first temporary.
   OutputStatus Create(const std::string& target, const OutputOptions& options = {});
 
   // The temporary's descriptor (read and write), owned by this object; -1 before Create.
@@ -59,7 +69,8 @@ class OutputFile {
   // or kCannotCreate (the name cannot be given).
   OutputStatus Publish();
 
-  // Removes the temporary unless it was published; does nothing when there is none.
+  // Removes the temporary and the claim unless they were published; does nothing when there
+  // is none.
   void Discard();
 
   // errno of the last failure (0 when none).
@@ -70,13 +81,23 @@ class OutputFile {
   bool CreateNamed(const std::string& dir, const std::string& name);
   OutputStatus LinkUnnamed();
   OutputStatus RenameNamed();
+  OutputStatus SwapForClaim();
+  bool Claim(const std::string& dir, bool named);
+  void DropClaim();
 
   std::string target_;
   std::string path_;
   bool named_ = false;  // path_ is a hidden name in the folder (else /proc/self/fd/N)
   bool overwrite_ = false;
   int fd_ = -1;
+  int claim_fd_ = -1;  // the empty file under the target name, while claimed
   int error_ = 0;
+  int temp_slot_ = -1, claim_slot_ = -1;  // entries of the signal-time clean-up table
 };
+
+// Removes the named temporaries and claims of every OutputFile that has not published or
+// discarded them. Async-signal-safe: for a handler of SIGINT or SIGTERM that ends the
+// process. Removes only files that are still the ones those objects made.
+void DiscardOutputFilesOnSignal();
 
 }  // namespace spherolux

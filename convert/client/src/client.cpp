@@ -2,7 +2,9 @@
 
 #include <dlfcn.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -50,6 +52,7 @@ bool LoadEngine(const std::string& dir, EngineApi* api, std::string* error) {
 InputCheck CheckConversionInput(const std::string& path) {
   InputCheck check;
   check.kind = MediaKindOfPath(path);
+  if ((check.problem = CauseOfInputFile(path)) != Cause::kNone) return check;
   const media::MediaFacts facts = media::ReadMediaFacts(path, check.kind == MediaKind::kPhoto);
   check.width = facts.width;
   check.height = facts.height;
@@ -59,6 +62,20 @@ InputCheck CheckConversionInput(const std::string& path) {
   check.verdict = QualifyForConversion(probe);
   check.copy = check.verdict == kQualified && probe.cls == StitchClass::kStitchedByCamera;
   return check;
+}
+
+Cause CheckOutput(const std::string& output, const std::vector<std::string>& inputs, bool photo, bool overwrite) {
+  std::string ext = fs::path(output).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext != (photo ? ".jpg" : ".mp4")) return Cause::kWrongExtension;
+  struct stat out;
+  if (::stat(output.c_str(), &out) != 0) return Cause::kNone;
+  for (const std::string& input : inputs) {
+    struct stat in;
+    if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+      return Cause::kOutputIsInput;
+  }
+  return overwrite ? Cause::kNone : Cause::kOutputExists;
 }
 
 std::string DefaultOutputPath(const std::string& input, const std::string& output_dir, bool photo) {

@@ -14,7 +14,15 @@ std::string ProposeOutputPath(const std::string& dir, const std::string& name, b
   const size_t dot = name.rfind('.');
   const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
   for (int n = 0;; ++n) {
-    std::string candidate = dir + stem + "_spherolux_" + std::to_string(n) + "." + ext;
+    const std::string suffix = "_spherolux_" + std::to_string(n) + "." + ext;
+    // A name the file system would refuse keeps as much of the stem as fits, cut before a
+    // UTF-8 continuation byte so that no character is split.
+    size_t keep = stem.size();
+    if (keep + suffix.size() > kMaxFileNameBytes) {
+      keep = kMaxFileNameBytes - suffix.size();
+      while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80) --keep;
+    }
+    std::string candidate = dir + stem.substr(0, keep) + suffix;
     if (!exists(candidate) || n == 1000000) return candidate;
   }
 }
@@ -45,7 +53,7 @@ std::string FormatClockMs(int64_t ms) {
 }
 
 EngineCall ConversionCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,
-                          bool copy) {
+                          bool copy, bool overwrite) {
   EngineCall call;
   call.args = {"ffmpeg", "-d",  "-ss", FormatClockMs(range.start_ms),
                "-i",     input, "-t",  FormatClockMs(range.duration_ms)};
@@ -65,11 +73,14 @@ EngineCall ConversionCall(const std::string& input, const std::string& output, c
     call.high_flag = 1;
   }
   call.args.push_back(output);
+  if (overwrite) call.args.insert(call.args.begin() + 1, "-y");
   return call;
 }
 
-std::vector<std::string> MergeArgs(const std::string& list_path, const std::string& output) {
-  return {"ffmpeg", "-f", "concat", "-i", list_path, "-c", "copy", output};
+std::vector<std::string> MergeArgs(const std::string& list_path, const std::string& output, bool overwrite) {
+  std::vector<std::string> args = {"ffmpeg", "-f", "concat", "-i", list_path, "-c", "copy", output};
+  if (overwrite) args.insert(args.begin() + 1, "-y");
+  return args;
 }
 
 std::string MergeListText(const std::vector<std::string>& paths) {

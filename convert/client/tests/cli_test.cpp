@@ -1,6 +1,7 @@
 // spherolux-cli convert and merge, run as a user runs them, on generated camera files.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,41 +111,94 @@ TEST_F(CliTest, UnqualifiedFilesAreRefusedWithTheirMessages) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
 }
 
-TEST_F(CliTest, CtrlCStopsTheConversionAndLeavesNoFile) {
-  // A single-lens recording long enough to be caught while it converts.
-  const std::string cam = Make("long.mp4", "--type 1 --size 640x360 --seconds 20");
-  // OUT names a file that is already there: stopping must not take it away.
-  const std::string out = scratch_.Write("x.mp4", std::string("data"));
-  const testsupport::TempDir logs("cli_ctrl_c");
+// Runs spherolux-cli with `args`, sends `sig` once the progress bar shows work done, and
+// returns the exit code (-1 when it did not exit normally).
+int Interrupt(const std::vector<std::string>& args, int sig) {
+  const testsupport::TempDir logs("cli_signal");
   const std::string log = logs.Path("stderr.log");
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
   if (pid == 0) {
-    FILE* f = std::freopen(log.c_str(), "w", stderr);
-    (void)f;
+    (void)!std::freopen(log.c_str(), "w", stderr);
     const std::string cli = kBin + "spherolux-cli";
-    execl(cli.c_str(), cli.c_str(), "convert", cam.c_str(), out.c_str(), "--quality", "high",
-          static_cast<char*>(nullptr));
+    std::vector<char*> argv = {const_cast<char*>(cli.c_str())};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(cli.c_str(), argv.data());
     _exit(127);
   }
-  // Wait for the progress bar to show work done, then press Ctrl-C.
   for (int i = 0; i < 600; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::string text = Shell("cat '" + log + "'");
     const auto at = text.rfind("Progress:");
     if (at != std::string::npos && text.compare(at, 13, "Progress:0.00") != 0) break;
   }
-  kill(pid, SIGINT);
+  kill(pid, sig);
   int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130);
-  // The input and the file that was there before, unchanged; no temporary file.
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST_F(CliTest, SignalsStopTheConversionAndTouchNothingElse) {
+  // A single-lens recording long enough to be caught while it converts.
+  const std::string cam = Make("long.mp4", "--type 1 --size 640x360 --seconds 20");
+  const std::string out = scratch_.Write("x.mp4", std::string("data"));
+  // An existing OUT is refused at once, and so is the input as its own output.
+  testsupport::CommandResult r = Cli("convert '" + cam + "' '" + out + "'");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("Give --overwrite to replace it."), std::string::npos) << r.out;
+  r = Cli("convert '" + cam + "' '" + dir_ + "/./long.mp4' --overwrite");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("one of the input files"), std::string::npos) << r.out;
+
+  // Allowed to replace OUT, a job stopped by Ctrl-C leaves it as it was...
+  EXPECT_EQ(Interrupt({"convert", cam, out, "--quality", "high", "--overwrite"}, SIGINT), 130);
+  // ...and one stopped by SIGTERM leaves no trace of the name it had taken.
+  EXPECT_EQ(Interrupt({"convert", cam, "--output-dir", dir_, "--quality", "high"}, SIGTERM), 143);
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"long.mp4", "x.mp4"}));
   EXPECT_EQ(Shell("cat '" + out + "'"), "data");
+}
+
+TEST_F(CliTest, OutputsAreNeverInputsAndNamesAreNeverShared) {
+  const std::string cam = Make("cam.mp4", "--type 1000 --size 320x160 --seconds 1");
+  // merge with OUT forgotten: the camera original is not turned into a copy.
+  testsupport::CommandResult r = Cli("convert '" + cam + "' '" + dir_ + "/pano.mp4'");
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  const auto size = fs::file_size(cam);
+  r = Cli("merge '" + cam + "' '" + dir_ + "/pano.mp4'");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("--overwrite"), std::string::npos) << r.out;
+  r = Cli("merge '" + dir_ + "/pano.mp4' '" + dir_ + "/pano.mp4' --overwrite");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(fs::file_size(cam), size);
+
+  // Two conversions at once choose two names.
+  const std::string one = kBin + "spherolux-cli convert '" + cam + "' --output-dir '" + dir_ + "'";
+  Shell("(" + one + " & " + one + " & wait) >/dev/null 2>&1");
+  EXPECT_TRUE(fs::exists(dir_ + "/cam_spherolux_0.mp4"));
+  EXPECT_TRUE(fs::exists(dir_ + "/cam_spherolux_1.mp4"));
+
+  // Names are files, not FFmpeg URLs; a pipe is refused before it is opened.
+  r = Cli("convert 'cache:" + cam + "' '" + dir_ + "/c.mp4'");
+  EXPECT_EQ(r.exit_code, 2);
+  const std::string fifo = dir_ + "/pipe.mp4";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  r = Cli("convert '" + fifo + "'");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.out.find("not a regular file"), std::string::npos) << r.out;
+  r = Cli("merge --output-dir '" + dir_ + "' '" + fifo + "'");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("not a regular file"), std::string::npos) << r.out;
+
+  // An input name of 250 bytes: the default output name is shortened to fit.
+  const std::string long_name = dir_ + "/" + std::string(246, 'x') + ".mp4";
+  fs::copy_file(cam, long_name);
+  r = Cli("convert '" + long_name + "'");
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_TRUE(fs::exists(dir_ + "/" + std::string(239, 'x') + "_spherolux_0.mp4")) << r.out;
 }
 
 TEST_F(CliTest, PhotosGoThroughThePhotoPipeline) {

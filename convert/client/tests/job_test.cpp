@@ -19,6 +19,14 @@ TEST(OutputNaming, PicksTheFirstFreeIndexAndTheRightExtension) {
   EXPECT_EQ(ProposeOutputPath("", "MOVIE.MOV", false, exists), "MOVIE_spherolux_0.mp4");
   EXPECT_EQ(ProposeOutputPath("", "a.mp4.mp4", false, exists), "a.mp4_spherolux_0.mp4");
   EXPECT_EQ(ProposeOutputPath("d/", "noext", false, exists), "d/noext_spherolux_0.mp4");
+
+  // A name past 255 bytes loses the end of its stem, never half a character.
+  std::string stem = "ab";
+  while (stem.size() < 250) stem += "\xC3\xA9";  // é
+  const std::string name = ProposeOutputPath("/out/", stem + ".mp4", false, exists).substr(5);
+  EXPECT_EQ(name.size(), 255u - 1);  // 239 bytes of stem would split an é: 238 are kept
+  EXPECT_EQ(name.substr(238), "_spherolux_0.mp4");
+  EXPECT_EQ(name.substr(0, 238), stem.substr(0, 238));
 }
 
 TEST(TrimRanges, FollowThePercentAndShortRangeRules) {

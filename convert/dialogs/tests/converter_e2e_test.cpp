@@ -112,12 +112,20 @@ class ConverterE2eTest : public ::testing::Test {
     }
   }
 
-  // Start clicked; returns the converted file once the engine has written it.
+  // Start clicked; returns the converted file once the engine has written it. The engine
+  // takes the name with an empty file when the job starts and puts the finished file in its
+  // place in one step: the name holds data only once the job is done.
   std::string ClickStartAndWait(QPoint at, const std::string& name) {
     QThread::msleep(300);
     ClickAt(at + kStart);
     const std::string out = OutputDir() + "/" + name;
-    EXPECT_TRUE(WaitFor([&] { return fs::exists(out); }, 120000)) << out;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          std::error_code ec;
+          return fs::file_size(out, ec) > 0 && !ec;
+        },
+        120000))
+        << out;
     return out;
   }
 

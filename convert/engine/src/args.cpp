@@ -84,6 +84,11 @@ std::optional<Job> ParseJob(const std::vector<std::string>& args) {
       job.stitch = true;
       continue;
     }
+    if (a == "-y") {
+      if (!once(12)) return std::nullopt;
+      job.overwrite = true;
+      continue;
+    }
     if (i + 1 >= end) return std::nullopt;  // every other option takes a value
     const std::string& v = args[++i];
     if (a == "-i") {

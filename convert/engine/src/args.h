@@ -19,11 +19,12 @@ struct EncoderOptions {
 
 struct Job {
   enum class Kind { kConvert, kMerge } kind = Kind::kConvert;
-  bool stitch = false;   // "-d"
-  bool copy = false;     // "-c copy"
-  double start = 0;      // seconds
-  double duration = -1;  // seconds; < 0: to the end
-  std::string input;     // the video, or the merge list
+  bool stitch = false;     // "-d"
+  bool copy = false;       // "-c copy"
+  bool overwrite = false;  // "-y": a file of the output's name may be replaced
+  double start = 0;        // seconds
+  double duration = -1;    // seconds; < 0: to the end
+  std::string input;       // the video, or the merge list
   std::string output;
   EncoderOptions encoder;
 };

@@ -1,6 +1,7 @@
 #include "audio.h"
 
 #include "convert/engine.h"
+#include "jobs.h"
 
 namespace spherolux::convert {
 
@@ -57,7 +58,7 @@ int AacReencoder::Drain(AVFormatContext* oc) {
     if (r < 0) return CONVERT_ERR_AUDIO;
     pkt->stream_index = out_->index;
     av_packet_rescale_ts(pkt.get(), enc_->time_base, out_->time_base);
-    if (av_interleaved_write_frame(oc, pkt.get()) < 0) return CONVERT_ERR_WRITE;
+    if (const int r = av_interleaved_write_frame(oc, pkt.get()); r < 0) return WriteError(r);
   }
 }
 

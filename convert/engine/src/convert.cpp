@@ -35,15 +35,26 @@ struct Input {
   InputPtr fmt;
   int video = -1;
   int audio = -1;
-  double origin = 0;    // the file's start time in seconds: media times are counted from it
-  double duration = 0;  // seconds; 0 when unknown
+  double origin = 0;     // the file's start time in seconds: media times are counted from it
+  double duration = 0;   // seconds; 0 when unknown
+  double video_end = 0;  // media time where the index says the video ends; 0 when unknown
+  double frame_duration = 0.04;
 };
+
+// Whether the video read ended before the range did although the file's index promises more:
+// media data missing or cut off. `last_end` is the end of the last frame read (media time).
+bool EndsEarly(const Input& in, double range_end, double last_end) {
+  if (in.video_end <= 0) return false;
+  const double promised = std::min(range_end, in.video_end);
+  return last_end < promised - std::max(0.25, 3 * in.frame_duration);
+}
 
 int OpenInput(const std::string& path, JobContext& ctx, Input* in) {
   AVFormatContext* fmt = avformat_alloc_context();
   if (!fmt) return CONVERT_ERR_NO_MEMORY;
   fmt->interrupt_callback = {&JobContext::Interrupt, &ctx};
-  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return CONVERT_ERR_OPEN_INPUT;
+  const int opened = avformat_open_input(&fmt, FileUrl(path).c_str(), nullptr, nullptr);
+  if (opened < 0) return opened == AVERROR(EACCES) ? CONVERT_ERR_PERMISSION : CONVERT_ERR_OPEN_INPUT;
   in->fmt.reset(fmt);
   if (avformat_find_stream_info(fmt, nullptr) < 0) return CONVERT_ERR_OPEN_INPUT;
   in->video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -54,6 +65,12 @@ int OpenInput(const std::string& path, JobContext& ctx, Input* in) {
   if (in->audio < 0) in->audio = -1;
   in->origin = fmt->start_time == AV_NOPTS_VALUE ? 0 : double(fmt->start_time) / AV_TIME_BASE;
   in->duration = fmt->duration > 0 ? double(fmt->duration) / AV_TIME_BASE : 0;
+  const AVStream* vs = fmt->streams[in->video];
+  const double video_start =
+      vs->start_time != AV_NOPTS_VALUE ? ToSeconds(vs->start_time, vs->time_base) - in->origin : 0;
+  in->video_end = vs->duration > 0 ? video_start + ToSeconds(vs->duration, vs->time_base) : in->duration;
+  const AVRational rate = vs->avg_frame_rate.num > 0 ? vs->avg_frame_rate : vs->r_frame_rate;
+  if (rate.num > 0 && rate.den > 0) in->frame_duration = av_q2d(av_inv_q(rate));
   return CONVERT_OK;
 }
 
@@ -72,7 +89,7 @@ int OpenOutput(const std::string& path, JobContext& ctx, OutputPtr* out) {
   if (avformat_alloc_output_context2(&oc, nullptr, "mp4", path.c_str()) < 0 || !oc) return CONVERT_ERR_NO_MEMORY;
   out->reset(oc);
   oc->interrupt_callback = {&JobContext::Interrupt, &ctx};
-  if (avio_open2(&oc->pb, path.c_str(), AVIO_FLAG_WRITE, &oc->interrupt_callback, nullptr) < 0)
+  if (avio_open2(&oc->pb, FileUrl(path).c_str(), AVIO_FLAG_WRITE, &oc->interrupt_callback, nullptr) < 0)
     return CONVERT_ERR_CREATE_OUTPUT;
   return CONVERT_OK;
 }
@@ -88,7 +105,13 @@ AVStream* AddCopyStream(AVFormatContext* oc, const AVStream* in) {
 }
 
 int WritePacket(AVFormatContext* oc, AVPacket* pkt) {
-  return av_interleaved_write_frame(oc, pkt) < 0 ? CONVERT_ERR_WRITE : CONVERT_OK;
+  const int r = av_interleaved_write_frame(oc, pkt);
+  return r < 0 ? WriteError(r) : CONVERT_OK;
+}
+
+int WriteTrailer(AVFormatContext* oc) {
+  const int r = av_write_trailer(oc);
+  return r < 0 ? WriteError(r) : CONVERT_OK;
 }
 
 // Stream copy from the key frame at or before the start.
@@ -97,7 +120,7 @@ class Copier {
   Copier(const Job& job, Input& in, JobContext& ctx) : job_(job), in_(in), ctx_(ctx) {}
 
   int Run(const mp4::SphericalBoxes& boxes, JobFiles& files) {
-    int rc = OpenMuxer(files.raw.path());
+    int rc = OpenMuxer(files.path());
     if (rc == CONVERT_OK) rc = SeekTo(in_, job_.start);
     if (rc == CONVERT_OK) rc = CopyPackets();
     if (rc != CONVERT_OK) return rc;
@@ -113,7 +136,7 @@ class Copier {
     AVFormatContext* oc = out_.get();
     in_v_ = in_.fmt->streams[in_.video];
     out_v_ = AddCopyStream(oc, in_v_);
-    if (!out_v_) return CONVERT_ERR_ENCODER;
+    if (!out_v_) return CONVERT_ERR_CODEC;
     in_a_ = in_.audio >= 0 ? in_.fmt->streams[in_.audio] : nullptr;
     if (in_a_ && !(out_a_ = AddCopyStream(oc, in_a_))) {
       aac_ = std::make_unique<AacReencoder>();
@@ -126,7 +149,8 @@ class Copier {
     AVFormatContext* oc = out_.get();
     const double end = job_.duration < 0 ? std::numeric_limits<double>::infinity() : job_.start + job_.duration;
     const double span = std::isinf(end) ? std::max(in_.duration - job_.start, 1e-3) : job_.duration;
-    double origin = NAN;  // media time of the first copied key frame
+    double origin = NAN;   // media time of the first copied key frame
+    double last_end = -1;  // media time where the last video packet read ends
     bool video_done = false, audio_done = in_a_ == nullptr;
     int copied = 0, rc = CONVERT_OK;
     PacketPtr pkt = MakePacket();
@@ -137,6 +161,8 @@ class Copier {
       AVStream* is = in_.fmt->streams[si];
       const double t = ToSeconds(PacketTime(pkt.get()), is->time_base) - in_.origin;
       AVStream* os = nullptr;
+      if (si == in_.video && !std::isnan(t))
+        last_end = std::max(last_end, t + (pkt->duration > 0 ? ToSeconds(pkt->duration, is->time_base) : 0));
       if (si == in_.video && !video_done) {
         if (std::isnan(origin)) {
           if (!(pkt->flags & AV_PKT_FLAG_KEY) || std::isnan(t)) {
@@ -178,8 +204,9 @@ class Copier {
       av_packet_unref(pkt.get());
     }
     if (copied == 0) return in_.duration > 0 && job_.start >= in_.duration ? CONVERT_ERR_RANGE : CONVERT_ERR_DECODE;
+    if (!video_done && EndsEarly(in_, end, last_end)) return CONVERT_ERR_DAMAGED_INPUT;
     if (aac_ && (rc = aac_->Flush(oc)) != CONVERT_OK) return rc;
-    return av_write_trailer(oc) < 0 ? CONVERT_ERR_WRITE : CONVERT_OK;
+    return WriteTrailer(oc);
   }
 
   const Job& job_;
@@ -415,6 +442,8 @@ void Transcoder::ReadLoop() {
   if (eof && !video_done && !ctx_.stopped()) {
     avcodec_send_packet(dec_.get(), nullptr);
     take_frames();
+    if (read_error_ == CONVERT_OK && !video_done && EndsEarly(in_, end_, last_t + in_.frame_duration))
+      read_error_ = CONVERT_ERR_DAMAGED_INPUT;
   }
   Item end;
   end.error = read_error_;
@@ -473,7 +502,7 @@ int Transcoder::Drain(AVFormatContext* oc, bool flush) {
     if (r < 0) return CONVERT_ERR_ENCODER;
     pkt->stream_index = out_v_->index;
     av_packet_rescale_ts(pkt.get(), enc_->time_base, out_v_->time_base);
-    if (WritePacket(oc, pkt.get()) != CONVERT_OK) return CONVERT_ERR_WRITE;
+    if (const int rc = WritePacket(oc, pkt.get()); rc != CONVERT_OK) return rc;
     if (flush && ctx_.stopped()) return CONVERT_ERR_STOPPED;
   }
 }
@@ -488,7 +517,7 @@ int Transcoder::EncodeLoop(AVFormatContext* oc) {
       int rc = Drain(oc, true);
       if (rc != CONVERT_OK) return rc;
       if (aac_ && (rc = aac_->Flush(oc)) != CONVERT_OK) return rc;
-      return av_write_trailer(oc) < 0 ? CONVERT_ERR_WRITE : CONVERT_OK;
+      return WriteTrailer(oc);
     }
     if (item->kind == Item::Kind::kAudio) {
       AVPacket* p = item->packet.get();
@@ -503,7 +532,7 @@ int Transcoder::EncodeLoop(AVFormatContext* oc) {
       p->stream_index = out_a_->index;
       p->pos = -1;
       av_packet_rescale_ts(p, as->time_base, out_a_->time_base);
-      if (WritePacket(oc, p) != CONVERT_OK) return CONVERT_ERR_WRITE;
+      if (const int rc = WritePacket(oc, p); rc != CONVERT_OK) return rc;
       continue;
     }
     AVFrame* f = item->frame.get();
@@ -615,7 +644,7 @@ int Transcoder::Run(const CameraInfo& camera, int rotation, const mp4::Spherical
   int rc = OpenDecoder();
   if (rc == CONVERT_OK) rc = PrepareFrames(camera, rotation);
   OutputPtr out;
-  if (rc == CONVERT_OK) rc = OpenMuxer(files.raw.path(), &out);
+  if (rc == CONVERT_OK) rc = OpenMuxer(files.path(), &out);
   if (rc == CONVERT_OK) rc = RunPipeline(out.get());
   if (rc != CONVERT_OK) return ctx_.stopped() ? CONVERT_ERR_STOPPED : rc;
   out.reset();
@@ -625,9 +654,10 @@ int Transcoder::Run(const CameraInfo& camera, int rotation, const mp4::Spherical
 }  // namespace
 
 int RunConvert(const Job& job, int rotation, JobContext& ctx) {
-  JobFiles files;
-  int rc = files.Create(job.output);
+  int rc = CheckInputFile(job.input);
   if (rc != CONVERT_OK) return rc;
+  JobFiles files;
+  if ((rc = files.Create(job, {job.input})) != CONVERT_OK) return rc;
   Input in;
   if ((rc = OpenInput(job.input, ctx, &in)) != CONVERT_OK) return rc;
   if (in.duration > 0 && job.start >= in.duration) return CONVERT_ERR_RANGE;

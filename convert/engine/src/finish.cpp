@@ -1,9 +1,76 @@
-#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <new>
+#include <vector>
+
+#include "base/bytes.h"
 #include "convert/engine.h"
 #include "jobs.h"
 
 namespace spherolux::convert {
+namespace {
+
+constexpr uint32_t kMoov = FourCC("moov"), kMdat = FourCC("mdat"), kFree = FourCC("free"), kSkip = FourCC("skip"),
+                   kStco = FourCC("stco"), kCo64 = FourCC("co64");
+
+// Adds `delta` to every chunk offset ('stco', 'co64'; ISO/IEC 14496-12, 8.7.5) under `box`.
+// An 'stco' whose offsets no longer fit 32 bits becomes a 'co64'. False for a table whose
+// entry count does not match its size.
+bool ShiftChunkOffsets(mp4::Box* box, int64_t delta) {
+  if (box->type == kStco || box->type == kCo64) {
+    std::vector<uint8_t>& d = box->data;
+    if (d.size() < 8) return false;
+    const uint64_t count = LoadBE32(d.data() + 4);
+    const size_t width = box->type == kStco ? 4 : 8;
+    if (d.size() != 8 + count * width) return false;
+    std::vector<uint64_t> offsets(count);
+    bool wide = box->type == kCo64;
+    for (uint64_t i = 0; i < count; ++i) {
+      const uint8_t* p = d.data() + 8 + i * width;
+      offsets[i] = static_cast<uint64_t>(static_cast<int64_t>(width == 4 ? LoadBE32(p) : LoadBE64(p)) + delta);
+      wide = wide || offsets[i] > UINT32_MAX;
+    }
+    box->type = wide ? kCo64 : kStco;
+    d.resize(8 + count * (wide ? 8 : 4));
+    for (uint64_t i = 0; i < count; ++i) {
+      if (wide)
+        StoreBE64(d.data() + 8 + i * 8, offsets[i]);
+      else
+        StoreBE32(d.data() + 8 + i * 4, static_cast<uint32_t>(offsets[i]));
+    }
+    return true;
+  }
+  for (mp4::Box& child : box->children)
+    if (!ShiftChunkOffsets(&child, delta)) return false;
+  return true;
+}
+
+// Moves `size` bytes at `from` to `to` inside the file, in blocks, in the order that never
+// overwrites bytes not yet moved.
+int MoveBytes(int fd, int64_t from, int64_t to, int64_t size, JobContext& ctx) {
+  constexpr int64_t kBlock = 4 << 20;
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min(kBlock, std::max<int64_t>(size, 1))));
+  for (int64_t done = 0; done < size;) {
+    if (ctx.stopped()) return CONVERT_ERR_STOPPED;
+    const int64_t n = std::min<int64_t>(kBlock, size - done);
+    // Forward moves go from the end, backward moves from the start.
+    const int64_t at = to > from ? size - done - n : done;
+    if (::pread(fd, buffer.data(), n, from + at) != n) return WriteError(errno);
+    if (::pwrite(fd, buffer.data(), n, to + at) != n) return WriteError(errno);
+    done += n;
+  }
+  return CONVERT_OK;
+}
+
+}  // namespace
+
+int WriteError(int error) {
+  error = error < 0 ? -error : error;
+  return error == ENOSPC || error == EDQUOT ? CONVERT_ERR_DISK_FULL : CONVERT_ERR_WRITE;
+}
 
 mp4::SphericalBoxes SphericalBoxesOf(const std::string& path) {
   mp4::Mp4File file;
@@ -12,37 +79,86 @@ mp4::SphericalBoxes SphericalBoxesOf(const std::string& path) {
   return mp4::ReadSphericalBoxes(&file);
 }
 
-int JobFiles::Create(const std::string& output) {
-  OutputOptions options;
-  options.overwrite = true;
-  if (raw.Create(output, options) != OutputStatus::kOk || finished.Create(output, options) != OutputStatus::kOk)
-    return CONVERT_ERR_CREATE_OUTPUT;
-  return CONVERT_OK;
+int CheckInputFile(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return errno == EACCES ? CONVERT_ERR_PERMISSION : CONVERT_ERR_OPEN_INPUT;
+  return S_ISREG(st.st_mode) ? CONVERT_OK : CONVERT_ERR_NOT_A_FILE;
 }
 
-int JobFiles::Finish(const mp4::SphericalBoxes& boxes, JobContext& ctx) {
-  mp4::Mp4File file;
-  if (mp4::ReadMp4File(raw.path(), &file) != mp4::FileStatus::kOk) return CONVERT_ERR_WRITE;
-  if (!mp4::MoveMoovToFront(&file)) return CONVERT_ERR_WRITE;
-  if (boxes.any() && !mp4::PutSphericalBoxes(&file, boxes)) return CONVERT_ERR_WRITE;
-  mp4::WriteOptions options;
-  options.cancelled = [&ctx] { return ctx.stopped(); };
-  switch (mp4::WriteMp4File(file, finished.path(), options)) {
-    case mp4::FileStatus::kOk:
-      break;
-    case mp4::FileStatus::kCancelled:
-      return CONVERT_ERR_STOPPED;
-    case mp4::FileStatus::kCannotCreate:
-      return CONVERT_ERR_CREATE_OUTPUT;
-    default:
-      return CONVERT_ERR_WRITE;
+int JobFiles::Create(const Job& job, const std::vector<std::string>& inputs) {
+  // The output must not be one of the inputs, whatever name it is given.
+  struct stat out_st, in_st;
+  if (::stat(job.output.c_str(), &out_st) == 0) {
+    for (const std::string& input : inputs)
+      if (::stat(input.c_str(), &in_st) == 0 && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino)
+        return CONVERT_ERR_OUTPUT_IS_INPUT;
   }
-  raw.Discard();  // its space is free before the output appears
-  switch (finished.Publish()) {
+  OutputOptions options;
+  options.overwrite = job.overwrite;
+  options.claim = !job.overwrite;
+  switch (file.Create(job.output, options)) {
     case OutputStatus::kOk:
       return CONVERT_OK;
-    case OutputStatus::kWriteFailed:
+    case OutputStatus::kExists:
+      return CONVERT_ERR_OUTPUT_EXISTS;
+    default:
+      return file.error() == EACCES || file.error() == EPERM || file.error() == EROFS ? CONVERT_ERR_PERMISSION
+                                                                                      : CONVERT_ERR_CREATE_OUTPUT;
+  }
+}
+
+// The muxer wrote [ftyp][free][mdat][moov]. The file is rewritten in place, with no second
+// copy of the media data: the header boxes and the movie box (spherical metadata added,
+// chunk offsets moved) go to the front and the media data moves up behind them.
+int JobFiles::Finish(const mp4::SphericalBoxes& boxes, JobContext& ctx) {
+  mp4::Mp4File parsed;
+  if (mp4::ReadMp4File(file.path(), &parsed) != mp4::FileStatus::kOk) return CONVERT_ERR_WRITE;
+  if (boxes.any() && !mp4::PutSphericalBoxes(&parsed, boxes)) return CONVERT_ERR_WRITE;
+  const mp4::TopBox* media = nullptr;
+  std::vector<mp4::Box*> head;
+  for (mp4::TopBox& top : parsed.boxes) {
+    if (top.box.type == kMdat) {
+      if (media) return CONVERT_ERR_WRITE;  // the muxer writes one media data box
+      media = &top;
+    } else if (top.box.type != kFree && top.box.type != kSkip) {
+      head.push_back(&top.box);
+    }
+  }
+  mp4::Box* moov = parsed.Find(kMoov);
+  if (!media || !moov || media->source_start < 0) return CONVERT_ERR_WRITE;
+
+  // The head's size depends on the offsets it holds (an 'stco' may have to become a 'co64'):
+  // shift a copy of the movie box until the size settles.
+  const mp4::Box original = *moov;
+  std::vector<uint8_t> bytes;
+  auto serialize = [&] {
+    bytes.clear();
+    for (const mp4::Box* box : head)
+      if (!mp4::SerializeBox(*box, &bytes)) return false;
+    return true;
+  };
+  if (!serialize()) return CONVERT_ERR_WRITE;
+  for (int attempt = 0;; ++attempt) {
+    const size_t guess = bytes.size();
+    *moov = original;
+    if (!ShiftChunkOffsets(moov, static_cast<int64_t>(guess) - media->source_start) || !serialize())
       return CONVERT_ERR_WRITE;
+    if (bytes.size() == guess) break;
+    if (attempt == 3) return CONVERT_ERR_WRITE;
+  }
+  const int64_t head_size = static_cast<int64_t>(bytes.size());
+  const int64_t media_size = static_cast<int64_t>(media->source_size);
+  int rc = MoveBytes(file.fd(), media->source_start, head_size, media_size, ctx);
+  if (rc != CONVERT_OK) return rc;
+  if (::pwrite(file.fd(), bytes.data(), bytes.size(), 0) != head_size) return WriteError(errno);
+  if (::ftruncate(file.fd(), head_size + media_size) != 0) return WriteError(errno);
+  switch (file.Publish()) {
+    case OutputStatus::kOk:
+      return CONVERT_OK;
+    case OutputStatus::kExists:
+      return CONVERT_ERR_OUTPUT_EXISTS;
+    case OutputStatus::kWriteFailed:
+      return WriteError(file.error());
     default:
       return CONVERT_ERR_CREATE_OUTPUT;
   }

@@ -88,11 +88,18 @@ bool Compatible(const Part& a, const Part& b) {
 }  // namespace
 
 int RunMerge(const Job& job, JobContext& ctx) {
+  if (CheckInputFile(job.input) == CONVERT_ERR_NOT_A_FILE) return CONVERT_ERR_NOT_A_FILE;
   std::vector<std::string> files;
   if (!ReadList(job.input, &files)) return CONVERT_ERR_MERGE_LIST;
+  for (const std::string& file : files) {
+    const int rc = CheckInputFile(file);
+    if (rc != CONVERT_OK) return rc;
+  }
   JobFiles job_files;
-  if (job_files.Create(job.output) != CONVERT_OK) return CONVERT_ERR_CREATE_OUTPUT;
-  const std::string& raw = job_files.raw.path();
+  std::vector<std::string> inputs = files;
+  inputs.push_back(job.input);
+  if (const int rc = job_files.Create(job, inputs); rc != CONVERT_OK) return rc;
+  const std::string& raw = job_files.path();
 
   std::vector<Part> parts(files.size());
   double total_duration = 0;
@@ -100,7 +107,7 @@ int RunMerge(const Job& job, JobContext& ctx) {
     AVFormatContext* fmt = avformat_alloc_context();
     if (!fmt) return CONVERT_ERR_NO_MEMORY;
     fmt->interrupt_callback = {&JobContext::Interrupt, &ctx};
-    if (avformat_open_input(&fmt, files[i].c_str(), nullptr, nullptr) < 0)
+    if (avformat_open_input(&fmt, FileUrl(files[i]).c_str(), nullptr, nullptr) < 0)
       return ctx.stopped() ? CONVERT_ERR_STOPPED : CONVERT_ERR_OPEN_INPUT;
     parts[i].fmt.reset(fmt);
     if (avformat_find_stream_info(fmt, nullptr) < 0) return CONVERT_ERR_OPEN_INPUT;
@@ -123,15 +130,15 @@ int RunMerge(const Job& job, JobContext& ctx) {
     if (in_index[k] < 0) continue;
     const AVStream* is = first.fmt->streams[in_index[k]];
     if (avformat_query_codec(oc->oformat, is->codecpar->codec_id, FF_COMPLIANCE_NORMAL) != 1)
-      return k == 0 ? CONVERT_ERR_ENCODER : CONVERT_ERR_AUDIO;
+      return k == 0 ? CONVERT_ERR_CODEC : CONVERT_ERR_AUDIO;
     streams[k] = avformat_new_stream(oc, nullptr);
     if (!streams[k] || avcodec_parameters_copy(streams[k]->codecpar, is->codecpar) < 0) return CONVERT_ERR_NO_MEMORY;
     streams[k]->codecpar->codec_tag = 0;
     streams[k]->time_base = is->time_base;
   }
-  if (avio_open2(&oc->pb, raw.c_str(), AVIO_FLAG_WRITE, &oc->interrupt_callback, nullptr) < 0)
+  if (avio_open2(&oc->pb, FileUrl(raw).c_str(), AVIO_FLAG_WRITE, &oc->interrupt_callback, nullptr) < 0)
     return CONVERT_ERR_CREATE_OUTPUT;
-  if (avformat_write_header(oc, nullptr) < 0) return CONVERT_ERR_WRITE;
+  if (const int r = avformat_write_header(oc, nullptr); r < 0) return WriteError(r);
 
   // Each part starts where the previous one ended: the latest end time of its packets.
   double offset = 0, done = 0;
@@ -172,12 +179,14 @@ int RunMerge(const Job& job, JobContext& ctx) {
       pkt->stream_index = streams[k]->index;
       pkt->pos = -1;
       av_packet_rescale_ts(pkt.get(), tb, streams[k]->time_base);
-      if (av_interleaved_write_frame(oc, pkt.get()) < 0) return CONVERT_ERR_WRITE;
+      if (const int r = av_interleaved_write_frame(oc, pkt.get()); r < 0) return WriteError(r);
     }
+    // A part whose packets end well before its index says it does is missing media data.
+    if (part_duration > 0 && part_end - offset < part_duration - 0.5) return CONVERT_ERR_DAMAGED_INPUT;
     done += part_duration;
     offset = part_end;
   }
-  if (av_write_trailer(oc) < 0) return CONVERT_ERR_WRITE;
+  if (const int r = av_write_trailer(oc); r < 0) return WriteError(r);
   out.reset();
   // The joined file is what its parts are: carry the first part's spherical metadata.
   return job_files.Finish(SphericalBoxesOf(files[0]), ctx);

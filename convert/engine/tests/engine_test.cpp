@@ -216,6 +216,61 @@ TEST_F(EngineTest, MergeRefusesMismatchedInputs) {
   EXPECT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", merged}), CONVERT_ERR_OPEN_INPUT);
 }
 
+TEST_F(EngineTest, OutputsNeverTakeThePlaceOfFilesTheJobDidNotWrite) {
+  const std::string out = Out("taken.mp4");
+  std::ofstream(out) << "theirs";
+  auto copy = [&](const std::string& in, const std::string& to, bool overwrite = false) {
+    std::vector<std::string> v = {"ffmpeg", "-ss", "0", "-i", in, "-t", "1", "-c", "copy", to};
+    if (overwrite) v.insert(v.begin() + 1, "-y");
+    return RunJob(v);
+  };
+  // An existing file is kept unless the vector says -y.
+  EXPECT_EQ(copy(clip_, out), CONVERT_ERR_OUTPUT_EXISTS);
+  EXPECT_EQ(Shell("cat '" + out + "'"), "theirs");
+  ASSERT_EQ(copy(clip_, out, true), CONVERT_OK);
+  EXPECT_EQ(Probe(out)["nb_read_frames"], "25");
+
+  // The input under another name, even with -y, is never the output.
+  const std::string alias = Out("alias.mp4");
+  ASSERT_EQ(::link(out.c_str(), alias.c_str()), 0);
+  const auto size = fs::file_size(out);
+  EXPECT_EQ(copy(out, alias, true), CONVERT_ERR_OUTPUT_IS_INPUT);
+  EXPECT_EQ(copy(out, dir_.path() + "/./taken.mp4", true), CONVERT_ERR_OUTPUT_IS_INPUT);
+  EXPECT_EQ(fs::file_size(out), size);
+  const std::string list = dir_.Write("list.txt", "file '" + out + "'\n");
+  EXPECT_EQ(RunJob({"ffmpeg", "-y", "-f", "concat", "-i", list, "-c", "copy", alias}), CONVERT_ERR_OUTPUT_IS_INPUT);
+  EXPECT_EQ(fs::file_size(out), size);
+
+  // Names are file names, never other protocols.
+  EXPECT_EQ(copy("cache:" + clip_, Out("c.mp4")), CONVERT_ERR_OPEN_INPUT);
+  EXPECT_EQ(copy("http://127.0.0.1:9/clip.mp4", Out("h.mp4")), CONVERT_ERR_OPEN_INPUT);
+  // A pipe is refused before it is opened (opening it would wait for a writer).
+  const std::string fifo = Out("pipe.mp4");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(copy(fifo, Out("p.mp4")), CONVERT_ERR_NOT_A_FILE);
+  std::ofstream(list) << "file '" << fifo << "'\n";
+  EXPECT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", Out("m.mp4")}), CONVERT_ERR_NOT_A_FILE);
+  EXPECT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", fifo, "-c", "copy", Out("m.mp4")}), CONVERT_ERR_NOT_A_FILE);
+  EXPECT_TRUE(Leftovers(dir_.path(), {"taken.mp4", "alias.mp4", "list.txt", "pipe.mp4"}).empty());
+}
+
+TEST_F(EngineTest, InputsWithMissingMediaDataFail) {
+  // A copy has its movie box first: cut it halfway, and the index still promises 2 s.
+  const std::string whole = Out("whole.mp4");
+  ASSERT_EQ(RunJob({"ffmpeg", "-ss", "0", "-i", clip_, "-t", "2", "-c", "copy", whole}), CONVERT_OK);
+  const std::string cut = Out("cut.mp4");
+  fs::copy_file(whole, cut);
+  fs::resize_file(cut, fs::file_size(whole) / 2);
+  EXPECT_EQ(RunJob(MediumVector("0", cut, "2", Out("a.mp4"))), CONVERT_ERR_DAMAGED_INPUT);
+  EXPECT_EQ(RunJob({"ffmpeg", "-ss", "0", "-i", cut, "-t", "2", "-c", "copy", Out("b.mp4")}),
+            CONVERT_ERR_DAMAGED_INPUT);
+  const std::string list = dir_.Write("list.txt", "file '" + whole + "'\nfile '" + cut + "'\n");
+  EXPECT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", Out("m.mp4")}), CONVERT_ERR_DAMAGED_INPUT);
+  // The part before the cut is whole: a range inside it converts.
+  EXPECT_EQ(RunJob(MediumVector("0", cut, "0.4", Out("short.mp4"))), CONVERT_OK);
+  EXPECT_TRUE(Leftovers(dir_.path(), {"whole.mp4", "cut.mp4", "list.txt", "short.mp4"}).empty());
+}
+
 TEST_F(EngineTest, BadInputsGiveCodes) {
   const std::string out = Out("out.mp4");
   EXPECT_EQ(RunJob(LowVector("00:00:00", Out("missing.mp4"), "00:00:01", out)), CONVERT_ERR_OPEN_INPUT);

@@ -1,10 +1,13 @@
 #include "photo/stitch_photo.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -74,6 +77,22 @@ class PendingContext {
 
 int RoundEven(int v) { return (v + 1) & ~1; }
 
+// The result code of a file error.
+int FileError(int error, int otherwise) {
+  if (error == ENOSPC || error == EDQUOT) return kPhotoDiskFull;
+  if (error == EACCES || error == EPERM || error == EROFS) return kPhotoPermission;
+  return otherwise;
+}
+
+// Whether a picture of width x height can be stitched, and a file of `file_size` bytes can
+// hold it: the entropy-coded data gives every 8x8 block of the luma at least one bit.
+int CheckDeclaredSize(int width, int height, int64_t file_size) {
+  if (width > kMaxPhotoWidth || height > kMaxPhotoHeight || int64_t{width} * height > kMaxPhotoPixels)
+    return kPhotoTooLarge;
+  const int64_t blocks = (int64_t{width} + 7) / 8 * ((int64_t{height} + 7) / 8);
+  return file_size < blocks / 8 ? kPhotoDamaged : kPhotoOk;
+}
+
 // The source photo open in the decoder, with what the decoder reports of it.
 struct Source {
   UniqueFile file;
@@ -81,10 +100,24 @@ struct Source {
   int32_t image[2] = {};   // width, height
   int32_t output[2] = {};  // at the decoder's scale
   int32_t sampling = 0;
+  int64_t file_size = 0;
 
   int Open(const char* path) {
-    file = OpenFile(path, "rb");
-    if (!file) return kPhotoCannotOpen;
+    // Opened without waiting (a pipe put in the photo's place would block) and checked to be
+    // a regular file before anything is read.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return FileError(errno, kPhotoCannotOpen);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
+      ::close(fd);
+      return kPhotoNotAFile;
+    }
+    file.reset(::fdopen(fd, "rb"));
+    if (!file) {
+      ::close(fd);
+      return kPhotoNoMemory;
+    }
+    file_size = st.st_size;
     JpegDecoderStream ds;
     ds.file = file.get();
     ds.alloc = std::malloc;
@@ -96,6 +129,7 @@ struct Source {
     int32_t components = 0, process = 0;
     const int32_t budget = 10240;
     if ((rc = JpegDecoderGet(raw, kJpegDecImageSize, image, 8)) != kJpegOk) return rc;
+    if ((rc = CheckDeclaredSize(image[0], image[1], file_size)) != kPhotoOk) return rc;
     if ((rc = JpegDecoderGet(raw, kJpegDecOutputSize, output, 8)) != kJpegOk) return rc;
     if ((rc = JpegDecoderGet(raw, kJpegDecSampling, &sampling, 4)) != kJpegOk) return rc;
     if ((rc = JpegDecoderGet(raw, kJpegDecComponents, &components, 4)) != kJpegOk) return rc;
@@ -140,11 +174,14 @@ int DecodePicture(Source& source, int w, int h, WorkingPicture* pic) {
                                                         : 2 * pic->len;
   uint8_t* planes[3] = {pic->bytes.get(), pic->bytes.get() + pic->len, pic->bytes.get() + pic->v_offset};
   const int32_t strides[3] = {w, pic->chroma_stride, pic->chroma_stride};
-  // 16-row strips; a damaged strip still delivers its rows, so decoding goes on.
+  // 16-row strips. A damaged strip still delivers its rows, but the photo is not passed off
+  // as whole: damaged data ends the pipeline.
   for (int left = source.image[1]; left > 0;) {
     int32_t rows = std::min(16, left);
     left -= rows;
-    JpegDecoderDecodeRows(source.decoder.get(), planes, strides, nullptr, &rows);
+    const int32_t rc = JpegDecoderDecodeRows(source.decoder.get(), planes, strides, nullptr, &rows);
+    if (rc == kJpegCorrupt || rows <= 0) return kPhotoDamaged;
+    if (rc != kJpegOk) return rc;
     const int chroma_rows = source.sampling == kJpegSampling420 ? (rows + 1) / 2 : rows;
     planes[0] += static_cast<size_t>(rows) * w;
     planes[1] += static_cast<size_t>(chroma_rows) * pic->chroma_stride;
@@ -226,11 +263,7 @@ void CopyUnstitched(const uint8_t* picture, int w, int h, const Panorama& pano) 
 // Encodes the panorama into a temporary beside the output and puts it in place only when
 // it is complete. A file the encoder could not write is a file error, whatever code the
 // codec gave for it.
-int EncodePanorama(const Panorama& pano, int quality_index, const char* output_path) {
-  OutputFile out;
-  OutputOptions options;
-  options.overwrite = true;
-  if (out.Create(output_path, options) != OutputStatus::kOk) return kPhotoCannotWrite;
+int EncodePanorama(const Panorama& pano, int quality_index, OutputFile& out) {
   const int fd = ::dup(out.fd());
   UniqueFile file(fd >= 0 ? ::fdopen(fd, "wb") : nullptr);
   if (!file) {
@@ -257,10 +290,37 @@ int EncodePanorama(const Panorama& pano, int quality_index, const char* output_p
   const int32_t strides[3] = {pano.w, pano.w / 2, pano.w / 2};
   rc = JpegEncoderEncodeRows(raw, planes, strides, 0, pano.h);
   if (rc == kJpegOk) rc = JpegEncoderFinish(raw);
-  if (rc != kJpegOk) return std::ferror(file.get()) ? kPhotoCannotWrite : rc;
+  if (rc != kJpegOk) return std::ferror(file.get()) ? FileError(errno, kPhotoCannotWrite) : rc;
   encoder.reset();
-  if (std::fclose(file.release()) != 0) return kPhotoCannotWrite;
-  return out.Publish() == OutputStatus::kOk ? kPhotoOk : kPhotoCannotWrite;
+  if (std::fclose(file.release()) != 0) return FileError(errno, kPhotoCannotWrite);
+  switch (out.Publish()) {
+    case OutputStatus::kOk:
+      return kPhotoOk;
+    case OutputStatus::kExists:
+      return kPhotoOutputExists;
+    default:
+      return FileError(out.error(), kPhotoCannotWrite);
+  }
+}
+
+// Claims the output (or makes ready to replace it) before any work is done, so that a name
+// that cannot be had fails at once.
+int CreateOutput(const char* source_path, const char* output_path, const PhotoOutputOptions& options, OutputFile* out) {
+  struct stat src, dst;
+  if (::stat(output_path, &dst) == 0 && ::stat(source_path, &src) == 0 && src.st_dev == dst.st_dev &&
+      src.st_ino == dst.st_ino)
+    return kPhotoOutputIsInput;
+  OutputOptions file_options;
+  file_options.overwrite = options.overwrite;
+  file_options.claim = !options.overwrite;
+  switch (out->Create(output_path, file_options)) {
+    case OutputStatus::kOk:
+      return kPhotoOk;
+    case OutputStatus::kExists:
+      return kPhotoOutputExists;
+    default:
+      return FileError(out->error(), kPhotoCannotWrite);
+  }
 }
 
 }  // namespace
@@ -271,14 +331,20 @@ void PanoramaSize(int photo_width, int* width, int* height) {
   *height = *width / 2;
 }
 
-int StitchPhoto(const char* source_path, const char* output_path, int rotation, bool nadir_patch, int quality_index) {
+int StitchPhoto(const char* source_path, const char* output_path, int rotation, bool nadir_patch, int quality_index,
+                const PhotoOutputOptions& options) {
   if (!source_path || !output_path) return kPhotoCannotOpen;
+  struct stat st;
+  if (::stat(source_path, &st) != 0) return FileError(errno, kPhotoCannotOpen);
+  if (!S_ISREG(st.st_mode)) return kPhotoNotAFile;
+  OutputFile out;
+  int rc = CreateOutput(source_path, output_path, options, &out);
+  if (rc != kPhotoOk) return rc;
   PhotoCalibration calibration;
   const int camera_type = LoadPhotoCalibration(source_path, &calibration);
 
   Source source;
-  int rc = source.Open(source_path);
-  if (rc != kPhotoOk) return rc;
+  if ((rc = source.Open(source_path)) != kPhotoOk) return rc;
   const int w = RoundEven(source.output[0]), h = RoundEven(source.output[1]);
   Panorama pano;
   PanoramaSize(w, &pano.w, &pano.h);
@@ -313,7 +379,7 @@ int StitchPhoto(const char* source_path, const char* output_path, int rotation, 
   }
   converted.reset();
   work.bytes.reset();
-  return EncodePanorama(pano, quality_index, output_path);
+  return EncodePanorama(pano, quality_index, out);
 }
 
 }  // namespace spherolux

@@ -15,6 +15,7 @@
 
 #include "calib/calibration.h"
 #include "calib/panorama_xmp.h"
+#include "calib/stitch_state.h"
 #include "camgen/camgen.h"
 #include "jpeg/codec.h"
 #include "testsupport/testsupport.h"
@@ -217,9 +218,10 @@ TEST_F(StitchPhotoTest, FileErrorsAreReportedAsFileErrors) {
   const std::string src = Write("plain.jpg", camgen::MakeJpeg(512, 256));
   // The output folder does not exist: nothing can be created there.
   EXPECT_EQ(StitchPhoto(src.c_str(), Path("no/such/dir/x.jpg").c_str(), 0, false, 0), kPhotoCannotWrite);
-  // A folder has the output's name: the finished file cannot be put in its place.
+  // A folder has the output's name: it is neither claimed nor replaced.
   fs::create_directory(Path("taken.jpg"));
-  EXPECT_EQ(StitchPhoto(src.c_str(), Path("taken.jpg").c_str(), 0, false, 0), kPhotoCannotWrite);
+  EXPECT_EQ(StitchPhoto(src.c_str(), Path("taken.jpg").c_str(), 0, false, 0), kPhotoOutputExists);
+  EXPECT_EQ(StitchPhoto(src.c_str(), Path("taken.jpg").c_str(), 0, false, 0, {.overwrite = true}), kPhotoCannotWrite);
   EXPECT_TRUE(fs::is_directory(Path("taken.jpg")));
   // Writing stops part way, as on a full disk (here a file size limit): the encoder's
   // failed write is the output's fault, not corrupt JPEG data.
@@ -243,6 +245,62 @@ TEST_F(StitchPhotoTest, FileErrorsAreReportedAsFileErrors) {
   }
   EXPECT_FALSE(fs::exists(Path("full.jpg")));
   EXPECT_EQ(OtherFiles({src, Path("taken.jpg")}), 0);
+}
+
+// The photo with the size its frame header (SOF0) declares replaced.
+camgen::Bytes DeclareSize(camgen::Bytes jpeg, int width, int height) {
+  for (size_t i = 2; i + 9 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
+      jpeg[i + 5] = uint8_t(height >> 8), jpeg[i + 6] = uint8_t(height);
+      jpeg[i + 7] = uint8_t(width >> 8), jpeg[i + 8] = uint8_t(width);
+      break;
+    }
+  }
+  return jpeg;
+}
+
+TEST_F(StitchPhotoTest, NeverTouchesTheSourceOrAnExistingFile) {
+  const std::string src = DualPhoto(512, 256);
+  const camgen::Bytes original = camgen::ReadFileBytes(src);
+  EXPECT_EQ(StitchPhoto(src.c_str(), src.c_str(), 0, false, 0), kPhotoOutputIsInput);
+  EXPECT_EQ(StitchPhoto(src.c_str(), (dir_.path() + "/./dual.jpg").c_str(), 0, false, 0, {.overwrite = true}),
+            kPhotoOutputIsInput);
+  EXPECT_EQ(camgen::ReadFileBytes(src), original);
+
+  const std::string out = Write("theirs.jpg", camgen::Bytes{'t', 'h', 'e', 'i', 'r', 's'});
+  EXPECT_EQ(StitchPhoto(src.c_str(), out.c_str(), 0, false, 0), kPhotoOutputExists);
+  EXPECT_EQ(camgen::ReadFileBytes(out).size(), 6u);
+  EXPECT_EQ(StitchPhoto(src.c_str(), out.c_str(), 0, false, 0, {.overwrite = true}), kPhotoOk);
+  EXPECT_EQ(IsStitchedPhoto(out.c_str()), 1);
+
+  // A pipe is refused without being opened (opening it would wait for a writer).
+  const std::string fifo = Path("pipe.jpg");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(StitchPhoto(fifo.c_str(), Path("p.jpg").c_str(), 0, false, 0), kPhotoNotAFile);
+  EXPECT_EQ(StitchPhoto(dir_.path().c_str(), Path("d.jpg").c_str(), 0, false, 0), kPhotoNotAFile);
+  EXPECT_EQ(OtherFiles({src, out, fifo}), 0);
+}
+
+TEST_F(StitchPhotoTest, DamagedOrOversizedPhotosFailBeforeTheyCostMemory) {
+  const std::string src = DualPhoto(1024, 512);
+  const camgen::Bytes whole = camgen::ReadFileBytes(src);
+  // Cut short: the rows past the cut would be flat colour.
+  const std::string cut = Write("cut.jpg", camgen::Bytes(whole.begin(), whole.begin() + whole.size() * 2 / 5));
+  EXPECT_EQ(StitchPhoto(cut.c_str(), Path("cut_pano.jpg").c_str(), 0, false, 0), kPhotoDamaged);
+  // Sizes beyond what can be stitched are refused from the header alone...
+  const std::string huge = Write("huge.jpg", DeclareSize(whole, 65535, 65535));
+  const std::string wide = Write("wide.jpg", DeclareSize(whole, 16386, 8193));
+  EXPECT_EQ(StitchPhoto(huge.c_str(), Path("huge_pano.jpg").c_str(), 0, false, 0), kPhotoTooLarge);
+  EXPECT_EQ(StitchPhoto(wide.c_str(), Path("wide_pano.jpg").c_str(), 0, false, 0), kPhotoTooLarge);
+  // ...and a size within the limits that the file is far too small to hold, as damaged.
+  const std::string hollow = Write("hollow.jpg", DeclareSize(whole, 16000, 8000));
+  struct rusage before {};
+  ::getrusage(RUSAGE_SELF, &before);
+  EXPECT_EQ(StitchPhoto(hollow.c_str(), Path("hollow_pano.jpg").c_str(), 0, false, 0), kPhotoDamaged);
+  struct rusage after {};
+  ::getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 100 * 1024) << "kB of peak memory grown for a refused photo";
+  EXPECT_EQ(OtherFiles({src, cut, huge, wide, hollow}), 0);
 }
 
 }  // namespace

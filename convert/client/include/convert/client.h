@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/engine.h"
+#include "convert/messages.h"
 #include "probe/probe.h"
 
 namespace spherolux::convert {
@@ -34,6 +35,7 @@ bool LoadEngine(const std::string& dir, EngineApi* api, std::string* error);
 // size from MediaInfo, as the converter's window measures it, and judged by
 // QualifyForConversion (probe/probe.h). MediaInfo's length comes along for the trim range.
 struct InputCheck {
+  Cause problem = Cause::kNone;           // set when the file cannot be read at all (verdict kNotQualified)
   Qualification verdict = kNotQualified;  // kQualified, or the string id of the refusal
   MediaKind kind = MediaKind::kVideo;     // by the file's name
   bool copy = false;                      // recorded already stitched by the camera: copied whatever the quality
@@ -41,11 +43,21 @@ struct InputCheck {
   int height = 0;
   int64_t length_ms = -1;  // the media length, -1 when unknown (always for a photo)
 };
+// A file that is missing, unreadable or not a regular file is not probed at all (a pipe
+// would block): `problem` says why.
 InputCheck CheckConversionInput(const std::string& path);
+
+// Whether a job may write `output`: never one of `inputs` (compared as files: device and
+// inode, not names), never over an existing file unless `overwrite`, and named for its
+// kind (".jpg" for a stitched photo, ".mp4" for a video, in any case). kNone when it may.
+Cause CheckOutput(const std::string& output, const std::vector<std::string>& inputs, bool photo, bool overwrite);
 
 // The output of a job on `input` when the user named none: the first free
 // "NAME_spherolux_N.jpg" (photo) or ".mp4" (video) in `output_dir`, or beside the input when
-// `output_dir` is empty (ProposeOutputPath of convert/job.h).
+// `output_dir` is empty (ProposeOutputPath of convert/job.h). The name is free when chosen;
+// the engine and the photo pipeline claim it when the job starts, and answer "exists"
+// (CONVERT_ERR_OUTPUT_EXISTS, kPhotoOutputExists) if another run took it meanwhile: then
+// choose again.
 std::string DefaultOutputPath(const std::string& input, const std::string& output_dir, bool photo);
 
 // The output of a merge: "YYYYMMDDhhmmss_merge.mp4" of the local time in `output_dir`

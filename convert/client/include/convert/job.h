@@ -14,10 +14,14 @@ namespace spherolux::convert {
 
 enum class Quality { kLow = 0, kMedium = 1, kHigh = 2 };
 
+// The longest file name the file systems take (NAME_MAX), in bytes.
+inline constexpr size_t kMaxFileNameBytes = 255;
+
 // The first free output path for the input file name `name` in `dir` (which ends with a
 // separator or is empty): the extension becomes "jpg" (photo) or "mp4" (video), and the
 // name gains "_spherolux_N" with the smallest N >= 0 for which `exists` is false.
-// "clip.MOV" gives "clip_spherolux_0.mp4".
+// "clip.MOV" gives "clip_spherolux_0.mp4". A name longer than kMaxFileNameBytes has its
+// stem shortened at a character boundary.
 std::string ProposeOutputPath(const std::string& dir, const std::string& name, bool photo,
                               const std::function<bool(const std::string&)>& exists);
 
@@ -42,9 +46,11 @@ struct EngineCall {
   int high_flag = 0;
 };
 // copy: the recording was stitched by the camera; it is copied whatever the quality.
+// overwrite: the engine may replace a file of the output's name ("-y"); without it the
+// engine claims the name and never replaces anything.
 EngineCall ConversionCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,
-                          bool copy);
-std::vector<std::string> MergeArgs(const std::string& list_path, const std::string& output);
+                          bool copy, bool overwrite = false);
+std::vector<std::string> MergeArgs(const std::string& list_path, const std::string& output, bool overwrite = false);
 
 // The concat list: one line "file 'PATH'" per file, in order. A quote inside a path is
 // written '\'' so that the list reads back the same path.

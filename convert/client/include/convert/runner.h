@@ -9,8 +9,13 @@
 // what it receives to its user-interface thread, a terminal prints it.
 //
 // The engine keeps one progress callback for the whole process: run one job at a time per
-// process. A runner serves one job: a stop, once requested, stays requested. RequestStop may
-// be called from any thread and from a signal handler. The report callback must not throw.
+// process. A stop, once requested, stays requested until Reset (a window that runs many jobs
+// on one runner calls it before each). RequestStop may be called from any thread and from a
+// signal handler. The report callback must not throw.
+//
+// A stopped or failed job leaves nothing behind and touches no other file: the engine removes
+// its own temporary and claimed name. Front ends must not delete the output path themselves
+// after a stop (a file of that name is not theirs).
 #pragma once
 
 #include <atomic>
@@ -46,6 +51,8 @@ class JobRunner {
 
   // Asks the running job (or the next one, if none runs) to stop soon.
   void RequestStop() { stop_.store(true); }
+  // Forgets a stop request, for the next job. Not while a job runs.
+  void Reset() { stop_.store(false); }
 
  private:
   static void StoreProgress(float percent, void* user);

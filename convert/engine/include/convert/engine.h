@@ -4,7 +4,10 @@
  *
  * Jobs are described by ffmpeg-style argument vectors, argv[0] being "ffmpeg":
  *
- *   conversion  ffmpeg [-d] -ss START -i INPUT -t DURATION CODEC... OUTPUT
+ *   conversion  ffmpeg [-y] [-d] -ss START -i INPUT -t DURATION CODEC... OUTPUT
+ *     -y            replace a file that has the output's name (without it such a file is
+ *                   never touched: CONVERT_ERR_OUTPUT_EXISTS). The output is never one of
+ *                   the inputs, whatever its name (CONVERT_ERR_OUTPUT_IS_INPUT).
  *     -d            stitch the input: the engine reads the camera calibration from INPUT
  *                   and turns dual- or single-fisheye frames into an equirectangular
  *                   panorama W x W/2 (W the source width). Recordings the camera stitched
@@ -14,15 +17,24 @@
  *     CODEC         either "-c copy" (stream copy from the key frame at or before START),
  *                   or H.264 options: -pix_fmt yuv420p, -b:v RATE[k|M], -r FPS,
  *                   -profile:v PROFILE, -preset PRESET, -refs N, -bf N.
- *   merge       ffmpeg -f concat -i LIST -c copy OUTPUT
+ *   merge       ffmpeg [-y] -f concat -i LIST -c copy OUTPUT
  *     LIST          a text file of lines "file 'PATH'" (LF or CR LF); the files must share
  *                   codec, frame size, time base and audio parameters.
  *
  * Every output is an MP4 with its movie box first (playable while downloading). Stitched
  * outputs carry Spherical Video V1 and V2 metadata; copies and merges carry the input's.
- * The output is written to a temporary file in the output's folder and given its name only
- * when complete, so a failed or stopped job leaves no output file behind (where the file
- * system has unnamed temporary files, not even when the process is killed).
+ * Paths are file names only: no input or output is ever opened through another protocol
+ * (a name such as "http://..." or "cache:..." is a file of that name), and an input that is
+ * not a regular file (a pipe, a device) is refused before it is opened.
+ *
+ * Without -y the output's name is taken at once by an empty file, so that no other job picks
+ * it meanwhile. The output is written to one temporary file in the output's folder (it needs
+ * the space of the output once, plus its movie box), rewritten in place with the movie box
+ * first and given the output's name only when complete, so a failed or stopped job leaves
+ * nothing behind: neither the temporary nor the claimed name (where the file system has
+ * unnamed temporary files, a killed process leaves at most the empty claim). A job whose
+ * input is damaged (its media data ends before the range does) fails with
+ * CONVERT_ERR_DAMAGED_INPUT instead of writing a shorter file.
  *
  * The library exports these five functions and nothing else. None of them lets a C++
  * exception out: a failure to allocate or to start a thread is a result code.
@@ -39,24 +51,31 @@ extern "C" {
 /* Result codes of synth_trans and rescale_csconvert. */
 enum {
   CONVERT_OK = 0,
-  CONVERT_ERR_ARGUMENTS = -1001,      /* the argument vector is not one the engine accepts */
-  CONVERT_ERR_OPEN_INPUT = -1002,     /* an input cannot be opened or read as a video */
-  CONVERT_ERR_NO_VIDEO = -1003,       /* the input holds no video stream */
-  CONVERT_ERR_DECODE = -1004,         /* the video cannot be decoded */
-  CONVERT_ERR_ENCODER = -1005,        /* the H.264 encoder refuses the options */
-  CONVERT_ERR_CALIBRATION = -1006,    /* stitching asked for, but no usable calibration */
-  CONVERT_ERR_STITCH = -1007,         /* the stitcher cannot handle this frame size */
-  CONVERT_ERR_MERGE_MISMATCH = -1008, /* merge inputs differ in codec, size, time base or audio */
-  CONVERT_ERR_MERGE_LIST = -1009,     /* the merge list cannot be read or names no file */
-  CONVERT_ERR_WRITE = -1010,          /* writing the output failed (disk full, ...) */
-  CONVERT_ERR_STOPPED = -1011,        /* stop_transcoding ended the job */
-  CONVERT_ERR_NO_MEMORY = -1012,      /* out of memory */
-  CONVERT_ERR_CREATE_OUTPUT = -1013,  /* the output file cannot be created */
-  CONVERT_ERR_RANGE = -1014,          /* the start lies at or after the end of the input */
-  CONVERT_ERR_AUDIO = -1015,          /* the audio stream cannot be stored or converted */
-  CONVERT_ERR_FORMAT = -1016,         /* rescale_csconvert: unknown format code or bad size */
-  CONVERT_ERR_UNSUPPORTED = -1017,    /* the operation is not provided */
-  CONVERT_ERR_SYSTEM = -1018          /* the system refused a thread or another resource */
+  CONVERT_ERR_ARGUMENTS = -1001,       /* the argument vector is not one the engine accepts */
+  CONVERT_ERR_OPEN_INPUT = -1002,      /* an input cannot be opened or read as a video */
+  CONVERT_ERR_NO_VIDEO = -1003,        /* the input holds no video stream */
+  CONVERT_ERR_DECODE = -1004,          /* the video cannot be decoded */
+  CONVERT_ERR_ENCODER = -1005,         /* the H.264 encoder refuses the options */
+  CONVERT_ERR_CALIBRATION = -1006,     /* stitching asked for, but no usable calibration */
+  CONVERT_ERR_STITCH = -1007,          /* the stitcher cannot handle this frame size */
+  CONVERT_ERR_MERGE_MISMATCH = -1008,  /* merge inputs differ in codec, size, time base or audio */
+  CONVERT_ERR_MERGE_LIST = -1009,      /* the merge list cannot be read or names no file */
+  CONVERT_ERR_WRITE = -1010,           /* writing the output failed (disk full, ...) */
+  CONVERT_ERR_STOPPED = -1011,         /* stop_transcoding ended the job */
+  CONVERT_ERR_NO_MEMORY = -1012,       /* out of memory */
+  CONVERT_ERR_CREATE_OUTPUT = -1013,   /* the output file cannot be created */
+  CONVERT_ERR_RANGE = -1014,           /* the start lies at or after the end of the input */
+  CONVERT_ERR_AUDIO = -1015,           /* the audio stream cannot be stored or converted */
+  CONVERT_ERR_FORMAT = -1016,          /* rescale_csconvert: unknown format code or bad size */
+  CONVERT_ERR_UNSUPPORTED = -1017,     /* the operation is not provided */
+  CONVERT_ERR_SYSTEM = -1018,          /* the system refused a thread or another resource */
+  CONVERT_ERR_OUTPUT_EXISTS = -1019,   /* a file of the output's name exists (and -y was not given) */
+  CONVERT_ERR_OUTPUT_IS_INPUT = -1020, /* the output is one of the input files */
+  CONVERT_ERR_DISK_FULL = -1021,       /* the disk (or the user's quota) is full */
+  CONVERT_ERR_PERMISSION = -1022,      /* a file or folder may not be read or written */
+  CONVERT_ERR_DAMAGED_INPUT = -1023,   /* the input's media data ends before the range does */
+  CONVERT_ERR_NOT_A_FILE = -1024,      /* an input is a folder, pipe or device, not a regular file */
+  CONVERT_ERR_CODEC = -1025            /* copying: MP4 cannot store the video's codec */
 };
 
 /* The message text of a result code. */
@@ -100,6 +119,20 @@ static inline const char* convert_result_message(int code) {
       return "The operation is not provided by this engine.";
     case CONVERT_ERR_SYSTEM:
       return "The system refused a thread or another resource the job needs.";
+    case CONVERT_ERR_OUTPUT_EXISTS:
+      return "A file of the output's name exists already; it was not replaced.";
+    case CONVERT_ERR_OUTPUT_IS_INPUT:
+      return "The output file is one of the input files.";
+    case CONVERT_ERR_DISK_FULL:
+      return "The disk is full.";
+    case CONVERT_ERR_PERMISSION:
+      return "Permission denied.";
+    case CONVERT_ERR_DAMAGED_INPUT:
+      return "The input file is damaged: its media data ends before the range does.";
+    case CONVERT_ERR_NOT_A_FILE:
+      return "The input is not a regular file.";
+    case CONVERT_ERR_CODEC:
+      return "The video's codec cannot be stored in an MP4 file.";
     default:
       return "Unknown result code.";
   }

@@ -9,11 +9,21 @@
 // photo through a StitchContext, a single-lens photo through the single-lens remap, and a
 // photo without calibration passed through unchanged; encoding at quality 90, 99 or 100.
 //
+// Checks before anything is allocated: the source must be a regular file (a pipe or device
+// is refused, never opened), the output must not be the source under any name, and the
+// declared picture must be one the pipeline can stitch (kMaxPhotoWidth, kMaxPhotoPixels) and
+// the file large enough to hold it. A photo whose image data is damaged or cut short fails
+// (kPhotoDamaged) instead of giving a panorama of partly flat colour.
+//
 // The output is written to a temporary file in the output's folder and put in place only on
-// success (replacing a file of that name), so a failed run never leaves a partial file under
-// the final name nor a temporary beside it. Everything the call allocates is freed on every
-// path. Safe to call from one thread at a time per output path.
+// success, so a failed run never leaves a partial file under the final name nor a temporary
+// beside it. A file of the output's name is replaced only when the options say so; without
+// that the name is claimed at the start (base/output_file.h), so that no other run picks it.
+// Everything the call allocates is freed on every path. Safe to call from one thread at a
+// time per output path.
 #pragma once
+
+#include <cstdint>
 
 #include "jpeg/codec.h"
 
@@ -21,10 +31,24 @@ namespace spherolux {
 
 // Result codes besides the codec's own (kJpeg* of jpeg/codec.h, returned unchanged).
 inline constexpr int kPhotoOk = 0;
-inline constexpr int kPhotoCannotOpen = 1001;   // the source cannot be opened
-inline constexpr int kPhotoNoMemory = 1004;     // a buffer or the stitching context cannot be made
-inline constexpr int kPhotoBadSampling = 1011;  // 4:4:0, greyscale or other sampling
-inline constexpr int kPhotoCannotWrite = 1012;  // the output cannot be created, written or put in place
+inline constexpr int kPhotoCannotOpen = 1001;     // the source cannot be opened
+inline constexpr int kPhotoNoMemory = 1004;       // a buffer or the stitching context cannot be made
+inline constexpr int kPhotoBadSampling = 1011;    // 4:4:0, greyscale or other sampling
+inline constexpr int kPhotoCannotWrite = 1012;    // the output cannot be created, written or put in place
+inline constexpr int kPhotoOutputExists = 1013;   // a file of the output's name exists (not replaced)
+inline constexpr int kPhotoOutputIsInput = 1014;  // the output is the source photo itself
+inline constexpr int kPhotoTooLarge = 1015;       // the declared picture is larger than the pipeline stitches
+inline constexpr int kPhotoDamaged = 1016;        // the image data is damaged or cut short
+inline constexpr int kPhotoNotAFile = 1017;       // the source is a folder, pipe or device
+inline constexpr int kPhotoDiskFull = 1018;       // the output's disk (or quota) is full
+inline constexpr int kPhotoPermission = 1019;     // the source may not be read or the output folder written
+
+// The largest photo the pipeline takes: the panorama is as wide as the photo, and the
+// stitcher's maps are bounded by its width limit (kMaxStitchWidth of stitch/stitch_context.h).
+// The pixel cap keeps the working buffers of one photo within about 2 GB.
+inline constexpr int kMaxPhotoWidth = 16384;
+inline constexpr int kMaxPhotoHeight = 16384;
+inline constexpr int64_t kMaxPhotoPixels = int64_t{16384} * 8192;
 
 // The text of any code StitchPhoto returns, the codec's included.
 constexpr const char* PhotoResultMessage(int code) {
@@ -39,6 +63,20 @@ constexpr const char* PhotoResultMessage(int code) {
       return "unsupported JPEG sampling (greyscale, 4:4:0 or other)";
     case kPhotoCannotWrite:
       return "the output file cannot be created or written";
+    case kPhotoOutputExists:
+      return "a file of the output's name exists already; it was not replaced";
+    case kPhotoOutputIsInput:
+      return "the output file is the photo itself";
+    case kPhotoTooLarge:
+      return "the photo is larger than can be stitched (at most 16384 pixels wide and 134 million pixels)";
+    case kPhotoDamaged:
+      return "the photo's image data is damaged or cut short";
+    case kPhotoNotAFile:
+      return "the photo is not a regular file";
+    case kPhotoDiskFull:
+      return "the disk is full";
+    case kPhotoPermission:
+      return "permission denied";
     default:
       return JpegResultMessage(code);
   }
@@ -49,7 +87,12 @@ constexpr const char* PhotoResultMessage(int code) {
 // even and the picture stays 2:1.
 void PanoramaSize(int photo_width, int* width, int* height);
 
+struct PhotoOutputOptions {
+  bool overwrite = false;  // replace a file of the output's name (never the source itself)
+};
+
 // rotation: 0, 90, 180 or 270; quality_index: 0 low (90), 1 medium (99), other high (100).
-int StitchPhoto(const char* source_path, const char* output_path, int rotation, bool nadir_patch, int quality_index);
+int StitchPhoto(const char* source_path, const char* output_path, int rotation, bool nadir_patch, int quality_index,
+                const PhotoOutputOptions& options = {});
 
 }  // namespace spherolux
