@@ -9,9 +9,9 @@
 //
 // Threads. Start and Stop belong to one controlling thread (the window's). Capture and
 // IsRecording are called by the renderer on its drawing thread: Capture only has the
-// renderer read the frame into a buffer of the bounded queue and returns. A worker thread converts each queued frame to
-// 1920 x 960 I420 through the conversion engine's rescale_csconvert (turning the rows the
-// right way up on the way), encodes it with x264
+// renderer read the frame into a buffer of the bounded queue and returns. A worker thread
+// converts each queued frame to 1920 x 960 I420 through the conversion engine's
+// rescale_csconvert (turning the rows the right way up on the way), encodes it with x264
 // and writes it, with the source's audio up to that frame's time, through the MP4 writer.
 // Frames arriving while the queue holds kQueueFrames (or kQueueBytes) are dropped and
 // counted; the renderer never waits for the encoder.
