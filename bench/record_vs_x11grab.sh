@@ -6,7 +6,9 @@
 #   2. playing and recording with our recorder;
 #   3. playing while ffmpeg records the window's area of the display.
 # Prints frames captured, encoded and dropped, the drawing thread's extra cost per frame
-# (reading the frame back into the queue) and the CPU each way of recording costs.
+# (reading the frame back into the queue) and the CPU each way of recording costs. The
+# extra cost is the difference in drawing time: llvmpipe draws lazily, so the read-back
+# inside Capture also does the drawing that would otherwise wait for the buffer swap.
 #
 # Usage: flock -x /work/.bench.lock bench/record_vs_x11grab.sh [BUILD_DIR] [SECONDS]
 set -euo pipefail
@@ -73,7 +75,7 @@ awk -v idle_draw="$(field "$idle" draw_ms)" -v ours_draw="$(field "$ours" draw_m
   printf "%dx%d at %d fps for %d s (draws late: %d playing only, %d recording)\n", 1920, 960, 30, secs, idle_late, late;
   printf "ours:   %d drawn, %d captured, %d encoded, %d dropped, %d frames in the file\n", frames, captured, encoded, dropped, ours_frames;
   printf "        drawing thread: %.2f ms per frame playing only, %.2f ms recording: +%.2f ms\n", idle_draw, ours_draw, ours_draw - idle_draw;
-  printf "        of which Capture (read-back into the queue) %.2f ms; read-back alone: +%.2f ms\n", capture, read_draw - idle_draw;
+  printf "        read-back alone: +%.2f ms; time in Capture, drawing done by the read-back included: %.2f ms\n", read_draw - idle_draw, capture;
   printf "        CPU of recording: %.2f s over %d s (%.0f%% of a core)\n", ours_cpu - idle_cpu, secs, 100 * (ours_cpu - idle_cpu) / secs;
   printf "ffmpeg: %d frames in the file, %s dropped\n", peer_frames, peer_drop;
   printf "        CPU of recording: %.2f s over %d s (%.0f%% of a core)\n", pc[1] + pc[2], peer_secs, 100 * (pc[1] + pc[2]) / peer_secs;

@@ -1,8 +1,10 @@
 // The AVX2 form of to_i420.cpp: 32 pixels of a row pair per step, in 32-bit lanes with the
 // same integer sums as the scalar code, so the bytes are the same.
-#include <immintrin.h>
-
 #include "to_i420.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace spherolux::convert {
 
