@@ -104,43 +104,43 @@ const char* CauseText(Cause cause) {
     case Cause::kNone:
       return "";
     case Cause::kDiskFull:
-      return "The disk is full.";
+      return ui::LoadString(ui::kStrCauseDiskFull);
     case Cause::kPermissionDenied:
-      return "Permission denied.";
+      return ui::LoadString(ui::kStrCausePermissionDenied);
     case Cause::kFileError:
-      return "The output file cannot be created or written.";
+      return ui::LoadString(ui::kStrCauseFileError);
     case Cause::kOutOfMemory:
-      return "Out of memory.";
+      return ui::LoadString(ui::kStrCauseOutOfMemory);
     case Cause::kCannotOpenInput:
-      return "The input file cannot be opened.";
+      return ui::LoadString(ui::kStrCauseCannotOpenInput);
     case Cause::kNotAFile:
-      return "The input is not a regular file.";
+      return ui::LoadString(ui::kStrCauseNotAFile);
     case Cause::kDamagedInput:
-      return "The input file is damaged or cut short.";
+      return ui::LoadString(ui::kStrCauseDamagedInput);
     case Cause::kTooLarge:
-      return "The photo is larger than can be stitched (at most 16384 pixels wide and 134 million pixels).";
+      return ui::LoadString(ui::kStrCauseTooLarge);
     case Cause::kOutputExists:
-      return "A file of the output's name exists already; it was not replaced.";
+      return ui::LoadString(ui::kStrCauseOutputExists);
     case Cause::kOutputIsInput:
-      return "The output file is one of the input files.";
+      return ui::LoadString(ui::kStrCauseOutputIsInput);
     case Cause::kWrongExtension:
-      return "The output's name does not fit its kind: a stitched photo is a .jpg file, a video an .mp4 file.";
+      return ui::LoadString(ui::kStrCauseWrongExtension);
     case Cause::kNoCalibration:
-      return "The input carries no usable camera calibration.";
+      return ui::LoadString(ui::kStrCauseNoCalibration);
     case Cause::kUnsupportedMedia:
-      return "The input's format, codec or frame size is not supported.";
+      return ui::LoadString(ui::kStrCauseUnsupportedMedia);
     case Cause::kEncoderOptions:
-      return "The H.264 encoder refuses the options.";
+      return ui::LoadString(ui::kStrCauseEncoderOptions);
     case Cause::kMergeMismatch:
-      return "The files to merge differ in codec, frame size, time base or audio parameters.";
+      return ui::LoadString(ui::kStrCauseMergeMismatch);
     case Cause::kMergeList:
-      return "The list of files to merge cannot be read.";
+      return ui::LoadString(ui::kStrCauseMergeList);
     case Cause::kStopped:
-      return "The job was stopped.";
+      return ui::LoadString(ui::kStrCauseStopped);
     case Cause::kOther:
       break;
   }
-  return "The job failed.";
+  return ui::LoadString(ui::kStrCauseOther);
 }
 
 std::string VideoFailureText(int engine_code) {

@@ -2,8 +2,8 @@
 // texts, for the command line and the converter and merger windows alike, so that a full
 // disk never reads as damaged data nor a refused permission as an unqualified camera.
 //
-// Pure functions; any thread. Texts are English; the job headlines come from the string
-// table in the UI language.
+// Pure functions; any thread. Texts come from the string table in the UI language (English
+// unless the program chooses another; the command line never does).
 #pragma once
 
 #include <string>
@@ -40,7 +40,7 @@ Cause CauseOfPhotoResult(int code);
 // or not a regular file (a pipe would block whoever opens it). kNone for a readable file.
 Cause CauseOfInputFile(const std::string& path);
 
-// One sentence for the cause ("The disk is full.").
+// One sentence for the cause ("The disk is full."), in the UI language.
 const char* CauseText(Cause cause);
 
 // The failure message of a video job: string 302 for an output that cannot be created,

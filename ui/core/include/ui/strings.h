@@ -118,6 +118,25 @@ enum StringId : int {
   kStrMediaFilesFilter,
   kStrEngineMissing,
   kStrStitchingImage,
+  // Why a conversion, stitch or merge failed (one sentence each).
+  kStrCauseDiskFull,
+  kStrCausePermissionDenied,
+  kStrCauseFileError,
+  kStrCauseOutOfMemory,
+  kStrCauseCannotOpenInput,
+  kStrCauseNotAFile,
+  kStrCauseDamagedInput,
+  kStrCauseTooLarge,
+  kStrCauseOutputExists,
+  kStrCauseOutputIsInput,
+  kStrCauseWrongExtension,
+  kStrCauseNoCalibration,
+  kStrCauseUnsupportedMedia,
+  kStrCauseEncoderOptions,
+  kStrCauseMergeMismatch,
+  kStrCauseMergeList,
+  kStrCauseStopped,
+  kStrCauseOther,
 };
 
 void SetUiLanguage(Language language);
