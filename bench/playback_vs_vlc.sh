@@ -7,12 +7,17 @@
 # picture, and for our player the milliseconds per picture spent uploading, drawing and (in a
 # third run with a recorder attached, as during a screen recording) reading the frame back.
 #
-# Usage: bench/playback_vs_vlc.sh [BUILD_DIR] [SECONDS] [WIDTH...]
-#   BUILD_DIR  default build; needs bin/spherolux-camgen, bin/spherolux-cli, bin/libconvert.so
-#              and media/playback_bench
-#   SECONDS    playing time of each run, default 20
-#   WIDTH      clip widths (height = WIDTH / 2), default 1920 3840
-# Take the machine alone while it runs: flock -x /work/.bench.lock bench/playback_vs_vlc.sh
+# Usage: [BENCH_LOCK=CMD] [PLAYBACK_CLIPS=DIR] bench/playback_vs_vlc.sh [BUILD_DIR] [SECONDS] [WIDTH...]
+#   BUILD_DIR       default build; needs bin/spherolux-camgen, bin/spherolux-cli,
+#                   bin/libconvert.so and media/playback_bench
+#   SECONDS         playing time of each run, default 20
+#   WIDTH           clip widths (height = WIDTH / 2), default 1920 3840
+#   BENCH_LOCK      command that takes the machine alone, e.g. /work/bin/bench-lock: the clips
+#                   are made first, then only the timed runs wait for it and hold it
+#   PLAYBACK_CLIPS  folder that keeps the clips, reused by later runs (default: a temporary
+#                   folder, removed at the end)
+# Without BENCH_LOCK, take the machine alone for the whole script:
+#   flock -x /work/.bench.lock bench/playback_vs_vlc.sh
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 seconds=${2:-20}
@@ -22,25 +27,35 @@ widths=("$@")
 here=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+clips=${PLAYBACK_CLIPS:-$work}
+mkdir -p "$clips"
+clips=$(cd "$clips" && pwd)
 
 for width in "${widths[@]}"; do
   height=$((width / 2))
+  camera="$clips/camera-$width-$seconds.mp4"
+  equirect="$clips/equirect-$width-$seconds.mp4"
+  [ -s "$camera" ] && [ -s "$equirect" ] && continue
   raw="$work/raw-$width.mp4"
   ffmpeg -nostdin -y -loglevel error -f lavfi -i "testsrc2=size=${width}x${height}:rate=30" \
     -f lavfi -i sine=frequency=440:sample_rate=48000 -t $((seconds + 2)) \
     -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac "$raw"
-  "$build/bin/spherolux-camgen" embed "$raw" "$work/camera-$width.mp4" --type 2 >/dev/null
-  "$build/bin/spherolux-cli" convert "$work/camera-$width.mp4" "$work/equirect-$width.mp4" --quality high \
-    > /dev/null 2>&1
+  # Made under other names and moved in place, so that a run cut short leaves no clip behind
+  # that a later run would take for whole.
+  "$build/bin/spherolux-camgen" embed "$raw" "$work/camera.mp4" --type 2 >/dev/null
+  "$build/bin/spherolux-cli" convert "$work/camera.mp4" "$work/equirect.mp4" --quality high > /dev/null 2>&1
+  mv "$work/camera.mp4" "$camera"
+  mv "$work/equirect.mp4" "$equirect"
 done
 
 cat > "$work/runs.sh" <<RUNS
 set -e
 for width in ${widths[*]}; do
   echo "\${width}x\$((width / 2)), $seconds s at 30 fps:"
-  "$build/media/playback_bench" ours "$work/camera-\$width.mp4" $seconds 2>/dev/null | sed 's/^/  /'
-  "$build/media/playback_bench" ours "$work/camera-\$width.mp4" $seconds --readback 2>/dev/null | sed 's/^/  /'
-  "$build/media/playback_bench" peer "$work/equirect-\$width.mp4" $seconds 2>/dev/null | sed 's/^/  /'
+  "$build/media/playback_bench" ours "$clips/camera-\$width-$seconds.mp4" $seconds 2>/dev/null | sed 's/^/  /'
+  "$build/media/playback_bench" ours "$clips/camera-\$width-$seconds.mp4" $seconds --readback 2>/dev/null | sed 's/^/  /'
+  "$build/media/playback_bench" peer "$clips/equirect-\$width-$seconds.mp4" $seconds 2>/dev/null | sed 's/^/  /'
 done
 RUNS
-"$here/scripts/xvfb-run-test.sh" bash "$work/runs.sh"
+# shellcheck disable=SC2086 # BENCH_LOCK is a command with its arguments
+${BENCH_LOCK:-} "$here/scripts/xvfb-run-test.sh" bash "$work/runs.sh"

@@ -164,7 +164,7 @@ TEST_F(PlayerWindowTest, FullScreenHidesTheBarsAfterThreeSeconds) {
   EXPECT_TRUE(w.fullScreen());
   EXPECT_TRUE(w.timerRunning(CVideoPlayerDlg::kTimerBars));
   EXPECT_EQ(w.caption()->button(ui::CCaptionDlg::kMaximise)->images().normal, ui::kImgRestore);
-  ASSERT_TRUE(PumpUntil([&] { return w.caption()->isHidden(); }, 4500));
+  ASSERT_TRUE(PumpUntil([&] { return w.caption()->isHidden(); }, 12000));
   EXPECT_TRUE(w.bottom()->isHidden());
   EXPECT_FALSE(w.timerRunning(CVideoPlayerDlg::kTimerBars));
 

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "media/media_player.h"
 #include "media/vlc_api.h"
@@ -30,12 +31,18 @@ using namespace spherolux;
 constexpr int kWidth = 1200;
 constexpr int kHeight = 600;
 
-// Reads frames back and throws them away.
+// Reads frames back into memory it keeps, as the screen recorder does, and throws them away.
 class CountingRecorder : public render::FrameRecorder {
  public:
   bool IsRecording() const override { return true; }
-  void Capture(const uint8_t*, int, int, ptrdiff_t) override {}
+  void Capture(int width, int height, render::PixelOrder, const render::FrameReader& read) override {
+    frame_.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+    read(frame_.data());
+  }
   void Finish() override {}
+
+ private:
+  std::vector<uint8_t> frame_;
 };
 
 void Pump(int ms) {

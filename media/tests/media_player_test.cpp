@@ -124,9 +124,14 @@ class PlayerTest : public ::testing::Test {
     const uint64_t target = player().GetStats().frames_drawn + count;
     return WaitUntil([&] { return player().GetStats().frames_drawn >= target; }, 20000);
   }
-  // The picture of the next drawn frame, as the renderer reads it back.
+  // The picture of the next drawn frame, as the renderer reads it back. A playing video's
+  // read-back waits for a draw begun after the call, so that it shows the commands given
+  // before it (a draw under way takes its mode and view when it starts).
   QImage ReadBack() {
     const std::string path = g_media->Path("readback-" + std::to_string(++shots_) + ".png");
+    if (!window_->photo()) {
+      EXPECT_TRUE(WaitFrames(2));
+    }
     const int before = window_->count(kMsgScreenshotSaved);
     renderer().RequestScreenshot(path);
     if (window_->photo()) player().Refresh();

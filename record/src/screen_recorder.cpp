@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "base/log.h"
@@ -159,7 +158,10 @@ void ScreenRecorder::Session::AddSourceAudio(const mp4::TrackDescription& d, std
 }
 
 bool ScreenRecorder::Session::EncodeFrame(const Frame& f) {
-  if (engine.rescale_csconvert(f.pixels.data(), i420.data(), f.width, f.height, 2, kOutputWidth, kOutputHeight, 0) != 0)
+  const int format =
+      (f.order == render::PixelOrder::kRgba ? CONVERT_PIXELS_RGBA : CONVERT_PIXELS_BGRA) | CONVERT_ROWS_BOTTOM_UP;
+  if (engine.rescale_csconvert(f.pixels.data(), i420.data(), f.width, f.height, format, kOutputWidth, kOutputHeight,
+                               0) != 0)
     return false;
   ticks.emplace_back(frames, f.tick);
   const bool key = frames % kKeyInterval == 0;
@@ -271,8 +273,8 @@ int ScreenRecorder::Start(const std::string& source, const std::string& output, 
   return kRecordOk;
 }
 
-void ScreenRecorder::Capture(const uint8_t* top_row, int width, int height, ptrdiff_t stride) {
-  if (!accepting_.load() || !top_row || width <= 0 || height <= 0) return;
+void ScreenRecorder::Capture(int width, int height, render::PixelOrder order, const render::FrameReader& read) {
+  if (!accepting_.load() || width <= 0 || height <= 0) return;
   const auto t0 = std::chrono::steady_clock::now();
   const int64_t tick = Now();
   const size_t bytes = static_cast<size_t>(width) * height * 4;
@@ -289,21 +291,16 @@ void ScreenRecorder::Capture(const uint8_t* top_row, int width, int height, ptrd
     }
   }
   if (!frame) frame = std::make_unique<Frame>();
-  // Rows top first into the frame (a spare's buffer is reused when it fits).
-  const size_t row = static_cast<size_t>(width) * 4;
-  if (stride == static_cast<ptrdiff_t>(row)) {
-    frame->pixels.assign(top_row, top_row + bytes);
-  } else {
-    frame->pixels.resize(bytes);
-    for (int y = 0; y < height; ++y)
-      std::memcpy(frame->pixels.data() + row * static_cast<size_t>(y), top_row + stride * y, row);
-  }
+  // The renderer reads the frame straight into the queued buffer (a spare's is reused).
+  frame->pixels.resize(bytes);
+  read(frame->pixels.data());
+  frame->order = order;
   frame->width = width;
   frame->height = height;
   frame->tick = tick;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!accepting_.load()) return;  // Stop came while copying
+    if (!accepting_.load()) return;  // Stop came while reading
     queued_bytes_ += bytes;
     queue_.push_back(std::move(frame));
     ++stats_.captured;

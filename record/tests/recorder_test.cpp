@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -39,6 +40,16 @@ std::vector<uint8_t> MovingFrame(int width, int height, int n) {
   return px;
 }
 
+// Hands a picture (rows top first, bytes B, G, R, A) to the recorder as the renderer does:
+// read back into the recorder's buffer bottom row first.
+void CaptureTopFirst(ScreenRecorder& r, const std::vector<uint8_t>& px, int width, int height) {
+  r.Capture(width, height, render::PixelOrder::kBgra, [&](uint8_t* dst) {
+    const size_t row = static_cast<size_t>(width) * 4;
+    for (int y = 0; y < height; ++y)
+      std::memcpy(dst + row * static_cast<size_t>(height - 1 - y), px.data() + row * static_cast<size_t>(y), row);
+  });
+}
+
 void WaitUntilTaken(ScreenRecorder& r) {
   while (r.stats().queued > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
@@ -56,7 +67,7 @@ class RecorderTest : public ::testing::Test {
   void Feed(ScreenRecorder& r, int count) {
     for (int i = 0; i < count; ++i) {
       const std::vector<uint8_t> frame = MovingFrame(480, 240, i);
-      r.Capture(frame.data(), 480, 240, 480 * 4);
+      CaptureTopFirst(r, frame, 480, 240);
       now_ += 40;
     }
     WaitUntilTaken(r);
@@ -146,7 +157,7 @@ TEST_F(RecorderTest, FullQueueDropsFramesAndStopFinishesWhatWasEncoded) {
   const int sent = 16;
   const std::vector<uint8_t> frame(size_t{7680} * 3840 * 4, 0x80);
   for (int i = 0; i < sent; ++i) {
-    recorder.Capture(frame.data(), 7680, 3840, 7680 * 4);
+    CaptureTopFirst(recorder, frame, 7680, 3840);
     now_ += 40;
   }
   const RecorderStats before = recorder.stats();
@@ -165,17 +176,22 @@ TEST_F(RecorderTest, FullQueueDropsFramesAndStopFinishesWhatWasEncoded) {
 }
 
 TEST_F(RecorderTest, LargerWindowIsScaledWholeIntoTheRecordingTheRightWayUp) {
-  // A 2400 x 1200 window: black with a white square in its bottom-right corner, its rows
-  // bottom-up in memory as GL reads them back.
+  // A 2400 x 1200 window read back as R, G, B, A bytes, its rows bottom-up in memory as GL
+  // gives them: black with a red square in its bottom-right corner.
   const int w = 2400, h = 1200;
-  const ptrdiff_t row = w * 4;
-  std::vector<uint8_t> frame(static_cast<size_t>(w) * h * 4, 0);
-  for (int y = 0; y < 120; ++y)
-    for (int x = w - 120; x < w; ++x) std::fill_n(&frame[static_cast<size_t>(y * row + x * 4)], 4, 255);
+  const size_t row = size_t{w} * 4;
+  std::vector<uint8_t> frame(row * h, 0);
+  for (size_t y = 0; y < 120; ++y) {
+    for (size_t x = w - 120; x < w; ++x) {
+      frame[y * row + x * 4] = 255;
+      frame[y * row + x * 4 + 3] = 255;
+    }
+  }
   ScreenRecorder recorder(nullptr, Options());
   ASSERT_EQ(recorder.Start(Out("none.mp4"), Out("large.mp4"), 0), kRecordOk);
   for (int i = 0; i < 3; ++i) {
-    recorder.Capture(frame.data() + row * (h - 1), w, h, -row);
+    recorder.Capture(w, h, render::PixelOrder::kRgba,
+                     [&](uint8_t* dst) { std::memcpy(dst, frame.data(), frame.size()); });
     now_ += 40;
   }
   WaitUntilTaken(recorder);
@@ -185,12 +201,14 @@ TEST_F(RecorderTest, LargerWindowIsScaledWholeIntoTheRecordingTheRightWayUp) {
   ASSERT_EQ(ow, kOutputWidth);
   ASSERT_EQ(oh, kOutputHeight);
   ASSERT_EQ(rgb.size(), static_cast<size_t>(ow) * oh * 3);
-  // The square is scaled with the rest (120 -> 96 pixels), still in the corner.
-  auto luma = [&](int x, int y) { return rgb[(static_cast<size_t>(y) * ow + x) * 3 + 1]; };
-  EXPECT_GT(luma(ow - 48, oh - 48), 200);
-  EXPECT_GT(luma(ow - 90, oh - 90), 200);
-  EXPECT_LT(luma(ow - 110, oh - 110), 40);
-  EXPECT_LT(luma(ow / 2, oh / 2), 40);
+  // The square is scaled with the rest (120 -> 96 pixels), still in the corner, still red.
+  auto at = [&](int x, int y, int c) { return int{rgb[(static_cast<size_t>(y) * ow + x) * 3 + c]}; };
+  for (const int d : {48, 90}) {
+    EXPECT_GT(at(ow - d, oh - d, 0), 200) << d;
+    EXPECT_LT(at(ow - d, oh - d, 2), 60) << d;
+  }
+  EXPECT_LT(at(ow - 110, oh - 110, 0), 40);
+  EXPECT_LT(at(ow / 2, oh / 2, 0), 40);
 }
 
 TEST_F(RecorderTest, FailedStartLeavesNothingAndOneRecordingAtATime) {
@@ -218,7 +236,7 @@ void RecordAndDie(const std::string& out, const std::string& engine_dir, int fra
     // x264 holds a few frames in its threads: keep feeding until enough came out.
     for (int i = 0; r.stats().encoded < static_cast<uint64_t>(frames); ++i) {
       const std::vector<uint8_t> f = MovingFrame(480, 240, i);
-      r.Capture(f.data(), 480, 240, 480 * 4);
+      CaptureTopFirst(r, f, 480, 240);
       tick += 40;
       usleep(20000);
     }

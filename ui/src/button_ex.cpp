@@ -3,7 +3,6 @@
 #include <QEnterEvent>
 #include <QHelpEvent>
 #include <QPainter>
-#include <QTimerEvent>
 #include <QToolTip>
 
 #include "platform/message_window.h"
@@ -15,6 +14,10 @@ CButtonEx::CButtonEx(int control_id, QWidget* parent) : QAbstractButton(parent),
   setFocusPolicy(Qt::NoFocus);
   setAttribute(Qt::WA_Hover);
   connect(this, &QAbstractButton::clicked, this, [this] { OnClicked(); });
+  tooltip_timer_.setSingleShot(true);
+  tooltip_timer_.setInterval(kTooltipDelayMs);
+  tooltip_timer_.setTimerType(Qt::PreciseTimer);
+  connect(&tooltip_timer_, &QTimer::timeout, this, [this] { ShowTooltip(); });
 }
 
 void CButtonEx::SetImages(const ButtonImages& images) {
@@ -83,7 +86,7 @@ void CButtonEx::paintEvent(QPaintEvent*) {
 void CButtonEx::enterEvent(QEnterEvent* event) {
   hovered_ = true;
   update();
-  if (!tooltip_.isEmpty()) tooltip_timer_.start(kTooltipDelayMs, Qt::PreciseTimer, this);
+  if (!tooltip_.isEmpty()) tooltip_timer_.start();
   QAbstractButton::enterEvent(event);
 }
 
@@ -95,9 +98,7 @@ void CButtonEx::leaveEvent(QEvent* event) {
   QAbstractButton::leaveEvent(event);
 }
 
-void CButtonEx::timerEvent(QTimerEvent* event) {
-  if (event->timerId() != tooltip_timer_.timerId()) return QAbstractButton::timerEvent(event);
-  tooltip_timer_.stop();
+void CButtonEx::ShowTooltip() {
   if (hovered_ && !tooltip_.isEmpty()) {
     QToolTip::showText(mapToGlobal(QPoint(width() / 2, height() + 4)), tooltip_, this, rect(), 10 * kTooltipDelayMs);
   }

@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <algorithm>
 #include <vector>
 
 #include "base/log.h"
@@ -57,15 +58,21 @@ CButtonEx* SkinnedDialog::AddMinimiseButton(int control_id) {
   return minimise_;
 }
 
+void SkinnedDialog::SetTitleButtonsMargin(int right) {
+  title_buttons_margin_ = right;
+  PlaceTitleButtons();
+}
+
 void SkinnedDialog::PlaceTitleButtons() {
-  int x = width() - 6;
+  // One pixel down and one shorter than the band: the frame's top line stays visible above them.
+  int x = width() - std::max(1, title_buttons_margin_);
   for (CButtonEx* button : {close_, minimise_}) {
     if (button == nullptr) continue;
     x -= button->width();
-    button->move(x, 0);
     ButtonImages images = button->images();
-    images.strip_origin = QPoint(x, 0);
-    button->SetImages(images);
+    images.strip_origin = QPoint(x, 1);
+    button->SetImages(images);  // takes the images' own size again
+    button->setGeometry(x, 1, button->width(), kTitleHeight - 1);
   }
 }
 

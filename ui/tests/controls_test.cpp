@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -157,16 +158,22 @@ TEST(ButtonTest, TheTooltipWaitsTwoSecondsOfHovering) {
   button.SetImages({kImgClose, kImgHover, kImgClosePressed, 0, 0, {}});
   button.SetTooltipText("Close");
   button.show();
-  QElapsedTimer clock;
-  clock.start();
   QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), button.mapToGlobal(QPointF(5, 5)));
   QApplication::sendEvent(&button, &enter);
-  ASSERT_TRUE(PumpUntil([] { return QToolTip::isVisible(); }, 4000));
-  EXPECT_GE(clock.elapsed(), CButtonEx::kTooltipDelayMs - 50);
+  // The delay is the button's own (not the style's), and nothing shows before it runs out.
+  EXPECT_TRUE(button.tooltipTimer().isActive());
+  EXPECT_EQ(button.tooltipTimer().interval(), CButtonEx::kTooltipDelayMs);
+  EXPECT_TRUE(button.tooltipTimer().isSingleShot());
+  EXPECT_FALSE(QToolTip::isVisible());
+  QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), button.mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(&button, &help);
+  EXPECT_FALSE(QToolTip::isVisible()) << "the style's quicker tooltip is not used";
+  ASSERT_TRUE(PumpUntil([] { return QToolTip::isVisible(); }, 10000));
   EXPECT_EQ(QToolTip::text(), "Close");
   QEvent leave(QEvent::Leave);
   QApplication::sendEvent(&button, &leave);
-  EXPECT_TRUE(PumpUntil([] { return !QToolTip::isVisible(); }, 2000)) << "leaving hides the tooltip";
+  EXPECT_FALSE(button.tooltipTimer().isActive());
+  EXPECT_TRUE(PumpUntil([] { return !QToolTip::isVisible(); }, 5000)) << "leaving hides the tooltip";
 }
 
 class SliderTest : public ::testing::Test {
@@ -269,6 +276,23 @@ TEST(MenuTest, KeysChooseAnItemAndEscapeChoosesNothing) {
   EXPECT_EQ(menu.Exec(QPoint(10, 10)), 30);
   QTimer::singleShot(0, [&] { press(Qt::Key_Escape); });
   EXPECT_EQ(menu.Exec(QPoint(10, 10)), 0);
+}
+
+TEST(SkinnedDialogTest, TheFrameRunsUnbrokenAboveTheTitleButtons) {
+  // Guards against the close and minimise buttons painting over the frame's top line.
+  for (const int margin : {6, 10}) {
+    SkinnedDialog dialog(nullptr, QSize(300, 120));
+    dialog.AddCloseButton(1);
+    dialog.AddMinimiseButton(2);
+    dialog.SetTitleButtonsMargin(margin);
+    const QImage image = Grab(&dialog);
+    const QRgb frame = image.pixel(0, 0);
+    for (int x = 0; x < image.width(); ++x) ASSERT_EQ(image.pixel(x, 0), frame) << "margin " << margin << ", x " << x;
+    for (int y = 0; y < SkinnedDialog::kTitleHeight; ++y) ASSERT_EQ(image.pixel(image.width() - 1, y), frame) << y;
+    // The buttons still fill the band below the line, the close button at the margin.
+    EXPECT_EQ(dialog.childAt(image.width() - margin - 1, 1), dialog.childAt(image.width() - margin - 15, 28));
+    EXPECT_NE(dialog.childAt(image.width() - margin - 1, 1), nullptr);
+  }
 }
 
 TEST(MessageBoxTest, AnswersComeFromTheButtonsAndKeysInTheUiLanguage) {

@@ -82,6 +82,7 @@ CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
   SetTitle(Text(ui::kStrConverterTitle));
   close_ = AddCloseButton(kClose);
   minimise_ = AddMinimiseButton(kMinimise);
+  SetTitleButtonsMargin(10);
   close_->setObjectName(QString("button%1").arg(kClose));
   minimise_->setObjectName(QString("button%1").arg(kMinimise));
 
@@ -449,7 +450,6 @@ void CCompositeDlg::OpenMerger() {
 void CCompositeDlg::resizeEvent(QResizeEvent* event) {
   SkinnedDialog::resizeEvent(event);
   const int w = width(), h = height();
-  PlaceTitleBandButtons(close_, minimise_, w);
   control(kOpen)->setGeometry(11, 40, 70, 35);
   control(kMerge)->setGeometry(86, 40, 70, 35);
   control(kUploadToggle)->setGeometry(w / 2 - 17, 40, 35, 35);

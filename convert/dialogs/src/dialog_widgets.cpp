@@ -34,19 +34,6 @@ ui::CButtonEx* MakeTextButton(QWidget* parent, int control_id, const QString& te
   return button;
 }
 
-void PlaceTitleBandButtons(ui::CButtonEx* close, ui::CButtonEx* minimise, int width) {
-  int x = width - 40;
-  for (ui::CButtonEx* button : {close, minimise}) {
-    if (button == nullptr) continue;
-    button->setGeometry(x, 0, 30, 30);
-    ui::ButtonImages images = button->images();
-    images.strip_origin = QPoint(x, 0);
-    button->SetImages(images);
-    button->setGeometry(x, 0, 30, 30);
-    x -= 30;
-  }
-}
-
 void CentreOnParent(ui::SkinnedDialog* dialog) {
   dialog->CentreOn(nullptr);
   const QScreen* screen = QGuiApplication::screenAt(dialog->geometry().center());

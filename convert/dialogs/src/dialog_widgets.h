@@ -20,9 +20,6 @@ QString Text(int string_id);
 enum class ButtonLook { kAccent, kPlain };
 ui::CButtonEx* MakeTextButton(QWidget* parent, int control_id, const QString& text, ButtonLook look);
 
-// The title band's close and minimise buttons at (W - 40, 0) and (W - 70, 0).
-void PlaceTitleBandButtons(ui::CButtonEx* close, ui::CButtonEx* minimise, int width);
-
 // Centres the dialog on its parent's window (on the screen without one) and keeps it within
 // the screen's free area, its title band first.
 void CentreOnParent(ui::SkinnedDialog* dialog);

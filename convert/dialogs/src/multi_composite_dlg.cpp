@@ -26,6 +26,7 @@ CMultiCompositeDlg::CMultiCompositeDlg(QWidget* parent, DialogOptions options)
   SetTitle(Text(ui::kStrMergerTitle));
   close_ = AddCloseButton(kClose);
   minimise_ = AddMinimiseButton(kMinimise);
+  SetTitleButtonsMargin(10);
   for (auto [id, text] : {std::pair{kAdd, ui::kStrAdd}, {kDelete, ui::kStrDelete}, {kStart, ui::kStrStart}}) {
     buttons_.push_back(MakeTextButton(this, id, Text(text), ButtonLook::kAccent));
   }
@@ -39,6 +40,7 @@ CMultiCompositeDlg::CMultiCompositeDlg(QWidget* parent, DialogOptions options)
   // middle.
   list_->horizontalHeader()->setStretchLastSection(true);
   list_->setTextElideMode(Qt::ElideMiddle);
+  list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
   const ui::OutputDir dir = ui::LoadOutputDir(options_.environment);
   output_dir_ = dir.usable ? dir.path : std::string();
@@ -57,7 +59,6 @@ ui::CButtonEx* CMultiCompositeDlg::button(int id) const {
 void CMultiCompositeDlg::resizeEvent(QResizeEvent* event) {
   SkinnedDialog::resizeEvent(event);
   const int w = width(), h = height();
-  PlaceTitleBandButtons(close_, minimise_, w);
   button(kAdd)->setGeometry(11, 40, 70, 35);
   button(kDelete)->setGeometry(86, 40, 70, 35);
   button(kStart)->setGeometry(w - 85, 40, 70, 35);

@@ -125,8 +125,22 @@ TEST(TrimPreviewGuiTest, APhotoHasNoRange) {
   EXPECT_EQ(preview->startLabel()->text(), "00:00:00");
   EXPECT_EQ(preview->endLabel()->text(), "00:00:00");
   // The photo is drawn: the video area is not the empty screen.
-  EXPECT_GT(testing::LitShare(testing::ScreenShot(preview->video())), 0.5);
+  const QImage before = testing::ScreenShot(preview->video());
+  EXPECT_GT(testing::LitShare(before), 0.5);
   testing::KeepScreenShot(&host.converter, "trim-preview-photo");
+
+  // A drag across the picture with the real pointer turns the view, as in the main window.
+  const QPoint centre = preview->video()->mapToGlobal(preview->video()->rect().center());
+  const std::string x = std::to_string(centre.x()), y = std::to_string(centre.y());
+  testsupport::RunCommand("xdotool mousemove " + x + " " + y + " mousedown 1 mousemove_relative --sync -- -60 0 " +
+                          "mousemove_relative --sync -- -60 0 mouseup 1");
+  testing::Pump(500);
+  const QImage after = testing::ScreenShot(preview->video());
+  int changed = 0;
+  for (int py = 0; py < after.height(); py += 8) {
+    for (int px = 0; px < after.width(); px += 8) changed += before.pixel(px, py) != after.pixel(px, py);
+  }
+  EXPECT_GT(changed, (after.width() / 8) * (after.height() / 8) / 4) << "the view did not turn";
 }
 
 TEST(TrimPreviewGuiTest, AFileThatIsNoPanoramaIsRefused) {

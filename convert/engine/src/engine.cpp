@@ -7,6 +7,7 @@
 #include "args.h"
 #include "av.h"
 #include "jobs.h"
+#include "to_i420.h"
 
 namespace spherolux::convert {
 namespace {
@@ -95,22 +96,34 @@ int RunJob(int argc, const char* const* argv, int rotation) {
 
 int Rescale(const uint8_t* src, uint8_t* dst, int src_width, int src_height, int src_format, int dst_width,
             int dst_height) {
-  if (!src || !dst || src_format != 2) return CONVERT_ERR_FORMAT;
+  const int pixels = src_format & ~CONVERT_ROWS_BOTTOM_UP;
+  if (!src || !dst || (pixels != CONVERT_PIXELS_BGRA && pixels != CONVERT_PIXELS_RGBA)) return CONVERT_ERR_FORMAT;
   if (src_width <= 0 || src_height <= 0 || dst_width <= 0 || dst_height <= 0 || src_width > 16384 ||
       src_height > 16384 || dst_width > 16384 || dst_height > 16384)
     return CONVERT_ERR_FORMAT;
+  // The top row and the step to the next one down.
+  const ptrdiff_t row = ptrdiff_t{src_width} * 4;
+  const bool bottom_up = (src_format & CONVERT_ROWS_BOTTOM_UP) != 0;
+  const uint8_t* top = bottom_up ? src + row * (src_height - 1) : src;
+  const ptrdiff_t stride = bottom_up ? -row : row;
+  if (src_width == dst_width && src_height == dst_height && src_width % 2 == 0 && src_height % 2 == 0) {
+    ToI420(top, stride, src_width, src_height, pixels == CONVERT_PIXELS_RGBA ? PixelOrder::kRgba : PixelOrder::kBgra,
+           dst);
+    return CONVERT_OK;
+  }
   // One scaler per calling thread, reused while the sizes stay the same and freed when the
   // thread ends.
   thread_local SwsPtr sws;
-  sws.reset(sws_getCachedContext(sws.release(), src_width, src_height, AV_PIX_FMT_BGRA, dst_width, dst_height,
-                                 AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+  sws.reset(sws_getCachedContext(sws.release(), src_width, src_height,
+                                 pixels == CONVERT_PIXELS_RGBA ? AV_PIX_FMT_RGBA : AV_PIX_FMT_BGRA, dst_width,
+                                 dst_height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
   if (!sws) return CONVERT_ERR_FORMAT;
   const int cw = (dst_width + 1) / 2, ch = (dst_height + 1) / 2;
   uint8_t* planes[4] = {dst, dst + size_t(dst_width) * dst_height,
                         dst + size_t(dst_width) * dst_height + size_t(cw) * ch, nullptr};
   int strides[4] = {dst_width, cw, cw, 0};
-  const uint8_t* src_planes[4] = {src, nullptr, nullptr, nullptr};
-  int src_strides[4] = {src_width * 4, 0, 0, 0};
+  const uint8_t* src_planes[4] = {top, nullptr, nullptr, nullptr};
+  int src_strides[4] = {static_cast<int>(stride), 0, 0, 0};
   int rows = sws_scale(sws.get(), src_planes, src_strides, 0, src_height, planes, strides);
   return rows == dst_height ? CONVERT_OK : CONVERT_ERR_FORMAT;
 }

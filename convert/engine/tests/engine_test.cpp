@@ -635,7 +635,7 @@ TEST(Rescale, ConvertsBgraToI420) {
   EXPECT_NEAR(dst[4], 90, 3);
   EXPECT_NEAR(dst[5], 240, 3);
 
-  EXPECT_EQ(rescale_csconvert(src.data(), dst.data(), 4, 2, 3, 2, 2, 0), CONVERT_ERR_FORMAT);
+  EXPECT_EQ(rescale_csconvert(src.data(), dst.data(), 4, 2, 5, 2, 2, 0), CONVERT_ERR_FORMAT);
   EXPECT_EQ(rescale_csconvert(src.data(), dst.data(), 0, 2, 2, 2, 2, 0), CONVERT_ERR_FORMAT);
   EXPECT_EQ(rescale_csconvert(nullptr, dst.data(), 4, 2, 2, 2, 2, 0), CONVERT_ERR_FORMAT);
   EXPECT_EQ(synth_image(), CONVERT_ERR_UNSUPPORTED);

@@ -8,9 +8,10 @@
 //   recorder.Stop();                            // the file is complete
 //
 // Threads. Start and Stop belong to one controlling thread (the window's). Capture and
-// IsRecording are called by the renderer on its drawing thread: Capture only copies the
-// frame into a bounded queue and returns. A worker thread converts each queued frame to
-// 1920 x 960 I420 through the conversion engine's rescale_csconvert, encodes it with x264
+// IsRecording are called by the renderer on its drawing thread: Capture only has the
+// renderer read the frame into a buffer of the bounded queue and returns. A worker thread
+// converts each queued frame to 1920 x 960 I420 through the conversion engine's
+// rescale_csconvert (turning the rows the right way up on the way), encodes it with x264
 // and writes it, with the source's audio up to that frame's time, through the MP4 writer.
 // Frames arriving while the queue holds kQueueFrames (or kQueueBytes) are dropped and
 // counted; the renderer never waits for the encoder.
@@ -67,7 +68,7 @@ struct RecorderStats {
   uint64_t queued = 0;           // frames waiting in the queue now
   uint64_t failed = 0;           // frames lost to conversion, encoding or writing
   uint64_t audio_samples = 0;    // source audio samples copied
-  uint64_t capture_ns = 0;       // time spent in Capture on the drawing thread, in total
+  uint64_t capture_ns = 0;       // time spent in Capture (read-back included) on the drawing thread, in total
 };
 
 class ScreenRecorder final : public render::FrameRecorder {
@@ -97,7 +98,7 @@ class ScreenRecorder final : public render::FrameRecorder {
   bool Stop();
 
   bool IsRecording() const override { return accepting_.load(); }
-  void Capture(const uint8_t* top_row, int width, int height, ptrdiff_t stride) override;
+  void Capture(int width, int height, render::PixelOrder order, const render::FrameReader& read) override;
   // Called by a renderer that is destroyed while recording (it posts the message itself).
   void Finish() override { StopRecording(); }
 
@@ -106,7 +107,8 @@ class ScreenRecorder final : public render::FrameRecorder {
 
  private:
   struct Frame {
-    std::vector<uint8_t> pixels;
+    std::vector<uint8_t> pixels;  // rows bottom row first, as the renderer reads them
+    render::PixelOrder order = render::PixelOrder::kBgra;
     int width = 0;
     int height = 0;
     int64_t tick = 0;

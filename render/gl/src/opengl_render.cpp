@@ -51,6 +51,18 @@ GLuint CompileShader(GLenum type, const char* source, const char* label) {
   return shader;
 }
 
+// The byte order in which the driver reads the default framebuffer back fastest, as it
+// reports it (GL 4.1 / ARB_ES2_compatibility). Mesa's llvmpipe says RGBA, which it reads in
+// about a third less time than BGRA. BGRA where the driver does not say.
+PixelOrder FastestReadOrder() {
+  if (!GLEW_VERSION_4_1 && !GLEW_ARB_ES2_compatibility) return PixelOrder::kBgra;
+  GLint format = 0;
+  GLint type = 0;
+  glGetIntegerv(GL_IMPLEMENTATION_COLOR_READ_FORMAT, &format);
+  glGetIntegerv(GL_IMPLEMENTATION_COLOR_READ_TYPE, &type);
+  return format == GL_RGBA && type == GL_UNSIGNED_BYTE ? PixelOrder::kRgba : PixelOrder::kBgra;
+}
+
 }  // namespace
 
 COpenglRender::COpenglRender(QWindow* window, RenderMessageSink* sink)
@@ -145,6 +157,7 @@ int COpenglRender::Initialise() {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
+  read_order_ = FastestReadOrder();
   initialised_ = true;
   return 0;
 }
@@ -431,11 +444,12 @@ void COpenglRender::ServeScreenshot(int width, int height, std::vector<uint8_t>&
 void COpenglRender::FeedRecorder(int width, int height) {
   FrameRecorder* recorder = recorder_.load();
   if (recorder == nullptr || !recorder->IsRecording() || width <= 0 || height <= 0) return;
-  ReadFrame(record_frame_, width, height);
-  // GL gives the bottom row first: the recorder reads the rows upwards from the last one, so
-  // that the drawing thread spends no time turning them over.
-  const ptrdiff_t row = static_cast<ptrdiff_t>(width) * 4;
-  recorder->Capture(record_frame_.data() + row * (height - 1), width, height, -row);
+  // Straight into the recorder's memory, bottom row first as GL gives it: the drawing thread
+  // neither copies nor turns the rows over.
+  const GLenum format = read_order_ == PixelOrder::kRgba ? GL_RGBA : GL_BGRA;
+  recorder->Capture(width, height, read_order_, [width, height, format](uint8_t* dst) {
+    glReadPixels(0, 0, width, height, format, GL_UNSIGNED_BYTE, dst);
+  });
 }
 
 }  // namespace spherolux::render

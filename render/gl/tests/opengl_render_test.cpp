@@ -36,14 +36,26 @@ class MessageCounter : public RenderMessageSink {
   std::atomic<int> records{0};
 };
 
-// Keeps the last frame the renderer fed it.
+// Keeps the last frame the renderer fed it, as blue, green, red, unused bytes, top row first.
 class FrameGrabber : public FrameRecorder {
  public:
   bool IsRecording() const override { return recording; }
-  void Capture(const uint8_t* top_row, int w, int h, ptrdiff_t stride) override {
+  void Capture(int w, int h, PixelOrder order, const FrameReader& read) override {
     const size_t row = static_cast<size_t>(w) * 4;
-    frame.resize(row * static_cast<size_t>(h));
-    for (int y = 0; y < h; ++y) std::memcpy(frame.data() + row * static_cast<size_t>(y), top_row + stride * y, row);
+    std::vector<uint8_t> bottom_up(row * static_cast<size_t>(h));
+    read(bottom_up.data());
+    frame.resize(bottom_up.size());
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* s = bottom_up.data() + row * static_cast<size_t>(h - 1 - y);
+      uint8_t* d = frame.data() + row * static_cast<size_t>(y);
+      for (size_t i = 0; i < row; i += 4) {
+        const bool rgba = order == PixelOrder::kRgba;
+        d[i] = s[rgba ? i + 2 : i];
+        d[i + 1] = s[i + 1];
+        d[i + 2] = s[rgba ? i : i + 2];
+        d[i + 3] = s[i + 3];
+      }
+    }
     width = w;
     height = h;
     ++captures;

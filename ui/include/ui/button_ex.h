@@ -12,9 +12,9 @@
 #pragma once
 
 #include <QAbstractButton>
-#include <QBasicTimer>
 #include <QColor>
 #include <QPoint>
+#include <QTimer>
 
 namespace spherolux::ui {
 
@@ -48,6 +48,8 @@ class CButtonEx : public QAbstractButton {
   // Caption font and colour (text is QAbstractButton::setText).
   void SetCaptionStyle(const QFont& font, const QColor& color, const QColor& disabled_color);
   bool hovered() const { return hovered_; }
+  // Runs from the pointer's arrival until the tooltip shows.
+  const QTimer& tooltipTimer() const { return tooltip_timer_; }
   // The image the next paint shows (0 when none applies), following the state rules.
   int CurrentImage() const;
 
@@ -59,12 +61,12 @@ class CButtonEx : public QAbstractButton {
   void paintEvent(QPaintEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
-  void timerEvent(QTimerEvent* event) override;
   bool event(QEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  private:
   void OnClicked();
+  void ShowTooltip();
 
   int control_id_;
   ButtonImages images_;
@@ -76,7 +78,7 @@ class CButtonEx : public QAbstractButton {
   QColor text_color_{0xFF2B3038};
   QColor disabled_text_color_{0xFF9AA0A8};
   bool hovered_ = false;
-  QBasicTimer tooltip_timer_;
+  QTimer tooltip_timer_;
 };
 
 }  // namespace spherolux::ui

@@ -28,6 +28,9 @@ class SkinnedDialog : public platform::MessageWindow {
   // Puts a close (or minimise) button on the title band that sends kWmCommand with `control_id`.
   CButtonEx* AddCloseButton(int control_id);
   CButtonEx* AddMinimiseButton(int control_id);
+  // Distance of the close button's right edge from the dialog's right edge (6 by default);
+  // minimise sits left of close. The buttons keep off the frame's top and right lines.
+  void SetTitleButtonsMargin(int right);
   // Centres the dialog on `over` (its parent's window when null).
   void CentreOn(QWidget* over = nullptr);
 
@@ -43,6 +46,7 @@ class SkinnedDialog : public platform::MessageWindow {
   void PlaceTitleButtons();
 
   QString title_;
+  int title_buttons_margin_ = 6;
   CButtonEx* close_ = nullptr;
   CButtonEx* minimise_ = nullptr;
 };

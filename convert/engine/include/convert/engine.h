@@ -159,10 +159,20 @@ int stop_transcoding(void);
  * running ones. Returns 0. */
 int setposition_callback(convert_position_callback callback, void* user);
 
-/* Scales one frame and converts it to planar YUV 4:2:0 in `dst`: the Y plane of
- * dst_width x dst_height, then U, then V, each ((dst_width + 1) / 2) x ((dst_height + 1) / 2).
- * src_format 2: 32-bit BGRA (bytes B, G, R, A), rows of src_width * 4 bytes, top row first.
- * reserved: 0. Returns CONVERT_OK or CONVERT_ERR_FORMAT. Any thread. */
+/* Source format codes of rescale_csconvert: 32-bit pixels (the fourth byte is ignored) in
+ * rows of src_width * 4 bytes, top row first; add CONVERT_ROWS_BOTTOM_UP for rows that lie
+ * bottom row first in memory, as OpenGL reads a framebuffer back. */
+enum {
+  CONVERT_PIXELS_BGRA = 2, /* bytes B, G, R, A */
+  CONVERT_PIXELS_RGBA = 3, /* bytes R, G, B, A */
+  CONVERT_ROWS_BOTTOM_UP = 0x100
+};
+
+/* Scales one frame and converts it to planar YUV 4:2:0 in `dst` (ITU-R BT.601, limited
+ * range): the Y plane of dst_width x dst_height, then U, then V, each
+ * ((dst_width + 1) / 2) x ((dst_height + 1) / 2), rows top first. src_format: a code above.
+ * A frame of even size that needs no scaling is converted without the scaler, several times
+ * faster. reserved: 0. Returns CONVERT_OK or CONVERT_ERR_FORMAT. Any thread. */
 int rescale_csconvert(const uint8_t* src, uint8_t* dst, int src_width, int src_height, int src_format, int dst_width,
                       int dst_height, int reserved);
 

@@ -2,8 +2,8 @@
 // Portable: the window layer and the recorder implement these interfaces.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace spherolux::render {
 
@@ -20,17 +20,24 @@ class RenderMessageSink {
   virtual void Post(unsigned message) = 0;
 };
 
+// Byte order of a read-back pixel: the renderer reads in the order its driver packs fastest.
+enum class PixelOrder : int { kBgra, kRgba };
+
+// Reads the frame just drawn into `dst`: width x height pixels of 4 bytes in the order given
+// with it, rows bottom row first (as GL reads a framebuffer), width * 4 bytes each.
+using FrameReader = std::function<void(uint8_t* dst)>;
+
 // A screen recorder fed by the renderer after each presented frame.
 class FrameRecorder {
  public:
   virtual ~FrameRecorder() = default;
   // Whether frames are wanted now. Called on the drawing thread before every capture.
   virtual bool IsRecording() const = 0;
-  // One presented frame: width x height pixels of 4 bytes (blue, green, red, unused). Row y,
-  // counted from the top, starts at top_row + y * stride; the stride is negative when the rows
-  // lie bottom-up in memory, as GL reads them back. The pixels are valid only during the call;
-  // copy what is kept.
-  virtual void Capture(const uint8_t* top_row, int width, int height, ptrdiff_t stride) = 0;
+  // One presented frame of width x height pixels in `order`. The recorder calls `read` at most
+  // once, during this call, with memory of its own for the frame, so the pixels go from the
+  // framebuffer straight to where they are kept; a recorder that takes no frame now does not
+  // call it. Called on the drawing thread.
+  virtual void Capture(int width, int height, PixelOrder order, const FrameReader& read) = 0;
   // Closes the output; called by the renderer when it is destroyed while recording.
   virtual void Finish() = 0;
 };

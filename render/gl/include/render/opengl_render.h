@@ -182,7 +182,8 @@ class COpenglRender {
   std::vector<float> turned_uv_;
   std::vector<float> turned_uv_b_;
   int draw_index_count_ = 0;
-  std::vector<uint8_t> record_frame_;
+  // The channel order the recorder's read-back uses: the driver's fastest (drawing thread).
+  PixelOrder read_order_ = PixelOrder::kBgra;
   std::atomic<int> full_uploads_{0};
   std::atomic<int> sub_uploads_{0};
   std::atomic<int> gl_errors_{0};
