@@ -1,7 +1,6 @@
 #include "dialogs/converter_model.h"
 
-#include <cstdio>
-
+#include "convert/messages.h"
 #include "probe/probe.h"
 #include "ui/bar_logic.h"
 #include "ui/strings.h"
@@ -93,7 +92,7 @@ ConverterModel::Answer ConverterModel::OnVideoEnded(int result, bool cancelled, 
   controls_.start = result != 0;
   ShowProgress(progress_);
   if (result == 0) return Answer::kAskOpenOutputDir;
-  answer_text_ = VideoErrorText(result);
+  answer_text_ = convert::VideoFailureText(result);
   return Answer::kError;
 }
 
@@ -102,7 +101,7 @@ ConverterModel::Answer ConverterModel::OnPhotoEnded(int result) {
   controls_.start = result != 0;
   progress_text_ = ui::LoadString(result == 0 ? ui::kStrImageStitchingDone : ui::kStrImageStitchingFailed);
   if (result == 0) return Answer::kAskOpenOutputDir;
-  answer_text_ = std::string(ui::LoadString(ui::kStrImageStitchingFailed)) + ".";
+  answer_text_ = convert::PhotoFailureText(result);
   return Answer::kError;
 }
 
@@ -124,13 +123,6 @@ void ConverterModel::ShowProgress(float percent) {
 
 std::string ConverterModel::RefusalText(int verdict) {
   return ui::LoadString(verdict == kAlreadyStitched ? ui::kStrAlreadyStitched : ui::kStrNotQualifiedCamera);
-}
-
-std::string ConverterModel::VideoErrorText(int result) {
-  if (result == CONVERT_ERR_CREATE_OUTPUT) return ui::LoadString(ui::kStrCreateOutputFailed);
-  char text[256];
-  std::snprintf(text, sizeof text, "%s(errno=%d)", ui::LoadString(ui::kStrOpenConverter), result);
-  return text;
 }
 
 }  // namespace spherolux::dialogs

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "convert/client.h"
+#include "convert/messages.h"
 #include "ui/strings.h"
 
 namespace spherolux::dialogs {
@@ -34,7 +35,7 @@ std::string MergerModel::IndexText(int row) {
 }
 
 std::string MergerModel::ResultText(int result, const std::string& output) {
-  if (result != 0) return ui::LoadString(ui::kStrMergeFailed);
+  if (result != 0) return convert::MergeFailureText(result);
   return std::string(ui::LoadString(ui::kStrMergeSavedIn)) + ": " + output;
 }
 

@@ -93,9 +93,6 @@ class ConverterModel {
 
   // The refusal of Start for a verdict (481 or 482).
   static std::string RefusalText(int verdict);
-  // The error box of a failed video job: string 302 for -1013, else string 300 with the
-  // code, "Open Converter(errno=-5)".
-  static std::string VideoErrorText(int result);
 
  private:
   void ShowProgress(float percent);

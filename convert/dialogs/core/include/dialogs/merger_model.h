@@ -23,7 +23,7 @@ class MergerModel {
 
   // The index column of row `row` (from 0): "001", "002", ...
   static std::string IndexText(int row);
-  // "Merge file saved in: PATH" or "Merge file failed!" in the UI language.
+  // "Merge file saved in: PATH", or "Merge file failed!" in the UI language and the cause.
   static std::string ResultText(int result, const std::string& output);
 
  private:
