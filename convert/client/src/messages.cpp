@@ -125,6 +125,8 @@ const char* CauseText(Cause cause) {
       return ui::LoadString(ui::kStrCauseOutputIsInput);
     case Cause::kWrongExtension:
       return ui::LoadString(ui::kStrCauseWrongExtension);
+    case Cause::kNameTooLong:
+      return ui::LoadString(ui::kStrCauseNameTooLong);
     case Cause::kNoCalibration:
       return ui::LoadString(ui::kStrCauseNoCalibration);
     case Cause::kUnsupportedMedia:

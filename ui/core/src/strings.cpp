@@ -143,6 +143,7 @@ constexpr Entry kTable[] = {
     {kStrCauseMergeList, "The list of files to merge cannot be read.", "无法读取要合并的文件列表。"},
     {kStrCauseStopped, "The job was stopped.", "任务已停止。"},
     {kStrCauseOther, "The job failed.", "任务失败。"},
+    {kStrCauseNameTooLong, "The output's file name is longer than 255 bytes.", "输出文件名超过 255 字节。"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

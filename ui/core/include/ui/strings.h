@@ -137,6 +137,7 @@ enum StringId : int {
   kStrCauseMergeList,
   kStrCauseStopped,
   kStrCauseOther,
+  kStrCauseNameTooLong,
 };
 
 void SetUiLanguage(Language language);
