@@ -10,6 +10,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -37,5 +38,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;     // the operation failed (a message on stderr)
 constexpr int kExitUnreadable = 2;  // an input could not be read at all
 constexpr int kExitUsage = 64;      // bad command line
+
+// Why `path` cannot be read as an input file ("not a regular file", or the system's text of
+// the error), or empty when it can. Asked before the file is opened: opening a pipe would
+// wait for a writer.
+std::string UnreadableReason(const std::string& path);
 
 }  // namespace cli

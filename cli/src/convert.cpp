@@ -117,7 +117,9 @@ int RunConvert(std::span<char* const> args) {
   // engine then refuses it untouched, and the next free name is tried.
   for (int attempt = 0; attempt < 100; ++attempt) {
     if (!named) output = convert::DefaultOutputPath(input, output_dir, false);
-    run = cli::RunEngineJob(convert::ConversionCall(input, output, range, quality, check.copy, overwrite), rotation);
+    run = cli::RunEngineJob(
+        convert::ConversionCall(input, output, range, quality, check.copy, convert::OutputNameFor(named, overwrite)),
+        rotation);
     if (named || run.stopped || run.result != CONVERT_ERR_OUTPUT_EXISTS) break;
   }
   if (!run.loaded) return cli::kExitFailure;

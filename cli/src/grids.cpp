@@ -73,6 +73,10 @@ int RunGrids(std::span<char* const> args) {
     std::fprintf(stderr, "spherolux-cli grids: no file given (usage: spherolux-cli grids FILE [--size WxH])\n");
     return cli::kExitUsage;
   }
+  if (const std::string why = cli::UnreadableReason(path); !why.empty()) {
+    std::fprintf(stderr, "spherolux-cli grids: cannot read %s: %s\n", path, why.c_str());
+    return cli::kExitUnreadable;
+  }
 
   const MediaKind kind = MediaKindOfPath(path);
   if (!sized) {

@@ -77,7 +77,7 @@ int RunMerge(std::span<char* const> args) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     if (!named) output = convert::DefaultMergeOutputPath(output_dir);
     convert::EngineCall call;
-    call.args = convert::MergeArgs(list.path(), output, overwrite);
+    call.args = convert::MergeArgs(list.path(), output, convert::OutputNameFor(named, overwrite));
     run = cli::RunEngineJob(call, 0);
     if (named || run.stopped || run.result != CONVERT_ERR_OUTPUT_EXISTS) break;
   }

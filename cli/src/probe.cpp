@@ -15,19 +15,18 @@ namespace {
 
 using namespace spherolux;
 
-// True when the file can be opened and read (an empty file can). Directories cannot.
-bool Readable(const char* path, int* error) {
+// Why the file cannot be read, or empty when it can (an empty file can). Folders, pipes and
+// devices cannot.
+std::string UnreadableReason(const char* path) {
+  if (std::string why = cli::UnreadableReason(path); !why.empty()) return why;
   std::FILE* f = std::fopen(path, "rb");
-  if (!f) {
-    *error = errno;
-    return false;
-  }
+  if (!f) return std::strerror(errno);
   char byte;
   const size_t got = std::fread(&byte, 1, 1, f);
   const bool failed = got == 0 && std::ferror(f);
-  *error = failed ? (errno ? errno : EIO) : 0;
+  const int error = errno ? errno : EIO;
   std::fclose(f);
-  return !failed;
+  return failed ? std::strerror(error) : std::string();
 }
 
 // The label is free text of up to 12 bytes; bytes above 0x7F are taken as Latin-1 so the
@@ -118,9 +117,8 @@ int RunProbe(std::span<char* const> args) {
   }
   int status = cli::kExitOk;
   for (const char* path : args) {
-    int error = 0;
-    if (!Readable(path, &error)) {
-      std::fprintf(stderr, "spherolux-cli probe: cannot read %s: %s\n", path, std::strerror(error));
+    if (const std::string why = UnreadableReason(path); !why.empty()) {
+      std::fprintf(stderr, "spherolux-cli probe: cannot read %s: %s\n", path, why.c_str());
       status = cli::kExitUnreadable;
       continue;
     }

@@ -31,12 +31,21 @@ int RunRecover(std::span<char* const> args) {
     }
   }
   if (file.empty()) return Usage("no file");
+  // Both files are read; neither may be a pipe, which would block whoever opens it. They are
+  // looked at before and after the side file is resolved from the recording or back.
+  auto unreadable = [](const std::string& path) {
+    const std::string why = path.empty() ? std::string() : cli::UnreadableReason(path);
+    if (!why.empty()) std::fprintf(stderr, "spherolux-cli recover: cannot read %s: %s\n", path.c_str(), why.c_str());
+    return !why.empty();
+  };
+  if (unreadable(file) || unreadable(side)) return cli::kExitUnreadable;
   // FILE may name the side file itself.
   if (side.empty() && !SideFileTarget(file).empty()) {
     side = file;
     file = SideFileTarget(side);
   }
   if (side.empty()) side = FindSideFile(file);
+  if (unreadable(file) || unreadable(side)) return cli::kExitUnreadable;
   if (side.empty()) {
     std::fprintf(stderr, "spherolux-cli recover: %s has no side file (%s or %s%s beside it); nothing to recover\n",
                  file.c_str(), kSideFileName, file.c_str(), kSideFileSuffix);

@@ -44,6 +44,7 @@ int StitchOne(const std::string& in, std::string out, const std::string& output_
   }
   PhotoOutputOptions options;
   options.overwrite = named && overwrite;
+  options.claim = !named;
   int rc = kPhotoOk;
   // A name the program picked may be claimed by another run meanwhile: take the next one.
   for (int attempt = 0; attempt < 100; ++attempt) {

@@ -1,5 +1,6 @@
 // spherolux-cli probe on generated camera files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <sstream>
@@ -104,6 +105,20 @@ TEST_F(ProbeCommand, UnreadableFilesExitTwoWithAMessage) {
   EXPECT_TRUE(Has(run.err, "cannot read " + missing + ":")) << run.err;
   EXPECT_TRUE(Has(run.err, "cannot read " + dir_.path() + ":")) << run.err;
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2);
+}
+
+// A pipe in a file's place would block whoever opens it for reading: each command that reads
+// a file refuses it first (timeout ends a command that hangs).
+TEST_F(ProbeCommand, PipesAreRefusedByEveryReadingCommand) {
+  const std::string pipe = dir_.Path("pipe.mp4");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const std::string cli = "timeout 20 " + spherolux::testsupport::BuiltProgram("spherolux-cli");
+  const std::string quoted = spherolux::testsupport::ShellQuote(pipe);
+  for (const std::string command : {" probe ", " grids ", " grids --size 64x32 ", " recover "}) {
+    const spherolux::testsupport::CommandResult run = spherolux::testsupport::RunCommand(cli + command + quoted);
+    EXPECT_EQ(run.exit_code, 2) << command << run.err;
+    EXPECT_TRUE(Has(run.err, "not a regular file")) << command << run.err;
+  }
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "camgen/camgen.h"
 #include "probe/probe.h"
+#include "testsupport/testsupport.h"
 
 namespace spherolux {
 namespace {
@@ -13,14 +13,13 @@ using camgen::Bytes;
 
 class JpegFrameSizeTest : public testing::Test {
  protected:
-  void SetUp() override { dir_ = camgen::MakeTempDir("frame-size"); }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string Write(const std::string& name, const Bytes& bytes) {
     const std::string path = dir_ + "/" + name;
     EXPECT_TRUE(camgen::WriteFileBytes(path, bytes));
     return path;
   }
-  std::string dir_;
+  testsupport::TempDir scratch_{"frame-size"};
+  const std::string dir_ = scratch_.path();
 };
 
 TEST_F(JpegFrameSizeTest, JpegSizeFromTheFrameHeader) {

@@ -4,7 +4,6 @@
 // own tests unchanged.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "calib/stitch_state.h"
@@ -13,6 +12,7 @@
 #include "mp4/file.h"
 #include "mp4/spherical.h"
 #include "probe/probe.h"
+#include "testsupport/testsupport.h"
 
 namespace spherolux {
 namespace {
@@ -21,11 +21,6 @@ using camgen::Bytes;
 
 class OtherToolsTest : public testing::Test {
  protected:
-  void SetUp() override { dir_ = camgen::MakeTempDir("probe-tags"); }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
   // A photo tagged by exiftool with the given GPano projection type.
@@ -71,7 +66,8 @@ class OtherToolsTest : public testing::Test {
     return ProbeFile(path.c_str(), kind, nullptr, nullptr);
   }
 
-  std::string dir_;
+  testsupport::TempDir scratch_{"probe-tags"};
+  const std::string dir_ = scratch_.path();
 };
 
 TEST_F(OtherToolsTest, GPanoEquirectangularPhotoIsStitched) {

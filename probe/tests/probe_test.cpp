@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -10,6 +9,7 @@
 #include "calib/panorama_xmp.h"
 #include "camgen/camgen.h"
 #include "probe/extract.h"
+#include "testsupport/testsupport.h"
 
 namespace spherolux {
 namespace {
@@ -54,11 +54,7 @@ class ProbeFileTest : public testing::Test {
  protected:
   static void SetUpTestSuite() { jpeg_ = new Bytes(camgen::MakeJpeg(64, 32)); }
   static void TearDownTestSuite() { delete jpeg_; }
-  void SetUp() override {
-    ASSERT_FALSE(jpeg_->empty());
-    dir_ = camgen::MakeTempDir("probe");
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { ASSERT_FALSE(jpeg_->empty()); }
 
   std::string Write(const std::string& name, const Bytes& bytes) {
     const std::string path = dir_ + "/" + name;
@@ -76,7 +72,8 @@ class ProbeFileTest : public testing::Test {
   }
 
   static Bytes* jpeg_;
-  std::string dir_;
+  testsupport::TempDir scratch_{"probe"};
+  const std::string dir_ = scratch_.path();
 };
 Bytes* ProbeFileTest::jpeg_ = nullptr;
 

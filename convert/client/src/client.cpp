@@ -68,6 +68,7 @@ Cause CheckOutput(const std::string& output, const std::vector<std::string>& inp
   std::string ext = fs::path(output).extension().string();
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (ext != (photo ? ".jpg" : ".mp4")) return Cause::kWrongExtension;
+  if (fs::path(output).filename().string().size() > kMaxFileNameBytes) return Cause::kNameTooLong;
   struct stat out;
   if (::stat(output.c_str(), &out) != 0) return Cause::kNone;
   for (const std::string& input : inputs) {

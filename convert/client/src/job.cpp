@@ -46,6 +46,15 @@ std::string FormatClock(int64_t ms) {
   return buf;
 }
 
+namespace {
+
+// The engine's option for the output name rule, right after "ffmpeg".
+void AddOutputNameOption(OutputName name, std::vector<std::string>* args) {
+  if (name != OutputName::kClaim) args->insert(args->begin() + 1, name == OutputName::kReplace ? "-y" : "-n");
+}
+
+}  // namespace
+
 std::string FormatClockMs(int64_t ms) {
   char buf[24];
   std::snprintf(buf, sizeof buf, ".%03lld", static_cast<long long>(ms % 1000));
@@ -53,7 +62,7 @@ std::string FormatClockMs(int64_t ms) {
 }
 
 EngineCall ConversionCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,
-                          bool copy, bool overwrite) {
+                          bool copy, OutputName name) {
   EngineCall call;
   call.args = {"ffmpeg", "-d",  "-ss", FormatClockMs(range.start_ms),
                "-i",     input, "-t",  FormatClockMs(range.duration_ms)};
@@ -73,13 +82,13 @@ EngineCall ConversionCall(const std::string& input, const std::string& output, c
     call.high_flag = 1;
   }
   call.args.push_back(output);
-  if (overwrite) call.args.insert(call.args.begin() + 1, "-y");
+  AddOutputNameOption(name, &call.args);
   return call;
 }
 
-std::vector<std::string> MergeArgs(const std::string& list_path, const std::string& output, bool overwrite) {
+std::vector<std::string> MergeArgs(const std::string& list_path, const std::string& output, OutputName name) {
   std::vector<std::string> args = {"ffmpeg", "-f", "concat", "-i", list_path, "-c", "copy", output};
-  if (overwrite) args.insert(args.begin() + 1, "-y");
+  AddOutputNameOption(name, &args);
   return args;
 }
 

@@ -125,6 +125,8 @@ const char* CauseText(Cause cause) {
       return "The output file is one of the input files.";
     case Cause::kWrongExtension:
       return "The output's name does not fit its kind: a stitched photo is a .jpg file, a video an .mp4 file.";
+    case Cause::kNameTooLong:
+      return "The output's file name is longer than 255 bytes.";
     case Cause::kNoCalibration:
       return "The input carries no usable camera calibration.";
     case Cause::kUnsupportedMedia:

@@ -155,6 +155,8 @@ TEST_F(CliTest, SignalsStopTheConversionAndTouchNothingElse) {
   EXPECT_EQ(Interrupt({"convert", cam, out, "--quality", "high", "--overwrite"}, SIGINT), 130);
   // ...and one stopped by SIGTERM leaves no trace of the name it had taken.
   EXPECT_EQ(Interrupt({"convert", cam, "--output-dir", dir_, "--quality", "high"}, SIGTERM), 143);
+  // Killed outright, a run leaves no file under a name the user gave.
+  EXPECT_EQ(Interrupt({"convert", cam, dir_ + "/killed.mp4", "--quality", "high"}, SIGKILL), -1);
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());

@@ -84,9 +84,9 @@ std::optional<Job> ParseJob(const std::vector<std::string>& args) {
       job.stitch = true;
       continue;
     }
-    if (a == "-y") {
+    if (a == "-y" || a == "-n") {
       if (!once(12)) return std::nullopt;
-      job.overwrite = true;
+      (a == "-y" ? job.overwrite : job.unclaimed) = true;
       continue;
     }
     if (i + 1 >= end) return std::nullopt;  // every other option takes a value

@@ -22,6 +22,7 @@ struct Job {
   bool stitch = false;     // "-d"
   bool copy = false;       // "-c copy"
   bool overwrite = false;  // "-y": a file of the output's name may be replaced
+  bool unclaimed = false;  // "-n": the output's name is not taken before the job is done
   double start = 0;        // seconds
   double duration = -1;    // seconds; < 0: to the end
   std::string input;       // the video, or the merge list

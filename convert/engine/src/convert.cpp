@@ -302,7 +302,15 @@ int Transcoder::OpenDecoder() {
   if (!codec) return CONVERT_ERR_DECODE;
   dec_.reset(avcodec_alloc_context3(codec));
   if (!dec_ || avcodec_parameters_to_context(dec_.get(), s->codecpar) < 0) return CONVERT_ERR_NO_MEMORY;
+#if defined(__SANITIZE_THREAD__)
+  // The decoder's frame threads hand each picture over through atomics inside FFmpeg, which
+  // is not instrumented: ThreadSanitizer would report every later use of a decoded picture
+  // (its conversion, stitching and release) as racing the frame thread that made it. Checked
+  // builds decode on the calling thread; the engine's own threads run as always.
+  dec_->thread_count = 1;
+#else
   dec_->thread_count = 2;
+#endif
   dec_->pkt_timebase = s->time_base;
   if (avcodec_open2(dec_.get(), codec, nullptr) < 0) return CONVERT_ERR_DECODE;
   return CONVERT_OK;

@@ -95,7 +95,7 @@ int JobFiles::Create(const Job& job, const std::vector<std::string>& inputs) {
   }
   OutputOptions options;
   options.overwrite = job.overwrite;
-  options.claim = !job.overwrite;
+  options.claim = !job.overwrite && !job.unclaimed;
   switch (file.Create(job.output, options)) {
     case OutputStatus::kOk:
       return CONVERT_OK;

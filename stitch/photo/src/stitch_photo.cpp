@@ -312,7 +312,7 @@ int CreateOutput(const char* source_path, const char* output_path, const PhotoOu
     return kPhotoOutputIsInput;
   OutputOptions file_options;
   file_options.overwrite = options.overwrite;
-  file_options.claim = !options.overwrite;
+  file_options.claim = options.claim && !options.overwrite;
   switch (out->Create(output_path, file_options)) {
     case OutputStatus::kOk:
       return kPhotoOk;

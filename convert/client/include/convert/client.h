@@ -49,7 +49,8 @@ InputCheck CheckConversionInput(const std::string& path);
 
 // Whether a job may write `output`: never one of `inputs` (compared as files: device and
 // inode, not names), never over an existing file unless `overwrite`, and named for its
-// kind (".jpg" for a stitched photo, ".mp4" for a video, in any case). kNone when it may.
+// kind (".jpg" for a stitched photo, ".mp4" for a video, in any case) with a file name the
+// file system takes (kMaxFileNameBytes). kNone when it may.
 Cause CheckOutput(const std::string& output, const std::vector<std::string>& inputs, bool photo, bool overwrite);
 
 // The output of a job on `input` when the user named none: the first free

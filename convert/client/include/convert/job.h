@@ -45,12 +45,24 @@ struct EngineCall {
   std::vector<std::string> args;
   int high_flag = 0;
 };
+// What a job does about the output's name. No job ever writes over one of its inputs.
+enum class OutputName {
+  kClaim,    // a name the program picked: taken at once by an empty file, so that no other
+             // job picks it meanwhile; an existing file is never replaced
+  kKeep,     // a name the user gave: never replaces a file, and is given only when the job is
+             // done (a killed job leaves no empty file under it) ("-n")
+  kReplace,  // a name the user allowed to be replaced ("-y")
+};
+// The output name rule for a name the user gave (`named`) or the program picked.
+inline OutputName OutputNameFor(bool named, bool overwrite) {
+  return !named ? OutputName::kClaim : overwrite ? OutputName::kReplace : OutputName::kKeep;
+}
+
 // copy: the recording was stitched by the camera; it is copied whatever the quality.
-// overwrite: the engine may replace a file of the output's name ("-y"); without it the
-// engine claims the name and never replaces anything.
 EngineCall ConversionCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,
-                          bool copy, bool overwrite = false);
-std::vector<std::string> MergeArgs(const std::string& list_path, const std::string& output, bool overwrite = false);
+                          bool copy, OutputName name = OutputName::kClaim);
+std::vector<std::string> MergeArgs(const std::string& list_path, const std::string& output,
+                                   OutputName name = OutputName::kClaim);
 
 // The concat list: one line "file 'PATH'" per file, in order. A quote inside a path is
 // written '\'' so that the list reads back the same path.

@@ -23,6 +23,7 @@ enum class Cause {
   kOutputExists,      // a file of the output's name exists (replaced only when asked)
   kOutputIsInput,     // the output is one of the inputs
   kWrongExtension,    // a photo's output not named .jpg, or a video's not .mp4
+  kNameTooLong,       // the output's file name is longer than the file system takes
   kNoCalibration,     // stitching asked for, but the file has no usable calibration
   kUnsupportedMedia,  // a codec, sampling or frame size the job cannot handle
   kEncoderOptions,    // the H.264 encoder refuses the options

@@ -4,10 +4,12 @@
  *
  * Jobs are described by ffmpeg-style argument vectors, argv[0] being "ffmpeg":
  *
- *   conversion  ffmpeg [-y] [-d] -ss START -i INPUT -t DURATION CODEC... OUTPUT
+ *   conversion  ffmpeg [-y|-n] [-d] -ss START -i INPUT -t DURATION CODEC... OUTPUT
  *     -y            replace a file that has the output's name (without it such a file is
  *                   never touched: CONVERT_ERR_OUTPUT_EXISTS). The output is never one of
  *                   the inputs, whatever its name (CONVERT_ERR_OUTPUT_IS_INPUT).
+ *     -n            do not take the output's name at the start (see below): for a name the
+ *                   user gave, which a killed job must not leave behind as an empty file.
  *     -d            stitch the input: the engine reads the camera calibration from INPUT
  *                   and turns dual- or single-fisheye frames into an equirectangular
  *                   panorama W x W/2 (W the source width). Recordings the camera stitched
@@ -17,7 +19,7 @@
  *     CODEC         either "-c copy" (stream copy from the key frame at or before START),
  *                   or H.264 options: -pix_fmt yuv420p, -b:v RATE[k|M], -r FPS,
  *                   -profile:v PROFILE, -preset PRESET, -refs N, -bf N.
- *   merge       ffmpeg [-y] -f concat -i LIST -c copy OUTPUT
+ *   merge       ffmpeg [-y|-n] -f concat -i LIST -c copy OUTPUT
  *     LIST          a text file of lines "file 'PATH'" (LF or CR LF); the files must share
  *                   codec, frame size, time base and audio parameters.
  *
@@ -27,14 +29,13 @@
  * (a name such as "http://..." or "cache:..." is a file of that name), and an input that is
  * not a regular file (a pipe, a device) is refused before it is opened.
  *
- * Without -y the output's name is taken at once by an empty file, so that no other job picks
- * it meanwhile. The output is written to one temporary file in the output's folder (it needs
- * the space of the output once, plus its movie box), rewritten in place with the movie box
- * first and given the output's name only when complete, so a failed or stopped job leaves
- * nothing behind: neither the temporary nor the claimed name (where the file system has
- * unnamed temporary files, a killed process leaves at most the empty claim). A job whose
- * input is damaged (its media data ends before the range does) fails with
- * CONVERT_ERR_DAMAGED_INPUT instead of writing a shorter file.
+ * Without -y or -n the output's name is taken at once by an empty file, so that no other job
+ * picks it meanwhile (for names a program picked). The output is written to one temporary file in the output's folder
+ * (it needs the space of the output once, plus its movie box), rewritten in place with the movie box first and given
+ * the output's name only when complete, so a failed or stopped job leaves nothing behind: neither the temporary nor the
+ * claimed name (where the file system has unnamed temporary files, a killed process leaves at most the empty claim). A
+ * job whose input is damaged (its media data ends before the range does) fails with CONVERT_ERR_DAMAGED_INPUT instead
+ * of writing a shorter file.
  *
  * The library exports these five functions and nothing else. None of them lets a C++
  * exception out: a failure to allocate or to start a thread is a result code.

@@ -87,8 +87,13 @@ constexpr const char* PhotoResultMessage(int code) {
 // even and the picture stays 2:1.
 void PanoramaSize(int photo_width, int* width, int* height);
 
+// Without overwrite an existing file is never replaced. A name the program picked is taken
+// at once by an empty file (claim), so that no other run picks it meanwhile; a name the user
+// gave (claim false) is given only when the panorama is done, so that a killed run leaves
+// no empty file under it.
 struct PhotoOutputOptions {
   bool overwrite = false;  // replace a file of the output's name (never the source itself)
+  bool claim = true;
 };
 
 // rotation: 0, 90, 180 or 270; quality_index: 0 low (90), 1 medium (99), other high (100).
