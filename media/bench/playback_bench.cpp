@@ -86,9 +86,10 @@ int RunOurs(const std::string& file, int seconds, bool readback) {
   const double frames = static_cast<double>(std::max<uint64_t>(t.frames.load(), 1));
   std::printf(
       "player=ours%s displayed=%d lost=%d drawn=%llu first_frame_ms=%.0f upload_ms=%.2f draw_ms=%.2f "
-      "readback_ms=%.2f\n",
+      "readback_ms=%.2f chroma=%s->%s\n",
       readback ? "+readback" : "", stats.displayed, stats.lost, static_cast<unsigned long long>(stats.frames_drawn),
-      first, t.upload_ns.load() / frames / 1e6, t.draw_ns.load() / frames / 1e6, t.readback_ns.load() / frames / 1e6);
+      first, t.upload_ns.load() / frames / 1e6, t.draw_ns.load() / frames / 1e6, t.readback_ns.load() / frames / 1e6,
+      stats.proposed_chroma.c_str(), stats.chosen_chroma.c_str());
   window.player().renderer()->AttachRecorder(nullptr);
   window.Close();
   return 0;

@@ -14,15 +14,53 @@ namespace {
 
 // Larger pictures than this are refused rather than allocated.
 constexpr unsigned kMaxSide = 16384;
+// Pitches and lines of the planes are rounded up to this, as libvlc recommends for its
+// optimised decoders and converters.
+constexpr unsigned kPlaneAlignment = 32;
 
 // One output's picture buffer, between a format call and its cleanup.
 struct FrameContext {
   FrameTarget* target = nullptr;
   unsigned width = 0;  // the pictures' size
   unsigned height = 0;
-  size_t size = 0;
+  bool yuv = false;  // three planes of 4:2:0, else one plane of BGRX
+  render::YuvColour colour;
+  unsigned pitches[3] = {};
+  size_t offsets[3] = {};
   std::unique_ptr<uint8_t[]> pixels;
 };
+
+uint32_t FourCc(const char* chroma) {
+  uint32_t code = 0;
+  std::memcpy(&code, chroma, 4);
+  return code;
+}
+
+bool IsRgbChroma(const char chroma[4]) {
+  static constexpr const char* kRgb[] = {"RV32", "RV24", "RV16", "RV15", "RGBA", "ARGB", "BGRA", "RGBP", "RGB8"};
+  for (const char* c : kRgb) {
+    if (std::memcmp(chroma, c, 4) == 0) return true;
+  }
+  return false;
+}
+
+// The engine's full-range YUV chromas ("J420", "J422", "J440", "J444").
+bool IsFullRangeChroma(const char chroma[4]) { return chroma[0] == 'J' && chroma[1] == '4'; }
+
+unsigned AlignUp(unsigned value) { return (value + kPlaneAlignment - 1) / kPlaneAlignment * kPlaneAlignment; }
+
+// The colour of the target's video at this picture size.
+render::YuvColour ColourOf(const FrameTarget& target, unsigned width, unsigned height, bool full_range_chroma) {
+  render::YuvColour colour;
+  const int matrix = target.colour_matrix.load();
+  if (matrix >= 0) {
+    colour.matrix = static_cast<render::YuvMatrix>(matrix);
+  } else {
+    colour.matrix = width >= 1280 || height > 576 ? render::YuvMatrix::kBt709 : render::YuvMatrix::kBt601;
+  }
+  colour.full_range = full_range_chroma || target.colour_full_range.load() == 1;
+  return colour;
+}
 
 }  // namespace
 
@@ -43,6 +81,7 @@ unsigned FrameFormat(void** opaque, char* chroma, unsigned* width, unsigned* hei
   if (IsHardwareChroma(chroma)) return 0;
   target->picture_width.store(static_cast<int>(*width));
   target->picture_height.store(static_cast<int>(*height));
+  target->proposed_chroma.store(FourCc(chroma));
   const int visible_width = target->visible_width.load();
   const int visible_height = target->visible_height.load();
   if (visible_width > 0 && visible_height > 0) {
@@ -55,16 +94,36 @@ unsigned FrameFormat(void** opaque, char* chroma, unsigned* width, unsigned* hei
   context->target = target;
   context->width = *width;
   context->height = *height;
-  context->size = static_cast<size_t>(*width) * *height * 4;
-  context->pixels.reset(new (std::nothrow) uint8_t[context->size]);
+  context->yuv = !IsRgbChroma(chroma);
+  const char* chosen = "RV32";
+  size_t size = 0;
+  if (context->yuv) {
+    const bool full_range = IsFullRangeChroma(chroma);
+    context->colour = ColourOf(*target, *width, *height, full_range);
+    chosen = full_range ? "J420" : "I420";
+    for (int i = 0; i < 3; ++i) {
+      const unsigned plane_width = i == 0 ? *width : (*width + 1) / 2;
+      const unsigned plane_height = i == 0 ? *height : (*height + 1) / 2;
+      pitches[i] = context->pitches[i] = AlignUp(plane_width);
+      lines[i] = AlignUp(plane_height);
+      context->offsets[i] = size;
+      size += static_cast<size_t>(pitches[i]) * lines[i];
+    }
+  } else {
+    pitches[0] = context->pitches[0] = *width * 4;
+    lines[0] = *height;
+    size = static_cast<size_t>(pitches[0]) * lines[0];
+  }
+  context->pixels.reset(new (std::nothrow) uint8_t[size]);
   if (context->pixels == nullptr) return 0;
 
   // A failed initialisation leaves the window black while the engine goes on decoding;
   // every draw then does nothing.
+  target->renderer->SetFrameSource(context->yuv ? render::COpenglRender::kSourceDecoderYuv
+                                                : render::COpenglRender::kSourceDecoder);
   target->renderer->Initialise();
-  std::memcpy(chroma, "RV32", 4);
-  pitches[0] = *width * 4;
-  lines[0] = *height;
+  std::memcpy(chroma, chosen, 4);
+  target->chosen_chroma.store(FourCc(chosen));
   target->live_outputs.fetch_add(1);
   target->outputs_started.fetch_add(1);
   *opaque = context.release();
@@ -81,7 +140,8 @@ void FrameCleanup(void* opaque) {
 }
 
 void* FrameLock(void* opaque, void** planes) {
-  planes[0] = static_cast<FrameContext*>(opaque)->pixels.get();
+  auto* context = static_cast<FrameContext*>(opaque);
+  for (int i = 0; i < (context->yuv ? 3 : 1); ++i) planes[i] = context->pixels.get() + context->offsets[i];
   return nullptr;
 }
 
@@ -89,8 +149,21 @@ void FrameUnlock(void*, void*, void* const*) {}
 
 void FrameDisplay(void* opaque, void*) {
   auto* context = static_cast<FrameContext*>(opaque);
-  context->target->renderer->SetTextureSize(static_cast<int>(context->width), static_cast<int>(context->height));
-  context->target->renderer->Draw(context->pixels.get());
+  render::COpenglRender* renderer = context->target->renderer;
+  if (context->yuv) {
+    render::YuvPicture picture;
+    for (int i = 0; i < 3; ++i) {
+      picture.planes[i] = context->pixels.get() + context->offsets[i];
+      picture.pitches[i] = static_cast<int>(context->pitches[i]);
+    }
+    picture.width = static_cast<int>(context->width);
+    picture.height = static_cast<int>(context->height);
+    picture.colour = context->colour;
+    renderer->DrawYuv(picture);
+  } else {
+    renderer->SetTextureSize(static_cast<int>(context->width), static_cast<int>(context->height));
+    renderer->Draw(context->pixels.get());
+  }
   context->target->frames_drawn.fetch_add(1);
 }
 

@@ -1,5 +1,10 @@
-// The five frame callbacks of a panoramic video: libvlc decodes each picture as 32-bit BGRX
-// into one buffer of ours, and the renderer draws it on the engine's video output thread.
+// The five frame callbacks of a panoramic video: libvlc decodes each picture into one buffer
+// of ours, and the renderer draws it on the engine's video output thread.
+//
+// Pictures of a YUV video are asked for as planar 4:2:0 ("I420", or "J420" for full-range
+// sources), uploaded as three single-byte planes and turned into RGB by the renderer's
+// shader: a third of the bytes of 32-bit RGB, and no conversion on the processor. Videos
+// decoded to RGB keep 32-bit BGRX ("RV32").
 //
 // All five callbacks run on the output thread. The format callback initialises the renderer
 // there (taking over the one GL context the renderer keeps) and the cleanup callback tears
@@ -30,13 +35,22 @@ struct FrameTarget {
   std::atomic<uint64_t> frames_drawn{0};
   std::atomic<int> live_outputs{0};
   std::atomic<uint64_t> outputs_started{0};
-  // The picture size the engine proposed in the last format call.
+  // The picture size and chroma the engine proposed in the last format call, and the chroma
+  // the pipeline asked for instead (four characters in an int, as in memory).
   std::atomic<int> picture_width{0};
   std::atomic<int> picture_height{0};
+  std::atomic<uint32_t> proposed_chroma{0};
+  std::atomic<uint32_t> chosen_chroma{0};
+  // The colour of the video as its file states it (written by the player before playback):
+  // a render::YuvMatrix, or -1 when unstated (then chosen by the picture size, as for
+  // untagged video: BT.709 from 1280 wide or 577 lines up, BT.601 below); full range 1, studio
+  // range 0, -1 unstated (studio range unless the engine proposes a full-range chroma).
+  std::atomic<int> colour_matrix{-1};
+  std::atomic<int> colour_full_range{-1};
 };
 
 // Chromas of hardware surfaces, offered before plain pictures on some outputs: refused, so
-// that the engine converts to RV32.
+// that the engine converts to a chroma in memory.
 bool IsHardwareChroma(const char chroma[4]);
 
 // The libvlc callbacks (libvlc_video_format_cb and friends).

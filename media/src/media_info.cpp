@@ -206,6 +206,10 @@ MediaFacts ReadMediaFacts(const std::string& path, bool photo) {
   facts.height = Dimension(file.Get(kind, "Height"));
   if (facts.width == 0 || facts.height == 0) facts.width = facts.height = 0;
   facts.duration_ms = Decimal(file.Get(StreamKind::kGeneral, "Duration"), -1);
+  if (!photo) {
+    facts.matrix_coefficients = file.Get(kind, "matrix_coefficients");
+    facts.colour_range = file.Get(kind, "colour_range");
+  }
   return facts;
 }
 

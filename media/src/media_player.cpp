@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
@@ -83,6 +84,28 @@ bool HasSoundDevice() {
   return false;
 }
 
+// The matrix a file states for its video (MediaInfo's names of the H.273 matrices), -1 when
+// it states none that the renderer knows.
+int StatedMatrix(const std::string& name) {
+  if (name.find("709") != std::string::npos) return static_cast<int>(render::YuvMatrix::kBt709);
+  if (name.find("2020") != std::string::npos) return static_cast<int>(render::YuvMatrix::kBt2020);
+  for (const char* bt601 : {"601", "470", "170M", "FCC"}) {
+    if (name.find(bt601) != std::string::npos) return static_cast<int>(render::YuvMatrix::kBt601);
+  }
+  return -1;
+}
+
+int StatedFullRange(const std::string& range) {
+  if (range == "Full") return 1;
+  return range == "Limited" ? 0 : -1;
+}
+
+std::string ChromaText(uint32_t code) {
+  char text[5] = {};
+  std::memcpy(text, &code, 4);
+  return code != 0 ? text : "";
+}
+
 }  // namespace
 
 CMediaPlayer::CMediaPlayer(CVideoControl* video, const char* vlc_library)
@@ -125,6 +148,8 @@ int CMediaPlayer::Probe(const std::string& path, bool photo) {
   const MediaFacts facts = ReadMediaFacts(path, photo);
   width_ = facts.width;
   height_ = facts.height;
+  colour_matrix_ = StatedMatrix(facts.matrix_coefficients);
+  colour_full_range_ = StatedFullRange(facts.colour_range);
   const FrameSize frame{width_, height_};
   const FileProbe probe = ProbeFile(path.c_str(), photo ? MediaKind::kPhoto : MediaKind::kVideo, &frame, &grids_);
   camera_type_ = probe.camera_type;
@@ -206,6 +231,8 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
     renderer_->SetFrameSource(render::COpenglRender::kSourceDecoder);
     frame_target_->visible_width.store(width_);
     frame_target_->visible_height.store(height_);
+    frame_target_->colour_matrix.store(colour_matrix_);
+    frame_target_->colour_full_range.store(colour_full_range_);
     api_.set_format_callbacks()(player_, FrameFormat, FrameCleanup);
     api_.set_callbacks()(player_, FrameLock, FrameUnlock, FrameDisplay, frame_target_.get());
   } else {
@@ -479,6 +506,8 @@ CMediaPlayer::Stats CMediaPlayer::GetStats() const {
   stats.outputs_started = frame_target_->outputs_started.load();
   stats.picture_width = frame_target_->picture_width.load();
   stats.picture_height = frame_target_->picture_height.load();
+  stats.proposed_chroma = ChromaText(frame_target_->proposed_chroma.load());
+  stats.chosen_chroma = ChromaText(frame_target_->chosen_chroma.load());
   libvlc_media_stats_t engine{};
   if (media_ != nullptr && api_.media_get_stats()(media_, &engine) != 0) {
     stats.displayed = engine.i_displayed_pictures;

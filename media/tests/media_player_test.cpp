@@ -413,6 +413,52 @@ TEST_F(PlayerTest, CameraPhotoViewMatchesTheStitchedPanorama) {
   EXPECT_LT(MeanDifference(video, stitched), 16.0);
 }
 
+// The renderer turns the YUV pictures of a video into RGB with the matrix and the range
+// the file states: flat patches of known colour, coded with the BT.601 and the BT.709 matrix
+// in studio range and with BT.709 in full range, come back in the flat view within 6 of 255
+// in every channel (8-bit coding rounds by up to 2). A wrong matrix moves saturated green
+// by 20 or more, a wrong range moves white or black by 16 or more. The BT.601 clip is 1920
+// wide, where an untagged video would be taken for BT.709, so its tag must be honoured.
+TEST_F(PlayerTest, YuvVideosShowTheColoursTheirFilesState) {
+  const QRgb colours[8] = {qRgb(255, 0, 0), qRgb(0, 255, 0),   qRgb(0, 0, 255),    qRgb(255, 255, 255),
+                           qRgb(0, 0, 0),   qRgb(255, 255, 0), qRgb(40, 160, 220), qRgb(128, 128, 128)};
+  QImage patches(1920, 960, QImage::Format_RGB32);
+  QPainter painter(&patches);
+  for (int i = 0; i < 8; ++i) painter.fillRect(i % 4 * 480, i / 4 * 480, 480, 480, QColor(colours[i]));
+  painter.end();
+  const std::string picture = g_media->Path("patches.png");
+  ASSERT_TRUE(patches.save(QString::fromStdString(picture)));
+
+  for (const auto& [matrix, range] :
+       {std::pair<const char*, const char*>{"smpte170m", "tv"}, {"bt709", "tv"}, {"bt709", "pc"}}) {
+    SCOPED_TRACE(std::string(matrix) + " " + range);
+    ASSERT_TRUE(Open(g_media->TaggedDualVideo(picture, matrix, range)));
+    ASSERT_TRUE(WaitFrames(2));
+    EXPECT_TRUE(player().GetStats().chosen_chroma == "I420" || player().GetStats().chosen_chroma == "J420");
+    Send(kMsgViewCommand, 0, 6);
+    const QImage shown = ReadBack().convertToFormat(QImage::Format_RGB32);
+    for (int i = 0; i < 8; ++i) {
+      // The mean of a small square at the patch's centre.
+      const int cx = (i % 4 * 2 + 1) * shown.width() / 8;
+      const int cy = (i / 4 * 2 + 1) * shown.height() / 4;
+      int sum[3] = {};
+      for (int y = cy - 4; y <= cy + 4; ++y) {
+        for (int x = cx - 4; x <= cx + 4; ++x) {
+          const QRgb p = shown.pixel(x, y);
+          sum[0] += qRed(p);
+          sum[1] += qGreen(p);
+          sum[2] += qBlue(p);
+        }
+      }
+      const int want[3] = {qRed(colours[i]), qGreen(colours[i]), qBlue(colours[i])};
+      for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(sum[c] / 81.0, want[c], 6.0) << "patch " << i << " channel " << c;
+      }
+    }
+    window_->Close();
+  }
+}
+
 // Rotation turns the picture in the renderer: in the flat view a turn of 180 degrees shows
 // the picture upside down and mirrored, 90 degrees turns it clockwise (stretched to the
 // window, as the picture keeps its frame), and 0 restores it.

@@ -70,6 +70,21 @@ std::string TestMedia::SingleVideo() {
   return path;
 }
 
+std::string TestMedia::TaggedDualVideo(const std::string& picture, const std::string& matrix,
+                                       const std::string& range) {
+  const std::string name = "tagged-" + matrix + "-" + range;
+  const std::string raw = Path(name + ".raw.mp4");
+  const std::string cmd = "ffmpeg -nostdin -y -loglevel error -loop 1 -framerate 30 -i " + Quote(picture) +
+                          " -t 5 -vf scale=out_color_matrix=" + matrix + ":out_range=" + range +
+                          ",format=yuv420p -colorspace " + matrix + " -color_range " + range +
+                          " -c:v libx264 -preset ultrafast -crf 4 " + Quote(raw);
+  EXPECT_TRUE(Run(cmd)) << cmd;
+  const std::string path = Path(name + ".mp4");
+  const camgen::Bytes block = camgen::MakeBlock(camgen::DualLensRecords(camgen::ExampleDualPara()));
+  EXPECT_TRUE(camgen::WriteFileBytes(path, camgen::EmbedInMp4(camgen::ReadFileBytes(raw), block)));
+  return path;
+}
+
 std::string TestMedia::CameraStitchedVideo() {
   const std::string clip = Path("camera-stitched.raw.mp4");
   EXPECT_TRUE(camgen::MakeMp4Clip(clip, 640, 320, 1.0, false));

@@ -23,6 +23,10 @@ class TestMedia {
   std::string DualVideo(double seconds = 3.0, int width = 1920);
   std::string SinglePhoto();
   std::string SingleVideo();
+  // A dual-lens camera video of the still `picture`, coded as YUV 4:2:0 with the colour
+  // matrix `matrix` and the range `range` (ffmpeg's names: "bt709", "smpte170m"; "tv" for
+  // studio range, "pc" for full range) and tagged with both.
+  std::string TaggedDualVideo(const std::string& picture, const std::string& matrix, const std::string& range);
   // A dual-lens recording whose camera type marks it as stitched by the camera (512).
   std::string CameraStitchedVideo();
   // A 2:1 clip with Spherical Video V1 metadata and no calibration.

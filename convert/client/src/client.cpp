@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/output_file.h"
 #include "calib/stitch_state.h"
 #include "convert/job.h"
 #include "media/media_info.h"
@@ -69,13 +70,9 @@ Cause CheckOutput(const std::string& output, const std::vector<std::string>& inp
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (ext != (photo ? ".jpg" : ".mp4")) return Cause::kWrongExtension;
   if (fs::path(output).filename().string().size() > kMaxFileNameBytes) return Cause::kNameTooLong;
+  if (IsSameFileAsAny(output, inputs)) return Cause::kOutputIsInput;
   struct stat out;
   if (::stat(output.c_str(), &out) != 0) return Cause::kNone;
-  for (const std::string& input : inputs) {
-    struct stat in;
-    if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
-      return Cause::kOutputIsInput;
-  }
   return overwrite ? Cause::kNone : Cause::kOutputExists;
 }
 

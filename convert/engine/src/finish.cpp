@@ -87,12 +87,7 @@ int CheckInputFile(const std::string& path) {
 
 int JobFiles::Create(const Job& job, const std::vector<std::string>& inputs) {
   // The output must not be one of the inputs, whatever name it is given.
-  struct stat out_st, in_st;
-  if (::stat(job.output.c_str(), &out_st) == 0) {
-    for (const std::string& input : inputs)
-      if (::stat(input.c_str(), &in_st) == 0 && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino)
-        return CONVERT_ERR_OUTPUT_IS_INPUT;
-  }
+  if (IsSameFileAsAny(job.output, inputs)) return CONVERT_ERR_OUTPUT_IS_INPUT;
   OutputOptions options;
   options.overwrite = job.overwrite;
   options.claim = !job.overwrite && !job.unclaimed;

@@ -74,6 +74,10 @@ struct MediaFacts {
   int width = 0;             // "Width" of the first image (photo) or video stream, 0 unknown
   int height = 0;            // "Height" of the same stream, 0 unknown
   int64_t duration_ms = -1;  // "Duration" of the whole file in milliseconds, -1 unknown
+  // The video's colour as the file states it: "matrix_coefficients" ("BT.709", "BT.601",
+  // ...) and "colour_range" ("Limited", "Full"); empty when unstated or for a photo.
+  std::string matrix_coefficients;
+  std::string colour_range;
 };
 MediaFacts ReadMediaFacts(const std::string& path, bool photo);
 

@@ -140,7 +140,9 @@ class CMediaPlayer {
     uint64_t outputs_started = 0;
     int picture_width = 0;  // the picture size the engine proposed
     int picture_height = 0;
-    int displayed = -1;  // the engine's statistics (-1 unknown)
+    std::string proposed_chroma;  // the engine's chroma for the pictures ("I420", ...)
+    std::string chosen_chroma;    // the chroma the frame pipeline took them in
+    int displayed = -1;           // the engine's statistics (-1 unknown)
     int lost = -1;
   };
   Stats GetStats() const;
@@ -192,6 +194,8 @@ class CMediaPlayer {
   int camera_type_ = 0;
   int width_ = 0;
   int height_ = 0;
+  int colour_matrix_ = -1;  // the video's stated colour (FrameTarget has the meaning)
+  int colour_full_range_ = -1;
   ViewGrids grids_;  // filled by Probe for camera files
   int table_floats_ = 0;
   int view_mode_ = 2;

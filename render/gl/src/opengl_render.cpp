@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "base/log.h"
@@ -34,10 +35,11 @@ const char* GlString(GLenum name) {
   return s != nullptr ? reinterpret_cast<const char*>(s) : "(none)";
 }
 
-// Compiles one shader; on failure prints up to 256 bytes of its log and returns 0.
-GLuint CompileShader(GLenum type, const char* source, const char* label) {
+// Compiles one shader from its source strings, in order; on failure prints up to 256 bytes
+// of its log and returns 0.
+GLuint CompileShader(GLenum type, std::initializer_list<const char*> sources, const char* label) {
   const GLuint shader = glCreateShader(type);
-  glShaderSource(shader, 1, &source, nullptr);
+  glShaderSource(shader, static_cast<GLsizei>(sources.size()), sources.begin(), nullptr);
   glCompileShader(shader);
   GLint status = GL_FALSE;
   glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
@@ -49,6 +51,60 @@ GLuint CompileShader(GLenum type, const char* source, const char* label) {
     return 0;
   }
   return shader;
+}
+
+// A texture sampled with `filter`, bound to the active unit.
+GLuint NewTexture(GLint filter) {
+  GLuint texture = 0;
+  glGenTextures(1, &texture);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+  return texture;
+}
+
+void DeleteTexture(int& id) {
+  if (id < 0) return;
+  const GLuint texture = static_cast<GLuint>(id);
+  glDeleteTextures(1, &texture);
+  id = -1;
+}
+
+// The matrix that takes (Y, U, V, 1), each read from its plane as 0..1, to (R, G, B, 1).
+Matrix4 YuvToRgbMatrix(const YuvColour& colour) {
+  // ITU-R BT.601, BT.709 and BT.2020 luma weights of red and blue.
+  float kr = 0.2126f;
+  float kb = 0.0722f;
+  if (colour.matrix == YuvMatrix::kBt601) {
+    kr = 0.299f;
+    kb = 0.114f;
+  } else if (colour.matrix == YuvMatrix::kBt2020) {
+    kr = 0.2627f;
+    kb = 0.0593f;
+  }
+  const float kg = 1.0f - kr - kb;
+  // Studio range: luma 16-235 and colour differences 16-240 (centred on 128) of 255.
+  const float y_scale = colour.full_range ? 1.0f : 255.0f / 219.0f;
+  const float c_scale = colour.full_range ? 1.0f : 255.0f / 224.0f;
+  const float y_offset = colour.full_range ? 0.0f : 16.0f / 255.0f;
+  const float c_offset = 128.0f / 255.0f;
+  // R = Y' + 2 (1 - kr) V', B = Y' + 2 (1 - kb) U', G = (Y' - kr R - kb B) / kg, with
+  // Y' = (Y - y_offset) y_scale and U', V' = (U, V - c_offset) c_scale.
+  const float r_v = 2.0f * (1.0f - kr) * c_scale;
+  const float b_u = 2.0f * (1.0f - kb) * c_scale;
+  const float g_u = -kb * b_u / kg;
+  const float g_v = -kr * r_v / kg;
+  Matrix4 m;
+  // Columns: the weights of Y, U, V and the constant term.
+  const float columns[4][4] = {
+      {y_scale, y_scale, y_scale, 0},
+      {0, g_u, b_u, 0},
+      {r_v, g_v, 0, 0},
+      {-y_offset * y_scale - c_offset * r_v, -y_offset * y_scale - c_offset * (g_u + g_v),
+       -y_offset * y_scale - c_offset * b_u, 1},
+  };
+  std::memcpy(m.m, columns, sizeof m.m);
+  return m;
 }
 
 // The byte order in which the driver reads the default framebuffer back fastest, as it
@@ -92,11 +148,10 @@ void COpenglRender::DeleteGlObjects() {
   if (program_ >= 0) glDeleteProgram(static_cast<GLuint>(program_));
   if (vertex_shader_ >= 0) glDeleteShader(static_cast<GLuint>(vertex_shader_));
   if (fragment_shader_ >= 0) glDeleteShader(static_cast<GLuint>(fragment_shader_));
-  if (texture_ >= 0) {
-    const GLuint texture = static_cast<GLuint>(texture_);
-    glDeleteTextures(1, &texture);
-  }
-  program_ = vertex_shader_ = fragment_shader_ = texture_ = -1;
+  DeleteTexture(texture_);
+  DeleteTexture(chroma_textures_[0]);
+  DeleteTexture(chroma_textures_[1]);
+  program_ = vertex_shader_ = fragment_shader_ = -1;
 }
 
 int COpenglRender::Initialise() {
@@ -114,15 +169,18 @@ int COpenglRender::Initialise() {
   Logf("Status: Using GLEW %s", reinterpret_cast<const char*>(glewGetString(GLEW_VERSION)));
 
   program_uses_blend_ = media_kind_ == kMediaDualLens && blend_capable_;
+  program_uses_yuv_ = frame_source_.load() == kSourceDecoderYuv;
   const GLuint vertex =
-      CompileShader(GL_VERTEX_SHADER, program_uses_blend_ ? kBlendVertexShader : kSimpleVertexShader, "Vertex");
+      CompileShader(GL_VERTEX_SHADER, {program_uses_blend_ ? kBlendVertexShader : kSimpleVertexShader}, "Vertex");
   if (vertex == 0) {
     TearDown();
     return -2;
   }
   vertex_shader_ = static_cast<int>(vertex);
-  const GLuint fragment =
-      CompileShader(GL_FRAGMENT_SHADER, program_uses_blend_ ? kBlendFragmentShader : kSimpleFragmentShader, "Fragment");
+  const GLuint fragment = CompileShader(GL_FRAGMENT_SHADER,
+                                        {program_uses_yuv_ ? kYuvPictureSource : kRgbPictureSource,
+                                         program_uses_blend_ ? kBlendFragmentBody : kSimpleFragmentBody},
+                                        "Fragment");
   if (fragment == 0) {
     TearDown();
     return -2;
@@ -148,13 +206,23 @@ int COpenglRender::Initialise() {
   a_uvb_ = glGetAttribLocation(program, "a_UVB");
   u_mmatrix_ = glGetUniformLocation(program, "u_MMatrix");
   u_pmatrix_ = glGetUniformLocation(program, "u_PMatrix");
+  u_yuv_to_rgb_ = glGetUniformLocation(program, "u_YuvToRgb");
 
-  GLuint texture = 0;
-  glGenTextures(1, &texture);
-  texture_ = static_cast<int>(texture);
-  glBindTexture(GL_TEXTURE_2D, texture);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  texture_ = static_cast<int>(NewTexture(GL_LINEAR));
+  if (program_uses_yuv_) {
+    // The colour planes on units 1 and 2; the luma stays on unit 0 with the RGB texture.
+    // Each colour sample is taken for the 2 x 2 pixels it was coded for, unfiltered: the
+    // picture's detail is in the luma, and on a software rasteriser filtering two more
+    // planes at every fragment took about 10 ms more per draw than the upload saves.
+    glUseProgram(program);
+    for (int i = 0; i < 2; ++i) {
+      glActiveTexture(GL_TEXTURE1 + i);
+      chroma_textures_[i] = static_cast<int>(NewTexture(GL_NEAREST));
+      glUniform1i(glGetUniformLocation(program, i == 0 ? "sTextureU" : "sTextureV"), 1 + i);
+    }
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture_));
+  }
   glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   read_order_ = FastestReadOrder();
@@ -164,7 +232,7 @@ int COpenglRender::Initialise() {
 
 void COpenglRender::TearDown() {
   if (context_->IsCurrent()) DeleteGlObjects();
-  program_ = vertex_shader_ = fragment_shader_ = texture_ = -1;
+  program_ = vertex_shader_ = fragment_shader_ = texture_ = chroma_textures_[0] = chroma_textures_[1] = -1;
   context_->Release();
   initialised_ = false;
   current_mode_.store(-1);
@@ -336,8 +404,72 @@ void COpenglRender::ReadFrame(std::vector<uint8_t>& bgra, int width, int height)
   glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bgra.data());
 }
 
-void COpenglRender::Draw(const uint8_t* pixels) {
+void COpenglRender::Draw(const uint8_t* pixels) { DrawFrame(pixels, nullptr); }
+
+void COpenglRender::DrawYuv(const YuvPicture& picture) { DrawFrame(nullptr, &picture); }
+
+bool COpenglRender::BeginUpload(int width, int height, int source) {
+  const bool allocate = texture_needs_allocation_ || width != allocated_width_ || height != allocated_height_ ||
+                        source != allocated_source_;
+  if (allocate) {
+    texture_needs_allocation_ = false;
+    allocated_width_ = width;
+    allocated_height_ = height;
+    allocated_source_ = source;
+    full_uploads_.fetch_add(1);
+  } else {
+    sub_uploads_.fetch_add(1);
+  }
+  return allocate;
+}
+
+void COpenglRender::UploadRgb(const uint8_t* pixels) {
+  // One texture for the whole stream: specified in full once, then updated in place.
+  const int source = frame_source_.load();
+  const bool decoder = source != kSourcePhoto;
+  const uint8_t* data = decoder ? pixels : (photo_pixels_.empty() ? nullptr : photo_pixels_.data());
+  if (data == nullptr) return;
+  const int tw = decoder ? texture_width_.load() : photo_width_;
+  const int th = decoder ? texture_height_.load() : photo_height_;
+  const GLenum format = decoder ? GL_BGRA : GL_BGR;
+  const GLint internal = decoder ? GL_RGBA8 : GL_RGB;
+  // Whole 32-bit pixels in BGRA byte order: the layout drivers store RGBA8 textures in, so
+  // the upload is a copy rather than a per-byte conversion.
+  const GLenum type = decoder ? GL_UNSIGNED_INT_8_8_8_8_REV : GL_UNSIGNED_BYTE;
+  if (BeginUpload(tw, th, source)) {
+    glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, format, type, data);
+  } else {
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, tw, th, format, type, data);
+  }
+}
+
+void COpenglRender::UploadYuv(const YuvPicture& picture) {
+  const int w = picture.width;
+  const int h = picture.height;
+  const bool allocate = BeginUpload(w, h, kSourceDecoderYuv);
+  // Single bytes, rows `pitch` bytes apart: nothing is converted, each row is one copy.
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  for (int i = 0; i < 3; ++i) {
+    const int pw = i == 0 ? w : (w + 1) / 2;
+    const int ph = i == 0 ? h : (h + 1) / 2;
+    glActiveTexture(GL_TEXTURE0 + i);
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(i == 0 ? texture_ : chroma_textures_[i - 1]));
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, picture.pitches[i]);
+    if (allocate) {
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE8, pw, ph, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, picture.planes[i]);
+    } else {
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, pw, ph, GL_LUMINANCE, GL_UNSIGNED_BYTE, picture.planes[i]);
+    }
+  }
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  glActiveTexture(GL_TEXTURE0);
+}
+
+void COpenglRender::DrawFrame(const uint8_t* pixels, const YuvPicture* yuv) {
   if (gl_major_ < 2 || !initialised_ || !context_->IsCurrent()) return;
+  // Each kind of picture needs the shaders made for it.
+  if ((yuv != nullptr) != program_uses_yuv_) return;
   const auto start = std::chrono::steady_clock::now();
   int w = 0;
   int h = 0;
@@ -347,34 +479,15 @@ void COpenglRender::Draw(const uint8_t* pixels) {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glEnable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture_));
-
-  // One texture for the whole stream: specified in full once, then updated in place.
-  const bool decoder = frame_source_.load() == kSourceDecoder;
-  const uint8_t* data = decoder ? pixels : (photo_pixels_.empty() ? nullptr : photo_pixels_.data());
-  if (data != nullptr) {
-    const int tw = decoder ? texture_width_.load() : photo_width_;
-    const int th = decoder ? texture_height_.load() : photo_height_;
-    const GLenum format = decoder ? GL_BGRA : GL_BGR;
-    const GLint internal = decoder ? GL_RGBA8 : GL_RGB;
-    // Whole 32-bit pixels in BGRA byte order: the layout drivers store RGBA8 textures in, so
-    // the upload is a copy rather than a per-byte conversion.
-    const GLenum type = decoder ? GL_UNSIGNED_INT_8_8_8_8_REV : GL_UNSIGNED_BYTE;
-    if (texture_needs_allocation_ || tw != allocated_width_ || th != allocated_height_ ||
-        decoder != allocated_decoder_) {
-      glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, format, type, data);
-      texture_needs_allocation_ = false;
-      allocated_width_ = tw;
-      allocated_height_ = th;
-      allocated_decoder_ = decoder;
-      full_uploads_.fetch_add(1);
-    } else {
-      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, tw, th, format, type, data);
-      sub_uploads_.fetch_add(1);
-    }
+  if (yuv != nullptr) {
+    UploadYuv(*yuv);
+  } else {
+    UploadRgb(pixels);
   }
 
   const auto uploaded = std::chrono::steady_clock::now();
   glUseProgram(static_cast<GLuint>(program_));
+  if (yuv != nullptr) glUniformMatrix4fv(u_yuv_to_rgb_, 1, GL_FALSE, YuvToRgbMatrix(yuv->colour).m);
   const int requested = requested_mode_.load();
   if (const int rotation = rotation_.load(); rotation != applied_rotation_) {
     applied_rotation_ = rotation;

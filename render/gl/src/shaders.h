@@ -1,6 +1,11 @@
 // GLSL 1.10 sources of the renderer (no version line). The simple pair samples one texture
 // coordinate; the blend pair cross-fades the two lenses of a dual-fisheye frame across the
 // band |x| < 0.055 of the sphere, whose lens axis is x.
+//
+// A fragment shader is put together from two strings: how a picture's colour is read
+// (Picture(uv): one RGB texture, or three planes of YUV 4:2:0 turned into RGB by the matrix
+// u_YuvToRgb) and what the shader does with it. Everything after the sampling is the same
+// for both kinds of picture.
 #pragma once
 
 namespace spherolux::render {
@@ -15,17 +20,6 @@ inline constexpr const char* kSimpleVertexShader =
     "{\n"
     "gl_Position = u_PMatrix * u_MMatrix * a_Position;\n"
     "v_UV = a_UV;\n"
-    "}\n";
-
-inline constexpr const char* kSimpleFragmentShader =
-    "varying vec2 v_UV;\n"
-    "uniform sampler2D sTexture;\n"
-    "const float M_PI = 3.14159265358979;\n"
-    "const float M_PI2 = M_PI/2.0;\n"
-    "const float M_2PI = M_PI*2.0;\n"
-    "void main()\n"
-    "{\n"
-    "gl_FragColor = texture2D(sTexture, v_UV);\n"
     "}\n";
 
 inline constexpr const char* kBlendVertexShader =
@@ -45,15 +39,42 @@ inline constexpr const char* kBlendVertexShader =
     "v_UVB = a_UVB.xy;\n"
     "}\n";
 
-inline constexpr const char* kBlendFragmentShader =
+// Picture(uv) of a 32-bit RGB picture (a photo or a decoded frame in BGRA).
+inline constexpr const char* kRgbPictureSource =
+    "uniform sampler2D sTexture;\n"
+    "vec4 Picture(vec2 uv)\n"
+    "{\n"
+    "return texture2D(sTexture, uv);\n"
+    "}\n";
+
+// Picture(uv) of a planar YUV picture: luma in sTexture, the colour differences in sTextureU
+// and sTextureV (single-channel textures, the same coordinates over the whole picture).
+inline constexpr const char* kYuvPictureSource =
+    "uniform sampler2D sTexture;\n"
+    "uniform sampler2D sTextureU;\n"
+    "uniform sampler2D sTextureV;\n"
+    "uniform mat4 u_YuvToRgb;\n"
+    "vec4 Picture(vec2 uv)\n"
+    "{\n"
+    "return u_YuvToRgb * vec4(texture2D(sTexture, uv).r, texture2D(sTextureU, uv).r,\n"
+    "                         texture2D(sTextureV, uv).r, 1.0);\n"
+    "}\n";
+
+inline constexpr const char* kSimpleFragmentBody =
+    "varying vec2 v_UV;\n"
+    "void main()\n"
+    "{\n"
+    "gl_FragColor = Picture(v_UV);\n"
+    "}\n";
+
+inline constexpr const char* kBlendFragmentBody =
     "varying vec2 v_UV;\n"
     "varying vec2 v_UVB;\n"
     "varying float v_pos_x;\n"
-    "uniform sampler2D sTexture;\n"
     "void main()\n"
     "{\n"
-    "vec4 colA = texture2D(sTexture, v_UV);\n"
-    "vec4 colB = texture2D(sTexture, v_UVB);\n"
+    "vec4 colA = Picture(v_UV);\n"
+    "vec4 colB = Picture(v_UVB);\n"
     "colA.a = 1.0;\n"
     "colB.a = 1.0;\n"
     "float alpha = 0.5 - (v_pos_x / 0.11);\n"

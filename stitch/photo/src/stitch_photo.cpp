@@ -306,10 +306,7 @@ int EncodePanorama(const Panorama& pano, int quality_index, OutputFile& out) {
 // Claims the output (or makes ready to replace it) before any work is done, so that a name
 // that cannot be had fails at once.
 int CreateOutput(const char* source_path, const char* output_path, const PhotoOutputOptions& options, OutputFile* out) {
-  struct stat src, dst;
-  if (::stat(output_path, &dst) == 0 && ::stat(source_path, &src) == 0 && src.st_dev == dst.st_dev &&
-      src.st_ino == dst.st_ino)
-    return kPhotoOutputIsInput;
+  if (IsSameFileAsAny(output_path, {source_path})) return kPhotoOutputIsInput;
   OutputOptions file_options;
   file_options.overwrite = options.overwrite;
   file_options.claim = options.claim && !options.overwrite;

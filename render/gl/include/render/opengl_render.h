@@ -28,10 +28,32 @@ namespace spherolux::render {
 
 class GlContext;
 
+// How a picture's luma and colour differences turn into RGB: the matrix of the standard the
+// video was coded for, and whether the values span 0-255 or the studio range (luma 16-235,
+// colour differences 16-240).
+enum class YuvMatrix : int { kBt601 = 0, kBt709 = 1, kBt2020 = 2 };
+struct YuvColour {
+  YuvMatrix matrix = YuvMatrix::kBt709;
+  bool full_range = false;
+};
+
+// A decoded picture in planar YUV 4:2:0: planes[0] the luma of width x height bytes,
+// planes[1] and planes[2] the U and V of ceil(width / 2) x ceil(height / 2) bytes; each
+// plane's rows top first, pitches[i] bytes apart. The planes are borrowed for the draw only.
+struct YuvPicture {
+  const uint8_t* planes[3] = {};
+  int pitches[3] = {};
+  int width = 0;
+  int height = 0;
+  YuvColour colour;
+};
+
 class COpenglRender {
  public:
-  // Where the picture of the next draw comes from.
-  enum FrameSource : int { kSourcePhoto = 0, kSourceDecoder = 1 };
+  // Where the picture of the next draw comes from: a loaded photo, decoded frames in 32-bit
+  // BGRA (Draw), or decoded frames in planar YUV 4:2:0 (DrawYuv). Initialise compiles the
+  // shaders for the source set at that moment; the RGB ones serve photos and BGRA frames.
+  enum FrameSource : int { kSourcePhoto = 0, kSourceDecoder = 1, kSourceDecoderYuv = 2 };
 
   // `window` has the OpenGL surface type and outlives the renderer; `sink` (may be null)
   // receives the messages. Reads the GL major version and creates the six models with the
@@ -77,6 +99,9 @@ class COpenglRender {
   // photo: the loaded photo), enters a requested mode, updates the model, draws, serves a
   // pending screenshot and the recorder, and presents. Nothing below GL 2 or before Initialise.
   void Draw(const uint8_t* pixels);
+  // The same for a planar YUV picture (its own size; the texture size is not used). Nothing
+  // unless Initialise ran for kSourceDecoderYuv.
+  void DrawYuv(const YuvPicture& picture);
 
   // Writes the next drawn frame to `path` (UTF-8): our JPEG encoder for ".jpg", Qt's writer
   // chosen by the extension otherwise. kMsgScreenshotSaved follows.
@@ -118,6 +143,13 @@ class COpenglRender {
 
  private:
   void DeleteGlObjects();
+  // The draw of both kinds of picture: `yuv` when it is planar, else `pixels` as Draw has it.
+  void DrawFrame(const uint8_t* pixels, const YuvPicture* yuv);
+  // Whether the textures must be specified anew for a picture of width x height from
+  // `source` (else they are updated in place); from then on they count as specified for it.
+  bool BeginUpload(int width, int height, int source);
+  void UploadRgb(const uint8_t* pixels);
+  void UploadYuv(const YuvPicture& picture);
   void EnterMode(int mode);
   // Points a_UV (and a_UVB) at the coordinates of the mode's mesh, turned by the applied
   // rotation.
@@ -164,12 +196,15 @@ class COpenglRender {
   bool texture_needs_allocation_ = true;
   int allocated_width_ = 0;
   int allocated_height_ = 0;
-  bool allocated_decoder_ = false;
+  int allocated_source_ = -1;  // the FrameSource the textures were specified for
   bool program_uses_blend_ = false;
+  bool program_uses_yuv_ = false;
   int vertex_shader_ = -1;
   int fragment_shader_ = -1;
   int program_ = -1;
-  int texture_ = -1;
+  int texture_ = -1;                   // the RGB picture, or the luma plane
+  int chroma_textures_[2] = {-1, -1};  // the U and V planes of a YUV picture
+  int u_yuv_to_rgb_ = -1;
   int a_position_ = -1;
   int a_uv_ = -1;
   int a_uvb_ = -1;
