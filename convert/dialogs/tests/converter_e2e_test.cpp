@@ -176,9 +176,11 @@ TEST_F(ConverterE2eTest, TheConverterRunsOnItsOwnForAFileManager) {
   const std::string out = ClickStartAndWait(kOnItsOwn, "VID_0007_spherolux_0.mp4");
   ExpectPanorama(out, 2.0);
   // Closing the converter ends the program: the question about the output directory first
-  // (Cancel), then the close button.
-  QThread::msleep(500);
+  // (Cancel, once the box titled "Finish" is on the screen), then the close button.
+  auto question_shown = [] { return RunCommand("xdotool search --onlyvisible --name '^Finish$'").exit_code == 0; };
+  ASSERT_TRUE(WaitFor(question_shown, 30000)) << "no question about the output directory";
   Xdotool("key Escape");
+  ASSERT_TRUE(WaitFor([&] { return !question_shown(); }, 10000));
   ClickAt(kOnItsOwn + kClose);
   EXPECT_TRUE(app_.waitForFinished(10000));
   EXPECT_EQ(app_.exitCode(), 0);
