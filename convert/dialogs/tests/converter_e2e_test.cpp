@@ -62,7 +62,7 @@ double LitShare(const QImage& image, const QRect& area) {
 const QPoint kOverMainWindow(181, 0);
 const QPoint kOnItsOwn(309, 79);
 // Its trim preview's video area (preview at (11, 75), video at (13, 20) inside it), Start at
-// (W - 155, 40, 70, 35) and close at (W - 40, 0, 30, 30), from its top left corner.
+// (W - 155, 40, 70, 35) and close at (W - 40, 1, 30, 29), from its top left corner.
 const QRect kPreviewVideo(24, 95, 614, 322);
 const QPoint kStart(660 - 155 + 35, 40 + 17);
 const QPoint kClose(660 - 25, 15);
