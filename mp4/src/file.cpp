@@ -290,10 +290,14 @@ FileStatus WriteBoxes(const Mp4File& file, std::FILE* dst, const WriteOptions& o
 
 }  // namespace
 
+void FixChunkOffsets(Mp4File* file) {
+  std::vector<OffsetTable> tables = CollectOffsetTables(*file);
+  FixOffsets(*file, tables);
+}
+
 FileStatus WriteMp4File(const Mp4File& file_in, const std::string& path, const WriteOptions& options) {
   Mp4File file = file_in;  // offset tables are rewritten in the copy
-  std::vector<OffsetTable> tables = CollectOffsetTables(file);
-  FixOffsets(file, tables);
+  FixChunkOffsets(&file);
   UniqueFile dst = OpenFile(path.c_str(), "wb");
   if (!dst) return FileStatus::kCannotCreate;
   FileStatus status = WriteBoxes(file, dst.get(), options);

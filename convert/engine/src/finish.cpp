@@ -13,40 +13,7 @@
 namespace spherolux::convert {
 namespace {
 
-constexpr uint32_t kMoov = FourCC("moov"), kMdat = FourCC("mdat"), kFree = FourCC("free"), kSkip = FourCC("skip"),
-                   kStco = FourCC("stco"), kCo64 = FourCC("co64");
-
-// Adds `delta` to every chunk offset ('stco', 'co64'; ISO/IEC 14496-12, 8.7.5) under `box`.
-// An 'stco' whose offsets no longer fit 32 bits becomes a 'co64'. False for a table whose
-// entry count does not match its size.
-bool ShiftChunkOffsets(mp4::Box* box, int64_t delta) {
-  if (box->type == kStco || box->type == kCo64) {
-    std::vector<uint8_t>& d = box->data;
-    if (d.size() < 8) return false;
-    const uint64_t count = LoadBE32(d.data() + 4);
-    const size_t width = box->type == kStco ? 4 : 8;
-    if (d.size() != 8 + count * width) return false;
-    std::vector<uint64_t> offsets(count);
-    bool wide = box->type == kCo64;
-    for (uint64_t i = 0; i < count; ++i) {
-      const uint8_t* p = d.data() + 8 + i * width;
-      offsets[i] = static_cast<uint64_t>(static_cast<int64_t>(width == 4 ? LoadBE32(p) : LoadBE64(p)) + delta);
-      wide = wide || offsets[i] > UINT32_MAX;
-    }
-    box->type = wide ? kCo64 : kStco;
-    d.resize(8 + count * (wide ? 8 : 4));
-    for (uint64_t i = 0; i < count; ++i) {
-      if (wide)
-        StoreBE64(d.data() + 8 + i * 8, offsets[i]);
-      else
-        StoreBE32(d.data() + 8 + i * 4, static_cast<uint32_t>(offsets[i]));
-    }
-    return true;
-  }
-  for (mp4::Box& child : box->children)
-    if (!ShiftChunkOffsets(&child, delta)) return false;
-  return true;
-}
+constexpr uint32_t kMoov = FourCC("moov"), kMdat = FourCC("mdat"), kFree = FourCC("free"), kSkip = FourCC("skip");
 
 // Moves `size` bytes at `from` to `to` inside the file, in blocks, in the order that never
 // overwrites bytes not yet moved.
@@ -109,41 +76,22 @@ int JobFiles::Finish(const mp4::SphericalBoxes& boxes, JobContext& ctx) {
   mp4::Mp4File parsed;
   if (mp4::ReadMp4File(file.path(), &parsed) != mp4::FileStatus::kOk) return CONVERT_ERR_WRITE;
   if (boxes.any() && !mp4::PutSphericalBoxes(&parsed, boxes)) return CONVERT_ERR_WRITE;
-  const mp4::TopBox* media = nullptr;
-  std::vector<mp4::Box*> head;
-  for (mp4::TopBox& top : parsed.boxes) {
-    if (top.box.type == kMdat) {
-      if (media) return CONVERT_ERR_WRITE;  // the muxer writes one media data box
-      media = &top;
-    } else if (top.box.type != kFree && top.box.type != kSkip) {
-      head.push_back(&top.box);
-    }
-  }
-  mp4::Box* moov = parsed.Find(kMoov);
-  if (!media || !moov || media->source_start < 0) return CONVERT_ERR_WRITE;
-
-  // The head's size depends on the offsets it holds (an 'stco' may have to become a 'co64'):
-  // shift a copy of the movie box until the size settles.
-  const mp4::Box original = *moov;
+  // The new layout: every box but padding, in its order, then the one media data box.
+  std::erase_if(parsed.boxes, [](const mp4::TopBox& top) { return top.box.type == kFree || top.box.type == kSkip; });
+  const auto is_media = [](const mp4::TopBox& top) { return top.box.type == kMdat; };
+  if (std::count_if(parsed.boxes.begin(), parsed.boxes.end(), is_media) != 1 || !parsed.Find(kMoov))
+    return CONVERT_ERR_WRITE;  // the muxer writes one media data box and one movie box
+  std::stable_partition(parsed.boxes.begin(), parsed.boxes.end(),
+                        [&](const mp4::TopBox& top) { return !is_media(top); });
+  const mp4::TopBox& media = parsed.boxes.back();
+  if (media.source_start < 0) return CONVERT_ERR_WRITE;
+  mp4::FixChunkOffsets(&parsed);
   std::vector<uint8_t> bytes;
-  auto serialize = [&] {
-    bytes.clear();
-    for (const mp4::Box* box : head)
-      if (!mp4::SerializeBox(*box, &bytes)) return false;
-    return true;
-  };
-  if (!serialize()) return CONVERT_ERR_WRITE;
-  for (int attempt = 0;; ++attempt) {
-    const size_t guess = bytes.size();
-    *moov = original;
-    if (!ShiftChunkOffsets(moov, static_cast<int64_t>(guess) - media->source_start) || !serialize())
-      return CONVERT_ERR_WRITE;
-    if (bytes.size() == guess) break;
-    if (attempt == 3) return CONVERT_ERR_WRITE;
-  }
+  for (size_t i = 0; i + 1 < parsed.boxes.size(); ++i)
+    if (!mp4::SerializeBox(parsed.boxes[i].box, &bytes)) return CONVERT_ERR_WRITE;
   const int64_t head_size = static_cast<int64_t>(bytes.size());
-  const int64_t media_size = static_cast<int64_t>(media->source_size);
-  int rc = MoveBytes(file.fd(), media->source_start, head_size, media_size, ctx);
+  const int64_t media_size = static_cast<int64_t>(media.source_size);
+  int rc = MoveBytes(file.fd(), media.source_start, head_size, media_size, ctx);
   if (rc != CONVERT_OK) return rc;
   if (::pwrite(file.fd(), bytes.data(), bytes.size(), 0) != head_size) return WriteError(errno);
   if (::ftruncate(file.fd(), head_size + media_size) != 0) return WriteError(errno);

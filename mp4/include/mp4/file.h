@@ -60,6 +60,12 @@ struct WriteOptions {
 // partly written file is removed.
 FileStatus WriteMp4File(const Mp4File& file, const std::string& path, const WriteOptions& options = {});
 
+// Sets every chunk offset for the boxes laid out one after another as `file->boxes` stand:
+// each offset moves with the source box it points into, and an 'stco' whose offsets no
+// longer fit 32 bits becomes a 'co64'. WriteMp4File does this itself; it is for callers that
+// put the boxes in place themselves.
+void FixChunkOffsets(Mp4File* file);
+
 // Puts 'moov' before the first 'mdat' (progressive download, "fast start"). Returns false
 // when the file has no 'moov'.
 bool MoveMoovToFront(Mp4File* file);
