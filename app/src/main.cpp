@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QProcess>
-#include <QTimer>
 #include <QTranslator>
 #include <clocale>
 #include <cstdio>
@@ -111,6 +110,6 @@ int main(int argc, char** argv) {
   window.show();
   window.activateWindow();
 
-  if (!files.empty()) QTimer::singleShot(0, &window, [&window, files] { window.OpenDropped(files); });
+  if (!files.empty()) window.OpenOnceShown(files);
   return QApplication::exec();
 }

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <filesystem>
+#include <utility>
 
 #include "app/keys.h"
 #include "app/language_dialog.h"
@@ -154,11 +155,15 @@ void CVideoPlayerDlg::moveEvent(QMoveEvent* event) {
 }
 
 void CVideoPlayerDlg::paintEvent(QPaintEvent*) {
-  // The player comes after the first picture of the window: making it reads the driver's
-  // OpenGL version and loads the media engine, which would hold the window back.
+  // The player and the files of the command line come after the first picture of the window:
+  // making the player reads the driver's OpenGL version and loads the media engine, opening
+  // a file loads MediaInfo and probes it, and either would hold the window back.
   if (player_ == nullptr && !player_scheduled_) {
     player_scheduled_ = true;
-    QTimer::singleShot(0, this, [this] { Player(); });
+    QTimer::singleShot(0, this, [this] {
+      Player();
+      if (!startup_files_.empty()) OpenDropped(std::exchange(startup_files_, {}));
+    });
   }
   QPainter painter(this);
   painter.fillRect(rect(), QColor(ui::skin_color::kWindow));
@@ -252,6 +257,14 @@ void CVideoPlayerDlg::SetCurrentPath(std::string path) {
   is_photo_ = !current_path_.empty() && ui::IsPhotoPath(current_path_);
   // Play opens the current file again; without one it has nothing to do.
   bottom_->button(ui::CBOTTOMDLG::kPlay)->setEnabled(!current_path_.empty());
+}
+
+void CVideoPlayerDlg::OpenOnceShown(std::vector<std::string> paths) {
+  if (player_scheduled_) {
+    OpenDropped(paths);
+  } else {
+    startup_files_ = std::move(paths);
+  }
 }
 
 void CVideoPlayerDlg::OpenDropped(const std::vector<std::string>& paths) {

@@ -156,6 +156,26 @@ TEST_F(PlayerWindowTest, DroppingThreeFilesOpensOnlyTheFirst) {
   EXPECT_EQ(answerer.boxes, 2);
 }
 
+TEST_F(PlayerWindowTest, CommandLineFilesOpenOnceTheWindowHasPainted) {
+  WindowOptions options;
+  options.environment.home = dir_ + "/home";
+  options.environment.config_home = dir_ + "/config";
+  options.restart = [] { return false; };
+  CVideoPlayerDlg w(options);
+  w.OpenOnceShown({dir_ + "/first.JPG", dir_ + "/second.mp4"});
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(w.currentPath().empty()) << "nothing opens before the window's first picture";
+
+  BoxAnswerer answerer;
+  w.show();
+  ASSERT_TRUE(PumpUntil([&] { return w.refused(); })) << "the first file is opened after the paint";
+  EXPECT_EQ(w.currentPath(), dir_ + "/first.JPG");
+  // Once the window has painted, files open at once.
+  w.OpenOnceShown({dir_ + "/clip.jpeg"});
+  EXPECT_EQ(w.currentPath(), dir_ + "/clip.jpeg");
+  PumpUntil([&] { return answerer.boxes >= 2; });
+}
+
 TEST_F(PlayerWindowTest, FullScreenHidesTheBarsAfterThreeSeconds) {
   CVideoPlayerDlg& w = *window_;
   QCursor::setPos(600, 300);  // the pointer rests over the picture, away from the bars

@@ -68,8 +68,12 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts {
   explicit CVideoPlayerDlg(WindowOptions options = {});
   ~CVideoPlayerDlg() override;
 
-  // Opens `path` as a dropped file would be (the first file of the command line).
+  // Opens the first of `paths` as a dropped file is opened.
   void OpenDropped(const std::vector<std::string>& paths);
+  // The files of the command line: opened as OpenDropped does once the window's first picture
+  // is on the screen, so that probing the file, loading the media engine and starting OpenGL
+  // do not hold the window back. Opened at once when the window has already been painted.
+  void OpenOnceShown(std::vector<std::string> paths);
   void SetConverter(ConverterLauncher launcher);
   void SetScreenRecorder(ScreenRecorder* recorder);
 
@@ -142,6 +146,7 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts {
   media::CVideoControl* video_ = nullptr;
   std::unique_ptr<media::CMediaPlayer> player_;
   bool player_scheduled_ = false;
+  std::vector<std::string> startup_files_;  // waiting for the first paint
   ui::CCaptionDlg* caption_ = nullptr;
   ui::CBOTTOMDLG* bottom_ = nullptr;
   ui::CFloatDlg* panel_ = nullptr;
