@@ -23,6 +23,11 @@ namespace spherolux::render {
 namespace {
 
 constexpr int kFlatIndexCount = 6;
+// Attribute locations, the same in every program, so that the arrays stay pointed at across
+// a change of program.
+constexpr GLuint kPositionAttribute = 0;
+constexpr GLuint kUvAttribute = 1;
+constexpr GLuint kUvbAttribute = 2;
 constexpr float kDefaultFov = 90.0f;
 
 // The flat view: a quad filling the view of a camera at z = -1 with a 90-degree field.
@@ -144,14 +149,57 @@ COpenglRender::~COpenglRender() {
   context_.reset();
 }
 
+void COpenglRender::DeleteProgram(Program& program) {
+  if (program.id >= 0) glDeleteProgram(static_cast<GLuint>(program.id));
+  if (program.vertex_shader >= 0) glDeleteShader(static_cast<GLuint>(program.vertex_shader));
+  if (program.fragment_shader >= 0) glDeleteShader(static_cast<GLuint>(program.fragment_shader));
+  program = Program{};
+}
+
 void COpenglRender::DeleteGlObjects() {
-  if (program_ >= 0) glDeleteProgram(static_cast<GLuint>(program_));
-  if (vertex_shader_ >= 0) glDeleteShader(static_cast<GLuint>(vertex_shader_));
-  if (fragment_shader_ >= 0) glDeleteShader(static_cast<GLuint>(fragment_shader_));
+  DeleteProgram(program_);
+  DeleteProgram(lens_program_);
   DeleteTexture(texture_);
   DeleteTexture(chroma_textures_[0]);
   DeleteTexture(chroma_textures_[1]);
-  program_ = vertex_shader_ = fragment_shader_ = -1;
+}
+
+int COpenglRender::BuildProgram(Program& program, const char* vertex_source, const char* fragment_body,
+                                const char* label) {
+  const GLuint vertex = CompileShader(GL_VERTEX_SHADER, {vertex_source}, "Vertex");
+  if (vertex == 0) return -2;
+  program.vertex_shader = static_cast<int>(vertex);
+  const GLuint fragment = CompileShader(
+      GL_FRAGMENT_SHADER, {program_uses_yuv_ ? kYuvPictureSource : kRgbPictureSource, fragment_body}, "Fragment");
+  if (fragment == 0) return -2;
+  program.fragment_shader = static_cast<int>(fragment);
+
+  const GLuint id = glCreateProgram();
+  program.id = static_cast<int>(id);
+  glAttachShader(id, vertex);
+  glAttachShader(id, fragment);
+  glBindAttribLocation(id, kPositionAttribute, "a_Position");
+  glBindAttribLocation(id, kUvAttribute, "a_UV");
+  glBindAttribLocation(id, kUvbAttribute, "a_UVB");
+  glLinkProgram(id);
+  GLint linked = GL_FALSE;
+  glGetProgramiv(id, GL_LINK_STATUS, &linked);
+  if (linked != GL_TRUE) {
+    char log[256] = {};
+    glGetProgramInfoLog(id, sizeof log, nullptr, log);
+    Logf("COpenglRender::InitShaders[%s]:%s", label, log);
+    return -2;
+  }
+  program.u_mmatrix = glGetUniformLocation(id, "u_MMatrix");
+  program.u_pmatrix = glGetUniformLocation(id, "u_PMatrix");
+  program.u_yuv_to_rgb = glGetUniformLocation(id, "u_YuvToRgb");
+  if (program_uses_yuv_) {
+    // The colour planes on units 1 and 2; the luma stays on unit 0 with the RGB texture.
+    glUseProgram(id);
+    glUniform1i(glGetUniformLocation(id, "sTextureU"), 1);
+    glUniform1i(glGetUniformLocation(id, "sTextureV"), 2);
+  }
+  return 0;
 }
 
 int COpenglRender::Initialise() {
@@ -170,55 +218,23 @@ int COpenglRender::Initialise() {
 
   program_uses_blend_ = media_kind_ == kMediaDualLens && blend_capable_;
   program_uses_yuv_ = frame_source_.load() == kSourceDecoderYuv;
-  const GLuint vertex =
-      CompileShader(GL_VERTEX_SHADER, {program_uses_blend_ ? kBlendVertexShader : kSimpleVertexShader}, "Vertex");
-  if (vertex == 0) {
+  // A two-lens medium also gets the one-lens program for the parts of the sphere the
+  // cross-fade gives to one lens alone: half the texture reads of the blend there.
+  if (BuildProgram(program_, program_uses_blend_ ? kBlendVertexShader : kSimpleVertexShader,
+                   program_uses_blend_ ? kBlendFragmentBody : kSimpleFragmentBody, "Program") != 0 ||
+      (program_uses_blend_ && BuildProgram(lens_program_, kSimpleVertexShader, kLensFragmentBody, "Lens") != 0)) {
     TearDown();
     return -2;
   }
-  vertex_shader_ = static_cast<int>(vertex);
-  const GLuint fragment = CompileShader(GL_FRAGMENT_SHADER,
-                                        {program_uses_yuv_ ? kYuvPictureSource : kRgbPictureSource,
-                                         program_uses_blend_ ? kBlendFragmentBody : kSimpleFragmentBody},
-                                        "Fragment");
-  if (fragment == 0) {
-    TearDown();
-    return -2;
-  }
-  fragment_shader_ = static_cast<int>(fragment);
-
-  const GLuint program = glCreateProgram();
-  program_ = static_cast<int>(program);
-  glAttachShader(program, vertex);
-  glAttachShader(program, fragment);
-  glLinkProgram(program);
-  GLint linked = GL_FALSE;
-  glGetProgramiv(program, GL_LINK_STATUS, &linked);
-  if (linked != GL_TRUE) {
-    char log[256] = {};
-    glGetProgramInfoLog(program, sizeof log, nullptr, log);
-    Logf("COpenglRender::InitShaders[Program]:%s", log);
-    TearDown();
-    return -2;
-  }
-  a_position_ = glGetAttribLocation(program, "a_Position");
-  a_uv_ = glGetAttribLocation(program, "a_UV");
-  a_uvb_ = glGetAttribLocation(program, "a_UVB");
-  u_mmatrix_ = glGetUniformLocation(program, "u_MMatrix");
-  u_pmatrix_ = glGetUniformLocation(program, "u_PMatrix");
-  u_yuv_to_rgb_ = glGetUniformLocation(program, "u_YuvToRgb");
 
   texture_ = static_cast<int>(NewTexture(GL_LINEAR));
   if (program_uses_yuv_) {
-    // The colour planes on units 1 and 2; the luma stays on unit 0 with the RGB texture.
     // Each colour sample is taken for the 2 x 2 pixels it was coded for, unfiltered: the
     // picture's detail is in the luma, and on a software rasteriser filtering two more
     // planes at every fragment took about 10 ms more per draw than the upload saves.
-    glUseProgram(program);
     for (int i = 0; i < 2; ++i) {
       glActiveTexture(GL_TEXTURE1 + i);
       chroma_textures_[i] = static_cast<int>(NewTexture(GL_NEAREST));
-      glUniform1i(glGetUniformLocation(program, i == 0 ? "sTextureU" : "sTextureV"), 1 + i);
     }
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture_));
@@ -232,7 +248,8 @@ int COpenglRender::Initialise() {
 
 void COpenglRender::TearDown() {
   if (context_->IsCurrent()) DeleteGlObjects();
-  program_ = vertex_shader_ = fragment_shader_ = texture_ = chroma_textures_[0] = chroma_textures_[1] = -1;
+  program_ = lens_program_ = Program{};
+  texture_ = chroma_textures_[0] = chroma_textures_[1] = -1;
   context_->Release();
   initialised_ = false;
   current_mode_.store(-1);
@@ -334,16 +351,24 @@ void COpenglRender::EnterMode(int mode) {
     draw_indices_ = model->indices();
     draw_index_count_ = model->index_count();
   }
-  glVertexAttribPointer(static_cast<GLuint>(a_position_), 3, GL_FLOAT, GL_FALSE, 0, positions);
-  glEnableVertexAttribArray(static_cast<GLuint>(a_position_));
+  glVertexAttribPointer(kPositionAttribute, 3, GL_FLOAT, GL_FALSE, 0, positions);
+  glEnableVertexAttribArray(kPositionAttribute);
   PointTextureCoordinates(mode);
+  if (lens_program_.id >= 0) {
+    // Only the two-lens sphere has a second set; elsewhere both sets are the same and the
+    // one-lens program draws everything.
+    if (mode != kModeFlat && media_kind_ == kMediaDualLens && models_->ForMode(mode)->uv_b() != nullptr) {
+      lens_triangles_ = SplitTrianglesByLens(positions, draw_indices_, draw_index_count_);
+    } else {
+      lens_triangles_ = LensTriangles{};
+      lens_triangles_.lens_a.assign(draw_indices_, draw_indices_ + draw_index_count_);
+    }
+  }
   if (mode == kModeFlat) {
     projection_.SetIdentity();
     projection_.Perspective(90.0f, 1.0f, 0.1f, 100.0f);
     model_view_.SetIdentity();
     model_view_.LookAt(0, 0, -1, 0, 0, 0, 0, 1, 0);
-    glUniformMatrix4fv(u_mmatrix_, 1, GL_FALSE, model_view_.m);
-    glUniformMatrix4fv(u_pmatrix_, 1, GL_FALSE, projection_.m);
   }
 }
 
@@ -368,11 +393,13 @@ void COpenglRender::PointTextureCoordinates(int mode) {
     uv = turned_uv_.data();
     uv_b = turned_uv_b_.data();
   }
-  glVertexAttribPointer(static_cast<GLuint>(a_uv_), 2, GL_FLOAT, GL_FALSE, 0, uv);
-  glEnableVertexAttribArray(static_cast<GLuint>(a_uv_));
-  if (program_uses_blend_ && a_uvb_ >= 0) {
-    glVertexAttribPointer(static_cast<GLuint>(a_uvb_), 2, GL_FLOAT, GL_FALSE, 0, uv_b);
-    glEnableVertexAttribArray(static_cast<GLuint>(a_uvb_));
+  uv_ = uv;
+  uv_b_ = uv_b;
+  glVertexAttribPointer(kUvAttribute, 2, GL_FLOAT, GL_FALSE, 0, uv);
+  glEnableVertexAttribArray(kUvAttribute);
+  if (program_uses_blend_) {
+    glVertexAttribPointer(kUvbAttribute, 2, GL_FLOAT, GL_FALSE, 0, uv_b);
+    glEnableVertexAttribArray(kUvbAttribute);
   }
 }
 
@@ -393,8 +420,6 @@ void COpenglRender::UpdateMatrices() {
     model_view_.Rotate(model->GetPitch(), 1, 0, 0);
     const float yaw = model->GetYaw();
     model_view_.Rotate(flipped ? -yaw : yaw, 0, 1, 0);
-    glUniformMatrix4fv(u_mmatrix_, 1, GL_FALSE, model_view_.m);
-    glUniformMatrix4fv(u_pmatrix_, 1, GL_FALSE, projection_.m);
   }
   if (sink_ != nullptr) sink_->Post(kMsgFrameDrawn);
 }
@@ -486,8 +511,6 @@ void COpenglRender::DrawFrame(const uint8_t* pixels, const YuvPicture* yuv) {
   }
 
   const auto uploaded = std::chrono::steady_clock::now();
-  glUseProgram(static_cast<GLuint>(program_));
-  if (yuv != nullptr) glUniformMatrix4fv(u_yuv_to_rgb_, 1, GL_FALSE, YuvToRgbMatrix(yuv->colour).m);
   const int requested = requested_mode_.load();
   if (const int rotation = rotation_.load(); rotation != applied_rotation_) {
     applied_rotation_ = rotation;
@@ -506,7 +529,18 @@ void COpenglRender::DrawFrame(const uint8_t* pixels, const YuvPicture* yuv) {
   }
   glCullFace(GL_FRONT);
   glEnable(GL_CULL_FACE);
-  glDrawElements(GL_TRIANGLES, draw_index_count_, GL_UNSIGNED_SHORT, draw_indices_);
+  if (lens_program_.id >= 0) {
+    const LensTriangles& t = lens_triangles_;
+    DrawTriangles(lens_program_, yuv, t.lens_a.data(), static_cast<int>(t.lens_a.size()));
+    if (!t.lens_b.empty()) {
+      glVertexAttribPointer(kUvAttribute, 2, GL_FLOAT, GL_FALSE, 0, uv_b_);
+      DrawTriangles(lens_program_, yuv, t.lens_b.data(), static_cast<int>(t.lens_b.size()));
+      glVertexAttribPointer(kUvAttribute, 2, GL_FLOAT, GL_FALSE, 0, uv_);
+    }
+    DrawTriangles(program_, yuv, t.band.data(), static_cast<int>(t.band.size()));
+  } else {
+    DrawTriangles(program_, yuv, draw_indices_, draw_index_count_);
+  }
   glBindTexture(GL_TEXTURE_2D, 0);
 
   // The captures read the frame before it is presented: after a swap the back buffer's
@@ -531,6 +565,15 @@ void COpenglRender::DrawFrame(const uint8_t* pixels, const YuvPicture* yuv) {
   times_.readback_ns.fetch_add(ns(read_end - read_start));
   times_.draw_ns.fetch_add(ns(end - uploaded) - ns(read_end - read_start));
   times_.frames.fetch_add(1);
+}
+
+void COpenglRender::DrawTriangles(const Program& program, const YuvPicture* yuv, const uint16_t* indices, int count) {
+  if (count <= 0) return;
+  glUseProgram(static_cast<GLuint>(program.id));
+  glUniformMatrix4fv(program.u_mmatrix, 1, GL_FALSE, model_view_.m);
+  glUniformMatrix4fv(program.u_pmatrix, 1, GL_FALSE, projection_.m);
+  if (yuv != nullptr) glUniformMatrix4fv(program.u_yuv_to_rgb, 1, GL_FALSE, YuvToRgbMatrix(yuv->colour).m);
+  glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_SHORT, indices);
 }
 
 void COpenglRender::ServeScreenshot(int width, int height, std::vector<uint8_t>& frame) {

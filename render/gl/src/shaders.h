@@ -67,6 +67,18 @@ inline constexpr const char* kSimpleFragmentBody =
     "gl_FragColor = Picture(v_UV);\n"
     "}\n";
 
+// One lens of a two-lens frame where the cross-fade gives the other no weight: what the blend
+// computes there, without reading the other lens.
+inline constexpr const char* kLensFragmentBody =
+    "varying vec2 v_UV;\n"
+    "void main()\n"
+    "{\n"
+    "gl_FragColor = Picture(v_UV);\n"
+    "gl_FragColor.a = 0.0;\n"
+    "}\n";
+
+// The cross-fade: lens B's weight falls from 1 to 0 across the band |x| < 0.055
+// (kSeamBandWidth of render/lens_split.h).
 inline constexpr const char* kBlendFragmentBody =
     "varying vec2 v_UV;\n"
     "varying vec2 v_UVB;\n"

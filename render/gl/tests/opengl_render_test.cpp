@@ -291,6 +291,27 @@ TEST_F(OpenglRenderTest, DualFisheyeFrameCrossFadesAcrossTheSeamBand) {
     SCOPED_TRACE(testing::Message() << "yaw " << yaw);
     ExpectColour(grabber_.CentreColour(), 255 * alpha, 0, 255 * (1 - alpha), 4.0);
   }
+  // Near the band's edges (|x| = 0.045 of 0.055) the triangles reaching into the band still
+  // fade: a mix of both lenses, not one alone. (The flat facets of the 2-degree mesh move the
+  // fade by up to 0.004 from the sphere's x, hence no exact weight here.)
+  for (float yaw : {2.6f, 357.4f}) {
+    renderer_->models().sphere_a().SetYaw(yaw);
+    renderer_->Draw(frame.data());
+    const std::array<int, 3> bgr = grabber_.CentreColour();
+    SCOPED_TRACE(testing::Message() << "yaw " << yaw);
+    EXPECT_GE(std::min(bgr[0], bgr[2]), 15);
+    EXPECT_NEAR(bgr[0] + bgr[2], 255, 4);
+  }
+  // Across the seam every pixel is one lens, the other or a mix of both: no triangle is left
+  // out (it would show the black of the cleared frame) and none is drawn twice.
+  renderer_->models().sphere_a().SetYaw(0.0f);
+  renderer_->Draw(frame.data());
+  for (int y = 100; y < 200; y += 3) {
+    for (int x = 100; x < 200; x += 3) {
+      const std::array<int, 3> bgr = grabber_.Pixel(x, y);
+      ASSERT_NEAR(bgr[0] + bgr[2], 255, 4) << x << ", " << y;
+    }
+  }
 }
 
 TEST_F(OpenglRenderTest, SingleLensMediumDrawsCapDomeAndLayer) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "render/lens_split.h"
 #include "render/matrix.h"
 #include "render/render_hooks.h"
 #include "render/view_models.h"
@@ -122,7 +123,7 @@ class COpenglRender {
   // Field of view of the current model, 90 without one.
   float CurrentFov() const;
   // GL program id (0 before Initialise), for inspection.
-  unsigned program() const { return program_ < 0 ? 0u : static_cast<unsigned>(program_); }
+  unsigned program() const { return program_.id < 0 ? 0u : static_cast<unsigned>(program_.id); }
   // Texture uploads so far: full allocations (glTexImage2D) and sub-image updates.
   int full_uploads() const { return full_uploads_.load(); }
   int sub_uploads() const { return sub_uploads_.load(); }
@@ -150,11 +151,27 @@ class COpenglRender {
   bool BeginUpload(int width, int height, int source);
   void UploadRgb(const uint8_t* pixels);
   void UploadYuv(const YuvPicture& picture);
+  // A linked program with the uniforms a draw sets.
+  struct Program {
+    int id = -1;
+    int vertex_shader = -1;
+    int fragment_shader = -1;
+    int u_mmatrix = -1;
+    int u_pmatrix = -1;
+    int u_yuv_to_rgb = -1;
+  };
+  // Compiles and links `program` from its sources, its attributes at the fixed locations the
+  // draws point at; 0, or -2 (logged) when a shader does not compile or link.
+  int BuildProgram(Program& program, const char* vertex_source, const char* fragment_body, const char* label);
+  static void DeleteProgram(Program& program);
   void EnterMode(int mode);
   // Points a_UV (and a_UVB) at the coordinates of the mode's mesh, turned by the applied
   // rotation.
   void PointTextureCoordinates(int mode);
+  // The view matrices of the current mode's model after its per-frame update.
   void UpdateMatrices();
+  // Draws `count` indices of the current mesh with `program`, its uniforms set for `yuv`.
+  void DrawTriangles(const Program& program, const YuvPicture* yuv, const uint16_t* indices, int count);
   void WindowSize(int& width, int& height);
   void ReadFrame(std::vector<uint8_t>& bgra, int width, int height);
   void ServeScreenshot(int width, int height, std::vector<uint8_t>& frame);
@@ -199,24 +216,24 @@ class COpenglRender {
   int allocated_source_ = -1;  // the FrameSource the textures were specified for
   bool program_uses_blend_ = false;
   bool program_uses_yuv_ = false;
-  int vertex_shader_ = -1;
-  int fragment_shader_ = -1;
-  int program_ = -1;
+  // The whole picture: the cross-fade of two lenses for a two-lens medium, else one texture.
+  Program program_;
+  // A two-lens medium's parts that show one lens alone (lens_triangles_): one texture read.
+  Program lens_program_;
   int texture_ = -1;                   // the RGB picture, or the luma plane
   int chroma_textures_[2] = {-1, -1};  // the U and V planes of a YUV picture
-  int u_yuv_to_rgb_ = -1;
-  int a_position_ = -1;
-  int a_uv_ = -1;
-  int a_uvb_ = -1;
-  int u_mmatrix_ = -1;
-  int u_pmatrix_ = -1;
   Matrix4 model_view_;
   Matrix4 projection_;
   const uint16_t* draw_indices_ = nullptr;
+  int draw_index_count_ = 0;
+  // With lens_program_: the current mesh's triangles by lens, drawn instead of draw_indices_.
+  LensTriangles lens_triangles_;
+  // The texture coordinates a_UV and a_UVB point at (turned by the applied rotation).
+  const float* uv_ = nullptr;
+  const float* uv_b_ = nullptr;
   int applied_rotation_ = 0;
   std::vector<float> turned_uv_;
   std::vector<float> turned_uv_b_;
-  int draw_index_count_ = 0;
   // The channel order the recorder's read-back uses: the driver's fastest (drawing thread).
   PixelOrder read_order_ = PixelOrder::kBgra;
   std::atomic<int> full_uploads_{0};
