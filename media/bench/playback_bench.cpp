@@ -24,6 +24,9 @@
 #include "render/opengl_render.h"
 #include "render/render_hooks.h"
 
+// Xlib's, declared here: its header's macros collide with Qt's names.
+extern "C" int XInitThreads();
+
 namespace {
 
 using namespace spherolux;
@@ -107,8 +110,11 @@ int RunPeer(const std::string& file, int seconds) {
     std::fprintf(stderr, "playback_bench: %s\n", missing.c_str());
     return 1;
   }
-  const char* args[] = {"--no-xlib", "--quiet", "--no-osd", "--vout=gl", "--aout=adummy"};
-  libvlc_instance_t* instance = api.new_instance()(5, args);
+  // libvlc's OpenGL output reaches the X server through Xlib (GLX): with --no-xlib it finds no
+  // OpenGL and falls back to a flat picture converted on the CPU. main() made Xlib safe for
+  // its threads.
+  const char* args[] = {"--quiet", "--no-osd", "--vout=gl", "--aout=adummy"};
+  libvlc_instance_t* instance = api.new_instance()(4, args);
   QElapsedTimer since_open;
   since_open.start();
   libvlc_media_t* media = api.media_new_path()(instance, file.c_str());
@@ -135,6 +141,8 @@ int RunPeer(const std::string& file, int seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before any other use of Xlib in the process (Qt's included).
+  if (argc > 1 && std::strcmp(argv[1], "peer") == 0) XInitThreads();
   QApplication app(argc, argv);
   if (argc < 4 || (std::strcmp(argv[1], "ours") != 0 && std::strcmp(argv[1], "peer") != 0)) {
     std::fprintf(stderr, "usage: playback_bench ours|peer FILE SECONDS [--readback]\n");
