@@ -1,6 +1,8 @@
 #include "base/system.h"
 
 #include <limits.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace spherolux {
@@ -26,6 +28,13 @@ bool CpuHasAvx2() {
 #else
   return false;
 #endif
+}
+
+void RunThreadWhenIdle() {
+  // On Linux both calls with 0 or the thread's id act on the calling thread alone.
+  const sched_param param{};
+  if (::sched_setscheduler(0, SCHED_IDLE, &param) == 0) return;
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
 }
 
 }  // namespace spherolux

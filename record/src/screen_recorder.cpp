@@ -75,6 +75,7 @@ struct ScreenRecorder::Session {
   int video = -1;
   int audio = -1;
   H264Encoder encoder;
+  int encoder_fps = 30;
   std::vector<uint8_t> i420 = std::vector<uint8_t>(size_t{kOutputWidth} * kOutputHeight * 3 / 2);
   int64_t frames = 0;
   // Capture ticks of the frames inside the encoder, by pts (its output lags its input).
@@ -133,7 +134,7 @@ int ScreenRecorder::Session::Open(const std::string& source_path, const std::str
       writer->SetFileSetting(mp4::kFileSettingMovieFirst, 0) != Mp4Status::kOk)
     return kRecordCannotCreate;
   if (sound) AddSourceAudio(*sound, source->decoder_config(source_audio));
-  if (!encoder.Open(kOutputWidth, kOutputHeight, EncoderFrameRate(fps))) return kRecordEncoderFailed;
+  encoder_fps = EncoderFrameRate(fps);
   if (audio >= 0) {
     double reached = 0;
     audio_done = source->SeekToTime(source_audio, static_cast<double>(start_ms), &reached) != Mp4Status::kOk;
@@ -249,7 +250,24 @@ int64_t ScreenRecorder::Now() const {
 int ScreenRecorder::Start(const std::string& source, const std::string& output, int64_t start_ms) {
   if (session_) return kRecordBusy;
   auto session = std::make_unique<Session>();
-  const int result = session->Open(source, output, start_ms, options_.engine_dir);
+  int result = session->Open(source, output, start_ms, options_.engine_dir);
+  if (result == kRecordOk) {
+    session_ = std::move(session);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stats_ = RecorderStats{};
+      stop_ = false;
+    }
+    // The worker opens the encoder itself, so that x264's threads share its scheduling class.
+    std::promise<bool> opened;
+    std::future<bool> ready = opened.get_future();
+    worker_ = std::thread([this, opened = std::move(opened)]() mutable { WorkerLoop(opened); });
+    if (!ready.get()) {
+      worker_.join();
+      session = std::move(session_);
+      result = kRecordEncoderFailed;
+    }
+  }
   if (result != kRecordOk) {
     // Not one byte of a failed start stays behind.
     if (session->writer) {
@@ -261,14 +279,7 @@ int ScreenRecorder::Start(const std::string& source, const std::string& output, 
     }
     return result;
   }
-  session_ = std::move(session);
   output_ = output;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stats_ = RecorderStats{};
-    stop_ = false;
-  }
-  worker_ = std::thread([this] { WorkerLoop(); });
   accepting_.store(true);
   return kRecordOk;
 }
@@ -310,8 +321,16 @@ void ScreenRecorder::Capture(int width, int height, render::PixelOrder order, co
   wake_.notify_one();
 }
 
-void ScreenRecorder::WorkerLoop() {
+void ScreenRecorder::WorkerLoop(std::promise<bool>& opened) {
+  // Converting and encoding yield to the drawing: on a machine without cores to spare, the
+  // renderer (and a software rasteriser's threads) would otherwise wait for them on every
+  // frame. Frames wait in the bounded queue meanwhile; on a machine too busy to encode them
+  // all, the queue's bound drops frames rather than the picture stuttering.
+  RunThreadWhenIdle();
   Session& s = *session_;
+  const bool open = s.encoder.Open(kOutputWidth, kOutputHeight, s.encoder_fps);
+  opened.set_value(open);
+  if (!open) return;
   for (;;) {
     std::unique_ptr<Frame> frame;
     {

@@ -2,10 +2,12 @@
 // conversion engine, x264 and MP4 writer; the recordings are checked with ffprobe, ffmpeg
 // and our reader.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -209,6 +211,21 @@ TEST_F(RecorderTest, LargerWindowIsScaledWholeIntoTheRecordingTheRightWayUp) {
   }
   EXPECT_LT(at(ow - 110, oh - 110, 0), 40);
   EXPECT_LT(at(ow / 2, oh / 2, 0), 40);
+}
+
+TEST_F(RecorderTest, ConversionAndEncodingRunOnlyWhenTheDrawingLeavesTime) {
+  ScreenRecorder recorder(nullptr, Options());
+  ASSERT_EQ(recorder.Start(Out("none.mp4"), Out("idle.mp4"), 0), kRecordOk);
+  Feed(recorder, 3);
+  // The worker and the encoder's own threads, which it started, are in the idle class; the
+  // thread that drew (here the test's) is not.
+  int idle = 0;
+  for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+    if (sched_getscheduler(std::stoi(task.path().filename().string())) == SCHED_IDLE) ++idle;
+  }
+  EXPECT_GE(idle, 2);
+  EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
+  ASSERT_TRUE(recorder.Stop());
 }
 
 TEST_F(RecorderTest, FailedStartLeavesNothingAndOneRecordingAtATime) {

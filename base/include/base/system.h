@@ -1,7 +1,7 @@
-// Facts about the running program and the processor it runs on.
+// Facts about the running program and the processor it runs on, and how its threads run.
 //
-// Both are safe from any thread and never fail: a fact that cannot be read gets a safe
-// answer (the current folder; no vector extension).
+// All are safe from any thread and never fail: a fact that cannot be read gets a safe
+// answer (the current folder; no vector extension), a request the system refuses is left.
 #pragma once
 
 #include <string>
@@ -15,5 +15,11 @@ std::string ProgramDir();
 // True when the processor and the operating system both support AVX2 (the operating
 // system must save the wide registers). Asked once; kernels choose their paths with it.
 bool CpuHasAvx2();
+
+// Lets the calling thread run only when no ordinary thread wants a processor (Linux's idle
+// scheduling class; where that is refused, the lowest nice level), so that on a busy machine
+// background work never delays the threads that keep the picture moving. Threads it starts
+// afterwards inherit the class. Cannot be undone without privileges.
+void RunThreadWhenIdle();
 
 }  // namespace spherolux

@@ -28,6 +28,7 @@
 #include <ctime>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -116,7 +117,9 @@ class ScreenRecorder final : public render::FrameRecorder {
   struct Session;
 
   bool StopRecording();
-  void WorkerLoop();
+  // The worker: opens the encoder (telling `opened` whether it could), then encodes the
+  // queued frames until Stop.
+  void WorkerLoop(std::promise<bool>& opened);
   int64_t Now() const;
 
   render::RenderMessageSink* sink_;
