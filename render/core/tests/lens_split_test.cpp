@@ -48,8 +48,15 @@ TEST(LensSplitTest, TwoLensSphereKeepsOnlyTheRowsAroundTheSeamForTheBlend) {
 TEST(LensSplitTest, ACornerAtTheBandEdgeKeepsTheTriangleInTheBlend) {
   // x of the corners: a triangle touching the band edge (0.055) is blended; one just past
   // the edge on either side shows one lens.
-  const float positions[] = {0.055f, 0, 0, 0.2f, 0, 0, 0.3f, 0, 0, 0.056f, 0, 0,
-                             -0.055f, 0, 0, -0.2f, 0, 0, -0.056f, 0, 0};
+  const float positions[] = {
+      0.055f,  0, 0,  // 0: on the edge
+      0.2f,    0, 0,  // 1
+      0.3f,    0, 0,  // 2
+      0.056f,  0, 0,  // 3: just past it, lens A's side
+      -0.055f, 0, 0,  // 4: on the other edge
+      -0.2f,   0, 0,  // 5
+      -0.056f, 0, 0,  // 6: just past it, lens B's side
+  };
   const uint16_t indices[] = {0, 1, 2, 3, 1, 2, 4, 5, 5, 6, 5, 5};
   const LensTriangles split = SplitTrianglesByLens(positions, indices, 12);
   EXPECT_EQ(split.band, (std::vector<uint16_t>{0, 1, 2, 4, 5, 5}));
