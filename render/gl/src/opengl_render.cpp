@@ -242,8 +242,49 @@ int COpenglRender::Initialise() {
   glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   read_order_ = FastestReadOrder();
+  if (frame_source_.load() != kSourcePhoto) WarmUp();
   initialised_ = true;
   return 0;
+}
+
+void COpenglRender::WarmUp() {
+  // Textures of the pictures' kind with sides that are not powers of two (the compiled code
+  // depends on both), specified anew by the first picture.
+  constexpr int kSide = 6;
+  const uint8_t texels[kSide * kSide * 4] = {};
+  if (program_uses_yuv_) {
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    for (int i = 0; i < 3; ++i) {
+      glActiveTexture(GL_TEXTURE0 + i);
+      glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(i == 0 ? texture_ : chroma_textures_[i - 1]));
+      const int side = i == 0 ? kSide : kSide / 2;
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE8, side, side, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, texels);
+    }
+    glActiveTexture(GL_TEXTURE0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  } else {
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, kSide, kSide, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, texels);
+  }
+  texture_needs_allocation_ = true;
+
+  // One small triangle with every program a picture is drawn with, finished before the first
+  // picture comes; what it leaves in the back buffer is cleared by the first draw.
+  static constexpr float kPositions[] = {-0.5f, -0.5f, 0, 0.5f, -0.5f, 0, 0, 0.5f, 0};
+  static constexpr float kUv[] = {0, 0, 1, 0, 0.5f, 1};
+  static constexpr uint16_t kIndices[] = {0, 1, 2};
+  glVertexAttribPointer(kPositionAttribute, 3, GL_FLOAT, GL_FALSE, 0, kPositions);
+  glEnableVertexAttribArray(kPositionAttribute);
+  for (const GLuint attribute : {kUvAttribute, kUvbAttribute}) {
+    glVertexAttribPointer(attribute, 2, GL_FLOAT, GL_FALSE, 0, kUv);
+    glEnableVertexAttribArray(attribute);
+  }
+  model_view_.SetIdentity();
+  projection_.SetIdentity();
+  const YuvPicture picture;
+  const YuvPicture* yuv = program_uses_yuv_ ? &picture : nullptr;
+  DrawTriangles(program_, yuv, kIndices, 3);
+  if (lens_program_.id >= 0) DrawTriangles(lens_program_, yuv, kIndices, 3);
+  glFinish();
 }
 
 void COpenglRender::TearDown() {

@@ -164,6 +164,10 @@ class COpenglRender {
   // draws point at; 0, or -2 (logged) when a shader does not compile or link.
   int BuildProgram(Program& program, const char* vertex_source, const char* fragment_body, const char* label);
   static void DeleteProgram(Program& program);
+  // Draws unseen with every program and texture kind of the pictures to come: a software
+  // rasteriser compiles its code at a program's first draw, which would otherwise hold up
+  // the first picture and make the ones behind it late.
+  void WarmUp();
   void EnterMode(int mode);
   // Points a_UV (and a_UVB) at the coordinates of the mode's mesh, turned by the applied
   // rotation.
