@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/player_window.h"
+#include "base/system.h"
 #include "dialogs/composite_dlg.h"
 #include "screen_recording.h"
 #include "ui/bar_logic.h"
@@ -50,6 +51,7 @@ void UseUtf8Locale() {
 
 int main(int argc, char** argv) {
   using namespace spherolux;
+  KeepFreedMemoryForReuse();
   const ui::Environment env = ui::Environment::FromProcess();
   ui::SetUiLanguage(ui::StartupLanguage(env));
   for (int i = 1; i < argc; ++i) {

@@ -1,6 +1,7 @@
 #include "base/system.h"
 
 #include <limits.h>
+#include <malloc.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -35,6 +36,13 @@ void RunThreadWhenIdle() {
   const sched_param param{};
   if (::sched_setscheduler(0, SCHED_IDLE, &param) == 0) return;
   ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+}
+
+void KeepFreedMemoryForReuse() {
+  // Blocks up to 32 MiB (the most the allocator takes) come from its heaps, which give free
+  // memory back only beyond 64 MiB.
+  ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
 }
 
 }  // namespace spherolux

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "base/system.h"
 #include "media/media_player.h"
 #include "media/vlc_api.h"
 #include "player_window.h"
@@ -143,6 +144,7 @@ int RunPeer(const std::string& file, int seconds) {
 int main(int argc, char** argv) {
   // Before any other use of Xlib in the process (Qt's included).
   if (argc > 1 && std::strcmp(argv[1], "peer") == 0) XInitThreads();
+  spherolux::KeepFreedMemoryForReuse();  // as the program does
   QApplication app(argc, argv);
   if (argc < 4 || (std::strcmp(argv[1], "ours") != 0 && std::strcmp(argv[1], "peer") != 0)) {
     std::fprintf(stderr, "usage: playback_bench ours|peer FILE SECONDS [--readback]\n");

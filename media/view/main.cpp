@@ -13,9 +13,11 @@
 #include <cstring>
 #include <string>
 
+#include "base/system.h"
 #include "player_window.h"
 
 int main(int argc, char** argv) {
+  spherolux::KeepFreedMemoryForReuse();
   QApplication app(argc, argv);
   int width = 1024;
   int height = 640;

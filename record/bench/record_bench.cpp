@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/system.h"
 #include "record/screen_recorder.h"
 
 namespace {
@@ -53,6 +54,7 @@ double CpuSeconds() {
 
 int main(int argc, char** argv) {
   using namespace spherolux;
+  KeepFreedMemoryForReuse();  // as the program does
   using Clock = std::chrono::steady_clock;
   if (argc < 6) {
     std::fprintf(stderr, "usage: record_bench CLIP WIDTH HEIGHT FPS SECONDS [--record OUT.mp4]\n");
