@@ -39,8 +39,8 @@ void RunThreadWhenIdle() {
 }
 
 void KeepFreedMemoryForReuse() {
-  // Blocks up to 32 MiB (the most the allocator takes) come from its heaps, which give free
-  // memory back only beyond 64 MiB.
+  // Blocks up to 32 MiB (the largest threshold the allocator accepts) come from its heaps,
+  // which give free memory back only beyond 64 MiB.
   ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
   ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
 }
