@@ -43,6 +43,11 @@ void KeepFreedMemoryForReuse() {
   // which give free memory back only beyond 64 MiB.
   ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
   ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
+  // And every thread allocates from the one main heap. A thread of its own gets heaps of its
+  // own, and such a heap is unmapped the moment its last block is freed, whatever the
+  // thresholds: a drawing thread that frees everything it allocated for a picture had a new
+  // heap mapped and faulted in for each (over 40 000 faults a second at 1920 x 960).
+  ::mallopt(M_ARENA_MAX, 1);
 }
 
 }  // namespace spherolux

@@ -25,7 +25,8 @@ void RunThreadWhenIdle();
 // Keeps the memory the program frees for its next allocations instead of handing it back to
 // the system at once. A video player frees and allocates the same few megabytes for every
 // picture (the graphics library's per-draw buffers among them); memory handed back must be
-// faulted in and cleared again by the system on the next picture. Call at the start of main.
+// faulted in and cleared again by the system on the next picture. All threads then share
+// one heap. Call at the start of main, before any thread starts.
 void KeepFreedMemoryForReuse();
 
 }  // namespace spherolux
