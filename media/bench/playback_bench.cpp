@@ -2,13 +2,15 @@
 // (pictures displayed and lost), the time from the open to the first displayed picture and,
 // for our player, where the drawing thread's time per picture went.
 //
-//   playback_bench ours FILE SECONDS [--readback]   the player: frame callbacks + our renderer
+//   playback_bench ours FILE SECONDS [OPTIONS]      the player: frame callbacks + our renderer
 //   playback_bench peer FILE SECONDS                libvlc drawing by itself with its OpenGL
 //                                                   output (360-degree view for files with
 //                                                   spherical metadata)
 //
 // Runs under an X server (scripts/xvfb-run-test.sh); prints one line of key=value pairs.
-// --readback attaches a recorder that reads every frame back, as a screen recording does.
+// Options of ours: --readback attaches a recorder that reads every frame back, as a screen
+// recording does; --yuv-shader and --yuv-processor choose where YUV pictures become RGB
+// (default: the renderer's own choice for the driver).
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -69,11 +71,12 @@ double FirstPicture(const QElapsedTimer& since_open, Displayed displayed) {
   return -1;
 }
 
-int RunOurs(const std::string& file, int seconds, bool readback) {
+int RunOurs(const std::string& file, int seconds, bool readback, render::YuvConversion conversion) {
   media::PlayerWindow window;
   window.resize(kWidth, kHeight);
   window.show();
   Pump(300);
+  window.player().SetYuvConversion(conversion);
   CountingRecorder recorder;
   QElapsedTimer since_open;
   since_open.start();
@@ -90,10 +93,11 @@ int RunOurs(const std::string& file, int seconds, bool readback) {
   const double frames = static_cast<double>(std::max<uint64_t>(t.frames.load(), 1));
   std::printf(
       "player=ours%s displayed=%d lost=%d drawn=%llu first_frame_ms=%.0f upload_ms=%.2f draw_ms=%.2f "
-      "readback_ms=%.2f chroma=%s->%s\n",
+      "readback_ms=%.2f chroma=%s->%s%s\n",
       readback ? "+readback" : "", stats.displayed, stats.lost, static_cast<unsigned long long>(stats.frames_drawn),
       first, t.upload_ns.load() / frames / 1e6, t.draw_ns.load() / frames / 1e6, t.readback_ns.load() / frames / 1e6,
-      stats.proposed_chroma.c_str(), stats.chosen_chroma.c_str());
+      stats.proposed_chroma.c_str(), stats.chosen_chroma.c_str(),
+      window.player().renderer()->converts_yuv() ? "->RGB" : "");
   window.player().renderer()->AttachRecorder(nullptr);
   window.Close();
   return 0;
@@ -147,10 +151,17 @@ int main(int argc, char** argv) {
   spherolux::KeepFreedMemoryForReuse();  // as the program does
   QApplication app(argc, argv);
   if (argc < 4 || (std::strcmp(argv[1], "ours") != 0 && std::strcmp(argv[1], "peer") != 0)) {
-    std::fprintf(stderr, "usage: playback_bench ours|peer FILE SECONDS [--readback]\n");
+    std::fprintf(stderr, "usage: playback_bench ours|peer FILE SECONDS [--readback] [--yuv-shader|--yuv-processor]\n");
     return 2;
   }
   const int seconds = std::atoi(argv[3]);
   if (std::strcmp(argv[1], "peer") == 0) return RunPeer(argv[2], seconds);
-  return RunOurs(argv[2], seconds, argc > 4 && std::strcmp(argv[4], "--readback") == 0);
+  bool readback = false;
+  auto conversion = render::YuvConversion::kAuto;
+  for (int i = 4; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--readback") == 0) readback = true;
+    if (std::strcmp(argv[i], "--yuv-shader") == 0) conversion = render::YuvConversion::kShader;
+    if (std::strcmp(argv[i], "--yuv-processor") == 0) conversion = render::YuvConversion::kProcessor;
+  }
+  return RunOurs(argv[2], seconds, readback, conversion);
 }

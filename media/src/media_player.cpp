@@ -245,6 +245,7 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
 }
 
 void CMediaPlayer::PrepareRenderer() {
+  renderer_->SetYuvConversion(yuv_conversion_);
   renderer_->SetMediaKind(camera_type_, width_, height_, GridA(), GridB(), table_floats_);
   renderer_->ResetCurrentMode();
   renderer_->SetViewMode(view_mode_);

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -34,6 +35,7 @@ namespace spherolux::media {
 namespace {
 
 using namespace platform;
+using render::YuvConversion;
 using testing::TestMedia;
 using testing::XInput;
 
@@ -414,11 +416,12 @@ TEST_F(PlayerTest, CameraPhotoViewMatchesTheStitchedPanorama) {
 }
 
 // The renderer turns the YUV pictures of a video into RGB with the matrix and the range
-// the file states: flat patches of known colour, coded with the BT.601 and the BT.709 matrix
-// in studio range and with BT.709 in full range, come back in the flat view within 6 of 255
-// in every channel (8-bit coding rounds by up to 2). A wrong matrix moves saturated green
-// by 20 or more, a wrong range moves white or black by 16 or more. The BT.601 clip is 1920
-// wide, where an untagged video would be taken for BT.709, so its tag must be honoured.
+// the file states, in its shaders and on the processor alike: flat patches of known colour,
+// coded with the BT.601 and the BT.709 matrix in studio range and with BT.709 in full range,
+// come back in the flat view within 6 of 255 in every channel (8-bit coding rounds by up to
+// 2). A wrong matrix moves saturated green by 20 or more, a wrong range moves white or black
+// by 16 or more. The BT.601 clip is 1920 wide, where an untagged video would be taken for
+// BT.709, so its tag must be honoured.
 TEST_F(PlayerTest, YuvVideosShowTheColoursTheirFilesState) {
   const QRgb colours[8] = {qRgb(255, 0, 0), qRgb(0, 255, 0),   qRgb(0, 0, 255),    qRgb(255, 255, 255),
                            qRgb(0, 0, 0),   qRgb(255, 255, 0), qRgb(40, 160, 220), qRgb(128, 128, 128)};
@@ -429,12 +432,19 @@ TEST_F(PlayerTest, YuvVideosShowTheColoursTheirFilesState) {
   const std::string picture = g_media->Path("patches.png");
   ASSERT_TRUE(patches.save(QString::fromStdString(picture)));
 
-  for (const auto& [matrix, range] :
-       {std::pair<const char*, const char*>{"smpte170m", "tv"}, {"bt709", "tv"}, {"bt709", "pc"}}) {
-    SCOPED_TRACE(std::string(matrix) + " " + range);
+  for (const auto& [matrix, range, conversion] : {std::tuple{"smpte170m", "tv", YuvConversion::kShader},
+                                                  {"bt709", "tv", YuvConversion::kShader},
+                                                  {"bt709", "pc", YuvConversion::kShader},
+                                                  {"smpte170m", "tv", YuvConversion::kProcessor},
+                                                  {"bt709", "tv", YuvConversion::kProcessor},
+                                                  {"bt709", "pc", YuvConversion::kProcessor}}) {
+    const bool processor = conversion == YuvConversion::kProcessor;
+    SCOPED_TRACE(std::string(matrix) + " " + range + (processor ? " on the processor" : " in the shaders"));
+    player().SetYuvConversion(conversion);
     ASSERT_TRUE(Open(g_media->TaggedDualVideo(picture, matrix, range)));
     ASSERT_TRUE(WaitFrames(2));
     EXPECT_TRUE(player().GetStats().chosen_chroma == "I420" || player().GetStats().chosen_chroma == "J420");
+    EXPECT_EQ(renderer().converts_yuv(), processor);
     Send(kMsgViewCommand, 0, 6);
     const QImage shown = ReadBack().convertToFormat(QImage::Format_RGB32);
     for (int i = 0; i < 8; ++i) {

@@ -33,6 +33,7 @@
 #include "media/media_info.h"
 #include "media/vlc_api.h"
 #include "probe/probe.h"
+#include "render/yuv.h"
 
 class QImage;
 
@@ -130,6 +131,9 @@ class CMediaPlayer {
   bool stopped_mark() const { return stopped_mark_; }
   void ClearStoppedMark() { stopped_mark_ = false; }
   render::COpenglRender* renderer() const { return renderer_.get(); }
+  // Where the renderer turns YUV pictures into RGB (render/opengl_render.h), from the next
+  // open on; the renderer's own choice by default.
+  void SetYuvConversion(render::YuvConversion conversion) { yuv_conversion_ = conversion; }
   const VlcApi& api() const { return api_; }
   libvlc_media_player_t* media_player() const { return player_; }
 
@@ -181,6 +185,7 @@ class CMediaPlayer {
   std::unique_ptr<render::COpenglRender> renderer_;
   std::unique_ptr<FrameTarget> frame_target_;
   bool photo_renderer_ = false;  // the renderer was initialised on this thread for a photo
+  render::YuvConversion yuv_conversion_ = render::YuvConversion::kAuto;
 
   // View requests (window thread).
   float zoom_value_ = 90.0f;

@@ -1,5 +1,5 @@
 // Draw of one decoded frame (texture update + draw + swap) on Mesa's llvmpipe, in 32-bit BGRA
-// and in planar YUV 4:2:0.
+// and in planar YUV 4:2:0 (turned into RGB by the shaders, or on the processor first).
 // Run under an X server, e.g.:
 //   scripts/xvfb-run-test.sh build/render/gl/render_draw_bench
 #include <benchmark/benchmark.h>
@@ -38,7 +38,8 @@ void DrawOnce(Fixture& f) {
   }
 }
 
-std::unique_ptr<Fixture> Open(int kind, int width, int height, int mode, int window_width, bool yuv) {
+std::unique_ptr<Fixture> Open(int kind, int width, int height, int mode, int window_width, bool yuv,
+                              spherolux::render::YuvConversion conversion) {
   auto f = std::make_unique<Fixture>();
   f->window = std::make_unique<QWindow>();
   f->window->setSurfaceType(QSurface::OpenGLSurface);
@@ -70,6 +71,7 @@ std::unique_ptr<Fixture> Open(int kind, int width, int height, int mode, int win
   f->renderer->SetMediaKind(kind, width, height, f->table_a.empty() ? nullptr : f->table_a.data(),
                             f->table_b.empty() ? nullptr : f->table_b.data(), static_cast<int>(f->table_a.size()));
   f->renderer->SetFrameSource(yuv ? COpenglRender::kSourceDecoderYuv : COpenglRender::kSourceDecoder);
+  f->renderer->SetYuvConversion(conversion);
   if (f->renderer->Initialise() != 0) return nullptr;
   f->renderer->SetTextureSize(width, height);
   f->renderer->SetViewMode(mode);
@@ -82,7 +84,9 @@ void BM_DrawFrame(benchmark::State& state) {
   const int mode = static_cast<int>(state.range(1));
   const int window_width = static_cast<int>(state.range(2));
   const bool yuv = state.range(3) != 0;
-  std::unique_ptr<Fixture> f = Open(kind, 3840, 1920, mode, window_width, yuv);
+  const auto conversion =
+      state.range(3) == 2 ? spherolux::render::YuvConversion::kProcessor : spherolux::render::YuvConversion::kShader;
+  std::unique_ptr<Fixture> f = Open(kind, 3840, 1920, mode, window_width, yuv, conversion);
   if (f == nullptr) {
     state.SkipWithError("renderer did not initialise");
     return;
@@ -93,14 +97,16 @@ void BM_DrawFrame(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
   state.counters["sub_uploads"] = f->renderer->sub_uploads();
+  state.counters["full_uploads"] = f->renderer->full_uploads();
 }
-// (media kind, mode, window width, YUV): panorama on the sphere, dual fisheye blended on the
-// sphere and on the planet, flat view; a 1280 x 720 window, and a 320 x 180 one where the
-// upload dominates; each in BGRA and in YUV.
+// (media kind, mode, window width, picture): panorama on the sphere, dual fisheye blended on
+// the sphere and on the planet, flat view; a 1280 x 720 window, and a 320 x 180 one where the
+// upload dominates; each in BGRA (0), in YUV turned into RGB by the shaders (1) and in YUV
+// converted on the processor (2).
 BENCHMARK(BM_DrawFrame)
-    ->ArgsProduct({{512}, {0}, {1280}, {0, 1}})
-    ->ArgsProduct({{2}, {0, 2, 6}, {1280}, {0, 1}})
-    ->ArgsProduct({{2}, {0}, {320}, {0, 1}})
+    ->ArgsProduct({{512}, {0}, {1280}, {0, 1, 2}})
+    ->ArgsProduct({{2}, {0, 2, 6}, {1280}, {0, 1, 2}})
+    ->ArgsProduct({{2}, {0}, {320}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2.0)
     ->UseRealTime();

@@ -22,32 +22,13 @@
 #include "render/matrix.h"
 #include "render/render_hooks.h"
 #include "render/view_models.h"
+#include "render/yuv.h"
 
 class QWindow;
 
 namespace spherolux::render {
 
 class GlContext;
-
-// How a picture's luma and colour differences turn into RGB: the matrix of the standard the
-// video was coded for, and whether the values span 0-255 or the studio range (luma 16-235,
-// colour differences 16-240).
-enum class YuvMatrix : int { kBt601 = 0, kBt709 = 1, kBt2020 = 2 };
-struct YuvColour {
-  YuvMatrix matrix = YuvMatrix::kBt709;
-  bool full_range = false;
-};
-
-// A decoded picture in planar YUV 4:2:0: planes[0] the luma of width x height bytes,
-// planes[1] and planes[2] the U and V of ceil(width / 2) x ceil(height / 2) bytes; each
-// plane's rows top first, pitches[i] bytes apart. The planes are borrowed for the draw only.
-struct YuvPicture {
-  const uint8_t* planes[3] = {};
-  int pitches[3] = {};
-  int width = 0;
-  int height = 0;
-  YuvColour colour;
-};
 
 class COpenglRender {
  public:
@@ -92,6 +73,10 @@ class COpenglRender {
   void SetRotation(int degrees);
   int rotation() const { return rotation_.load(); }
   void SetFrameSource(FrameSource source) { frame_source_.store(source); }
+  // Where planar YUV pictures become RGB (render/yuv.h), chosen at Initialise.
+  void SetYuvConversion(YuvConversion conversion) { yuv_conversion_.store(conversion); }
+  // Whether the pictures of the current initialisation are converted on the processor.
+  bool converts_yuv() const { return convert_yuv_; }
   // Size of the window in pixels, for draws on a thread other than the window's (the window
   // thread reads it itself).
   void SetWindowSize(int width, int height);
@@ -151,6 +136,7 @@ class COpenglRender {
   bool BeginUpload(int width, int height, int source);
   void UploadRgb(const uint8_t* pixels);
   void UploadYuv(const YuvPicture& picture);
+  void UploadBgra(const uint8_t* pixels, int width, int height, int source);
   // A linked program with the uniforms a draw sets.
   struct Program {
     int id = -1;
@@ -197,6 +183,7 @@ class COpenglRender {
   std::atomic<int> requested_mode_{6};
   std::atomic<bool> flip_{false};
   std::atomic<int> frame_source_{kSourceDecoder};
+  std::atomic<YuvConversion> yuv_conversion_{YuvConversion::kAuto};
   std::atomic<int> texture_width_{1};
   std::atomic<int> texture_height_{1};
   std::atomic<int> rotation_{0};
@@ -220,6 +207,8 @@ class COpenglRender {
   int allocated_source_ = -1;  // the FrameSource the textures were specified for
   bool program_uses_blend_ = false;
   bool program_uses_yuv_ = false;
+  bool convert_yuv_ = false;  // YUV pictures converted into converted_, drawn as RGB
+  std::vector<uint8_t> converted_;
   // The whole picture: the cross-fade of two lenses for a two-lens medium, else one texture.
   Program program_;
   // A two-lens medium's parts that show one lens alone (lens_triangles_): one texture read.
