@@ -37,8 +37,8 @@ struct YuvPicture {
 };
 
 // Where a renderer turns planar YUV pictures into RGB: kAuto converts them on the processor
-// (YuvToBgra) when the GL driver is a software rasteriser and leaves them to the shaders
-// otherwise; the others choose one way whatever the driver.
+// (YuvToBgra) when the GL driver is a software rasteriser and the processor has AVX2, and
+// leaves them to the shaders otherwise; the others choose one way whatever the driver.
 enum class YuvConversion : int { kAuto = 0, kShader = 1, kProcessor = 2 };
 
 // RGB from YUV read as 0..1 values: R = Y' + r_v V', G = Y' + g_u U' + g_v V',
