@@ -289,6 +289,7 @@ void COpenglRender::TearDown() {
   if (context_->IsCurrent()) DeleteGlObjects();
   program_ = lens_program_ = Program{};
   texture_ = chroma_textures_[0] = chroma_textures_[1] = -1;
+  converted_ = std::vector<uint8_t>();  // 66 MB for a 5760 x 2880 picture
   context_->Release();
   initialised_ = false;
   current_mode_.store(-1);
