@@ -4,12 +4,15 @@
 
 #include <QMessageBox>
 #include <QWindow>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <string>
+#include <thread>
 
 #include "base/log.h"
 #include "base/system.h"
@@ -166,8 +169,13 @@ bool CMediaPlayer::EnsureInstance() {
   }
   if (!open_error_.empty()) return false;
   if (instance_ != nullptr) return true;
+  // One decoding thread per processor (the engine's default is one more): the drawing needs
+  // the processors too, and the extra thread only adds a picture of delay and makes the
+  // decoder's rush to fill its queue at the start, when pictures are lost, the harder.
+  const std::string threads = "--avcodec-threads=" + std::to_string(std::max(1u, std::thread::hardware_concurrency()));
   std::vector<const char*> args = {"--no-xlib", "--no-osd", "--no-video-title-show", "--no-snapshot-preview",
                                    "--quiet"};
+  args.push_back(threads.c_str());
   if (!HasSoundDevice()) args.push_back("--aout=adummy");
   instance_ = api_.new_instance()(static_cast<int>(args.size()), args.data());
   if (instance_ == nullptr) open_error_ = "the media engine (libvlc) could not be started";
