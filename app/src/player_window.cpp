@@ -21,6 +21,7 @@
 #include "platform/messages.h"
 #include "platform/window_frame.h"
 #include "render/opengl_render.h"
+#include "render/render_hooks.h"
 #include "ui/menu.h"
 #include "ui/skin.h"
 #include "ui/skinned_dialog.h"
@@ -29,6 +30,8 @@
 namespace spherolux::app {
 
 namespace msg = platform;
+// The recorder posts the renderer's numbers; the window's table must agree with them.
+static_assert(msg::kMsgRecordSaved == render::kMsgRecordSaved && msg::kMsgRecordFailed == render::kMsgRecordFailed);
 using ui::LoadString;
 
 namespace {
@@ -505,6 +508,20 @@ void CVideoPlayerDlg::StopScreenRecording() {
   panel_->SetRecording(false);
 }
 
+// The recorder stopped taking frames (or could not finish the file): what was written is
+// finished where possible, and the user learns why the recording is not whole.
+void CVideoPlayerDlg::ReportRecordingFailure() {
+  StopScreenRecording();
+  using Failure = ScreenRecorder::Failure;
+  const Failure why = recorder_ != nullptr ? recorder_->failure() : Failure::kWriteError;
+  const int cause = why == Failure::kDiskFull   ? ui::kStrCauseDiskFull
+                    : why == Failure::kFileGone ? ui::kStrCauseRecordingGone
+                                                : ui::kStrCauseFileError;
+  ui::MessageBox(this,
+                 Text(ui::kStrScreenRecordFailed, QString::fromStdString(screen_record_path_)) + " " + Text(cause),
+                 QString());
+}
+
 void CVideoPlayerDlg::ToggleScreenRecording() { panel_->send(ui::kWmCommand, ui::CFloatDlg::kRecord, 0); }
 
 // ---------------------------------------------------------------------------------------------
@@ -717,6 +734,9 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
       break;
     case msg::kMsgRecordSaved:
       ui::MessageBox(this, Saved(ui::kStrScreenRecordSavedIn, screen_record_path_), Text(ui::kStrFinish));
+      break;
+    case msg::kMsgRecordFailed:
+      ReportRecordingFailure();
       break;
     case msg::kMsgScreenshotSaved: {
       std::error_code ec;

@@ -12,4 +12,18 @@ bool RecorderBridge::Start(const std::string& source, const std::string& output,
   return recorder_.Start(source, output, time_ms) == record::kRecordOk;
 }
 
+ScreenRecorder::Failure RecorderBridge::failure() const {
+  switch (recorder_.failure()) {
+    case record::kRecordNotFailed:
+      return Failure::kNone;
+    case record::kRecordDiskFull:
+      return Failure::kDiskFull;
+    case record::kRecordFileGone:
+      return Failure::kFileGone;
+    case record::kRecordWriteError:
+      break;
+  }
+  return Failure::kWriteError;
+}
+
 }  // namespace spherolux::app

@@ -21,7 +21,9 @@ class RecorderBridge final : public ScreenRecorder, public render::RenderMessage
 
   bool Start(const std::string& source, const std::string& output, int64_t time_ms) override;
   void Stop() override { recorder_.Stop(); }
-  // From the window's thread (Stop): the window is told through its queue.
+  Failure failure() const override;
+  // From the window's thread (Stop) or the recorder's worker (a write failed): the window is
+  // told through its queue.
   void Post(unsigned message) override {
     if (window_ != nullptr) window_->post(message);
   }

@@ -46,23 +46,49 @@ int RunRecover(std::span<char* const> args) {
   }
   if (side.empty()) side = FindSideFile(file);
   if (unreadable(file) || unreadable(side)) return cli::kExitUnreadable;
-  if (side.empty()) {
-    std::fprintf(stderr, "spherolux-cli recover: %s has no side file (%s or %s%s beside it); nothing to recover\n",
+  if (side.empty())
+    std::fprintf(stderr,
+                 "spherolux-cli recover: %s has no side file (%s or %s%s beside it); recovering from the index "
+                 "copies in its media data\n",
                  file.c_str(), kSideFileName, file.c_str(), kSideFileSuffix);
-    return cli::kExitFailure;
-  }
-  uint64_t samples = 0;
-  const Mp4Status status = RecoverMp4(side, file, &samples);
+  RecoveryReport report;
+  const Mp4Status status = RecoverMp4(side, file, &report);
   if (status != Mp4Status::kOk) {
-    std::fprintf(stderr, "spherolux-cli recover: %s: %s\n", file.c_str(), StatusText(status));
+    std::fprintf(stderr, "spherolux-cli recover: %s: %s%s; the recording and its side file are unchanged\n",
+                 file.c_str(), StatusText(status), status == Mp4Status::kDamaged ? " (nothing to recover)" : "");
     return status == Mp4Status::kCannotOpen ? cli::kExitUnreadable : cli::kExitFailure;
+  }
+  if (report.replaced) {
+    std::fprintf(stderr, "spherolux-cli recover: %s finished: %.3f s, nothing lost\n", file.c_str(), report.seconds);
+  } else {
+    std::fprintf(stderr,
+                 "spherolux-cli recover: %s recovered in part into %s: %.3f s kept; %llu bytes of media data could "
+                 "not be placed; the recording and its side file are unchanged\n",
+                 file.c_str(), report.output.c_str(), report.seconds,
+                 static_cast<unsigned long long>(report.lost_bytes + report.tail_bytes));
   }
   cli::JsonWriter w;
   w.BeginObject();
   w.Key("file");
   w.String(file);
+  w.Key("output");
+  w.String(report.output);
+  w.Key("replaced");
+  w.Bool(report.replaced);
   w.Key("samples");
-  w.Int(static_cast<int64_t>(samples));
+  w.Int(static_cast<int64_t>(report.samples));
+  w.Key("video_frames");
+  w.Int(static_cast<int64_t>(report.video_frames));
+  w.Key("seconds");
+  w.Float(static_cast<float>(report.seconds));
+  w.Key("from_media_data");
+  w.Int(static_cast<int64_t>(report.from_media_data));
+  w.Key("side_file_damaged_bytes");
+  w.Int(static_cast<int64_t>(report.side_damaged_bytes));
+  w.Key("lost_bytes");
+  w.Int(static_cast<int64_t>(report.lost_bytes));
+  w.Key("tail_bytes");
+  w.Int(static_cast<int64_t>(report.tail_bytes));
   w.EndObject();
   std::puts(w.str().c_str());
   return cli::kExitOk;
@@ -70,7 +96,10 @@ int RunRecover(std::span<char* const> args) {
 
 const cli::Registration kRecover{"recover", "FILE [--side SIDEFILE]",
                                  "Finish a screen recording cut short by a crash or power loss into a playable MP4,\n"
-                                 "up to its last written frame, from the side file the recording left beside it.",
+                                 "from the side file the recording left beside it and the index copies in its media\n"
+                                 "data (enough without the side file). The recording is never changed: a recovery\n"
+                                 "that keeps every frame takes its name, any other is written beside it as\n"
+                                 "NAME_recovered.mp4. Prints what was kept and lost.",
                                  RunRecover};
 
 }  // namespace

@@ -19,9 +19,6 @@
 namespace spherolux::mp4 {
 namespace {
 
-constexpr uint32_t kMovieTimescale = 1000;
-constexpr uint64_t kMdatHeader = 16;  // 32-bit size 1, 'mdat', 64-bit size
-
 // Writes boxes to a file through a buffer, from a given position on. Begin reserves a box
 // header and End back-patches its size (the way ISO/IEC 14496-12 4.2 sizes are filled in
 // once the body is known).
@@ -104,81 +101,33 @@ class BoxSink {
   bool ok_ = true;
 };
 
-// What one pass over the side file learns of a track.
-struct TrackSummary {
-  SideTrack track;
-  uint64_t count = 0;
-  int64_t first_dts = 0;
-  int64_t last_dts = 0;
-  int64_t last_delta = 0;     // between the last two samples
-  int64_t last_duration = 0;  // the last sample's own duration, 0 unknown
-  uint32_t max_size = 0;
-  uint64_t bytes = 0;
-  bool all_sync = true;
-  bool any_cts = false;
-  bool negative_cts = false;
+// The side file's records in file order, as far as the scan kept them.
+SampleVisitor SideSamples(SideFileReader& side, uint64_t count) {
+  return [&side, count](const std::function<void(const SideSample&)>& fn) {
+    side.Rewind();
+    uint64_t seen = 0;
+    for (SideFileReader::Kind kind; seen < count && (kind = side.Next()) != SideFileReader::Kind::kEnd;) {
+      if (kind != SideFileReader::Kind::kSample) continue;
+      ++seen;
+      fn(side.sample());
+    }
+  };
+}
 
-  // Time from the first sample's start to the last one's end, in track ticks.
-  int64_t MediaDuration() const {
-    const int64_t last = last_duration > 0 ? last_duration : (last_delta > 0 ? last_delta : 1);
-    return last_dts - first_dts + last;
-  }
-  uint32_t timescale() const { return track.description.timescale; }
-  // Media duration in the movie's time scale, of the part shown from time 0 on.
-  uint64_t ShownDuration() const {
-    const double ms =
-        static_cast<double>(MediaDuration() + std::min<int64_t>(first_dts, 0)) * kMovieTimescale / timescale();
-    return ms > 0 ? static_cast<uint64_t>(std::llround(ms)) : 0;
-  }
-  uint64_t PresentationEnd() const { return ShownDuration() + (first_dts > 0 ? ToMovie(first_dts) : 0); }
-  uint64_t ToMovie(int64_t ticks) const {
-    return static_cast<uint64_t>(std::llround(static_cast<double>(ticks) * kMovieTimescale / timescale()));
-  }
-  uint32_t AverageBitRate() const {
-    const double seconds = static_cast<double>(MediaDuration()) / timescale();
-    return seconds > 0 ? static_cast<uint32_t>(std::min(4e9, static_cast<double>(bytes) * 8 / seconds)) : 0;
-  }
-};
-
-// The side file read once: the head, the last state of every track, and how many sample
-// records (in file order) stand on data that is really in the MP4 file.
-struct SideScan {
-  SideHead head;
-  std::map<uint32_t, TrackSummary> tracks;
-  uint64_t samples = 0;   // sample records kept, counted from the start
-  uint64_t data_end = 0;  // end of the last kept sample's data
-};
-
+// Reads the side file once: the head, the last state of every track, and the samples from
+// the start whose data is wholly in the file.
 Mp4Status Scan(SideFileReader& side, uint64_t file_size, SideScan* scan) {
   side.Rewind();
   if (side.Next() != SideFileReader::Kind::kHead) return Mp4Status::kDamaged;
   scan->head = side.head();
-  scan->data_end = scan->head.mdat_start + kMdatHeader;
+  scan->data_end = scan->head.mdat_start + kMdatHeaderSize;
   for (SideFileReader::Kind kind; (kind = side.Next()) != SideFileReader::Kind::kEnd;) {
     if (kind == SideFileReader::Kind::kHead) {
       scan->head.movie_first = side.head().movie_first;
     } else if (kind == SideFileReader::Kind::kTrack) {
       scan->tracks[side.track().index].track = side.track();
-    } else if (kind == SideFileReader::Kind::kSample) {
-      const SideSample& s = side.sample();
-      auto it = scan->tracks.find(s.track);
-      if (it == scan->tracks.end() || s.offset < scan->data_end || s.offset + s.size > file_size) break;
-      TrackSummary& t = it->second;
-      if (t.count > 0 && s.dts < t.last_dts) break;
-      if (t.count == 0)
-        t.first_dts = s.dts;
-      else
-        t.last_delta = s.dts - t.last_dts;
-      t.last_dts = s.dts;
-      t.last_duration = s.duration;
-      t.max_size = std::max(t.max_size, s.size);
-      t.bytes += s.size;
-      t.all_sync = t.all_sync && s.sync;
-      t.any_cts = t.any_cts || s.cts_offset != 0;
-      t.negative_cts = t.negative_cts || s.cts_offset < 0;
-      ++t.count;
-      ++scan->samples;
-      scan->data_end = s.offset + s.size;
+    } else if (kind == SideFileReader::Kind::kSample && !scan->Add(side.sample(), file_size)) {
+      break;
     }
   }
   return Mp4Status::kOk;
@@ -236,7 +185,8 @@ class RunWriter {
 
 class MovieWriter {
  public:
-  MovieWriter(SideFileReader& side, const SideScan& scan, BoxSink& sink) : side_(side), scan_(scan), sink_(sink) {}
+  MovieWriter(const SampleVisitor& samples, const SideScan& scan, BoxSink& sink)
+      : samples_(samples), scan_(scan), sink_(sink) {}
 
   void Write() {
     uint64_t duration = 0;
@@ -263,13 +213,9 @@ class MovieWriter {
 
   // Calls fn(sample) for every kept sample of `track`, in file order.
   void ForEachSample(uint32_t track, const std::function<void(const SideSample&)>& fn) {
-    side_.Rewind();
-    uint64_t seen = 0;
-    for (SideFileReader::Kind kind; seen < scan_.samples && (kind = side_.Next()) != SideFileReader::Kind::kEnd;) {
-      if (kind != SideFileReader::Kind::kSample) continue;
-      ++seen;
-      if (side_.sample().track == track) fn(side_.sample());
-    }
+    samples_([&](const SideSample& s) {
+      if (s.track == track) fn(s);
+    });
   }
 
   void Matrix() {
@@ -579,13 +525,13 @@ class MovieWriter {
     });
   }
 
-  SideFileReader& side_;
+  const SampleVisitor& samples_;
   const SideScan& scan_;
   BoxSink& sink_;
 };
 
-// Rewrites the finished file with 'moov' first, through a temporary file beside it that
-// replaces it only when complete.
+}  // namespace
+
 Mp4Status MoveMovieFirst(const std::string& path) {
   Mp4File file;
   if (ReadMp4File(path, &file) != FileStatus::kOk || !MoveMoovToFront(&file)) return Mp4Status::kDamaged;
@@ -598,7 +544,35 @@ Mp4Status MoveMovieFirst(const std::string& path) {
   return Mp4Status::kOk;
 }
 
-}  // namespace
+bool SideScan::Add(const SideSample& s, uint64_t file_size) {
+  auto it = tracks.find(s.track);
+  if (it == tracks.end() || s.offset < data_end || s.offset + s.size > file_size) return false;
+  TrackSummary& t = it->second;
+  if (t.count > 0 && s.dts < t.last_dts) return false;
+  if (t.count == 0)
+    t.first_dts = s.dts;
+  else
+    t.last_delta = s.dts - t.last_dts;
+  t.last_dts = s.dts;
+  t.last_duration = s.duration;
+  t.max_size = std::max(t.max_size, s.size);
+  t.bytes += s.size;
+  t.all_sync = t.all_sync && s.sync;
+  t.any_cts = t.any_cts || s.cts_offset != 0;
+  t.negative_cts = t.negative_cts || s.cts_offset < 0;
+  ++t.count;
+  ++samples;
+  data_end = s.offset + s.size;
+  return true;
+}
+
+bool WriteMovie(int fd, const SideScan& scan, const SampleVisitor& samples, uint64_t* end) {
+  BoxSink sink(fd, scan.data_end);
+  MovieWriter(samples, scan, sink).Write();
+  if (!sink.Flush() || !sink.ok()) return false;
+  *end = sink.pos();
+  return true;
+}
 
 Mp4Status FinishFromSide(SideFileReader& side, int mp4_fd, const std::string& mp4_path, uint64_t* samples_kept) {
   side.Rewind();
@@ -621,7 +595,7 @@ Mp4Status FinishFromSide(SideFileReader& side, int mp4_fd, const std::string& mp
   if (::fstat(mp4_fd, &st) != 0) return Mp4Status::kCannotOpen;
   SideScan scan;
   if (Mp4Status s = Scan(side, static_cast<uint64_t>(st.st_size), &scan); s != Mp4Status::kOk) return s;
-  uint8_t header[kMdatHeader];
+  uint8_t header[kMdatHeaderSize];
   if (::pread(mp4_fd, header, sizeof header, static_cast<off_t>(scan.head.mdat_start)) != sizeof header ||
       LoadBE32(header + 4) != FourCC("mdat"))
     return Mp4Status::kDamaged;
@@ -630,10 +604,9 @@ Mp4Status FinishFromSide(SideFileReader& side, int mp4_fd, const std::string& mp
   StoreBE64(header + 8, scan.data_end - scan.head.mdat_start);
   if (::pwrite(mp4_fd, header, sizeof header, static_cast<off_t>(scan.head.mdat_start)) != sizeof header)
     return Mp4Status::kWriteFailed;
-  BoxSink sink(mp4_fd, scan.data_end);
-  MovieWriter(side, scan, sink).Write();
-  if (!sink.Flush() || !sink.ok()) return Mp4Status::kWriteFailed;
-  if (::ftruncate(mp4_fd, static_cast<off_t>(sink.pos())) != 0 || ::fdatasync(mp4_fd) != 0)
+  uint64_t end = 0;
+  if (!WriteMovie(mp4_fd, scan, SideSamples(side, scan.samples), &end) ||
+      ::ftruncate(mp4_fd, static_cast<off_t>(end)) != 0 || ::fdatasync(mp4_fd) != 0)
     return Mp4Status::kWriteFailed;
   if (samples_kept) *samples_kept = scan.samples;
   if (scan.head.movie_first) return MoveMovieFirst(path);

@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cerrno>
@@ -77,6 +78,83 @@ bool WriteAll(int fd, const uint8_t* p, size_t n) {
 // Takes the lock without waiting; false when another open file description holds it.
 bool Lock(int fd, int how) { return ::flock(fd, how | LOCK_NB) == 0; }
 
+// [length][kind][payload][CRC-32 of kind and payload].
+std::vector<uint8_t> Frame(uint32_t kind, const std::vector<uint8_t>& payload);
+
+bool KnownKind(uint32_t kind) { return kind == kHead || kind == kTrak || kind == kSmpl; }
+
+enum class Parsed { kRecord, kInvalid, kShort };
+
+// The record at the start of `bytes`. kShort when they end first, with *length set to the
+// bytes needed; kInvalid when no intact record starts there.
+Parsed ParseRecord(std::span<const uint8_t> bytes, uint32_t max_length, SideRecord* out, size_t* length) {
+  if (bytes.size() < 8) {
+    *length = 8;
+    return Parsed::kShort;
+  }
+  const uint32_t payload = LoadBE32(bytes.data());
+  const uint32_t kind = LoadBE32(bytes.data() + 4);
+  // Only the kinds a writer makes: a cheap test that keeps the search through damaged bytes
+  // from checksumming at every step.
+  if (!KnownKind(kind) || payload > max_length) return Parsed::kInvalid;
+  *length = 12 + size_t{payload};
+  if (bytes.size() < *length) return Parsed::kShort;
+  const std::span<const uint8_t> checked = bytes.subspan(4, 4 + size_t{payload});
+  if (Crc32(checked) != LoadBE32(bytes.data() + 8 + payload)) return Parsed::kInvalid;
+  ByteReader g(checked.subspan(4));
+  switch (kind) {
+    case kHead: {
+      SideHead& h = out->head;
+      if (g.U32() != kSideVersion) return Parsed::kInvalid;
+      h.mdat_start = g.U64();
+      h.movie_first = g.U8() != 0;
+      h.mp4_path = Text(g);
+      out->kind = SideKind::kHead;
+      break;
+    }
+    case kTrak: {
+      SideTrack& t = out->track;
+      TrackDescription& d = t.description;
+      t.index = g.U32();
+      d.handler = g.U32();
+      d.codec = g.U32();
+      d.timescale = g.U32();
+      d.duration_ms = F64(g);
+      d.bit_rate = g.U32();
+      d.max_sample_size = g.U32();
+      d.width = g.U16();
+      d.height = g.U16();
+      d.frame_rate = F64(g);
+      d.channels = g.U16();
+      d.sample_bits = g.U16();
+      d.sample_rate = g.U32();
+      d.object_type = g.U8();
+      d.annex_b = g.U8() != 0;
+      d.sample_entry = Blob(g);
+      t.handler_name = Text(g);
+      t.config = Blob(g);
+      t.flags = g.U32();
+      t.chunk_samples = g.U32();
+      if (d.timescale == 0) return Parsed::kInvalid;
+      out->kind = SideKind::kTrack;
+      break;
+    }
+    case kSmpl: {
+      SideSample& s = out->sample;
+      s.track = g.U32();
+      s.offset = g.U64();
+      s.size = g.U32();
+      s.dts = static_cast<int64_t>(g.U64());
+      s.cts_offset = static_cast<int64_t>(g.U64());
+      s.duration = static_cast<int64_t>(g.U64());
+      s.sync = g.U8() != 0;
+      out->kind = SideKind::kSample;
+      break;
+    }
+  }
+  return g.bad ? Parsed::kInvalid : Parsed::kRecord;
+}
+
 }  // namespace
 
 uint32_t Crc32(std::span<const uint8_t> bytes, uint32_t crc) {
@@ -94,55 +172,27 @@ uint32_t Crc32(std::span<const uint8_t> bytes, uint32_t crc) {
   return ~crc;
 }
 
-SideFileWriter::~SideFileWriter() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-Mp4Status SideFileWriter::Create(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return Mp4Status::kCannotCreate;
-  if (!Lock(fd, LOCK_EX)) {
-    ::close(fd);
-    return Mp4Status::kBusy;
-  }
-  if (::ftruncate(fd, 0) != 0) {
-    ::close(fd);
-    return Mp4Status::kCannotCreate;
-  }
-  path_ = path;
-  fd_ = fd;
-  return Mp4Status::kOk;
-}
-
-Mp4Status SideFileWriter::AppendRecord(uint32_t kind, const std::vector<uint8_t>& payload) {
-  if (fd_ < 0) return Mp4Status::kWriteFailed;
+namespace {
+std::vector<uint8_t> Frame(uint32_t kind, const std::vector<uint8_t>& payload) {
   std::vector<uint8_t> rec(12 + payload.size());
   StoreBE32(rec.data(), static_cast<uint32_t>(payload.size()));
   StoreBE32(rec.data() + 4, kind);
   std::memcpy(rec.data() + 8, payload.data(), payload.size());
   StoreBE32(rec.data() + 8 + payload.size(), Crc32(std::span<const uint8_t>(rec).subspan(4, 4 + payload.size())));
-  const off_t at = ::lseek(fd_, 0, SEEK_END);
-  if (at < 0) return Mp4Status::kWriteFailed;
-  if (!WriteAll(fd_, rec.data(), rec.size())) {
-    // A record cut short would end every later read at this point: take it back.
-    if (::ftruncate(fd_, at) != 0) {
-      // Nothing more can be done; readers stop at the damaged record.
-    }
-    return Mp4Status::kWriteFailed;
-  }
-  return Mp4Status::kOk;
+  return rec;
 }
+}  // namespace
 
-Mp4Status SideFileWriter::Append(const SideHead& head) {
+std::vector<uint8_t> EncodeRecord(const SideHead& head) {
   Put p;
   p.U32(kSideVersion);
   p.U64(head.mdat_start);
   p.U8(head.movie_first ? 1 : 0);
   p.Text(head.mp4_path);
-  return AppendRecord(kHead, p.bytes);
+  return Frame(kHead, p.bytes);
 }
 
-Mp4Status SideFileWriter::Append(const SideTrack& t) {
+std::vector<uint8_t> EncodeRecord(const SideTrack& t) {
   const TrackDescription& d = t.description;
   Put p;
   p.U32(t.index);
@@ -165,10 +215,10 @@ Mp4Status SideFileWriter::Append(const SideTrack& t) {
   p.Blob(t.config);
   p.U32(t.flags);
   p.U32(t.chunk_samples);
-  return AppendRecord(kTrak, p.bytes);
+  return Frame(kTrak, p.bytes);
 }
 
-Mp4Status SideFileWriter::Append(const SideSample& s) {
+std::vector<uint8_t> EncodeRecord(const SideSample& s) {
   Put p;
   p.U32(s.track);
   p.U64(s.offset);
@@ -177,8 +227,46 @@ Mp4Status SideFileWriter::Append(const SideSample& s) {
   p.U64(static_cast<uint64_t>(s.cts_offset));
   p.U64(static_cast<uint64_t>(s.duration));
   p.U8(s.sync ? 1 : 0);
-  return AppendRecord(kSmpl, p.bytes);
+  return Frame(kSmpl, p.bytes);
 }
+
+SideFileWriter::~SideFileWriter() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Mp4Status SideFileWriter::Create(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return Mp4Status::kCannotCreate;
+  if (!Lock(fd, LOCK_EX)) {
+    ::close(fd);
+    return Mp4Status::kBusy;
+  }
+  if (::ftruncate(fd, 0) != 0) {
+    ::close(fd);
+    return Mp4Status::kCannotCreate;
+  }
+  path_ = path;
+  fd_ = fd;
+  return Mp4Status::kOk;
+}
+
+Mp4Status SideFileWriter::AppendRecord(const std::vector<uint8_t>& rec) {
+  if (fd_ < 0) return Mp4Status::kWriteFailed;
+  const off_t at = ::lseek(fd_, 0, SEEK_END);
+  if (at < 0) return Mp4Status::kWriteFailed;
+  if (!WriteAll(fd_, rec.data(), rec.size())) {
+    // Readers would step over a record cut short; take it back all the same.
+    if (::ftruncate(fd_, at) != 0) {
+      // Nothing more can be done.
+    }
+    return Mp4Status::kWriteFailed;
+  }
+  return Mp4Status::kOk;
+}
+
+Mp4Status SideFileWriter::Append(const SideHead& head) { return AppendRecord(EncodeRecord(head)); }
+Mp4Status SideFileWriter::Append(const SideTrack& track) { return AppendRecord(EncodeRecord(track)); }
+Mp4Status SideFileWriter::Append(const SideSample& sample) { return AppendRecord(EncodeRecord(sample)); }
 
 bool SideFileWriter::Sync() { return fd_ >= 0 && ::fdatasync(fd_) == 0; }
 
@@ -216,10 +304,12 @@ void SideFileReader::Rewind() {
   begin_ = end_ = 0;
   file_pos_ = 0;
   eof_ = false;
+  damaged_ = 0;
 }
 
 bool SideFileReader::Fill(size_t need) {
   if (end_ - begin_ >= need) return true;
+  if (eof_) return false;
   if (need > buffer_.size()) buffer_.resize(need);
   std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
   end_ -= begin_;
@@ -238,67 +328,60 @@ bool SideFileReader::Fill(size_t need) {
 }
 
 SideFileReader::Kind SideFileReader::Next() {
-  if (fd_ < 0 || !Fill(8)) return Kind::kEnd;
-  const uint32_t length = LoadBE32(buffer_.data() + begin_);
-  const uint32_t kind = LoadBE32(buffer_.data() + begin_ + 4);
-  if (length > kMaxRecord || !Fill(12 + size_t{length})) return Kind::kEnd;
-  const std::span<const uint8_t> checked(buffer_.data() + begin_ + 4, 4 + size_t{length});
-  if (Crc32(checked) != LoadBE32(buffer_.data() + begin_ + 8 + length)) return Kind::kEnd;
-  ByteReader g(checked.subspan(4));
-  begin_ += 12 + size_t{length};
-  switch (kind) {
-    case kHead: {
-      SideHead h;
-      if (g.U32() != kSideVersion) return Kind::kEnd;
-      h.mdat_start = g.U64();
-      h.movie_first = g.U8() != 0;
-      h.mp4_path = Text(g);
-      if (g.bad) return Kind::kEnd;
-      head_ = std::move(h);
-      return Kind::kHead;
+  if (fd_ < 0) return Kind::kEnd;
+  for (size_t need = 8;;) {
+    Fill(need);
+    const std::span<const uint8_t> bytes(buffer_.data() + begin_, end_ - begin_);
+    if (bytes.empty()) return Kind::kEnd;
+    SideRecord rec;
+    const Parsed parsed = ParseRecord(bytes, kMaxRecord, &rec, &need);
+    if (parsed == Parsed::kShort && !eof_) continue;  // read more first
+    if (parsed == Parsed::kRecord) {
+      begin_ += need;
+      record_ = std::move(rec);
+      return record_.kind;
     }
-    case kTrak: {
-      SideTrack t;
-      TrackDescription& d = t.description;
-      t.index = g.U32();
-      d.handler = g.U32();
-      d.codec = g.U32();
-      d.timescale = g.U32();
-      d.duration_ms = F64(g);
-      d.bit_rate = g.U32();
-      d.max_sample_size = g.U32();
-      d.width = g.U16();
-      d.height = g.U16();
-      d.frame_rate = F64(g);
-      d.channels = g.U16();
-      d.sample_bits = g.U16();
-      d.sample_rate = g.U32();
-      d.object_type = g.U8();
-      d.annex_b = g.U8() != 0;
-      d.sample_entry = Blob(g);
-      t.handler_name = Text(g);
-      t.config = Blob(g);
-      t.flags = g.U32();
-      t.chunk_samples = g.U32();
-      if (g.bad || d.timescale == 0) return Kind::kEnd;
-      track_ = std::move(t);
-      return Kind::kTrack;
+    // No intact record starts here: damage, or a record the writer never finished. Step
+    // over one byte and look again; an intact record after it is still good.
+    ++begin_;
+    ++damaged_;
+    need = 8;
+  }
+}
+
+void ScanForRecords(int fd, uint64_t from, uint64_t to,
+                    const std::function<void(const SideRecord&, uint64_t offset, uint64_t length)>& found) {
+  constexpr size_t kWindow = 4u << 20;
+  constexpr uint32_t kLongest = 64u << 10;
+  std::vector<uint8_t> window;
+  for (uint64_t base = from; base < to;) {
+    // Each window reaches one longest record past the part scanned from it, so that no
+    // record is missed at a seam.
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kWindow + 12 + kLongest, to - base));
+    window.resize(want);
+    size_t got = 0;
+    while (got < want) {
+      const ssize_t r = ::pread(fd, window.data() + got, want - got, static_cast<off_t>(base + got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += static_cast<size_t>(r);
     }
-    case kSmpl: {
-      SideSample s;
-      s.track = g.U32();
-      s.offset = g.U64();
-      s.size = g.U32();
-      s.dts = static_cast<int64_t>(g.U64());
-      s.cts_offset = static_cast<int64_t>(g.U64());
-      s.duration = static_cast<int64_t>(g.U64());
-      s.sync = g.U8() != 0;
-      if (g.bad) return Kind::kEnd;
-      sample_ = s;
-      return Kind::kSample;
+    const bool last = got < want || base + got >= to;
+    const size_t scan_end = last ? got : kWindow;
+    size_t i = 0;
+    while (i < scan_end && i + 8 <= got) {
+      size_t length = 0;
+      SideRecord rec;
+      if (ParseRecord(std::span<const uint8_t>(window.data() + i, got - i), kLongest, &rec, &length) ==
+          Parsed::kRecord) {
+        found(rec, base + i, length);
+        i += length;
+      } else {
+        ++i;
+      }
     }
-    default:
-      return Kind::kOther;
+    if (last) break;
+    base += i;
   }
 }
 

@@ -1,6 +1,7 @@
 #include "mp4/writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +19,9 @@ namespace {
 
 // How often both files are synchronised to the disk: the most a power loss can take.
 constexpr auto kSyncInterval = std::chrono::seconds(2);
+// How often a copy of the recent records goes into the media data: the most that is lost
+// with the side file.
+constexpr auto kIndexInterval = std::chrono::seconds(1);
 constexpr uint64_t kMdatStart = 32;  // after the 'ftyp' below
 
 // 'ftyp' (4.3): major brand isom, minor version 512, compatible with isom, iso2, avc1, mp41.
@@ -61,7 +65,7 @@ class WriterImpl final : public Mp4Writer {
       return Mp4Status::kCannotCreate;
     }
     end_ = kMdatStart + sizeof kMdatHeader;
-    last_sync_ = std::chrono::steady_clock::now();
+    last_sync_ = last_index_ = std::chrono::steady_clock::now();
     return Mp4Status::kOk;
   }
 
@@ -152,7 +156,13 @@ class WriterImpl final : public Mp4Writer {
     end_ += payload.size();
     ++t->samples;
     t->last_dts = s.dts;
+    const std::vector<uint8_t> rec = EncodeRecord(s);
+    index_.insert(index_.end(), rec.begin(), rec.end());
     const auto now = std::chrono::steady_clock::now();
+    if (now - last_index_ >= kIndexInterval) {
+      WriteIndexCopy();
+      last_index_ = now;
+    }
     if (now - last_sync_ >= kSyncInterval) {
       // Data before records here too, so that after a power loss the synchronised records
       // describe synchronised data.
@@ -165,6 +175,16 @@ class WriterImpl final : public Mp4Writer {
   Mp4Status Finish() override {
     if (finished_) return finish_status_;
     finished_ = true;
+    // A file whose name was removed meanwhile (its folder deleted, say) would be finished
+    // where nobody can ever find it: say so instead.
+    struct stat mine {
+    }, named{};
+    if (::fstat(fd_, &mine) != 0 || ::stat(path_.c_str(), &named) != 0 || mine.st_dev != named.st_dev ||
+        mine.st_ino != named.st_ino) {
+      ::close(fd_);
+      fd_ = -1;
+      return finish_status_ = Mp4Status::kFileGone;
+    }
     SideFileReader reader;
     finish_status_ = reader.Attach(::dup(side_.fd()));
     if (finish_status_ == Mp4Status::kOk) finish_status_ = FinishFromSide(reader, fd_, path_, nullptr);
@@ -181,6 +201,21 @@ class WriterImpl final : public Mp4Writer {
     int64_t last_dts = 0;
   };
 
+  // Lays the head, every track's state and the records of the samples since the last copy
+  // into the media data after the last sample, where no reader looks but recovery finds
+  // them when the side file is lost. A copy that cannot be written is dropped: the side
+  // file still holds its records.
+  void WriteIndexCopy() {
+    std::vector<uint8_t> copy = EncodeRecord(head_);
+    for (const Track& t : tracks_) {
+      const std::vector<uint8_t> rec = EncodeRecord(t.state);
+      copy.insert(copy.end(), rec.begin(), rec.end());
+    }
+    copy.insert(copy.end(), index_.begin(), index_.end());
+    index_.clear();
+    if (PWriteAll(fd_, copy.data(), copy.size(), end_)) end_ += copy.size();
+  }
+
   Track* Find(int track) {
     if (finished_ || track < 0 || static_cast<size_t>(track) >= tracks_.size()) return nullptr;
     return &tracks_[static_cast<size_t>(track)];
@@ -193,7 +228,8 @@ class WriterImpl final : public Mp4Writer {
   uint64_t end_ = 0;  // where the next sample's data goes
   std::vector<Track> tracks_;
   std::vector<uint8_t> scratch_;
-  std::chrono::steady_clock::time_point last_sync_;
+  std::vector<uint8_t> index_;  // records of the samples since the last index copy
+  std::chrono::steady_clock::time_point last_sync_, last_index_;
   bool finished_ = false;
   Mp4Status finish_status_ = Mp4Status::kOk;
 };
@@ -222,6 +258,8 @@ const char* StatusText(Mp4Status status) {
       return "the recording's files are damaged";
     case Mp4Status::kBusy:
       return "the recording is still being written";
+    case Mp4Status::kFileGone:
+      return "the file or its folder was removed while it was written";
   }
   return "unknown";
 }
@@ -231,14 +269,6 @@ Mp4Status Mp4Writer::Create(const std::string& path, const std::string& side_pat
   if (Mp4Status s = w->Open(path, side_path); s != Mp4Status::kOk) return s;
   *out = std::move(w);
   return Mp4Status::kOk;
-}
-
-Mp4Status RecoverMp4(const std::string& side_path, const std::string& mp4_path, uint64_t* samples_out) {
-  SideFileReader reader;
-  if (Mp4Status s = reader.Open(side_path); s != Mp4Status::kOk) return s;
-  const Mp4Status s = FinishFromSide(reader, -1, mp4_path, samples_out);
-  if (s == Mp4Status::kOk) ::unlink(side_path.c_str());
-  return s;
 }
 
 std::string SideFileTarget(const std::string& side_path) {

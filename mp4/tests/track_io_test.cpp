@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -317,15 +318,106 @@ TEST_F(TrackIoTest, KilledRecordingIsFinishedUpToItsLastSample) {
     std::fwrite(video[30].data.data(), 1, video[30].data.size() / 2, f);
     std::fclose(f);
   }
-  uint64_t kept = 0;
-  ASSERT_EQ(RecoverMp4(side, {}, &kept), Mp4Status::kOk);
-  EXPECT_EQ(kept, static_cast<uint64_t>(kWritten));
+  RecoveryReport report;
+  ASSERT_EQ(RecoverMp4(side, {}, &report), Mp4Status::kOk);
+  EXPECT_EQ(report.samples, static_cast<uint64_t>(kWritten));
+  EXPECT_TRUE(report.replaced);
+  EXPECT_EQ(report.output, out);
   EXPECT_FALSE(fs::exists(side));
   const std::string decoded = DecodedFrames(out);
   EXPECT_EQ(Count(decoded, "\n"), static_cast<size_t>(kWritten));
   EXPECT_EQ(Count(decoded, "?"), 0u) << decoded;
   // Exactly the source's first frames.
   EXPECT_EQ(decoded, DecodedFrames(source_, 0).substr(0, decoded.size()));
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A recording killed after 2.4 s, whose side file is then cut short, damaged or lost, as a
+// power loss or a careless hand leaves it: recovery never touches the recording, and what
+// the side file lost comes back from the index copies in the media data.
+TEST_F(TrackIoTest, RecoveryFromADamagedOrLostSideFileKeepsTheRecordingAndAllButItsLastSecond) {
+  const std::string out = dir_ + "/torn.mp4", side = dir_ + "/headerinfo.dat";
+  const auto video = ReadAll(*reader_, video_);
+  const auto audio = ReadAll(*reader_, audio_);
+  constexpr int kFrames = 40;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::unique_ptr<Mp4Writer> w;
+    if (Mp4Writer::Create(out, side, &w) != Mp4Status::kOk) _exit(1);
+    const int v = AddAnnexBVideo(*w);
+    int a = -1;
+    if (w->AddTrack(reader_->description(audio_), &a) != Mp4Status::kOk ||
+        w->SetDecoderConfig(a, reader_->decoder_config(audio_)) != Mp4Status::kOk)
+      _exit(2);
+    size_t next_audio = 0;
+    for (int i = 0; i < kFrames; ++i) {
+      for (; next_audio < audio.size() && audio[next_audio].rec.decode_ms <= video[i].rec.decode_ms; ++next_audio)
+        if (w->WriteSample(a, audio[next_audio].data, audio[next_audio].rec) != Mp4Status::kOk) _exit(3);
+      if (w->WriteSample(v, ToAnnexB(video[i].data), video[i].rec) != Mp4Status::kOk) _exit(4);
+      usleep(60000);
+    }
+    raise(SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  const std::string recording = Contents(out), records = Contents(side);
+  ASSERT_GT(records.size(), 5000u);
+  const std::string source_frames = DecodedFrames(source_, video_);
+
+  struct Case {
+    const char* name;
+    std::string side;  // what is left of the side file; empty: none
+    bool whole;        // every sample comes back
+  };
+  std::string damaged = records;
+  for (size_t i = 1500; i < 1510; ++i) damaged[i] = static_cast<char>(damaged[i] ^ 0x5a);
+  const Case cases[] = {
+      {"cut", records.substr(0, 1000), false},
+      {"damaged", damaged, true},
+      {"lost", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = dir_ + "/" + c.name;
+    fs::create_directory(dir);
+    const std::string mp4 = dir + "/torn.mp4", copy = dir + "/headerinfo.dat";
+    std::ofstream(mp4, std::ios::binary) << recording;
+    if (!c.side.empty()) std::ofstream(copy, std::ios::binary) << c.side;
+    RecoveryReport report;
+    ASSERT_EQ(RecoverMp4(c.side.empty() ? std::string() : copy, mp4, &report), Mp4Status::kOk);
+    EXPECT_EQ(report.replaced, c.whole);
+    const int frames = static_cast<int>(report.video_frames);
+    if (c.whole) {
+      EXPECT_EQ(report.output, mp4);
+      EXPECT_EQ(frames, kFrames);
+      EXPECT_FALSE(fs::exists(copy));
+    } else {
+      // The recording and what is left of its side file stay as they were.
+      EXPECT_EQ(report.output, dir + "/torn_recovered.mp4");
+      EXPECT_EQ(Contents(mp4), recording);
+      if (!c.side.empty()) {
+        EXPECT_EQ(Contents(copy), c.side);
+      }
+      // Index copies come every second: at most the last second's frames (25 per second
+      // here, written every 60 ms) are missing.
+      EXPECT_GE(frames, kFrames - 17);
+      EXPECT_LT(frames, kFrames);
+      EXPECT_GT(report.from_media_data, 0u);
+      EXPECT_GT(report.tail_bytes, 0u);
+    }
+    EXPECT_EQ(report.lost_bytes, 0u);
+    // The frames recovered are the source's first ones, decoded without an error.
+    const std::string decoded = DecodedFrames(report.output, 0);
+    EXPECT_EQ(Count(decoded, "\n"), static_cast<size_t>(frames));
+    EXPECT_EQ(Count(decoded, "?"), 0u) << decoded;
+    EXPECT_EQ(decoded, source_frames.substr(0, decoded.size()));
+  }
 }
 
 TEST_F(TrackIoTest, RecoveryWaitsForALiveWriterAndNeedsItsFiles) {
@@ -342,7 +434,10 @@ TEST_F(TrackIoTest, RecoveryWaitsForALiveWriterAndNeedsItsFiles) {
   // Not the recording the side file names.
   EXPECT_EQ(RecoverMp4(side, source_), Mp4Status::kDamaged);
   EXPECT_TRUE(fs::exists(side));
-  EXPECT_EQ(RecoverMp4(side), Mp4Status::kOk);
+  // Its own recording holds no sample: nothing to recover, and nothing is changed.
+  EXPECT_EQ(RecoverMp4(side), Mp4Status::kDamaged);
+  EXPECT_TRUE(fs::exists(side));
+  EXPECT_TRUE(fs::exists(out));
 }
 
 // Media data past 4 GiB: offsets in 'co64' and a 64-bit 'mdat' size. The file is sparse:

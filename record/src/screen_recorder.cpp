@@ -1,5 +1,6 @@
 #include "record/screen_recorder.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -21,9 +22,10 @@ constexpr int kKeyInterval = 30;
 constexpr uint32_t kVideoBitRate = 10485760;
 constexpr uint32_t kLargestVideoSample = 2000000;
 
-// Finishes the recordings that a crash left in `dir` (their side files are there), and
-// removes side files whose recording is gone or beyond repair. A side file that cannot be
-// finished now (its recording still runs, the disk is full) stays.
+// Finishes the recordings that a crash left in `dir` (their side files are there) when
+// nothing of them is lost, and removes side files whose recording is gone. A recording that
+// can be recovered only in part, or not now (its writer still runs, the disk is full), stays
+// as it is with its side file, for `spherolux-cli recover`.
 void RecoverLeftovers(const fs::path& dir) {
   std::error_code ec;
   const std::string suffix = mp4::kSideFileSuffix;
@@ -34,9 +36,17 @@ void RecoverLeftovers(const fs::path& dir) {
         (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0))
       sides.push_back(entry.path());
   }
+  mp4::RecoveryOptions options;
+  options.only_if_whole = true;
   for (const fs::path& side : sides) {
-    const Mp4Status s = mp4::RecoverMp4(side.string());
-    if (s == Mp4Status::kDamaged || s == Mp4Status::kCannotOpen) fs::remove(side, ec);
+    const Mp4Status s = mp4::RecoverMp4(side.string(), {}, nullptr, options);
+    const std::string target = mp4::SideFileTarget(side.string());
+    if (s == Mp4Status::kCannotOpen && !target.empty() && !fs::exists(target, ec)) {
+      fs::remove(side, ec);
+    } else if (s != Mp4Status::kOk) {
+      Logf("screen recorder: %s left as it is (%s); spherolux-cli recover finishes what it can\n",
+           side.string().c_str(), mp4::StatusText(s));
+    }
   }
 }
 
@@ -90,6 +100,7 @@ struct ScreenRecorder::Session {
   mp4::SampleRecord audio_record;
   uint64_t audio_samples = 0;
   uint64_t failed = 0;
+  int write_errno = 0;  // of the first sample that could not be written
 
   int Open(const std::string& source_path, const std::string& output, int64_t start_ms, const std::string& engine_dir);
   void AddSourceAudio(const mp4::TrackDescription& d, std::span<const uint8_t> config);
@@ -205,10 +216,12 @@ void ScreenRecorder::Session::WriteVideo(std::span<const x264_nal_t> nals, int64
   mp4::SampleRecord rec;
   rec.decode_ms = rec.composition_ms = t;
   rec.sync = key;
-  if (writer->WriteSample(video, {begin, end}, rec) == Mp4Status::kOk)
+  if (writer->WriteSample(video, {begin, end}, rec) == Mp4Status::kOk) {
     ++written;
-  else
+  } else {
     ++failed;
+    if (write_errno == 0) write_errno = errno ? errno : EIO;
+  }
 }
 
 // Writes the source's sound samples that end by `t` (ms of the recording).
@@ -232,6 +245,8 @@ void ScreenRecorder::Session::CopyAudioUpTo(double t) {
     if (audio_record.decode_ms + audio_record.duration_ms > t) break;
     if (writer->WriteSample(audio, {audio_buffer.data(), audio_record.size}, audio_record) == Mp4Status::kOk)
       ++audio_samples;
+    else if (write_errno == 0)
+      write_errno = errno ? errno : EIO;
     audio_pending = false;
   }
 }
@@ -257,10 +272,13 @@ int ScreenRecorder::Start(const std::string& source, const std::string& output, 
       std::lock_guard<std::mutex> lock(mutex_);
       stats_ = RecorderStats{};
       stop_ = false;
+      failure_posted_ = false;
     }
+    failure_.store(kRecordNotFailed);
     // The worker opens the encoder itself, so that x264's threads share its scheduling class.
     std::promise<bool> opened;
     std::future<bool> ready = opened.get_future();
+    output_ = output;
     worker_ = std::thread([this, opened = std::move(opened)]() mutable { WorkerLoop(opened); });
     if (!ready.get()) {
       worker_.join();
@@ -279,7 +297,6 @@ int ScreenRecorder::Start(const std::string& source, const std::string& output, 
     }
     return result;
   }
-  output_ = output;
   accepting_.store(true);
   return kRecordOk;
 }
@@ -341,7 +358,14 @@ void ScreenRecorder::WorkerLoop(std::promise<bool>& opened) {
       queue_.pop_front();
       queued_bytes_ -= frame->pixels.size();
     }
+    errno = 0;
     const bool ok = s.EncodeFrame(*frame);
+    if (s.write_errno != 0 && failure_.load() == kRecordNotFailed) {
+      // A full disk or a removed folder only gets worse: take no more frames, tell the
+      // window now, and let Stop finish what was written.
+      accepting_.store(false);
+      Fail(s.write_errno == ENOSPC || s.write_errno == EDQUOT ? kRecordDiskFull : FailureOfFile());
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     if (!ok) ++stats_.failed;
     stats_.encoded = static_cast<uint64_t>(s.written);
@@ -385,10 +409,31 @@ bool ScreenRecorder::StopRecording() {
     fs::remove(output_, ec);
     return false;
   }
+  errno = 0;
   const Mp4Status status = session->writer->Finish();
-  if (status != Mp4Status::kOk)
+  if (status != Mp4Status::kOk) {
     Logf("screen recorder: %s not finished: %s\n", output_.c_str(), mp4::StatusText(status));
-  return status == Mp4Status::kOk;
+    Fail(status == Mp4Status::kFileGone       ? kRecordFileGone
+         : errno == ENOSPC || errno == EDQUOT ? kRecordDiskFull
+                                              : FailureOfFile());
+  }
+  return status == Mp4Status::kOk && failure_.load() == kRecordNotFailed;
+}
+
+RecordFailure ScreenRecorder::FailureOfFile() const {
+  std::error_code ec;
+  return fs::exists(output_, ec) ? kRecordWriteError : kRecordFileGone;
+}
+
+void ScreenRecorder::Fail(RecordFailure why) {
+  RecordFailure none = kRecordNotFailed;
+  failure_.compare_exchange_strong(none, why);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (failure_posted_) return;
+    failure_posted_ = true;
+  }
+  if (sink_ != nullptr) sink_->Post(render::kMsgRecordFailed);
 }
 
 bool ScreenRecorder::Stop() {

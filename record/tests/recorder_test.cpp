@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "camgen/camgen.h"
@@ -286,6 +288,110 @@ TEST_F(RecorderTest, KilledRecordingIsRecoveredByTheCliAndByTheNextStart) {
   Feed(recorder, 2);
   EXPECT_TRUE(recorder.Stop());
   EXPECT_FALSE(fs::exists(Out("headerinfo.dat")));
+}
+
+// Counts the messages a recorder posts to its window.
+struct CountingSink final : render::RenderMessageSink {
+  void Post(unsigned message) override {
+    if (message == render::kMsgRecordSaved) ++saved;
+    if (message == render::kMsgRecordFailed) ++failed;
+  }
+  std::atomic<int> saved{0}, failed{0};
+};
+
+// With its folder deleted mid-way, a recording was reported saved into a file that did not
+// exist; with the disk full, nothing was said at all.
+TEST_F(RecorderTest, ARecordingThatCannotBeSavedIsReportedOnceWithItsCause) {
+  {
+    fs::create_directory(Out("gone"));
+    CountingSink sink;
+    ScreenRecorder r(&sink, Options());
+    ASSERT_EQ(r.Start(Out("x.mp4"), Out("gone/a.mp4"), 0), kRecordOk);
+    Feed(r, 4);
+    fs::remove_all(Out("gone"));
+    EXPECT_FALSE(r.Stop());
+    EXPECT_EQ(r.failure(), kRecordFileGone);
+    EXPECT_EQ(sink.saved.load(), 0);
+    EXPECT_EQ(sink.failed.load(), 1);
+    // The next recording starts clean and is saved.
+    ASSERT_EQ(r.Start(Out("x.mp4"), Out("b.mp4"), 0), kRecordOk);
+    Feed(r, 4);
+    EXPECT_TRUE(r.Stop());
+    EXPECT_EQ(r.failure(), kRecordNotFailed);
+    EXPECT_EQ(sink.saved.load(), 1);
+    EXPECT_EQ(sink.failed.load(), 1);
+  }
+  // A disk that fills up: a 1 MiB tmpfs, mounted in a mount namespace of a child process.
+  const std::string small = Out("small");
+  fs::create_directory(small);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("none", small.c_str(), "tmpfs", 0, "size=1m") != 0)
+      _exit(77);
+    CountingSink sink;
+    ScreenRecorder r(&sink, Options());
+    if (r.Start(Out("x.mp4"), small + "/full.mp4", 0) != kRecordOk) _exit(1);
+    for (int i = 0; i < 600 && r.failure() == kRecordNotFailed; ++i) {
+      CaptureTopFirst(r, MovingFrame(480, 240, i * 7), 480, 240);
+      now_ += 40;
+      WaitUntilTaken(r);
+    }
+    // Frames are refused from the failure on; Stop finishes what fits and tells no more.
+    const bool taking = r.IsRecording();
+    const bool stopped = r.Stop();
+    _exit(r.failure() != kRecordDiskFull ? 2
+          : taking                       ? 3
+          : stopped                      ? 4
+          : sink.failed != 1             ? 5
+          : sink.saved != 0              ? 6
+                                         : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace with a tmpfs here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A side file cut short (as a power loss leaves it) once made recovery shrink the recording
+// to its header and delete the side file, and the next recording in the folder did the same
+// unasked.
+TEST_F(RecorderTest, TornSideFileNeverCostsTheRecording) {
+  const std::string torn = Out("torn.mp4"), side = Out("headerinfo.dat");
+  RecordAndDie(torn, kEngineDir, 12);
+  fs::resize_file(side, 1000);
+  const std::string recording = Contents(torn), records = Contents(side);
+
+  ScreenRecorder recorder(nullptr, Options());
+  ASSERT_EQ(recorder.Start(Out("none.mp4"), Out("next.mp4"), 0), kRecordOk);
+  Feed(recorder, 2);
+  EXPECT_TRUE(recorder.Stop());
+  EXPECT_EQ(Contents(torn), recording);
+  EXPECT_EQ(Contents(side), records);
+
+  const testsupport::CommandResult r =
+      testsupport::RunCommand(testsupport::ShellQuote(testsupport::BuiltProgram("spherolux-cli")) + " recover " +
+                              testsupport::ShellQuote(torn));
+  EXPECT_EQ(Contents(torn), recording) << r.err;
+  EXPECT_EQ(Contents(side), records);
+  if (r.exit_code == 0) {
+    // Written beside it, with what it holds.
+    EXPECT_NE(r.out.find("\"output\":\"" + Out("torn_recovered.mp4") + "\""), std::string::npos) << r.out;
+    bool errors = true;
+    const int frames = DecodedVideoFrames(Out("torn_recovered.mp4"), &errors);
+    EXPECT_FALSE(errors);
+    EXPECT_NE(r.out.find("\"video_frames\":" + std::to_string(frames)), std::string::npos) << r.out;
+  } else {
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.err.find("unchanged"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace

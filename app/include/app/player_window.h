@@ -45,6 +45,9 @@ class ScreenRecorder {
   virtual ~ScreenRecorder() = default;
   virtual bool Start(const std::string& source, const std::string& output, int64_t time_ms) = 0;
   virtual void Stop() = 0;
+  enum class Failure { kNone, kDiskFull, kFileGone, kWriteError };
+  // Why the current or last recording could not be saved.
+  virtual Failure failure() const = 0;
 };
 
 // Opens the converter for `path` (empty: none), runs it modally and returns when it closes.
@@ -134,6 +137,7 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts {
   void TakeScreenshot();
   void StartScreenRecording();
   void StopScreenRecording();
+  void ReportRecordingFailure();
   void ToggleScreenRecording();
   void SetMediumLook(bool open);
   void ShowContextMenu(const QPoint& global);

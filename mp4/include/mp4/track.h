@@ -21,6 +21,7 @@ enum class Mp4Status {
   kEndOfTrack,      // ReadSample: no sample left
   kDamaged,         // a sample lies outside the file, or the side file holds no usable header
   kBusy,            // the side file belongs to a writer that is still running
+  kFileGone,        // the file was deleted or replaced while it was written
 };
 
 const char* StatusText(Mp4Status status);

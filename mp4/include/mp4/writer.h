@@ -18,17 +18,22 @@
 // the disk every few seconds, so a killed process loses nothing written, and a power loss at
 // most the last seconds.
 //
+// Every second the writer also lays a copy of the head, every track's state and the records
+// of the samples since the last copy into the media data, after the last sample (an index
+// copy: bytes inside 'mdat' that no sample table points at, so players never see them).
+//
 // Finishing reads the side file back and writes the movie box from it, table by table, then
 // removes the side file. A recording whose writer never finished (killed, power lost) is
-// finished the same way by RecoverMp4 from its side file: the result plays up to the last
-// sample whose data and record both reached the file.
+// recovered by RecoverMp4 from its side file and the index copies together, so that a side
+// file cut short, damaged or lost costs at most the last second.
 //
 // Side file: records of [u32 length][u32 kind][payload][u32 CRC-32 of kind and payload], all
 // big-endian. The first record ('head') names the MP4 file (absolute path), where its 'mdat'
 // starts and the file settings; 'trak' records hold a track's full state (re-sent whenever
 // it changes; the last one counts); 'smpl' records one sample each (track, file offset,
 // size, decode time and duration in the track's ticks, composition offset, sync flag).
-// Reading stops at the first record that is cut short or fails its CRC.
+// Readers step over bytes that are no intact record (cut short, failing the CRC) to the
+// next intact one. Index copies are runs of the same records.
 //
 // One writer per thread. A writer holds an exclusive lock on its side file while it lives.
 #pragma once
@@ -76,16 +81,43 @@ class Mp4Writer {
   virtual Mp4Status WriteSample(int track, std::span<const uint8_t> data, const SampleRecord& record) = 0;
 
   // Writes the movie box, closes the file and deletes the side file. On failure the side
-  // file is kept so that RecoverMp4 can try again. Later calls return the first result.
+  // file is kept so that RecoverMp4 can try again; kFileGone when the path no longer names
+  // the file written. Later calls return the first result.
   virtual Mp4Status Finish() = 0;
 };
 
-// Completes the MP4 file named in the side file `side_path` from its records (see above)
-// and deletes the side file. The file's own path comes from the side file unless
-// `mp4_path` is given (a moved recording). *samples_out, when given, receives the number of
-// samples kept. kCannotOpen: no side file; kBusy: its writer still runs; kDamaged: the side
-// file has no valid header, or the MP4 file does not hold the 'mdat' it names.
-Mp4Status RecoverMp4(const std::string& side_path, const std::string& mp4_path = {}, uint64_t* samples_out = nullptr);
+// What a recovery kept of a recording, and what it could not.
+struct RecoveryReport {
+  std::string output;            // the file written (empty when none was)
+  bool replaced = false;         // it took the recording's own name; the side file is gone
+  uint64_t samples = 0;          // samples kept, all tracks
+  uint64_t video_frames = 0;     // of them, pictures
+  double seconds = 0;            // the recovered file's duration
+  uint64_t from_media_data = 0;  // samples known only from the index copies
+  uint64_t side_damaged_bytes = 0;
+  uint64_t lost_bytes = 0;  // media data before the last kept sample that no sample keeps
+  uint64_t tail_bytes = 0;  // media data after it (a sample being written, or what the
+                            // records of the last second did not describe)
+};
+
+struct RecoveryOptions {
+  bool only_if_whole = false;  // write nothing unless the result can replace the recording
+};
+
+// Makes a playable MP4 of an unfinished recording from its side file `side_path` (empty
+// when it is lost) and the index copies in its media data, and never changes the recording
+// itself. The recording is `mp4_path`, or the file the side file names when that is empty
+// (a moved recording needs its path). The finished file is written beside the recording
+// and checked by reading it back; when it holds every sample the recording holds (nothing
+// lost but a sample cut short at its end) it takes the recording's name and the side file
+// is deleted; otherwise it becomes "NAME_recovered.mp4" (or "NAME_recovered_N.mp4") and both
+// files stay as they were. With options.only_if_whole, such a partial recovery writes
+// nothing and answers kDamaged. *report, when given, says what was kept and lost.
+// kCannotOpen: a file cannot be opened; kBusy: its writer still runs; kDamaged: no 'mdat'
+// where the records say, or not one sample to keep; kCannotCreate or kWriteFailed: the new
+// file could not be written (nothing changed).
+Mp4Status RecoverMp4(const std::string& side_path, const std::string& mp4_path = {}, RecoveryReport* report = nullptr,
+                     const RecoveryOptions& options = {});
 
 // The MP4 file a side file belongs to (from its header), or empty.
 std::string SideFileTarget(const std::string& side_path);

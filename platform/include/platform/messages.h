@@ -71,6 +71,7 @@ enum Message : unsigned {
   kMsgMergerRun = kWmUser + 272,          // merger: run the merge
   kMsgJobProgress = kWmUser + 273,        // converter's worker: new figures; wparam job id
   kMsgJobEnded = kWmUser + 274,           // converter's worker: wparam job id * 2 + cancelled, lparam result
+  kMsgRecordFailed = kWmUser + 275,       // screen recorder: the recording cannot be saved
 };
 
 // wparam of kMsgEngineEvent: the player's notify codes.

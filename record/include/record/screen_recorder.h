@@ -54,6 +54,14 @@ enum RecordResult : int {
   kRecordEncoderFailed = 4,  // x264 refused the parameters
 };
 
+// Why a recording could not be saved (ScreenRecorder::failure).
+enum RecordFailure : int {
+  kRecordNotFailed = 0,
+  kRecordDiskFull = 1,   // the disk filled up: the recording ends with what was written
+  kRecordFileGone = 2,   // the file or its folder was removed while recording
+  kRecordWriteError = 3  // any other failure to write or finish the file
+};
+
 // "ScreenRecord_%d-%02d-%02d-%02d-%02d-%02d.mp4" of `local` in `dir` (with a separator).
 std::string RecordFileName(const std::string& dir, const std::tm& local);
 
@@ -81,7 +89,10 @@ class ScreenRecorder final : public render::FrameRecorder {
     std::function<int64_t()> clock;
   };
 
-  // `sink` (may be null, not owned) receives render::kMsgRecordSaved when Stop finishes.
+  // `sink` (may be null, not owned) receives render::kMsgRecordSaved when Stop finishes the
+  // file, or render::kMsgRecordFailed (once per recording) when it cannot be saved: from the
+  // worker thread as soon as writing fails (frames are no longer taken then; Stop finishes
+  // what was written), or from Stop.
   explicit ScreenRecorder(render::RenderMessageSink* sink, Options options = {});
   ~ScreenRecorder() override;  // stops a running recording (without a message)
   ScreenRecorder(const ScreenRecorder&) = delete;
@@ -94,9 +105,12 @@ class ScreenRecorder final : public render::FrameRecorder {
   // behind and no message is posted.
   int Start(const std::string& source, const std::string& output, int64_t start_ms);
   // Ends the recording: frames still queued are dropped, the file is finished, the sink
-  // gets kMsgRecordSaved. True when the file was finished (false: nothing was recording, or
-  // finishing failed and the side file was kept for recovery).
+  // gets kMsgRecordSaved, or kMsgRecordFailed if it was not told already. True when the
+  // file was finished whole (false: nothing was recording, writing failed, or finishing
+  // failed and the side file was kept for recovery).
   bool Stop();
+  // Why the current or last recording could not be saved; kRecordNotFailed when it was.
+  RecordFailure failure() const { return failure_.load(); }
 
   bool IsRecording() const override { return accepting_.load(); }
   void Capture(int width, int height, render::PixelOrder order, const render::FrameReader& read) override;
@@ -117,6 +131,10 @@ class ScreenRecorder final : public render::FrameRecorder {
   struct Session;
 
   bool StopRecording();
+  // Records the first failure and posts kMsgRecordFailed once per recording.
+  void Fail(RecordFailure why);
+  // kRecordFileGone when the output's name no longer exists, else kRecordWriteError.
+  RecordFailure FailureOfFile() const;
   // The worker: opens the encoder (telling `opened` whether it could), then encodes the
   // queued frames until Stop.
   void WorkerLoop(std::promise<bool>& opened);
@@ -138,6 +156,9 @@ class ScreenRecorder final : public render::FrameRecorder {
   std::vector<std::unique_ptr<Frame>> spare_;  // used frames kept for their buffers
   size_t queued_bytes_ = 0;
   bool stop_ = false;
+  // Set by the worker or Stop, read by any thread; reset by Start.
+  std::atomic<RecordFailure> failure_{kRecordNotFailed};
+  bool failure_posted_ = false;  // guarded by mutex_
   RecorderStats stats_;
   std::atomic<bool> accepting_{false};  // written by Start and Stop, read by Capture
 };

@@ -144,6 +144,9 @@ constexpr Entry kTable[] = {
     {kStrCauseStopped, "The job was stopped.", "任务已停止。"},
     {kStrCauseOther, "The job failed.", "任务失败。"},
     {kStrCauseNameTooLong, "The output's file name is longer than 255 bytes.", "输出文件名超过 255 字节。"},
+    {kStrScreenRecordFailed, "The screen recording %s could not be saved in full.", "录屏 %s 未能完整保存。"},
+    {kStrCauseRecordingGone, "The file or its folder was removed while recording.",
+     "录制期间文件或其所在文件夹已被删除。"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

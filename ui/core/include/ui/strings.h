@@ -138,6 +138,8 @@ enum StringId : int {
   kStrCauseStopped,
   kStrCauseOther,
   kStrCauseNameTooLong,
+  kStrScreenRecordFailed,
+  kStrCauseRecordingGone,
 };
 
 void SetUiLanguage(Language language);
