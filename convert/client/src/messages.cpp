@@ -87,6 +87,8 @@ Cause CauseOfPhotoResult(int code) {
       return Cause::kDiskFull;
     case kPhotoPermission:
       return Cause::kPermissionDenied;
+    case kPhotoNoCalibration:
+      return Cause::kNoCalibration;
     default:
       return Cause::kOther;
   }
