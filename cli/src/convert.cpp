@@ -11,7 +11,6 @@
 #include "engine_runner.h"
 #include "json.h"
 #include "probe/probe.h"
-#include "ui/strings.h"
 
 namespace {
 
@@ -105,7 +104,7 @@ int RunConvert(std::span<char* const> args) {
   const convert::InputCheck check = convert::CheckConversionInput(input);
   if (check.problem != convert::Cause::kNone)
     return Fail(input + ": " + convert::CauseText(check.problem), cli::kExitUnreadable);
-  if (check.verdict != kQualified) return Fail(ui::LoadString(check.verdict));
+  if (check.verdict != kQualified) return Fail(convert::RefusalText(check));
   if (check.length_ms <= 0) return Fail("cannot read the length of " + input, cli::kExitUnreadable);
   const bool named = !output.empty();
   if (named) {

@@ -92,6 +92,16 @@ TEST_F(CliTest, UnqualifiedFilesAreRefusedWithTheirMessages) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.out.find("This file is not captured by a qualified camera!"), std::string::npos) << r.out;
 
+  // A camera recording whose movie box was cut off (a dead battery): damaged, not foreign.
+  const std::string cam = Make("cam.mp4", "--size 320x160 --seconds 1");
+  const spherolux::camgen::Bytes whole = spherolux::camgen::ReadFileBytes(cam);
+  const std::string cut = dir_ + "/cut.mp4";
+  ASSERT_TRUE(spherolux::camgen::WriteFileBytes(cut, {whole.begin(), whole.end() - 64}));
+  r = Cli("convert '" + cut + "'");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("The input file is damaged or cut short."), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("qualified camera"), std::string::npos) << r.out;
+
   const std::string pano = Make("pano.mp4", "--no-block --spherical --size 320x160 --seconds 1");
   r = Cli("convert '" + pano + "'");
   EXPECT_EQ(r.exit_code, 1);
@@ -108,7 +118,7 @@ TEST_F(CliTest, UnqualifiedFilesAreRefusedWithTheirMessages) {
   EXPECT_EQ(Cli("convert '" + plain + "' --quality best").exit_code, 64);
   EXPECT_EQ(Cli("merge").exit_code, 64);
   // Only the inputs are left.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 4);
 }
 
 // Runs spherolux-cli with `args`, sends `sig` once the progress bar shows work done, and
