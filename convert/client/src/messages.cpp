@@ -21,6 +21,7 @@ Cause CauseOfEngineResult(int code) {
       return Cause::kCannotOpenInput;
     case CONVERT_ERR_DECODE:
     case CONVERT_ERR_DAMAGED_INPUT:
+    case CONVERT_ERR_MISSING_FRAMES:
       return Cause::kDamagedInput;
     case CONVERT_ERR_ENCODER:
       return Cause::kEncoderOptions;
