@@ -25,14 +25,13 @@ GuardedPhotoStore& Store() {
 }
 
 // Locates and decodes the block the way the camera-type query does: MP4 udta walk, then
-// the JPEG Exif walk, then the whole file. Returns 0 or the query's failure code.
+// the photo locator. Returns 0 or the query's failure code.
 int LocateAndDecodeAnyFile(const char* path, DecodedBlock* block) {
   if (!path) return kCalibCannotOpen;
   PayloadSpan span;
   WalkMp4Udta(path, &span);
-  if (span.size <= 0) WalkJpegExif(path, &span);
   if (span.size <= 0) {
-    if (int rc = ReadBlockFromWholeFileCode(path, &span)) return rc;
+    if (int rc = LocatePhotoBlock(path, &span)) return rc;
   }
   // Every failure to find or decode the block reads as "nothing located" but a failed
   // decryption.
@@ -77,6 +76,13 @@ int ReadBlockFromWholeFileCode(const char* path, PayloadSpan* span) {
   return kCalibCannotOpen;
 }
 
+int LocatePhotoBlock(const char* path, PayloadSpan* span) {
+  WalkJpegExif(path, span);
+  if (span->size > 0 && FindSyncWord(span->bytes.data(), span->bytes.size(), nullptr, nullptr)) return 0;
+  *span = PayloadSpan{};
+  return ReadBlockFromWholeFileCode(path, span);
+}
+
 int QueryCameraType(const char* path) {
   DecodedBlock block;
   if (int rc = LocateAndDecodeAnyFile(path, &block)) return rc;
@@ -101,8 +107,7 @@ int ReadCameraCalibration(const char* path, PhotoCalibration* out) {
 int LoadPhotoCalibration(const char* path, PhotoCalibration* out) {
   if (!path) return kCalibNoPath;
   PayloadSpan span;
-  WalkJpegExif(path, &span);
-  if (span.size <= 0) return kCalibNoPath;
+  if (LocatePhotoBlock(path, &span) != 0 || span.size <= 0) return kCalibNoPath;
   DecodedBlock block;
   if (int rc =
           DecodeLocatedBlock(span.bytes, {kCalibNoPath, kCalibNoPath, kCalibNoPath, kCalibDecryptFailed}, &block)) {

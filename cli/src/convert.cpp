@@ -1,4 +1,7 @@
 // spherolux-cli convert: converts one camera recording the way the converter's job does.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,7 +14,6 @@
 #include "engine_runner.h"
 #include "json.h"
 #include "probe/probe.h"
-#include "ui/strings.h"
 
 namespace {
 
@@ -36,6 +38,32 @@ int Fail(const std::string& text, int code = cli::kExitFailure) {
   return code;
 }
 
+// The frame counts the engine writes, when the job ends, to a descriptor of ours
+// ("-progress pipe:FD").
+class FrameReport {
+ public:
+  FrameReport() : fd_(memfd_create("spherolux-frames", MFD_CLOEXEC)) {}
+  ~FrameReport() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FrameReport(const FrameReport&) = delete;
+  FrameReport& operator=(const FrameReport&) = delete;
+
+  // Asks the engine for the counts (when the descriptor could be made).
+  void AddTo(convert::EngineCall* call) const {
+    if (fd_ >= 0) call->args.insert(call->args.begin() + 1, {"-progress", "pipe:" + std::to_string(fd_)});
+  }
+  // False when the engine wrote none (it never read the input, or the index is unknown).
+  bool Read(long long* expected, long long* converted) const {
+    char text[128] = {};
+    if (fd_ < 0 || pread(fd_, text, sizeof text - 1, 0) <= 0) return false;
+    return std::sscanf(text, "frames_expected=%lld\nframes_converted=%lld", expected, converted) == 2 && *expected >= 0;
+  }
+
+ private:
+  int fd_;
+};
+
 // Photos go through the stitch subcommand, as the converter sends them to the photo pipeline.
 int ConvertPhoto(const std::string& input, const std::string& output, const std::string& output_dir, int rotation,
                  convert::Quality quality, bool overwrite) {
@@ -54,7 +82,7 @@ int ConvertPhoto(const std::string& input, const std::string& output, const std:
 int RunConvert(std::span<char* const> args) {
   std::string input, output, output_dir;
   int low = 0, high = 100, rotation = 0;
-  bool overwrite = false;
+  bool overwrite = false, allow_missing = false;
   convert::Quality quality = convert::Quality::kMedium;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string a = args[i];
@@ -82,6 +110,8 @@ int RunConvert(std::span<char* const> args) {
       output_dir = args[i];
     } else if (a == "--overwrite") {
       overwrite = true;
+    } else if (a == "--allow-missing") {
+      allow_missing = true;
     } else if (a.size() > 1 && a[0] == '-') {
       return Usage(("unknown option " + a).c_str());
     } else if (input.empty()) {
@@ -105,7 +135,7 @@ int RunConvert(std::span<char* const> args) {
   const convert::InputCheck check = convert::CheckConversionInput(input);
   if (check.problem != convert::Cause::kNone)
     return Fail(input + ": " + convert::CauseText(check.problem), cli::kExitUnreadable);
-  if (check.verdict != kQualified) return Fail(ui::LoadString(check.verdict));
+  if (check.verdict != kQualified) return Fail(convert::RefusalText(check));
   if (check.length_ms <= 0) return Fail("cannot read the length of " + input, cli::kExitUnreadable);
   const bool named = !output.empty();
   if (named) {
@@ -113,15 +143,24 @@ int RunConvert(std::span<char* const> args) {
   }
   const convert::TrimRange range = convert::RangeFromPercent(low, high, check.length_ms);
   cli::EngineRun run;
+  // Only a job that has read the input reports its frames: a refused name does not.
+  const FrameReport report;
   // A name the program picked may be claimed by another run before this one starts: the
   // engine then refuses it untouched, and the next free name is tried.
   for (int attempt = 0; attempt < 100; ++attempt) {
     if (!named) output = convert::DefaultOutputPath(input, output_dir, false);
-    run = cli::RunEngineJob(
-        convert::ConversionCall(input, output, range, quality, check.copy, convert::OutputNameFor(named, overwrite)),
-        rotation);
+    convert::EngineCall call =
+        convert::ConversionCall(input, output, range, quality, check.copy, convert::OutputNameFor(named, overwrite));
+    report.AddTo(&call);
+    if (allow_missing) call.args.insert(call.args.begin() + 1, "-allow_missing");
+    run = cli::RunEngineJob(call, rotation);
     if (named || run.stopped || run.result != CONVERT_ERR_OUTPUT_EXISTS) break;
   }
+  long long expected = -1, converted = -1;
+  const bool counted = report.Read(&expected, &converted);
+  // What a damaged input still holds.
+  const std::string frames =
+      std::to_string(converted) + " of " + std::to_string(expected) + " frames of the range could be converted";
   if (!run.loaded) return cli::kExitFailure;
   // A stopped job leaves nothing of its own behind, and touches nothing else.
   if (run.stopped && run.result != 0) {
@@ -130,8 +169,13 @@ int RunConvert(std::span<char* const> args) {
   }
   if (run.result != 0) {
     std::fprintf(stderr, "%s\n", convert::VideoFailureText(run.result).c_str());
+    if (counted && expected - converted > 1)
+      std::fprintf(stderr, "spherolux-cli convert: %s; --allow-missing converts what is there\n", frames.c_str());
     return cli::kExitFailure;
   }
+  if (counted && expected - converted > 1)
+    std::fprintf(stderr, "spherolux-cli convert: warning: %lld frames of the range are missing from the input; %s\n",
+                 expected - converted, frames.c_str());
   if (run.stopped) std::fprintf(stderr, "spherolux-cli convert: stopped after the job had finished\n");
   cli::JsonWriter w;
   w.BeginObject();
@@ -145,6 +189,12 @@ int RunConvert(std::span<char* const> args) {
   w.String(convert::FormatClockMs(range.duration_ms));
   w.Key("copy");
   w.Bool(check.copy);
+  if (counted) {
+    w.Key("frames_expected");
+    w.Int(expected);
+    w.Key("frames_converted");
+    w.Int(converted);
+  }
   w.Key("result");
   w.Int(run.result);
   w.EndObject();
@@ -155,13 +205,17 @@ int RunConvert(std::span<char* const> args) {
 const cli::Registration kConvert{
     "convert",
     "IN [OUT] [--range LOW HIGH] [--quality low|medium|high] [--rotation 0|90|180|270] [--output-dir DIR] "
-    "[--overwrite]",
+    "[--overwrite] [--allow-missing]",
     "Stitch a camera video into an equirectangular MP4 through the conversion engine (libconvert.so):\n"
     "the range in whole percent of the length, quality Medium by default; recordings the camera\n"
     "stitched itself are copied. OUT defaults to NAME_spherolux_N.mp4 in --output-dir or the input's\n"
     "folder (a free name, taken at once); an existing OUT is replaced only with --overwrite, and\n"
     "never an input. Progress and time left on stderr; Ctrl-C or SIGTERM stops (exit 130 or 143)\n"
-    "and leaves no file. Photos (.jpg, .bmp) go to the stitch subcommand.",
+    "and leaves no file. Photos (.jpg, .bmp) go to the stitch subcommand.\n"
+    "A damaged input fails: one whose media data ends before the range does, or of whose frames\n"
+    "in the range (by its index) more than one is missing or cannot be decoded. --allow-missing\n"
+    "converts what is there and warns how many frames are missing. The JSON result gives\n"
+    "frames_expected (the range's frames by the index) and frames_converted.",
     RunConvert};
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include "convert/messages.h"
 #include "engine_runner.h"
 #include "photo/stitch_photo.h"
-#include "ui/strings.h"
 
 namespace {
 
@@ -37,7 +36,7 @@ int StitchOne(const std::string& in, std::string out, const std::string& output_
   };
   const convert::InputCheck check = convert::CheckConversionInput(in);
   if (check.problem != convert::Cause::kNone) return fail(convert::CauseText(check.problem), cli::kExitUnreadable);
-  if (check.verdict != kQualified) return fail(ui::LoadString(check.verdict));
+  if (check.verdict != kQualified) return fail(convert::RefusalText(check));
   const bool named = !out.empty();
   if (named) {
     if (const std::string why = cli::OutputRefusal(out, {in}, true, overwrite); !why.empty()) return fail(why);

@@ -120,6 +120,12 @@ TEST_F(CliStitchSafety, DamagedUnqualifiedAndUnreadablePhotosFailWithTheirCause)
   run = Stitch("'" + plain + "'");
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_NE(run.err.find("This file is not captured by a qualified camera!"), std::string::npos) << run.err;
+  // A camera photo declaring 65535 x 65535 pixels is refused for its size, with the limit.
+  const std::string huge = dir_ + "/huge.jpg";
+  ASSERT_TRUE(camgen::WriteFileBytes(huge, camgen::DeclareJpegSize(whole, 65535, 65535)));
+  run = Stitch("'" + huge + "'");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("larger than can be stitched (at most 16384 pixels wide"), std::string::npos) << run.err;
   ASSERT_EQ(Stitch("'" + photo_ + "' '" + dir_ + "/pano.jpg'").exit_code, 0);
   run = Stitch("'" + dir_ + "/pano.jpg'");
   EXPECT_EQ(run.exit_code, 1);
@@ -132,7 +138,7 @@ TEST_F(CliStitchSafety, DamagedUnqualifiedAndUnreadablePhotosFailWithTheirCause)
                                            " stitch '" + fifo + "'");
   EXPECT_EQ(run.exit_code, 2);
   EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << run.err;
-  EXPECT_EQ(Names(), (std::vector<std::string>{"cam.jpg", "cut.jpg", "pano.jpg", "pipe.jpg", "plain.jpg"}));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"cam.jpg", "cut.jpg", "huge.jpg", "pano.jpg", "pipe.jpg", "plain.jpg"}));
 }
 
 TEST_F(CliStitchSafety, LongNamesAndAFullDiskEndWithAMessage) {

@@ -32,17 +32,18 @@ SingleLensState& State() {
   return state;
 }
 
-// Locates the payload with `walker` and decodes the block. Returns 0 or a result code;
-// `photo_fallback` selects the whole-file read of photos when the walk finds nothing.
+// Locates the payload with `walker` and decodes the block. Returns 0 or a result code. A
+// photo's block is found by the photo locator, the one its stitching uses too; when it finds
+// none, a single-lens extraction reports the photo as without Exif payload.
 int LocateAndDecode(ContainerWalker walker, const char* path, bool dual, DecodedBlock* block) {
-  const bool photo = walker == &WalkJpegExif;
   PayloadSpan span;
-  if (walker != nullptr) walker(path, &span);
-  if (span.size <= 0) {
-    if (!photo) return kCalibNoUdta;
-    if (!dual) return kCalibNoExif;
-    span = PayloadSpan{};
-    if (int rc = ReadBlockFromWholeFileCode(path, &span)) return rc;
+  if (walker == &WalkJpegExif) {
+    const int rc = LocatePhotoBlock(path, &span);
+    if (!dual && (rc != 0 || span.size <= 0)) return kCalibNoExif;
+    if (rc) return rc;
+  } else {
+    if (walker != nullptr) walker(path, &span);
+    if (span.size <= 0) return kCalibNoUdta;
   }
   return DecodeLocatedBlock(span.bytes, {kCalibNoSync, kCalibNoMemory, kCalibEmptyText, kCalibDecrypt}, block);
 }

@@ -44,8 +44,16 @@ enum : int {
 // block's span (empty when the file holds no sync word), kCalibCannotOpen or kCalibEmptyFile.
 int ReadBlockFromWholeFileCode(const char* path, PayloadSpan* span);
 
-// The kind of camera that recorded the file: the MP4 udta walk, then the JPEG Exif walk,
-// then the whole file are searched for the calibration block. Safe from any thread.
+// The locator of a photo's calibration block, the one every reader of a photo's calibration
+// uses (the camera-type query, the grids, the photo stitcher), so that a photo taken as a
+// camera photo is also stitched as one: the Exif segment when the JPEG Exif walk finds it
+// holding a sync word, else the block found by scanning the whole file (a comment or another
+// segment before the Exif, a damaged or unusual Exif header). Returns 0 with the span (empty
+// when the file holds no sync word), kCalibCannotOpen or kCalibEmptyFile.
+int LocatePhotoBlock(const char* path, PayloadSpan* span);
+
+// The kind of camera that recorded the file: the MP4 udta walk, then the photo locator
+// (LocatePhotoBlock) search for the calibration block. Safe from any thread.
 int QueryCameraType(const char* path);
 
 // What the photo calibration read loads.
@@ -55,7 +63,7 @@ struct PhotoCalibration {
   DoubleFisheyeCameraPara dual;
 };
 
-// Reads the calibration of a camera photo (JPEG Exif walk only). On 1 or 2 fills `out`
+// Reads the calibration of a camera photo (LocatePhotoBlock). On 1 or 2 fills `out`
 // (when given) and also updates the process-wide photo store. Thread-safe.
 int LoadPhotoCalibration(const char* path, PhotoCalibration* out = nullptr);
 

@@ -9,10 +9,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/bytes.h"
 #include "base/output_file.h"
 #include "calib/stitch_state.h"
 #include "convert/job.h"
 #include "media/media_info.h"
+#include "mp4/file.h"
+#include "photo/stitch_photo.h"
 #include "ui/strings.h"
 
 namespace spherolux::convert {
@@ -50,6 +53,24 @@ bool LoadEngine(const std::string& dir, EngineApi* api, std::string* error) {
   return true;
 }
 
+namespace {
+
+// Why a file the qualification refused cannot be taken, when the cause is not its camera.
+Cause RefusalCause(const std::string& path, MediaKind kind) {
+  if (kind == MediaKind::kPhoto) {
+    int width = 0, height = 0;
+    return JpegFrameSize(path.c_str(), &width, &height) && !WithinPhotoLimits(width, height) ? Cause::kTooLarge
+                                                                                             : Cause::kNone;
+  }
+  mp4::Mp4File file;
+  const mp4::FileStatus status = mp4::ReadMp4File(path, &file);
+  const bool cut = status == mp4::FileStatus::kTruncated ||
+                   (status == mp4::FileStatus::kOk && file.Find(FourCC("mdat")) && !file.Find(FourCC("moov")));
+  return cut ? Cause::kDamagedInput : Cause::kNone;
+}
+
+}  // namespace
+
 InputCheck CheckConversionInput(const std::string& path) {
   InputCheck check;
   check.kind = MediaKindOfPath(path);
@@ -62,7 +83,14 @@ InputCheck CheckConversionInput(const std::string& path) {
   const FileProbe probe = ProbeFile(path.c_str(), check.kind, &frame, nullptr);
   check.verdict = QualifyForConversion(probe);
   check.copy = check.verdict == kQualified && probe.cls == StitchClass::kStitchedByCamera;
+  if (check.verdict == kNotQualified) check.refusal = RefusalCause(path, check.kind);
   return check;
+}
+
+std::string RefusalText(const InputCheck& check) {
+  if (check.problem != Cause::kNone) return CauseText(check.problem);
+  if (check.refusal != Cause::kNone) return CauseText(check.refusal);
+  return ui::LoadString(check.verdict);
 }
 
 Cause CheckOutput(const std::string& output, const std::vector<std::string>& inputs, bool photo, bool overwrite) {

@@ -21,6 +21,7 @@ Cause CauseOfEngineResult(int code) {
       return Cause::kCannotOpenInput;
     case CONVERT_ERR_DECODE:
     case CONVERT_ERR_DAMAGED_INPUT:
+    case CONVERT_ERR_MISSING_FRAMES:
       return Cause::kDamagedInput;
     case CONVERT_ERR_ENCODER:
       return Cause::kEncoderOptions;
@@ -87,6 +88,8 @@ Cause CauseOfPhotoResult(int code) {
       return Cause::kDiskFull;
     case kPhotoPermission:
       return Cause::kPermissionDenied;
+    case kPhotoNoCalibration:
+      return Cause::kNoCalibration;
     default:
       return Cause::kOther;
   }

@@ -92,6 +92,16 @@ TEST_F(CliTest, UnqualifiedFilesAreRefusedWithTheirMessages) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.out.find("This file is not captured by a qualified camera!"), std::string::npos) << r.out;
 
+  // A camera recording whose movie box was cut off (a dead battery): damaged, not foreign.
+  const std::string cam = Make("cam.mp4", "--size 320x160 --seconds 1");
+  const spherolux::camgen::Bytes whole = spherolux::camgen::ReadFileBytes(cam);
+  const std::string cut = dir_ + "/cut.mp4";
+  ASSERT_TRUE(spherolux::camgen::WriteFileBytes(cut, {whole.begin(), whole.end() - 64}));
+  r = Cli("convert '" + cut + "'");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("The input file is damaged or cut short."), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("qualified camera"), std::string::npos) << r.out;
+
   const std::string pano = Make("pano.mp4", "--no-block --spherical --size 320x160 --seconds 1");
   r = Cli("convert '" + pano + "'");
   EXPECT_EQ(r.exit_code, 1);
@@ -108,7 +118,7 @@ TEST_F(CliTest, UnqualifiedFilesAreRefusedWithTheirMessages) {
   EXPECT_EQ(Cli("convert '" + plain + "' --quality best").exit_code, 64);
   EXPECT_EQ(Cli("merge").exit_code, 64);
   // Only the inputs are left.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 4);
 }
 
 // Runs spherolux-cli with `args`, sends `sig` once the progress bar shows work done, and
@@ -201,6 +211,58 @@ TEST_F(CliTest, OutputsAreNeverInputsAndNamesAreNeverShared) {
   r = Cli("convert '" + long_name + "'");
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_TRUE(fs::exists(dir_ + "/" + std::string(239, 'x') + "_spherolux_0.mp4")) << r.out;
+}
+
+// The frames_converted of a JSON result, -1 when it has none.
+long FramesConverted(const std::string& out) {
+  const std::string key = "\"frames_converted\":";
+  const auto at = out.find(key);
+  return at == std::string::npos ? -1 : std::stol(out.substr(at + key.size()));
+}
+
+// Recordings whose index promises frames their media data does not hold: cut short at 97 %
+// with the index first, and three chunk offsets of the video pointing at the wrong bytes.
+// Each fails with its cause instead of a shorter file reported as done, unless
+// --allow-missing asks for what is there; the JSON result counts the frames either way.
+TEST_F(CliTest, FramesMissingFromTheRangeFailUnlessAllowed) {
+  namespace camgen = spherolux::camgen;
+  const std::string cam = Make("cam.mp4", "--size 320x160 --seconds 4 --faststart");
+  const camgen::Bytes whole = camgen::ReadFileBytes(cam);
+  testsupport::CommandResult r = Cli("convert '" + cam + "' '" + dir_ + "/whole.mp4' --quality low");
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_NE(r.out.find("\"frames_expected\":100,\"frames_converted\":100"), std::string::npos) << r.out;
+
+  const std::string cut = dir_ + "/cut.mp4";
+  ASSERT_TRUE(camgen::WriteFileBytes(cut, {whole.begin(), whole.begin() + whole.size() * 97 / 100}));
+  camgen::Bytes moved = whole;
+  const std::string stco = "stco";
+  const auto box = std::search(moved.begin(), moved.end(), stco.begin(), stco.end());
+  ASSERT_NE(box, moved.end());
+  const size_t count_at = size_t(box - moved.begin()) + 8;  // after the type, version and flags
+  ASSERT_GE(moved[count_at + 3], 4);
+  for (size_t k = 1; k <= 3; ++k) std::fill_n(moved.begin() + count_at + 4 * (k + 1), 4, 0);
+  const std::string wrong = dir_ + "/wrong.mp4";
+  ASSERT_TRUE(camgen::WriteFileBytes(wrong, moved));
+
+  for (const std::string& damaged : {cut, wrong}) {
+    const std::string out = damaged + ".out.mp4";
+    r = Cli("convert '" + damaged + "' '" + out + "' --quality low");
+    EXPECT_EQ(r.exit_code, 1) << damaged << r.out;
+    EXPECT_NE(r.out.find("The input file is damaged or cut short."), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("of 100 frames of the range could be converted"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(out)) << damaged;
+
+    r = Cli("convert '" + damaged + "' '" + out + "' --quality low --allow-missing");
+    EXPECT_EQ(r.exit_code, 0) << damaged << r.out;
+    EXPECT_TRUE(fs::exists(out)) << damaged;
+    EXPECT_NE(r.out.find("\"frames_expected\":100"), std::string::npos) << r.out;
+    const long converted = FramesConverted(r.out);
+    EXPECT_GT(converted, 50) << r.out;
+    EXPECT_LT(converted, 99) << r.out;
+    EXPECT_NE(r.out.find("warning: " + std::to_string(100 - converted) + " frames of the range are missing"),
+              std::string::npos)
+        << r.out;
+  }
 }
 
 TEST_F(CliTest, PhotosGoThroughThePhotoPipeline) {

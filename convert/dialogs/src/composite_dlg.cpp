@@ -346,7 +346,7 @@ void CCompositeDlg::Start() {
   check_ = convert::CheckConversionInput(model_.input_path());
   QApplication::restoreOverrideCursor();
   if (check_.verdict != kQualified) {
-    ui::MessageBox(this, QString::fromStdString(ConverterModel::RefusalText(check_.verdict)), {}, ui::BoxButtons::kOk,
+    ui::MessageBox(this, QString::fromStdString(convert::RefusalText(check_)), {}, ui::BoxButtons::kOk,
                    ui::BoxIcon::kWarning);
     return;
   }

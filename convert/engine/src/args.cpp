@@ -89,6 +89,11 @@ std::optional<Job> ParseJob(const std::vector<std::string>& args) {
       (a == "-y" ? job.overwrite : job.unclaimed) = true;
       continue;
     }
+    if (a == "-allow_missing") {
+      if (!once(13)) return std::nullopt;
+      job.allow_missing = true;
+      continue;
+    }
     if (i + 1 >= end) return std::nullopt;  // every other option takes a value
     const std::string& v = args[++i];
     if (a == "-i") {
@@ -138,6 +143,11 @@ std::optional<Job> ParseJob(const std::vector<std::string>& args) {
       if (!r || *r < 1 || !once(10)) return std::nullopt;
       job.encoder.refs = static_cast<int>(*r);
       have_codec_options = true;
+    } else if (a == "-progress") {
+      // Only a descriptor the caller holds open: "pipe:FD".
+      auto fd = v.starts_with("pipe:") ? ParseInt(v.substr(5), 1 << 20) : std::nullopt;
+      if (!fd || !once(14)) return std::nullopt;
+      job.report_fd = static_cast<int>(*fd);
     } else if (a == "-bf") {
       auto r = ParseInt(v, 16);
       if (!r || !once(11)) return std::nullopt;

@@ -19,13 +19,15 @@ struct EncoderOptions {
 
 struct Job {
   enum class Kind { kConvert, kMerge } kind = Kind::kConvert;
-  bool stitch = false;     // "-d"
-  bool copy = false;       // "-c copy"
-  bool overwrite = false;  // "-y": a file of the output's name may be replaced
-  bool unclaimed = false;  // "-n": the output's name is not taken before the job is done
-  double start = 0;        // seconds
-  double duration = -1;    // seconds; < 0: to the end
-  std::string input;       // the video, or the merge list
+  bool stitch = false;         // "-d"
+  bool copy = false;           // "-c copy"
+  bool overwrite = false;      // "-y": a file of the output's name may be replaced
+  bool unclaimed = false;      // "-n": the output's name is not taken before the job is done
+  bool allow_missing = false;  // "-allow_missing": frames missing from the input do not fail the job
+  int report_fd = -1;          // "-progress pipe:FD": where the frame counts go when the job ends
+  double start = 0;            // seconds
+  double duration = -1;        // seconds; < 0: to the end
+  std::string input;           // the video, or the merge list
   std::string output;
   EncoderOptions encoder;
 };

@@ -1,5 +1,7 @@
 // The conversion job: [start, start + duration) of one video, stitched or transcoded to
 // H.264 in three threads (read and decode, stitch, encode and write), or stream-copied.
+#include <stdio.h>
+
 #include <atomic>
 #include <cmath>
 #include <functional>
@@ -47,6 +49,54 @@ bool EndsEarly(const Input& in, double range_end, double last_end) {
   if (in.video_end <= 0) return false;
   const double promised = std::min(range_end, in.video_end);
   return last_end < promised - std::max(0.25, 3 * in.frame_duration);
+}
+
+// The frames of the range: those the input's index holds, and those the job read and
+// decoded.
+struct FrameCounts {
+  int64_t expected = -1;  // -1: the input has no index
+  int64_t converted = 0;
+};
+
+// The frames whose presentation time lies in [start, end), counted from the container's
+// index (an MP4's sample table, ISO/IEC 14496-12, 8.6) without reading media data, so that
+// samples cut off or never written still count. The index holds decoding times; a constant
+// shift (the first frame's presentation time less its decoding time) gives presentation
+// times. -1 when the demuxer keeps no index for the stream.
+int64_t IndexedFrames(const Input& in, double start, double end) {
+  AVStream* vs = in.fmt->streams[in.video];
+  const int n = avformat_index_get_entries_count(vs);
+  if (n <= 0) return -1;
+  int64_t first_dts = AV_NOPTS_VALUE;
+  for (int i = 0; i < n; ++i) {
+    const AVIndexEntry* e = avformat_index_get_entry(vs, i);
+    if (!(e->flags & AVINDEX_DISCARD_FRAME) && (first_dts == AV_NOPTS_VALUE || e->timestamp < first_dts))
+      first_dts = e->timestamp;
+  }
+  if (first_dts == AV_NOPTS_VALUE) return -1;
+  const int64_t shift = vs->start_time != AV_NOPTS_VALUE ? vs->start_time - first_dts : 0;
+  int64_t count = 0;
+  for (int i = 0; i < n; ++i) {
+    const AVIndexEntry* e = avformat_index_get_entry(vs, i);
+    if (e->flags & AVINDEX_DISCARD_FRAME) continue;
+    const double t = ToSeconds(e->timestamp + shift, vs->time_base) - in.origin;
+    if (t >= start - kTimeEpsilon && t < end - kTimeEpsilon) ++count;
+  }
+  return count;
+}
+
+// CONVERT_ERR_MISSING_FRAMES when more than one frame that the index holds for the range was
+// not converted, unless the job allows it.
+int CheckFrameCounts(const Job& job, const FrameCounts& counts) {
+  if (job.allow_missing || counts.expected < 0 || counts.expected - counts.converted <= 1) return CONVERT_OK;
+  return CONVERT_ERR_MISSING_FRAMES;
+}
+
+// Writes the counts to the job's report descriptor, if it has one.
+void ReportFrameCounts(const Job& job, const FrameCounts& counts) {
+  if (job.report_fd < 0) return;
+  dprintf(job.report_fd, "frames_expected=%lld\nframes_converted=%lld\n", static_cast<long long>(counts.expected),
+          static_cast<long long>(counts.converted));
 }
 
 int OpenInput(const std::string& path, JobContext& ctx, Input* in) {
@@ -117,7 +167,8 @@ int WriteTrailer(AVFormatContext* oc) {
 // Stream copy from the key frame at or before the start.
 class Copier {
  public:
-  Copier(const Job& job, Input& in, JobContext& ctx) : job_(job), in_(in), ctx_(ctx) {}
+  Copier(const Job& job, Input& in, JobContext& ctx, FrameCounts& counts)
+      : job_(job), in_(in), ctx_(ctx), counts_(counts) {}
 
   int Run(const mp4::SphericalBoxes& boxes, JobFiles& files) {
     int rc = OpenMuxer(files.path());
@@ -198,13 +249,15 @@ class Copier {
         if ((rc = WritePacket(oc, pkt.get())) != CONVERT_OK) return rc;
         if (si == in_.video) {
           ++copied;
+          if (t >= job_.start - kTimeEpsilon) ++counts_.converted;
           ctx_.SetProgress(float(std::clamp(100.0 * (t - job_.start) / span, 0.0, 99.0)));
         }
       }
       av_packet_unref(pkt.get());
     }
     if (copied == 0) return in_.duration > 0 && job_.start >= in_.duration ? CONVERT_ERR_RANGE : CONVERT_ERR_DECODE;
-    if (!video_done && EndsEarly(in_, end, last_end)) return CONVERT_ERR_DAMAGED_INPUT;
+    if (!job_.allow_missing && !video_done && EndsEarly(in_, end, last_end)) return CONVERT_ERR_DAMAGED_INPUT;
+    if ((rc = CheckFrameCounts(job_, counts_)) != CONVERT_OK) return rc;
     if (aac_ && (rc = aac_->Flush(oc)) != CONVERT_OK) return rc;
     return WriteTrailer(oc);
   }
@@ -212,6 +265,7 @@ class Copier {
   const Job& job_;
   Input& in_;
   JobContext& ctx_;
+  FrameCounts& counts_;
   OutputPtr out_;
   AVStream* in_v_ = nullptr;
   AVStream* out_v_ = nullptr;
@@ -255,8 +309,8 @@ std::function<bool()> StopCheck(const JobContext& ctx) {
 
 class Transcoder {
  public:
-  Transcoder(const Job& job, Input& in, JobContext& ctx)
-      : job_(job), in_(in), ctx_(ctx), q1_(4, StopCheck(ctx)), q2_(4, StopCheck(ctx)) {}
+  Transcoder(const Job& job, Input& in, JobContext& ctx, FrameCounts& counts)
+      : job_(job), in_(in), ctx_(ctx), counts_(counts), q1_(4, StopCheck(ctx)), q2_(4, StopCheck(ctx)) {}
 
   int Run(const CameraInfo& camera, int rotation, const mp4::SphericalBoxes& boxes, JobFiles& files);
 
@@ -277,6 +331,7 @@ class Transcoder {
   const Job& job_;
   Input& in_;
   JobContext& ctx_;
+  FrameCounts& counts_;  // converted: written by the read thread before its end item
   CodecPtr dec_, enc_;
   std::unique_ptr<FrameMapper> mapper_;
   int src_w_ = 0, src_h_ = 0;  // decoded frames are read in place or converted to this I420 size
@@ -292,7 +347,6 @@ class Transcoder {
   BoundedQueue<Item> q1_, q2_;
   int read_error_ = CONVERT_OK;                // written by the read thread before its end item
   std::atomic<int> thread_error_{CONVERT_OK};  // the first exception of a pipeline thread
-  int64_t frames_in_ = 0;                      // frames inside the range, counted by the read thread
   int64_t next_pts_ = 0;                       // next output frame number at a fixed output rate
 };
 
@@ -412,7 +466,7 @@ void Transcoder::ReadLoop() {
         sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, item.frame->data, item.frame->linesize);
         av_frame_unref(frame.get());
       }
-      ++frames_in_;
+      ++counts_.converted;
       if (!q1_.Push(std::move(item))) return false;
     }
   };
@@ -450,7 +504,8 @@ void Transcoder::ReadLoop() {
   if (eof && !video_done && !ctx_.stopped()) {
     avcodec_send_packet(dec_.get(), nullptr);
     take_frames();
-    if (read_error_ == CONVERT_OK && !video_done && EndsEarly(in_, end_, last_t + in_.frame_duration))
+    if (read_error_ == CONVERT_OK && !job_.allow_missing && !video_done &&
+        EndsEarly(in_, end_, last_t + in_.frame_duration))
       read_error_ = CONVERT_ERR_DAMAGED_INPUT;
   }
   Item end;
@@ -522,7 +577,9 @@ int Transcoder::EncodeLoop(AVFormatContext* oc) {
     if (item->kind == Item::Kind::kEnd) {
       if (item->error != CONVERT_OK) return item->error;
       if (encoded == 0) return in_.duration > 0 && job_.start >= in_.duration ? CONVERT_ERR_RANGE : CONVERT_ERR_DECODE;
-      int rc = Drain(oc, true);
+      int rc = CheckFrameCounts(job_, counts_);
+      if (rc != CONVERT_OK) return rc;
+      rc = Drain(oc, true);
       if (rc != CONVERT_OK) return rc;
       if (aac_ && (rc = aac_->Flush(oc)) != CONVERT_OK) return rc;
       return WriteTrailer(oc);
@@ -684,8 +741,13 @@ int RunConvert(const Job& job, int rotation, JobContext& ctx) {
       boxes = mp4::EquirectangularBoxes(kSoftwareName);
     }
   }
-  if (copy) return Copier(job, in, ctx).Run(boxes, files);
-  return Transcoder(job, in, ctx).Run(camera, rotation, boxes, files);
+  FrameCounts counts;
+  counts.expected = IndexedFrames(
+      in, job.start, job.duration < 0 ? std::numeric_limits<double>::infinity() : job.start + job.duration);
+  rc = copy ? Copier(job, in, ctx, counts).Run(boxes, files)
+            : Transcoder(job, in, ctx, counts).Run(camera, rotation, boxes, files);
+  if (rc != CONVERT_ERR_STOPPED) ReportFrameCounts(job, counts);
+  return rc;
 }
 
 }  // namespace spherolux::convert

@@ -3,7 +3,8 @@
 // only to reach one extraction on its own.
 //
 // Both take a UTF-8 path and the container walker to locate the block with (WalkMp4Udta for
-// videos, WalkJpegExif for photos) and return a calibration result code:
+// videos; WalkJpegExif for photos, which selects the photo locator LocatePhotoBlock of
+// calib/calibration.h) and return a calibration result code:
 //   LoadSphereGrids: 0 grids built (or no arrays given), 1 camera type >= 1000 (nothing
 //     built), 1000 no path, 1001 photo cannot be opened, 1002 empty photo, 1003 video
 //     without udta payload, 1005 no sync word, 1006 out of memory, 1007 empty text,
@@ -11,7 +12,7 @@
 //     camera-type record missing, 1014 width != 2 * height (checked before the file).
 //   LoadSingleLensGrid: 0 grid built, same circle as the previous single-lens extraction;
 //     1 grid built, circle changed (the view must be rebuilt); 1000, 1003, 1004 (photo
-//     without Exif payload), 1005 to 1010 as above (1009: record not 28 bytes). A missing
+//     in which the photo locator finds no block), 1005 to 1010 as above (1009: record not 28 bytes). A missing
 //     camera-type record is also logged (base/log.h).
 // On any failure the arrays keep their contents. Both may be called from any thread; the
 // single-lens circles they share are guarded.

@@ -87,8 +87,7 @@ int FileError(int error, int otherwise) {
 // Whether a picture of width x height can be stitched, and a file of `file_size` bytes can
 // hold it: the entropy-coded data gives every 8x8 block of the luma at least one bit.
 int CheckDeclaredSize(int width, int height, int64_t file_size) {
-  if (width > kMaxPhotoWidth || height > kMaxPhotoHeight || int64_t{width} * height > kMaxPhotoPixels)
-    return kPhotoTooLarge;
+  if (!WithinPhotoLimits(width, height)) return kPhotoTooLarge;
   const int64_t blocks = (int64_t{width} + 7) / 8 * ((int64_t{height} + 7) / 8);
   return file_size < blocks / 8 ? kPhotoDamaged : kPhotoOk;
 }
@@ -244,9 +243,9 @@ int UnwrapSingleLens(const SingleFisheyeCameraPara& single, const uint8_t* pictu
   return kPhotoOk;
 }
 
-// A photo without calibration: the picture itself, plane by plane; one that is not 2:1 is
+// A photo the camera stitched: the picture itself, plane by plane; one that is not 2:1 is
 // cut or padded with black.
-void CopyUnstitched(const uint8_t* picture, int w, int h, const Panorama& pano) {
+void CopyStitchedByCamera(const uint8_t* picture, int w, int h, const Panorama& pano) {
   pano.Clear();
   const size_t len = static_cast<size_t>(w) * h;
   for (int c = 0; c < 3; ++c) {
@@ -342,6 +341,10 @@ int StitchPhoto(const char* source_path, const char* output_path, int rotation, 
 
   Source source;
   if ((rc = source.Open(source_path)) != kPhotoOk) return rc;
+  // Only a photo the camera stitched itself may go out as it came in; any other photo
+  // without lens calibration would be a fisheye picture marked as a panorama.
+  const bool lens = camera_type == kCameraDualLens || camera_type == kCameraSingleLens;
+  if (!lens && QueryCameraType(source_path) != kCameraStitchedReported) return kPhotoNoCalibration;
   const int w = RoundEven(source.output[0]), h = RoundEven(source.output[1]);
   Panorama pano;
   PanoramaSize(w, &pano.w, &pano.h);
@@ -372,7 +375,7 @@ int StitchPhoto(const char* source_path, const char* output_path, int rotation, 
   } else if (camera_type == kCameraSingleLens) {
     if ((rc = UnwrapSingleLens(calibration.single, picture, w, h, rotation, pano)) != kPhotoOk) return rc;
   } else {
-    CopyUnstitched(picture, w, h, pano);
+    CopyStitchedByCamera(picture, w, h, pano);
   }
   converted.reset();
   work.bytes.reset();

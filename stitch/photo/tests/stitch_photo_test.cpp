@@ -145,7 +145,7 @@ TEST_F(StitchPhotoTest, QualityIndexChoosesTheTables) {
   }
 }
 
-TEST_F(StitchPhotoTest, SingleLensAndUncalibratedPhotos) {
+TEST_F(StitchPhotoTest, SingleLensAndCameraStitchedPhotos) {
   const camgen::Bytes single_block = camgen::MakeBlock(camgen::SingleLensRecords(camgen::ExampleSinglePara()));
   const std::string single =
       Write("single.jpg", camgen::EmbedInJpeg(camgen::MakeJpeg(640, 360, 90, true), single_block));
@@ -156,8 +156,9 @@ TEST_F(StitchPhotoTest, SingleLensAndUncalibratedPhotos) {
   EXPECT_EQ(d.width, 640);
   EXPECT_EQ(d.height, 320);
 
-  // Without calibration a 2:1 photo is re-encoded unchanged.
-  const std::string plain = Write("plain.jpg", camgen::MakeJpeg(256, 128, 95));
+  // A photo the camera stitched itself is re-encoded unchanged.
+  const camgen::Bytes stitched_block = camgen::MakeBlock({camgen::CameraTypeRecord(2001)});
+  const std::string plain = Write("plain.jpg", camgen::EmbedInJpeg(camgen::MakeJpeg(256, 128, 95), stitched_block));
   const std::string copy = Path("plain_pano.jpg");
   ASSERT_EQ(StitchPhoto(plain.c_str(), copy.c_str(), 0, false, 2), kPhotoOk);
   Decoded a, b;
@@ -167,6 +168,25 @@ TEST_F(StitchPhotoTest, SingleLensAndUncalibratedPhotos) {
   int worst = 0;
   for (size_t i = 0; i < a.y.size(); ++i) worst = std::max(worst, std::abs(int(a.y[i]) - int(b.y[i])));
   EXPECT_LE(worst, 2);  // quality 100, one more DCT round trip
+}
+
+// A fisheye picture must never come out marked as a panorama: a photo without calibration
+// is refused and leaves nothing, and a camera photo whose Exif segment is hidden from the
+// Exif walk (here by a comment before it) is stitched exactly as the same photo without it.
+TEST_F(StitchPhotoTest, NoPhotoIsPassedOffAsStitched) {
+  const std::string plain = Write("plain.jpg", camgen::MakeJpeg(256, 128, 95));
+  EXPECT_EQ(StitchPhoto(plain.c_str(), Path("plain_pano.jpg").c_str(), 0, false, 0), kPhotoNoCalibration);
+  EXPECT_EQ(OtherFiles({plain}), 0);
+
+  const std::string src = DualPhoto(512, 256);
+  const camgen::Bytes whole = camgen::ReadFileBytes(src);
+  const camgen::Bytes comment = {0xFF, 0xFE, 0x00, 0x06, 'n', 'o', 't', 'e'};
+  camgen::Bytes commented =
+      camgen::Concat({{whole.begin(), whole.begin() + 2}, comment, {whole.begin() + 2, whole.end()}});
+  const std::string hidden = Write("commented.jpg", commented);
+  ASSERT_EQ(StitchPhoto(src.c_str(), Path("normal_pano.jpg").c_str(), 0, false, 0), kPhotoOk);
+  ASSERT_EQ(StitchPhoto(hidden.c_str(), Path("commented_pano.jpg").c_str(), 0, false, 0), kPhotoOk);
+  EXPECT_EQ(camgen::ReadFileBytes(Path("commented_pano.jpg")), camgen::ReadFileBytes(Path("normal_pano.jpg")));
 }
 
 TEST_F(StitchPhotoTest, OtherSamplingsAndOddWidths) {
@@ -188,8 +208,11 @@ TEST_F(StitchPhotoTest, OtherSamplingsAndOddWidths) {
   PanoramaSize(1024, &pw, &ph);
   EXPECT_EQ(pw, 1024);
   EXPECT_EQ(ph, 512);
+  const camgen::Bytes stitched_block = camgen::MakeBlock({camgen::CameraTypeRecord(2001)});
   for (const bool calibrated : {true, false}) {
-    const std::string src = calibrated ? DualPhoto(1022, 511) : Write("odd.jpg", camgen::MakeJpeg(1022, 511));
+    const std::string src = calibrated
+                                ? DualPhoto(1022, 511)
+                                : Write("odd.jpg", camgen::EmbedInJpeg(camgen::MakeJpeg(1022, 511), stitched_block));
     const std::string out = Path(calibrated ? "odd_dual.jpg" : "odd_plain.jpg");
     ASSERT_EQ(StitchPhoto(src.c_str(), out.c_str(), 0, false, 0), kPhotoOk) << calibrated;
     ASSERT_EQ(std::system(("djpeg -outfile /dev/null '" + out + "'").c_str()), 0);
@@ -215,7 +238,7 @@ TEST_F(StitchPhotoTest, FailuresLeaveNoOutput) {
 }
 
 TEST_F(StitchPhotoTest, FileErrorsAreReportedAsFileErrors) {
-  const std::string src = Write("plain.jpg", camgen::MakeJpeg(512, 256));
+  const std::string src = DualPhoto(512, 256);
   // The output folder does not exist: nothing can be created there.
   EXPECT_EQ(StitchPhoto(src.c_str(), Path("no/such/dir/x.jpg").c_str(), 0, false, 0), kPhotoCannotWrite);
   // A folder has the output's name: it is neither claimed nor replaced.
@@ -247,18 +270,6 @@ TEST_F(StitchPhotoTest, FileErrorsAreReportedAsFileErrors) {
   EXPECT_EQ(OtherFiles({src, Path("taken.jpg")}), 0);
 }
 
-// The photo with the size its frame header (SOF0) declares replaced.
-camgen::Bytes DeclareSize(camgen::Bytes jpeg, int width, int height) {
-  for (size_t i = 2; i + 9 < jpeg.size(); ++i) {
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
-      jpeg[i + 5] = uint8_t(height >> 8), jpeg[i + 6] = uint8_t(height);
-      jpeg[i + 7] = uint8_t(width >> 8), jpeg[i + 8] = uint8_t(width);
-      break;
-    }
-  }
-  return jpeg;
-}
-
 TEST_F(StitchPhotoTest, NeverTouchesTheSourceOrAnExistingFile) {
   const std::string src = DualPhoto(512, 256);
   const camgen::Bytes original = camgen::ReadFileBytes(src);
@@ -288,12 +299,12 @@ TEST_F(StitchPhotoTest, DamagedOrOversizedPhotosFailBeforeTheyCostMemory) {
   const std::string cut = Write("cut.jpg", camgen::Bytes(whole.begin(), whole.begin() + whole.size() * 2 / 5));
   EXPECT_EQ(StitchPhoto(cut.c_str(), Path("cut_pano.jpg").c_str(), 0, false, 0), kPhotoDamaged);
   // Sizes beyond what can be stitched are refused from the header alone...
-  const std::string huge = Write("huge.jpg", DeclareSize(whole, 65535, 65535));
-  const std::string wide = Write("wide.jpg", DeclareSize(whole, 16386, 8193));
+  const std::string huge = Write("huge.jpg", camgen::DeclareJpegSize(whole, 65535, 65535));
+  const std::string wide = Write("wide.jpg", camgen::DeclareJpegSize(whole, 16386, 8193));
   EXPECT_EQ(StitchPhoto(huge.c_str(), Path("huge_pano.jpg").c_str(), 0, false, 0), kPhotoTooLarge);
   EXPECT_EQ(StitchPhoto(wide.c_str(), Path("wide_pano.jpg").c_str(), 0, false, 0), kPhotoTooLarge);
   // ...and a size within the limits that the file is far too small to hold, as damaged.
-  const std::string hollow = Write("hollow.jpg", DeclareSize(whole, 16000, 8000));
+  const std::string hollow = Write("hollow.jpg", camgen::DeclareJpegSize(whole, 16000, 8000));
   struct rusage before {};
   ::getrusage(RUSAGE_SELF, &before);
   EXPECT_EQ(StitchPhoto(hollow.c_str(), Path("hollow_pano.jpg").c_str(), 0, false, 0), kPhotoDamaged);

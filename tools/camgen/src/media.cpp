@@ -47,6 +47,17 @@ void PaintCircle(Bytes& rgb, int width, int height, double cx, double cy, double
 
 }  // namespace
 
+Bytes DeclareJpegSize(Bytes jpeg, int width, int height) {
+  for (size_t i = 2; i + 9 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
+      jpeg[i + 5] = uint8_t(height >> 8), jpeg[i + 6] = uint8_t(height);
+      jpeg[i + 7] = uint8_t(width >> 8), jpeg[i + 8] = uint8_t(width);
+      break;
+    }
+  }
+  return jpeg;
+}
+
 Bytes MakeJpeg(int width, int height, int quality, bool single_lens, const std::string& sampling) {
   if (width <= 0 || height <= 0) return {};
   Bytes rgb(size_t(width) * height * 3, 16);

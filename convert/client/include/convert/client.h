@@ -37,15 +37,22 @@ bool LoadEngine(const std::string& dir, EngineApi* api, std::string* error);
 struct InputCheck {
   Cause problem = Cause::kNone;           // set when the file cannot be read at all (verdict kNotQualified)
   Qualification verdict = kNotQualified;  // kQualified, or the string id of the refusal
-  MediaKind kind = MediaKind::kVideo;     // by the file's name
-  bool copy = false;                      // recorded already stitched by the camera: copied whatever the quality
-  int width = 0;                          // the frame size, 0 x 0 when MediaInfo does not know it
+  // With kNotQualified, what keeps the file out when it is not the camera: a video whose
+  // movie box is cut or missing (a recording cut short, as a dead battery leaves it) is
+  // kDamagedInput, a photo beyond the photo pipeline's limits kTooLarge.
+  Cause refusal = Cause::kNone;
+  MediaKind kind = MediaKind::kVideo;  // by the file's name
+  bool copy = false;                   // recorded already stitched by the camera: copied whatever the quality
+  int width = 0;                       // the frame size, 0 x 0 when MediaInfo does not know it
   int height = 0;
   int64_t length_ms = -1;  // the media length, -1 when unknown (always for a photo)
 };
 // A file that is missing, unreadable or not a regular file is not probed at all (a pipe
 // would block): `problem` says why.
 InputCheck CheckConversionInput(const std::string& path);
+// What the user is told of an input that does not qualify, in the UI language: the cause of
+// `problem` or `refusal` when one is set, else the verdict's string (481 or 482).
+std::string RefusalText(const InputCheck& check);
 
 // Whether a job may write `output`: never one of `inputs` (compared as files: device and
 // inode, not names), never over an existing file unless `overwrite`, and named for its

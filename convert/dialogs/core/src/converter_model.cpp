@@ -121,8 +121,4 @@ void ConverterModel::ShowProgress(float percent) {
   time_left_text_ = clock.TimeLeftText();
 }
 
-std::string ConverterModel::RefusalText(int verdict) {
-  return ui::LoadString(verdict == kAlreadyStitched ? ui::kStrAlreadyStitched : ui::kStrNotQualifiedCamera);
-}
-
 }  // namespace spherolux::dialogs

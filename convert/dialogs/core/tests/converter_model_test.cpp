@@ -6,6 +6,7 @@
 
 #include <set>
 
+#include "convert/client.h"
 #include "photo/stitch_photo.h"
 #include "ui/strings.h"
 
@@ -121,8 +122,11 @@ TEST(ConverterModelTest, FailuresSayWhatHappened) {
   m.OnVideoEnded(CONVERT_ERR_DISK_FULL, false, false);
   EXPECT_NE(m.answer_text().find("disk is full"), std::string::npos) << m.answer_text();
 
-  EXPECT_EQ(ConverterModel::RefusalText(kAlreadyStitched), "This file is already stitched!");
-  EXPECT_EQ(ConverterModel::RefusalText(kNotQualified), "This file is not captured by a qualified camera!");
+  convert::InputCheck check;
+  check.verdict = kAlreadyStitched;
+  EXPECT_EQ(convert::RefusalText(check), "This file is already stitched!");
+  check.verdict = kNotQualified;
+  EXPECT_EQ(convert::RefusalText(check), "This file is not captured by a qualified camera!");
 
   // A photo: Stop stays off during the job; the label tells the result.
   m.ChooseFile("/cam/IMG_1.jpg");

@@ -10,6 +10,12 @@
  *                   the inputs, whatever its name (CONVERT_ERR_OUTPUT_IS_INPUT).
  *     -n            do not take the output's name at the start (see below): for a name the
  *                   user gave, which a killed job must not leave behind as an empty file.
+ *     -allow_missing   convert what the input holds of the range although frames of it are
+ *                   missing (see CONVERT_ERR_MISSING_FRAMES below).
+ *     -progress pipe:FD   when the job ends, done or failed after reading the input, write
+ *                   the lines "frames_expected=N" (the frames of the range by the input's
+ *                   index, -1 when it has none) and "frames_converted=M" (those read and
+ *                   decoded) to the open file descriptor FD, which stays open.
  *     -d            stitch the input: the engine reads the camera calibration from INPUT
  *                   and turns dual- or single-fisheye frames into an equirectangular
  *                   panorama W x W/2 (W the source width). Recordings the camera stitched
@@ -35,7 +41,9 @@
  * the output's name only when complete, so a failed or stopped job leaves nothing behind: neither the temporary nor the
  * claimed name (where the file system has unnamed temporary files, a killed process leaves at most the empty claim). A
  * job whose input is damaged (its media data ends before the range does) fails with CONVERT_ERR_DAMAGED_INPUT instead
- * of writing a shorter file.
+ * of writing a shorter file, and one that converts more than one frame fewer than the input's index holds for the range
+ * (media data cut off, chunks pointing at the wrong data) fails with CONVERT_ERR_MISSING_FRAMES; with -allow_missing
+ * both write what is there.
  *
  * The library exports these five functions and nothing else. None of them lets a C++
  * exception out: a failure to allocate or to start a thread is a result code.
@@ -76,7 +84,8 @@ enum {
   CONVERT_ERR_PERMISSION = -1022,      /* a file or folder may not be read or written */
   CONVERT_ERR_DAMAGED_INPUT = -1023,   /* the input's media data ends before the range does */
   CONVERT_ERR_NOT_A_FILE = -1024,      /* an input is a folder, pipe or device, not a regular file */
-  CONVERT_ERR_CODEC = -1025            /* copying: MP4 cannot store the video's codec */
+  CONVERT_ERR_CODEC = -1025,           /* copying: MP4 cannot store the video's codec */
+  CONVERT_ERR_MISSING_FRAMES = -1026   /* frames of the range are missing from the input or cannot be decoded */
 };
 
 /* The message text of a result code. */
@@ -134,6 +143,8 @@ static inline const char* convert_result_message(int code) {
       return "The input is not a regular file.";
     case CONVERT_ERR_CODEC:
       return "The video's codec cannot be stored in an MP4 file.";
+    case CONVERT_ERR_MISSING_FRAMES:
+      return "The input file is damaged: frames of the range are missing or cannot be decoded.";
     default:
       return "Unknown result code.";
   }

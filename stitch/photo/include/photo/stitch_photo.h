@@ -7,7 +7,9 @@
 // Steps: the photo's calibration (LoadPhotoCalibration, which also fills the process-wide
 // photo store), decoding in 16-row strips, 4:2:2 / 4:4:4 brought to 4:2:0, then a dual-lens
 // photo through a StitchContext, a single-lens photo through the single-lens remap, and a
-// photo without calibration passed through unchanged; encoding at quality 90, 99 or 100.
+// photo the camera stitched itself passed through unchanged; encoding at quality 90, 99 or
+// 100. Any other photo is refused (kPhotoNoCalibration) once its header is read: its
+// fisheye picture is never written out marked as a panorama.
 //
 // Checks before anything is allocated: the source must be a regular file (a pipe or device
 // is refused, never opened), the output must not be the source under any name, and the
@@ -42,6 +44,7 @@ inline constexpr int kPhotoDamaged = 1016;        // the image data is damaged o
 inline constexpr int kPhotoNotAFile = 1017;       // the source is a folder, pipe or device
 inline constexpr int kPhotoDiskFull = 1018;       // the output's disk (or quota) is full
 inline constexpr int kPhotoPermission = 1019;     // the source may not be read or the output folder written
+inline constexpr int kPhotoNoCalibration = 1020;  // neither lens calibration nor stitched by the camera
 
 // The largest photo the pipeline takes: the panorama is as wide as the photo, and the
 // stitcher's maps are bounded by its width limit (kMaxStitchWidth of stitch/stitch_context.h).
@@ -49,6 +52,11 @@ inline constexpr int kPhotoPermission = 1019;     // the source may not be read 
 inline constexpr int kMaxPhotoWidth = 16384;
 inline constexpr int kMaxPhotoHeight = 16384;
 inline constexpr int64_t kMaxPhotoPixels = int64_t{16384} * 8192;
+
+// Whether a photo of width x height is within those limits.
+constexpr bool WithinPhotoLimits(int64_t width, int64_t height) {
+  return width <= kMaxPhotoWidth && height <= kMaxPhotoHeight && width * height <= kMaxPhotoPixels;
+}
 
 // The text of any code StitchPhoto returns, the codec's included.
 constexpr const char* PhotoResultMessage(int code) {
@@ -77,6 +85,8 @@ constexpr const char* PhotoResultMessage(int code) {
       return "the disk is full";
     case kPhotoPermission:
       return "permission denied";
+    case kPhotoNoCalibration:
+      return "the photo carries no usable camera calibration";
     default:
       return JpegResultMessage(code);
   }

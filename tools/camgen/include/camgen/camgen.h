@@ -89,6 +89,9 @@ Bytes Concat(std::initializer_list<Bytes> parts);
 // A dual-fisheye test picture (two textured circles side by side; one circle for
 // single-lens) encoded by cjpeg at the given quality and sampling ("2x2", "2x1", "1x1").
 Bytes MakeJpeg(int width, int height, int quality = 90, bool single_lens = false, const std::string& sampling = "2x2");
+// The JPEG with the size its first baseline frame header (SOF0) declares replaced, the
+// image data left as it is: a photo that claims a size it does not hold.
+Bytes DeclareJpegSize(Bytes jpeg, int width, int height);
 // A short H.264 clip made by ffmpeg (testsrc2, optional sine audio in AAC), moov at the end.
 bool MakeMp4Clip(const std::string& path, int width, int height, double seconds, bool audio);
 

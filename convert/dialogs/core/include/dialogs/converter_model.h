@@ -91,9 +91,6 @@ class ConverterModel {
   // The text of the last answer (for kError) in the UI language.
   const std::string& answer_text() const { return answer_text_; }
 
-  // The refusal of Start for a verdict (481 or 482).
-  static std::string RefusalText(int verdict);
-
  private:
   void ShowProgress(float percent);
   void EndJob();
