@@ -107,6 +107,31 @@ TEST_F(ProbeCommand, UnreadableFilesExitTwoWithAMessage) {
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2);
 }
 
+// File names are bytes: one that is not UTF-8 comes out as \udcXX escapes that give the bytes
+// back (read here as a script would, with Python's surrogateescape), while UTF-8 names and
+// control characters keep their usual JSON form. The line stays one JSON text.
+TEST_F(ProbeCommand, NamesThatAreNotUtf8ComeBackAsTheirBytes) {
+  const Bytes jpeg = camgen::MakeJpeg(64, 32, 80);
+  const Bytes photo = camgen::EmbedInJpeg(jpeg, camgen::MakeBlock(camgen::DualLensRecords(camgen::ExampleDualPara())));
+  const std::vector<std::string> names = {Write("caf\xe9.JPG", photo), Write("\xe5\x85\xa8\xe6\x99.JPG", photo),
+                                          Write("\xed\xa0\x80 \xc0\xaf \xf4\x90\x80\x80.JPG", photo),
+                                          Write("全景\t\"q\".JPG", photo)};
+  std::string cmd = spherolux::testsupport::BuiltProgram("spherolux-cli") + " probe";
+  for (const auto& f : names) cmd += " " + spherolux::testsupport::ShellQuote(f);
+  cmd +=
+      " | python3 -c 'import json, os, sys\n"
+      "for line in sys.stdin.buffer: sys.stdout.buffer.write(os.fsencode(json.loads(line)[\"path\"]) + b\"/\")'";
+  const spherolux::testsupport::CommandResult run = spherolux::testsupport::RunCommand(cmd);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  std::string expected;
+  for (const auto& f : names) expected += f + "/";
+  EXPECT_EQ(run.out, expected) << run.err;
+  // The escape is Python's: one \udcXX per byte outside well-formed UTF-8.
+  const ProbeRun plain = Probe({names[0]});
+  ASSERT_EQ(plain.lines.size(), 1u);
+  EXPECT_TRUE(Has(plain.lines[0], "caf\\udce9.JPG\"")) << plain.lines[0];
+}
+
 // A pipe in a file's place would block whoever opens it for reading: each command that reads
 // a file refuses it first (timeout ends a command that hangs).
 TEST_F(ProbeCommand, PipesAreRefusedByEveryReadingCommand) {
