@@ -132,6 +132,39 @@ TEST_F(ProbeCommand, NamesThatAreNotUtf8ComeBackAsTheirBytes) {
   EXPECT_TRUE(Has(plain.lines[0], "caf\\udce9.JPG\"")) << plain.lines[0];
 }
 
+// "--" ends the options of every subcommand: a file whose name starts with "-" can be named.
+TEST_F(ProbeCommand, DoubleDashEndsTheOptions) {
+  const Bytes jpeg = camgen::MakeJpeg(64, 32, 80);
+  Write("-dash.JPG", camgen::EmbedInJpeg(jpeg, camgen::MakeBlock(camgen::DualLensRecords(camgen::ExampleDualPara()))));
+  const std::string cli = "cd " + spherolux::testsupport::ShellQuote(dir_.path()) + " && " +
+                          spherolux::testsupport::BuiltProgram("spherolux-cli");
+  auto run = [&](const std::string& args) { return spherolux::testsupport::RunCommand(cli + args); };
+
+  spherolux::testsupport::CommandResult r = run(" probe -- -dash.JPG");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "{\"path\":\"-dash.JPG\",\"kind\":\"photo\",\"camera_type\":2")) << r.out;
+  r = run(" grids --size 64x32 -- -dash.JPG");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "{\"path\":\"-dash.JPG\",\"result\":")) << r.out;
+  r = run(" stitch --quality low -- -dash.JPG -out.jpg");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "-out.jpg\n");
+  r = run(" convert -- -dash.JPG");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "-dash_spherolux_0.jpg\n");
+  // Only the first "--" is taken: a second one is a file (missing here).
+  r = run(" probe -- -- -dash.JPG");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_TRUE(Has(r.err, "cannot read --:")) << r.err;
+  // The photo is no stitched video: refused by name, not as an option.
+  r = run(" merge -- -m.mp4 -dash.JPG");
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_TRUE(Has(r.err, "File Path: -dash.JPG")) << r.err;
+  r = run(" recover -- -dash.JPG");
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_TRUE(Has(r.err, "-dash.JPG has no side file")) << r.err;
+}
+
 // A pipe in a file's place would block whoever opens it for reading: each command that reads
 // a file refuses it first (timeout ends a command that hangs).
 TEST_F(ProbeCommand, PipesAreRefusedByEveryReadingCommand) {
