@@ -82,14 +82,19 @@ int main(int argc, char** argv) {
     QApplication::installTranslator(&qt_texts);
   }
 
-  const QStringList arguments = QApplication::arguments().mid(1);
+  // File names as the bytes they are (QApplication has taken its own options out of argv):
+  // QApplication::arguments() would turn a name that is not UTF-8 into another name.
   std::vector<std::string> files;
-  for (const QString& arg : arguments) {
-    if (!arg.startsWith("-")) files.push_back(arg.toStdString());
+  bool converter_only = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--converter") == 0)
+      converter_only = true;
+    else if (argv[i][0] != '-')
+      files.emplace_back(argv[i]);
   }
   dialogs::DialogOptions converter_options;
   converter_options.environment = env;
-  if (arguments.contains("--converter")) {
+  if (converter_only) {
     // The converter on its own, as the player window would open it for its current file.
     dialogs::CCompositeDlg converter(nullptr, converter_options);
     if (!files.empty()) converter.Preload(files.front(), ui::IsPhotoPath(files.front()));

@@ -18,6 +18,7 @@
 #include "app/language_dialog.h"
 #include "media/media_player.h"
 #include "media/video_control.h"
+#include "platform/file_urls.h"
 #include "platform/messages.h"
 #include "platform/window_frame.h"
 #include "render/opengl_render.h"
@@ -818,10 +819,7 @@ void CVideoPlayerDlg::dragEnterEvent(QDragEnterEvent* event) {
 
 void CVideoPlayerDlg::dropEvent(QDropEvent* event) {
   // Drops on the idle window, while the video area is hidden.
-  std::vector<std::string> paths;
-  for (const QUrl& url : event->mimeData()->urls()) {
-    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
-  }
+  const std::vector<std::string> paths = platform::LocalFilePaths(event->mimeData()->urls());
   event->acceptProposedAction();
   if (!paths.empty()) OpenDropped(paths);
 }

@@ -8,7 +8,10 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -154,6 +157,16 @@ TEST_F(PlayerWindowTest, DroppingThreeFilesOpensOnlyTheFirst) {
   EXPECT_FALSE(window_->isPhoto()) << "jpeg (four letters) is played as a video";
   PumpUntil([&] { return answerer.boxes >= 2; });
   EXPECT_EQ(answerer.boxes, 2);
+
+  // A drop as a file manager sends it (handed straight to the window's event handler): a
+  // name that is not UTF-8 (Latin-1 "café") comes as a percent-escape, and the window takes
+  // the name's bytes.
+  QMimeData dropped;
+  dropped.setUrls({QUrl::fromEncoded(QByteArray::fromStdString("file://" + dir_ + "/caf%E9.JPG"))});
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+  static_cast<QObject*>(window_.get())->event(&drop);
+  EXPECT_EQ(window_->currentPath(), dir_ + "/caf\xe9.JPG");
+  PumpUntil([&] { return answerer.boxes >= 3; });
 }
 
 TEST_F(PlayerWindowTest, CommandLineFilesOpenOnceTheWindowHasPainted) {

@@ -140,8 +140,10 @@ class WindowTest : public ::testing::Test {
     Move(1200, 780);  // leave the pointer out of the next window's way
   }
 
-  // Starts `spherolux ARGS` with a private home and settings folder, in `lang`.
-  void Start(const QStringList& args, const QString& lang = "C.UTF-8") {
+  // Starts `spherolux ARGS` (or `program ARGS`) with a private home and settings folder, in
+  // `lang`.
+  void Start(const QStringList& args, const QString& lang = "C.UTF-8",
+             const std::string& program = kBin + "spherolux") {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", QString::fromStdString(home_));
     env.insert("XDG_CONFIG_HOME", QString::fromStdString(home_ + "/.config"));
@@ -150,7 +152,7 @@ class WindowTest : public ::testing::Test {
     app_.setProcessEnvironment(env);
     app_.setStandardOutputFile(QString::fromStdString(home_ + "/stdout.txt"));
     app_.setStandardErrorFile(QString::fromStdString(home_ + "/stderr.txt"));
-    app_.start(QString::fromStdString(kBin + "spherolux"), args);
+    app_.start(QString::fromStdString(program), args);
     ASSERT_TRUE(app_.waitForStarted(5000));
     // The caption bar is drawn: the window is up.
     ASSERT_TRUE(WaitFor([] { return Near(Screen().pixel(300, 2), kCaptionStripTop, 8); }, 10000))
@@ -303,6 +305,19 @@ TEST_F(WindowTest, ShiftRRecordsTheViewWithTheVideosSound) {
   EXPECT_EQ(output("ffmpeg -nostdin -v error -i " + Quote(path) + " -map 0 -f framemd5 - 2>&1 >/dev/null"), "");
   EXPECT_FALSE(fs::exists(home_ + "/Videos/SPHEROLUX Video Converter/headerinfo.dat"));
   ASSERT_TRUE(AnswerBox());
+  Key("ctrl+q");
+  EXPECT_TRUE(app_.waitForFinished(8000));
+}
+
+// A file name is bytes, UTF-8 or not: a camera clip named in Latin-1 ("caf" and the byte E9,
+// which no QString argument can carry, so a shell makes it) plays like any other.
+TEST_F(WindowTest, AFileNamedInLatin1Plays) {
+  fs::copy_file(dir_ + "/dual.mp4", dir_ + "/caf\xe9.mp4", fs::copy_options::overwrite_existing);
+  Start({"-c", "exec \"$0\" \"$1$(printf '\\351').mp4\"", QString::fromStdString(kBin + "spherolux"),
+         QString::fromStdString(dir_ + "/caf")},
+        "C.UTF-8", "/bin/sh");
+  ASSERT_TRUE(WaitForPicture()) << "no picture in the video area" << Log();
+  EXPECT_EQ(Log().find("message box:"), std::string::npos) << Log();
   Key("ctrl+q");
   EXPECT_TRUE(app_.waitForFinished(8000));
 }

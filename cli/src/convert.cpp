@@ -68,10 +68,11 @@ class FrameReport {
 int ConvertPhoto(const std::string& input, const std::string& output, const std::string& output_dir, int rotation,
                  convert::Quality quality, bool overwrite) {
   const char* q = quality == convert::Quality::kLow ? "low" : quality == convert::Quality::kHigh ? "high" : "medium";
-  std::vector<std::string> owned = {input, "--rotation", std::to_string(rotation), "--quality", q};
-  if (!output.empty()) owned.push_back(output);
+  std::vector<std::string> owned = {"--rotation", std::to_string(rotation), "--quality", q};
   if (!output_dir.empty()) owned.insert(owned.end(), {"--output-dir", output_dir});
   if (overwrite) owned.push_back("--overwrite");
+  owned.insert(owned.end(), {"--", input});
+  if (!output.empty()) owned.push_back(output);
   std::vector<char*> args;
   for (auto& s : owned) args.push_back(s.data());
   for (const auto& c : cli::Registry())
@@ -84,9 +85,19 @@ int RunConvert(std::span<char* const> args) {
   int low = 0, high = 100, rotation = 0;
   bool overwrite = false, allow_missing = false;
   convert::Quality quality = convert::Quality::kMedium;
+  bool options_ended = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string a = args[i];
-    if (a == "--range") {
+    if (!options_ended && a == "--") {
+      options_ended = true;
+    } else if (options_ended || a.size() < 2 || a[0] != '-') {
+      if (input.empty())
+        input = a;
+      else if (output.empty())
+        output = a;
+      else
+        return Usage("too many files");
+    } else if (a == "--range") {
       if (i + 2 >= args.size() || !ParseInt(args[i + 1], 0, 100, &low) || !ParseInt(args[i + 2], 0, 100, &high) ||
           low >= high)
         return Usage("--range needs LOW < HIGH, whole percent from 0 to 100");
@@ -112,14 +123,8 @@ int RunConvert(std::span<char* const> args) {
       overwrite = true;
     } else if (a == "--allow-missing") {
       allow_missing = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return Usage(("unknown option " + a).c_str());
-    } else if (input.empty()) {
-      input = a;
-    } else if (output.empty()) {
-      output = a;
     } else {
-      return Usage("too many files");
+      return Usage(("unknown option " + a).c_str());
     }
   }
   if (input.empty()) return Usage("no input file");

@@ -50,22 +50,26 @@ int RunGrids(std::span<char* const> args) {
   int width = 0;
   int height = 0;
   bool sized = false;
+  bool options_ended = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
-    if (arg == "--size") {
+    if (!options_ended && arg == "--") {
+      options_ended = true;
+    } else if (options_ended || arg.empty() || arg[0] != '-') {
+      if (path != nullptr) {
+        std::fprintf(stderr, "spherolux-cli grids: one file only (usage: spherolux-cli grids FILE [--size WxH])\n");
+        return cli::kExitUsage;
+      }
+      path = args[i];
+    } else if (arg == "--size") {
       if (i + 1 >= args.size() || !ParseSize(args[i + 1], &width, &height)) {
         std::fprintf(stderr, "spherolux-cli grids: --size needs WxH with positive sides\n");
         return cli::kExitUsage;
       }
       sized = true;
       ++i;
-    } else if (!arg.empty() && arg[0] == '-') {
-      std::fprintf(stderr, "spherolux-cli grids: unknown option %s\n", args[i]);
-      return cli::kExitUsage;
-    } else if (path == nullptr) {
-      path = args[i];
     } else {
-      std::fprintf(stderr, "spherolux-cli grids: one file only (usage: spherolux-cli grids FILE [--size WxH])\n");
+      std::fprintf(stderr, "spherolux-cli grids: unknown option %s\n", args[i]);
       return cli::kExitUsage;
     }
   }

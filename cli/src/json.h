@@ -1,5 +1,11 @@
 // A small streaming JSON writer for the CLI's machine-readable output.
 //
+// Strings are bytes (file names on Linux need not be UTF-8). Well-formed UTF-8 (RFC 3629) is
+// written as it is; every byte outside it is written as the lone surrogate escape \udcXX, XX
+// the byte, the way Python's "surrogateescape" error handler decodes it, so a reader gets the
+// exact bytes back (Python: os.fsencode(json.loads(line)["path"])). RFC 8259 section 8.2
+// allows such escapes; the output stays valid UTF-8.
+//
 //   JsonWriter w;
 //   w.BeginObject(); w.Key("path"); w.String(p); w.Key("n"); w.Int(3); w.EndObject();
 //   std::puts(w.str().c_str());
@@ -77,9 +83,36 @@ class JsonWriter {
       first_.back() = false;
     }
   }
+  // The length of the well-formed UTF-8 sequence at the start of `s` (RFC 3629, table 3-7
+  // of Unicode: no overlong forms, no surrogates, nothing above U+10FFFF), or 0.
+  static size_t Utf8Sequence(std::string_view s) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned lead = byte(0);
+    const size_t n = lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+    if (n == 0 || s.size() < n) return 0;
+    const unsigned lo = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned hi = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (byte(1) < lo || byte(1) > hi) return 0;
+    for (size_t i = 2; i < n; ++i)
+      if ((byte(i) & 0xC0) != 0x80) return 0;
+    return n;
+  }
+
   void Quote(std::string_view s) {
     out_ += '"';
-    for (unsigned char c : s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+      const auto c = static_cast<unsigned char>(s[i]);
+      if (c >= 0x80) {
+        if (const size_t n = Utf8Sequence(s.substr(i)); n > 0) {
+          out_ += s.substr(i, n);
+          i += n - 1;
+        } else {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\udc%02x", c);
+          out_ += buf;
+        }
+        continue;
+      }
       switch (c) {
         case '"':
           out_ += "\\\"";

@@ -39,7 +39,9 @@ void PrintHelp(std::FILE* out) {
                "Usage: spherolux-cli [--quiet] COMMAND [ARGS...]\n"
                "       spherolux-cli --help | COMMAND --help\n\n"
                "Results go to stdout, progress, errors and diagnostics to stderr;\n"
-               "--quiet drops the diagnostics of the libraries.\n\n"
+               "--quiet drops the diagnostics of the libraries. In every command \"--\" ends the\n"
+               "options: each argument after it is a file name, even one that starts with \"-\".\n"
+               "File names that are not UTF-8 appear in JSON as \\udcXX escapes of their bytes.\n\n"
                "Commands:\n");
   for (const auto& c : commands) {
     std::fprintf(out, "  %.*s %.*s\n", int(c.name.size()), c.name.data(), int(c.usage.size()), c.usage.data());

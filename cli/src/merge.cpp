@@ -29,19 +29,23 @@ int RunMerge(std::span<char* const> args) {
   std::string output, output_dir;
   std::vector<std::string> inputs;
   bool overwrite = false;
+  bool options_ended = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string a = args[i];
-    if (a == "--output-dir") {
+    if (!options_ended && a == "--") {
+      options_ended = true;
+    } else if (options_ended || a.size() < 2 || a[0] != '-') {
+      if (output.empty() && output_dir.empty() && inputs.empty())
+        output = a;
+      else
+        inputs.push_back(a);
+    } else if (a == "--output-dir") {
       if (++i >= args.size()) return Usage("--output-dir needs a folder");
       output_dir = args[i];
     } else if (a == "--overwrite") {
       overwrite = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return Usage(("unknown option " + a).c_str());
-    } else if (output.empty() && output_dir.empty() && inputs.empty()) {
-      output = a;
     } else {
-      inputs.push_back(a);
+      return Usage(("unknown option " + a).c_str());
     }
   }
   if (!output_dir.empty() && !output.empty()) {

@@ -2,10 +2,13 @@
 // per line.
 #include "probe/probe.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "calib/calibration.h"
 #include "command.h"
@@ -111,12 +114,17 @@ void Calibration(cli::JsonWriter& w, const PhotoCalibration& c) {
 }
 
 int RunProbe(std::span<char* const> args) {
-  if (args.empty()) {
+  // Probe takes no options: every argument is a file, except the first "--" (which ends the
+  // options of every subcommand).
+  std::vector<const char*> files(args.begin(), args.end());
+  if (const auto end = std::find(files.begin(), files.end(), std::string_view("--")); end != files.end())
+    files.erase(end);
+  if (files.empty()) {
     std::fprintf(stderr, "spherolux-cli probe: no file given (usage: spherolux-cli probe FILE...)\n");
     return cli::kExitUsage;
   }
   int status = cli::kExitOk;
-  for (const char* path : args) {
+  for (const char* path : files) {
     if (const std::string why = UnreadableReason(path); !why.empty()) {
       std::fprintf(stderr, "spherolux-cli probe: cannot read %s: %s\n", path, why.c_str());
       status = cli::kExitUnreadable;

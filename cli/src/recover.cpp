@@ -17,17 +17,19 @@ int Usage(const char* why) {
 int RunRecover(std::span<char* const> args) {
   using namespace spherolux::mp4;
   std::string file, side;
+  bool options_ended = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string a = args[i];
-    if (a == "--side") {
+    if (!options_ended && a == "--") {
+      options_ended = true;
+    } else if (options_ended || a.size() < 2 || a[0] != '-') {
+      if (!file.empty()) return Usage("one file at a time");
+      file = a;
+    } else if (a == "--side") {
       if (++i >= args.size()) return Usage("--side needs a file");
       side = args[i];
-    } else if (a.size() > 1 && a[0] == '-') {
-      return Usage(("unknown option " + a).c_str());
-    } else if (file.empty()) {
-      file = a;
     } else {
-      return Usage("one file at a time");
+      return Usage(("unknown option " + a).c_str());
     }
   }
   if (file.empty()) return Usage("no file");

@@ -62,9 +62,14 @@ int RunStitch(std::span<char* const> args) {
   std::string output_dir;
   int rotation = 0, quality = 1;
   bool overwrite = false;
+  bool options_ended = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string a = args[i];
-    if (a == "--rotation") {
+    if (!options_ended && a == "--") {
+      options_ended = true;
+    } else if (options_ended || a.empty() || a[0] != '-') {
+      inputs.push_back(a);
+    } else if (a == "--rotation") {
       if (++i >= args.size()) return Usage("--rotation needs 0, 90, 180 or 270");
       const std::string r = args[i];
       if (r != "0" && r != "90" && r != "180" && r != "270") return Usage("--rotation needs 0, 90, 180 or 270");
@@ -86,10 +91,8 @@ int RunStitch(std::span<char* const> args) {
       output_dir = args[i];
     } else if (a == "--overwrite") {
       overwrite = true;
-    } else if (!a.empty() && a[0] == '-') {
-      return Usage(("unknown option " + a).c_str());
     } else {
-      inputs.push_back(a);
+      return Usage(("unknown option " + a).c_str());
     }
   }
   if (inputs.empty()) return Usage("no photo given");

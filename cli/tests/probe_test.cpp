@@ -107,6 +107,64 @@ TEST_F(ProbeCommand, UnreadableFilesExitTwoWithAMessage) {
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2);
 }
 
+// File names are bytes: one that is not UTF-8 comes out as \udcXX escapes that give the bytes
+// back (read here as a script would, with Python's surrogateescape), while UTF-8 names and
+// control characters keep their usual JSON form. The line stays one JSON text.
+TEST_F(ProbeCommand, NamesThatAreNotUtf8ComeBackAsTheirBytes) {
+  const Bytes jpeg = camgen::MakeJpeg(64, 32, 80);
+  const Bytes photo = camgen::EmbedInJpeg(jpeg, camgen::MakeBlock(camgen::DualLensRecords(camgen::ExampleDualPara())));
+  const std::vector<std::string> names = {Write("caf\xe9.JPG", photo), Write("\xe5\x85\xa8\xe6\x99.JPG", photo),
+                                          Write("\xed\xa0\x80 \xc0\xaf \xf4\x90\x80\x80.JPG", photo),
+                                          Write("全景\t\"q\".JPG", photo)};
+  std::string cmd = spherolux::testsupport::BuiltProgram("spherolux-cli") + " probe";
+  for (const auto& f : names) cmd += " " + spherolux::testsupport::ShellQuote(f);
+  cmd +=
+      " | python3 -c 'import json, os, sys\n"
+      "for line in sys.stdin.buffer: sys.stdout.buffer.write(os.fsencode(json.loads(line)[\"path\"]) + b\"/\")'";
+  const spherolux::testsupport::CommandResult run = spherolux::testsupport::RunCommand(cmd);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  std::string expected;
+  for (const auto& f : names) expected += f + "/";
+  EXPECT_EQ(run.out, expected) << run.err;
+  // The escape is Python's: one \udcXX per byte outside well-formed UTF-8.
+  const ProbeRun plain = Probe({names[0]});
+  ASSERT_EQ(plain.lines.size(), 1u);
+  EXPECT_TRUE(Has(plain.lines[0], "caf\\udce9.JPG\"")) << plain.lines[0];
+}
+
+// "--" ends the options of every subcommand: a file whose name starts with "-" can be named.
+TEST_F(ProbeCommand, DoubleDashEndsTheOptions) {
+  const Bytes jpeg = camgen::MakeJpeg(64, 32, 80);
+  Write("-dash.JPG", camgen::EmbedInJpeg(jpeg, camgen::MakeBlock(camgen::DualLensRecords(camgen::ExampleDualPara()))));
+  const std::string cli = "cd " + spherolux::testsupport::ShellQuote(dir_.path()) + " && " +
+                          spherolux::testsupport::BuiltProgram("spherolux-cli");
+  auto run = [&](const std::string& args) { return spherolux::testsupport::RunCommand(cli + args); };
+
+  spherolux::testsupport::CommandResult r = run(" probe -- -dash.JPG");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "{\"path\":\"-dash.JPG\",\"kind\":\"photo\",\"camera_type\":2")) << r.out;
+  r = run(" grids --size 64x32 -- -dash.JPG");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "{\"path\":\"-dash.JPG\",\"result\":")) << r.out;
+  r = run(" stitch --quality low -- -dash.JPG -out.jpg");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "-out.jpg\n");
+  r = run(" convert -- -dash.JPG");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "-dash_spherolux_0.jpg\n");
+  // Only the first "--" is taken: a second one is a file (missing here).
+  r = run(" probe -- -- -dash.JPG");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_TRUE(Has(r.err, "cannot read --:")) << r.err;
+  // The photo is no stitched video: refused by name, not as an option.
+  r = run(" merge -- -m.mp4 -dash.JPG");
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_TRUE(Has(r.err, "File Path: -dash.JPG")) << r.err;
+  r = run(" recover -- -dash.JPG");
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_TRUE(Has(r.err, "-dash.JPG has no side file")) << r.err;
+}
+
 // A pipe in a file's place would block whoever opens it for reading: each command that reads
 // a file refuses it first (timeout ends a command that hangs).
 TEST_F(ProbeCommand, PipesAreRefusedByEveryReadingCommand) {

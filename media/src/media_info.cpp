@@ -1,7 +1,9 @@
 #include "media/media_info.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <langinfo.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cmath>
@@ -110,12 +112,36 @@ const Binding* Bound() {
   return BindMediaInfo() == 1 ? &b : nullptr;
 }
 
+// The name MediaInfo is given for `path`. MediaInfo turns wide names back into bytes with the
+// C library's UTF-8 conversion, which cannot give back bytes that are not UTF-8 (valid file
+// names on Linux): such a file is opened here and named as /proc/self/fd/N, which is ASCII,
+// names the very file opened, and leaves nothing behind (a link in a temporary folder would
+// outlive a killed process). The descriptor lives as long as this object.
+class MediaInfoName {
+ public:
+  explicit MediaInfoName(const std::string& path) : name_(path) {
+    if (Narrow(Widen(path).c_str()) == path) return;
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd_ >= 0) name_ = "/proc/self/fd/" + std::to_string(fd_);
+  }
+  ~MediaInfoName() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  MediaInfoName(const MediaInfoName&) = delete;
+  MediaInfoName& operator=(const MediaInfoName&) = delete;
+  const std::string& name() const { return name_; }
+
+ private:
+  int fd_ = -1;
+  std::string name_;
+};
+
 // One open file; the answers are copied out at once.
 class OpenFile {
  public:
-  OpenFile(const Binding& b, const std::string& path) : b_(b) {
+  OpenFile(const Binding& b, const std::string& path) : b_(b), name_(path) {
     handle_ = Entry<NewFn>(b_, "MediaInfo_New")();
-    if (handle_ != nullptr && Entry<OpenFn>(b_, "MediaInfo_Open")(handle_, Widen(path).c_str()) == 0) {
+    if (handle_ != nullptr && Entry<OpenFn>(b_, "MediaInfo_Open")(handle_, Widen(name_.name()).c_str()) == 0) {
       Entry<DeleteFn>(b_, "MediaInfo_Delete")(handle_);
       handle_ = nullptr;
     }
@@ -138,6 +164,7 @@ class OpenFile {
 
  private:
   const Binding& b_;
+  const MediaInfoName name_;
   void* handle_ = nullptr;
 };
 

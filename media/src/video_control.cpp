@@ -12,6 +12,7 @@
 #include <QWindow>
 #include <cmath>
 
+#include "platform/file_urls.h"
 #include "platform/messages.h"
 #include "render/opengl_render.h"
 
@@ -72,10 +73,7 @@ class VideoSurface : public QWindow {
       }
       case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
-        std::vector<std::string> paths;
-        for (const QUrl& url : drop->mimeData()->urls()) {
-          if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
-        }
+        std::vector<std::string> paths = platform::LocalFilePaths(drop->mimeData()->urls());
         drop->acceptProposedAction();
         if (!paths.empty()) control_->FilesDropped(std::move(paths));
         return true;

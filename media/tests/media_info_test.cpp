@@ -50,14 +50,19 @@ TEST_F(MediaInfoFiles, ReadsFrameSizeOfAPhotoAsAnImageStream) {
 }
 
 // MediaInfo opens files through the C library's multibyte conversion: without a UTF-8
-// LC_CTYPE such a path is not found.
+// LC_CTYPE such a path is not found, and a name that is not UTF-8 at all (Latin-1 "café",
+// a cut sequence) cannot pass through it.
 TEST_F(MediaInfoFiles, OpensPathsOutsideAscii) {
   const std::string clip = Path("Straße 全景 ø.mp4");
   ASSERT_TRUE(camgen::MakeMp4Clip(clip, 192, 96, 0.5, false));
-  const MediaFacts facts = ReadMediaFacts(clip, false);
-  EXPECT_EQ(facts.width, 192);
-  EXPECT_EQ(facts.height, 96);
-  EXPECT_GT(facts.duration_ms, 0);
+  for (const std::string& name : {clip, Path("caf\xe9.mp4"), Path("\xe5\x85 cut.mp4")}) {
+    if (name != clip) fs::copy_file(clip, name);
+    const MediaFacts facts = ReadMediaFacts(name, false);
+    EXPECT_EQ(facts.width, 192) << name;
+    EXPECT_EQ(facts.height, 96) << name;
+    EXPECT_GT(facts.duration_ms, 0) << name;
+    EXPECT_EQ(MediaDurationMs(name), facts.duration_ms) << name;
+  }
 }
 
 TEST_F(MediaInfoFiles, AnswersNothingForMissingFilesAndNonMedia) {

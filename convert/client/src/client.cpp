@@ -1,13 +1,16 @@
 #include "convert/client.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 
 #include "base/bytes.h"
 #include "base/output_file.h"
@@ -144,30 +147,69 @@ std::string MergeRefusalText(const std::string& path) {
   return std::string(ui::LoadString(ui::kStrNotYetStitched)) + "\n" + ui::LoadString(ui::kStrFilePath) + ": " + path;
 }
 
-MergeList::~MergeList() {
-  std::error_code ec;
-  if (!folder_.empty()) fs::remove_all(folder_, ec);
+namespace {
+
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// An unnamed file in `dir`. Where the file system has no O_TMPFILE, a private name is made
+// and removed at once.
+int OpenUnnamedFile(const std::string& dir) {
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR)) return fd;
+  std::string name = dir + "/spherolux-merge-XXXXXX";
+  fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) ::unlink(name.c_str());
+  return fd;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+MergeList::~MergeList() { Close(); }
+
+void MergeList::Close() {
+  for (int fd : fds_) ::close(fd);
+  fds_.clear();
+  path_.clear();
 }
 
 bool MergeList::Write(const std::vector<std::string>& paths, std::string* error) {
-  if (folder_.empty()) {
-    std::error_code ec;
-    const fs::path tmp = fs::temp_directory_path(ec);
-    std::string pattern = ((ec ? fs::path("/tmp") : tmp) / "spherolux-merge-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-      if (error) *error = "cannot create a temporary folder";
-      return false;
-    }
-    folder_ = pattern;
-    path_ = folder_ + "/filelist.txt";
-  }
-  std::ofstream f(path_, std::ios::binary | std::ios::trunc);
-  f << MergeListText(paths);
-  f.close();
-  if (!f) {
-    if (error) *error = "cannot write " + path_;
+  Close();
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why + ": " + std::strerror(errno);
+    Close();
     return false;
+  };
+  std::error_code ec;
+  const fs::path tmp = fs::temp_directory_path(ec);
+  const std::string dir = ec ? "/tmp" : tmp.string();
+  const int list = OpenUnnamedFile(dir);
+  if (list < 0) return fail("cannot create a temporary file in " + dir);
+  fds_.push_back(list);
+  std::vector<std::string> names;
+  for (const std::string& p : paths) {
+    if (p.find('\n') == std::string::npos) {
+      names.push_back(p);
+      continue;
+    }
+    // Not a pipe's writer to wait for: a regular file opens at once, anything else is
+    // refused by the engine when it looks at what the name leads to.
+    const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return fail("cannot open " + p);
+    fds_.push_back(fd);
+    names.push_back(DescriptorPath(fd));
   }
+  if (!WriteAll(list, MergeListText(names))) return fail("cannot write the list of files to merge");
+  path_ = DescriptorPath(list);
   return true;
 }
 

@@ -265,6 +265,72 @@ TEST_F(CliTest, FramesMissingFromTheRangeFailUnlessAllowed) {
   }
 }
 
+// File names are bytes. One that is not UTF-8 (Latin-1 "café") is measured by MediaInfo and
+// converted, and the JSON gives its bytes back to a script (Python's surrogateescape); one
+// with a line feed, which a concat list cannot carry, is merged. The merge names nothing in
+// the temporary folder.
+TEST_F(CliTest, NamesOfAnyBytesConvertAndMerge) {
+  using testsupport::ShellQuote;
+  const std::string cam = Make("caf\xe9.mp4", "--type 1000 --size 320x160 --seconds 1");
+  const std::string cli = kBin + "spherolux-cli ";
+  const std::string read_json =
+      " | python3 -c 'import json, os, sys; d = json.load(sys.stdin); "
+      "sys.stdout.buffer.write(os.fsencode(d[\"input\"]) + b\"|\" + os.fsencode(d[\"output\"]))'";
+  testsupport::CommandResult r = testsupport::RunCommand(cli + "convert " + ShellQuote(cam) + read_json);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  const std::string out = dir_ + "/caf\xe9_spherolux_0.mp4";
+  EXPECT_EQ(r.out, cam + "|" + out) << r.err;
+  ASSERT_NEAR(Duration(out), 1.0, 0.1) << r.err;
+
+  const std::string lines = dir_ + "/two\nlines.mp4";
+  fs::rename(out, lines);
+  const testsupport::TempDir tmp("cli_merge_tmp");
+  const std::string merged = dir_ + "/merged.mp4";
+  r = testsupport::RunCommand("TMPDIR=" + ShellQuote(tmp.path()) + " " + cli + "merge " + ShellQuote(merged) + " " +
+                              ShellQuote(lines) + " " + ShellQuote(lines));
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NEAR(Duration(merged), 2.0, 0.15) << r.err;
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
+}
+
+// A merge killed outright leaves none of the user's paths in the temporary folder: the folder
+// is watched while a long merge runs, and the merge is killed the moment anything appears in
+// it.
+TEST_F(CliTest, AKilledMergeLeavesNothingInTheTemporaryFolder) {
+  const std::string cam = Make("cam.mp4", "--type 1000 --size 320x160 --seconds 1");
+  const std::string pano = dir_ + "/pano.mp4";
+  ASSERT_EQ(Cli("convert '" + cam + "' '" + pano + "'").exit_code, 0);
+  const testsupport::TempDir tmp("cli_merge_tmp");
+  const std::string cli = kBin + "spherolux-cli", merged = dir_ + "/merged.mp4";
+  std::vector<const char*> argv = {cli.c_str(), "merge", merged.c_str()};
+  for (int i = 0; i < 40; ++i) argv.push_back(pano.c_str());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+    (void)!std::freopen("/dev/null", "w", stderr);
+    (void)!std::freopen("/dev/null", "w", stdout);
+    execv(cli.c_str(), const_cast<char* const*>(argv.data()));
+    _exit(127);
+  }
+  int status = 0;
+  bool killed = false;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (!fs::is_empty(tmp.path())) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      killed = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  EXPECT_FALSE(killed);
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NEAR(Duration(merged), 40.0, 0.5);
+}
+
 TEST_F(CliTest, PhotosGoThroughThePhotoPipeline) {
   const std::string photo = dir_ + "/IMG_0002.JPG";
   ASSERT_EQ(std::system((kBin + "spherolux-camgen photo '" + photo + "' --type 2 --size 512x256").c_str()), 0);

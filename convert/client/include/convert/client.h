@@ -85,9 +85,12 @@ MergeSelection SelectMergeInputs(const std::vector<std::string>& paths);
 // "This file is not yet stitched, please stitch firstly!\nFile Path: PATH".
 std::string MergeRefusalText(const std::string& path);
 
-// The concat list of a merge, in a folder of its own under the temporary folder (a fixed
-// name in the shared folder could be planted or raced by another user or another run).
-// The folder and the list go when the object goes.
+// The concat list of a merge, in an unnamed file of the temporary folder: nothing in the
+// shared folder can be planted or raced by another user or another run, and nothing is left
+// there, with the full paths of the user's files, when the process is killed. The list is
+// named to the engine as /proc/self/fd/N, so it serves the engine of this process only. A
+// name the list format cannot carry (one holding a line feed) is opened here and listed as
+// /proc/self/fd/M of that file. The descriptors are closed when the object goes.
 class MergeList {
  public:
   MergeList() = default;
@@ -96,12 +99,14 @@ class MergeList {
   MergeList& operator=(const MergeList&) = delete;
 
   // Writes the list of `paths` (MergeListText of convert/job.h). False with a message in
-  // *error when the folder or the file cannot be written.
+  // *error when the file cannot be written or a listed file opened.
   bool Write(const std::vector<std::string>& paths, std::string* error);
   const std::string& path() const { return path_; }
 
  private:
-  std::string folder_, path_;
+  void Close();
+  std::vector<int> fds_;  // the list's own descriptor first, then the files listed by descriptor
+  std::string path_;
 };
 
 }  // namespace spherolux::convert
