@@ -518,9 +518,9 @@ void CVideoPlayerDlg::ReportRecordingFailure() {
   const int cause = why == Failure::kDiskFull   ? ui::kStrCauseDiskFull
                     : why == Failure::kFileGone ? ui::kStrCauseRecordingGone
                                                 : ui::kStrCauseFileError;
-  ui::MessageBox(this,
-                 Text(ui::kStrScreenRecordFailed, QString::fromStdString(screen_record_path_)) + " " + Text(cause),
-                 QString());
+  QString text = Text(ui::kStrScreenRecordFailed, QString::fromStdString(screen_record_path_));
+  if (!text.endsWith(QChar(0x3002))) text += ' ';  // no space after a Chinese full stop
+  ui::MessageBox(this, text + Text(cause), QString());
 }
 
 void CVideoPlayerDlg::ToggleScreenRecording() { panel_->send(ui::kWmCommand, ui::CFloatDlg::kRecord, 0); }
