@@ -2,6 +2,7 @@
 //   spherolux-cli recover FILE [--side SIDEFILE]
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "command.h"
 #include "json.h"
@@ -83,14 +84,14 @@ int RunRecover(std::span<char* const> args) {
   w.Int(static_cast<int64_t>(report.video_frames));
   w.Key("seconds");
   w.Float(static_cast<float>(report.seconds));
-  w.Key("from_media_data");
-  w.Int(static_cast<int64_t>(report.from_media_data));
-  w.Key("side_file_damaged_bytes");
-  w.Int(static_cast<int64_t>(report.side_damaged_bytes));
-  w.Key("lost_bytes");
-  w.Int(static_cast<int64_t>(report.lost_bytes));
-  w.Key("tail_bytes");
-  w.Int(static_cast<int64_t>(report.tail_bytes));
+  const std::pair<const char*, uint64_t> counts[] = {{"from_media_data", report.from_media_data},
+                                                     {"side_file_damaged_bytes", report.side_damaged_bytes},
+                                                     {"lost_bytes", report.lost_bytes},
+                                                     {"tail_bytes", report.tail_bytes}};
+  for (const auto& [key, value] : counts) {
+    w.Key(key);
+    w.Int(static_cast<int64_t>(value));
+  }
   w.EndObject();
   std::puts(w.str().c_str());
   return cli::kExitOk;

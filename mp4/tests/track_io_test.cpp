@@ -290,23 +290,31 @@ TEST_F(TrackIoTest, SettingsShapeTheFileAndMisuseIsRefused) {
   EXPECT_EQ(probe, "0.500000,10\n");
 }
 
-TEST_F(TrackIoTest, KilledRecordingIsFinishedUpToItsLastSample) {
-  const std::string out = dir_ + "/killed.mp4", side = dir_ + "/headerinfo.dat";
-  const auto video = ReadAll(*reader_, video_);
-  constexpr int kWritten = 20;
+// Runs `write` on a writer of `out` and `side` in a child process that is then killed.
+template <typename Write>
+void WriteAndDie(const std::string& out, const std::string& side, const Write& write) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     std::unique_ptr<Mp4Writer> w;
     if (Mp4Writer::Create(out, side, &w) != Mp4Status::kOk) _exit(1);
-    const int v = AddAnnexBVideo(*w);
-    for (int i = 0; i < kWritten; ++i)
-      if (w->WriteSample(v, ToAnnexB(video[i].data), video[i].rec) != Mp4Status::kOk) _exit(2);
+    write(*w);
     raise(SIGKILL);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+}
+
+TEST_F(TrackIoTest, KilledRecordingIsFinishedUpToItsLastSample) {
+  const std::string out = dir_ + "/killed.mp4", side = dir_ + "/headerinfo.dat";
+  const auto video = ReadAll(*reader_, video_);
+  constexpr int kWritten = 20;
+  WriteAndDie(out, side, [&](Mp4Writer& w) {
+    const int v = AddAnnexBVideo(w);
+    for (int i = 0; i < kWritten; ++i)
+      if (w.WriteSample(v, ToAnnexB(video[i].data), video[i].rec) != Mp4Status::kOk) _exit(2);
+  });
   EXPECT_EQ(SideFileTarget(side), fs::absolute(out).string());
 
   // A power loss may also leave half a record and stray data behind.
@@ -344,28 +352,20 @@ TEST_F(TrackIoTest, RecoveryFromADamagedOrLostSideFileKeepsTheRecordingAndAllBut
   const auto video = ReadAll(*reader_, video_);
   const auto audio = ReadAll(*reader_, audio_);
   constexpr int kFrames = 40;
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::unique_ptr<Mp4Writer> w;
-    if (Mp4Writer::Create(out, side, &w) != Mp4Status::kOk) _exit(1);
-    const int v = AddAnnexBVideo(*w);
+  WriteAndDie(out, side, [&](Mp4Writer& w) {
+    const int v = AddAnnexBVideo(w);
     int a = -1;
-    if (w->AddTrack(reader_->description(audio_), &a) != Mp4Status::kOk ||
-        w->SetDecoderConfig(a, reader_->decoder_config(audio_)) != Mp4Status::kOk)
+    if (w.AddTrack(reader_->description(audio_), &a) != Mp4Status::kOk ||
+        w.SetDecoderConfig(a, reader_->decoder_config(audio_)) != Mp4Status::kOk)
       _exit(2);
     size_t next_audio = 0;
     for (int i = 0; i < kFrames; ++i) {
       for (; next_audio < audio.size() && audio[next_audio].rec.decode_ms <= video[i].rec.decode_ms; ++next_audio)
-        if (w->WriteSample(a, audio[next_audio].data, audio[next_audio].rec) != Mp4Status::kOk) _exit(3);
-      if (w->WriteSample(v, ToAnnexB(video[i].data), video[i].rec) != Mp4Status::kOk) _exit(4);
+        if (w.WriteSample(a, audio[next_audio].data, audio[next_audio].rec) != Mp4Status::kOk) _exit(3);
+      if (w.WriteSample(v, ToAnnexB(video[i].data), video[i].rec) != Mp4Status::kOk) _exit(4);
       usleep(60000);
     }
-    raise(SIGKILL);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  });
   const std::string recording = Contents(out), records = Contents(side);
   ASSERT_GT(records.size(), 5000u);
   const std::string source_frames = DecodedFrames(source_, video_);
