@@ -219,12 +219,13 @@ Mp4Status RecoverMp4(const std::string& side_path, const std::string& mp4_path, 
   if (created != OutputStatus::kOk) return Mp4Status::kCannotCreate;
   uint8_t header[kMdatHeaderSize] = {0, 0, 0, 1, 'm', 'd', 'a', 't'};
   StoreBE64(header + 8, scan.data_end - *mdat);
+  const SampleVisitor kept_samples = [&](const std::function<void(const SideSample&)>& fn) {
+    for (const SideSample& s : kept) fn(s);
+  };
   uint64_t end = 0;
   if (!CopyRange(in.fd, out.fd(), scan.data_end) ||
       ::pwrite(out.fd(), header, sizeof header, static_cast<off_t>(*mdat)) != sizeof header ||
-      !WriteMovie(out.fd(), scan, [&](const std::function<void(const SideSample&)>& fn) {
-        for (const SideSample& s : kept) fn(s);
-      }, &end) || ::ftruncate(out.fd(), static_cast<off_t>(end)) != 0)
+      !WriteMovie(out.fd(), scan, kept_samples, &end) || ::ftruncate(out.fd(), static_cast<off_t>(end)) != 0)
     return Mp4Status::kWriteFailed;
 
   // Read back before it takes any name.
