@@ -31,8 +31,10 @@
 namespace spherolux::app {
 
 namespace msg = platform;
-// The recorder posts the renderer's numbers; the window's table must agree with them.
-static_assert(msg::kMsgRecordSaved == render::kMsgRecordSaved && msg::kMsgRecordFailed == render::kMsgRecordFailed);
+// The renderer and the recorder post their own numbers; the window's table must agree.
+static_assert(msg::kMsgFrameDrawn == render::kMsgFrameDrawn && msg::kMsgRecordSaved == render::kMsgRecordSaved &&
+              msg::kMsgScreenshotSaved == render::kMsgScreenshotSaved &&
+              msg::kMsgRecordFailed == render::kMsgRecordFailed);
 using ui::LoadString;
 
 namespace {
