@@ -118,16 +118,6 @@ void Unregister(int* slot) {
 
 }  // namespace
 
-bool IsSameFileAsAny(const std::string& path, const std::vector<std::string>& others) {
-  struct stat mine;
-  if (::stat(path.c_str(), &mine) != 0) return false;
-  for (const std::string& other : others) {
-    struct stat st;
-    if (::stat(other.c_str(), &st) == 0 && st.st_dev == mine.st_dev && st.st_ino == mine.st_ino) return true;
-  }
-  return false;
-}
-
 void DiscardOutputFilesOnSignal() {
   for (SignalSlot& slot : g_signal_slots) {
     if (slot.state.load() != 2) continue;

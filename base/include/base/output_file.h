@@ -31,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "base/same_file.h"
+
 namespace spherolux {
 
 enum class OutputStatus {
@@ -95,11 +97,6 @@ class OutputFile {
   int error_ = 0;
   int temp_slot_ = -1, claim_slot_ = -1;  // entries of the signal-time clean-up table
 };
-
-// Whether `path` names the same file as one of `others` (device and inode, so that links and
-// other spellings of a name count too). False when `path` does not exist. For refusing an
-// output that is one of a job's inputs.
-bool IsSameFileAsAny(const std::string& path, const std::vector<std::string>& others);
 
 // Removes the named temporaries and claims of every OutputFile that has not published or
 // discarded them. Async-signal-safe: for a handler of SIGINT or SIGTERM that ends the

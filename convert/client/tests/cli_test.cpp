@@ -203,6 +203,35 @@ TEST_F(CliTest, OutputsAreNeverInputsAndNamesAreNeverShared) {
   EXPECT_TRUE(fs::exists(dir_ + "/" + std::string(239, 'x') + "_spherolux_0.mp4")) << r.out;
 }
 
+TEST_F(CliTest, OnAMemoryCardTheInputsOtherSpellingIsNeverReplaced) {
+  const testsupport::FatMount card;
+  if (!card.missing().empty()) GTEST_SKIP() << card.missing();
+  ASSERT_FALSE(card.path().empty());
+  const std::string m = card.path();
+  ASSERT_EQ(std::system(
+                (kBin + "spherolux-camgen video '" + m + "/clip.mp4' --type 1000 --size 320x160 --seconds 1").c_str()),
+            0);
+  ASSERT_EQ(std::system((kBin + "spherolux-camgen photo '" + m + "/ph.jpg' --type 2 --size 512x256").c_str()), 0);
+  const std::string video = Shell("md5sum < '" + m + "/clip.mp4'"), photo = Shell("md5sum < '" + m + "/ph.jpg'");
+
+  testsupport::CommandResult r = Cli("convert '" + m + "/clip.mp4' '" + m + "/CLIP.MP4' --overwrite");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("one of the input files"), std::string::npos) << r.out;
+  r = Cli("stitch '" + m + "/ph.jpg' '" + m + "/PH.JPG' --overwrite");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("one of the input files"), std::string::npos) << r.out;
+  r = Cli("merge '" + m + "/Clip.mp4' '" + m + "/clip.mp4' --overwrite");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("one of the input files"), std::string::npos) << r.out;
+
+  EXPECT_EQ(Shell("md5sum < '" + m + "/clip.mp4'"), video);
+  EXPECT_EQ(Shell("md5sum < '" + m + "/ph.jpg'"), photo);
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(m)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"clip.mp4", "ph.jpg"}));
+}
+
 TEST_F(CliTest, PhotosGoThroughThePhotoPipeline) {
   const std::string photo = dir_ + "/IMG_0002.JPG";
   ASSERT_EQ(std::system((kBin + "spherolux-camgen photo '" + photo + "' --type 2 --size 512x256").c_str()), 0);
