@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "base/output_file.h"
 #include "testsupport/testsupport.h"
 
 namespace spherolux {
@@ -57,6 +58,15 @@ TEST(SameFile, OnAMemoryCardOtherSpellingsAreOneFileWhereCaseCountsTwo) {
   EXPECT_TRUE(IsSameFileAsAny(m + "/dcim/../PH.jpg", {m + "/ph.jpg"}));
   EXPECT_FALSE(IsSameFileAsAny(m + "/OTHER.JPG", {m + "/ph.jpg"}));
   EXPECT_FALSE(IsSameFileAsAny(m + "/PH2.JPG", {m + "/ph.jpg"}));
+
+  // Replacing the other spelling would replace the photo: refused, and the photo stays.
+  OutputOptions options;
+  options.overwrite = true;
+  options.inputs = {m + "/ph.jpg"};
+  OutputFile out;
+  EXPECT_EQ(out.Create(m + "/PH.JPG", options), OutputStatus::kIsInput);
+  std::ifstream in(m + "/ph.jpg");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "photo");
 }
 
 }  // namespace

@@ -52,6 +52,8 @@ Cause CauseOfEngineResult(int code) {
       return Cause::kPermissionDenied;
     case CONVERT_ERR_NOT_A_FILE:
       return Cause::kNotAFile;
+    case CONVERT_ERR_INPUT_CHANGED:
+      return Cause::kInputChanged;
     default:
       return Cause::kOther;
   }
@@ -87,6 +89,8 @@ Cause CauseOfPhotoResult(int code) {
       return Cause::kDiskFull;
     case kPhotoPermission:
       return Cause::kPermissionDenied;
+    case kPhotoInputChanged:
+      return Cause::kInputChanged;
     default:
       return Cause::kOther;
   }
@@ -127,6 +131,8 @@ const char* CauseText(Cause cause) {
       return ui::LoadString(ui::kStrCauseWrongExtension);
     case Cause::kNameTooLong:
       return ui::LoadString(ui::kStrCauseNameTooLong);
+    case Cause::kInputChanged:
+      return ui::LoadString(ui::kStrCauseInputChanged);
     case Cause::kNoCalibration:
       return ui::LoadString(ui::kStrCauseNoCalibration);
     case Cause::kUnsupportedMedia:

@@ -144,6 +144,8 @@ constexpr Entry kTable[] = {
     {kStrCauseStopped, "The job was stopped.", "任务已停止。"},
     {kStrCauseOther, "The job failed.", "任务失败。"},
     {kStrCauseNameTooLong, "The output's file name is longer than 255 bytes.", "输出文件名超过 255 字节。"},
+    {kStrCauseInputChanged, "An input file changed while the job ran; no output was written.",
+     "任务运行期间输入文件被更改，未写入输出文件。"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

@@ -42,6 +42,7 @@ inline constexpr int kPhotoDamaged = 1016;        // the image data is damaged o
 inline constexpr int kPhotoNotAFile = 1017;       // the source is a folder, pipe or device
 inline constexpr int kPhotoDiskFull = 1018;       // the output's disk (or quota) is full
 inline constexpr int kPhotoPermission = 1019;     // the source may not be read or the output folder written
+inline constexpr int kPhotoInputChanged = 1020;   // the source changed while it was stitched (nothing written)
 
 // The largest photo the pipeline takes: the panorama is as wide as the photo, and the
 // stitcher's maps are bounded by its width limit (kMaxStitchWidth of stitch/stitch_context.h).
@@ -77,6 +78,8 @@ constexpr const char* PhotoResultMessage(int code) {
       return "the disk is full";
     case kPhotoPermission:
       return "permission denied";
+    case kPhotoInputChanged:
+      return "the photo changed while it was stitched; no output was written";
     default:
       return JpegResultMessage(code);
   }

@@ -138,6 +138,7 @@ enum StringId : int {
   kStrCauseStopped,
   kStrCauseOther,
   kStrCauseNameTooLong,
+  kStrCauseInputChanged,
 };
 
 void SetUiLanguage(Language language);
