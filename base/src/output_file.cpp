@@ -203,10 +203,19 @@ OutputStatus OutputFile::RenameNamed() {
   if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
     return Fail(errno == EEXIST ? OutputStatus::kExists : OutputStatus::kCannotCreate, errno);
   // The file system cannot rename without replacing; a hard link refuses an existing name.
-  if (::link(path_.c_str(), target_.c_str()) != 0)
+  if (::link(path_.c_str(), target_.c_str()) == 0) {
+    ::unlink(path_.c_str());
+    return OutputStatus::kOk;
+  }
+  if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS && errno != EMLINK)
     return Fail(errno == EEXIST ? OutputStatus::kExists : OutputStatus::kCannotCreate, errno);
-  ::unlink(path_.c_str());
-  return OutputStatus::kOk;
+  // Nor has it links (FAT and exFAT through FUSE): look, then rename. Only a file that takes
+  // the name in between is replaced.
+  struct stat st;
+  if (::lstat(target_.c_str(), &st) == 0) return Fail(OutputStatus::kExists, EEXIST);
+  if (errno != ENOENT) return Fail(OutputStatus::kCannotCreate, errno);
+  if (::rename(path_.c_str(), target_.c_str()) == 0) return OutputStatus::kOk;
+  return Fail(OutputStatus::kCannotCreate, errno);
 }
 
 // Puts the finished file in the place of this object's claim: the two names are swapped in

@@ -252,6 +252,28 @@ TEST_P(OutputFileTest, ASignalHandlerRemovesClaimsAndTemporaries) {
 INSTANTIATE_TEST_SUITE_P(Temporaries, OutputFileTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
 
+TEST(OutputFile, PublishesOnAMemoryCard) {
+  // FAT through FUSE renames only by replacing and has no hard links.
+  const testsupport::FatMount card;
+  if (!card.missing().empty()) GTEST_SKIP() << card.missing();
+  ASSERT_FALSE(card.path().empty());
+  const std::string target = card.path() + "/out.jpg";
+  OutputFile out;
+  ASSERT_EQ(out.Create(target), OutputStatus::kOk);
+  WriteAll(out.fd(), "ours");
+  EXPECT_EQ(out.Publish(), OutputStatus::kOk);
+  EXPECT_EQ(Read(target), "ours");
+  ASSERT_EQ(::unlink(target.c_str()), 0);
+
+  // A file that takes the name meanwhile, in whatever case, stays.
+  ASSERT_EQ(out.Create(target), OutputStatus::kOk);
+  WriteAll(out.fd(), "ours");
+  std::ofstream(card.path() + "/OUT.JPG") << "theirs";
+  EXPECT_EQ(out.Publish(), OutputStatus::kExists);
+  EXPECT_EQ(Read(target), "theirs");
+  EXPECT_EQ(Entries(card.path()), std::vector<std::string>{"OUT.JPG"});
+}
+
 TEST(OutputFile, AKilledWriterLeavesNothingBehind) {
   testsupport::TempDir dir("output-file-kill");
   {
