@@ -236,6 +236,8 @@ TEST_F(EngineTest, OutputsNeverTakeThePlaceOfFilesTheJobDidNotWrite) {
   const auto size = fs::file_size(out);
   EXPECT_EQ(copy(out, alias, true), CONVERT_ERR_OUTPUT_IS_INPUT);
   EXPECT_EQ(copy(out, dir_.path() + "/./taken.mp4", true), CONVERT_ERR_OUTPUT_IS_INPUT);
+  EXPECT_EQ(copy(out, out, true), CONVERT_ERR_OUTPUT_IS_INPUT);
+  EXPECT_EQ(copy(Out("none.mp4"), Out("none.mp4")), CONVERT_ERR_OUTPUT_IS_INPUT);
   EXPECT_EQ(fs::file_size(out), size);
   const std::string list = dir_.Write("list.txt", "file '" + out + "'\n");
   EXPECT_EQ(RunJob({"ffmpeg", "-y", "-f", "concat", "-i", list, "-c", "copy", alias}), CONVERT_ERR_OUTPUT_IS_INPUT);
