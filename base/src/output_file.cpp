@@ -118,16 +118,6 @@ void Unregister(int* slot) {
 
 }  // namespace
 
-bool IsSameFileAsAny(const std::string& path, const std::vector<std::string>& others) {
-  struct stat mine;
-  if (::stat(path.c_str(), &mine) != 0) return false;
-  for (const std::string& other : others) {
-    struct stat st;
-    if (::stat(other.c_str(), &st) == 0 && st.st_dev == mine.st_dev && st.st_ino == mine.st_ino) return true;
-  }
-  return false;
-}
-
 void DiscardOutputFilesOnSignal() {
   for (SignalSlot& slot : g_signal_slots) {
     if (slot.state.load() != 2) continue;
@@ -144,13 +134,17 @@ OutputStatus OutputFile::Fail(OutputStatus status, int error) {
 OutputStatus OutputFile::Create(const std::string& target, const OutputOptions& options) {
   Discard();
   error_ = 0;
+  inputs_.clear();
   target_ = target;
   overwrite_ = options.overwrite;
   std::string dir, name;
   SplitPath(target, &dir, &name);
   if (name.empty() || name == "." || name == "..") return Fail(OutputStatus::kCannotCreate, EISDIR);
   if (name.size() > NAME_MAX) return Fail(OutputStatus::kCannotCreate, ENAMETOOLONG);
+  if (IsSameFileAsAny(target, options.inputs)) return Fail(OutputStatus::kIsInput, 0);
   struct stat st;
+  for (const std::string& input : options.inputs)
+    if (::stat(input.c_str(), &st) == 0) inputs_.push_back({input, st.st_dev, st.st_ino, st.st_size, st.st_mtim});
   if (!overwrite_ && ::lstat(target.c_str(), &st) == 0) return Fail(OutputStatus::kExists, EEXIST);
   if (options.claim && !overwrite_ && !Claim(dir, options.named_temporary))
     return Fail(errno == EEXIST ? OutputStatus::kExists : OutputStatus::kCannotCreate, errno);
@@ -209,10 +203,19 @@ OutputStatus OutputFile::RenameNamed() {
   if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
     return Fail(errno == EEXIST ? OutputStatus::kExists : OutputStatus::kCannotCreate, errno);
   // The file system cannot rename without replacing; a hard link refuses an existing name.
-  if (::link(path_.c_str(), target_.c_str()) != 0)
+  if (::link(path_.c_str(), target_.c_str()) == 0) {
+    ::unlink(path_.c_str());
+    return OutputStatus::kOk;
+  }
+  if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS && errno != EMLINK)
     return Fail(errno == EEXIST ? OutputStatus::kExists : OutputStatus::kCannotCreate, errno);
-  ::unlink(path_.c_str());
-  return OutputStatus::kOk;
+  // Nor has it links (FAT and exFAT through FUSE): look, then rename. Only a file that takes
+  // the name in between is replaced.
+  struct stat st;
+  if (::lstat(target_.c_str(), &st) == 0) return Fail(OutputStatus::kExists, EEXIST);
+  if (errno != ENOENT) return Fail(OutputStatus::kCannotCreate, errno);
+  if (::rename(path_.c_str(), target_.c_str()) == 0) return OutputStatus::kOk;
+  return Fail(OutputStatus::kCannotCreate, errno);
 }
 
 // Puts the finished file in the place of this object's claim: the two names are swapped in
@@ -282,6 +285,20 @@ void OutputFile::DropClaim() {
   claim_fd_ = -1;
 }
 
+// Whether the inputs are still the files Create saw, unchanged, and none of them is the target.
+OutputStatus OutputFile::CheckInputs() {
+  std::vector<std::string> paths;
+  for (const InputState& input : inputs_) {
+    struct stat st;
+    if (::stat(input.path.c_str(), &st) != 0 || st.st_dev != input.dev || st.st_ino != input.ino ||
+        st.st_size != input.size || st.st_mtim.tv_sec != input.mtime.tv_sec ||
+        st.st_mtim.tv_nsec != input.mtime.tv_nsec)
+      return Fail(OutputStatus::kInputChanged, 0);
+    paths.push_back(input.path);
+  }
+  return IsSameFileAsAny(target_, paths) ? Fail(OutputStatus::kIsInput, 0) : OutputStatus::kOk;
+}
+
 OutputStatus OutputFile::Publish() {
   if (fd_ < 0) return Fail(OutputStatus::kCannotCreate, EBADF);
   // The data reaches the disk before the name does: after a crash the target holds either
@@ -291,7 +308,8 @@ OutputStatus OutputFile::Publish() {
     Discard();
     return Fail(OutputStatus::kWriteFailed, error);
   }
-  const OutputStatus status = claim_fd_ >= 0 ? SwapForClaim() : named_ ? RenameNamed() : LinkUnnamed();
+  OutputStatus status = CheckInputs();
+  if (status == OutputStatus::kOk) status = claim_fd_ >= 0 ? SwapForClaim() : named_ ? RenameNamed() : LinkUnnamed();
   if (status != OutputStatus::kOk) {
     Discard();
     return status;

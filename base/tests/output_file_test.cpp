@@ -1,11 +1,13 @@
 #include "base/output_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -90,6 +92,44 @@ TEST_P(OutputFileTest, NeverReplacesAFileUnlessAskedTo) {
   ASSERT_EQ(out.Publish(), OutputStatus::kOk);
   EXPECT_EQ(Read(target), "ours");
   EXPECT_EQ(Entries(dir_.path()), std::vector<std::string>{"clip.mp4"});
+}
+
+TEST_P(OutputFileTest, AnInputThatChangesBeforePublishFailsTheOutput) {
+  const std::string input = dir_.Write("in.jpg", std::string("photo")), target = dir_.Path("out.jpg");
+  dir_.Write("out.jpg", std::string("theirs"));
+  OutputOptions options = Options(true);
+  options.inputs = {input};
+  OutputFile out;
+  EXPECT_EQ(out.Create(dir_.path() + "/./in.jpg", options), OutputStatus::kIsInput);
+
+  // Data added to the input while the output is made from it.
+  ASSERT_EQ(out.Create(target, options), OutputStatus::kOk);
+  WriteAll(out.fd(), "ours");
+  std::ofstream(input, std::ios::app) << " and more";
+  EXPECT_EQ(out.Publish(), OutputStatus::kInputChanged);
+  EXPECT_EQ(Read(target), "theirs");
+
+  // The input replaced by another file of the same size and time.
+  ASSERT_EQ(out.Create(target, options), OutputStatus::kOk);
+  WriteAll(out.fd(), "ours");
+  const std::string other = dir_.Write("other.jpg", Read(input));
+  struct stat st;
+  ASSERT_EQ(::stat(input.c_str(), &st), 0);
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), times, 0), 0);
+  ASSERT_EQ(::rename(other.c_str(), input.c_str()), 0);
+  EXPECT_EQ(out.Publish(), OutputStatus::kInputChanged);
+  EXPECT_EQ(Read(target), "theirs");
+  EXPECT_EQ(Read(input), "photo and more");
+  std::vector<std::string> names = Entries(dir_.path());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"in.jpg", "out.jpg"}));
+
+  // Unchanged inputs let it through.
+  ASSERT_EQ(out.Create(target, options), OutputStatus::kOk);
+  WriteAll(out.fd(), "ours");
+  EXPECT_EQ(out.Publish(), OutputStatus::kOk);
+  EXPECT_EQ(Read(target), "ours");
 }
 
 TEST_P(OutputFileTest, DiscardLeavesNothingAndTouchesNothingElse) {
@@ -211,6 +251,28 @@ TEST_P(OutputFileTest, ASignalHandlerRemovesClaimsAndTemporaries) {
 
 INSTANTIATE_TEST_SUITE_P(Temporaries, OutputFileTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
+
+TEST(OutputFile, PublishesOnAMemoryCard) {
+  // FAT through FUSE renames only by replacing and has no hard links.
+  const testsupport::FatMount card;
+  if (!card.missing().empty()) GTEST_SKIP() << card.missing();
+  ASSERT_FALSE(card.path().empty());
+  const std::string target = card.path() + "/out.jpg";
+  OutputFile out;
+  ASSERT_EQ(out.Create(target), OutputStatus::kOk);
+  WriteAll(out.fd(), "ours");
+  EXPECT_EQ(out.Publish(), OutputStatus::kOk);
+  EXPECT_EQ(Read(target), "ours");
+  ASSERT_EQ(::unlink(target.c_str()), 0);
+
+  // A file that takes the name meanwhile, in whatever case, stays.
+  ASSERT_EQ(out.Create(target), OutputStatus::kOk);
+  WriteAll(out.fd(), "ours");
+  std::ofstream(card.path() + "/OUT.JPG") << "theirs";
+  EXPECT_EQ(out.Publish(), OutputStatus::kExists);
+  EXPECT_EQ(Read(target), "theirs");
+  EXPECT_EQ(Entries(card.path()), std::vector<std::string>{"OUT.JPG"});
+}
 
 TEST(OutputFile, AKilledWriterLeavesNothingBehind) {
   testsupport::TempDir dir("output-file-kill");

@@ -21,6 +21,13 @@
 // that was not published is removed with the temporary, if it is still this object's. Only
 // a process killed outright (SIGKILL) leaves it behind, empty.
 //
+// The files an output is made from (OutputOptions.inputs) are never replaced by it: Create
+// refuses a target that is one of them (IsSameFileAsAny of base/same_file.h), and Publish
+// checks again, and also that each input is still the file Create saw, of the same size and
+// modification time. An input that changed meanwhile fails the output, which then never
+// takes a name, so that neither a file made from half-changed data nor one that replaces
+// its own input is published.
+//
 // A program that ends on a signal calls DiscardOutputFilesOnSignal() from its handler: it
 // removes the named temporaries and claims of every live OutputFile of this program.
 //
@@ -28,8 +35,13 @@
 // throws; failures are an OutputStatus with the errno of the failing call in error().
 #pragma once
 
+#include <sys/types.h>
+#include <time.h>
+
 #include <string>
 #include <vector>
+
+#include "base/same_file.h"
 
 namespace spherolux {
 
@@ -38,12 +50,15 @@ enum class OutputStatus {
   kExists,        // the target exists and overwriting was not asked for; nothing was replaced
   kCannotCreate,  // the folder takes no new file (missing, read-only, name too long, ...)
   kWriteFailed,   // the written data could not be flushed to the disk
+  kIsInput,       // the target is one of the inputs; nothing was replaced
+  kInputChanged,  // an input changed between Create and Publish; nothing was published
 };
 
 struct OutputOptions {
-  bool overwrite = false;        // Publish replaces an existing target
-  bool named_temporary = false;  // always use a named temporary (file systems known to lack O_TMPFILE)
-  bool claim = false;            // take the target name at once with an empty file (not with overwrite)
+  bool overwrite = false;           // Publish replaces an existing target
+  bool named_temporary = false;     // always use a named temporary (file systems known to lack O_TMPFILE)
+  bool claim = false;               // take the target name at once with an empty file (not with overwrite)
+  std::vector<std::string> inputs;  // the files the output is made from, which it must not replace
 };
 
 class OutputFile {
@@ -53,7 +68,8 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Makes the empty temporary for `target` (and the claim, when asked for). kExists when the
+  // Makes the empty temporary for `target` (and the claim, when asked for), and notes what
+  // the inputs are now. kIsInput when the target is one of the inputs; kExists when the
   // target exists and overwriting is off (Publish checks again); kCannotCreate when no
   // temporary can be made there. A second Create discards the first temporary.
   OutputStatus Create(const std::string& target, const OutputOptions& options = {});
@@ -66,8 +82,9 @@ class OutputFile {
   const std::string& target() const { return target_; }
 
   // Flushes the data to the disk and gives the file its target name. On any failure the
-  // temporary is removed: kExists (the target appeared, nothing replaced), kWriteFailed,
-  // or kCannotCreate (the name cannot be given).
+  // temporary is removed: kExists (the target appeared, nothing replaced), kIsInput (the
+  // target is now one of the inputs), kInputChanged, kWriteFailed, or kCannotCreate (the
+  // name cannot be given).
   OutputStatus Publish();
 
   // Removes the temporary and the claim unless they were published; does nothing when there
@@ -85,6 +102,16 @@ class OutputFile {
   OutputStatus SwapForClaim();
   bool Claim(const std::string& dir, bool named);
   void DropClaim();
+  OutputStatus CheckInputs();
+
+  // An input as Create found it.
+  struct InputState {
+    std::string path;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime = {};
+  };
 
   std::string target_;
   std::string path_;
@@ -94,12 +121,8 @@ class OutputFile {
   int claim_fd_ = -1;  // the empty file under the target name, while claimed
   int error_ = 0;
   int temp_slot_ = -1, claim_slot_ = -1;  // entries of the signal-time clean-up table
+  std::vector<InputState> inputs_;
 };
-
-// Whether `path` names the same file as one of `others` (device and inode, so that links and
-// other spellings of a name count too). False when `path` does not exist. For refusing an
-// output that is one of a job's inputs.
-bool IsSameFileAsAny(const std::string& path, const std::vector<std::string>& others);
 
 // Removes the named temporaries and claims of every OutputFile that has not published or
 // discarded them. Async-signal-safe: for a handler of SIGINT or SIGTERM that ends the

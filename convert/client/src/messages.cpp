@@ -53,6 +53,8 @@ Cause CauseOfEngineResult(int code) {
       return Cause::kPermissionDenied;
     case CONVERT_ERR_NOT_A_FILE:
       return Cause::kNotAFile;
+    case CONVERT_ERR_INPUT_CHANGED:
+      return Cause::kInputChanged;
     default:
       return Cause::kOther;
   }
@@ -90,6 +92,8 @@ Cause CauseOfPhotoResult(int code) {
       return Cause::kPermissionDenied;
     case kPhotoNoCalibration:
       return Cause::kNoCalibration;
+    case kPhotoInputChanged:
+      return Cause::kInputChanged;
     default:
       return Cause::kOther;
   }
@@ -130,6 +134,8 @@ const char* CauseText(Cause cause) {
       return ui::LoadString(ui::kStrCauseWrongExtension);
     case Cause::kNameTooLong:
       return ui::LoadString(ui::kStrCauseNameTooLong);
+    case Cause::kInputChanged:
+      return ui::LoadString(ui::kStrCauseInputChanged);
     case Cause::kNoCalibration:
       return ui::LoadString(ui::kStrCauseNoCalibration);
     case Cause::kUnsupportedMedia:

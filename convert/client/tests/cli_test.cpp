@@ -331,6 +331,34 @@ TEST_F(CliTest, AKilledMergeLeavesNothingInTheTemporaryFolder) {
   EXPECT_NEAR(Duration(merged), 40.0, 0.5);
 }
 
+TEST_F(CliTest, OnAMemoryCardTheInputsOtherSpellingIsNeverReplaced) {
+  const testsupport::FatMount card;
+  if (!card.missing().empty()) GTEST_SKIP() << card.missing();
+  ASSERT_FALSE(card.path().empty());
+  const std::string m = card.path();
+  ASSERT_EQ(std::system(
+                (kBin + "spherolux-camgen video '" + m + "/clip.mp4' --type 1000 --size 320x160 --seconds 1").c_str()),
+            0);
+  ASSERT_EQ(std::system((kBin + "spherolux-camgen photo '" + m + "/ph.jpg' --type 2 --size 512x256").c_str()), 0);
+  const std::string video = Shell("md5sum < '" + m + "/clip.mp4'"), photo = Shell("md5sum < '" + m + "/ph.jpg'");
+
+  // Each output names an input in another case (merge takes OUT first).
+  const auto at = [&](const std::string& name) { return " '" + m + "/" + name + "'"; };
+  for (const std::string& args : {"convert" + at("clip.mp4") + at("CLIP.MP4"), "stitch" + at("ph.jpg") + at("PH.JPG"),
+                                  "merge" + at("Clip.mp4") + at("clip.mp4")}) {
+    const testsupport::CommandResult r = Cli(args + " --overwrite");
+    EXPECT_EQ(r.exit_code, 1) << args;
+    EXPECT_NE(r.out.find("one of the input files"), std::string::npos) << r.out;
+  }
+
+  EXPECT_EQ(Shell("md5sum < '" + m + "/clip.mp4'"), video);
+  EXPECT_EQ(Shell("md5sum < '" + m + "/ph.jpg'"), photo);
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(m)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"clip.mp4", "ph.jpg"}));
+}
+
 TEST_F(CliTest, PhotosGoThroughThePhotoPipeline) {
   const std::string photo = dir_ + "/IMG_0002.JPG";
   ASSERT_EQ(std::system((kBin + "spherolux-camgen photo '" + photo + "' --type 2 --size 512x256").c_str()), 0);

@@ -164,7 +164,6 @@ std::optional<Job> ParseJob(const std::vector<std::string>& args) {
     if (!job.copy || job.stitch || seen[1] || seen[2]) return std::nullopt;
     job.kind = Job::Kind::kMerge;
   }
-  if (job.output == job.input) return std::nullopt;
   return job;
 }
 

@@ -84,6 +84,7 @@ int RunJob(int argc, const char* const* argv, int rotation) {
   auto job = ParseJob(args);
   if (!job) return CONVERT_ERR_ARGUMENTS;
   if (rotation != 0 && rotation != 90 && rotation != 180 && rotation != 270) return CONVERT_ERR_ARGUMENTS;
+  if (job->output == job->input) return CONVERT_ERR_OUTPUT_IS_INPUT;
   av_log_set_level(AV_LOG_QUIET);
   JobContext ctx;
   int rc = job->kind == Job::Kind::kMerge ? RunMerge(*job, ctx) : RunConvert(*job, rotation, ctx);

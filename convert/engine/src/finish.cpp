@@ -53,16 +53,17 @@ int CheckInputFile(const std::string& path) {
 }
 
 int JobFiles::Create(const Job& job, const std::vector<std::string>& inputs) {
-  // The output must not be one of the inputs, whatever name it is given.
-  if (IsSameFileAsAny(job.output, inputs)) return CONVERT_ERR_OUTPUT_IS_INPUT;
   OutputOptions options;
   options.overwrite = job.overwrite;
   options.claim = !job.overwrite && !job.unclaimed;
+  options.inputs = inputs;  // never replaced by the output, whatever name it is given
   switch (file.Create(job.output, options)) {
     case OutputStatus::kOk:
       return CONVERT_OK;
     case OutputStatus::kExists:
       return CONVERT_ERR_OUTPUT_EXISTS;
+    case OutputStatus::kIsInput:
+      return CONVERT_ERR_OUTPUT_IS_INPUT;
     default:
       return file.error() == EACCES || file.error() == EPERM || file.error() == EROFS ? CONVERT_ERR_PERMISSION
                                                                                       : CONVERT_ERR_CREATE_OUTPUT;
@@ -100,6 +101,10 @@ int JobFiles::Finish(const mp4::SphericalBoxes& boxes, JobContext& ctx) {
       return CONVERT_OK;
     case OutputStatus::kExists:
       return CONVERT_ERR_OUTPUT_EXISTS;
+    case OutputStatus::kIsInput:
+      return CONVERT_ERR_OUTPUT_IS_INPUT;
+    case OutputStatus::kInputChanged:
+      return CONVERT_ERR_INPUT_CHANGED;
     case OutputStatus::kWriteFailed:
       return WriteError(file.error());
     default:

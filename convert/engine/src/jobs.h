@@ -28,7 +28,8 @@ struct JobFiles {
   OutputFile file;
 
   // CONVERT_OK, CONVERT_ERR_OUTPUT_IS_INPUT (the output is one of `inputs`),
-  // CONVERT_ERR_OUTPUT_EXISTS, CONVERT_ERR_PERMISSION or CONVERT_ERR_CREATE_OUTPUT.
+  // CONVERT_ERR_OUTPUT_EXISTS, CONVERT_ERR_PERMISSION or CONVERT_ERR_CREATE_OUTPUT. Finish
+  // fails with CONVERT_ERR_INPUT_CHANGED when one of `inputs` changed meanwhile.
   int Create(const Job& job, const std::vector<std::string>& inputs);
   const std::string& path() const { return file.path(); }
   // Returns a result code.

@@ -236,6 +236,8 @@ TEST_F(EngineTest, OutputsNeverTakeThePlaceOfFilesTheJobDidNotWrite) {
   const auto size = fs::file_size(out);
   EXPECT_EQ(copy(out, alias, true), CONVERT_ERR_OUTPUT_IS_INPUT);
   EXPECT_EQ(copy(out, dir_.path() + "/./taken.mp4", true), CONVERT_ERR_OUTPUT_IS_INPUT);
+  EXPECT_EQ(copy(out, out, true), CONVERT_ERR_OUTPUT_IS_INPUT);
+  EXPECT_EQ(copy(Out("none.mp4"), Out("none.mp4")), CONVERT_ERR_OUTPUT_IS_INPUT);
   EXPECT_EQ(fs::file_size(out), size);
   const std::string list = dir_.Write("list.txt", "file '" + out + "'\n");
   EXPECT_EQ(RunJob({"ffmpeg", "-y", "-f", "concat", "-i", list, "-c", "copy", alias}), CONVERT_ERR_OUTPUT_IS_INPUT);
@@ -252,6 +254,23 @@ TEST_F(EngineTest, OutputsNeverTakeThePlaceOfFilesTheJobDidNotWrite) {
   EXPECT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", Out("m.mp4")}), CONVERT_ERR_NOT_A_FILE);
   EXPECT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", fifo, "-c", "copy", Out("m.mp4")}), CONVERT_ERR_NOT_A_FILE);
   EXPECT_TRUE(Leftovers(dir_.path(), {"taken.mp4", "alias.mp4", "list.txt", "pipe.mp4"}).empty());
+}
+
+TEST_F(EngineTest, AClipOnAMemoryCardIsNeverReplacedByItsOtherSpelling) {
+  const testsupport::FatMount card;
+  if (!card.missing().empty()) GTEST_SKIP() << card.missing();
+  ASSERT_FALSE(card.path().empty());
+  const std::string clip = card.path() + "/clip.mp4";
+  std::ofstream(clip, std::ios::binary) << std::ifstream(clip_, std::ios::binary).rdbuf();  // FAT takes no chmod
+  const auto size = fs::file_size(clip);
+  EXPECT_EQ(RunJob({"ffmpeg", "-y", "-ss", "0", "-i", clip, "-t", "1", "-c", "copy", card.path() + "/CLIP.MP4"}),
+            CONVERT_ERR_OUTPUT_IS_INPUT);
+  const std::string list = dir_.Write("list.txt", "file '" + clip + "'\n");
+  EXPECT_EQ(RunJob({"ffmpeg", "-y", "-f", "concat", "-i", list, "-c", "copy", card.path() + "/Clip.mp4"}),
+            CONVERT_ERR_OUTPUT_IS_INPUT);
+  EXPECT_EQ(fs::file_size(clip), size);
+  EXPECT_EQ(Probe(clip)["nb_read_frames"], "50");
+  EXPECT_EQ(Leftovers(card.path(), {"clip.mp4"}), std::vector<std::string>{});
 }
 
 TEST_F(EngineTest, InputsWithMissingMediaDataFail) {

@@ -297,6 +297,10 @@ int EncodePanorama(const Panorama& pano, int quality_index, OutputFile& out) {
       return kPhotoOk;
     case OutputStatus::kExists:
       return kPhotoOutputExists;
+    case OutputStatus::kIsInput:
+      return kPhotoOutputIsInput;
+    case OutputStatus::kInputChanged:
+      return kPhotoInputChanged;
     default:
       return FileError(out.error(), kPhotoCannotWrite);
   }
@@ -305,15 +309,17 @@ int EncodePanorama(const Panorama& pano, int quality_index, OutputFile& out) {
 // Claims the output (or makes ready to replace it) before any work is done, so that a name
 // that cannot be had fails at once.
 int CreateOutput(const char* source_path, const char* output_path, const PhotoOutputOptions& options, OutputFile* out) {
-  if (IsSameFileAsAny(output_path, {source_path})) return kPhotoOutputIsInput;
   OutputOptions file_options;
   file_options.overwrite = options.overwrite;
   file_options.claim = options.claim && !options.overwrite;
+  file_options.inputs = {source_path};
   switch (out->Create(output_path, file_options)) {
     case OutputStatus::kOk:
       return kPhotoOk;
     case OutputStatus::kExists:
       return kPhotoOutputExists;
+    case OutputStatus::kIsInput:
+      return kPhotoOutputIsInput;
     default:
       return FileError(out->error(), kPhotoCannotWrite);
   }

@@ -3,12 +3,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace spherolux::testsupport {
 
@@ -92,6 +96,93 @@ CommandResult RunCommand(const std::string& command) {
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
+}
+
+namespace {
+
+// The path of an installed program (PATH, then the administrators' folders), or "".
+std::string FindProgram(const std::string& name) {
+  const char* env = std::getenv("PATH");
+  const std::string dirs = std::string(env ? env : "") + ":/usr/sbin:/sbin:/usr/bin:/bin";
+  for (size_t start = 0; start <= dirs.size();) {
+    const size_t end = std::min(dirs.find(':', start), dirs.size());
+    const std::string candidate = dirs.substr(start, end - start) + "/" + name;
+    if (end > start && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return "";
+}
+
+// Waits up to `seconds` for the child `pid` to end; true when it did.
+bool WaitForExit(int pid, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  do {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
+}
+
+constexpr long kFuseMagic = 0x65735546;  // statfs f_type of every FUSE mount
+
+}  // namespace
+
+FatMount::FatMount() {
+  const std::string fusefat = FindProgram("fusefat"), mkfs = FindProgram("mkfs.vfat");
+  fusermount_ = FindProgram("fusermount");
+  if (fusermount_.empty()) fusermount_ = FindProgram("fusermount3");
+  if (::access("/dev/fuse", R_OK | W_OK) != 0) missing_ = "no usable /dev/fuse";
+  if (fusefat.empty() || mkfs.empty() || fusermount_.empty())
+    missing_ = "fusefat, mkfs.vfat or fusermount is not installed (packages fusefat, dosfstools)";
+  if (!missing_.empty()) return;
+  const std::string image = dir_.Path("card.img"), mount_point = dir_.Path("card");
+  std::filesystem::create_directory(mount_point);
+  const int image_fd = ::open(image.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const bool sized = image_fd >= 0 && ::ftruncate(image_fd, 32 << 20) == 0;
+  if (image_fd >= 0) ::close(image_fd);
+  if (!sized || RunCommand(ShellQuote(mkfs) + " " + ShellQuote(image)).exit_code != 0) {
+    ADD_FAILURE() << "cannot make a FAT image";
+    return;
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3 && null >= 0; ++fd) ::dup2(null, fd);
+    ::execl(fusefat.c_str(), "fusefat", "-f", "-o", "rw+", image.c_str(), mount_point.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  if (pid < 0) {
+    ADD_FAILURE() << "cannot start fusefat";
+    return;
+  }
+  pid_ = pid;
+  for (int i = 0; i < 500; ++i) {
+    struct statfs fs;
+    if (::statfs(mount_point.c_str(), &fs) == 0 && fs.f_type == kFuseMagic) {
+      path_ = mount_point;
+      return;
+    }
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ADD_FAILURE() << "fusefat did not mount " << image;
+}
+
+FatMount::~FatMount() {
+  if (!path_.empty()) RunCommand(ShellQuote(fusermount_) + " -u " + ShellQuote(path_));
+  if (pid_ > 0 && !WaitForExit(pid_, 5)) {
+    ::kill(pid_, SIGTERM);
+    if (!WaitForExit(pid_, 5)) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
 }
 
 std::string BuiltProgram(const std::string& name) { return std::string(SPHEROLUX_BINARY_DIR) + "/bin/" + name; }

@@ -147,6 +147,8 @@ constexpr Entry kTable[] = {
     {kStrScreenRecordFailed, "The screen recording %s could not be saved in full.", "录屏 %s 未能完整保存。"},
     {kStrCauseRecordingGone, "The file or its folder was removed while recording.",
      "录制期间文件或其所在文件夹已被删除。"},
+    {kStrCauseInputChanged, "An input file changed while the job ran; no output was written.",
+     "任务运行期间输入文件被更改，未写入输出文件。"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

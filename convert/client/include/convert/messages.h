@@ -24,6 +24,7 @@ enum class Cause {
   kOutputIsInput,     // the output is one of the inputs
   kWrongExtension,    // a photo's output not named .jpg, or a video's not .mp4
   kNameTooLong,       // the output's file name is longer than the file system takes
+  kInputChanged,      // an input changed while the job ran, and the output was not put in place
   kNoCalibration,     // stitching asked for, but the file has no usable calibration
   kUnsupportedMedia,  // a codec, sampling or frame size the job cannot handle
   kEncoderOptions,    // the H.264 encoder refuses the options

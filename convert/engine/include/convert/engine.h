@@ -7,7 +7,9 @@
  *   conversion  ffmpeg [-y|-n] [-d] -ss START -i INPUT -t DURATION CODEC... OUTPUT
  *     -y            replace a file that has the output's name (without it such a file is
  *                   never touched: CONVERT_ERR_OUTPUT_EXISTS). The output is never one of
- *                   the inputs, whatever its name (CONVERT_ERR_OUTPUT_IS_INPUT).
+ *                   the inputs, whatever its name or its case on a file system that
+ *                   ignores case (CONVERT_ERR_OUTPUT_IS_INPUT); an input that changes
+ *                   while the job runs fails it (CONVERT_ERR_INPUT_CHANGED).
  *     -n            do not take the output's name at the start (see below): for a name the
  *                   user gave, which a killed job must not leave behind as an empty file.
  *     -allow_missing   convert what the input holds of the range although frames of it are
@@ -85,7 +87,8 @@ enum {
   CONVERT_ERR_DAMAGED_INPUT = -1023,   /* the input's media data ends before the range does */
   CONVERT_ERR_NOT_A_FILE = -1024,      /* an input is a folder, pipe or device, not a regular file */
   CONVERT_ERR_CODEC = -1025,           /* copying: MP4 cannot store the video's codec */
-  CONVERT_ERR_MISSING_FRAMES = -1026   /* frames of the range are missing from the input or cannot be decoded */
+  CONVERT_ERR_MISSING_FRAMES = -1026,  /* frames of the range are missing from the input or cannot be decoded */
+  CONVERT_ERR_INPUT_CHANGED = -1027    /* an input changed while the job ran; no output was put in place */
 };
 
 /* The message text of a result code. */
@@ -145,6 +148,8 @@ static inline const char* convert_result_message(int code) {
       return "The video's codec cannot be stored in an MP4 file.";
     case CONVERT_ERR_MISSING_FRAMES:
       return "The input file is damaged: frames of the range are missing or cannot be decoded.";
+    case CONVERT_ERR_INPUT_CHANGED:
+      return "An input file changed while the job ran; no output was written.";
     default:
       return "Unknown result code.";
   }

@@ -45,6 +45,7 @@ inline constexpr int kPhotoNotAFile = 1017;       // the source is a folder, pip
 inline constexpr int kPhotoDiskFull = 1018;       // the output's disk (or quota) is full
 inline constexpr int kPhotoPermission = 1019;     // the source may not be read or the output folder written
 inline constexpr int kPhotoNoCalibration = 1020;  // neither lens calibration nor stitched by the camera
+inline constexpr int kPhotoInputChanged = 1021;   // the source changed while it was stitched (nothing written)
 
 // The largest photo the pipeline takes: the panorama is as wide as the photo, and the
 // stitcher's maps are bounded by its width limit (kMaxStitchWidth of stitch/stitch_context.h).
@@ -87,6 +88,8 @@ constexpr const char* PhotoResultMessage(int code) {
       return "permission denied";
     case kPhotoNoCalibration:
       return "the photo carries no usable camera calibration";
+    case kPhotoInputChanged:
+      return "the photo changed while it was stitched; no output was written";
     default:
       return JpegResultMessage(code);
   }

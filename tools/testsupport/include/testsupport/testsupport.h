@@ -49,4 +49,27 @@ std::string BuiltProgram(const std::string& name);
 // `text` in single quotes for /bin/sh.
 std::string ShellQuote(const std::string& text);
 
+// A FAT file system in an image file, mounted through FUSE (fusefat) on a folder of its own,
+// as a camera's memory card is: names match regardless of case. A child process serves the
+// mount in the foreground; the destructor unmounts it (fusermount -u) and ends that process
+// by its id. A mount that fails when everything it needs is there is a test failure.
+class FatMount {
+ public:
+  FatMount();
+  ~FatMount();
+  FatMount(const FatMount&) = delete;
+  FatMount& operator=(const FatMount&) = delete;
+
+  // The mounted folder; empty when there is no mount.
+  const std::string& path() const { return path_; }
+  // Why no mount could be tried (no /dev/fuse, or fusefat, mkfs.vfat or fusermount missing);
+  // empty when it was.
+  const std::string& missing() const { return missing_; }
+
+ private:
+  TempDir dir_{"fat-mount"};
+  std::string path_, missing_, fusermount_;
+  int pid_ = -1;
+};
+
 }  // namespace spherolux::testsupport

@@ -140,6 +140,7 @@ enum StringId : int {
   kStrCauseNameTooLong,
   kStrScreenRecordFailed,
   kStrCauseRecordingGone,
+  kStrCauseInputChanged,
 };
 
 void SetUiLanguage(Language language);
