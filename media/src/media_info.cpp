@@ -10,6 +10,8 @@
 #include <cwchar>
 #include <mutex>
 
+#include "base/input_file.h"
+
 namespace spherolux::media {
 namespace {
 
@@ -115,7 +117,9 @@ class OpenFile {
  public:
   OpenFile(const Binding& b, const std::string& path) : b_(b) {
     handle_ = Entry<NewFn>(b_, "MediaInfo_New")();
-    if (handle_ != nullptr && Entry<OpenFn>(b_, "MediaInfo_Open")(handle_, Widen(path).c_str()) == 0) {
+    // MediaInfo takes a name with a scheme ("http://...") for a URL and fetches it: it gets
+    // an absolute name, which is always a file's.
+    if (handle_ != nullptr && Entry<OpenFn>(b_, "MediaInfo_Open")(handle_, Widen(AbsolutePath(path)).c_str()) == 0) {
       Entry<DeleteFn>(b_, "MediaInfo_Delete")(handle_);
       handle_ = nullptr;
     }

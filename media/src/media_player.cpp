@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "base/input_file.h"
 #include "base/log.h"
 #include "base/system.h"
 #include "calib/calibration.h"
@@ -229,7 +230,8 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
 
   ReleasePlayer();
   ReleaseMedia();
-  media_ = api_.media_new_path()(instance_, path.c_str());
+  // An absolute name, which the engine cannot take for anything but a file.
+  media_ = api_.media_new_path()(instance_, AbsolutePath(path).c_str());
   if (media_ == nullptr) return 0;
   player_ = api_.player_new_from_media()(media_);
   if (player_ == nullptr) return 0;

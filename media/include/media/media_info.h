@@ -11,7 +11,8 @@
 // query opens its own MediaInfo handle, copies the library's answers (their buffer is reused
 // by the next call) and closes the handle before it returns.
 //
-// Paths are UTF-8. MediaInfo turns its wide-character paths into file names with the C
+// Paths are UTF-8; a relative one reaches MediaInfo made absolute, so that no name is taken for
+// a URL and fetched. MediaInfo turns its wide-character paths into file names with the C
 // library's locale, so binding makes sure that LC_CTYPE is a UTF-8 locale (the user's own
 // when it is one, C.UTF-8 otherwise); non-ASCII paths fail without that.
 #pragma once
