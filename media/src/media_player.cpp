@@ -24,6 +24,7 @@
 #include "platform/messages.h"
 #include "probe/probe.h"
 #include "render/opengl_render.h"
+#include "ui/strings.h"
 
 namespace spherolux::media {
 namespace {
@@ -149,6 +150,8 @@ void CMediaPlayer::Emit(int code, uintptr_t wparam, intptr_t lparam) const {
 }
 
 int CMediaPlayer::Probe(const std::string& path, bool photo) {
+  if (!UnreadableReason(path).empty()) return kProbeUnreadable;
+  if (!photo && IsNestedTooDeep(path.c_str()) == 1) return kProbeNestedTooDeep;
   const MediaFacts facts = ReadMediaFacts(path, photo);
   width_ = facts.width;
   height_ = facts.height;
@@ -159,8 +162,19 @@ int CMediaPlayer::Probe(const std::string& path, bool photo) {
   camera_type_ = probe.camera_type;
   view_mode_ = probe.view_mode;
   table_floats_ = camera_type_ == kCameraSingleLens ? render::kSingleLensTableFloats : render::kDualLensTableFloats;
-  if (probe.extracted && probe.extraction == kCalibNoMemory) return -1;
-  return ShownByPlayer(probe) ? 0 : 1;
+  if (probe.extracted && probe.extraction == kCalibNoMemory) return kProbeNoMemory;
+  return ShownByPlayer(probe) ? kProbeShown : kProbeNotShown;
+}
+
+int RefusalText(int probe_result) {
+  switch (probe_result) {
+    case CMediaPlayer::kProbeUnreadable:
+      return ui::kStrCannotOpenFile;
+    case CMediaPlayer::kProbeNestedTooDeep:
+      return ui::kStrNestedTooDeep;
+    default:
+      return ui::kStrNotQualifiedCamera;
+  }
 }
 
 bool CMediaPlayer::EnsureInstance() {

@@ -209,6 +209,8 @@ TEST_F(PlayerTest, ProbeAcceptsCameraFilesAndPanoramasAndRefusesTheRest) {
   EXPECT_EQ(renderer().models().sphere_c().min_fov(), 100.0f);
   EXPECT_EQ(renderer().models().sphere_c().max_fov(), 160.0f);
 
+  // Refused before the engine's readers recurse through 10,000 boxes, which ran out of stack.
+  EXPECT_EQ(player().Probe(g_media->NestedVideo(), false), CMediaPlayer::kProbeNestedTooDeep);
   EXPECT_NE(player().Probe(g_media->PlainVideo(), false), 0);
   EXPECT_NE(player().Probe(g_media->NotMedia(), false), 0);
   EXPECT_NE(player().Probe(g_media->Path("missing.mp4"), false), 0);

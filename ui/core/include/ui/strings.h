@@ -138,6 +138,9 @@ enum StringId : int {
   kStrCauseStopped,
   kStrCauseOther,
   kStrCauseNameTooLong,
+  // Why the player refuses a file before any library reads it.
+  kStrCannotOpenFile,
+  kStrNestedTooDeep,
 };
 
 void SetUiLanguage(Language language);
