@@ -10,13 +10,37 @@
 
 namespace spherolux {
 
-std::string UnreadableReason(const std::string& path) {
+InputState InputStateOf(const std::string& path, int* error) {
+  int ignored = 0;
+  int& code = error != nullptr ? *error : ignored;
+  code = 0;
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
-  if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
-  if (!S_ISREG(st.st_mode)) return "not a regular file";
-  if (::access(path.c_str(), R_OK) != 0) return std::strerror(errno);
-  return {};
+  if (::stat(path.c_str(), &st) != 0) {
+    code = errno;
+    return InputState::kUnreachable;
+  }
+  if (S_ISDIR(st.st_mode)) code = EISDIR;
+  if (!S_ISREG(st.st_mode)) return InputState::kNotRegular;
+  if (::access(path.c_str(), R_OK) != 0) {
+    code = errno;
+    return InputState::kNotReadable;
+  }
+  return InputState::kReadable;
+}
+
+std::string UnreadableReason(const std::string& path) {
+  int error = 0;
+  switch (InputStateOf(path, &error)) {
+    case InputState::kReadable:
+      return {};
+    case InputState::kNotRegular:
+      if (error == 0) return "not a regular file";
+      break;
+    case InputState::kUnreachable:
+    case InputState::kNotReadable:
+      break;
+  }
+  return std::strerror(error);
 }
 
 std::string AbsolutePath(const std::string& path) {

@@ -150,7 +150,7 @@ void CMediaPlayer::Emit(int code, uintptr_t wparam, intptr_t lparam) const {
 }
 
 int CMediaPlayer::Probe(const std::string& path, bool photo) {
-  if (!UnreadableReason(path).empty()) return kProbeUnreadable;
+  if (InputStateOf(path) == InputState::kNotRegular) return kProbeNotAFile;
   if (!photo && IsNestedTooDeep(path.c_str()) == 1) return kProbeNestedTooDeep;
   const MediaFacts facts = ReadMediaFacts(path, photo);
   width_ = facts.width;
@@ -168,8 +168,8 @@ int CMediaPlayer::Probe(const std::string& path, bool photo) {
 
 int RefusalText(int probe_result) {
   switch (probe_result) {
-    case CMediaPlayer::kProbeUnreadable:
-      return ui::kStrCannotOpenFile;
+    case CMediaPlayer::kProbeNotAFile:
+      return ui::kStrNotARegularFile;
     case CMediaPlayer::kProbeNestedTooDeep:
       return ui::kStrNestedTooDeep;
     default:

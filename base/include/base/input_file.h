@@ -12,9 +12,16 @@
 
 namespace spherolux {
 
+// What `path` names, asked before it is opened: a regular file that may be read, nothing
+// that can be reached (missing, or a folder on the way not searchable), something that is no
+// regular file (a folder, pipe, device or socket), or a regular file that may not be read.
+// With `error` given, the system's error number of the failed query is stored there (0 when
+// none failed).
+enum class InputState { kReadable, kUnreachable, kNotRegular, kNotReadable };
+InputState InputStateOf(const std::string& path, int* error = nullptr);
+
 // Why `path` cannot be read as an input file ("not a regular file" for a pipe, device or
 // socket, else the system's text of the error; a folder gives EISDIR's), or empty when it can.
-// Asked before the file is opened.
 std::string UnreadableReason(const std::string& path);
 
 // `path` as an absolute name: a relative one is joined to the current folder, and repeated

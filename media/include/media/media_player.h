@@ -79,15 +79,15 @@ class CMediaPlayer {
   void SetEngineDirectory(const std::string& dir) { engine_dir_ = dir; }
 
   // 0 accept; non-zero refuse: kProbeNoMemory when the grids could not be allocated,
-  // kProbeUnreadable for what is no regular file this process may read (a pipe would hold the
-  // window thread in open for good), kProbeNestedTooDeep for an MP4 whose boxes nest deeper
-  // than our box reader goes (the engine's readers would run out of stack), else
-  // kProbeNotShown. No library but our own readers sees a refused file.
+  // kProbeNotAFile for a folder, pipe or device (opening a pipe would hold the window thread
+  // for good), kProbeNestedTooDeep for an MP4 whose boxes nest deeper than our box reader goes
+  // (the engine's readers would run out of stack), else kProbeNotShown. No library but our own
+  // readers sees a file refused as no file or nested too deep.
   enum ProbeResult : int {
     kProbeShown = 0,
     kProbeNoMemory = -1,
     kProbeNotShown = 1,
-    kProbeUnreadable = 2,
+    kProbeNotAFile = 2,
     kProbeNestedTooDeep = 3,
   };
   int Probe(const std::string& path, bool photo);

@@ -144,8 +144,8 @@ constexpr Entry kTable[] = {
     {kStrCauseStopped, "The job was stopped.", "任务已停止。"},
     {kStrCauseOther, "The job failed.", "任务失败。"},
     {kStrCauseNameTooLong, "The output's file name is longer than 255 bytes.", "输出文件名超过 255 字节。"},
-    {kStrCannotOpenFile, "This file cannot be opened: only regular files that can be read are played.",
-     "无法打开此文件：只能播放可读取的普通文件。"},
+    {kStrNotARegularFile, "Only regular files can be opened: this is a folder, pipe or device.",
+     "只能打开普通文件：这是文件夹、管道或设备。"},
     {kStrNestedTooDeep, "This file cannot be played safely: its boxes are nested too deeply.",
      "无法安全播放此文件：其数据盒嵌套层数过深。"},
 };

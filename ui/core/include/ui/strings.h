@@ -139,7 +139,7 @@ enum StringId : int {
   kStrCauseOther,
   kStrCauseNameTooLong,
   // Why the player refuses a file before any library reads it.
-  kStrCannotOpenFile,
+  kStrNotARegularFile,
   kStrNestedTooDeep,
 };
 
