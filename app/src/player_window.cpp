@@ -320,11 +320,11 @@ void CVideoPlayerDlg::PlayPauseOpen() {
 
 void CVideoPlayerDlg::OpenCurrent() {
   const bool was_open = HasMedium();
-  if (Player().Probe(current_path_, is_photo_) != 0) {
+  if (const int refused = Player().Probe(current_path_, is_photo_); refused != 0) {
     caption_->SetTitle(QString::fromStdString(ui::FileNameOf(current_path_)));
     refused_ = true;
     if (was_open) post(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
-    ui::MessageBox(this, Text(ui::kStrNotQualifiedCamera), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
+    ui::MessageBox(this, Text(media::RefusalText(refused)), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
     return;
   }
   panel_->SetFile(current_path_);

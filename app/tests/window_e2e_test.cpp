@@ -5,6 +5,7 @@
 // buttons sit at the places their layout gives them.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -121,6 +122,8 @@ class WindowTest : public ::testing::Test {
     ASSERT_TRUE(Shell(camgen + " video " + Quote(dir_ + "/single.mp4") + " --type 1 --size 1920x1080 --seconds 6"));
     ASSERT_TRUE(Shell("ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=640x360:rate=25 -t 2 -pix_fmt yuv420p " +
                       Quote(dir_ + "/plain.mp4")));
+    ASSERT_TRUE(Shell(camgen + " video " + Quote(dir_ + "/nested.mp4") +
+                      " --size 960x480 --seconds 2 --no-audio --nest-udta 10000"));
   }
   static void TearDownTestSuite() {
     std::error_code ec;
@@ -328,6 +331,31 @@ TEST_F(WindowTest, APlainVideoIsRefusedInTheUiLanguage) {
   ASSERT_TRUE(AnswerBox());
   EXPECT_EQ(app_.state(), QProcess::Running) << "a refusal is no reason to end";
   EXPECT_LT(LitShare(Screen(), QRect(0, 440, 1024, 100)), 0.05) << "nothing plays after a refusal";
+  Key("ctrl+q");
+  EXPECT_TRUE(app_.waitForFinished(8000));
+}
+
+// What once held or ended the window: settings files that are pipes (no window ever came up),
+// a pipe given to open (the window thread waited in open for a writer, for good), and a camera
+// video whose boxes nest 10,000 deep (the engine's readers recursed until the stack ran out).
+// The window comes up, refuses each file with a message and stays usable.
+TEST_F(WindowTest, PipesAndDeeplyNestedFilesAreRefusedWithAMessage) {
+  const std::string config = home_ + "/.config/spherolux";
+  fs::create_directories(config);
+  ASSERT_EQ(mkfifo((config + "/spheroluxplayer.ini").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((config + "/Language.ini").c_str(), 0600), 0);
+  const std::string pipe = home_ + "/pipe.mp4";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  Start({QString::fromStdString(pipe)});
+  ASSERT_TRUE(LogShows("message box: Only regular files can be opened")) << Log();
+  ASSERT_TRUE(AnswerBox());
+  Key("ctrl+q");
+  ASSERT_TRUE(app_.waitForFinished(8000)) << "the window must still answer its keys";
+
+  Start({QString::fromStdString(dir_ + "/nested.mp4")});
+  ASSERT_TRUE(LogShows("message box: This file cannot be played safely")) << Log();
+  ASSERT_TRUE(AnswerBox());
+  EXPECT_EQ(app_.state(), QProcess::Running);
   Key("ctrl+q");
   EXPECT_TRUE(app_.waitForFinished(8000));
 }

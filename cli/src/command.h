@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/input_file.h"
+
 namespace cli {
 
 using CommandFn = int (*)(std::span<char* const> args);
@@ -39,9 +41,8 @@ constexpr int kExitFailure = 1;     // the operation failed (a message on stderr
 constexpr int kExitUnreadable = 2;  // an input could not be read at all
 constexpr int kExitUsage = 64;      // bad command line
 
-// Why `path` cannot be read as an input file ("not a regular file", or the system's text of
-// the error), or empty when it can. Asked before the file is opened: opening a pipe would
-// wait for a writer.
-std::string UnreadableReason(const std::string& path);
+// Why `path` cannot be read as an input file, or empty when it can (base/input_file.h). Asked
+// before the file is opened: opening a pipe would wait for a writer.
+using spherolux::UnreadableReason;
 
 }  // namespace cli

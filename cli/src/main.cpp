@@ -1,8 +1,4 @@
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -16,15 +12,6 @@ namespace cli {
 std::vector<Command>& Registry() {
   static std::vector<Command> commands;
   return commands;
-}
-
-std::string UnreadableReason(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
-  if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
-  if (!S_ISREG(st.st_mode)) return "not a regular file";
-  if (::access(path.c_str(), R_OK) != 0) return std::strerror(errno);
-  return {};
 }
 
 }  // namespace cli

@@ -12,6 +12,8 @@
 #include <cwchar>
 #include <mutex>
 
+#include "base/input_file.h"
+
 namespace spherolux::media {
 namespace {
 
@@ -116,10 +118,11 @@ const Binding* Bound() {
 // C library's UTF-8 conversion, which cannot give back bytes that are not UTF-8 (valid file
 // names on Linux): such a file is opened here and named as /proc/self/fd/N, which is ASCII,
 // names the very file opened, and leaves nothing behind (a link in a temporary folder would
-// outlive a killed process). The descriptor lives as long as this object.
+// outlive a killed process). MediaInfo takes a name with a scheme ("http://...") for a URL and
+// fetches it, so every other name is made absolute. The descriptor lives as long as this object.
 class MediaInfoName {
  public:
-  explicit MediaInfoName(const std::string& path) : name_(path) {
+  explicit MediaInfoName(const std::string& path) : name_(AbsolutePath(path)) {
     if (Narrow(Widen(path).c_str()) == path) return;
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd_ >= 0) name_ = "/proc/self/fd/" + std::to_string(fd_);

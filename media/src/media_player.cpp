@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "base/input_file.h"
 #include "base/log.h"
 #include "base/system.h"
 #include "calib/calibration.h"
@@ -23,6 +24,7 @@
 #include "platform/messages.h"
 #include "probe/probe.h"
 #include "render/opengl_render.h"
+#include "ui/strings.h"
 
 namespace spherolux::media {
 namespace {
@@ -148,6 +150,8 @@ void CMediaPlayer::Emit(int code, uintptr_t wparam, intptr_t lparam) const {
 }
 
 int CMediaPlayer::Probe(const std::string& path, bool photo) {
+  if (InputStateOf(path) == InputState::kNotRegular) return kProbeNotAFile;
+  if (!photo && IsNestedTooDeep(path.c_str()) == 1) return kProbeNestedTooDeep;
   const MediaFacts facts = ReadMediaFacts(path, photo);
   width_ = facts.width;
   height_ = facts.height;
@@ -158,8 +162,19 @@ int CMediaPlayer::Probe(const std::string& path, bool photo) {
   camera_type_ = probe.camera_type;
   view_mode_ = probe.view_mode;
   table_floats_ = camera_type_ == kCameraSingleLens ? render::kSingleLensTableFloats : render::kDualLensTableFloats;
-  if (probe.extracted && probe.extraction == kCalibNoMemory) return -1;
-  return ShownByPlayer(probe) ? 0 : 1;
+  if (probe.extracted && probe.extraction == kCalibNoMemory) return kProbeNoMemory;
+  return ShownByPlayer(probe) ? kProbeShown : kProbeNotShown;
+}
+
+int RefusalText(int probe_result) {
+  switch (probe_result) {
+    case CMediaPlayer::kProbeNotAFile:
+      return ui::kStrNotARegularFile;
+    case CMediaPlayer::kProbeNestedTooDeep:
+      return ui::kStrNestedTooDeep;
+    default:
+      return ui::kStrNotQualifiedCamera;
+  }
 }
 
 bool CMediaPlayer::EnsureInstance() {
@@ -229,7 +244,8 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
 
   ReleasePlayer();
   ReleaseMedia();
-  media_ = api_.media_new_path()(instance_, path.c_str());
+  // An absolute name, which the engine cannot take for anything but a file.
+  media_ = api_.media_new_path()(instance_, AbsolutePath(path).c_str());
   if (media_ == nullptr) return 0;
   player_ = api_.player_new_from_media()(media_);
   if (player_ == nullptr) return 0;

@@ -2,7 +2,12 @@
 // by the tests, and pointer, wheel and key events injected into the X server.
 #include "media/media_player.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -11,6 +16,7 @@
 #include <QThread>
 #include <QWindow>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +24,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -202,6 +209,8 @@ TEST_F(PlayerTest, ProbeAcceptsCameraFilesAndPanoramasAndRefusesTheRest) {
   EXPECT_EQ(renderer().models().sphere_c().min_fov(), 100.0f);
   EXPECT_EQ(renderer().models().sphere_c().max_fov(), 160.0f);
 
+  // Refused before the engine's readers recurse through 10,000 boxes, which ran out of stack.
+  EXPECT_EQ(player().Probe(g_media->NestedVideo(), false), CMediaPlayer::kProbeNestedTooDeep);
   EXPECT_NE(player().Probe(g_media->PlainVideo(), false), 0);
   EXPECT_NE(player().Probe(g_media->NotMedia(), false), 0);
   EXPECT_NE(player().Probe(g_media->Path("missing.mp4"), false), 0);
@@ -575,6 +584,77 @@ TEST_F(PlayerTest, OpenPlayStopCyclesLeakNothing) {
   EXPECT_LT(last - first, 32 * 1024);
   EXPECT_EQ(renderer().gl_errors(), 0);
   EXPECT_GE(player().GetStats().outputs_started, 30u);
+}
+
+// A TCP listener on 127.0.0.1 that counts the connections it is offered and closes each at
+// once. It stops by itself after `lifetime_ms`, or when destroyed.
+class LoopbackListener {
+ public:
+  explicit LoopbackListener(int lifetime_ms = 120000) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd_, 8) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this, lifetime_ms] {
+      QElapsedTimer clock;
+      clock.start();
+      while (!stop_.load() && clock.elapsed() < lifetime_ms) {
+        pollfd waiting{fd_, POLLIN, 0};
+        if (poll(&waiting, 1, 50) <= 0) continue;
+        const int connection = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0) continue;
+        connections_.fetch_add(1);
+        close(connection);
+      }
+    });
+  }
+  ~LoopbackListener() {
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) close(fd_);
+  }
+  int port() const { return port_; }
+  int connections() const { return connections_.load(); }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::thread thread_;
+};
+
+// A file whose name reads like a URL (folders "http:" and "127.0.0.1:PORT" in the current
+// folder) is a file to every library that opens it: MediaInfo measures it, libvlc plays it,
+// the conversion engine converts it, and nothing connects to a listener at that address.
+TEST_F(PlayerTest, NamesThatReadLikeUrlsAreFilesToEveryLibrary) {
+  LoopbackListener listener;
+  ASSERT_NE(listener.port(), 0);
+  const std::string dir = g_media->Path("url-names");
+  const std::string host = "127.0.0.1:" + std::to_string(listener.port());
+  std::filesystem::create_directories(dir + "/http:/" + host);
+  std::filesystem::create_directories(dir + "/out");
+  const std::string name = "http://" + host + "/clip.mp4";
+  std::filesystem::copy_file(g_media->DualVideo(1.0, 960), dir + "/" + name);
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+
+  EXPECT_EQ(ReadMediaFacts(name, false).width, 960);
+  EXPECT_TRUE(Open(name));
+  EXPECT_TRUE(WaitFrames(3));
+  window_->Close();
+  const std::string cli = std::string(SPHEROLUX_BINARY_DIR) + "/bin/spherolux-cli";
+  EXPECT_EQ(std::system((cli + " --quiet convert '" + name + "' --output-dir out > /dev/null 2>&1").c_str()), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir + "/out/clip_spherolux_0.mp4"));
+
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(listener.connections(), 0);
 }
 
 // Without the media engine, or with one that lacks an entry the player calls, a video is

@@ -116,6 +116,12 @@ std::string TestMedia::PlainVideo() {
   return path;
 }
 
+std::string TestMedia::NestedVideo() {
+  const std::string path = Path("nested.mp4");
+  EXPECT_TRUE(camgen::WriteFileBytes(path, camgen::AddNestedUdta(camgen::ReadFileBytes(CameraStitchedVideo()), 10000)));
+  return path;
+}
+
 std::string TestMedia::NotMedia() {
   const std::string path = Path("notes.mp4");
   EXPECT_TRUE(camgen::WriteFileBytes(path, camgen::Bytes(5000, 'n')));

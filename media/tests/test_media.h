@@ -35,6 +35,8 @@ class TestMedia {
   std::string GPanoPhoto();
   // A 2:1 clip without any metadata.
   std::string PlainVideo();
+  // A dual-lens camera video whose moov ends in a chain of 10,000 nested udta boxes.
+  std::string NestedVideo();
   // A file that is no media at all.
   std::string NotMedia();
 

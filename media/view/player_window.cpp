@@ -8,6 +8,7 @@
 
 #include "platform/messages.h"
 #include "probe/probe.h"
+#include "ui/strings.h"
 
 namespace spherolux::media {
 
@@ -50,8 +51,8 @@ PlayerWindow::~PlayerWindow() {
 bool PlayerWindow::OpenFile(const std::string& path, std::string* error) {
   const bool photo = MediaKindOfPath(path) == MediaKind::kPhoto;
   Close();
-  if (player_->Probe(path, photo) != 0) {
-    if (error != nullptr) *error = "This file is not captured by a qualified camera!";
+  if (const int refused = player_->Probe(path, photo); refused != 0) {
+    if (error != nullptr) *error = ui::LoadString(RefusalText(refused));
     return false;
   }
   if (player_->Open(path, photo) != 1) {

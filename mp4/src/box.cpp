@@ -27,6 +27,12 @@ bool Contains(std::span<const uint32_t> list, uint32_t type) {
   return std::find(list.begin(), list.end(), type) != list.end();
 }
 
+// The types ParseBody may split into children.
+bool MayHoldBoxes(uint32_t t) {
+  return Contains(kPlainContainers, t) || Contains(kVisualSampleEntries, t) || t == FourCC("udta") ||
+         t == FourCC("meta") || t == FourCC("stsd");
+}
+
 // Splits `body` into prefix + children + trailing. `exact` asks for children that tile the
 // body exactly (used where a box may hold raw data instead of boxes); false when they do not.
 bool ParseContainerBody(Box* box, std::span<const uint8_t> body, size_t prefix, bool exact, int depth) {
@@ -50,7 +56,7 @@ bool ParseContainerBody(Box* box, std::span<const uint8_t> body, size_t prefix, 
 
 void ParseBody(Box* box, std::span<const uint8_t> body, int depth) {
   const uint32_t t = box->type;
-  if (depth < kMaxBoxDepth) {
+  if (depth < kMaxBoxDepth && MayHoldBoxes(t)) {
     if (Contains(kPlainContainers, t) && ParseContainerBody(box, body, 0, false, depth)) return;
     // 'udta' usually holds boxes, but cameras also store raw blocks there: split it only
     // when its children tile it exactly, so that nothing is lost either way.
@@ -97,6 +103,17 @@ const Box* Box::Find(uint32_t child_type) const {
   for (const auto& c : children)
     if (c.type == child_type) return &c;
   return nullptr;
+}
+
+bool NestsTooDeep(std::span<const Box> boxes, int depth) {
+  for (const Box& box : boxes) {
+    if (box.container) {
+      if (NestsTooDeep(box.children, depth + 1)) return true;
+    } else if (depth >= kMaxBoxDepth && MayHoldBoxes(box.type) && box.data.size() >= 8) {
+      return true;
+    }
+  }
+  return false;
 }
 
 ParseStatus ParseBoxes(std::span<const uint8_t> bytes, std::vector<Box>* out, int depth) {

@@ -119,6 +119,16 @@ int IsEquirectangularV2Video(const char* path) {
   return projection != nullptr && projection->Find(FourCC("equi")) != nullptr ? 1 : 0;
 }
 
+int IsNestedTooDeep(const char* path) {
+  mp4::Mp4File file;
+  const mp4::FileStatus status = mp4::ReadMp4File(path, &file);
+  if (status != mp4::FileStatus::kOk && status != mp4::FileStatus::kTruncated) return 0;
+  for (const mp4::TopBox& top : file.boxes) {
+    if (mp4::NestsTooDeep({&top.box, 1})) return 1;
+  }
+  return 0;
+}
+
 bool ShownByPlayer(const FileProbe& probe) {
   return probe.cls != StitchClass::kUnusableCalibration && probe.cls != StitchClass::kNotPanorama;
 }

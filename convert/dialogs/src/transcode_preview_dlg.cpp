@@ -152,8 +152,8 @@ void CTranscodePreviewDlg::TogglePlay() {
 
 void CTranscodePreviewDlg::ProbeAndOpen() {
   if (model_.path().empty()) return;
-  if (player_->Probe(model_.path(), model_.photo()) != 0) {
-    ui::MessageBox(this, Text(ui::kStrNotQualifiedCamera), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
+  if (const int refused = player_->Probe(model_.path(), model_.photo()); refused != 0) {
+    ui::MessageBox(this, Text(media::RefusalText(refused)), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
     return;
   }
   if (player_->Open(model_.path(), model_.photo()) != 1) {

@@ -11,11 +11,12 @@
 // query opens its own MediaInfo handle, copies the library's answers (their buffer is reused
 // by the next call) and closes the handle before it returns.
 //
-// Paths are the file system's bytes, UTF-8 or not. MediaInfo turns its wide-character paths
-// into file names with the C library's locale, so binding makes sure that LC_CTYPE is a UTF-8
-// locale (the user's own when it is one, C.UTF-8 otherwise); non-ASCII paths fail without
-// that. A name that is not UTF-8 cannot pass that way: its file is opened by the binding and
-// handed to MediaInfo as /proc/self/fd/N for the length of the query.
+// Paths are the file system's bytes, UTF-8 or not; a relative one reaches MediaInfo made
+// absolute, so that no name is taken for a URL and fetched. MediaInfo turns its wide-character
+// paths into file names with the C library's locale, so binding makes sure that LC_CTYPE is a
+// UTF-8 locale (the user's own when it is one, C.UTF-8 otherwise); non-ASCII paths fail
+// without that. A name that is not UTF-8 cannot pass that way: its file is opened by the
+// binding and handed to MediaInfo as /proc/self/fd/N for the length of the query.
 #pragma once
 
 #include <cstdint>

@@ -78,7 +78,18 @@ class CMediaPlayer {
   // set.
   void SetEngineDirectory(const std::string& dir) { engine_dir_ = dir; }
 
-  // 0 accept; non-zero refuse (-1: the grids could not be allocated).
+  // 0 accept; non-zero refuse: kProbeNoMemory when the grids could not be allocated,
+  // kProbeNotAFile for a folder, pipe or device (opening a pipe would hold the window thread
+  // for good), kProbeNestedTooDeep for an MP4 whose boxes nest deeper than our box reader goes
+  // (the engine's readers would run out of stack), else kProbeNotShown. No library but our own
+  // readers sees a file refused as no file or nested too deep.
+  enum ProbeResult : int {
+    kProbeShown = 0,
+    kProbeNoMemory = -1,
+    kProbeNotShown = 1,
+    kProbeNotAFile = 2,
+    kProbeNestedTooDeep = 3,
+  };
   int Probe(const std::string& path, bool photo);
   // 1 success, 0 failure (open_error() says why when the engine is missing).
   int Open(const std::string& path, bool photo);
@@ -215,5 +226,9 @@ class CMediaPlayer {
   std::mutex workers_mutex_;
   std::vector<std::thread> workers_;  // guarded by workers_mutex_
 };
+
+// The string-table id (ui/strings.h) of the message that tells the user why Probe refused a
+// file, for a non-zero result of Probe.
+int RefusalText(int probe_result);
 
 }  // namespace spherolux::media

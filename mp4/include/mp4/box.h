@@ -54,6 +54,11 @@ enum class ParseStatus { kOk, kTruncated, kMalformed };
 // the remaining bytes dropped and kMalformed. `depth` is the nesting level of `bytes`.
 ParseStatus ParseBoxes(std::span<const uint8_t> bytes, std::vector<Box>* out, int depth = 0);
 
+// Whether a box of `boxes` (at nesting level `depth`) is a container kept whole at
+// kMaxBoxDepth that still holds boxes: a file nested deeper than this reader goes. Readers
+// without such a bound recurse through it until their stack runs out.
+bool NestsTooDeep(std::span<const Box> boxes, int depth = 0);
+
 // Appends the serialised box (header, body) to `out`. Boxes whose body lives in a source
 // file cannot be serialised in memory: false, nothing appended.
 bool SerializeBox(const Box& box, std::vector<uint8_t>* out);

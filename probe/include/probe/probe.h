@@ -85,6 +85,12 @@ int StitchedTest(const char* path, MediaKind kind);
 // projection ('proj') is equirectangular ('equi'), else 0 (also for files that are no MP4).
 int IsEquirectangularV2Video(const char* path);
 
+// 1 when the boxes of an MP4 file nest deeper than our own box reader goes
+// (mp4::NestsTooDeep), else 0 (also for files that are no MP4). The player refuses such a
+// file before the media engine reads it: the engine's readers follow the nesting without a
+// bound and run out of stack.
+int IsNestedTooDeep(const char* path);
+
 // The player's decision: camera recordings with usable calibration and stitched panoramas
 // are shown; files of the other classes are refused (string 481).
 bool ShownByPlayer(const FileProbe& probe);

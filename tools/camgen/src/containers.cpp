@@ -232,6 +232,18 @@ Bytes EmbedInMp4(const Bytes& mp4, const Bytes& block, Mp4Placement placement) {
   });
 }
 
+Bytes AddNestedUdta(const Bytes& mp4, int depth) {
+  // Built from the innermost box outwards: each level is an 8-byte header around the rest.
+  Bytes chain;
+  for (int level = 1; level < depth; ++level) chain = Box("udta", chain);
+  return EditMp4(mp4, [&](std::vector<Node>& top) {
+    Node* moov = Find(top, "moov");
+    if (!moov) return false;
+    moov->children.push_back(Leaf("udta", chain));
+    return true;
+  });
+}
+
 Bytes UseLargeMdat(const Bytes& mp4) {
   return EditMp4(mp4, [](std::vector<Node>& top) {
     Node* mdat = Find(top, "mdat");

@@ -17,7 +17,7 @@ const char kUsage[] =
     "  spherolux-camgen photo OUT.jpg [--type N] [--model M] [--size WxH] [--place soi|jfif]\n"
     "  spherolux-camgen video OUT.mp4 [--type N] [--model M] [--size WxH] [--seconds S]\n"
     "                   [--place moov|trak|top|udat] [--no-audio] [--large-mdat] [--faststart]\n"
-    "                   [--spherical] [--no-block]\n"
+    "                   [--spherical] [--no-block] [--nest-udta DEPTH]\n"
     "  spherolux-camgen embed IN OUT [--type N] [--model M] [--place ...] [--spherical]\n"
     "Type 1 writes a single-lens record, any other type a dual-lens record (default 2).\n";
 
@@ -28,6 +28,7 @@ struct Options {
   double seconds = 2.0;
   std::string place;
   bool audio = true, large_mdat = false, faststart = false, spherical = false, block = true;
+  int nest_udta = 0;
 };
 
 bool Parse(int argc, char** argv, int first, Options* o) {
@@ -55,6 +56,8 @@ bool Parse(int argc, char** argv, int first, Options* o) {
       o->spherical = true;
     } else if (a == "--no-block") {
       o->block = false;
+    } else if (a == "--nest-udta" && (v = next())) {
+      o->nest_udta = std::atoi(v);
     } else {
       return false;
     }
@@ -84,6 +87,7 @@ Bytes EmbedAll(const Bytes& in, const Options& o) {
     out = EmbedInMp4(out, BlockFor(o), place);
   }
   if (!out.empty() && o.spherical) out = AddSphericalV1Box(out, SphericalV1Xml());
+  if (!out.empty() && o.nest_udta > 0) out = AddNestedUdta(out, o.nest_udta);
   if (!out.empty() && o.large_mdat) out = UseLargeMdat(out);
   if (!out.empty() && o.faststart) out = MoveMoovToFront(out);
   return out;

@@ -7,8 +7,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <vector>
+
+#include "base/log.h"
 
 namespace spherolux::ui {
 
@@ -21,16 +24,40 @@ std::string Env(const char* name) {
   return value != nullptr ? value : "";
 }
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& file) {
-  std::FILE* f = std::fopen(file.c_str(), "rb");
-  if (f == nullptr) return std::nullopt;
-  std::vector<uint8_t> bytes;
-  uint8_t buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) return std::nullopt;
+// The whole of a regular file of at most `max_bytes`, or nothing. A missing file is no news;
+// anything else that is not such a file (a pipe, a device, a folder, a larger file) is
+// ignored with a warning. The file is opened without waiting and only its first bytes are
+// read, so that neither a pipe nor an endless device can hold the start-up.
+std::optional<std::vector<uint8_t>> ReadSmallFile(const std::string& file, size_t max_bytes) {
+  const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) Logf("warning: %s is ignored: %s", file.c_str(), std::strerror(errno));
+    return std::nullopt;
+  }
+  struct stat st;
+  const char* refusal = nullptr;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    refusal = "not a regular file";
+  } else if (static_cast<uint64_t>(st.st_size) > max_bytes) {
+    refusal = "larger than it can be";
+  }
+  std::vector<uint8_t> bytes(max_bytes + 1);
+  size_t got = 0;
+  while (refusal == nullptr && got < bytes.size()) {
+    const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) refusal = std::strerror(errno);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  // A file that grew after the size was asked is no better.
+  if (refusal == nullptr && got > max_bytes) refusal = "larger than it can be";
+  if (refusal != nullptr) {
+    Logf("warning: %s is ignored: %s", file.c_str(), refusal);
+    return std::nullopt;
+  }
+  bytes.resize(got);
   return bytes;
 }
 
@@ -170,7 +197,7 @@ std::string Utf16ToUtf8(const std::u16string& text) {
 }
 
 std::optional<std::string> ReadSettingsFile(const std::string& file) {
-  const auto bytes = ReadWholeFile(file);
+  const auto bytes = ReadSmallFile(file, kMaxSettingsFileBytes);
   if (!bytes) return std::nullopt;
   // The whole file is the path; a trailing odd byte is not a code unit.
   std::u16string units;
@@ -184,6 +211,8 @@ std::optional<std::string> ReadSettingsFile(const std::string& file) {
 
 bool WriteSettingsFile(const std::string& file, const std::string& path) {
   const std::u16string units = Utf8ToUtf16(path);
+  // What could not be read back is not written.
+  if (units.size() * 2 > kMaxSettingsFileBytes) return false;
   std::vector<uint8_t> bytes;
   bytes.reserve(units.size() * 2);
   for (char16_t unit : units) {
@@ -214,7 +243,7 @@ bool SaveOutputDir(const Environment& env, const std::string& path) {
 }
 
 std::optional<uint32_t> ReadLanguageFile(const std::string& file) {
-  const auto bytes = ReadWholeFile(file);
+  const auto bytes = ReadSmallFile(file, kLanguageFileBytes);
   if (!bytes || bytes->size() < 4) return std::nullopt;
   const auto& b = *bytes;
   return static_cast<uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24));

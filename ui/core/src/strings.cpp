@@ -149,6 +149,10 @@ constexpr Entry kTable[] = {
      "录制期间文件或其所在文件夹已被删除。"},
     {kStrCauseInputChanged, "An input file changed while the job ran; no output was written.",
      "任务运行期间输入文件被更改，未写入输出文件。"},
+    {kStrNotARegularFile, "Only regular files can be opened: this is a folder, pipe or device.",
+     "只能打开普通文件：这是文件夹、管道或设备。"},
+    {kStrNestedTooDeep, "This file cannot be played safely: its boxes are nested too deeply.",
+     "无法安全播放此文件：其数据盒嵌套层数过深。"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

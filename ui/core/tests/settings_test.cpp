@@ -1,12 +1,17 @@
 #include "ui/settings.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace spherolux::ui {
@@ -130,6 +135,58 @@ TEST_F(SettingsTest, LanguageFileHoldsFourLittleEndianBytes) {
   EXPECT_EQ(ReadLanguageFile(LanguageFilePath(env_)).value(), 2052u);
   Put(LanguageFilePath(env_), {0x09, 0x04});
   EXPECT_FALSE(ReadLanguageFile(LanguageFilePath(env_)).has_value()) << "a short file names no language";
+}
+
+// Settings files that are no regular files, or larger than their format holds, are ignored as
+// if missing: a pipe held the start-up for good, a link to /dev/zero read until memory ran
+// out, and a file of a gigabyte was read whole.
+TEST_F(SettingsTest, OnlyRegularFilesOfTheFormatsSizeAreRead) {
+  const std::string settings = SettingsFilePath(env_);
+  const std::string language = LanguageFilePath(env_);
+  fs::create_directories(ConfigDir(env_));
+  ASSERT_EQ(mkfifo(settings.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(language.c_str(), 0600), 0);
+  // A reader that waits for a writer is let go after ten seconds, so that the test ends.
+  std::atomic<bool> done{false};
+  std::atomic<bool> waited{false};
+  std::thread release([&] {
+    for (int i = 0; i < 1000 && !done.load(); ++i) usleep(10000);
+    while (!done.load()) {
+      for (const std::string& fifo : {settings, language}) {
+        const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+          waited.store(true);
+          close(fd);
+        }
+      }
+      usleep(10000);
+    }
+  });
+  EXPECT_EQ(LoadOutputDir(env_).path, DefaultOutputDir(env_));
+  EXPECT_EQ(StartupLanguage(env_), Language::kEnglish);
+  done.store(true);
+  release.join();
+  EXPECT_FALSE(waited.load()) << "a pipe was opened for reading and waited for a writer";
+
+  fs::remove(settings);
+  fs::remove(language);
+  fs::create_symlink("/dev/zero", settings);
+  fs::create_symlink("/dev/zero", language);
+  EXPECT_FALSE(ReadSettingsFile(settings).has_value());
+  EXPECT_FALSE(ReadLanguageFile(language).has_value());
+
+  fs::remove(settings);
+  fs::remove(language);
+  std::vector<uint8_t> too_long;
+  while (too_long.size() <= kMaxSettingsFileBytes) too_long.insert(too_long.end(), {'a', 0});
+  Put(settings, too_long);
+  Put(language, {0x04, 0x08, 0, 0, 0});
+  EXPECT_FALSE(ReadSettingsFile(settings).has_value());
+  EXPECT_FALSE(ReadLanguageFile(language).has_value());
+  // What fits is read whole.
+  too_long.resize(kMaxSettingsFileBytes);
+  Put(settings, too_long);
+  EXPECT_EQ(ReadSettingsFile(settings).value_or("").size(), kMaxSettingsFileBytes / 2);
 }
 
 TEST_F(SettingsTest, StartupLanguageFollowsTheFileThenTheLocale) {

@@ -68,6 +68,9 @@ Bytes EmbedInJpeg(const Bytes& jpeg, const Bytes& block, JpegPlacement placement
 // block is the one a reader finds. Empty result on bad input.
 enum class Mp4Placement { kMoovUdta, kTrakUdta, kTopLevelUdta, kTopLevelUdat };
 Bytes EmbedInMp4(const Bytes& mp4, const Bytes& block, Mp4Placement placement = Mp4Placement::kMoovUdta);
+// Appends to moov a chain of `depth` `udta` boxes, each holding only the next (8 bytes of
+// header per level), after any udta already there: a file nested deeper than readers go.
+Bytes AddNestedUdta(const Bytes& mp4, int depth);
 // Rewrites the (first) mdat header with a 64-bit size (size field 1), fixing chunk offsets.
 Bytes UseLargeMdat(const Bytes& mp4);
 // Moves moov in front of mdat (as a streaming-optimised file has it), fixing chunk offsets.

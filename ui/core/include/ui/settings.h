@@ -3,14 +3,17 @@
 //
 // Settings file "spheroluxplayer.ini": the output directory as raw UTF-16LE code units, no
 // byte-order mark, no key, no terminator; a zero unit, if one appears, ends the text. Paths of
-// any length are read back whole. Language file "Language.ini": one little-endian 32-bit
-// locale id (1033 English, 2052 Chinese).
+// any length the system takes (PATH_MAX bytes) are read back whole. Language file
+// "Language.ini": one little-endian 32-bit locale id (1033 English, 2052 Chinese). Only regular
+// files of at most the size their format can hold are read; any other file (a pipe, a device,
+// a larger file) is ignored with a warning in the log, as if it were missing.
 //
 // Paths here are UTF-8. Files are replaced whole: a write goes to a temporary file beside the
 // target that is renamed over it, so a failed write never leaves half a file. Every function
 // reports failure by its result and never throws. Any thread; callers serialise writes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,9 +41,15 @@ std::string DefaultOutputDir(const Environment& env);
 std::u16string Utf8ToUtf16(const std::string& text);
 std::string Utf16ToUtf8(const std::u16string& text);
 
+// The largest settings and language files read: a path of PATH_MAX (4096) bytes in UTF-16
+// code units, and the locale id.
+constexpr size_t kMaxSettingsFileBytes = 2 * 4096;
+constexpr size_t kLanguageFileBytes = 4;
+
 // The text of a settings file, or nothing when it cannot be opened or read.
 std::optional<std::string> ReadSettingsFile(const std::string& file);
-// Writes `path` as the whole settings file, creating its folder. False on any failure.
+// Writes `path` as the whole settings file, creating its folder. False on any failure, and
+// for a path longer than kMaxSettingsFileBytes can hold.
 bool WriteSettingsFile(const std::string& file, const std::string& path);
 
 struct OutputDir {
@@ -55,7 +64,7 @@ bool SaveOutputDir(const Environment& env, const std::string& path);
 // `dir` + `name` with one separator between them.
 std::string JoinPath(const std::string& dir, const std::string& name);
 
-// The locale id in a language file, or nothing when it is missing or shorter than 4 bytes.
+// The locale id in a language file, or nothing when it is missing or not 4 bytes long.
 std::optional<uint32_t> ReadLanguageFile(const std::string& file);
 bool WriteLanguageFile(const std::string& file, uint32_t locale_id);
 

@@ -141,6 +141,9 @@ enum StringId : int {
   kStrScreenRecordFailed,
   kStrCauseRecordingGone,
   kStrCauseInputChanged,
+  // Why the player refuses a file before any library reads it.
+  kStrNotARegularFile,
+  kStrNestedTooDeep,
 };
 
 void SetUiLanguage(Language language);
