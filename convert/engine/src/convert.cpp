@@ -32,6 +32,18 @@ double ToSeconds(int64_t ts, AVRational tb) { return ts == AV_NOPTS_VALUE ? NAN 
 
 int64_t PacketTime(const AVPacket* p) { return p->pts != AV_NOPTS_VALUE ? p->pts : p->dts; }
 
+// Whether the system refuses this process another thread now. libx264 reports a failed open
+// the same way whatever the cause; when it could not start its threads, the job's fault is
+// the system's, not the options'.
+bool SystemRefusesThreads() {
+  try {
+    std::thread([] {}).join();
+    return false;
+  } catch (const std::system_error&) {
+    return true;
+  }
+}
+
 // The input, opened with the job's stop check as interrupt callback.
 struct Input {
   InputPtr fmt;
@@ -400,7 +412,7 @@ int Transcoder::OpenEncoder(AVFormatContext* oc) {
   if (!o.profile.empty()) av_dict_set(&opts, "profile", o.profile.c_str(), 0);
   const int ret = avcodec_open2(enc_.get(), codec, &opts);
   av_dict_free(&opts);
-  if (ret < 0) return CONVERT_ERR_ENCODER;
+  if (ret < 0) return SystemRefusesThreads() ? CONVERT_ERR_SYSTEM : CONVERT_ERR_ENCODER;
   out_v_ = avformat_new_stream(oc, nullptr);
   if (!out_v_ || avcodec_parameters_from_context(out_v_->codecpar, enc_.get()) < 0) return CONVERT_ERR_NO_MEMORY;
   out_v_->time_base = enc_->time_base;
