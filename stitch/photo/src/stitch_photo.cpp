@@ -141,6 +141,18 @@ struct Source {
     return kPhotoOk;
   }
 
+  // Decodes at the smallest DCT scale (1/8, 1/4 or 1/2) that still gives at least
+  // `min_width` columns; at full size when none does.
+  int ScaleDownTo(int min_width) {
+    for (int32_t denominator : {8, 4, 2}) {
+      if (image[0] / denominator < min_width) continue;
+      int rc = JpegDecoderSet(decoder.get(), kJpegDecScale, &denominator, 4);
+      if (rc == kJpegOk) rc = JpegDecoderGet(decoder.get(), kJpegDecOutputSize, output, 8);
+      return rc;
+    }
+    return kJpegOk;
+  }
+
   void Close() {
     decoder.reset();
     file.reset();
@@ -175,7 +187,7 @@ int DecodePicture(Source& source, int w, int h, WorkingPicture* pic) {
   const int32_t strides[3] = {w, pic->chroma_stride, pic->chroma_stride};
   // 16-row strips. A damaged strip still delivers its rows, but the photo is not passed off
   // as whole: damaged data ends the pipeline.
-  for (int left = source.image[1]; left > 0;) {
+  for (int left = source.output[1]; left > 0;) {
     int32_t rows = std::min(16, left);
     left -= rows;
     const int32_t rc = JpegDecoderDecodeRows(source.decoder.get(), planes, strides, nullptr, &rows);
@@ -259,6 +271,32 @@ void CopyStitchedByCamera(const uint8_t* picture, int w, int h, const Panorama& 
   }
 }
 
+// A photo the camera stitched, scaled to the panorama's size: each output sample is the mean
+// of the source samples its area covers (at least one), so that a small picture does not
+// alias.
+void ScaleStitchedByCamera(const uint8_t* picture, int w, int h, const Panorama& pano) {
+  const size_t len = static_cast<size_t>(w) * h;
+  for (int c = 0; c < 3; ++c) {
+    const int sw = c == 0 ? w : w / 2, sh = c == 0 ? h : h / 2;
+    const int dw = c == 0 ? pano.w : pano.w / 2, dh = c == 0 ? pano.h : pano.h / 2;
+    const uint8_t* src = picture + (c == 0 ? 0 : len + (c - 1) * (len / 4));
+    uint8_t* dst = pano.plane(c);
+    for (int y = 0; y < dh; ++y) {
+      const int y0 = static_cast<int>(int64_t{y} * sh / dh);
+      const int y1 = std::max(y0 + 1, static_cast<int>(int64_t{y + 1} * sh / dh));
+      for (int x = 0; x < dw; ++x) {
+        const int x0 = static_cast<int>(int64_t{x} * sw / dw);
+        const int x1 = std::max(x0 + 1, static_cast<int>(int64_t{x + 1} * sw / dw));
+        uint32_t sum = 0;
+        for (int yy = y0; yy < y1; ++yy)
+          for (int xx = x0; xx < x1; ++xx) sum += src[static_cast<size_t>(yy) * sw + xx];
+        const uint32_t count = static_cast<uint32_t>((y1 - y0) * (x1 - x0));
+        dst[static_cast<size_t>(y) * dw + x] = static_cast<uint8_t>((sum + count / 2) / count);
+      }
+    }
+  }
+}
+
 // Encodes the panorama into a temporary beside the output and puts it in place only when
 // it is complete. A file the encoder could not write is a file error, whatever code the
 // codec gave for it.
@@ -325,42 +363,35 @@ int CreateOutput(const char* source_path, const char* output_path, const PhotoOu
   }
 }
 
-}  // namespace
-
-void PanoramaSize(int photo_width, int* width, int* height) {
-  const int w = RoundEven(photo_width) & ~3;
-  *width = std::max(w, 4);
-  *height = *width / 2;
-}
-
-int StitchPhoto(const char* source_path, const char* output_path, int rotation, bool nadir_patch, int quality_index,
-                const PhotoOutputOptions& options) {
-  if (!source_path || !output_path) return kPhotoCannotOpen;
-  struct stat st;
-  if (::stat(source_path, &st) != 0) return FileError(errno, kPhotoCannotOpen);
-  if (!S_ISREG(st.st_mode)) return kPhotoNotAFile;
-  OutputFile out;
-  int rc = CreateOutput(source_path, output_path, options, &out);
-  if (rc != kPhotoOk) return rc;
+// Decodes the photo at `source_path` and stitches it into `pano`, which is sized and
+// allocated here: the photo's own panorama size when `preview_width` is 0, else
+// preview_width (see StitchPhotoPreview) with the photo decoded at a DCT scale.
+// A panorama stitched earlier (`stitched`) is scaled like one the camera stitched.
+int RenderPanorama(const char* source_path, int rotation, bool nadir_patch, int preview_width, bool stitched,
+                   Panorama* pano) {
   PhotoCalibration calibration;
-  const int camera_type = LoadPhotoCalibration(source_path, &calibration);
+  const int camera_type = stitched ? 0 : LoadPhotoCalibration(source_path, &calibration);
 
   Source source;
-  if ((rc = source.Open(source_path)) != kPhotoOk) return rc;
+  int rc = source.Open(source_path);
+  if (rc != kPhotoOk) return rc;
   // Only a photo the camera stitched itself may go out as it came in; any other photo
   // without lens calibration would be a fisheye picture marked as a panorama.
   const bool lens = camera_type == kCameraDualLens || camera_type == kCameraSingleLens;
-  if (!lens && QueryCameraType(source_path) != kCameraStitchedReported) return kPhotoNoCalibration;
+  if (!lens && !stitched && QueryCameraType(source_path) != kCameraStitchedReported) return kPhotoNoCalibration;
+  if (preview_width > 0) {
+    if ((rc = source.ScaleDownTo(preview_width)) != kJpegOk) return rc;
+    PanoramaSize(preview_width, &pano->w, &pano->h);
+  }
   const int w = RoundEven(source.output[0]), h = RoundEven(source.output[1]);
-  Panorama pano;
-  PanoramaSize(w, &pano.w, &pano.h);
+  if (preview_width <= 0) PanoramaSize(w, &pano->w, &pano->h);
   const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   // A dual-lens photo's stitching maps depend only on the calibration and the sizes: they
   // are built while the picture is decoded. The source is the whole decoded picture (w x h),
   // whatever its shape, so that the context never reads past it.
   PendingContext pending;
   if (camera_type == kCameraDualLens) {
-    pending.Start([&calibration, w, h, pw = pano.w, ph = pano.h, rotation, nadir_patch, threads] {
+    pending.Start([&calibration, w, h, pw = pano->w, ph = pano->h, rotation, nadir_patch, threads] {
       return CreateStitchContext(&calibration.dual, w, h, pw, ph, kStitchI420, rotation, false, nadir_patch, threads);
     });
   }
@@ -372,20 +403,59 @@ int StitchPhoto(const char* source_path, const char* output_path, int rotation, 
   const uint8_t* picture = nullptr;
   if ((rc = ToI420(work, &converted, &picture)) != kPhotoOk) return rc;
 
-  pano.bytes = Allocate<uint8_t>(pano.len() * 3 / 2);
-  if (!pano.bytes) return kPhotoNoMemory;
+  pano->bytes = Allocate<uint8_t>(pano->len() * 3 / 2);
+  if (!pano->bytes) return kPhotoNoMemory;
   if (camera_type == kCameraDualLens) {
     const std::unique_ptr<StitchContext, ContextCloser> context(pending.Take());
     if (!context) return kPhotoNoMemory;
-    StitchImage(context.get(), picture, pano.bytes.get(), threads);
+    StitchImage(context.get(), picture, pano->bytes.get(), threads);
   } else if (camera_type == kCameraSingleLens) {
-    if ((rc = UnwrapSingleLens(calibration.single, picture, w, h, rotation, pano)) != kPhotoOk) return rc;
+    return UnwrapSingleLens(calibration.single, picture, w, h, rotation, *pano);
+  } else if (preview_width > 0) {
+    ScaleStitchedByCamera(picture, w, h, *pano);
   } else {
-    CopyStitchedByCamera(picture, w, h, pano);
+    CopyStitchedByCamera(picture, w, h, *pano);
   }
-  converted.reset();
-  work.bytes.reset();
+  return kPhotoOk;
+}
+
+// Refuses what is no regular file before anything opens it.
+int CheckSource(const char* source_path) {
+  struct stat st;
+  if (::stat(source_path, &st) != 0) return FileError(errno, kPhotoCannotOpen);
+  return S_ISREG(st.st_mode) ? kPhotoOk : kPhotoNotAFile;
+}
+
+}  // namespace
+
+void PanoramaSize(int photo_width, int* width, int* height) {
+  const int w = RoundEven(photo_width) & ~3;
+  *width = std::max(w, 4);
+  *height = *width / 2;
+}
+
+int StitchPhoto(const char* source_path, const char* output_path, int rotation, bool nadir_patch, int quality_index,
+                const PhotoOutputOptions& options) {
+  if (!source_path || !output_path) return kPhotoCannotOpen;
+  int rc = CheckSource(source_path);
+  if (rc != kPhotoOk) return rc;
+  OutputFile out;
+  if ((rc = CreateOutput(source_path, output_path, options, &out)) != kPhotoOk) return rc;
+  Panorama pano;
+  if ((rc = RenderPanorama(source_path, rotation, nadir_patch, 0, false, &pano)) != kPhotoOk) return rc;
   return EncodePanorama(pano, quality_index, out);
+}
+
+int StitchPhotoPreview(const char* source_path, int width, bool stitched, PanoramaImage* out) {
+  if (!source_path || !out || width < 4 || width > kMaxPhotoWidth) return kPhotoCannotOpen;
+  int rc = CheckSource(source_path);
+  if (rc != kPhotoOk) return rc;
+  Panorama pano;
+  if ((rc = RenderPanorama(source_path, 0, false, width, stitched, &pano)) != kPhotoOk) return rc;
+  out->width = pano.w;
+  out->height = pano.h;
+  out->bytes.assign(pano.bytes.get(), pano.bytes.get() + pano.len() * 3 / 2);
+  return kPhotoOk;
 }
 
 }  // namespace spherolux

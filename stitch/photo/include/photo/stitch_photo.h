@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "jpeg/codec.h"
 
@@ -112,5 +113,23 @@ struct PhotoOutputOptions {
 // rotation: 0, 90, 180 or 270; quality_index: 0 low (90), 1 medium (99), other high (100).
 int StitchPhoto(const char* source_path, const char* output_path, int rotation, bool nadir_patch, int quality_index,
                 const PhotoOutputOptions& options = {});
+
+// A panorama in memory: I420 planes back to back (Y, then U and V of width/2 x height/2),
+// full-range BT.601 like the JPEG it came from.
+struct PanoramaImage {
+  std::vector<uint8_t> bytes;
+  int width = 0;
+  int height = 0;
+};
+
+// A small panorama of a photo, for thumbnails: `width` pixels wide (rounded down to a
+// multiple of 4) and half as high, rotation 0, no nadir patch. The photo is decoded at the
+// smallest DCT scale (1/8, 1/4, 1/2 or whole) that still gives at least `width` columns and
+// stitched at that size, so a 5376 x 2688 photo costs a sixty-fourth of its pixels. A photo
+// the camera stitched, or one the caller knows to be a panorama stitched earlier
+// (`stitched`: its calibration is not read), is scaled down instead. The same checks and
+// codes as StitchPhoto (a photo without calibration is kPhotoNoCalibration); nothing is
+// written. `width` outside 4..kMaxPhotoWidth is kPhotoCannotOpen.
+int StitchPhotoPreview(const char* source_path, int width, bool stitched, PanoramaImage* out);
 
 }  // namespace spherolux
