@@ -10,6 +10,10 @@ if(SPHEROLUX_WERROR)
   target_compile_options(spherolux_warnings INTERFACE -Werror)
 endif()
 
+# The programs' --version.
+add_library(spherolux_version INTERFACE)
+target_compile_definitions(spherolux_version INTERFACE SPHEROLUX_VERSION="${PROJECT_VERSION}")
+
 if(SPHEROLUX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

@@ -59,8 +59,13 @@ int main(int argc, char** argv) {
       std::printf(
           "usage: spherolux [FILE...]\n"
           "       spherolux --converter [FILE]\n"
+          "       spherolux --version\n"
           "Opens the first FILE (a camera photo or video) in the player, or with --converter FILE in\n"
           "the converter alone.\n");
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("spherolux %s\n", SPHEROLUX_VERSION);
       return 0;
     }
   }

@@ -24,7 +24,7 @@ void PrintHelp(std::FILE* out) {
   std::fprintf(out,
                "spherolux-cli - SPHEROLUX Video Converter for shells and scripts\n\n"
                "Usage: spherolux-cli [--quiet] COMMAND [ARGS...]\n"
-               "       spherolux-cli --help | COMMAND --help\n\n"
+               "       spherolux-cli --help | --version | COMMAND --help\n\n"
                "Results go to stdout, progress, errors and diagnostics to stderr;\n"
                "--quiet drops the diagnostics of the libraries. In every command \"--\" ends the\n"
                "options: each argument after it is a file name, even one that starts with \"-\".\n"
@@ -52,6 +52,10 @@ int main(int argc, char** argv) {
     argv[1] = argv[0];
     ++argv;
     --argc;
+  }
+  if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+    std::printf("spherolux-cli %s\n", SPHEROLUX_VERSION);
+    return cli::kExitOk;
   }
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
     PrintHelp(argc < 2 ? stderr : stdout);
