@@ -6,9 +6,9 @@
 // freedesktop thumbnail specification asks of a thumbnailer (the file manager adds its own
 // keys). Exit status: 0 written; 1 the file is no camera file or panorama (the file manager
 // then falls back to its own thumbnail); 2 wrong arguments; 3 the file cannot be read or is
-// damaged; 4 OUTPUT cannot be written; 5 the program's video module cannot be loaded. OUTPUT is replaced in one step and never left half
-// written. A run is bounded in memory and time, since it runs on whatever lands in a
-// Downloads folder.
+// damaged; 4 OUTPUT cannot be written; 5 the program's video module cannot be loaded. OUTPUT is replaced in one step
+// and never left half written. A run is bounded in memory and time, since it runs on whatever lands in a Downloads
+// folder.
 
 #include <sys/resource.h>
 #include <unistd.h>

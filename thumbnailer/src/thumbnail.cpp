@@ -6,8 +6,8 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 
 #include "base/system.h"
 #include "photo/stitch_photo.h"
@@ -22,7 +22,8 @@ bool StartsAsJpeg(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   uint8_t head[3] = {};
-  const bool jpeg = ::read(fd, head, sizeof head) == sizeof head && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+  const bool jpeg =
+      ::read(fd, head, sizeof head) == sizeof head && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
   ::close(fd);
   return jpeg;
 }

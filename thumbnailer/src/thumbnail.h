@@ -20,8 +20,8 @@ namespace spherolux::thumbnailer {
 
 enum class ThumbnailResult {
   kOk,
-  kNotPanorama,  // no calibration and no panorama marks: not ours to draw
-  kUnreadable,   // cannot be opened, is no regular file, or is damaged
+  kNotPanorama,    // no calibration and no panorama marks: not ours to draw
+  kUnreadable,     // cannot be opened, is no regular file, or is damaged
   kNoVideoModule,  // the video module is missing or broken (said on stderr)
 };
 

@@ -59,11 +59,10 @@ FramePtr DecodeKeyFrame(const std::string& path) {
   std::unique_ptr<AVFormatContext, InputCloser> input(raw);
   // MP4 headers give the codec and the frame size: the stream information is looked for (by
   // decoding the first frames) only when they do not.
-  const bool known = input->nb_streams > 0 && std::all_of(input->streams, input->streams + input->nb_streams,
-                                                           [](const AVStream* s) {
-                                                             return s->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
-                                                                    (s->codecpar->width > 0 && s->codecpar->height > 0);
-                                                           });
+  const bool known =
+      input->nb_streams > 0 && std::all_of(input->streams, input->streams + input->nb_streams, [](const AVStream* s) {
+        return s->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || (s->codecpar->width > 0 && s->codecpar->height > 0);
+      });
   if (!known && avformat_find_stream_info(input.get(), nullptr) < 0) return nullptr;
   const AVCodec* codec = nullptr;
   const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
@@ -80,9 +79,9 @@ FramePtr DecodeKeyFrame(const std::string& path) {
   if (avcodec_open2(decoder.get(), codec, nullptr) < 0) return nullptr;
 
   if (input->duration > 0) {
-    const int64_t at = av_rescale_q(input->start_time == AV_NOPTS_VALUE ? input->duration / 10
-                                                                        : input->start_time + input->duration / 10,
-                                    AV_TIME_BASE_Q, stream->time_base);
+    const int64_t at = av_rescale_q(
+        input->start_time == AV_NOPTS_VALUE ? input->duration / 10 : input->start_time + input->duration / 10,
+        AV_TIME_BASE_Q, stream->time_base);
     if (av_seek_frame(input.get(), index, at, AVSEEK_FLAG_BACKWARD) < 0)
       av_seek_frame(input.get(), index, 0, AVSEEK_FLAG_BACKWARD);
   }
@@ -109,10 +108,9 @@ FramePtr DecodeKeyFrame(const std::string& path) {
 
 // The frame as back-to-back I420 planes of `width` x `height`, scaled by area.
 bool ToI420(const AVFrame* frame, int width, int height, std::vector<uint8_t>* out) {
-  std::unique_ptr<SwsContext, ScalerCloser> scaler(sws_getContext(frame->width, frame->height,
-                                                                  static_cast<AVPixelFormat>(frame->format), width,
-                                                                  height, AV_PIX_FMT_YUV420P, SWS_AREA, nullptr,
-                                                                  nullptr, nullptr));
+  std::unique_ptr<SwsContext, ScalerCloser> scaler(
+      sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), width, height,
+                     AV_PIX_FMT_YUV420P, SWS_AREA, nullptr, nullptr, nullptr));
   if (!scaler) return false;
   const size_t len = static_cast<size_t>(width) * height;
   out->assign(len * 3 / 2, 0);
@@ -125,7 +123,7 @@ bool ToI420(const AVFrame* frame, int width, int height, std::vector<uint8_t>* o
 
 // The module's one entry (kVideoEntry).
 extern "C" __attribute__((visibility("default"))) ThumbnailResult spherolux_video_thumbnail(const std::string& path,
-                                                                                             int size, Thumbnail* out) {
+                                                                                            int size, Thumbnail* out) {
   if (InputStateOf(path) != InputState::kReadable) return ThumbnailResult::kUnreadable;
   PhotoCalibration calibration;
   const int type = ReadCameraCalibration(path.c_str(), &calibration);
@@ -174,9 +172,9 @@ extern "C" __attribute__((visibility("default"))) ThumbnailResult spherolux_vide
   }
   const SingleLensCircle circle = SingleLensCircleForFrame(calibration.single, source_w, source_h);
   std::vector<SingleLensRemapEntry> table(static_cast<size_t>(width) * height);
-  if (circle.radius <= 0 || !BuildSingleLensRemap(source_w, source_h, static_cast<float>(circle.x),
-                                                   static_cast<float>(circle.y), 190.0f, circle.radius, table.data(),
-                                                   width, height, 0))
+  if (circle.radius <= 0 ||
+      !BuildSingleLensRemap(source_w, source_h, static_cast<float>(circle.x), static_cast<float>(circle.y), 190.0f,
+                            circle.radius, table.data(), width, height, 0))
     return ThumbnailResult::kUnreadable;
   RemapSingleLens(source.data(), source_w, source_h, out->i420.data(), width, height, table.data());
   return ThumbnailResult::kOk;

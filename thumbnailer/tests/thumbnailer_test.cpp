@@ -34,9 +34,9 @@ class ThumbnailerTest : public ::testing::Test {
     while (std::getline(entry, line))
       if (line.rfind("Exec=", 0) == 0) exec = line.substr(5);
     EXPECT_FALSE(exec.empty());
-    for (const auto& [key, value] :
-         {std::pair<std::string, std::string>{"%s", std::to_string(size)}, {"%i", ShellQuote(input)},
-          {"%o", ShellQuote(output)}}) {
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"%s", std::to_string(size)},
+                                     {"%i", ShellQuote(input)},
+                                     {"%o", ShellQuote(output)}}) {
       const auto at = exec.find(key);
       EXPECT_NE(at, std::string::npos) << key;
       if (at != std::string::npos) exec.replace(at, 2, value);
@@ -123,14 +123,15 @@ TEST_F(ThumbnailerTest, CameraFilesAndPanoramasGiveTheStitchedPanorama) {
 // the file manager shows its own: a plain JPEG, a video without calibration, text, a pipe,
 // a JPEG declaring 65535 x 65535 pixels, a missing file.
 TEST_F(ThumbnailerTest, OtherFilesExitNonZeroAndWriteNothing) {
-  ASSERT_EQ(RunCommand("ffmpeg -v error -f lavfi -i testsrc=size=512x256 -frames:v 1 " +
-                       ShellQuote(dir_.Path("plain.jpg")))
-                .exit_code,
-            0);
+  ASSERT_EQ(
+      RunCommand("ffmpeg -v error -f lavfi -i testsrc=size=512x256 -frames:v 1 " + ShellQuote(dir_.Path("plain.jpg")))
+          .exit_code,
+      0);
   Camgen("video " + ShellQuote(dir_.Path("plain.mp4")) + " --size 320x160 --seconds 1 --no-block");
   dir_.Write("notes.txt", std::string("just text\n"));
   ASSERT_EQ(mkfifo(dir_.Path("pipe.mp4").c_str(), 0600), 0);
-  std::vector<uint8_t> huge = {0xFF, 0xD8, 0xFF, 0xC0, 0, 17, 8, 0xFF, 0xFF, 0xFF, 0xFF, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
+  std::vector<uint8_t> huge = {0xFF, 0xD8, 0xFF, 0xC0, 0, 17,   8, 0xFF, 0xFF, 0xFF, 0xFF,
+                               3,    1,    0x22, 0,    2, 0x11, 1, 3,    0x11, 1};
   huge.resize(4096, 0);
   dir_.Write("huge.jpg", huge);
   for (const std::string name : {"plain.jpg", "plain.mp4", "notes.txt", "pipe.mp4", "huge.jpg", "missing.mp4"}) {
