@@ -292,7 +292,8 @@ ViewState ViewPath::At(double t) const {
     const double d = keys_[i + 1].t - keys_[i].t, s = (t - keys_[i].t) / d;
     // A cubic Bézier on the sphere of rotations, by de Casteljau with slerp.
     const Quaternion c0 = rotations_[i], c3 = rotations_[i + 1];
-    const Quaternion c1 = Multiply(c0, Exp(Scaled(spin_[i], d / 3))), c2 = Multiply(c3, Exp(Scaled(spin_[i + 1], -d / 3)));
+    const Quaternion c1 = Multiply(c0, Exp(Scaled(spin_[i], d / 3))),
+                     c2 = Multiply(c3, Exp(Scaled(spin_[i + 1], -d / 3)));
     const Quaternion a = Slerp(c0, c1, s), b = Slerp(c1, c2, s), c = Slerp(c2, c3, s);
     v.rotation = Slerp(Slerp(a, b, s), Slerp(b, c, s), s);
     // The field of view: the cubic Hermite curve with the same rates.
@@ -328,8 +329,8 @@ bool ViewPath::Parse(std::string_view text, ViewPath* out, std::string* error) {
   for (const Json& item : keyframes->second.items) {
     if (item.kind != Json::kObject) return fail(item.line, "a keyframe must be an object");
     ViewKey k;
-    const std::pair<const char*, double*> fields[] = {{"t", &k.t},       {"yaw", &k.yaw}, {"pitch", &k.pitch},
-                                                      {"roll", &k.roll}, {"fov", &k.fov}};
+    const std::pair<const char*, double*> fields[] = {
+        {"t", &k.t}, {"yaw", &k.yaw}, {"pitch", &k.pitch}, {"roll", &k.roll}, {"fov", &k.fov}};
     for (const auto& [name, value] : fields) {
       const auto f = item.fields.find(name);
       if (f == item.fields.end()) {
@@ -337,12 +338,12 @@ bool ViewPath::Parse(std::string_view text, ViewPath* out, std::string* error) {
           return fail(item.line, std::string("the keyframe has no \"") + name + "\"");
         continue;
       }
-      if (f->second.kind != Json::kNumber) return fail(f->second.line, std::string("\"") + name + "\" must be a number");
+      if (f->second.kind != Json::kNumber)
+        return fail(f->second.line, std::string("\"") + name + "\" must be a number");
       *value = f->second.number;
     }
     if (const std::string problem = Check(k); !problem.empty()) return fail(item.line, problem);
-    if (!keys.empty() && !(k.t > keys.back().t))
-      return fail(item.line, "\"t\" must be later than the keyframe before");
+    if (!keys.empty() && !(k.t > keys.back().t)) return fail(item.line, "\"t\" must be later than the keyframe before");
     keys.push_back(k);
   }
   out->Set(std::move(keys), ease);
@@ -354,8 +355,9 @@ std::string ViewPath::ToJson() const {
   char line[200];
   for (size_t i = 0; i < keys_.size(); ++i) {
     const ViewKey& k = keys_[i];
-    std::snprintf(line, sizeof line, "  {\"t\": %.17g, \"yaw\": %.17g, \"pitch\": %.17g, \"roll\": %.17g, \"fov\": %.17g}%s\n",
-                  k.t, k.yaw, k.pitch, k.roll, k.fov, i + 1 < keys_.size() ? "," : "");
+    std::snprintf(line, sizeof line,
+                  "  {\"t\": %.17g, \"yaw\": %.17g, \"pitch\": %.17g, \"roll\": %.17g, \"fov\": %.17g}%s\n", k.t, k.yaw,
+                  k.pitch, k.roll, k.fov, i + 1 < keys_.size() ? "," : "");
     s += line;
   }
   s += std::string("], \"ease\": ") + (ease_ ? "true" : "false") + "}\n";

@@ -39,7 +39,8 @@ TEST(ViewRotation, AnglesTurnTheViewAsTheFileSays) {
   EXPECT_NEAR(f[2], std::sqrt(3) / 2, 1e-12);
   const auto up = RotateToWorld(RotationOf(0, 0, 90), {0, 1, 0});
   EXPECT_NEAR(up[0], 1, 1e-12);
-  for (const auto& [yaw, pitch, roll] : {std::array<double, 3>{-170, 80, 45}, {179, -89, -120}, {10, 0, 0}, {-45, 20, 170}}) {
+  for (const auto& [yaw, pitch, roll] :
+       {std::array<double, 3>{-170, 80, 45}, {179, -89, -120}, {10, 0, 0}, {-45, 20, 170}}) {
     double y, p, r;
     AnglesOf(RotationOf(yaw, pitch, roll), &y, &p, &r);
     EXPECT_NEAR(y, yaw, 1e-9);
@@ -66,7 +67,8 @@ TEST(ViewPathTest, ViewAndAngularVelocityAreContinuousThroughKeyframes) {
     const double speed = Norm(before);
     EXPECT_GT(speed, 10) << t;
     EXPECT_LT(Norm({before[0] - after[0], before[1] - after[1], before[2] - after[2]}), 0.01 * speed) << t;
-    const double fov_before = (path.At(t).fov - path.At(t - h).fov) / h, fov_after = (path.At(t + h).fov - path.At(t).fov) / h;
+    const double fov_before = (path.At(t).fov - path.At(t - h).fov) / h,
+                 fov_after = (path.At(t + h).fov - path.At(t).fov) / h;
     EXPECT_NEAR(fov_before, fov_after, 0.05) << t;
   }
 }
@@ -115,12 +117,13 @@ TEST(ViewPathTest, FilesAreReadBackAndMistakesNamedByLine) {
   ASSERT_TRUE(ViewPath::Parse(path.ToJson(), &again, &error)) << error;
   EXPECT_EQ(again.ToJson(), path.ToJson());
 
-  const std::string head = "{\"keyframes\": [\n  {\"t\": 0, \"yaw\": 0, \"pitch\": 0},\n  {\"t\": 1, \"yaw\": 0, \"pitch\": 0},\n";
-  for (const std::string& line4 : {std::string(R"(  {"t": 2, "yaw": 0})"), std::string(R"(  {"t": 2, "yaw": 0, "pitch": 95})"),
-                                   std::string(R"(  {"t": 1, "yaw": 0, "pitch": 0})"),
-                                   std::string(R"(  {"t": 2, "yaw": "left", "pitch": 0})"),
-                                   std::string(R"(  {"t": 2 "yaw": 0, "pitch": 0})"),
-                                   std::string(R"(  {"t": 2, "yaw": 0, "pitch": 0, "fov": 0})")}) {
+  const std::string head =
+      "{\"keyframes\": [\n  {\"t\": 0, \"yaw\": 0, \"pitch\": 0},\n  {\"t\": 1, \"yaw\": 0, \"pitch\": 0},\n";
+  for (const std::string& line4 :
+       {std::string(R"(  {"t": 2, "yaw": 0})"), std::string(R"(  {"t": 2, "yaw": 0, "pitch": 95})"),
+        std::string(R"(  {"t": 1, "yaw": 0, "pitch": 0})"), std::string(R"(  {"t": 2, "yaw": "left", "pitch": 0})"),
+        std::string(R"(  {"t": 2 "yaw": 0, "pitch": 0})"),
+        std::string(R"(  {"t": 2, "yaw": 0, "pitch": 0, "fov": 0})")}) {
     error.clear();
     EXPECT_FALSE(ViewPath::Parse(head + line4 + "\n]}\n", &path, &error)) << line4;
     EXPECT_EQ(error.rfind("line 4: ", 0), 0u) << line4 << " -> " << error;

@@ -79,9 +79,9 @@ class ViewPath {
 
   std::vector<ViewKey> keys_;
   bool ease_ = false;
-  std::vector<Quaternion> rotations_;           // per keyframe, each on the near side of the one before
-  std::vector<std::array<double, 3>> spin_;     // per keyframe: velocity in the log (half-angle) space, local
-  std::vector<double> fov_rate_;                // per keyframe: degrees per second
+  std::vector<Quaternion> rotations_;        // per keyframe, each on the near side of the one before
+  std::vector<std::array<double, 3>> spin_;  // per keyframe: velocity in the log (half-angle) space, local
+  std::vector<double> fov_rate_;             // per keyframe: degrees per second
 };
 
 }  // namespace spherolux::reframe
