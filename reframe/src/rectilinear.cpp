@@ -20,7 +20,8 @@ class Projection {
   Projection(const ViewState& view, int w, int h, int pano_w, int pano_h) : w_(w), h_(h), pw_(pano_w), ph_(pano_h) {
     const double tan_half = std::tan(std::clamp(view.fov, 1.0, 179.0) * kPi / 360.0);
     f_ = (w / 2.0) / tan_half;
-    const std::array<double, 3> x = RotateToWorld(view.rotation, {1, 0, 0}), y = RotateToWorld(view.rotation, {0, 1, 0}),
+    const std::array<double, 3> x = RotateToWorld(view.rotation, {1, 0, 0}),
+                                y = RotateToWorld(view.rotation, {0, 1, 0}),
                                 z = RotateToWorld(view.rotation, {0, 0, 1});
     for (int i = 0; i < 3; ++i) {
       m_[i * 3] = x[i];
@@ -101,7 +102,6 @@ class Grid {
       k += count;
     }
   }
-
 
  private:
   size_t Index(int i, int j) const { return static_cast<size_t>(j) * cols_ + i; }

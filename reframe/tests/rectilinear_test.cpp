@@ -22,13 +22,13 @@ struct Case {
 TEST(RectilinearTest, MarksLandWhereThePinholeModelPutsThem) {
   const int pw = 2048, ph = 1024, w = 640, h = 360;
   const Case cases[] = {
-      {0, 0, 0, 90, 20, 10},      {180, 0, 0, 90, 170, -5},   {180, 0, 0, 90, -172, 8},
-      {0, 90, 0, 90, 45, 80},     {10, 88, 0, 60, -120, 89.2},     {30, -89, 0, 100, 100, -84}, {-60, 20, 30, 70, -50, 25},
-      {120, 45, -20, 120, 150, 10},
+      {0, 0, 0, 90, 20, 10},      {180, 0, 0, 90, 170, -5},     {180, 0, 0, 90, -172, 8},
+      {0, 90, 0, 90, 45, 80},     {10, 88, 0, 60, -120, 89.2},  {30, -89, 0, 100, 100, -84},
+      {-60, 20, 30, 70, -50, 25}, {120, 45, -20, 120, 150, 10},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "view " << c.yaw << "/" << c.pitch << "/" << c.roll << " mark " << c.lon
-                                      << "/" << c.lat);
+    SCOPED_TRACE(::testing::Message() << "view " << c.yaw << "/" << c.pitch << "/" << c.roll << " mark " << c.lon << "/"
+                                      << c.lat);
     const double vc = (0.5 - c.lat / 180) * ph;
     const double lon = c.lon * kPi / 180, lat = c.lat * kPi / 180;
     const std::array<double, 3> mark = {std::cos(lat) * std::sin(lon), std::sin(lat), std::cos(lat) * std::cos(lon)};
@@ -38,7 +38,8 @@ TEST(RectilinearTest, MarksLandWhereThePinholeModelPutsThem) {
     for (int y = std::max(0, static_cast<int>(vc) - 40); y < std::min(ph, static_cast<int>(vc) + 40); ++y)
       for (int x = 0; x < pw; ++x) {
         const double l = ((x + 0.5) / pw - 0.5) * 2 * kPi, t = (0.5 - (y + 0.5) / ph) * kPi;
-        const double dot = std::cos(t) * std::sin(l) * mark[0] + std::sin(t) * mark[1] + std::cos(t) * std::cos(l) * mark[2];
+        const double dot =
+            std::cos(t) * std::sin(l) * mark[0] + std::sin(t) * mark[1] + std::cos(t) * std::cos(l) * mark[2];
         if (dot > std::cos(0.6 * kPi / 180)) pano[static_cast<size_t>(y) * pw + x] = 255;
       }
 
@@ -60,7 +61,9 @@ TEST(RectilinearTest, MarksLandWhereThePinholeModelPutsThem) {
     // The pinhole camera: the mark in camera axes, projected with f = (w/2) / tan(fov/2).
     const auto cx = RotateToWorld(view.rotation, {1, 0, 0}), cy = RotateToWorld(view.rotation, {0, 1, 0}),
                cz = RotateToWorld(view.rotation, {0, 0, 1});
-    const auto dot = [&mark](const std::array<double, 3>& a) { return a[0] * mark[0] + a[1] * mark[1] + a[2] * mark[2]; };
+    const auto dot = [&mark](const std::array<double, 3>& a) {
+      return a[0] * mark[0] + a[1] * mark[1] + a[2] * mark[2];
+    };
     const double f = (w / 2.0) / std::tan(c.fov * kPi / 360);
     EXPECT_NEAR(sx / sum, w / 2.0 + f * dot(cx) / dot(cz), 1.0);
     EXPECT_NEAR(sy / sum, h / 2.0 - f * dot(cy) / dot(cz), 1.0);

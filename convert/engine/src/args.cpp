@@ -70,7 +70,7 @@ std::optional<Job> ParseJob(const std::vector<std::string>& args) {
   job.output = args.back();
   if (job.output.empty() || job.output[0] == '-') return std::nullopt;
   bool have_input = false, have_format = false, have_codec_options = false;
-  bool seen[16] = {};
+  bool seen[17] = {};
   auto once = [&](int slot) {
     if (seen[slot]) return false;
     seen[slot] = true;
@@ -148,6 +148,16 @@ std::optional<Job> ParseJob(const std::vector<std::string>& args) {
       auto fd = v.starts_with("pipe:") ? ParseInt(v.substr(5), 1 << 20) : std::nullopt;
       if (!fd || !once(14)) return std::nullopt;
       job.report_fd = static_cast<int>(*fd);
+    } else if (a == "-reframe") {
+      if (v.empty() || !once(15)) return std::nullopt;
+      job.view_path = v;
+    } else if (a == "-s") {
+      const size_t x = v.find('x');
+      const auto w = x == std::string::npos ? std::nullopt : ParseInt(v.substr(0, x), 8192);
+      const auto h = x == std::string::npos ? std::nullopt : ParseInt(v.substr(x + 1), 8192);
+      if (!w || !h || *w < 16 || *h < 16 || *w % 2 != 0 || *h % 2 != 0 || !once(16)) return std::nullopt;
+      job.view_width = static_cast<int>(*w);
+      job.view_height = static_cast<int>(*h);
     } else if (a == "-bf") {
       auto r = ParseInt(v, 16);
       if (!r || !once(11)) return std::nullopt;
@@ -159,6 +169,8 @@ std::optional<Job> ParseJob(const std::vector<std::string>& args) {
   }
   if (!have_input) return std::nullopt;
   if (job.copy && have_codec_options) return std::nullopt;
+  // A flat view is rendered and encoded at its size: never copied, and sized only with it.
+  if (seen[15] != seen[16] || (seen[15] && job.copy)) return std::nullopt;
   if (have_format) {
     // The merge vector: ffmpeg -f concat -i LIST -c copy OUTPUT, nothing else.
     if (!job.copy || job.stitch || seen[1] || seen[2]) return std::nullopt;

@@ -29,6 +29,9 @@ struct Job {
   double duration = -1;        // seconds; < 0: to the end
   std::string input;           // the video, or the merge list
   std::string output;
+  std::string view_path;  // "-reframe FILE": a flat view following the view path in FILE
+  int view_width = 0;     // "-s WxH" (with -reframe): the flat view's size, both even
+  int view_height = 0;
   EncoderOptions encoder;
 };
 

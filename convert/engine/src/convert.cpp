@@ -20,6 +20,8 @@ extern "C" {
 #include "camera.h"
 #include "convert/engine.h"
 #include "jobs.h"
+#include "reframe/rectilinear.h"
+#include "reframe/view_path.h"
 
 namespace spherolux::convert {
 namespace {
@@ -321,8 +323,8 @@ std::function<bool()> StopCheck(const JobContext& ctx) {
 
 class Transcoder {
  public:
-  Transcoder(const Job& job, Input& in, JobContext& ctx, FrameCounts& counts)
-      : job_(job), in_(in), ctx_(ctx), counts_(counts), q1_(4, StopCheck(ctx)), q2_(4, StopCheck(ctx)) {}
+  Transcoder(const Job& job, Input& in, JobContext& ctx, FrameCounts& counts, const reframe::ViewPath* path)
+      : job_(job), in_(in), ctx_(ctx), counts_(counts), path_(path), q1_(4, StopCheck(ctx)), q2_(4, StopCheck(ctx)) {}
 
   int Run(const CameraInfo& camera, int rotation, const mp4::SphericalBoxes& boxes, JobFiles& files);
 
@@ -343,7 +345,8 @@ class Transcoder {
   const Job& job_;
   Input& in_;
   JobContext& ctx_;
-  FrameCounts& counts_;  // converted: written by the read thread before its end item
+  FrameCounts& counts_;            // converted: written by the read thread before its end item
+  const reframe::ViewPath* path_;  // a flat view along this path instead of the panorama; may be null
   CodecPtr dec_, enc_;
   std::unique_ptr<FrameMapper> mapper_;
   int src_w_ = 0, src_h_ = 0;  // decoded frames are read in place or converted to this I420 size
@@ -558,6 +561,22 @@ void Transcoder::MapLoop() {
       }
       item->frame = std::move(out);
     }
+    if (item->kind == Item::Kind::kVideo && path_) {
+      // The flat view of the panorama at the frame's time.
+      const AVFrame* pano = item->frame.get();
+      FramePtr view = PooledFrame(out_pool_.get(), out_w_, out_h_);
+      if (!view) {
+        Item end;
+        end.error = CONVERT_ERR_NO_MEMORY;
+        q2_.Push(std::move(end));
+        q1_.Close();
+        return;
+      }
+      reframe::RenderRectilinear({pano->data[0], pano->data[1], pano->data[2], pano->linesize[0], pano->linesize[1]},
+                                 pano->width & ~1, pano->height & ~1, path_->At(item->t), view->data[0], out_w_,
+                                 out_h_);
+      item->frame = std::move(view);
+    }
     const bool last = item->kind == Item::Kind::kEnd;
     if (!q2_.Push(std::move(*item))) {
       q1_.Close();
@@ -646,7 +665,7 @@ int Transcoder::PrepareFrames(const CameraInfo& camera, int rotation) {
     if (!mapper_) return CONVERT_ERR_STITCH;
     out_w_ = src_w_ & ~3;
     out_h_ = out_w_ / 2;
-    if (map_w_ != out_w_) {
+    if (map_w_ != out_w_ && !path_) {
       upscale_.reset(sws_getContext(map_w_, map_h_, AV_PIX_FMT_YUV420P, out_w_, out_h_, AV_PIX_FMT_YUV420P,
                                     SWS_BILINEAR, nullptr, nullptr, nullptr));
       if (!upscale_) return CONVERT_ERR_NO_MEMORY;
@@ -654,6 +673,11 @@ int Transcoder::PrepareFrames(const CameraInfo& camera, int rotation) {
   } else {
     out_w_ = src_w_;
     out_h_ = src_h_;
+  }
+  if (path_) {
+    // The flat view is rendered from the panorama as the stitcher makes it.
+    out_w_ = job_.view_width;
+    out_h_ = job_.view_height;
   }
   src_pool_.reset(av_buffer_pool_init(size_t(src_w_) * src_h_ * 3 / 2 + 64, av_buffer_alloc));
   out_pool_.reset(av_buffer_pool_init(size_t(out_w_) * out_h_ * 3 / 2 + 64, av_buffer_alloc));
@@ -728,6 +752,21 @@ int Transcoder::Run(const CameraInfo& camera, int rotation, const mp4::Spherical
   return files.Finish(boxes, ctx_);
 }
 
+// Reads a view path file (at most 16 MiB).
+bool ReadViewPath(const std::string& file, reframe::ViewPath* path) {
+  if (CheckInputFile(file) != CONVERT_OK) return false;
+  std::FILE* f = std::fopen(file.c_str(), "rb");
+  if (!f) return false;
+  std::string text;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0 && text.size() < (16u << 20)) text.append(buffer, n);
+  const bool read = !std::ferror(f) && text.size() < (16u << 20);
+  std::fclose(f);
+  std::string error;
+  return read && reframe::ViewPath::Parse(text, path, &error);
+}
+
 }  // namespace
 
 int RunConvert(const Job& job, int rotation, JobContext& ctx) {
@@ -739,6 +778,8 @@ int RunConvert(const Job& job, int rotation, JobContext& ctx) {
   if ((rc = OpenInput(job.input, ctx, &in)) != CONVERT_OK) return rc;
   if (in.duration > 0 && job.start >= in.duration) return CONVERT_ERR_RANGE;
 
+  reframe::ViewPath path;
+  if (!job.view_path.empty() && !ReadViewPath(job.view_path, &path)) return CONVERT_ERR_VIEW_PATH;
   CameraInfo camera;
   bool copy = job.copy;
   mp4::SphericalBoxes boxes = SphericalBoxesOf(job.input);
@@ -753,11 +794,17 @@ int RunConvert(const Job& job, int rotation, JobContext& ctx) {
       boxes = mp4::EquirectangularBoxes(kSoftwareName);
     }
   }
+  if (!job.view_path.empty()) {
+    // A flat video: rendered from the panorama whoever stitched it, and marked as nothing.
+    copy = false;
+    boxes = {};
+  }
   FrameCounts counts;
   counts.expected = IndexedFrames(
       in, job.start, job.duration < 0 ? std::numeric_limits<double>::infinity() : job.start + job.duration);
   rc = copy ? Copier(job, in, ctx, counts).Run(boxes, files)
-            : Transcoder(job, in, ctx, counts).Run(camera, rotation, boxes, files);
+            : Transcoder(job, in, ctx, counts, job.view_path.empty() ? nullptr : &path)
+                  .Run(camera, rotation, boxes, files);
   if (rc != CONVERT_ERR_STOPPED) ReportFrameCounts(job, counts);
   return rc;
 }

@@ -378,6 +378,63 @@ double MeanLuma(const std::string& path, int top, int bottom) {
   return sum / (64.0 * (bottom - top));
 }
 
+// The PSNR in dB of frame `index` of two videos (RGB, the second scaled to the first's size).
+double FramePsnr(const std::string& a, const std::string& b, int index) {
+  const std::string select = "select=eq(n\\," + std::to_string(index) + ")";
+  const std::string text = Shell("ffmpeg -v info -i '" + a + "' -i '" + b + "' -lavfi '[0]" + select + "[x];[1]" +
+                                 select + "[y];[x][y]psnr' -f null - 2>&1 | grep -o 'average:[0-9.inf]*'");
+  return text.size() > 8 ? (text.compare(8, 3, "inf") == 0 ? 99 : std::stod(text.substr(8))) : 0;
+}
+
+// A flat video along a view path, from a dual-lens clip: the size asked, every frame and the
+// sound of the range, no spherical metadata, and each picture the pinhole view of the same
+// frame of the panorama conversion (as ffmpeg's v360 flat projection renders it) at the
+// path's angles there: turning from the first keyframe and holding the last. A path file
+// with a mistake fails the job before anything is written.
+TEST_F(EngineTest, AFlatVideoFollowsItsViewPathAtItsSize) {
+  const std::string cam = MakeCameraClip(Out("cam.mp4"), 640, 320, 2.0, 2);
+  ASSERT_FALSE(cam.empty());
+  const std::string pano = Out("pano.mp4"), flat = Out("flat.mp4"), path = Out("path.json");
+  ASSERT_EQ(RunJob(MediumVector("00:00:00", cam, "00:00:02", pano, true)), CONVERT_OK);
+  std::ofstream(path) << R"({"keyframes": [{"t": 0, "yaw": -60, "pitch": 10, "fov": 90},
+                                           {"t": 1.5, "yaw": 60, "pitch": -10, "fov": 90}]})";
+  std::vector<std::string> v = MediumVector("00:00:00", cam, "00:00:02", flat, true);
+  v.insert(v.end() - 1, {"-reframe", path, "-s", "320x180"});
+  ASSERT_EQ(RunJob(v), CONVERT_OK);
+
+  auto p = Probe(flat), whole = Probe(pano);
+  EXPECT_EQ(p["width"], "320");
+  EXPECT_EQ(p["height"], "180");
+  EXPECT_EQ(p["nb_read_frames"], whole["nb_read_frames"]);
+  EXPECT_NEAR(std::stod(p["duration"]), std::stod(whole["duration"]), 0.05);
+  EXPECT_EQ(p["nb_streams"], "2");
+  const std::string bytes = Shell("cat '" + flat + "'");
+  EXPECT_EQ(bytes.find("sv3d"), std::string::npos);
+  EXPECT_EQ(bytes.find("st3d"), std::string::npos);
+  EXPECT_TRUE(V1Text(flat).empty());
+
+  // v360's vertical field of view for a 90-degree horizontal one at 16:9.
+  const double v_fov = 2 * std::atan(std::tan(M_PI / 4) * 180 / 320) * 180 / M_PI;
+  const auto reference = [&](const std::string& name, int yaw, int pitch) {
+    const std::string out = Out(name);
+    Shell("ffmpeg -v error -y -i '" + pano + "' -vf v360=e:flat:yaw=" + std::to_string(yaw) +
+          ":pitch=" + std::to_string(pitch) + ":h_fov=90:v_fov=" + std::to_string(v_fov) +
+          ":w=320:h=180 -c:v libx264 -qp 0 '" + out + "'");
+    return out;
+  };
+  const std::string first = reference("first.mp4", -60, 10), last = reference("last.mp4", 60, -10);
+  EXPECT_GT(FramePsnr(flat, first, 0), 30);
+  EXPECT_LT(FramePsnr(flat, last, 0), 20) << "the view starts at the first keyframe";
+  EXPECT_GT(FramePsnr(flat, last, 49), 30);
+  EXPECT_LT(FramePsnr(flat, first, 49), 20);
+
+  std::ofstream(path) << "{\"keyframes\": [{\"t\": 0, \"yaw\": 0}]}";
+  const std::string failed = Out("failed.mp4");
+  v.back() = failed;
+  EXPECT_EQ(RunJob(v), CONVERT_ERR_VIEW_PATH);
+  EXPECT_FALSE(fs::exists(failed));
+}
+
 TEST_F(EngineTest, SingleLensRecordingIsUnwrappedIntoAPanorama) {
   // 16:9 frames of a single-lens camera: the panorama is as wide as the source and half as
   // high, carries both metadata versions and holds the range at 15 frames a second.

@@ -22,6 +22,12 @@
  *                   and turns dual- or single-fisheye frames into an equirectangular
  *                   panorama W x W/2 (W the source width). Recordings the camera stitched
  *                   itself are stream-copied.
+ *     -reframe FILE -s WxH   a flat video instead of a panorama: every frame of the
+ *                   panorama (stitched with -d, else the input's own equirectangular
+ *                   picture) is seen through the pinhole camera that the view path in
+ *                   FILE points at the frame's time from START (reframe/view_path.h), at
+ *                   W x H (both even, 16..8192). The output carries no spherical metadata.
+ *                   A FILE that cannot be read or has a mistake: CONVERT_ERR_VIEW_PATH.
  *     START, DURATION   HH:MM:SS[.fff] or seconds; the output holds the frames whose
  *                   presentation time lies in [START, START + DURATION).
  *     CODEC         either "-c copy" (stream copy from the key frame at or before START),
@@ -88,7 +94,8 @@ enum {
   CONVERT_ERR_NOT_A_FILE = -1024,      /* an input is a folder, pipe or device, not a regular file */
   CONVERT_ERR_CODEC = -1025,           /* copying: MP4 cannot store the video's codec */
   CONVERT_ERR_MISSING_FRAMES = -1026,  /* frames of the range are missing from the input or cannot be decoded */
-  CONVERT_ERR_INPUT_CHANGED = -1027    /* an input changed while the job ran; no output was put in place */
+  CONVERT_ERR_INPUT_CHANGED = -1027,   /* an input changed while the job ran; no output was put in place */
+  CONVERT_ERR_VIEW_PATH = -1028        /* the view path file cannot be read or holds a mistake */
 };
 
 /* The message text of a result code. */
@@ -150,6 +157,8 @@ static inline const char* convert_result_message(int code) {
       return "The input file is damaged: frames of the range are missing or cannot be decoded.";
     case CONVERT_ERR_INPUT_CHANGED:
       return "An input file changed while the job ran; no output was written.";
+    case CONVERT_ERR_VIEW_PATH:
+      return "The view path file cannot be read or holds a mistake.";
     default:
       return "Unknown result code.";
   }
