@@ -562,7 +562,7 @@ void Transcoder::MapLoop() {
       item->frame = std::move(out);
     }
     if (item->kind == Item::Kind::kVideo && path_) {
-      // The flat view of the panorama at the frame's time.
+      // The flat view of the panorama at the frame's time, in two slices as the stitcher works.
       const AVFrame* pano = item->frame.get();
       FramePtr view = PooledFrame(out_pool_.get(), out_w_, out_h_);
       if (!view) {
@@ -573,8 +573,8 @@ void Transcoder::MapLoop() {
         return;
       }
       reframe::RenderRectilinear({pano->data[0], pano->data[1], pano->data[2], pano->linesize[0], pano->linesize[1]},
-                                 pano->width & ~1, pano->height & ~1, path_->At(item->t), view->data[0], out_w_,
-                                 out_h_);
+                                 pano->width & ~1, pano->height & ~1, path_->At(item->t), view->data[0], out_w_, out_h_,
+                                 2);
       item->frame = std::move(view);
     }
     const bool last = item->kind == Item::Kind::kEnd;
