@@ -132,8 +132,7 @@ CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
   preview_ = new CTranscodePreviewDlg(this);
   upload_ = new CUploadDlg(this);
 
-  const ui::OutputDir dir = ui::LoadOutputDir(options_.environment);
-  model_.SetOutputDir(dir.usable ? dir.path : std::string());
+  model_.SetOutputDir(LoadJobOutputDir(this, options_.environment, &output_dir_stand_in_));
   output_path_->setText(QString::fromStdString(model_.output_dir()));
   output_path_->setCursorPosition(0);
 
@@ -269,7 +268,7 @@ void CCompositeDlg::Command(int id) {
       post(msg::kMsgMinimise);
       break;
     case kClose:
-      ui::SaveOutputDir(options_.environment, model_.output_dir());
+      SaveOutputDir();
       if (!MayClose()) break;
       post(msg::kMsgCancelForClose);
       post(msg::kMsgEndDialog);
@@ -324,6 +323,7 @@ void CCompositeDlg::ChooseOutputDir() {
                                                         QString::fromStdString(model_.output_dir()));
   if (dir.isEmpty()) return;
   model_.SetOutputDir(dir.toStdString());
+  output_dir_stand_in_ = false;
   output_path_->setText(QString::fromStdString(model_.output_dir()));
   output_path_->setCursorPosition(0);
   // The next free name depends on the folder.
@@ -338,6 +338,11 @@ void CCompositeDlg::OpenOutputDir(bool complain) {
     return;
   }
   QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(model_.output_dir())));
+}
+
+void CCompositeDlg::SaveOutputDir() {
+  // A stand-in for a missing folder leaves the stored one for when it is back.
+  if (!output_dir_stand_in_) ui::SaveOutputDir(options_.environment, model_.output_dir());
 }
 
 void CCompositeDlg::Start() {
@@ -430,7 +435,7 @@ bool CCompositeDlg::MayClose() {
 
 void CCompositeDlg::closeEvent(QCloseEvent* event) {
   // Closed by the window manager (or Alt+F4): the same question as the close button.
-  ui::SaveOutputDir(options_.environment, model_.output_dir());
+  SaveOutputDir();
   if (!MayClose()) {
     event->ignore();
     return;

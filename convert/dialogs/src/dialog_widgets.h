@@ -11,6 +11,10 @@ class SkinnedDialog;
 
 class QWidget;
 
+namespace spherolux::ui {
+struct Environment;
+}
+
 namespace spherolux::dialogs {
 
 QString Text(int string_id);
@@ -30,5 +34,10 @@ void Minimise(QWidget* dialog);
 
 // Says that the conversion engine could not be loaded, and why.
 void ShowEngineMissing(QWidget* parent, const std::string& why);
+
+// The output folder of the converter and the merger (ui::LoadJobOutputDir), empty when none
+// is usable. When it stands in for a stored folder that no longer exists, `stand_in` is set,
+// and the first window of the process to meet that folder says so once it runs its events.
+std::string LoadJobOutputDir(QWidget* window, const ui::Environment& env, bool* stand_in);
 
 }  // namespace spherolux::dialogs

@@ -42,8 +42,7 @@ CMultiCompositeDlg::CMultiCompositeDlg(QWidget* parent, DialogOptions options)
   list_->setTextElideMode(Qt::ElideMiddle);
   list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-  const ui::OutputDir dir = ui::LoadOutputDir(options_.environment);
-  output_dir_ = dir.usable ? dir.path : std::string();
+  output_dir_ = LoadJobOutputDir(this, options_.environment, &output_dir_stand_in_);
   const std::string engine_dir = options_.engine_dir.empty() ? ProgramDir() : options_.engine_dir;
   if (!convert::LoadEngine(engine_dir, &engine_, &engine_error_)) engine_ = {};
   CentreOnParent(this);
@@ -147,7 +146,8 @@ platform::LParam CMultiCompositeDlg::onMessage(unsigned message, WParam w, LPara
           Minimise(this);
           return 0;
         case kClose:
-          ui::SaveOutputDir(options_.environment, output_dir_);
+          // A stand-in for a missing folder leaves the stored one for when it is back.
+          if (!output_dir_stand_in_) ui::SaveOutputDir(options_.environment, output_dir_);
           post(msg::kMsgMergerClose);
           return 0;
         case kAdd:

@@ -15,12 +15,14 @@
 
 #include "calib/stitch_state.h"
 #include "dialogs/composite_dlg.h"
+#include "dialogs/multi_composite_dlg.h"
 #include "dialogs/range_slider.h"
 #include "dialogs/transcode_preview_dlg.h"
 #include "gui_support.h"
 #include "media/media_player.h"
 #include "platform/messages.h"
 #include "ui/button_ex.h"
+#include "ui/settings.h"
 #include "ui/skinned_dialog.h"
 
 namespace spherolux::dialogs {
@@ -272,6 +274,47 @@ TEST_F(ConverterGuiTest, TheSelectedRangeIsConvertedToTheMillisecond) {
   EXPECT_EQ(args[7], "00:00:01.500");
   EXPECT_EQ(dlg_->last_result(), 0);
   EXPECT_NEAR(testing::DurationSeconds(dlg_->last_output()), 1.5, 0.1);
+}
+
+// A stored output folder on a drive that is gone once sent every output into the working
+// directory; the default folder takes its place, the user hears it once, and the stored
+// folder is kept for when the drive is back.
+TEST_F(ConverterGuiTest, AMissingOutputFolderIsReplacedByTheDefaultAndToldOnce) {
+  const ui::Environment env = scratch_.Options().environment;
+  const std::string gone = scratch_.Path("unplugged") + "/";
+  ASSERT_TRUE(ui::WriteSettingsFile(ui::SettingsFilePath(env), gone));
+  BoxAnswerer boxes(ui::kIdCancel);
+  dlg_ = std::make_unique<CCompositeDlg>(nullptr, scratch_.Options());
+  dlg_->show();
+  ASSERT_TRUE(WaitUntil([&] { return !boxes.texts.empty(); }));
+  EXPECT_EQ(boxes.texts[0], "The output directory " + gone + " no longer exists. Files are saved in " +
+                                scratch_.OutputDir() + " instead.");
+  EXPECT_EQ(static_cast<QLineEdit*>(dlg_->control(CCompositeDlg::kOutputPath))->text().toStdString(),
+            scratch_.OutputDir());
+
+  const std::string photo = scratch_.Photo("IMG_0005.JPG", "--size 1920x960");
+  dlg_->ChooseFile(photo);
+  RunJob();
+  EXPECT_EQ(dlg_->last_result(), 0);
+  EXPECT_EQ(dlg_->last_output(), scratch_.OutputDir() + "IMG_0005_spherolux_0.jpg");
+  EXPECT_TRUE(fs::exists(dlg_->last_output()));
+
+  // The merger and a converter opened later in the same run use the default folder without
+  // a word; closing them keeps the stored folder.
+  {
+    CMultiCompositeDlg merger(nullptr, scratch_.Options());
+    merger.show();
+    EXPECT_EQ(merger.output_dir(), scratch_.OutputDir());
+    merger.send(ui::kWmCommand, CMultiCompositeDlg::kClose);
+    testing::Pump(200);
+  }
+  Click(*dlg_, CCompositeDlg::kClose);
+  dlg_ = std::make_unique<CCompositeDlg>(nullptr, scratch_.Options());
+  dlg_->show();
+  testing::Pump(200);
+  EXPECT_EQ(dlg_->model().output_dir(), scratch_.OutputDir());
+  EXPECT_EQ(boxes.texts.size(), 2u) << "the missing folder and the photo's question";
+  EXPECT_EQ(ui::ReadSettingsFile(ui::SettingsFilePath(env)), gone);
 }
 
 }  // namespace

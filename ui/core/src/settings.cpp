@@ -237,6 +237,16 @@ OutputDir LoadOutputDir(const Environment& env) {
   return result;
 }
 
+OutputDir LoadJobOutputDir(const Environment& env, std::string* missing) {
+  OutputDir dir = LoadOutputDir(env);
+  const std::string fallback = DefaultOutputDir(env);
+  if (dir.usable || env.home.empty() || dir.path == fallback) return dir;
+  if (missing != nullptr) *missing = dir.path;
+  std::error_code ec;
+  fs::create_directories(fallback, ec);
+  return {fallback, fs::is_directory(fallback, ec)};
+}
+
 bool SaveOutputDir(const Environment& env, const std::string& path) {
   if (path.empty()) return true;
   return WriteSettingsFile(SettingsFilePath(env), path);

@@ -106,6 +106,7 @@ class CCompositeDlg : public ui::SkinnedDialog {
   void ChooseFileWithDialog();
   void ChooseOutputDir();
   void OpenOutputDir(bool complain);
+  void SaveOutputDir();
   void SetRotation(int degrees);
   void Start();
   void RunPhotoJob();
@@ -119,6 +120,8 @@ class CCompositeDlg : public ui::SkinnedDialog {
   void ShowModel();
 
   DialogOptions options_;
+  // The output folder stands in for a stored one that no longer exists (until Browse).
+  bool output_dir_stand_in_ = false;
   ConverterModel model_;
   convert::EngineApi engine_;
   std::string engine_error_;

@@ -55,6 +55,7 @@ class CMultiCompositeDlg : public ui::SkinnedDialog {
   DialogOptions options_;
   MergerModel model_;
   std::string output_dir_;
+  bool output_dir_stand_in_ = false;  // for a stored folder that no longer exists
   convert::EngineApi engine_;
   std::string engine_error_;
   ui::CListCtrlCl* list_ = nullptr;

@@ -144,6 +144,8 @@ enum StringId : int {
   // Why the player refuses a file before any library reads it.
   kStrNotARegularFile,
   kStrNestedTooDeep,
+  // The converter and the merger.
+  kStrOutputDirFallback,
 };
 
 void SetUiLanguage(Language language);
