@@ -206,6 +206,7 @@ void CCompositeDlg::ShowModel() {
 
 void CCompositeDlg::SetRotation(int degrees) {
   model_.SetRotation(degrees);
+  preview_->SetRotation(degrees);
   for (const Rotation& r : kRotations) {
     static_cast<ui::CButtonEx*>(control(r.button))->SetActive(r.degrees == degrees);
     static_cast<QRadioButton*>(control(r.radio))->setChecked(r.degrees == degrees);

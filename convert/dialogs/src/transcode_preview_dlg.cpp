@@ -113,6 +113,11 @@ void CTranscodePreviewDlg::Load(const std::string& path, bool photo) {
   Carry(steps);
 }
 
+void CTranscodePreviewDlg::SetRotation(int degrees) {
+  rotation_ = degrees;
+  player_->Rotate(degrees);
+}
+
 void CTranscodePreviewDlg::Carry(const PreviewSteps& steps) {
   for (const PreviewStep& step : steps) {
     switch (step.kind) {
@@ -162,6 +167,7 @@ void CTranscodePreviewDlg::ProbeAndOpen() {
     ui::MessageBox(this, text, {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
     return;
   }
+  player_->Rotate(rotation_);  // an open starts upright
   if (model_.photo()) {
     setTimer(kTimerPhoto, kPhotoRefreshMs);
     play_->setEnabled(false);

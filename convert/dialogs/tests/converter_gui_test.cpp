@@ -20,6 +20,7 @@
 #include "dialogs/transcode_preview_dlg.h"
 #include "gui_support.h"
 #include "media/media_player.h"
+#include "media/video_control.h"
 #include "platform/messages.h"
 #include "ui/button_ex.h"
 #include "ui/settings.h"
@@ -315,6 +316,33 @@ TEST_F(ConverterGuiTest, AMissingOutputFolderIsReplacedByTheDefaultAndToldOnce) 
   EXPECT_EQ(dlg_->model().output_dir(), scratch_.OutputDir());
   EXPECT_EQ(boxes.texts.size(), 2u) << "the missing folder and the photo's question";
   EXPECT_EQ(ui::ReadSettingsFile(ui::SettingsFilePath(env)), gone);
+}
+
+// Choosing a rotation once left the preview as it was: a photo and a paused video turn with
+// it, and turn back.
+TEST_F(ConverterGuiTest, ARotationTurnsThePreview) {
+  BoxAnswerer boxes(ui::kIdCancel);
+  QWidget* video = dlg_->preview()->video();
+  for (const std::string& file : {scratch_.Photo("IMG_0007.JPG", "--size 1920x960"),
+                                  scratch_.Video("VID_0007.MP4", "--size 640x320 --seconds 2")}) {
+    if (file.ends_with(".JPG")) {
+      dlg_->ChooseFile(file);
+      ASSERT_TRUE(WaitUntil([&] { return video->isVisible(); }));
+    } else {
+      LoadVideo(file);
+    }
+    testing::Pump(400);
+    const QImage upright = testing::ScreenShot(video);
+    ASSERT_GT(testing::LitShare(upright), 0.3) << file;
+    Click(*dlg_, CCompositeDlg::kRadio90);
+    testing::Pump(400);
+    const QImage turned = testing::ScreenShot(video);
+    Click(*dlg_, CCompositeDlg::kRotate0);
+    testing::Pump(400);
+    const QImage again = testing::ScreenShot(video);
+    EXPECT_GT(testing::ChangedShare(upright, turned), 0.2) << file;
+    EXPECT_LT(testing::ChangedShare(upright, again), 0.02) << file;
+  }
 }
 
 }  // namespace

@@ -49,6 +49,10 @@ class CTranscodePreviewDlg : public platform::MessageWindow {
   // Shows `path` (a photo when `photo`), stopping what was shown before.
   void Load(const std::string& path, bool photo);
 
+  // Turns the picture by 0, 90, 180 or 270 degrees, as the converter's rotation will; kept
+  // for the files shown later.
+  void SetRotation(int degrees);
+
   // What the converter reads when a job starts.
   int range_low() const { return model_.range_low(); }
   int range_high() const { return model_.range_high(); }
@@ -98,6 +102,7 @@ class CTranscodePreviewDlg : public platform::MessageWindow {
   // The first-play pause waits until the first picture is drawn, so that it stays visible.
   PreviewSteps first_frame_pause_;
   uint64_t frames_at_open_ = 0;
+  int rotation_ = 0;
 };
 
 }  // namespace spherolux::dialogs
