@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QUrl>
 #include <filesystem>
@@ -116,6 +117,13 @@ CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
   MakeLabel(this, kOutputNameLabel, ui::kStrOutputName);
   progress_ = MakeLabel(this, kProgressLabel, 0);
   time_left_ = MakeLabel(this, kTimeLeftLabel, 0);
+  progress_bar_ = new QProgressBar(this);
+  progress_bar_->setObjectName(QString("bar%1").arg(kProgressBar));
+  progress_bar_->setTextVisible(false);
+  progress_bar_->setRange(0, kProgressSteps);
+  progress_bar_->setStyleSheet(
+      "QProgressBar { background: #e6e9ee; border: none; border-radius: 4px; } "
+      "QProgressBar::chunk { background: #3478f6; border-radius: 4px; }");
 
   quality_ = new QComboBox(this);
   quality_->setObjectName(QString("combo%1").arg(kQualityList));
@@ -160,7 +168,7 @@ CCompositeDlg::~CCompositeDlg() {
 }
 
 QWidget* CCompositeDlg::control(int id) const {
-  for (const char* prefix : {"button", "radio", "label", "edit", "combo"}) {
+  for (const char* prefix : {"button", "radio", "label", "edit", "combo", "bar"}) {
     if (auto* w = findChild<QWidget*>(QString("%1%2").arg(prefix).arg(id), Qt::FindDirectChildrenOnly)) return w;
   }
   return nullptr;
@@ -202,6 +210,9 @@ void CCompositeDlg::ShowModel() {
   output_name_->setCursorPosition(0);
   progress_->setText(QString::fromStdString(model_.progress_text()));
   time_left_->setText(QString::fromStdString(model_.time_left_text()));
+  // A photo job has no steps to count: the bar only shows that it is busy.
+  progress_bar_->setMaximum(model_.job() == ConverterModel::Job::kPhoto ? 0 : kProgressSteps);
+  progress_bar_->setValue(static_cast<int>(model_.progress() * kProgressSteps / 100 + 0.5f));
 }
 
 void CCompositeDlg::SetRotation(int degrees) {
@@ -484,8 +495,10 @@ void CCompositeDlg::resizeEvent(QResizeEvent* event) {
   output_path_->setGeometry(110, 558, right - 110, 28);
   control(kBrowse)->setGeometry(w - 75, 558, 60, 28);
 
-  progress_->setGeometry(10, h - 28, w / 2 - 20, 28);
-  time_left_->setGeometry(w - 135, h - 28, w / 2 - 20, 28);
+  // The bar between the progress and the time left.
+  progress_->setGeometry(10, h - 28, 130, 28);
+  progress_bar_->setGeometry(145, h - 19, w - 290, 10);
+  time_left_->setGeometry(w - 135, h - 28, 130, 28);
 }
 
 void CCompositeDlg::paintEvent(QPaintEvent* event) {

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QProgressBar>
 #include <QUrl>
 #include <algorithm>
 #include <filesystem>
@@ -38,6 +39,13 @@ QString LabelText(CCompositeDlg& dlg, int id) { return static_cast<QLabel*>(dlg.
 void Click(CCompositeDlg& dlg, int id) { static_cast<ui::CButtonEx*>(dlg.control(id))->click(); }
 
 bool Enabled(CCompositeDlg& dlg, int id) { return dlg.control(id)->isEnabled(); }
+
+// The share of the progress bar's length that is filled (-1 without a bar).
+double BarShare(CCompositeDlg& dlg) {
+  const auto* bar = dlg.findChild<QProgressBar*>();
+  if (bar == nullptr || bar->maximum() <= bar->minimum()) return -1;
+  return static_cast<double>(bar->value() - bar->minimum()) / (bar->maximum() - bar->minimum());
+}
 
 // The files in a folder, by name.
 std::vector<std::string> Names(const std::string& dir) {
@@ -103,6 +111,7 @@ TEST_F(ConverterGuiTest, AVideoJobRunsToItsFileAndTheNextTakesTheNextIndex) {
   EXPECT_EQ(SphericalVideoFlag(out.c_str()), 1) << "the converted file says it is a panorama";
   EXPECT_EQ(LabelText(*dlg_, CCompositeDlg::kProgressLabel), "Progress:100% ");
   EXPECT_EQ(LabelText(*dlg_, CCompositeDlg::kTimeLeftLabel), "Time Left:00:00:00");
+  EXPECT_EQ(BarShare(*dlg_), 1.0) << "the bar is full";
   EXPECT_FALSE(Enabled(*dlg_, CCompositeDlg::kStart)) << "until something refreshes the name";
   EXPECT_FALSE(Enabled(*dlg_, CCompositeDlg::kStop));
   EXPECT_TRUE(Enabled(*dlg_, CCompositeDlg::kOpen));
@@ -136,8 +145,13 @@ TEST_F(ConverterGuiTest, StopLeavesNoFileAndEnablesStart) {
   // Once a second the display moves on.
   ASSERT_TRUE(WaitUntil([&] { return dlg_->model().progress() > 0; }, 60000));
   EXPECT_NE(LabelText(*dlg_, CCompositeDlg::kProgressLabel), "Progress:0.00% ");
+  // The bar beside the label shows the same share.
+  const double percent = LabelText(*dlg_, CCompositeDlg::kProgressLabel).section(':', 1).remove('%').toDouble();
+  EXPECT_GT(percent, 0);
+  EXPECT_NEAR(BarShare(*dlg_), percent / 100, 0.001);
   Click(*dlg_, CCompositeDlg::kStop);
   EXPECT_EQ(LabelText(*dlg_, CCompositeDlg::kProgressLabel), "Progress:0.00% ");
+  EXPECT_EQ(BarShare(*dlg_), 0.0);
   EXPECT_TRUE(Enabled(*dlg_, CCompositeDlg::kStart));
   EXPECT_FALSE(Enabled(*dlg_, CCompositeDlg::kStop));
   ASSERT_TRUE(WaitUntil([&] { return !dlg_->busy() && dlg_->model().job() == ConverterModel::Job::kNone; }));
