@@ -155,6 +155,10 @@ constexpr Entry kTable[] = {
      "无法安全播放此文件：其数据盒嵌套层数过深。"},
     {kStrOutputDirFallback, "The output directory %s no longer exists. Files are saved in %s instead.",
      "输出目录 %s 已不存在，文件将改为保存在 %s。"},
+    {kStrMoveUp, "Up", "上移"},
+    {kStrMoveDown, "Down", "下移"},
+    {kStrMergerListHint, "Add stitched videos with Add; they are merged in the order of this list.",
+     "点击“添加”加入已拼接的视频，将按此列表的顺序合并。"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

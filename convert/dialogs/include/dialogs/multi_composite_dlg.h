@@ -1,4 +1,5 @@
-// CMultiCompositeDlg: the merger. The user lists stitched videos (Add, Delete) and Start
+// CMultiCompositeDlg: the merger. The user lists stitched videos (Add, Delete, Up and Down
+// to reorder; the empty list says what to do) and Start
 // joins them in that order into one MP4 in the output directory by stream copy through
 // the conversion engine. Files that are not stitched are refused one by one, with their
 // path; the others are still added. While a merge runs the dialog takes no input; it
@@ -16,6 +17,8 @@
 #include "dialogs/merger_model.h"
 #include "ui/skinned_dialog.h"
 
+class QLabel;
+
 namespace spherolux::ui {
 class CButtonEx;
 class CListCtrlCl;
@@ -25,7 +28,16 @@ namespace spherolux::dialogs {
 
 class CMultiCompositeDlg : public ui::SkinnedDialog {
  public:
-  enum ControlId : int { kMinimise = 1172, kClose = 1173, kAdd = 1174, kDelete = 1175, kStart = 1177, kList = 1119 };
+  enum ControlId : int {
+    kMinimise = 1172,
+    kClose = 1173,
+    kAdd = 1174,
+    kDelete = 1175,
+    kStart = 1177,
+    kList = 1119,
+    kMoveUp = 1180,
+    kMoveDown = 1181,
+  };
   static constexpr QSize kSize{720, 480};
 
   CMultiCompositeDlg(QWidget* parent, DialogOptions options = {});
@@ -34,11 +46,16 @@ class CMultiCompositeDlg : public ui::SkinnedDialog {
   void AddFiles(const std::vector<std::string>& paths);
   // Deletes the selected rows (message 489 when none is selected).
   void DeleteSelected();
+  // Moves the selected rows one place up (-1) or down (+1), as Up and Down do (message 489
+  // when none is selected); they stay selected.
+  void MoveSelected(int step);
   // Runs the merge of the listed files; returns the engine's result (-1 when nothing ran).
   int Merge();
 
   const MergerModel& model() const { return model_; }
   ui::CListCtrlCl* list() const { return list_; }
+  // The hint over the empty list.
+  QLabel* hint() const { return hint_; }
   ui::CButtonEx* button(int id) const;
   const std::string& output_dir() const { return output_dir_; }
   // The file the last successful merge wrote.
@@ -59,6 +76,7 @@ class CMultiCompositeDlg : public ui::SkinnedDialog {
   convert::EngineApi engine_;
   std::string engine_error_;
   ui::CListCtrlCl* list_ = nullptr;
+  QLabel* hint_ = nullptr;
   ui::CButtonEx* close_ = nullptr;
   ui::CButtonEx* minimise_ = nullptr;
   std::vector<ui::CButtonEx*> buttons_;

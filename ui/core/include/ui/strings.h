@@ -146,6 +146,9 @@ enum StringId : int {
   kStrNestedTooDeep,
   // The converter and the merger.
   kStrOutputDirFallback,
+  kStrMoveUp,
+  kStrMoveDown,
+  kStrMergerListHint,
 };
 
 void SetUiLanguage(Language language);
