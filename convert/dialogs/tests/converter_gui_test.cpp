@@ -19,6 +19,7 @@
 #include "dialogs/multi_composite_dlg.h"
 #include "dialogs/range_slider.h"
 #include "dialogs/transcode_preview_dlg.h"
+#include "dialogs/upload_dlg.h"
 #include "gui_support.h"
 #include "media/media_player.h"
 #include "media/video_control.h"
@@ -357,6 +358,29 @@ TEST_F(ConverterGuiTest, ARotationTurnsThePreview) {
     EXPECT_GT(testing::ChangedShare(upright, turned), 0.2) << file;
     EXPECT_LT(testing::ChangedShare(upright, again), 0.02) << file;
   }
+}
+
+// Without a launcher for folders and web pages (no xdg-open), Open Dir and the upload
+// buttons once did nothing at all; now the user is told, in the UI language.
+TEST_F(ConverterGuiTest, OpeningWithoutALauncherIsTold) {
+  // A PATH with no launcher in it and no browser named.
+  const QByteArray path = qgetenv("PATH"), browser = qgetenv("BROWSER");
+  qputenv("PATH", QByteArray::fromStdString(scratch_.Path("")));
+  qunsetenv("BROWSER");
+  const UploadService& youtube = UploadServices()[0];
+  ASSERT_TRUE(youtube.visible);
+  BoxAnswerer boxes(ui::kIdOk);
+  Click(*dlg_, CCompositeDlg::kOpenDir);
+  ui::SetUiLanguage(ui::Language::kChinese);
+  dlg_->upload()->Toggle();
+  dlg_->upload()->findChild<ui::CButtonEx*>(QString("upload%1").arg(youtube.control_id))->click();
+  ui::SetUiLanguage(ui::Language::kEnglish);
+  qputenv("PATH", path);
+  if (!browser.isEmpty()) qputenv("BROWSER", browser);
+  ASSERT_EQ(boxes.texts.size(), 2u);
+  EXPECT_EQ(boxes.texts[0], "No application is available to open " + scratch_.OutputDir() + ".");
+  EXPECT_EQ(boxes.texts[1], std::string("没有可用的应用程序打开 ") + youtube.url + "。");
+  EXPECT_TRUE(dlg_->upload()->isHidden());
 }
 
 }  // namespace

@@ -159,6 +159,7 @@ constexpr Entry kTable[] = {
     {kStrMoveDown, "Down", "下移"},
     {kStrMergerListHint, "Add stitched videos with Add; they are merged in the order of this list.",
      "点击“添加”加入已拼接的视频，将按此列表的顺序合并。"},
+    {kStrNoLauncher, "No application is available to open %s.", "没有可用的应用程序打开 %s。"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

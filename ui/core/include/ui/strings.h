@@ -149,6 +149,7 @@ enum StringId : int {
   kStrMoveUp,
   kStrMoveDown,
   kStrMergerListHint,
+  kStrNoLauncher,
 };
 
 void SetUiLanguage(Language language);
