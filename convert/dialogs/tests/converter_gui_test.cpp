@@ -383,6 +383,46 @@ TEST_F(ConverterGuiTest, OpeningWithoutALauncherIsTold) {
   EXPECT_TRUE(dlg_->upload()->isHidden());
 }
 
+// Covers `widget` with a window of plain grey, then uncovers it; the share of that grey left
+// where the widget is.
+double GreyLeftAfterCovering(QWidget* widget) {
+  // Until the engine has drawn what it had in hand.
+  testing::Pump(1500);
+  EXPECT_GT(testing::LitShare(testing::ScreenShot(widget)), 0.3) << "a picture is shown";
+  QWidget cover(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+  cover.setStyleSheet("background: #808080;");
+  cover.setGeometry(QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size()));
+  cover.show();
+  cover.raise();
+  testing::Pump(400);
+  cover.hide();
+  testing::Pump(600);
+  const QImage shot = testing::ScreenShot(widget);
+  int grey = 0, all = 0;
+  for (int y = 0; y < shot.height(); y += 4) {
+    for (int x = 0; x < shot.width(); x += 4, ++all) {
+      const QRgb p = shot.pixel(x, y);
+      grey += std::abs(qRed(p) - 128) < 4 && std::abs(qGreen(p) - 128) < 4 && std::abs(qBlue(p) - 128) < 4;
+    }
+  }
+  return all == 0 ? 1.0 : static_cast<double>(grey) / all;
+}
+
+// Another window over the preview once stayed painted in it after it went, while the video
+// was paused and while a job ran.
+TEST_F(ConverterGuiTest, TheUncoveredPreviewIsDrawnAgain) {
+  BoxAnswerer boxes(ui::kIdCancel);
+  LoadVideo(scratch_.Video("long.mp4", "--size 1920x960 --seconds 12 --no-audio"));
+  QWidget* video = dlg_->preview()->video();
+  EXPECT_LT(GreyLeftAfterCovering(video), 0.05) << "paused";
+  Click(*dlg_, CCompositeDlg::kStart);
+  ASSERT_TRUE(WaitUntil([&] { return dlg_->busy(); }));
+  EXPECT_LT(GreyLeftAfterCovering(video), 0.05) << "during a job";
+  EXPECT_TRUE(dlg_->busy());
+  Click(*dlg_, CCompositeDlg::kStop);
+  ASSERT_TRUE(WaitUntil([&] { return !dlg_->busy(); }));
+}
+
 }  // namespace
 }  // namespace spherolux::dialogs
 
