@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QVBoxLayout>
 #include <thread>
 
 #include "base/system.h"
@@ -53,6 +54,9 @@ CMultiCompositeDlg::CMultiCompositeDlg(QWidget* parent, DialogOptions options)
   hint_->setFont(ui::SkinFont(14));
   hint_->setStyleSheet(QString("color: %1;").arg(QColor(ui::skin_color::kHintText).name()));
   hint_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  auto* hint_layout = new QVBoxLayout(list_->viewport());
+  hint_layout->setContentsMargins(20, 20, 20, 20);
+  hint_layout->addWidget(hint_);
 
   output_dir_ = LoadJobOutputDir(this, options_.environment, &output_dir_stand_in_);
   const std::string engine_dir = options_.engine_dir.empty() ? ProgramDir() : options_.engine_dir;
@@ -76,7 +80,6 @@ void CMultiCompositeDlg::resizeEvent(QResizeEvent* event) {
   button(kMoveDown)->setGeometry(251, 40, 70, 35);
   button(kStart)->setGeometry(w - 85, 40, 70, 35);
   list_->setGeometry(11, 85, w - 21, h - 105);
-  hint_->setGeometry(20, 20, list_->viewport()->width() - 40, list_->viewport()->height() - 40);
 }
 
 void CMultiCompositeDlg::ChooseFiles() {

@@ -209,6 +209,10 @@ TEST(MergerDlgTest, TheEmptyListSaysWhatToDoAndUpAndDownReorderTheClips) {
   ASSERT_NE(hint, nullptr);
   EXPECT_TRUE(hint->isVisible());
   EXPECT_EQ(hint->text(), "Add stitched videos with Add; they are merged in the order of this list.");
+  // It has room for its text, inside the list.
+  dialogs::testing::Pump(50);
+  EXPECT_GE(hint->width(), hint->fontMetrics().horizontalAdvance(hint->text()));
+  EXPECT_TRUE(merger.list()->viewport()->rect().contains(hint->geometry()));
   ui::CButtonEx* up = ButtonCaptioned(&merger, "Up");
   ui::CButtonEx* down = ButtonCaptioned(&merger, "Down");
   ASSERT_NE(up, nullptr);
