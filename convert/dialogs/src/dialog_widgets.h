@@ -8,13 +8,10 @@
 namespace spherolux::ui {
 class CButtonEx;
 class SkinnedDialog;
+struct Environment;
 }  // namespace spherolux::ui
 
 class QWidget;
-
-namespace spherolux::ui {
-struct Environment;
-}
 
 namespace spherolux::dialogs {
 

@@ -234,7 +234,7 @@ TEST(MergerDlgTest, TheEmptyListSaysWhatToDoAndUpAndDownReorderTheClips) {
     EXPECT_EQ(list->ItemText(row, 0), QString("%1").arg(row + 1, 3, 10, QChar('0')));
     EXPECT_EQ(list->ItemText(row, 1).toStdString(), merger.model().files()[row]);
   }
-  // Two rows down: the one at the bottom stays, the other moves up to it.
+  // Two rows down: the one at the bottom stays, the other moves down next to it.
   list->selectionModel()->select(list->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
   down->click();
   EXPECT_EQ(merger.model().files(), (std::vector<std::string>{a, c, b}));

@@ -1,9 +1,8 @@
 // CMultiCompositeDlg: the merger. The user lists stitched videos (Add, Delete, Up and Down
-// to reorder; the empty list says what to do) and Start
-// joins them in that order into one MP4 in the output directory by stream copy through
-// the conversion engine. Files that are not stitched are refused one by one, with their
-// path; the others are still added. While a merge runs the dialog takes no input; it
-// repaints, and ends the merge with a message naming the file or the failure.
+// to reorder; the empty list says what to do) and Start joins them in that order into one
+// MP4 in the output directory by stream copy through the conversion engine. Files that are not stitched are refused one
+// by one, with their path; the others are still added. While a merge runs the dialog takes no input; it repaints, and
+// ends the merge with a message naming the file or the failure.
 //
 // The rules are MergerModel's (dialogs/merger_model.h). Opened modally by the converter.
 // UI thread only.
@@ -54,8 +53,6 @@ class CMultiCompositeDlg : public ui::SkinnedDialog {
 
   const MergerModel& model() const { return model_; }
   ui::CListCtrlCl* list() const { return list_; }
-  // The hint over the empty list.
-  QLabel* hint() const { return hint_; }
   ui::CButtonEx* button(int id) const;
   const std::string& output_dir() const { return output_dir_; }
   // The file the last successful merge wrote.

@@ -17,9 +17,10 @@ class MergerModel {
   std::vector<std::string> Add(const std::vector<std::string>& paths);
   // Deletes the rows `selected` (any order); false when none is selected.
   bool Delete(const std::vector<int>& selected);
-  // Moves the rows `selected` (any order) one place up (`step` -1) or down (+1), each past
-  // the next row not selected; rows already against that end stay. Returns where the
-  // selected rows are now, ascending (empty when none is selected).
+  // Moves the rows `selected` (any order) one place up (`step` -1) or down (+1), keeping
+  // their order; a row against that end stays, and so does a selected row right behind one
+  // that stays. Returns where the selected rows are now, ascending (empty when none is
+  // selected).
   std::vector<int> Move(const std::vector<int>& selected, int step);
 
   const std::vector<std::string>& files() const { return files_; }
