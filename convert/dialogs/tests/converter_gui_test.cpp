@@ -412,7 +412,19 @@ double GreyLeftAfterCovering(QWidget* widget) {
 // was paused and while a job ran.
 TEST_F(ConverterGuiTest, TheUncoveredPreviewIsDrawnAgain) {
   BoxAnswerer boxes(ui::kIdCancel);
-  LoadVideo(scratch_.Video("long.mp4", "--size 1920x960 --seconds 12 --no-audio"));
+  const std::string clip = scratch_.Video("long.mp4", "--size 1920x960 --seconds 12 --no-audio");
+  // The engine sometimes shows a paused picture again every 80 ms by itself, which hides the
+  // fault; the file is opened again until it keeps still.
+  const media::CMediaPlayer& player = *dlg_->preview()->player();
+  bool still = false;
+  for (int attempt = 0; attempt < 6 && !still; ++attempt) {
+    LoadVideo(clip);
+    testing::Pump(700);
+    const uint64_t drawn = player.GetStats().frames_drawn;
+    testing::Pump(700);
+    still = player.GetStats().frames_drawn == drawn;
+  }
+  if (!still) GTEST_SKIP() << "the engine kept drawing the paused picture by itself";
   QWidget* video = dlg_->preview()->video();
   EXPECT_LT(GreyLeftAfterCovering(video), 0.05) << "paused";
   Click(*dlg_, CCompositeDlg::kStart);
