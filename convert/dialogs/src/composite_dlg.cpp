@@ -3,11 +3,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QUrl>
 #include <filesystem>
@@ -116,6 +116,13 @@ CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
   MakeLabel(this, kOutputNameLabel, ui::kStrOutputName);
   progress_ = MakeLabel(this, kProgressLabel, 0);
   time_left_ = MakeLabel(this, kTimeLeftLabel, 0);
+  progress_bar_ = new QProgressBar(this);
+  progress_bar_->setObjectName(QString("bar%1").arg(kProgressBar));
+  progress_bar_->setTextVisible(false);
+  progress_bar_->setRange(0, kProgressSteps);
+  progress_bar_->setStyleSheet(
+      "QProgressBar { background: #e6e9ee; border: none; border-radius: 4px; } "
+      "QProgressBar::chunk { background: #3478f6; border-radius: 4px; }");
 
   quality_ = new QComboBox(this);
   quality_->setObjectName(QString("combo%1").arg(kQualityList));
@@ -132,8 +139,7 @@ CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
   preview_ = new CTranscodePreviewDlg(this);
   upload_ = new CUploadDlg(this);
 
-  const ui::OutputDir dir = ui::LoadOutputDir(options_.environment);
-  model_.SetOutputDir(dir.usable ? dir.path : std::string());
+  model_.SetOutputDir(LoadJobOutputDir(this, options_.environment, &output_dir_stand_in_));
   output_path_->setText(QString::fromStdString(model_.output_dir()));
   output_path_->setCursorPosition(0);
 
@@ -161,7 +167,7 @@ CCompositeDlg::~CCompositeDlg() {
 }
 
 QWidget* CCompositeDlg::control(int id) const {
-  for (const char* prefix : {"button", "radio", "label", "edit", "combo"}) {
+  for (const char* prefix : {"button", "radio", "label", "edit", "combo", "bar"}) {
     if (auto* w = findChild<QWidget*>(QString("%1%2").arg(prefix).arg(id), Qt::FindDirectChildrenOnly)) return w;
   }
   return nullptr;
@@ -203,10 +209,14 @@ void CCompositeDlg::ShowModel() {
   output_name_->setCursorPosition(0);
   progress_->setText(QString::fromStdString(model_.progress_text()));
   time_left_->setText(QString::fromStdString(model_.time_left_text()));
+  // A photo job has no steps to count: the bar only shows that it is busy.
+  progress_bar_->setMaximum(model_.job() == ConverterModel::Job::kPhoto ? 0 : kProgressSteps);
+  progress_bar_->setValue(static_cast<int>(model_.progress() * kProgressSteps / 100 + 0.5f));
 }
 
 void CCompositeDlg::SetRotation(int degrees) {
   model_.SetRotation(degrees);
+  preview_->SetRotation(degrees);
   for (const Rotation& r : kRotations) {
     static_cast<ui::CButtonEx*>(control(r.button))->SetActive(r.degrees == degrees);
     static_cast<QRadioButton*>(control(r.radio))->setChecked(r.degrees == degrees);
@@ -269,7 +279,7 @@ void CCompositeDlg::Command(int id) {
       post(msg::kMsgMinimise);
       break;
     case kClose:
-      ui::SaveOutputDir(options_.environment, model_.output_dir());
+      SaveOutputDir();
       if (!MayClose()) break;
       post(msg::kMsgCancelForClose);
       post(msg::kMsgEndDialog);
@@ -324,6 +334,7 @@ void CCompositeDlg::ChooseOutputDir() {
                                                         QString::fromStdString(model_.output_dir()));
   if (dir.isEmpty()) return;
   model_.SetOutputDir(dir.toStdString());
+  output_dir_stand_in_ = false;
   output_path_->setText(QString::fromStdString(model_.output_dir()));
   output_path_->setCursorPosition(0);
   // The next free name depends on the folder.
@@ -337,7 +348,12 @@ void CCompositeDlg::OpenOutputDir(bool complain) {
     if (complain) ui::MessageBox(this, Text(ui::kStrOutputPathMissing), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
     return;
   }
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(model_.output_dir())));
+  OpenUrl(this, QUrl::fromLocalFile(QString::fromStdString(model_.output_dir())));
+}
+
+void CCompositeDlg::SaveOutputDir() {
+  // A stand-in for a missing folder leaves the stored one for when it is back.
+  if (!output_dir_stand_in_) ui::SaveOutputDir(options_.environment, model_.output_dir());
 }
 
 void CCompositeDlg::Start() {
@@ -430,7 +446,7 @@ bool CCompositeDlg::MayClose() {
 
 void CCompositeDlg::closeEvent(QCloseEvent* event) {
   // Closed by the window manager (or Alt+F4): the same question as the close button.
-  ui::SaveOutputDir(options_.environment, model_.output_dir());
+  SaveOutputDir();
   if (!MayClose()) {
     event->ignore();
     return;
@@ -478,8 +494,10 @@ void CCompositeDlg::resizeEvent(QResizeEvent* event) {
   output_path_->setGeometry(110, 558, right - 110, 28);
   control(kBrowse)->setGeometry(w - 75, 558, 60, 28);
 
-  progress_->setGeometry(10, h - 28, w / 2 - 20, 28);
-  time_left_->setGeometry(w - 135, h - 28, w / 2 - 20, 28);
+  // The bar between the progress and the time left.
+  progress_->setGeometry(10, h - 28, 130, 28);
+  progress_bar_->setGeometry(145, h - 19, w - 290, 10);
+  time_left_->setGeometry(w - 135, h - 28, 130, 28);
 }
 
 void CCompositeDlg::paintEvent(QPaintEvent* event) {

@@ -1,11 +1,15 @@
 #include "dialog_widgets.h"
 
+#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
+#include <set>
 
 #include "platform/messages.h"
 #include "ui/button_ex.h"
+#include "ui/settings.h"
 #include "ui/skin.h"
 #include "ui/skinned_dialog.h"
 #include "ui/strings.h"
@@ -57,6 +61,30 @@ void Minimise(QWidget* dialog) {
 void ShowEngineMissing(QWidget* parent, const std::string& why) {
   ui::MessageBox(parent, QString::asprintf(ui::LoadString(ui::kStrEngineMissing), why.c_str()), {}, ui::BoxButtons::kOk,
                  ui::BoxIcon::kWarning);
+}
+
+std::string LoadJobOutputDir(QWidget* window, const ui::Environment& env, bool* stand_in) {
+  std::string missing;
+  const ui::OutputDir dir = ui::LoadJobOutputDir(env, &missing);
+  if (!dir.usable) return {};
+  *stand_in = !missing.empty();
+  // The folders the user was told about in this process (UI thread only).
+  static std::set<std::string> told;
+  if (*stand_in && told.insert(missing).second) {
+    const QString text =
+        QString::asprintf(ui::LoadString(ui::kStrOutputDirFallback), missing.c_str(), dir.path.c_str());
+    QTimer::singleShot(0, window, [window, text] {
+      ui::MessageBox(window, text, {}, ui::BoxButtons::kOk, ui::BoxIcon::kInformation);
+    });
+  }
+  return dir.path;
+}
+
+void OpenUrl(QWidget* parent, const QUrl& url) {
+  if (QDesktopServices::openUrl(url)) return;
+  const QString target = url.isLocalFile() ? url.toLocalFile() : url.toString();
+  ui::MessageBox(parent, QString::asprintf(ui::LoadString(ui::kStrNoLauncher), target.toUtf8().constData()), {},
+                 ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
 }
 
 }  // namespace spherolux::dialogs

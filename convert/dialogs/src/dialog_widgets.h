@@ -2,11 +2,13 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 #include <string>
 
 namespace spherolux::ui {
 class CButtonEx;
 class SkinnedDialog;
+struct Environment;
 }  // namespace spherolux::ui
 
 class QWidget;
@@ -30,5 +32,13 @@ void Minimise(QWidget* dialog);
 
 // Says that the conversion engine could not be loaded, and why.
 void ShowEngineMissing(QWidget* parent, const std::string& why);
+
+// The output folder of the converter and the merger (ui::LoadJobOutputDir), empty when none
+// is usable. When it stands in for a stored folder that no longer exists, `stand_in` is set,
+// and the first window of the process to meet that folder says so once it runs its events.
+std::string LoadJobOutputDir(QWidget* window, const ui::Environment& env, bool* stand_in);
+
+// Opens `url` with the desktop's launcher; says so when there is none or it fails.
+void OpenUrl(QWidget* parent, const QUrl& url);
 
 }  // namespace spherolux::dialogs

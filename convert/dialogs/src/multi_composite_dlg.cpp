@@ -4,6 +4,8 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLabel>
+#include <QVBoxLayout>
 #include <thread>
 
 #include "base/system.h"
@@ -30,6 +32,9 @@ CMultiCompositeDlg::CMultiCompositeDlg(QWidget* parent, DialogOptions options)
   for (auto [id, text] : {std::pair{kAdd, ui::kStrAdd}, {kDelete, ui::kStrDelete}, {kStart, ui::kStrStart}}) {
     buttons_.push_back(MakeTextButton(this, id, Text(text), ButtonLook::kAccent));
   }
+  for (auto [id, text] : {std::pair{kMoveUp, ui::kStrMoveUp}, {kMoveDown, ui::kStrMoveDown}}) {
+    buttons_.push_back(MakeTextButton(this, id, Text(text), ButtonLook::kPlain));
+  }
   button(kStart)->setEnabled(false);
   list_ = new ui::CListCtrlCl(this);
   list_->setObjectName("fileList");
@@ -41,9 +46,19 @@ CMultiCompositeDlg::CMultiCompositeDlg(QWidget* parent, DialogOptions options)
   list_->horizontalHeader()->setStretchLastSection(true);
   list_->setTextElideMode(Qt::ElideMiddle);
   list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // The empty list says what to do.
+  hint_ = new QLabel(Text(ui::kStrMergerListHint), list_->viewport());
+  hint_->setObjectName("emptyHint");
+  hint_->setAlignment(Qt::AlignCenter);
+  hint_->setWordWrap(true);
+  hint_->setFont(ui::SkinFont(14));
+  hint_->setStyleSheet(QString("color: %1;").arg(QColor(ui::skin_color::kHintText).name()));
+  hint_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  auto* hint_layout = new QVBoxLayout(list_->viewport());
+  hint_layout->setContentsMargins(20, 20, 20, 20);
+  hint_layout->addWidget(hint_);
 
-  const ui::OutputDir dir = ui::LoadOutputDir(options_.environment);
-  output_dir_ = dir.usable ? dir.path : std::string();
+  output_dir_ = LoadJobOutputDir(this, options_.environment, &output_dir_stand_in_);
   const std::string engine_dir = options_.engine_dir.empty() ? ProgramDir() : options_.engine_dir;
   if (!convert::LoadEngine(engine_dir, &engine_, &engine_error_)) engine_ = {};
   CentreOnParent(this);
@@ -61,6 +76,8 @@ void CMultiCompositeDlg::resizeEvent(QResizeEvent* event) {
   const int w = width(), h = height();
   button(kAdd)->setGeometry(11, 40, 70, 35);
   button(kDelete)->setGeometry(86, 40, 70, 35);
+  button(kMoveUp)->setGeometry(176, 40, 70, 35);
+  button(kMoveDown)->setGeometry(251, 40, 70, 35);
   button(kStart)->setGeometry(w - 85, 40, 70, 35);
   list_->setGeometry(11, 85, w - 21, h - 105);
 }
@@ -91,6 +108,23 @@ void CMultiCompositeDlg::DeleteSelected() {
   ShowRows();
 }
 
+void CMultiCompositeDlg::MoveSelected(int step) {
+  const std::vector<int> rows = model_.Move(list_->SelectedRows(), step);
+  if (rows.empty()) {
+    ui::MessageBox(this, Text(ui::kStrSelectFiles), {}, ui::BoxButtons::kOk, ui::BoxIcon::kInformation);
+    return;
+  }
+  ShowRows();
+  // The moved rows stay selected, so that pressing again moves them on.
+  list_->clearSelection();
+  for (int row : rows) {
+    list_->selectionModel()->select(list_->model()->index(row, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+  list_->scrollTo(list_->model()->index(step < 0 ? rows.front() : rows.back(), 0));
+  list_->setFocus();
+}
+
 void CMultiCompositeDlg::ShowRows() {
   const std::vector<std::string>& files = model_.files();
   list_->DeleteAllItems();
@@ -99,6 +133,7 @@ void CMultiCompositeDlg::ShowRows() {
     list_->SetItemText(row, 1, QString::fromStdString(files[i]));
   }
   button(kStart)->setEnabled(model_.can_start());
+  hint_->setVisible(files.empty());
 }
 
 int CMultiCompositeDlg::Merge() {
@@ -147,7 +182,8 @@ platform::LParam CMultiCompositeDlg::onMessage(unsigned message, WParam w, LPara
           Minimise(this);
           return 0;
         case kClose:
-          ui::SaveOutputDir(options_.environment, output_dir_);
+          // A stand-in for a missing folder leaves the stored one for when it is back.
+          if (!output_dir_stand_in_) ui::SaveOutputDir(options_.environment, output_dir_);
           post(msg::kMsgMergerClose);
           return 0;
         case kAdd:
@@ -155,6 +191,10 @@ platform::LParam CMultiCompositeDlg::onMessage(unsigned message, WParam w, LPara
           return 0;
         case kDelete:
           DeleteSelected();
+          return 0;
+        case kMoveUp:
+        case kMoveDown:
+          MoveSelected(static_cast<int>(w) == kMoveUp ? -1 : 1);
           return 0;
         case kStart:
           post(msg::kMsgMergerRun);

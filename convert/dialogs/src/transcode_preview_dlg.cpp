@@ -1,6 +1,8 @@
 #include "dialogs/transcode_preview_dlg.h"
 
+#include <QEvent>
 #include <QPainter>
+#include <QWindow>
 #include <algorithm>
 
 #include "dialog_widgets.h"
@@ -50,6 +52,7 @@ CTranscodePreviewDlg::CTranscodePreviewDlg(QWidget* parent) : MessageWindow(pare
   video_->winId();  // the player reads the GL version on the surface's native window
   video_->hide();
   player_ = std::make_unique<media::CMediaPlayer>(video_);
+  video_->surface()->installEventFilter(this);
   // The engine's threads only post.
   player_->SetNotify([this](int code, WParam w, LParam l) {
     switch (code) {
@@ -97,6 +100,8 @@ CTranscodePreviewDlg::~CTranscodePreviewDlg() {
   killTimer(kTimerMarker);
   killTimer(kTimerPhoto);
   killTimer(kTimerFirstFrame);
+  killTimer(kTimerRedraw);
+  video_->surface()->removeEventFilter(this);
   // The player stops the engine's output thread before its window goes.
   player_.reset();
 }
@@ -111,6 +116,11 @@ void CTranscodePreviewDlg::Load(const std::string& path, bool photo) {
   range_->setEnabled(false);
   ShowLabels();
   Carry(steps);
+}
+
+void CTranscodePreviewDlg::SetRotation(int degrees) {
+  rotation_ = degrees;
+  player_->Rotate(degrees);
 }
 
 void CTranscodePreviewDlg::Carry(const PreviewSteps& steps) {
@@ -162,6 +172,7 @@ void CTranscodePreviewDlg::ProbeAndOpen() {
     ui::MessageBox(this, text, {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
     return;
   }
+  player_->Rotate(rotation_);  // an open starts upright
   if (model_.photo()) {
     setTimer(kTimerPhoto, kPhotoRefreshMs);
     play_->setEnabled(false);
@@ -285,7 +296,26 @@ void CTranscodePreviewDlg::onTimer(unsigned id) {
     player_->Refresh();
   } else if (id == kTimerFirstFrame) {
     CarryFirstFramePause();
+  } else if (id == kTimerRedraw) {
+    killTimer(kTimerRedraw);
+    RedrawPausedPicture();
   }
+}
+
+bool CTranscodePreviewDlg::eventFilter(QObject* watched, QEvent* event) {
+  // Uncovering exposes the surface; a run of exposures (a window dragged across) asks once.
+  if (watched == video_->surface() && event->type() == QEvent::Expose && !model_.photo() &&
+      player_->state() == media::kStatePaused) {
+    setTimer(kTimerRedraw, kRedrawMs);
+  }
+  return MessageWindow::eventFilter(watched, event);
+}
+
+void CTranscodePreviewDlg::RedrawPausedPicture() {
+  // A seek to where it stands makes the engine show the paused picture again.
+  const int64_t length = player_->Length();
+  if (player_->state() != media::kStatePaused || length <= 0) return;
+  player_->Seek(100.0f * static_cast<float>(player_->Time()) / static_cast<float>(length));
 }
 
 void CTranscodePreviewDlg::ShowPauseImage(bool pause) {

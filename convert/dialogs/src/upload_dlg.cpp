@@ -1,6 +1,5 @@
 #include "dialogs/upload_dlg.h"
 
-#include <QDesktopServices>
 #include <QLabel>
 #include <QUrl>
 
@@ -61,8 +60,8 @@ platform::LParam CUploadDlg::onMessage(unsigned msg, WParam w, LParam l) {
   if (msg == ui::kWmCommand) {
     for (const UploadService& service : kServices) {
       if (service.control_id != static_cast<int>(w)) continue;
-      QDesktopServices::openUrl(QUrl(QString::fromUtf8(service.url)));
       hide();
+      OpenUrl(parentWidget() != nullptr ? parentWidget() : this, QUrl(QString::fromUtf8(service.url)));
       return 0;
     }
   }

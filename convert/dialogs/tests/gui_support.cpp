@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QWidget>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
@@ -83,6 +84,18 @@ double LitShare(const QImage& image) {
     for (int x = 0; x < image.width(); x += 5, ++all) lit += qGray(image.pixel(x, y)) > 40;
   }
   return all == 0 ? 0.0 : static_cast<double>(lit) / all;
+}
+
+double ChangedShare(const QImage& a, const QImage& b) {
+  if (a.size() != b.size()) return 1.0;
+  int changed = 0, all = 0;
+  for (int y = 0; y < a.height(); y += 5) {
+    for (int x = 0; x < a.width(); x += 5, ++all) {
+      const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+      changed += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q)) > 48;
+    }
+  }
+  return all == 0 ? 0.0 : static_cast<double>(changed) / all;
 }
 
 void KeepScreenShot(QWidget* widget, const std::string& name) {

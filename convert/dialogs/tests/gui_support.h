@@ -65,6 +65,8 @@ void Pump(int ms);
 QImage ScreenShot(QWidget* widget);
 // The share of sampled pixels brighter than a dark grey (0 for a black picture).
 double LitShare(const QImage& image);
+// The share of sampled pixels of two pictures of one size whose colours differ clearly.
+double ChangedShare(const QImage& a, const QImage& b);
 // Writes the screenshot to $SPHEROLUX_SHOTS/NAME.png when that variable is set (after the
 // window had time to paint).
 void KeepScreenShot(QWidget* widget, const std::string& name);

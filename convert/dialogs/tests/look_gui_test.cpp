@@ -81,6 +81,7 @@ TEST_P(LookTest, TheMergerWithItsList) {
   const std::string b = scratch_.Video("VID_0001_spherolux_0.mp4", "--no-block --spherical --size 320x160 --seconds 1");
   CMultiCompositeDlg merger(nullptr, scratch_.Options());
   merger.show();
+  testing::KeepScreenShot(&merger, "merger-empty" + Suffix());
   merger.AddFiles({a, b});
   ASSERT_EQ(merger.list()->ItemCount(), 2);
   testing::Pump(200);

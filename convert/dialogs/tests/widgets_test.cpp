@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QImage>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QUrl>
 #include <filesystem>
@@ -184,6 +185,65 @@ TEST(MergerDlgTest, AMergeTheEngineRefusesIsReportedAsFailed) {
   EXPECT_TRUE(merger.last_output().empty());
   std::error_code ec;
   EXPECT_TRUE(std::filesystem::is_empty(scratch.OutputDir(), ec)) << "nothing left behind";
+}
+
+// The button of `parent` with the caption `text` (null without one).
+ui::CButtonEx* ButtonCaptioned(QWidget* parent, const QString& text) {
+  for (auto* button : parent->findChildren<ui::CButtonEx*>()) {
+    if (button->text() == text) return button;
+  }
+  return nullptr;
+}
+
+// The merger's list once could not be reordered, and an empty one said nothing of what to do.
+TEST(MergerDlgTest, TheEmptyListSaysWhatToDoAndUpAndDownReorderTheClips) {
+  dialogs::testing::Scratch scratch;
+  dialogs::testing::BoxAnswerer boxes(ui::kIdOk);
+  const std::string stitched = "--no-block --spherical --size 320x160 --seconds 1";
+  const std::string a = scratch.Video("a.mp4", stitched);
+  const std::string b = scratch.Video("b.mp4", stitched);
+  const std::string c = scratch.Video("c.mp4", stitched);
+  CMultiCompositeDlg merger(nullptr, scratch.Options());
+  merger.show();
+  const auto* hint = merger.findChild<QLabel*>("emptyHint");
+  ASSERT_NE(hint, nullptr);
+  EXPECT_TRUE(hint->isVisible());
+  EXPECT_EQ(hint->text(), "Add stitched videos with Add; they are merged in the order of this list.");
+  // It has room for its text, inside the list.
+  dialogs::testing::Pump(50);
+  EXPECT_GE(hint->width(), hint->fontMetrics().horizontalAdvance(hint->text()));
+  EXPECT_TRUE(merger.list()->viewport()->rect().contains(hint->geometry()));
+  ui::CButtonEx* up = ButtonCaptioned(&merger, "Up");
+  ui::CButtonEx* down = ButtonCaptioned(&merger, "Down");
+  ASSERT_NE(up, nullptr);
+  ASSERT_NE(down, nullptr);
+
+  merger.AddFiles({a, b, c});
+  EXPECT_FALSE(hint->isVisible());
+  ui::CListCtrlCl* list = merger.list();
+  up->click();
+  EXPECT_EQ(boxes.texts.back(), "Please select Files!");
+  EXPECT_EQ(merger.model().files(), (std::vector<std::string>{a, b, c}));
+
+  // The last clip goes up twice and then stays on top, selected all the way.
+  list->selectRow(2);
+  for (int i = 0; i < 3; ++i) up->click();
+  EXPECT_EQ(merger.model().files(), (std::vector<std::string>{c, a, b}));
+  EXPECT_EQ(list->SelectedRows(), std::vector<int>{0});
+  for (int row = 0; row < 3; ++row) {
+    EXPECT_EQ(list->ItemText(row, 0), QString("%1").arg(row + 1, 3, 10, QChar('0')));
+    EXPECT_EQ(list->ItemText(row, 1).toStdString(), merger.model().files()[row]);
+  }
+  // Two rows down: the one at the bottom stays, the other moves down next to it.
+  list->selectionModel()->select(list->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  down->click();
+  EXPECT_EQ(merger.model().files(), (std::vector<std::string>{a, c, b}));
+  EXPECT_EQ(list->SelectedRows(), (std::vector<int>{1, 2}));
+
+  // An emptied list says it again.
+  list->selectAll();
+  merger.DeleteSelected();
+  EXPECT_TRUE(hint->isVisible());
 }
 
 }  // namespace

@@ -237,6 +237,21 @@ OutputDir LoadOutputDir(const Environment& env) {
   return result;
 }
 
+OutputDir LoadJobOutputDir(const Environment& env, std::string* missing) {
+  OutputDir dir = LoadOutputDir(env);
+  if (dir.usable || env.home.empty()) return dir;
+  const std::string fallback = DefaultOutputDir(env);
+  // A stored default folder that was deleted is simply made again.
+  const auto bare = [](std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+  };
+  if (missing != nullptr && bare(dir.path) != bare(fallback)) *missing = dir.path;
+  std::error_code ec;
+  fs::create_directories(fallback, ec);
+  return {fallback, fs::is_directory(fallback, ec)};
+}
+
 bool SaveOutputDir(const Environment& env, const std::string& path) {
   if (path.empty()) return true;
   return WriteSettingsFile(SettingsFilePath(env), path);

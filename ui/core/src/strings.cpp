@@ -153,6 +153,13 @@ constexpr Entry kTable[] = {
      "只能打开普通文件：这是文件夹、管道或设备。"},
     {kStrNestedTooDeep, "This file cannot be played safely: its boxes are nested too deeply.",
      "无法安全播放此文件：其数据盒嵌套层数过深。"},
+    {kStrOutputDirFallback, "The output directory %s no longer exists. Files are saved in %s instead.",
+     "输出目录 %s 已不存在，文件将改为保存在 %s。"},
+    {kStrMoveUp, "Up", "上移"},
+    {kStrMoveDown, "Down", "下移"},
+    {kStrMergerListHint, "Add stitched videos with Add; they are merged in the order of this list.",
+     "点击“添加”加入已拼接的视频，将按此列表的顺序合并。"},
+    {kStrNoLauncher, "No application is available to open %s.", "没有可用的应用程序打开 %s。"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

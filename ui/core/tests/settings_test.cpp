@@ -104,6 +104,30 @@ TEST_F(SettingsTest, AMissingFileGivesTheDefaultFolderCreated) {
   EXPECT_FALSE(fs::exists(SettingsFilePath(env_))) << "loading must not write the settings file";
 }
 
+// The converter's folder: a stored folder that is gone gives way to the default one, and a
+// stored default folder that was deleted is made again (both once left the converter
+// without a folder, writing into the working directory).
+TEST_F(SettingsTest, JobsFallBackToTheDefaultFolderWhenTheStoredOneIsGone) {
+  const std::string gone = root_ + "/unplugged/";
+  ASSERT_TRUE(SaveOutputDir(env_, gone));
+  std::string missing;
+  OutputDir dir = LoadJobOutputDir(env_, &missing);
+  EXPECT_EQ(missing, gone);
+  EXPECT_EQ(dir.path, root_ + "/home/Videos/SPHEROLUX Video Converter/");
+  EXPECT_TRUE(dir.usable);
+  EXPECT_TRUE(fs::is_directory(dir.path));
+
+  const std::string stored_default = root_ + "/home/Videos/SPHEROLUX Video Converter";
+  ASSERT_TRUE(SaveOutputDir(env_, stored_default));
+  fs::remove_all(root_ + "/home/Videos");
+  missing.clear();
+  dir = LoadJobOutputDir(env_, &missing);
+  EXPECT_EQ(missing, "") << "nothing to tell: the same folder is made again";
+  EXPECT_TRUE(dir.usable);
+  EXPECT_TRUE(fs::is_directory(stored_default));
+  EXPECT_EQ(ReadSettingsFile(SettingsFilePath(env_)), stored_default) << "loading writes nothing";
+}
+
 TEST_F(SettingsTest, AnUnwritableFolderFailsToSave) {
   // Nobody, root included, may create folders in /proc.
   env_.config_home = "/proc/self/spherolux-settings-test";

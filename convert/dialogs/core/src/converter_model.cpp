@@ -99,6 +99,7 @@ ConverterModel::Answer ConverterModel::OnVideoEnded(int result, bool cancelled, 
 ConverterModel::Answer ConverterModel::OnPhotoEnded(int result) {
   EndJob();
   controls_.start = result != 0;
+  progress_ = result == 0 ? 100.0f : 0.0f;
   progress_text_ = ui::LoadString(result == 0 ? ui::kStrImageStitchingDone : ui::kStrImageStitchingFailed);
   if (result == 0) return Answer::kAskOpenOutputDir;
   answer_text_ = convert::PhotoFailureText(result);

@@ -28,6 +28,31 @@ bool MergerModel::Delete(const std::vector<int>& selected) {
   return true;
 }
 
+std::vector<int> MergerModel::Move(const std::vector<int>& selected, int step) {
+  const int count = static_cast<int>(files_.size());
+  std::vector<int> rows;
+  for (int row : selected) {
+    if (row >= 0 && row < count) rows.push_back(row);
+  }
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  // Rows are taken from the end they move towards; a row that cannot move (against the end,
+  // or behind a selected row that could not) keeps its place and blocks the next.
+  if (step > 0) std::reverse(rows.begin(), rows.end());
+  int blocked = step > 0 ? count : -1;
+  for (int& row : rows) {
+    const int target = row + (step > 0 ? 1 : -1);
+    if (target == blocked) {
+      blocked = row;
+      continue;
+    }
+    std::swap(files_[row], files_[target]);
+    row = target;
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
 std::string MergerModel::IndexText(int row) {
   char text[16];
   std::snprintf(text, sizeof text, "%03d", row + 1);

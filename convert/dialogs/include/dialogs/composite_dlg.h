@@ -25,6 +25,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QRadioButton;
 
 namespace spherolux::ui {
@@ -67,7 +68,10 @@ class CCompositeDlg : public ui::SkinnedDialog {
     kOpenDir = 1153,
     kProgressLabel = 1162,
     kTimeLeftLabel = 1163,
+    kProgressBar = 1190,
   };
+  // The progress bar counts in tenths of a percent.
+  static constexpr int kProgressSteps = 1000;
   static constexpr QSize kSize{660, 640};
 
   CCompositeDlg(QWidget* parent, DialogOptions options = {});
@@ -106,6 +110,7 @@ class CCompositeDlg : public ui::SkinnedDialog {
   void ChooseFileWithDialog();
   void ChooseOutputDir();
   void OpenOutputDir(bool complain);
+  void SaveOutputDir();
   void SetRotation(int degrees);
   void Start();
   void RunPhotoJob();
@@ -119,6 +124,8 @@ class CCompositeDlg : public ui::SkinnedDialog {
   void ShowModel();
 
   DialogOptions options_;
+  // The output folder stands in for a stored one that no longer exists (until Browse).
+  bool output_dir_stand_in_ = false;
   ConverterModel model_;
   convert::EngineApi engine_;
   std::string engine_error_;
@@ -141,6 +148,7 @@ class CCompositeDlg : public ui::SkinnedDialog {
   QLineEdit* output_name_ = nullptr;
   QLabel* progress_ = nullptr;
   QLabel* time_left_ = nullptr;
+  QProgressBar* progress_bar_ = nullptr;
 };
 
 }  // namespace spherolux::dialogs

@@ -1,8 +1,8 @@
-// CMultiCompositeDlg: the merger. The user lists stitched videos (Add, Delete) and Start
-// joins them in that order into one MP4 in the output directory by stream copy through
-// the conversion engine. Files that are not stitched are refused one by one, with their
-// path; the others are still added. While a merge runs the dialog takes no input; it
-// repaints, and ends the merge with a message naming the file or the failure.
+// CMultiCompositeDlg: the merger. The user lists stitched videos (Add, Delete, Up and Down
+// to reorder; the empty list says what to do) and Start joins them in that order into one
+// MP4 in the output directory by stream copy through the conversion engine. Files that are not stitched are refused one
+// by one, with their path; the others are still added. While a merge runs the dialog takes no input; it repaints, and
+// ends the merge with a message naming the file or the failure.
 //
 // The rules are MergerModel's (dialogs/merger_model.h). Opened modally by the converter.
 // UI thread only.
@@ -16,6 +16,8 @@
 #include "dialogs/merger_model.h"
 #include "ui/skinned_dialog.h"
 
+class QLabel;
+
 namespace spherolux::ui {
 class CButtonEx;
 class CListCtrlCl;
@@ -25,7 +27,16 @@ namespace spherolux::dialogs {
 
 class CMultiCompositeDlg : public ui::SkinnedDialog {
  public:
-  enum ControlId : int { kMinimise = 1172, kClose = 1173, kAdd = 1174, kDelete = 1175, kStart = 1177, kList = 1119 };
+  enum ControlId : int {
+    kMinimise = 1172,
+    kClose = 1173,
+    kAdd = 1174,
+    kDelete = 1175,
+    kStart = 1177,
+    kList = 1119,
+    kMoveUp = 1180,
+    kMoveDown = 1181,
+  };
   static constexpr QSize kSize{720, 480};
 
   CMultiCompositeDlg(QWidget* parent, DialogOptions options = {});
@@ -34,6 +45,9 @@ class CMultiCompositeDlg : public ui::SkinnedDialog {
   void AddFiles(const std::vector<std::string>& paths);
   // Deletes the selected rows (message 489 when none is selected).
   void DeleteSelected();
+  // Moves the selected rows one place up (-1) or down (+1), as Up and Down do (message 489
+  // when none is selected); they stay selected.
+  void MoveSelected(int step);
   // Runs the merge of the listed files; returns the engine's result (-1 when nothing ran).
   int Merge();
 
@@ -55,9 +69,11 @@ class CMultiCompositeDlg : public ui::SkinnedDialog {
   DialogOptions options_;
   MergerModel model_;
   std::string output_dir_;
+  bool output_dir_stand_in_ = false;  // for a stored folder that no longer exists
   convert::EngineApi engine_;
   std::string engine_error_;
   ui::CListCtrlCl* list_ = nullptr;
+  QLabel* hint_ = nullptr;
   ui::CButtonEx* close_ = nullptr;
   ui::CButtonEx* minimise_ = nullptr;
   std::vector<ui::CButtonEx*> buttons_;

@@ -10,7 +10,8 @@
 // posted messages: kMsgPlayPause toggles, kMsgSeek seeks, kMsgEngineEvent carries the
 // player's events (the player's notify callback posts them from the engine's threads).
 // A change of the range posts kMsgRangeChanged to the parent window; files dropped on the
-// picture are sent to it as kMsgDropFiles.
+// picture are sent to it as kMsgDropFiles. The engine draws a video only when a picture is
+// due, so a paused picture that another window covered is sought to again once uncovered.
 //
 // UI thread only. The player is destroyed before the window it draws into.
 #pragma once
@@ -37,17 +38,23 @@ namespace spherolux::dialogs {
 class CTranscodePreviewDlg : public platform::MessageWindow {
  public:
   enum ControlId : int { kVideoArea = 1098, kPlayPause = 1033, kStopButton = 1048, kStartTime = 1099, kEndTime = 1100 };
-  enum Timer : unsigned { kTimerMarker = 1, kTimerPhoto = 5, kTimerFirstFrame = 6 };
+  enum Timer : unsigned { kTimerMarker = 1, kTimerPhoto = 5, kTimerFirstFrame = 6, kTimerRedraw = 7 };
   static constexpr int kMarkerMs = 250;
   static constexpr int kPhotoRefreshMs = 20;
   // How long the first-play pause waits for the first picture to be drawn.
   static constexpr int kFirstFrameWaitMs = 1500;
+  // A paused picture that was covered is drawn again this long after the last uncovering.
+  static constexpr int kRedrawMs = 50;
 
   explicit CTranscodePreviewDlg(QWidget* parent);
   ~CTranscodePreviewDlg() override;
 
   // Shows `path` (a photo when `photo`), stopping what was shown before.
   void Load(const std::string& path, bool photo);
+
+  // Turns the picture by 0, 90, 180 or 270 degrees, as the converter's rotation will; kept
+  // for the files shown later.
+  void SetRotation(int degrees);
 
   // What the converter reads when a job starts.
   int range_low() const { return model_.range_low(); }
@@ -73,6 +80,7 @@ class CTranscodePreviewDlg : public platform::MessageWindow {
 
  protected:
   LParam onMessage(unsigned msg, WParam w, LParam l) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void onTimer(unsigned id) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -86,6 +94,7 @@ class CTranscodePreviewDlg : public platform::MessageWindow {
   void ShowPauseImage(bool pause);
   void ShowLabels();
   void CarryFirstFramePause();
+  void RedrawPausedPicture();
 
   TrimPreviewModel model_;
   media::CVideoControl* video_ = nullptr;
@@ -98,6 +107,7 @@ class CTranscodePreviewDlg : public platform::MessageWindow {
   // The first-play pause waits until the first picture is drawn, so that it stays visible.
   PreviewSteps first_frame_pause_;
   uint64_t frames_at_open_ = 0;
+  int rotation_ = 0;
 };
 
 }  // namespace spherolux::dialogs

@@ -58,6 +58,10 @@ struct OutputDir {
 };
 // The stored output directory, else the default one, created when missing.
 OutputDir LoadOutputDir(const Environment& env);
+// The output directory the converter and the merger write to: the stored one when it still
+// is a directory, else the default one, created when missing. `missing` (may be null) gets a
+// stored directory that no longer exists, and stays untouched otherwise.
+OutputDir LoadJobOutputDir(const Environment& env, std::string* missing);
 // Stores a non-empty output directory; an empty one is not written. False when writing failed.
 bool SaveOutputDir(const Environment& env, const std::string& path);
 

@@ -144,6 +144,12 @@ enum StringId : int {
   // Why the player refuses a file before any library reads it.
   kStrNotARegularFile,
   kStrNestedTooDeep,
+  // The converter and the merger.
+  kStrOutputDirFallback,
+  kStrMoveUp,
+  kStrMoveDown,
+  kStrMergerListHint,
+  kStrNoLauncher,
 };
 
 void SetUiLanguage(Language language);

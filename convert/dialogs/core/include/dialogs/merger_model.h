@@ -1,6 +1,6 @@
 // What the merger dialog (CMultiCompositeDlg) decides, without its window: the list of
-// stitched videos in merge order, the refusal of files that are not stitched, deleting rows
-// with the index column renumbered, and the texts of its answers.
+// stitched videos in merge order, the refusal of files that are not stitched, deleting and
+// reordering rows with the index column renumbered, and the texts of its answers.
 //
 // Plain class, UI thread only. Paths are UTF-8.
 #pragma once
@@ -17,6 +17,11 @@ class MergerModel {
   std::vector<std::string> Add(const std::vector<std::string>& paths);
   // Deletes the rows `selected` (any order); false when none is selected.
   bool Delete(const std::vector<int>& selected);
+  // Moves the rows `selected` (any order) one place up (`step` -1) or down (+1), keeping
+  // their order; a row against that end stays, and so does a selected row right behind one
+  // that stays. Returns where the selected rows are now, ascending (empty when none is
+  // selected).
+  std::vector<int> Move(const std::vector<int>& selected, int step);
 
   const std::vector<std::string>& files() const { return files_; }
   bool can_start() const { return !files_.empty(); }
