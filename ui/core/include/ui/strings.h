@@ -144,6 +144,13 @@ enum StringId : int {
   // Why the player refuses a file before any library reads it.
   kStrNotARegularFile,
   kStrNestedTooDeep,
+  // Failures of the player's own actions.
+  kStrScreenRecordNotStarted,
+  kStrScreenRecordNothing,
+  kStrNoLauncher,
+  // The sign over the picture while the view is recorded.
+  kStrRecordingBadge,
+  kStrRecordingBadgeHelp,
 };
 
 void SetUiLanguage(Language language);
@@ -152,6 +159,10 @@ Language UiLanguage();
 // The text of `id` in the UI language (English for kOther), or "" for an id without text.
 const char* LoadString(int id);
 const char* LoadString(int id, Language language);
+
+// The colon between a label and what code puts after it: the full-width "：" (no space
+// follows it) in Chinese, `english` (":" or ": ") otherwise.
+const char* LabelColon(const char* english);
 
 // Every id that has a text, ascending.
 std::vector<int> AllStringIds();
