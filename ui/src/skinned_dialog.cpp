@@ -1,5 +1,6 @@
 #include "ui/skinned_dialog.h"
 
+#include <QDesktopServices>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -7,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QUrl>
 #include <algorithm>
 #include <vector>
 
@@ -230,7 +232,7 @@ class MessageBoxDialog : public SkinnedDialog {
 
 int MessageBox(QWidget* parent, const QString& text, const QString& caption, BoxButtons buttons, BoxIcon icon) {
   // The text goes to the log as well, for bug reports and for tests that watch the program.
-  Logf("message box: %s", text.toUtf8().constData());
+  Tracef("message box: %s", text.toUtf8().constData());
   MessageBoxDialog box(parent, text, caption, buttons, icon);
   box.CentreOn();
   box.raise();
@@ -240,6 +242,14 @@ int MessageBox(QWidget* parent, const QString& text, const QString& caption, Box
   // The keyboard goes back to the window the box was about.
   if (parent != nullptr) parent->window()->activateWindow();
   return answer;
+}
+
+bool OpenExternally(QWidget* parent, const QUrl& url) {
+  if (QDesktopServices::openUrl(url)) return true;
+  const QString name = url.isLocalFile() ? url.toLocalFile() : url.toString();
+  MessageBox(parent, QString::fromUtf8(LoadString(kStrNoLauncher)).replace("%s", name), {}, BoxButtons::kOk,
+             BoxIcon::kWarning);
+  return false;
 }
 
 }  // namespace spherolux::ui
