@@ -109,6 +109,9 @@ constexpr QRgb kCaptionStripTop = 0xFF2B3038;
 constexpr QRgb kBottomStripMiddle = 0xFF1E2126;
 QPoint CaptionButton(int slot) { return {1 + ui::CaptionSlotX(1022, slot) + 15, 16}; }
 const QPoint kPlayButton(1 + 12 + 20, 541 + 18 + 20);
+// The middle of the recording sign's red dot, top left of the picture below the floating panel.
+const QPoint kRecordingDot(12 + 10 + 5, 30 + 30 + 10 + 14);
+constexpr QRgb kRecordingRed = 0xFFE52B2B;
 
 // Test media, made once: camera videos and a photo from camgen, a plain video from ffmpeg.
 class WindowTest : public ::testing::Test {
@@ -152,6 +155,7 @@ class WindowTest : public ::testing::Test {
     env.insert("XDG_CONFIG_HOME", QString::fromStdString(home_ + "/.config"));
     env.insert("LANG", lang);
     env.insert("LC_ALL", lang);
+    env.insert("SPHEROLUX_LOG", QString::fromStdString(home_ + "/log.txt"));
     app_.setProcessEnvironment(env);
     app_.setStandardOutputFile(QString::fromStdString(home_ + "/stdout.txt"));
     app_.setStandardErrorFile(QString::fromStdString(home_ + "/stderr.txt"));
@@ -162,8 +166,11 @@ class WindowTest : public ::testing::Test {
         << "no caption bar on the screen";
   }
 
-  std::string Log() const {
-    std::ifstream in(home_ + "/stderr.txt");
+  // What the program logged (SPHEROLUX_LOG), and what it wrote on stderr.
+  std::string Log() const { return Read(home_ + "/log.txt"); }
+  std::string Stderr() const { return Read(home_ + "/stderr.txt"); }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
@@ -279,14 +286,23 @@ TEST_F(WindowTest, ASingleLensVideoGetsTheDomePanelAndAScreenshot) {
   EXPECT_EQ(app_.state(), QProcess::Running);
   Key("ctrl+q");
   EXPECT_TRUE(app_.waitForFinished(8000));
+  // The diagnostics went to the log only: stderr is for warnings.
+  for (const char* diagnostic : {"message box:", "glRender instance", "in vout_format", "Status: Using GL"}) {
+    EXPECT_EQ(Stderr().find(diagnostic), std::string::npos) << Stderr();
+  }
 }
 
 TEST_F(WindowTest, ShiftRRecordsTheViewWithTheVideosSound) {
   Start({QString::fromStdString(dir_ + "/dual.mp4")});
   ASSERT_TRUE(WaitForPicture());
   Key("shift+r");
+  // A red dot over the picture says that the view is recorded, for as long as it is.
+  EXPECT_TRUE(WaitFor([] { return Near(Screen().pixel(kRecordingDot), kRecordingRed, 24); }, 3000))
+      << "no recording sign";
   Sleep(3000);
   Key("shift+r");
+  EXPECT_TRUE(WaitFor([] { return !Near(Screen().pixel(kRecordingDot), kRecordingRed, 24); }, 3000))
+      << "the recording sign stays after the recording";
   ASSERT_TRUE(LogShows("message box: Screen record saved in: ", 15000)) << Log();
   const std::string log = Log();
   const size_t at = log.find("Screen record saved in: ") + std::string("Screen record saved in: ").size();
@@ -308,6 +324,27 @@ TEST_F(WindowTest, ShiftRRecordsTheViewWithTheVideosSound) {
   EXPECT_EQ(output("ffmpeg -nostdin -v error -i " + Quote(path) + " -map 0 -f framemd5 - 2>&1 >/dev/null"), "");
   EXPECT_FALSE(fs::exists(home_ + "/Videos/SPHEROLUX Video Converter/headerinfo.dat"));
   ASSERT_TRUE(AnswerBox());
+  Key("ctrl+q");
+  EXPECT_TRUE(app_.waitForFinished(8000));
+}
+
+// Screenshots and recordings that fail say so, and never "saved": the folder for them cannot be
+// made (a file has its name).
+TEST_F(WindowTest, FailedScreenshotsAndRecordingsAreReported) {
+  const std::string output = home_ + "/Videos/SPHEROLUX Video Converter";
+  fs::create_directories(home_ + "/Videos");
+  std::ofstream(output) << "in the way";
+  Start({QString::fromStdString(dir_ + "/dual.mp4")});
+  ASSERT_TRUE(WaitForPicture());
+  Key("shift+s");
+  ASSERT_TRUE(LogShows("message box: The screenshot could not be written to " + output + "/ScreenShot_")) << Log();
+  ASSERT_TRUE(AnswerBox());
+  Key("shift+r");
+  ASSERT_TRUE(LogShows("message box: The screen recording could not be started in " + output + "/ScreenRecord_"))
+      << Log();
+  ASSERT_TRUE(AnswerBox());
+
+  EXPECT_EQ(Log().find("saved in"), std::string::npos) << Log();
   Key("ctrl+q");
   EXPECT_TRUE(app_.waitForFinished(8000));
 }
