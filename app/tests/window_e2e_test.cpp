@@ -5,6 +5,7 @@
 // buttons sit at the places their layout gives them.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <QElapsedTimer>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <set>
 #include <string>
 
 #include "ui/bar_logic.h"
@@ -347,6 +349,55 @@ TEST_F(WindowTest, FailedScreenshotsAndRecordingsAreReported) {
   EXPECT_EQ(Log().find("saved in"), std::string::npos) << Log();
   Key("ctrl+q");
   EXPECT_TRUE(app_.waitForFinished(8000));
+}
+
+// A change of language restarts the program, which opens the video that was open where it was.
+// The new program is no child of the test: it is found by the log file it holds open.
+TEST_F(WindowTest, ALanguageChangeReopensTheVideoWhereItWas) {
+  const std::string video = dir_ + "/dual.mp4";
+  Start({QString::fromStdString(video)});
+  ASSERT_TRUE(WaitForPicture());
+  Sleep(3000);
+  const QPoint language = CaptionButton(3);
+  Click(language.x(), language.y());
+  // The dialog is centred on the window: its list, then OK.
+  const QPoint dialog((1024 - 240) / 2, (597 - 140) / 2);
+  ASSERT_TRUE(WaitFor([&] { return Near(Screen().pixel(dialog.x() + 232, dialog.y() + 60), 0xFFEDEDED, 6); }, 5000))
+      << "no language dialog";
+  Click(dialog.x() + 100, dialog.y() + 30 + 40 + 13);
+  Sleep(500);
+  Key("Down");
+  Key("Return");
+  Click(dialog.x() + 180, dialog.y() + 30 + 76 + 14);
+  ASSERT_TRUE(app_.waitForFinished(8000)) << "the program did not end for its restart";
+
+  const std::string log = home_ + "/log.txt";
+  const auto holders = [&log] {
+    std::set<pid_t> pids;
+    std::error_code ec;
+    for (const auto& process : fs::directory_iterator("/proc", ec)) {
+      const std::string name = process.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      for (const auto& fd : fs::directory_iterator(process.path() / "fd", ec)) {
+        if (fs::read_symlink(fd.path(), ec) == log) pids.insert(std::stoi(name));
+      }
+    }
+    return pids;
+  };
+  const std::string resuming = "resuming " + video + " at ";
+  const bool resumed = LogShows(resuming, 20000);
+  const std::set<pid_t> restarted = holders();
+  if (resumed) {
+    const std::string text = Log();
+    const long long ms = std::atoll(text.c_str() + text.find(resuming) + resuming.size());
+    EXPECT_GE(ms, 2500) << "the video starts again from the beginning";
+    EXPECT_LE(ms, 20000);
+    Key("ctrl+q");
+    WaitFor([&] { return holders().empty(); }, 8000);
+  }
+  for (const pid_t pid : holders()) kill(pid, SIGKILL);
+  ASSERT_TRUE(resumed) << Log();
+  EXPECT_EQ(restarted.size(), 1u);
 }
 
 // A file name is bytes, UTF-8 or not: a camera clip named in Latin-1 ("caf" and the byte E9,
