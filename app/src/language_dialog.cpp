@@ -56,6 +56,8 @@ CDlgSetLanguage::CDlgSetLanguage(platform::MessageWindow* owner, std::string lan
   list_->addItem(QString::fromUtf8("English(United States)"));
   list_->addItem(QString::fromUtf8("中文(简体，中国)"));
   list_->setGeometry(20, kTitleHeight + 40, 200, 26);
+  list_->setAccessibleName(Text(ui::kStrLanguage));
+  list_->setAccessibleDescription(Text(ui::kStrDescLanguageList));
   list_->setStyleSheet(
       "QComboBox { background: #ffffff; border: 1px solid #b4bcc7; border-radius: 4px; padding: 1px 8px; "
       "color: #2b3038; }"
@@ -68,6 +70,8 @@ CDlgSetLanguage::CDlgSetLanguage(platform::MessageWindow* owner, std::string lan
   ok->SetImages({ui::kImgButton, ui::kImgButtonHover, ui::kImgButtonPressed, ui::kImgButtonDisabled, 0, {}});
   ok->SetCaptionStyle(ui::SkinFont(14), QColor(ui::skin_color::kDialogText), QColor(ui::skin_color::kDisabledText));
   ok->setText(Text(ui::kStrConfirm));
+  ok->setAccessibleName(Text(ui::kStrConfirm));
+  ok->setAccessibleDescription(Text(ui::kStrDescConfirm));
   ok->setGeometry(140, kTitleHeight + 76, 80, 28);
 }
 

@@ -4,8 +4,8 @@
 // The window opens at (0, 0) with 1024 x 597 pixels (no window manager moves it), so the bars'
 // buttons sit at the places their layout gives them.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <QElapsedTimer>
@@ -18,8 +18,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "ui/bar_logic.h"
@@ -398,6 +398,19 @@ TEST_F(WindowTest, ALanguageChangeReopensTheVideoWhereItWas) {
   for (const pid_t pid : holders()) kill(pid, SIGKILL);
   ASSERT_TRUE(resumed) << Log();
   EXPECT_EQ(restarted.size(), 1u);
+}
+
+// A screen reader meets the window through AT-SPI, on a D-Bus session of the test's own: every
+// control shown has a name and a description, and controls found by name do what they say
+// (accessibility_walk.py tells the steps).
+TEST_F(WindowTest, AScreenReaderFindsTheControlsByNameAndPressesThem) {
+  const std::string output = home_ + "/accessibility.txt";
+  const std::string command = "HOME=" + Quote(home_) + " XDG_CONFIG_HOME=" + Quote(home_ + "/.config") +
+                              " LANG=C.UTF-8 LC_ALL=C.UTF-8 dbus-run-session -- /usr/bin/python3 " +
+                              Quote(SPHEROLUX_SOURCE_DIR "/app/tests/accessibility_walk.py") + " " +
+                              Quote(kBin + "spherolux") + " " + Quote(dir_ + "/dual.mp4") + " >" + Quote(output) +
+                              " 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0) << Read(output);
 }
 
 // A file name is bytes, UTF-8 or not: a camera clip named in Latin-1 ("caf" and the byte E9,

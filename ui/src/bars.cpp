@@ -32,6 +32,43 @@ CButtonEx* SkinnedBar::button(int control_id) const {
   return it != buttons_.end() ? it->second : nullptr;
 }
 
+namespace {
+
+// What a button posting `msg` (with `l`) does, for screen readers; 0 when the message does not
+// tell.
+int DescriptionOf(unsigned msg, LParam l) {
+  switch (msg) {
+    case msg::kMsgClose:
+      return kStrDescClose;
+    case msg::kMsgMaximiseRestore:
+      return kStrDescFullScreen;
+    case msg::kMsgMinimise:
+      return kStrDescMinimise;
+    case msg::kMsgMenu:
+      return kStrDescLanguage;
+    case msg::kMsgTogglePanel:
+      return kStrDescViewModes;
+    case msg::kMsgViewCommand:
+      return l == msg::kViewDirection ? kStrDescDirection : l == msg::kViewReset ? kStrDescResetView : kStrDescViewMode;
+    case msg::kMsgPlayPause:
+      return kStrDescPlay;
+    case msg::kMsgEngineEvent:
+      return kStrDescStop;
+    case msg::kMsgNextFrame:
+      return kStrDescNextFrame;
+    case msg::kMsgOpenFile:
+      return kStrDescOpenFile;
+    case msg::kMsgConverter:
+      return kStrDescConverter;
+    case msg::kMsgScreenshot:
+      return kStrDescScreenshot;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
 CButtonEx* SkinnedBar::AddButton(int control_id, const ButtonImages& images, const QString& tooltip, unsigned msg,
                                  WParam w, LParam l) {
   auto* b = new CButtonEx(control_id, this);
@@ -39,6 +76,7 @@ CButtonEx* SkinnedBar::AddButton(int control_id, const ButtonImages& images, con
   with_strip.strip = strip_;
   b->SetImages(with_strip);
   b->SetTooltipText(tooltip);
+  if (const int description = DescriptionOf(msg, l)) b->setAccessibleDescription(LoadString(description));
   buttons_[control_id] = b;
   if (msg != 0) posts_[control_id] = Post{msg, w, l};
   return b;
@@ -237,14 +275,19 @@ CBOTTOMDLG::CBOTTOMDLG(platform::MessageWindow* owner)
   AddButton(kNext, Looks(kImgNext, kImgNextPressed, kImgHoverBottom))->hide();
   AddButton(kBack, Looks(kImgBack, kImgBackPressed, kImgHoverBottom))->hide();
 
+  button(kVolumeButton)->setAccessibleDescription(LoadString(kStrDescMute));
   seek_ = new CSliderCtrlEx(kSeekSlider, this);
   seek_->SetRange(0, 100);
+  seek_->setAccessibleName(LoadString(kStrSeekBar));
+  seek_->setAccessibleDescription(LoadString(kStrDescSeekBar));
   seek_->setMouseTracking(true);
   seek_->installEventFilter(this);
   volume_ = new CSliderVolume(kVolumeSlider, this);
   volume_->SetRange(0, 100);
   volume_->SetPos(50);
   volume_->setToolTip(LoadString(kStrVolume));
+  volume_->setAccessibleName(LoadString(kStrVolume));
+  volume_->setAccessibleDescription(LoadString(kStrDescVolume));
 
   const auto label = [this](QRgb color) {
     auto* l = new QLabel(this);
@@ -413,6 +456,7 @@ CFloatDlg::CFloatDlg(platform::MessageWindow* owner, MediaFacts* facts, std::fun
     AddButton(b.id, Looks(b.normal, b.pressed), LoadString(b.tip), b.msg, 0, b.l)->SetActiveImage(b.active);
   }
   button(kRecord)->SetActiveImage(0);
+  button(kRecord)->setAccessibleDescription(LoadString(kStrDescRecord));
   resize(1024, kHeight);
   Reset();
 }

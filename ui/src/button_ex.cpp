@@ -98,6 +98,11 @@ void CButtonEx::leaveEvent(QEvent* event) {
   QAbstractButton::leaveEvent(event);
 }
 
+void CButtonEx::SetTooltipText(const QString& text) {
+  tooltip_ = text;
+  if (!text.isEmpty()) setAccessibleName(text);
+}
+
 void CButtonEx::ShowTooltip() {
   if (hovered_ && !tooltip_.isEmpty()) {
     ui::ShowTooltip(this, tooltip_, -1, 10 * kTooltipDelayMs);

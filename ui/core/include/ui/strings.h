@@ -151,6 +151,28 @@ enum StringId : int {
   // The sign over the picture while the view is recorded.
   kStrRecordingBadge,
   kStrRecordingBadgeHelp,
+  // What each control does, for screen readers (the accessible descriptions).
+  kStrDescClose,
+  kStrDescFullScreen,
+  kStrDescMinimise,
+  kStrDescLanguage,
+  kStrDescViewModes,
+  kStrDescViewMode,
+  kStrDescDirection,
+  kStrDescResetView,
+  kStrDescPlay,
+  kStrDescStop,
+  kStrDescNextFrame,
+  kStrDescMute,
+  kStrDescOpenFile,
+  kStrDescConverter,
+  kStrDescScreenshot,
+  kStrDescRecord,
+  kStrSeekBar,
+  kStrDescSeekBar,
+  kStrDescVolume,
+  kStrDescLanguageList,
+  kStrDescConfirm,
 };
 
 void SetUiLanguage(Language language);
