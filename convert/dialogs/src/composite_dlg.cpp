@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -337,7 +336,7 @@ void CCompositeDlg::OpenOutputDir(bool complain) {
     if (complain) ui::MessageBox(this, Text(ui::kStrOutputPathMissing), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
     return;
   }
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(model_.output_dir())));
+  ui::OpenExternally(this, QUrl::fromLocalFile(QString::fromStdString(model_.output_dir())));
 }
 
 void CCompositeDlg::Start() {

@@ -1,6 +1,5 @@
 #include "dialogs/upload_dlg.h"
 
-#include <QDesktopServices>
 #include <QLabel>
 #include <QUrl>
 
@@ -61,7 +60,7 @@ platform::LParam CUploadDlg::onMessage(unsigned msg, WParam w, LParam l) {
   if (msg == ui::kWmCommand) {
     for (const UploadService& service : kServices) {
       if (service.control_id != static_cast<int>(w)) continue;
-      QDesktopServices::openUrl(QUrl(QString::fromUtf8(service.url)));
+      ui::OpenExternally(this, QUrl(QString::fromUtf8(service.url)));
       hide();
       return 0;
     }
