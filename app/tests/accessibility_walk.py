@@ -67,6 +67,16 @@ def press(node):
     return action.doAction(0)
 
 
+def unnamed_controls(app):
+    unnamed = []
+    for node in nodes(app):
+        if node.getRole() in CONTROL_ROLES and showing(node):
+            print("%s: %r, %r" % (node.getRoleName(), node.name, node.description))
+            if not node.name or not node.description:
+                unnamed.append("%s %r" % (node.getRoleName(), node.name))
+    return ", ".join(unnamed)
+
+
 def fail(reason):
     print(reason, file=sys.stderr)
     return 1
@@ -92,14 +102,9 @@ def walk(player):
     if pause is None:
         return fail("no button named Pause while the video plays")
 
-    unnamed = []
-    for node in nodes(app):
-        if node.getRole() in CONTROL_ROLES and showing(node):
-            print("%s: %r, %r" % (node.getRoleName(), node.name, node.description))
-            if not node.name or not node.description:
-                unnamed.append("%s %r" % (node.getRoleName(), node.name))
+    unnamed = unnamed_controls(app)
     if unnamed:
-        return fail("controls without a name or description: " + ", ".join(unnamed))
+        return fail("controls without a name or description: " + unnamed)
 
     press(pause)
     if wait_for(lambda: control(app, pyatspi.ROLE_PUSH_BUTTON, "Play"), 10) is None:
@@ -110,8 +115,9 @@ def walk(player):
     languages = wait_for(lambda: control(app, pyatspi.ROLE_COMBO_BOX, "English(United States)"), 10)
     if languages is None:
         return fail("the language button did not open the language dialog")
-    if not languages.description:
-        return fail("the language list has no description")
+    unnamed = unnamed_controls(app)
+    if unnamed:
+        return fail("controls of the language dialog without a name or description: " + unnamed)
     press(control(app, pyatspi.ROLE_PUSH_BUTTON, "Confirm"))
 
     press(control(app, pyatspi.ROLE_PUSH_BUTTON, "Close"))

@@ -39,23 +39,27 @@ void SkinnedDialog::SetTitle(const QString& title) {
 
 namespace {
 
-CButtonEx* MakeTitleButton(QWidget* dialog, int control_id, int normal, int hover, int pressed, const QString& tip) {
+CButtonEx* MakeTitleButton(QWidget* dialog, int control_id, int normal, int hover, int pressed, int tip,
+                           int description) {
   auto* button = new CButtonEx(control_id, dialog);
   button->SetImages({normal, hover, pressed, 0, kImgCaptionStrip, {}});
-  button->SetTooltipText(tip);
+  button->SetTooltipText(LoadString(tip));
+  button->setAccessibleDescription(LoadString(description));
   return button;
 }
 
 }  // namespace
 
 CButtonEx* SkinnedDialog::AddCloseButton(int control_id) {
-  close_ = MakeTitleButton(this, control_id, kImgClose, kImgCloseHover, kImgClosePressed, LoadString(kStrClose));
+  close_ =
+      MakeTitleButton(this, control_id, kImgClose, kImgCloseHover, kImgClosePressed, kStrClose, kStrDescCloseWindow);
   PlaceTitleButtons();
   return close_;
 }
 
 CButtonEx* SkinnedDialog::AddMinimiseButton(int control_id) {
-  minimise_ = MakeTitleButton(this, control_id, kImgMinimise, kImgHover, kImgMinimisePressed, LoadString(kStrMinimise));
+  minimise_ = MakeTitleButton(this, control_id, kImgMinimise, kImgHover, kImgMinimisePressed, kStrMinimise,
+                              kStrDescMinimiseWindow);
   PlaceTitleButtons();
   return minimise_;
 }

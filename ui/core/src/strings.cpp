@@ -182,6 +182,8 @@ constexpr Entry kTable[] = {
     {kStrDescVolume, "How loud the sound is.", "声音大小。"},
     {kStrDescLanguageList, "The language the program restarts in.", "程序重新启动后使用的语言。"},
     {kStrDescConfirm, "Keeps the choice.", "确认所作的选择。"},
+    {kStrDescCloseWindow, "Closes this window.", "关闭此窗口。"},
+    {kStrDescMinimiseWindow, "Hides this window in the task bar.", "将此窗口最小化到任务栏。"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

@@ -173,6 +173,8 @@ enum StringId : int {
   kStrDescVolume,
   kStrDescLanguageList,
   kStrDescConfirm,
+  kStrDescCloseWindow,
+  kStrDescMinimiseWindow,
 };
 
 void SetUiLanguage(Language language);
