@@ -33,6 +33,7 @@
 #include "ui/settings.h"
 #include "ui/skin.h"
 #include "ui/strings.h"
+#include "ui/tooltip.h"
 
 namespace {
 
@@ -101,6 +102,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationDisplayName(QString::fromUtf8(ui::LoadString(ui::kStrAppTitle)));
   QApplication::setDesktopFileName("spherolux");
   QApplication::setFont(ui::SkinFont(14));
+  ui::InstallSkinnedTooltips();
   // Qt's own dialogs (the file chooser) in the same language as ours.
   QTranslator qt_texts;
   if (ui::UiLanguage() == ui::Language::kChinese &&
