@@ -2,6 +2,8 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPainter>
+#include <QPolygonF>
 
 #include "app/keys.h"
 #include "platform/messages.h"
@@ -10,6 +12,32 @@
 #include "ui/skin.h"
 
 namespace spherolux::app {
+
+namespace {
+
+// A drop-down that reads as one: the field, a separator and a chevron on its right. The style
+// sheet gives the field its look; the arrow is drawn here, as a style sheet drops the style's.
+class DropDownList final : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  static constexpr int kButtonWidth = 24;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QComboBox::paintEvent(event);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int x = width() - kButtonWidth;
+    painter.setPen(QColor(0xB4, 0xBC, 0xC7));
+    painter.drawLine(QPointF(x + 0.5, 5), QPointF(x + 0.5, height() - 5));
+    QPen chevron(QColor(ui::skin_color::kDialogText), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    painter.setPen(chevron);
+    const QPointF centre(x + kButtonWidth / 2.0, height() / 2.0 + 1);
+    painter.drawPolyline(QPolygonF({centre + QPointF(-4, -2.5), centre + QPointF(0, 1.5), centre + QPointF(4, -2.5)}));
+  }
+};
+
+}  // namespace
 
 CDlgSetLanguage::CDlgSetLanguage(platform::MessageWindow* owner, std::string language_file, ui::Language current,
                                  std::function<bool()> restart)
@@ -22,17 +50,19 @@ CDlgSetLanguage::CDlgSetLanguage(platform::MessageWindow* owner, std::string lan
   AddCloseButton(1);
   label_ = new QLabel(Text(ui::kStrSelectLanguage), this);
   label_->setGeometry(20, kTitleHeight + 14, 200, 22);
-  list_ = new QComboBox(this);
+  list_ = new DropDownList(this);
   list_->setObjectName("languageList");
   // The names stay in their own language whatever the interface shows.
   list_->addItem(QString::fromUtf8("English(United States)"));
   list_->addItem(QString::fromUtf8("中文(简体，中国)"));
   list_->setGeometry(20, kTitleHeight + 40, 200, 26);
+  list_->setAccessibleName(Text(ui::kStrLanguage));
+  list_->setAccessibleDescription(Text(ui::kStrDescLanguageList));
   list_->setStyleSheet(
       "QComboBox { background: #ffffff; border: 1px solid #b4bcc7; border-radius: 4px; padding: 1px 8px; "
       "color: #2b3038; }"
       "QComboBox:hover { border-color: #6fb0e8; }"
-      "QComboBox::drop-down { border: none; width: 20px; }"
+      "QComboBox::drop-down { border: none; width: 24px; }"
       "QComboBox QAbstractItemView { background: #ffffff; selection-background-color: #cfe4f8; "
       "selection-color: #1b2430; }");
   auto* ok = new ui::CButtonEx(kOk, this);
@@ -40,6 +70,8 @@ CDlgSetLanguage::CDlgSetLanguage(platform::MessageWindow* owner, std::string lan
   ok->SetImages({ui::kImgButton, ui::kImgButtonHover, ui::kImgButtonPressed, ui::kImgButtonDisabled, 0, {}});
   ok->SetCaptionStyle(ui::SkinFont(14), QColor(ui::skin_color::kDialogText), QColor(ui::skin_color::kDisabledText));
   ok->setText(Text(ui::kStrConfirm));
+  ok->setAccessibleName(Text(ui::kStrConfirm));
+  ok->setAccessibleDescription(Text(ui::kStrDescConfirm));
   ok->setGeometry(140, kTitleHeight + 76, 80, 28);
 }
 

@@ -1,19 +1,23 @@
 // spherolux: the player and converter of 360-degree photos and videos.
 //
-//   spherolux [FILE...]
+//   spherolux [--start=SECONDS] [FILE...]
 //   spherolux --converter [FILE]
 //
-// The first FILE is opened as if it had been dropped on the window. With --converter only the
-// converter opens, with FILE chosen in it; the program ends when it closes (the desktop
-// entry's "Convert to panorama"). The language is the one chosen in the language dialog
-// (Language.ini), else the locale's.
+// The first FILE is opened as if it had been dropped on the window; a video starts SECONDS
+// into it (so the program opens the file again when it restarts in another language). With
+// --converter only the converter opens, with FILE chosen in it; the program ends when it closes
+// (the desktop entry's "Convert to panorama"). The language is the one chosen in the language
+// dialog (Language.ini), else the locale's.
 #include <langinfo.h>
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QProcess>
 #include <QTranslator>
+#include <algorithm>
+#include <cerrno>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +25,7 @@
 #include <vector>
 
 #include "app/player_window.h"
+#include "base/log.h"
 #include "base/system.h"
 #include "dialogs/composite_dlg.h"
 #include "screen_recording.h"
@@ -28,6 +33,7 @@
 #include "ui/settings.h"
 #include "ui/skin.h"
 #include "ui/strings.h"
+#include "ui/tooltip.h"
 
 namespace {
 
@@ -47,17 +53,38 @@ void UseUtf8Locale() {
   if (codeset == nullptr || std::strcmp(codeset, "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
+// With SPHEROLUX_LOG naming a file, every log line, diagnostics as well as warnings, is
+// appended to it instead of going to stderr (bug reports, the end-to-end tests).
+std::FILE* g_log_file = nullptr;
+
+void AppendToLogFile(const char* line) {
+  std::fprintf(g_log_file, "%s\n", line);
+  std::fflush(g_log_file);
+}
+
+void OpenLogFile() {
+  const char* path = std::getenv("SPHEROLUX_LOG");
+  if (path == nullptr || *path == '\0') return;
+  g_log_file = std::fopen(path, "a");
+  if (g_log_file == nullptr) {
+    spherolux::Logf("warning: the log file %s cannot be opened: %s", path, std::strerror(errno));
+    return;
+  }
+  spherolux::SetLogSink(AppendToLogFile);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace spherolux;
   KeepFreedMemoryForReuse();
+  OpenLogFile();
   const ui::Environment env = ui::Environment::FromProcess();
   ui::SetUiLanguage(ui::StartupLanguage(env));
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::printf(
-          "usage: spherolux [FILE...]\n"
+          "usage: spherolux [--start=SECONDS] [FILE...]\n"
           "       spherolux --converter [FILE]\n"
           "       spherolux --version\n"
           "Opens the first FILE (a camera photo or video) in the player, or with --converter FILE in\n"
@@ -80,6 +107,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationDisplayName(QString::fromUtf8(ui::LoadString(ui::kStrAppTitle)));
   QApplication::setDesktopFileName("spherolux");
   QApplication::setFont(ui::SkinFont(14));
+  ui::InstallSkinnedTooltips();
   // Qt's own dialogs (the file chooser) in the same language as ours.
   QTranslator qt_texts;
   if (ui::UiLanguage() == ui::Language::kChinese &&
@@ -91,9 +119,12 @@ int main(int argc, char** argv) {
   // QApplication::arguments() would turn a name that is not UTF-8 into another name.
   std::vector<std::string> files;
   bool converter_only = false;
+  int64_t start_ms = 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--converter") == 0)
       converter_only = true;
+    else if (std::strncmp(argv[i], "--start=", 8) == 0)
+      start_ms = std::max<int64_t>(0, std::llround(std::strtod(argv[i] + 8, nullptr) * 1000.0));
     else if (argv[i][0] != '-')
       files.emplace_back(argv[i]);
   }
@@ -109,7 +140,11 @@ int main(int argc, char** argv) {
 
   app::WindowOptions options;
   options.environment = env;
-  options.restart = [] { return QProcess::startDetached(QApplication::applicationFilePath(), {}); };
+  options.restart = [](const std::vector<std::string>& arguments) {
+    QStringList list;
+    for (const std::string& argument : arguments) list << QString::fromLocal8Bit(argument);
+    return QProcess::startDetached(QApplication::applicationFilePath(), list);
+  };
   app::RecorderBridge recorder;  // outlives the window: its renderer points at the recorder
   app::CVideoPlayerDlg window(options);
   recorder.SetWindow(&window);
@@ -122,6 +157,6 @@ int main(int argc, char** argv) {
   window.show();
   window.activateWindow();
 
-  if (!files.empty()) window.OpenOnceShown(files);
+  if (!files.empty()) window.OpenOnceShown(files, start_ms);
   return QApplication::exec();
 }

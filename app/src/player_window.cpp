@@ -11,11 +11,14 @@
 #include <QShortcut>
 #include <QTimer>
 #include <QWindow>
+#include <cstdio>
 #include <filesystem>
 #include <utility>
 
 #include "app/keys.h"
 #include "app/language_dialog.h"
+#include "app/recording_badge.h"
+#include "base/log.h"
 #include "media/media_player.h"
 #include "media/video_control.h"
 #include "platform/file_urls.h"
@@ -34,7 +37,8 @@ namespace msg = platform;
 // The renderer and the recorder post their own numbers; the window's table must agree.
 static_assert(msg::kMsgFrameDrawn == render::kMsgFrameDrawn && msg::kMsgRecordSaved == render::kMsgRecordSaved &&
               msg::kMsgScreenshotSaved == render::kMsgScreenshotSaved &&
-              msg::kMsgRecordFailed == render::kMsgRecordFailed);
+              msg::kMsgRecordFailed == render::kMsgRecordFailed &&
+              msg::kMsgScreenshotFailed == render::kMsgScreenshotFailed);
 using ui::LoadString;
 
 namespace {
@@ -54,7 +58,7 @@ std::string TimedName(const std::string& dir, const char* prefix, const char* ex
 
 // "%s: %s" of a text and a path, as the completion boxes show it.
 QString Saved(int text_id, const std::string& path) {
-  return QString("%1: %2").arg(Text(text_id), QString::fromStdString(path));
+  return Text(text_id) + ui::LabelColon(": ") + QString::fromStdString(path);
 }
 
 }  // namespace
@@ -83,7 +87,9 @@ CVideoPlayerDlg::CVideoPlayerDlg(WindowOptions options)
   bottom_ = new ui::CBOTTOMDLG(this);
   panel_ = new ui::CFloatDlg(this, this);
   panel_->hide();
-  language_ = new CDlgSetLanguage(this, ui::LanguageFilePath(options_.environment), ui::UiLanguage(), options_.restart);
+  recording_badge_ = new RecordingBadge(this);
+  language_ = new CDlgSetLanguage(this, ui::LanguageFilePath(options_.environment), ui::UiLanguage(),
+                                  [this] { return options_.restart && options_.restart(ReopenArguments()); });
   language_->hide();
   resizer_ = new platform::EdgeResizer(this, kEdgeBand);
 
@@ -147,6 +153,8 @@ void CVideoPlayerDlg::Layout() {
   caption_->setGeometry(CaptionRect());
   bottom_->setGeometry(BottomRect());
   if (panel_->isVisible()) panel_->setGeometry(PanelRect());
+  // Top left of the picture, below where the floating panel shows.
+  recording_badge_->move(VideoRect().topLeft() + QPoint(12, ui::CFloatDlg::kHeight + 10));
   update();
 }
 
@@ -168,7 +176,7 @@ void CVideoPlayerDlg::paintEvent(QPaintEvent*) {
     player_scheduled_ = true;
     QTimer::singleShot(0, this, [this] {
       Player();
-      if (!startup_files_.empty()) OpenDropped(std::exchange(startup_files_, {}));
+      if (!startup_files_.empty()) OpenDropped(std::exchange(startup_files_, {}), startup_start_ms_);
     });
   }
   QPainter painter(this);
@@ -265,20 +273,34 @@ void CVideoPlayerDlg::SetCurrentPath(std::string path) {
   bottom_->button(ui::CBOTTOMDLG::kPlay)->setEnabled(!current_path_.empty());
 }
 
-void CVideoPlayerDlg::OpenOnceShown(std::vector<std::string> paths) {
+void CVideoPlayerDlg::OpenOnceShown(std::vector<std::string> paths, int64_t start_ms) {
   if (player_scheduled_) {
-    OpenDropped(paths);
+    OpenDropped(paths, start_ms);
   } else {
     startup_files_ = std::move(paths);
+    startup_start_ms_ = start_ms;
   }
 }
 
-void CVideoPlayerDlg::OpenDropped(const std::vector<std::string>& paths) {
+void CVideoPlayerDlg::OpenDropped(const std::vector<std::string>& paths, int64_t start_ms) {
   // The current playback closes first, so that the labels and buttons start afresh.
   send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
   if (paths.empty()) return;
   SetCurrentPath(paths.front());
+  start_ms_ = start_ms;
   post(msg::kMsgPlayPause);
+}
+
+std::vector<std::string> CVideoPlayerDlg::ReopenArguments() {
+  if (current_path_.empty() || (!HasMedium() && !PhotoShown())) return {};
+  std::vector<std::string> arguments;
+  if (!is_photo_) {
+    char start[48];
+    std::snprintf(start, sizeof start, "--start=%.3f", static_cast<double>(Player().Time()) / 1000.0);
+    arguments.emplace_back(start);
+  }
+  arguments.push_back(current_path_);
+  return arguments;
 }
 
 void CVideoPlayerDlg::OpenFileDialog() {
@@ -294,6 +316,7 @@ void CVideoPlayerDlg::OpenFileDialog() {
   if (files.isEmpty()) return;
   caption_->update();
   SetCurrentPath(files.front().toStdString());
+  start_ms_ = 0;
   refused_ = false;
   OpenCurrent();
 }
@@ -375,6 +398,12 @@ void CVideoPlayerDlg::OnEngineEvent(WParam code, LParam l) {
       seeking_ = false;
       bottom_->SetPlaying(true);
       if (l >= 1) bottom_->SetTotalTime(l / 1000 * 1000);
+      // A video opened again after a restart goes on where it was.
+      if (l >= 1 && start_ms_ > 0) {
+        Tracef("resuming %s at %lld ms", current_path_.c_str(), static_cast<long long>(start_ms_));
+        Player().Seek(std::min(100.0f, 100.0f * static_cast<float>(start_ms_) / static_cast<float>(l)));
+        start_ms_ = 0;
+      }
       // A medium starts with the sound the bar shows.
       Player().SetMute(bottom_->muted());
       Player().SetVolume(bottom_->volumeSlider()->pos());
@@ -502,13 +531,25 @@ void CVideoPlayerDlg::StartScreenRecording() {
   screen_record_path_ = TimedName(output_dir_, "ScreenRecord_", ".mp4");
   screen_recording_ = recorder_->Start(current_path_, screen_record_path_, Player().Time());
   panel_->SetRecording(screen_recording_);
+  if (screen_recording_) {
+    recording_badge_->Start();
+  } else {
+    ui::MessageBox(this, Text(ui::kStrScreenRecordNotStarted, QString::fromStdString(screen_record_path_)), {},
+                   ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
+  }
 }
 
-void CVideoPlayerDlg::StopScreenRecording() {
+void CVideoPlayerDlg::StopScreenRecording(bool quietly) {
   if (recorder_ == nullptr || !screen_recording_) return;
-  recorder_->Stop();
+  const bool saved = recorder_->Stop();
   screen_recording_ = false;
   panel_->SetRecording(false);
+  recording_badge_->Stop();
+  // A file that could not be finished is reported through kMsgRecordFailed; a recording that
+  // caught no frame leaves no file and nothing else would mention it.
+  if (!saved && !quietly && recorder_->failure() == ScreenRecorder::Failure::kNone) {
+    ui::MessageBox(this, Text(ui::kStrScreenRecordNothing), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
+  }
 }
 
 // The recorder stopped taking frames (or could not finish the file): what was written is
@@ -741,9 +782,10 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
     case msg::kMsgRecordFailed:
       ReportRecordingFailure();
       break;
-    case msg::kMsgScreenshotSaved: {
+    case msg::kMsgScreenshotSaved:
+    case msg::kMsgScreenshotFailed: {
       std::error_code ec;
-      const bool written = std::filesystem::exists(screenshot_path_, ec);
+      const bool written = message == msg::kMsgScreenshotSaved && std::filesystem::exists(screenshot_path_, ec);
       ui::MessageBox(this,
                      written ? Saved(ui::kStrScreenshotSavedIn, screenshot_path_)
                              : Text(ui::kStrScreenshotFailed, QString::fromStdString(screenshot_path_)),
@@ -836,7 +878,7 @@ bool CVideoPlayerDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CVideoPlayerDlg::closeEvent(QCloseEvent* event) {
-  StopScreenRecording();
+  StopScreenRecording(true);
   killTimer(kTimerTime);
   killTimer(kTimerPhoto);
   if (player_ != nullptr) player_->Stop();

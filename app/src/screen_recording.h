@@ -20,7 +20,7 @@ class RecorderBridge final : public ScreenRecorder, public render::RenderMessage
   void SetWindow(CVideoPlayerDlg* window) { window_ = window; }
 
   bool Start(const std::string& source, const std::string& output, int64_t time_ms) override;
-  void Stop() override { recorder_.Stop(); }
+  bool Stop() override { return recorder_.Stop(); }
   Failure failure() const override;
   // From the window's thread (Stop) or the recorder's worker (a write failed): the window is
   // told through its queue.

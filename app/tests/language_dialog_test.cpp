@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QTimer>
 #include <filesystem>
 
@@ -100,6 +101,21 @@ TEST_F(LanguageDialogTest, AFileThatCannotBeWrittenKeepsTheProgramRunning) {
   ChooseAndConfirm(Language::kEnglish, 1, "/proc/self/spherolux/Language.ini");
   EXPECT_EQ(restarts_, 0) << "restarting would bring the same language back";
   EXPECT_TRUE(owner_.Take().empty());
+}
+
+// The list reads as a drop-down, not as a text field: its right end shows an arrow (dark
+// strokes on the white field).
+TEST_F(LanguageDialogTest, TheListShowsADropDownArrow) {
+  CDlgSetLanguage dialog(&owner_, file_, Language::kEnglish, [] { return false; });
+  dialog.Open();
+  QComboBox* list = dialog.list();
+  QImage image(list->size(), QImage::Format_RGB32);
+  list->render(&image);
+  int dark = 0;
+  for (int y = 3; y < image.height() - 3; ++y) {
+    for (int x = image.width() - 20; x < image.width() - 4; ++x) dark += qGray(image.pixel(x, y)) < 128 ? 1 : 0;
+  }
+  EXPECT_GE(dark, 6) << "no arrow at the list's right end";
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ class PlayerWindowTest : public ::testing::Test {
     WindowOptions options;
     options.environment.home = dir_ + "/home";
     options.environment.config_home = dir_ + "/config";
-    options.restart = [] { return false; };
+    options.restart = [](const std::vector<std::string>&) { return false; };
     window_ = std::make_unique<CVideoPlayerDlg>(options);
     window_->show();
     {
@@ -173,7 +173,7 @@ TEST_F(PlayerWindowTest, CommandLineFilesOpenOnceTheWindowHasPainted) {
   WindowOptions options;
   options.environment.home = dir_ + "/home";
   options.environment.config_home = dir_ + "/config";
-  options.restart = [] { return false; };
+  options.restart = [](const std::vector<std::string>&) { return false; };
   CVideoPlayerDlg w(options);
   w.OpenOnceShown({dir_ + "/first.JPG", dir_ + "/second.mp4"});
   QCoreApplication::processEvents();

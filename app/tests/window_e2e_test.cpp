@@ -4,6 +4,7 @@
 // The window opens at (0, 0) with 1024 x 597 pixels (no window manager moves it), so the bars'
 // buttons sit at the places their layout gives them.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -109,6 +111,9 @@ constexpr QRgb kCaptionStripTop = 0xFF2B3038;
 constexpr QRgb kBottomStripMiddle = 0xFF1E2126;
 QPoint CaptionButton(int slot) { return {1 + ui::CaptionSlotX(1022, slot) + 15, 16}; }
 const QPoint kPlayButton(1 + 12 + 20, 541 + 18 + 20);
+// The middle of the recording sign's red dot, top left of the picture below the floating panel.
+const QPoint kRecordingDot(12 + 10 + 5, 30 + 30 + 10 + 14);
+constexpr QRgb kRecordingRed = 0xFFE52B2B;
 
 // Test media, made once: camera videos and a photo from camgen, a plain video from ffmpeg.
 class WindowTest : public ::testing::Test {
@@ -152,6 +157,7 @@ class WindowTest : public ::testing::Test {
     env.insert("XDG_CONFIG_HOME", QString::fromStdString(home_ + "/.config"));
     env.insert("LANG", lang);
     env.insert("LC_ALL", lang);
+    env.insert("SPHEROLUX_LOG", QString::fromStdString(home_ + "/log.txt"));
     app_.setProcessEnvironment(env);
     app_.setStandardOutputFile(QString::fromStdString(home_ + "/stdout.txt"));
     app_.setStandardErrorFile(QString::fromStdString(home_ + "/stderr.txt"));
@@ -162,8 +168,11 @@ class WindowTest : public ::testing::Test {
         << "no caption bar on the screen";
   }
 
-  std::string Log() const {
-    std::ifstream in(home_ + "/stderr.txt");
+  // What the program logged (SPHEROLUX_LOG), and what it wrote on stderr.
+  std::string Log() const { return Read(home_ + "/log.txt"); }
+  std::string Stderr() const { return Read(home_ + "/stderr.txt"); }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
@@ -279,14 +288,23 @@ TEST_F(WindowTest, ASingleLensVideoGetsTheDomePanelAndAScreenshot) {
   EXPECT_EQ(app_.state(), QProcess::Running);
   Key("ctrl+q");
   EXPECT_TRUE(app_.waitForFinished(8000));
+  // The diagnostics went to the log only: stderr is for warnings.
+  for (const char* diagnostic : {"message box:", "glRender instance", "in vout_format", "Status: Using GL"}) {
+    EXPECT_EQ(Stderr().find(diagnostic), std::string::npos) << Stderr();
+  }
 }
 
 TEST_F(WindowTest, ShiftRRecordsTheViewWithTheVideosSound) {
   Start({QString::fromStdString(dir_ + "/dual.mp4")});
   ASSERT_TRUE(WaitForPicture());
   Key("shift+r");
+  // A red dot over the picture says that the view is recorded, for as long as it is.
+  EXPECT_TRUE(WaitFor([] { return Near(Screen().pixel(kRecordingDot), kRecordingRed, 24); }, 3000))
+      << "no recording sign";
   Sleep(3000);
   Key("shift+r");
+  EXPECT_TRUE(WaitFor([] { return !Near(Screen().pixel(kRecordingDot), kRecordingRed, 24); }, 3000))
+      << "the recording sign stays after the recording";
   ASSERT_TRUE(LogShows("message box: Screen record saved in: ", 15000)) << Log();
   const std::string log = Log();
   const size_t at = log.find("Screen record saved in: ") + std::string("Screen record saved in: ").size();
@@ -310,6 +328,89 @@ TEST_F(WindowTest, ShiftRRecordsTheViewWithTheVideosSound) {
   ASSERT_TRUE(AnswerBox());
   Key("ctrl+q");
   EXPECT_TRUE(app_.waitForFinished(8000));
+}
+
+// Screenshots and recordings that fail say so, and never "saved": the folder for them cannot be
+// made (a file has its name).
+TEST_F(WindowTest, FailedScreenshotsAndRecordingsAreReported) {
+  const std::string output = home_ + "/Videos/SPHEROLUX Video Converter";
+  fs::create_directories(home_ + "/Videos");
+  std::ofstream(output) << "in the way";
+  Start({QString::fromStdString(dir_ + "/dual.mp4")});
+  ASSERT_TRUE(WaitForPicture());
+  Key("shift+s");
+  ASSERT_TRUE(LogShows("message box: The screenshot could not be written to " + output + "/ScreenShot_")) << Log();
+  ASSERT_TRUE(AnswerBox());
+  Key("shift+r");
+  ASSERT_TRUE(LogShows("message box: The screen recording could not be started in " + output + "/ScreenRecord_"))
+      << Log();
+  ASSERT_TRUE(AnswerBox());
+
+  EXPECT_EQ(Log().find("saved in"), std::string::npos) << Log();
+  Key("ctrl+q");
+  EXPECT_TRUE(app_.waitForFinished(8000));
+}
+
+// A change of language restarts the program, which opens the video that was open where it was.
+// The new program is no child of the test: it is found by the log file it holds open.
+TEST_F(WindowTest, ALanguageChangeReopensTheVideoWhereItWas) {
+  const std::string video = dir_ + "/dual.mp4";
+  Start({QString::fromStdString(video)});
+  ASSERT_TRUE(WaitForPicture());
+  Sleep(3000);
+  const QPoint language = CaptionButton(3);
+  Click(language.x(), language.y());
+  // The dialog is centred on the window: its list, then OK.
+  const QPoint dialog((1024 - 240) / 2, (597 - 140) / 2);
+  ASSERT_TRUE(WaitFor([&] { return Near(Screen().pixel(dialog.x() + 232, dialog.y() + 60), 0xFFEDEDED, 6); }, 5000))
+      << "no language dialog";
+  Click(dialog.x() + 100, dialog.y() + 30 + 40 + 13);
+  Sleep(500);
+  Key("Down");
+  Key("Return");
+  Click(dialog.x() + 180, dialog.y() + 30 + 76 + 14);
+  ASSERT_TRUE(app_.waitForFinished(8000)) << "the program did not end for its restart";
+
+  const std::string log = home_ + "/log.txt";
+  const auto holders = [&log] {
+    std::set<pid_t> pids;
+    std::error_code ec;
+    for (const auto& process : fs::directory_iterator("/proc", ec)) {
+      const std::string name = process.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      for (const auto& fd : fs::directory_iterator(process.path() / "fd", ec)) {
+        if (fs::read_symlink(fd.path(), ec) == log) pids.insert(std::stoi(name));
+      }
+    }
+    return pids;
+  };
+  const std::string resuming = "resuming " + video + " at ";
+  const bool resumed = LogShows(resuming, 20000);
+  const std::set<pid_t> restarted = holders();
+  if (resumed) {
+    const std::string text = Log();
+    const long long ms = std::atoll(text.c_str() + text.find(resuming) + resuming.size());
+    EXPECT_GE(ms, 2500) << "the video starts again from the beginning";
+    EXPECT_LE(ms, 20000);
+    Key("ctrl+q");
+    WaitFor([&] { return holders().empty(); }, 8000);
+  }
+  for (const pid_t pid : holders()) kill(pid, SIGKILL);
+  ASSERT_TRUE(resumed) << Log();
+  EXPECT_EQ(restarted.size(), 1u);
+}
+
+// A screen reader meets the window through AT-SPI, on a D-Bus session of the test's own: every
+// control shown has a name and a description, and controls found by name do what they say
+// (accessibility_walk.py tells the steps).
+TEST_F(WindowTest, AScreenReaderFindsTheControlsByNameAndPressesThem) {
+  const std::string output = home_ + "/accessibility.txt";
+  const std::string command = "HOME=" + Quote(home_) + " XDG_CONFIG_HOME=" + Quote(home_ + "/.config") +
+                              " LANG=C.UTF-8 LC_ALL=C.UTF-8 dbus-run-session -- /usr/bin/python3 " +
+                              Quote(SPHEROLUX_SOURCE_DIR "/app/tests/accessibility_walk.py") + " " +
+                              Quote(kBin + "spherolux") + " " + Quote(dir_ + "/dual.mp4") + " >" + Quote(output) +
+                              " 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0) << Read(output);
 }
 
 // A file name is bytes, UTF-8 or not: a camera clip named in Latin-1 ("caf" and the byte E9,

@@ -76,8 +76,8 @@ bool IsHardwareChroma(const char chroma[4]) {
 unsigned FrameFormat(void** opaque, char* chroma, unsigned* width, unsigned* height, unsigned* pitches,
                      unsigned* lines) {
   auto* target = static_cast<FrameTarget*>(*opaque);
-  Logf("in vout_format\n");
-  Logf("glRender instance:%p\n", static_cast<void*>(target->renderer));
+  Tracef("in vout_format\n");
+  Tracef("glRender instance:%p\n", static_cast<void*>(target->renderer));
   if (IsHardwareChroma(chroma)) return 0;
   target->picture_width.store(static_cast<int>(*width));
   target->picture_height.store(static_cast<int>(*height));
@@ -131,7 +131,7 @@ unsigned FrameFormat(void** opaque, char* chroma, unsigned* width, unsigned* hei
 }
 
 void FrameCleanup(void* opaque) {
-  Logf("in vout_cleanup\n");
+  Tracef("in vout_cleanup\n");
   auto* context = static_cast<FrameContext*>(opaque);
   if (context == nullptr) return;
   context->target->renderer->TearDown();

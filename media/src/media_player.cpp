@@ -227,7 +227,7 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
   path_ = path;
 
   if (photo) {
-    Logf("Open a jpg file\n");
+    Tracef("Open a jpg file\n");
     EnsureRenderer();
     photo_renderer_ = true;
     if (gl_major_ < 2) {

@@ -127,6 +127,7 @@ CVideoControl::LParam CVideoControl::onMessage(unsigned msg, WParam w, LParam l)
     case kMsgFrameDrawn:
     case kMsgRecordSaved:
     case kMsgScreenshotSaved:
+    case kMsgScreenshotFailed:
       return SendToParent(msg, w, l);
     default:
       return 0;

@@ -4,12 +4,14 @@
 #include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
 
 #include "platform/messages.h"
 #include "platform/window_frame.h"
 #include "ui/skin.h"
 #include "ui/slider_ex.h"
 #include "ui/strings.h"
+#include "ui/tooltip.h"
 
 namespace spherolux::ui {
 
@@ -30,6 +32,43 @@ CButtonEx* SkinnedBar::button(int control_id) const {
   return it != buttons_.end() ? it->second : nullptr;
 }
 
+namespace {
+
+// What a button posting `msg` (with `l`) does, for screen readers; 0 when the message does not
+// tell.
+int DescriptionOf(unsigned msg, LParam l) {
+  switch (msg) {
+    case msg::kMsgClose:
+      return kStrDescClose;
+    case msg::kMsgMaximiseRestore:
+      return kStrDescFullScreen;
+    case msg::kMsgMinimise:
+      return kStrDescMinimise;
+    case msg::kMsgMenu:
+      return kStrDescLanguage;
+    case msg::kMsgTogglePanel:
+      return kStrDescViewModes;
+    case msg::kMsgViewCommand:
+      return l == msg::kViewDirection ? kStrDescDirection : l == msg::kViewReset ? kStrDescResetView : kStrDescViewMode;
+    case msg::kMsgPlayPause:
+      return kStrDescPlay;
+    case msg::kMsgEngineEvent:
+      return kStrDescStop;
+    case msg::kMsgNextFrame:
+      return kStrDescNextFrame;
+    case msg::kMsgOpenFile:
+      return kStrDescOpenFile;
+    case msg::kMsgConverter:
+      return kStrDescConverter;
+    case msg::kMsgScreenshot:
+      return kStrDescScreenshot;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
 CButtonEx* SkinnedBar::AddButton(int control_id, const ButtonImages& images, const QString& tooltip, unsigned msg,
                                  WParam w, LParam l) {
   auto* b = new CButtonEx(control_id, this);
@@ -37,6 +76,7 @@ CButtonEx* SkinnedBar::AddButton(int control_id, const ButtonImages& images, con
   with_strip.strip = strip_;
   b->SetImages(with_strip);
   b->SetTooltipText(tooltip);
+  if (const int description = DescriptionOf(msg, l)) b->setAccessibleDescription(LoadString(description));
   buttons_[control_id] = b;
   if (msg != 0) posts_[control_id] = Post{msg, w, l};
   return b;
@@ -235,12 +275,19 @@ CBOTTOMDLG::CBOTTOMDLG(platform::MessageWindow* owner)
   AddButton(kNext, Looks(kImgNext, kImgNextPressed, kImgHoverBottom))->hide();
   AddButton(kBack, Looks(kImgBack, kImgBackPressed, kImgHoverBottom))->hide();
 
+  button(kVolumeButton)->setAccessibleDescription(LoadString(kStrDescMute));
   seek_ = new CSliderCtrlEx(kSeekSlider, this);
   seek_->SetRange(0, 100);
+  seek_->setAccessibleName(LoadString(kStrSeekBar));
+  seek_->setAccessibleDescription(LoadString(kStrDescSeekBar));
+  seek_->setMouseTracking(true);
+  seek_->installEventFilter(this);
   volume_ = new CSliderVolume(kVolumeSlider, this);
   volume_->SetRange(0, 100);
   volume_->SetPos(50);
   volume_->setToolTip(LoadString(kStrVolume));
+  volume_->setAccessibleName(LoadString(kStrVolume));
+  volume_->setAccessibleDescription(LoadString(kStrDescVolume));
 
   const auto label = [this](QRgb color) {
     auto* l = new QLabel(this);
@@ -271,7 +318,10 @@ void CBOTTOMDLG::SetPosition(int percent) { seek_->SetPos(percent); }
 
 void CBOTTOMDLG::SetTime(int64_t ms) { time_->setText(QString::fromStdString(FormatTime(ms))); }
 
-void CBOTTOMDLG::SetTotalTime(int64_t ms) { total_->setText("/ " + QString::fromStdString(FormatTime(ms))); }
+void CBOTTOMDLG::SetTotalTime(int64_t ms) {
+  total_ms_ = ms;
+  total_->setText("/ " + QString::fromStdString(FormatTime(ms)));
+}
 
 QString CBOTTOMDLG::timeText() const { return time_->text(); }
 QString CBOTTOMDLG::totalText() const { return total_->text().mid(2); }
@@ -322,20 +372,39 @@ void CBOTTOMDLG::OnButton(int control_id) {
   if (control_id == kStop && owner() != nullptr) {
     owner()->post(msg::kMsgRecordStop);
   } else if (control_id == kVolumeButton) {
-    muted_ = !muted_;
-    CButtonEx* vol = button(kVolumeButton);
-    vol->SetImages(muted_ ? Looks(kImgMuted, kImgMutedPressed, kImgHoverBottom)
-                          : Looks(kImgSoundOn, kImgSoundOnPressed, kImgHoverBottom));
-    vol->SetTooltipText(LoadString(muted_ ? kStrSoundOn : kStrMute));
-    Layout();
-    if (owner() != nullptr) owner()->post(msg::kMsgMute, muted_ ? 1 : 0);
+    SetMuted(!muted_);
   }
+}
+
+void CBOTTOMDLG::SetMuted(bool muted) {
+  muted_ = muted;
+  CButtonEx* vol = button(kVolumeButton);
+  vol->SetImages(muted_ ? Looks(kImgMuted, kImgMutedPressed, kImgHoverBottom)
+                        : Looks(kImgSoundOn, kImgSoundOnPressed, kImgHoverBottom));
+  vol->SetTooltipText(LoadString(muted_ ? kStrSoundOn : kStrMute));
+  Layout();
+  if (owner() != nullptr) owner()->post(msg::kMsgMute, muted_ ? 1 : 0);
+}
+
+bool CBOTTOMDLG::eventFilter(QObject* watched, QEvent* event) {
+  // Hovering the seek bar of an open medium tells the time under the pointer.
+  if (watched == seek_ && event->type() == QEvent::MouseMove && seek_->isEnabled() && total_ms_ > 0) {
+    const int x = static_cast<int>(static_cast<QMouseEvent*>(event)->position().x());
+    const QRect channel = seek_->ChannelRect();
+    const double share = std::clamp(double(x - channel.left()) / std::max(1, channel.width()), 0.0, 1.0);
+    ShowTooltip(seek_, QString::fromStdString(FormatTime(static_cast<int64_t>(share * double(total_ms_)))), x);
+  } else if (watched == seek_ && event->type() == QEvent::Leave) {
+    HideTooltip(seek_);
+  }
+  return SkinnedBar::eventFilter(watched, event);
 }
 
 LParam CBOTTOMDLG::onMessage(unsigned message, WParam w, LParam l) {
   if (message == platform::kWmHScroll && owner() != nullptr) {
     const int position = static_cast<int>(platform::HighWord(w));
     if (l == kVolumeSlider) {
+      // Turning the volume while muted means to hear it.
+      if (muted_) SetMuted(false);
       owner()->post(msg::kMsgVolume, kVolumeSource, position);
     } else if (l == kSeekSlider && position != 100) {
       // The very end is not sought: it would end the medium at once.
@@ -387,6 +456,7 @@ CFloatDlg::CFloatDlg(platform::MessageWindow* owner, MediaFacts* facts, std::fun
     AddButton(b.id, Looks(b.normal, b.pressed), LoadString(b.tip), b.msg, 0, b.l)->SetActiveImage(b.active);
   }
   button(kRecord)->SetActiveImage(0);
+  button(kRecord)->setAccessibleDescription(LoadString(kStrDescRecord));
   resize(1024, kHeight);
   Reset();
 }

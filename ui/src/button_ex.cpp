@@ -3,10 +3,10 @@
 #include <QEnterEvent>
 #include <QHelpEvent>
 #include <QPainter>
-#include <QToolTip>
 
 #include "platform/message_window.h"
 #include "ui/skin.h"
+#include "ui/tooltip.h"
 
 namespace spherolux::ui {
 
@@ -93,14 +93,19 @@ void CButtonEx::enterEvent(QEnterEvent* event) {
 void CButtonEx::leaveEvent(QEvent* event) {
   hovered_ = false;
   tooltip_timer_.stop();
-  if (QToolTip::isVisible()) QToolTip::hideText();
+  HideTooltip(this);
   update();
   QAbstractButton::leaveEvent(event);
 }
 
+void CButtonEx::SetTooltipText(const QString& text) {
+  tooltip_ = text;
+  if (!text.isEmpty()) setAccessibleName(text);
+}
+
 void CButtonEx::ShowTooltip() {
   if (hovered_ && !tooltip_.isEmpty()) {
-    QToolTip::showText(mapToGlobal(QPoint(width() / 2, height() + 4)), tooltip_, this, rect(), 10 * kTooltipDelayMs);
+    ui::ShowTooltip(this, tooltip_, -1, 10 * kTooltipDelayMs);
   }
 }
 

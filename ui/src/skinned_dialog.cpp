@@ -1,5 +1,6 @@
 #include "ui/skinned_dialog.h"
 
+#include <QDesktopServices>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -7,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QUrl>
 #include <algorithm>
 #include <vector>
 
@@ -37,23 +39,27 @@ void SkinnedDialog::SetTitle(const QString& title) {
 
 namespace {
 
-CButtonEx* MakeTitleButton(QWidget* dialog, int control_id, int normal, int hover, int pressed, const QString& tip) {
+CButtonEx* MakeTitleButton(QWidget* dialog, int control_id, int normal, int hover, int pressed, int tip,
+                           int description) {
   auto* button = new CButtonEx(control_id, dialog);
   button->SetImages({normal, hover, pressed, 0, kImgCaptionStrip, {}});
-  button->SetTooltipText(tip);
+  button->SetTooltipText(LoadString(tip));
+  button->setAccessibleDescription(LoadString(description));
   return button;
 }
 
 }  // namespace
 
 CButtonEx* SkinnedDialog::AddCloseButton(int control_id) {
-  close_ = MakeTitleButton(this, control_id, kImgClose, kImgCloseHover, kImgClosePressed, LoadString(kStrClose));
+  close_ =
+      MakeTitleButton(this, control_id, kImgClose, kImgCloseHover, kImgClosePressed, kStrClose, kStrDescCloseWindow);
   PlaceTitleButtons();
   return close_;
 }
 
 CButtonEx* SkinnedDialog::AddMinimiseButton(int control_id) {
-  minimise_ = MakeTitleButton(this, control_id, kImgMinimise, kImgHover, kImgMinimisePressed, LoadString(kStrMinimise));
+  minimise_ = MakeTitleButton(this, control_id, kImgMinimise, kImgHover, kImgMinimisePressed, kStrMinimise,
+                              kStrDescMinimiseWindow);
   PlaceTitleButtons();
   return minimise_;
 }
@@ -230,7 +236,7 @@ class MessageBoxDialog : public SkinnedDialog {
 
 int MessageBox(QWidget* parent, const QString& text, const QString& caption, BoxButtons buttons, BoxIcon icon) {
   // The text goes to the log as well, for bug reports and for tests that watch the program.
-  Logf("message box: %s", text.toUtf8().constData());
+  Tracef("message box: %s", text.toUtf8().constData());
   MessageBoxDialog box(parent, text, caption, buttons, icon);
   box.CentreOn();
   box.raise();
@@ -240,6 +246,14 @@ int MessageBox(QWidget* parent, const QString& text, const QString& caption, Box
   // The keyboard goes back to the window the box was about.
   if (parent != nullptr) parent->window()->activateWindow();
   return answer;
+}
+
+bool OpenExternally(QWidget* parent, const QUrl& url) {
+  if (QDesktopServices::openUrl(url)) return true;
+  const QString name = url.isLocalFile() ? url.toLocalFile() : url.toString();
+  MessageBox(parent, QString::fromUtf8(LoadString(kStrNoLauncher)).replace("%s", name), {}, BoxButtons::kOk,
+             BoxIcon::kWarning);
+  return false;
 }
 
 }  // namespace spherolux::ui

@@ -1,5 +1,6 @@
 #include "ui/slider_ex.h"
 
+#include <QAccessibleWidget>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -12,7 +13,32 @@ namespace spherolux::ui {
 
 namespace {
 constexpr int kThumbSize = 14;
+
+// What a screen reader sees of a slider: its role and its value (read only: the slider moves
+// by the pointer, which reports to the owner as a user's move must).
+class SliderAccessible final : public QAccessibleWidget, public QAccessibleValueInterface {
+ public:
+  explicit SliderAccessible(CSliderCtrlEx* slider) : QAccessibleWidget(slider, QAccessible::Slider) {}
+  void* interface_cast(QAccessible::InterfaceType type) override {
+    if (type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
+    return QAccessibleWidget::interface_cast(type);
+  }
+  QVariant currentValue() const override { return slider()->pos(); }
+  void setCurrentValue(const QVariant&) override {}
+  QVariant maximumValue() const override { return slider()->rangeMax(); }
+  QVariant minimumValue() const override { return slider()->rangeMin(); }
+  QVariant minimumStepSize() const override { return 1; }
+
+ private:
+  CSliderCtrlEx* slider() const { return static_cast<CSliderCtrlEx*>(widget()); }
+};
+
+QAccessibleInterface* SliderAccessibleFactory(const QString&, QObject* object) {
+  auto* slider = dynamic_cast<CSliderCtrlEx*>(object);
+  return slider != nullptr ? new SliderAccessible(slider) : nullptr;
 }
+
+}  // namespace
 
 CSliderCtrlEx::CSliderCtrlEx(int control_id, QWidget* parent)
     : CSliderCtrlEx(control_id, parent, Look{kImgTrack, kImgTrackFill, kImgThumb, kImgThumbHot, 4, true}) {}
@@ -22,6 +48,11 @@ CSliderCtrlEx::CSliderCtrlEx(int control_id, QWidget* parent, const Look& look)
   setFocusPolicy(Qt::ClickFocus);
   setMouseTracking(true);
   setCursor(Qt::PointingHandCursor);
+  static const bool factory_installed = [] {
+    QAccessible::installFactory(SliderAccessibleFactory);
+    return true;
+  }();
+  (void)factory_installed;
 }
 
 CSliderVolume::CSliderVolume(int control_id, QWidget* parent)

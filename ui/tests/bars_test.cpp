@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QEnterEvent>
+#include <QLabel>
+#include <QMouseEvent>
 #include <set>
 
 #include "platform/messages.h"
@@ -12,6 +15,7 @@
 #include "ui/skin.h"
 #include "ui/slider_ex.h"
 #include "ui/strings.h"
+#include "ui/tooltip.h"
 
 namespace spherolux::ui {
 namespace {
@@ -121,6 +125,44 @@ TEST(BottomBarTest, TheVolumeButtonTogglesMute) {
   vol->click();
   EXPECT_EQ(vol->images().normal, kImgSoundOn);
   EXPECT_EQ(owner.Take(), (std::vector<Message>{{U(232), 1, 0}, {U(232), 0, 0}}));
+}
+
+// Turning the volume up while muted is meant to be heard: the bar unmutes before the volume.
+TEST(BottomBarTest, MovingTheVolumeWhileMutedUnmutes) {
+  MessageRecorder owner;
+  CBOTTOMDLG bottom(&owner);
+  bottom.button(CBOTTOMDLG::kVolumeButton)->click();
+  ASSERT_TRUE(bottom.muted());
+  bottom.send(platform::kWmHScroll, platform::MakeWParam(platform::kSbThumbTrack, 70), CBOTTOMDLG::kVolumeSlider);
+  EXPECT_FALSE(bottom.muted());
+  EXPECT_EQ(bottom.button(CBOTTOMDLG::kVolumeButton)->images().normal, kImgSoundOn);
+  EXPECT_EQ(owner.Take(), (std::vector<Message>{{U(232), 1, 0}, {U(232), 0, 0}, {U(211), 1021, 70}}));
+}
+
+// The pointer over the seek bar of a 200-second medium, a quarter along the channel: the
+// tooltip names the time there. Without a medium there is no time to name.
+TEST(BottomBarTest, HoveringTheSeekBarShowsTheTimeThere) {
+  MessageRecorder owner;
+  owner.resize(1022, 100);
+  CBOTTOMDLG bottom(&owner);
+  owner.show();
+  CSliderCtrlEx* seek = bottom.seekSlider();
+  const QRect channel = seek->ChannelRect();
+  const QPointF at(channel.left() + channel.width() / 4.0, channel.center().y());
+  const auto hover = [&] {
+    QMouseEvent move(QEvent::MouseMove, at, seek->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(seek, &move);
+  };
+  hover();
+  EXPECT_EQ(ShownTooltip(), nullptr);
+  bottom.SetMediumOpen(true);
+  bottom.SetTotalTime(200'000);
+  hover();
+  ASSERT_NE(ShownTooltip(), nullptr);
+  EXPECT_EQ(static_cast<QLabel*>(ShownTooltip())->text(), "00:00:50");
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(seek, &leave);
+  EXPECT_EQ(ShownTooltip(), nullptr);
 }
 
 TEST(BottomBarTest, SlidersPostVolumeAndSeekButNotTheVeryEnd) {

@@ -2,13 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
-#include <QToolTip>
+#include <QUrl>
 
 #include "testing/message_recorder.h"
 #include "ui/button_ex.h"
@@ -19,6 +22,7 @@
 #include "ui/skinned_dialog.h"
 #include "ui/slider_ex.h"
 #include "ui/strings.h"
+#include "ui/tooltip.h"
 
 namespace spherolux::ui {
 namespace {
@@ -164,16 +168,53 @@ TEST(ButtonTest, TheTooltipWaitsTwoSecondsOfHovering) {
   EXPECT_TRUE(button.tooltipTimer().isActive());
   EXPECT_EQ(button.tooltipTimer().interval(), CButtonEx::kTooltipDelayMs);
   EXPECT_TRUE(button.tooltipTimer().isSingleShot());
-  EXPECT_FALSE(QToolTip::isVisible());
+  EXPECT_EQ(ShownTooltip(), nullptr);
   QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), button.mapToGlobal(QPoint(5, 5)));
   QApplication::sendEvent(&button, &help);
-  EXPECT_FALSE(QToolTip::isVisible()) << "the style's quicker tooltip is not used";
-  ASSERT_TRUE(PumpUntil([] { return QToolTip::isVisible(); }, 10000));
-  EXPECT_EQ(QToolTip::text(), "Close");
+  EXPECT_EQ(ShownTooltip(), nullptr) << "the style's quicker tooltip is not used";
+  ASSERT_TRUE(PumpUntil([] { return ShownTooltip() != nullptr; }, 10000));
+  EXPECT_EQ(static_cast<QLabel*>(ShownTooltip())->text(), "Close");
   QEvent leave(QEvent::Leave);
   QApplication::sendEvent(&button, &leave);
   EXPECT_FALSE(button.tooltipTimer().isActive());
-  EXPECT_TRUE(PumpUntil([] { return !QToolTip::isVisible(); }, 5000)) << "leaving hides the tooltip";
+  EXPECT_TRUE(PumpUntil([] { return ShownTooltip() == nullptr; }, 5000)) << "leaving hides the tooltip";
+}
+
+// Tooltips look like the bars and stay beside their control: near the screen's bottom right a
+// button's tip goes above it, wholly on the screen and clear of the pointer resting on it. A
+// widget's plain toolTip() shows the same way.
+TEST(ButtonTest, TooltipsAreSkinnedAndStayOnTheScreenBesideTheirControl) {
+  InstallSkinnedTooltips();
+  const QRect screen = QApplication::primaryScreen()->geometry();
+  QWidget corner(nullptr, Qt::FramelessWindowHint);
+  corner.setGeometry(screen.right() - 39, screen.bottom() - 29, 40, 30);
+  CButtonEx button(1, &corner);
+  button.SetImages({kImgClose, kImgHover, kImgClosePressed, 0, 0, {}});
+  button.SetTooltipText("A tooltip that is much wider than the button it explains");
+  button.setGeometry(0, 0, 40, 30);
+  corner.show();
+  const QPoint pointer = button.mapToGlobal(QPoint(20, 15));
+  QCursor::setPos(pointer);
+  QEnterEvent enter(QPointF(20, 15), QPointF(20, 15), QPointF(pointer));
+  QApplication::sendEvent(&button, &enter);
+  ASSERT_TRUE(PumpUntil([] { return ShownTooltip() != nullptr; }, 10000));
+  const QRect tip = ShownTooltip()->geometry();
+  EXPECT_TRUE(screen.contains(tip)) << tip.x() << "," << tip.y() << " " << tip.width() << "x" << tip.height();
+  EXPECT_FALSE(tip.contains(pointer));
+  EXPECT_FALSE(tip.intersects(QRect(button.mapToGlobal(QPoint(0, 0)), button.size())));
+  EXPECT_EQ(Grab(ShownTooltip()).pixel(tip.width() / 2, 2), 0xFF2B3038u) << "the caption strip's colour";
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(&button, &leave);
+  EXPECT_EQ(ShownTooltip(), nullptr);
+
+  QLabel plain("label", &corner);
+  plain.setToolTip("plain");
+  plain.show();
+  QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), plain.mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(&plain, &help);
+  ASSERT_NE(ShownTooltip(), nullptr) << "a plain toolTip() shows the skinned tooltip";
+  EXPECT_EQ(static_cast<QLabel*>(ShownTooltip())->text(), "plain");
+  HideTooltip();
 }
 
 class SliderTest : public ::testing::Test {
@@ -321,6 +362,30 @@ TEST(MessageBoxTest, AnswersComeFromTheButtonsAndKeysInTheUiLanguage) {
   QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
   EXPECT_EQ(MessageBox(nullptr, "question", "Finish", BoxButtons::kYesNo), kIdNo)
       << "closing the box is the negative answer";
+}
+
+// A folder or a link the desktop has no program for (here: no program on PATH, no browser
+// named) must not be dropped silently: the user reads why nothing opened, in the UI language.
+TEST(MessageBoxTest, ALinkWithoutAProgramToOpenItIsReported) {
+  const Language saved = UiLanguage();
+  SetUiLanguage(Language::kChinese);
+  QTemporaryDir empty;
+  const QByteArray path = qgetenv("PATH");
+  const QByteArray browser = qgetenv("BROWSER");
+  qputenv("PATH", empty.path().toUtf8());
+  qunsetenv("BROWSER");
+  QString shown;
+  QTimer::singleShot(0, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    ASSERT_NE(box, nullptr);
+    shown = box->findChild<QLabel*>("messageText")->text();
+    box->close();
+  });
+  EXPECT_FALSE(OpenExternally(nullptr, QUrl("https://example.invalid/guide")));
+  EXPECT_EQ(shown, QString::fromUtf8("系统中没有可打开 https://example.invalid/guide 的程序。"));
+  qputenv("PATH", path);
+  if (!browser.isEmpty()) qputenv("BROWSER", browser);
+  SetUiLanguage(saved);
 }
 
 }  // namespace

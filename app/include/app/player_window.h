@@ -37,14 +37,17 @@ class EdgeResizer;
 namespace spherolux::app {
 
 class CDlgSetLanguage;
+class RecordingBadge;
 
 // The screen recorder as the window drives it. Start returns false when recording could not
-// begin; the recorder posts kMsgRecordSaved to the window when its file is finished.
+// begin. Stop returns true when the file was finished, and the recorder then posts
+// kMsgRecordSaved to the window; false when nothing was recorded (no file is left) or the file
+// could not be finished (the recorder posts kMsgRecordFailed and failure() says why).
 class ScreenRecorder {
  public:
   virtual ~ScreenRecorder() = default;
   virtual bool Start(const std::string& source, const std::string& output, int64_t time_ms) = 0;
-  virtual void Stop() = 0;
+  virtual bool Stop() = 0;
   enum class Failure { kNone, kDiskFull, kFileGone, kWriteError };
   // Why the current or last recording could not be saved.
   virtual Failure failure() const = 0;
@@ -55,8 +58,9 @@ using ConverterLauncher = std::function<void(const std::string& path, bool is_ph
 
 struct WindowOptions {
   ui::Environment environment = ui::Environment::FromProcess();
-  // Starts the program again after a language change; true when it started.
-  std::function<bool()> restart;
+  // Starts the program again after a language change, with `arguments` that open the file
+  // that was open where it was (none when nothing was open); true when it started.
+  std::function<bool(const std::vector<std::string>& arguments)> restart;
   // Where the media engine is loaded from (tests); the system's libvlc by default.
   const char* vlc_library = nullptr;
 };
@@ -71,12 +75,16 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts {
   explicit CVideoPlayerDlg(WindowOptions options = {});
   ~CVideoPlayerDlg() override;
 
-  // Opens the first of `paths` as a dropped file is opened.
-  void OpenDropped(const std::vector<std::string>& paths);
+  // Opens the first of `paths` as a dropped file is opened; a video then starts `start_ms`
+  // into it.
+  void OpenDropped(const std::vector<std::string>& paths, int64_t start_ms = 0);
   // The files of the command line: opened as OpenDropped does once the window's first picture
   // is on the screen, so that probing the file, loading the media engine and starting OpenGL
   // do not hold the window back. Opened at once when the window has already been painted.
-  void OpenOnceShown(std::vector<std::string> paths);
+  void OpenOnceShown(std::vector<std::string> paths, int64_t start_ms = 0);
+  // The command-line arguments that open the current file again where it is now:
+  // "--start=SECONDS" for a video and the path; none when nothing is open.
+  std::vector<std::string> ReopenArguments();
   void SetConverter(ConverterLauncher launcher);
   void SetScreenRecorder(ScreenRecorder* recorder);
 
@@ -90,6 +98,7 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts {
   ui::CBOTTOMDLG* bottom() const { return bottom_; }
   ui::CFloatDlg* panel() const { return panel_; }
   CDlgSetLanguage* languageDialog() const { return language_; }
+  RecordingBadge* recordingBadge() const { return recording_badge_; }
   media::CVideoControl* video() const { return video_; }
   // The player, made on first use (or right after the window's first paint).
   media::CMediaPlayer& Player();
@@ -136,7 +145,8 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts {
   void ShowPanelIfSuitable();
   void TakeScreenshot();
   void StartScreenRecording();
-  void StopScreenRecording();
+  // Tells the user when the recording caught nothing, unless `quietly` (the window closes).
+  void StopScreenRecording(bool quietly = false);
   void ReportRecordingFailure();
   void ToggleScreenRecording();
   void SetMediumLook(bool open);
@@ -151,10 +161,13 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts {
   std::unique_ptr<media::CMediaPlayer> player_;
   bool player_scheduled_ = false;
   std::vector<std::string> startup_files_;  // waiting for the first paint
+  int64_t startup_start_ms_ = 0;
+  int64_t start_ms_ = 0;  // where the video being opened starts; 0 once it has
   ui::CCaptionDlg* caption_ = nullptr;
   ui::CBOTTOMDLG* bottom_ = nullptr;
   ui::CFloatDlg* panel_ = nullptr;
   CDlgSetLanguage* language_ = nullptr;
+  RecordingBadge* recording_badge_ = nullptr;
   platform::EdgeResizer* resizer_ = nullptr;
 
   std::string current_path_;

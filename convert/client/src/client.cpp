@@ -144,7 +144,8 @@ MergeSelection SelectMergeInputs(const std::vector<std::string>& paths) {
 }
 
 std::string MergeRefusalText(const std::string& path) {
-  return std::string(ui::LoadString(ui::kStrNotYetStitched)) + "\n" + ui::LoadString(ui::kStrFilePath) + ": " + path;
+  return std::string(ui::LoadString(ui::kStrNotYetStitched)) + "\n" + ui::LoadString(ui::kStrFilePath) +
+         ui::LabelColon(": ") + path;
 }
 
 namespace {

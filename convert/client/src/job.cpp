@@ -148,16 +148,16 @@ std::string ProgressClock::ProgressText() const {
   char buf[64];
   const char* label = ui::LoadString(ui::kStrProgress);
   if (progress_ < 100)
-    std::snprintf(buf, sizeof buf, "%s:%.2f%% ", label, progress_);
+    std::snprintf(buf, sizeof buf, "%s%s%.2f%% ", label, ui::LabelColon(":"), progress_);
   else
-    std::snprintf(buf, sizeof buf, "%s:%d%% ", label, int(progress_));
+    std::snprintf(buf, sizeof buf, "%s%s%d%% ", label, ui::LabelColon(":"), int(progress_));
   return buf;
 }
 
 std::string ProgressClock::TimeLeftText() const {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%s:%02d:%02d:%02d", ui::LoadString(ui::kStrTimeLeft), remaining_ / 3600,
-                remaining_ / 60 % 60, remaining_ % 60);
+  std::snprintf(buf, sizeof buf, "%s%s%02d:%02d:%02d", ui::LoadString(ui::kStrTimeLeft), ui::LabelColon(":"),
+                remaining_ / 3600, remaining_ / 60 % 60, remaining_ % 60);
   return buf;
 }
 

@@ -348,7 +348,7 @@ void CCompositeDlg::OpenOutputDir(bool complain) {
     if (complain) ui::MessageBox(this, Text(ui::kStrOutputPathMissing), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
     return;
   }
-  OpenUrl(this, QUrl::fromLocalFile(QString::fromStdString(model_.output_dir())));
+  ui::OpenExternally(this, QUrl::fromLocalFile(QString::fromStdString(model_.output_dir())));
 }
 
 void CCompositeDlg::SaveOutputDir() {

@@ -1,6 +1,5 @@
 #include "dialog_widgets.h"
 
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
@@ -78,13 +77,6 @@ std::string LoadJobOutputDir(QWidget* window, const ui::Environment& env, bool* 
     });
   }
   return dir.path;
-}
-
-void OpenUrl(QWidget* parent, const QUrl& url) {
-  if (QDesktopServices::openUrl(url)) return;
-  const QString target = url.isLocalFile() ? url.toLocalFile() : url.toString();
-  ui::MessageBox(parent, QString::asprintf(ui::LoadString(ui::kStrNoLauncher), target.toUtf8().constData()), {},
-                 ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
 }
 
 }  // namespace spherolux::dialogs

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QString>
-#include <QUrl>
 #include <string>
 
 namespace spherolux::ui {
@@ -37,8 +36,5 @@ void ShowEngineMissing(QWidget* parent, const std::string& why);
 // is usable. When it stands in for a stored folder that no longer exists, `stand_in` is set,
 // and the first window of the process to meet that folder says so once it runs its events.
 std::string LoadJobOutputDir(QWidget* window, const ui::Environment& env, bool* stand_in);
-
-// Opens `url` with the desktop's launcher; says so when there is none or it fails.
-void OpenUrl(QWidget* parent, const QUrl& url);
 
 }  // namespace spherolux::dialogs

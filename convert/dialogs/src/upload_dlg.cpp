@@ -61,7 +61,7 @@ platform::LParam CUploadDlg::onMessage(unsigned msg, WParam w, LParam l) {
     for (const UploadService& service : kServices) {
       if (service.control_id != static_cast<int>(w)) continue;
       hide();
-      OpenUrl(parentWidget() != nullptr ? parentWidget() : this, QUrl(QString::fromUtf8(service.url)));
+      ui::OpenExternally(parentWidget() != nullptr ? parentWidget() : this, QUrl(QString::fromUtf8(service.url)));
       return 0;
     }
   }

@@ -378,8 +378,8 @@ TEST_F(ConverterGuiTest, OpeningWithoutALauncherIsTold) {
   qputenv("PATH", path);
   if (!browser.isEmpty()) qputenv("BROWSER", browser);
   ASSERT_EQ(boxes.texts.size(), 2u);
-  EXPECT_EQ(boxes.texts[0], "No application is available to open " + scratch_.OutputDir() + ".");
-  EXPECT_EQ(boxes.texts[1], std::string("没有可用的应用程序打开 ") + youtube.url + "。");
+  EXPECT_EQ(boxes.texts[0], "No program is set up to open " + scratch_.OutputDir() + ".");
+  EXPECT_EQ(boxes.texts[1], std::string("系统中没有可打开 ") + youtube.url + " 的程序。");
   EXPECT_TRUE(dlg_->upload()->isHidden());
 }
 

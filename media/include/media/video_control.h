@@ -12,9 +12,9 @@
 //   files dropped              kMsgDropFiles sent with their paths
 //   arrow keys, +/-, Home      a drag that turns by 5 degrees, a wheel step, a view reset
 //
-// The renderer's messages (kMsgFrameDrawn, kMsgRecordSaved, kMsgScreenshotSaved) may come
-// from any thread through Post; they reach the parent on the window thread, in order, and
-// never make the posting thread wait.
+// The renderer's messages (kMsgFrameDrawn, kMsgRecordSaved, kMsgScreenshotSaved,
+// kMsgScreenshotFailed) may come from any thread through Post; they reach the parent on the
+// window thread, in order, and never make the posting thread wait.
 //
 // Threads: everything but Post runs on the window thread.
 #pragma once

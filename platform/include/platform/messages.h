@@ -72,6 +72,7 @@ enum Message : unsigned {
   kMsgJobProgress = kWmUser + 273,        // converter's worker: new figures; wparam job id
   kMsgJobEnded = kWmUser + 274,           // converter's worker: wparam job id * 2 + cancelled, lparam result
   kMsgRecordFailed = kWmUser + 275,       // screen recorder: the recording cannot be saved
+  kMsgScreenshotFailed = kWmUser + 276,   // renderer: the screenshot file could not be written
 };
 
 // wparam of kMsgEngineEvent: the player's notify codes.

@@ -196,14 +196,14 @@ int COpenglRender::Initialise() {
   if (gl_major_ < 2) return 1;
   texture_needs_allocation_ = true;
   context_->MakeCurrent();
-  Logf("Status: Using GL %s", GlString(GL_VERSION));
+  Tracef("Status: Using GL %s", GlString(GL_VERSION));
   const GLenum glew = glewInit();
   if (glew != GLEW_OK) {
     Logf("Error: %s", reinterpret_cast<const char*>(glewGetErrorString(glew)));
     context_->Release();
     return -1;
   }
-  Logf("Status: Using GLEW %s", reinterpret_cast<const char*>(glewGetString(GLEW_VERSION)));
+  Tracef("Status: Using GLEW %s", reinterpret_cast<const char*>(glewGetString(GLEW_VERSION)));
 
   program_uses_blend_ = media_kind_ == kMediaDualLens && blend_capable_;
   // A software rasteriser draws a picture that is one 32-bit texture read per pixel in a
@@ -644,11 +644,9 @@ void COpenglRender::ServeScreenshot(int width, int height, std::vector<uint8_t>&
     std::memcpy(top_first.data() + static_cast<size_t>(y) * row,
                 frame.data() + static_cast<size_t>(height - 1 - y) * row, row);
   }
-  if (WriteScreenshot(path, top_first.data(), width, height)) {
-    if (sink_ != nullptr) sink_->Post(kMsgScreenshotSaved);
-  } else {
-    Logf("screenshot [%s] could not be written.", path.c_str());
-  }
+  const bool written = WriteScreenshot(path, top_first.data(), width, height);
+  if (!written) Logf("screenshot [%s] could not be written.", path.c_str());
+  if (sink_ != nullptr) sink_->Post(written ? kMsgScreenshotSaved : kMsgScreenshotFailed);
 }
 
 void COpenglRender::FeedRecorder(int width, int height) {

@@ -17,22 +17,39 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "base/log.h"
+
 namespace spherolux::render {
 namespace {
+
+// The log lines (warnings and diagnostics) written while `run` runs.
+std::string g_log;
+void AppendLog(const char* line) { g_log += std::string(line) + "\n"; }
+std::string LogOf(const std::function<void()>& run) {
+  g_log.clear();
+  SetLogSink(AppendLog);
+  run();
+  SetLogSink(nullptr);
+  return g_log;
+}
 
 class MessageCounter : public RenderMessageSink {
  public:
   void Post(unsigned message) override {
     if (message == kMsgFrameDrawn) ++frames;
     if (message == kMsgScreenshotSaved) ++screenshots;
+    if (message == kMsgScreenshotFailed) ++failed_screenshots;
     if (message == kMsgRecordSaved) ++records;
   }
   std::atomic<int> frames{0};
   std::atomic<int> screenshots{0};
+  std::atomic<int> failed_screenshots{0};
   std::atomic<int> records{0};
 };
 
@@ -158,9 +175,9 @@ TEST_F(OpenglRenderTest, InitialiseCompilesTheBlendPairForDualLensMediaOnly) {
   OpenWindow(320, 240);
   std::vector<float> table(kDualLensTableFloats, 10.0f);
   renderer_->SetMediaKind(kMediaDualLens, 256, 128, table.data(), table.data(), kDualLensTableFloats);
-  testing::internal::CaptureStderr();
-  ASSERT_EQ(renderer_->Initialise(), 0);
-  const std::string out = testing::internal::GetCapturedStderr();
+  int result = -2;
+  const std::string out = LogOf([&] { result = renderer_->Initialise(); });
+  ASSERT_EQ(result, 0);
   EXPECT_NE(out.find("Status: Using GL "), std::string::npos) << out;
   EXPECT_NE(out.find("Status: Using GLEW 2."), std::string::npos) << out;
   ASSERT_NE(renderer_->program(), 0u);
@@ -509,12 +526,14 @@ TEST_F(OpenglRenderTest, ScreenshotIsWrittenOnceAndDecodes) {
   }
   EXPECT_EQ(messages_.screenshots, 2);
 
-  // A path that cannot be written is not reported as saved.
+  // A path that cannot be written is not reported as saved, but as failed: the window has to
+  // say so.
   renderer_->RequestScreenshot(dir_.filePath("missing/dir/shot.png").toStdString());
   testing::internal::CaptureStderr();
   renderer_->Draw(nullptr);
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(messages_.screenshots, 2);
+  EXPECT_EQ(messages_.failed_screenshots, 1);
 }
 
 TEST_F(OpenglRenderTest, RecorderIsFedOnlyWhileRecordingAndFinishedOnDestroy) {
@@ -558,9 +577,9 @@ TEST_F(OpenglRenderTest, GlewFailureReleasesTheContextAndDrawsNothing) {
   if (integration == nullptr || std::string(integration) != "xcb_egl") GTEST_SKIP() << "needs xcb_egl";
   OpenWindow(200, 100);
   renderer_->SetMediaKind(512, 256, 128, nullptr, nullptr, 0);
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(renderer_->Initialise(), -1);
-  const std::string out = testing::internal::GetCapturedStderr();
+  int result = -2;
+  const std::string out = LogOf([&] { result = renderer_->Initialise(); });
+  EXPECT_EQ(result, -1);
   EXPECT_NE(out.find("Status: Using GL "), std::string::npos) << out;
   EXPECT_NE(out.find("Error: "), std::string::npos) << out;
   EXPECT_EQ(out.find("Status: Using GLEW"), std::string::npos) << out;

@@ -107,5 +107,25 @@ TEST(StringTableTest, TextsFollowTheUiLanguage) {
   SetUiLanguage(saved);
 }
 
+// Chinese texts read as a native reader expects: full-width punctuation (a label built in code
+// ends in "：" as well), and one word for each thing across the program.
+TEST(StringTableTest, ChineseTextsUseFullWidthPunctuationAndOneWordPerThing) {
+  for (const int id : AllStringIds()) {
+    const std::string text = LoadString(id, Language::kChinese);
+    EXPECT_EQ(text.find_first_of(":!?,;()"), std::string::npos) << "id " << id << ": " << text;
+    for (const char* avoided : {"打开目录", "输出路径", "输出目录", "合并器", "合并文件已保存", "快照", "录制画面"}) {
+      EXPECT_EQ(text.find(avoided), std::string::npos) << "id " << id << ": " << text;
+    }
+  }
+  EXPECT_STREQ(LoadString(kStrQualityMedium, Language::kChinese), "中等");
+  EXPECT_STREQ(LoadString(kStrMergeSavedIn, Language::kChinese), "合并后的视频已保存至");
+  const Language saved = UiLanguage();
+  SetUiLanguage(Language::kChinese);
+  EXPECT_EQ(std::string(LoadString(kStrProgress)) + LabelColon(":"), "进度：");
+  SetUiLanguage(Language::kEnglish);
+  EXPECT_EQ(std::string(LoadString(kStrProgress)) + LabelColon(":"), "Progress:");
+  SetUiLanguage(saved);
+}
+
 }  // namespace
 }  // namespace spherolux::ui

@@ -149,6 +149,8 @@ class CBOTTOMDLG : public SkinnedBar {
   void SetMediumOpen(bool open);
   void SetConverterAvailable(bool available);
   bool muted() const { return muted_; }
+  // Shows the muted or sounding look and posts kMsgMute; moving the volume slider unmutes.
+  void SetMuted(bool muted);
   CSliderCtrlEx* seekSlider() const { return seek_; }
   CSliderVolume* volumeSlider() const { return volume_; }
   QString timeText() const;
@@ -159,12 +161,14 @@ class CBOTTOMDLG : public SkinnedBar {
   LParam onMessage(unsigned msg, WParam w, LParam l) override;
   void OnButton(int control_id) override;
   void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   CSliderCtrlEx* seek_;
   CSliderVolume* volume_;
   QLabel* time_;
   QLabel* total_;
+  int64_t total_ms_ = 0;
   bool playing_ = false;
   bool muted_ = false;
   bool converter_available_ = true;

@@ -43,7 +43,8 @@ class CButtonEx : public QAbstractButton {
   void SetFallbackBackground(const QColor& color) { fallback_ = color; }
   // Draws the state image stretched into the button inset by 3 pixels instead of centred.
   void SetStretch(bool stretch) { stretch_ = stretch; }
-  void SetTooltipText(const QString& text) { tooltip_ = text; }
+  // The tooltip is the button's accessible name as well (a screen reader reads it).
+  void SetTooltipText(const QString& text);
   const QString& tooltipText() const { return tooltip_; }
   // Caption font and colour (text is QAbstractButton::setText).
   void SetCaptionStyle(const QFont& font, const QColor& color, const QColor& disabled_color);

@@ -10,6 +10,8 @@
 
 #include <QString>
 
+class QUrl;
+
 #include "platform/message_window.h"
 
 namespace spherolux::ui {
@@ -60,5 +62,9 @@ enum class BoxIcon { kNone, kInformation, kQuestion, kWarning };
 // `caption` may be empty; the band then shows only the logo.
 int MessageBox(QWidget* parent, const QString& text, const QString& caption, BoxButtons buttons = BoxButtons::kOk,
                BoxIcon icon = BoxIcon::kNone);
+
+// Hands `url` (a folder, a file or a web page) to the desktop's program for it. Where the
+// desktop has none, says so in a message box over `parent`; returns whether it was handed on.
+bool OpenExternally(QWidget* parent, const QUrl& url);
 
 }  // namespace spherolux::ui

@@ -61,7 +61,7 @@ std::string MergerModel::IndexText(int row) {
 
 std::string MergerModel::ResultText(int result, const std::string& output) {
   if (result != 0) return convert::MergeFailureText(result);
-  return std::string(ui::LoadString(ui::kStrMergeSavedIn)) + ": " + output;
+  return std::string(ui::LoadString(ui::kStrMergeSavedIn)) + ui::LabelColon(": ") + output;
 }
 
 }  // namespace spherolux::dialogs

@@ -161,7 +161,7 @@ TEST(ConverterModelTest, TextsFollowTheUserInterfaceLanguage) {
   m.OnVideoEnded(CONVERT_ERR_DISK_FULL, false, false);
   const std::string disk_full = m.answer_text();
   ui::SetUiLanguage(ui::Language::kEnglish);
-  EXPECT_EQ(progress, "进度:0.00% ");
+  EXPECT_EQ(progress, "进度：0.00% ");
   EXPECT_TRUE(error.starts_with("打开转换器(errno=-5)")) << error;
   EXPECT_NE(disk_full.find("磁盘已满"), std::string::npos) << disk_full;
 }

@@ -8,11 +8,12 @@
 namespace spherolux::render {
 
 // Messages the renderer and the screen recorder post to their window (WM_USER + 256, + 268,
-// + 269, + 275).
-constexpr unsigned kMsgFrameDrawn = 0x500;       // after each matrix update: a frame was drawn
-constexpr unsigned kMsgRecordSaved = 0x50C;      // the recorder output was closed
-constexpr unsigned kMsgScreenshotSaved = 0x50D;  // the screenshot file was written
-constexpr unsigned kMsgRecordFailed = 0x513;     // the recording cannot be saved (ScreenRecorder::failure)
+// + 269, + 275, + 276).
+constexpr unsigned kMsgFrameDrawn = 0x500;        // after each matrix update: a frame was drawn
+constexpr unsigned kMsgRecordSaved = 0x50C;       // the recorder output was closed
+constexpr unsigned kMsgScreenshotSaved = 0x50D;   // the screenshot file was written
+constexpr unsigned kMsgRecordFailed = 0x513;      // the recording cannot be saved (ScreenRecorder::failure)
+constexpr unsigned kMsgScreenshotFailed = 0x514;  // the screenshot file could not be written
 
 // Receives the renderer's messages. Post is called on the drawing thread (the engine's output
 // thread for video); an implementation queues the message to its window and returns at once.

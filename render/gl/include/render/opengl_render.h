@@ -90,7 +90,8 @@ class COpenglRender {
   void DrawYuv(const YuvPicture& picture);
 
   // Writes the next drawn frame to `path` (UTF-8): our JPEG encoder for ".jpg", Qt's writer
-  // chosen by the extension otherwise. kMsgScreenshotSaved follows.
+  // chosen by the extension otherwise. kMsgScreenshotSaved follows, or
+  // kMsgScreenshotFailed when the file could not be written.
   void RequestScreenshot(const std::string& path);
   // A recorder fed after each draw while it records (null detaches). Not owned.
   void AttachRecorder(FrameRecorder* recorder) { recorder_.store(recorder); }

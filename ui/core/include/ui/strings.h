@@ -149,7 +149,37 @@ enum StringId : int {
   kStrMoveUp,
   kStrMoveDown,
   kStrMergerListHint,
+  // Failures of the player's own actions.
+  kStrScreenRecordNotStarted,
+  kStrScreenRecordNothing,
   kStrNoLauncher,
+  // The sign over the picture while the view is recorded.
+  kStrRecordingBadge,
+  kStrRecordingBadgeHelp,
+  // What each control does, for screen readers (the accessible descriptions).
+  kStrDescClose,
+  kStrDescFullScreen,
+  kStrDescMinimise,
+  kStrDescLanguage,
+  kStrDescViewModes,
+  kStrDescViewMode,
+  kStrDescDirection,
+  kStrDescResetView,
+  kStrDescPlay,
+  kStrDescStop,
+  kStrDescNextFrame,
+  kStrDescMute,
+  kStrDescOpenFile,
+  kStrDescConverter,
+  kStrDescScreenshot,
+  kStrDescRecord,
+  kStrSeekBar,
+  kStrDescSeekBar,
+  kStrDescVolume,
+  kStrDescLanguageList,
+  kStrDescConfirm,
+  kStrDescCloseWindow,
+  kStrDescMinimiseWindow,
 };
 
 void SetUiLanguage(Language language);
@@ -158,6 +188,10 @@ Language UiLanguage();
 // The text of `id` in the UI language (English for kOther), or "" for an id without text.
 const char* LoadString(int id);
 const char* LoadString(int id, Language language);
+
+// The colon between a label and what code puts after it: the full-width "：" (no space
+// follows it) in Chinese, `english` (":" or ": ") otherwise.
+const char* LabelColon(const char* english);
 
 // Every id that has a text, ascending.
 std::vector<int> AllStringIds();
