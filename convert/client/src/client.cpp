@@ -117,6 +117,20 @@ std::string DefaultOutputPath(const std::string& input, const std::string& outpu
   });
 }
 
+int RunOnFreeName(const std::string& named, const std::string& input, const std::string& output_dir, bool photo,
+                  int taken, const std::function<int(const std::string& output)>& attempt, std::string* output) {
+  if (!named.empty()) {
+    *output = named;
+    return attempt(named);
+  }
+  int result = taken;
+  for (int tries = 0; tries < 100 && result == taken; ++tries) {
+    *output = DefaultOutputPath(input, output_dir, photo);
+    result = attempt(*output);
+  }
+  return result;
+}
+
 std::string DefaultMergeOutputPath(const std::string& output_dir) {
   std::string dir = output_dir;
   if (!dir.empty() && dir.back() != '/') dir += '/';

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,15 @@ Cause CheckOutput(const std::string& output, const std::vector<std::string>& inp
 // (CONVERT_ERR_OUTPUT_EXISTS, kPhotoOutputExists) if another run took it meanwhile: then
 // choose again.
 std::string DefaultOutputPath(const std::string& input, const std::string& output_dir, bool photo);
+
+// Runs one job on its output: `attempt(output)` on `named` when the user named the output;
+// else on the first free name for `input` in `output_dir` (DefaultOutputPath), and again
+// on the next free name for as long as `attempt` answers `taken` (the engine's
+// CONVERT_ERR_OUTPUT_EXISTS, the photo pipeline's kPhotoOutputExists: another run took the
+// name meanwhile), up to 100 times. Returns attempt's last answer; *output gets the name
+// it was given last.
+int RunOnFreeName(const std::string& named, const std::string& input, const std::string& output_dir, bool photo,
+                  int taken, const std::function<int(const std::string& output)>& attempt, std::string* output);
 
 // The output of a merge: "YYYYMMDDhhmmss_merge.mp4" of the local time in `output_dir`
 // (the current folder when empty); a second merge within the same second gets the next free
