@@ -108,6 +108,7 @@ void ConversionService::Loop() {
     running_ = next.id;
     stop_running_ = false;
     lock.unlock();
+    if (next.callbacks.started && !stop_all_.load()) next.callbacks.started();
     const ServiceResult result = RunOne(next);
     if (next.callbacks.ended) next.callbacks.ended(result);
     lock.lock();
@@ -151,12 +152,12 @@ ServiceResult ConversionService::RunPhoto(const ServiceJob& job) {
   PhotoOutputOptions options;
   options.overwrite = named && job.overwrite;
   options.claim = !named;
-  result.result = RunOnFreeName(job.output, job.input, job.output_dir, true, kPhotoOutputExists,
-                                [&](const std::string& output) {
-                                  return StitchPhoto(job.input.c_str(), output.c_str(), job.rotation, false,
-                                                     job.quality, options);
-                                },
-                                &result.output);
+  result.result = RunOnFreeName(
+      job.output, job.input, job.output_dir, true, kPhotoOutputExists,
+      [&](const std::string& output) {
+        return StitchPhoto(job.input.c_str(), output.c_str(), job.rotation, false, job.quality, options);
+      },
+      &result.output);
   photo_running_ = false;
   return result;
 }
@@ -164,12 +165,13 @@ ServiceResult ConversionService::RunPhoto(const ServiceJob& job) {
 ServiceResult ConversionService::RunEngine(const ServiceJob& job, const ServiceCallbacks& callbacks) {
   ServiceResult result;
   if (StopRequested()) return {CONVERT_OK, true, {}};
-  result.result = RunOnFreeName(job.output, job.input, job.output_dir, false, CONVERT_ERR_OUTPUT_EXISTS,
-                                [&](const std::string& output) {
-                                  if (StopRequested()) return static_cast<int>(CONVERT_ERR_STOPPED);
-                                  return runner_.Run(job.call(output), job.rotation, callbacks.progress).result;
-                                },
-                                &result.output);
+  result.result = RunOnFreeName(
+      job.output, job.input, job.output_dir, false, CONVERT_ERR_OUTPUT_EXISTS,
+      [&](const std::string& output) {
+        if (StopRequested()) return static_cast<int>(CONVERT_ERR_STOPPED);
+        return runner_.Run(job.call(output), job.rotation, callbacks.progress).result;
+      },
+      &result.output);
   return result;
 }
 

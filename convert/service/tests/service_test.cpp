@@ -72,8 +72,8 @@ class ServiceTest : public ::testing::Test {
   }
   std::string Camgen(const std::string& kind, const std::string& name, const std::string& args) {
     const std::string path = folder_.Path(name);
-    const testsupport::CommandResult run = testsupport::RunCommand(testsupport::BuiltProgram("spherolux-camgen") + " " +
-                                                                   kind + " " + testsupport::ShellQuote(path) + " " + args);
+    const testsupport::CommandResult run = testsupport::RunCommand(
+        testsupport::BuiltProgram("spherolux-camgen") + " " + kind + " " + testsupport::ShellQuote(path) + " " + args);
     EXPECT_EQ(run.exit_code, 0) << run.err;
     return path;
   }
@@ -89,7 +89,8 @@ class ServiceTest : public ::testing::Test {
   }
   size_t Mp4Outputs() {
     size_t n = 0;
-    for (const auto& e : fs::directory_iterator(folder_.path())) n += e.path().filename().string().find("_spherolux_") != std::string::npos;
+    for (const auto& e : fs::directory_iterator(folder_.path()))
+      n += e.path().filename().string().find("_spherolux_") != std::string::npos;
     return n;
   }
 

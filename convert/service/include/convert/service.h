@@ -13,7 +13,7 @@
 // process (stop_transcoding ends every job running at that moment). With the service as its
 // only caller, one job runs at a time, and a job's Stop never reaches another job.
 //
-// Each job has its own callbacks. `progress` is called once a second while an engine job
+// Each job has its own callbacks. `started` is called when it begins, `progress` once a second while an engine job
 // runs; `ended` exactly once per job. Both run on the service's thread and must return at
 // once (a window posts what it receives to its user-interface thread and touches no widget
 // there); the one exception is a job stopped or dropped while it waits: its `ended` runs on
@@ -70,6 +70,7 @@ struct ServiceResult {
 };
 
 struct ServiceCallbacks {
+  std::function<void()> started;  // the job begins (not for one stopped while it waits)
   std::function<void(const JobProgress&)> progress;
   std::function<void(const ServiceResult&)> ended;
 };
