@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "camera_files.h"
 #include "testing/message_recorder.h"
@@ -23,7 +24,10 @@ DialogOptions Scratch::Options() const {
   DialogOptions options;
   options.environment.home = Path("home");
   options.environment.config_home = Path("config");
-  options.engine_dir = fs::path(testsupport::BuiltProgram("spherolux-cli")).parent_path().string();
+  // One service for the test program, as the program has one: the engine from the build.
+  static const std::unique_ptr<convert::ConversionService> service = convert::ConversionService::Load(
+      fs::path(testsupport::BuiltProgram("spherolux-cli")).parent_path().string(), &options.engine_error);
+  options.service = service.get();
   return options;
 }
 

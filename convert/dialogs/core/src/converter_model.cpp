@@ -56,6 +56,20 @@ std::string ConverterModel::OutputPathForJob() {
   return convert::ProposeOutputPath(output_dir_, ui::FileNameOf(input_), photo_, exists_);
 }
 
+convert::ServiceJob ConverterModel::MakeJob(const convert::TrimRange& range, bool copy) const {
+  convert::ServiceJob job;
+  job.kind = photo_ ? convert::ServiceJob::Kind::kPhoto : convert::ServiceJob::Kind::kEngine;
+  job.input = input_;
+  job.output_dir = output_dir_;
+  job.rotation = rotation_;
+  job.quality = quality_;
+  if (!photo_) {
+    job.call = [input = input_, range, quality = static_cast<convert::Quality>(quality_),
+                copy](const std::string& out) { return convert::ConversionCall(input, out, range, quality, copy); };
+  }
+  return job;
+}
+
 ConverterModel::Job ConverterModel::Start(int verdict) {
   if (verdict != kQualified || input_.empty()) return Job::kNone;
   job_ = photo_ ? Job::kPhoto : Job::kVideo;

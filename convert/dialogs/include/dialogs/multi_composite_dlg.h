@@ -1,8 +1,10 @@
 // CMultiCompositeDlg: the merger. The user lists stitched videos (Add, Delete) and Start
 // joins them in that order into one MP4 in the output directory by stream copy through
 // the conversion engine. Files that are not stitched are refused one by one, with their
-// path; the others are still added. While a merge runs the dialog takes no input; it
-// repaints, and ends the merge with a message naming the file or the failure.
+// path; the others are still added. The merge runs on the process's conversion service;
+// meanwhile the list and its buttons take no input, the dialog repaints, and closing it stops
+// the merge (which leaves no file). A merge that ends gets a message naming the file or the
+// failure.
 //
 // The rules are MergerModel's (dialogs/merger_model.h). Opened modally by the converter.
 // UI thread only.
@@ -34,7 +36,8 @@ class CMultiCompositeDlg : public ui::SkinnedDialog {
   void AddFiles(const std::vector<std::string>& paths);
   // Deletes the selected rows (message 489 when none is selected).
   void DeleteSelected();
-  // Runs the merge of the listed files; returns the engine's result (-1 when nothing ran).
+  // Runs the merge of the listed files and returns when it has ended; returns the engine's
+  // result (-1 when nothing ran, CONVERT_ERR_STOPPED when closing the dialog stopped it).
   int Merge();
 
   const MergerModel& model() const { return model_; }
@@ -55,8 +58,7 @@ class CMultiCompositeDlg : public ui::SkinnedDialog {
   DialogOptions options_;
   MergerModel model_;
   std::string output_dir_;
-  convert::EngineApi engine_;
-  std::string engine_error_;
+  uint64_t merge_id_ = 0;  // the merge that runs on the service, 0 when none
   ui::CListCtrlCl* list_ = nullptr;
   ui::CButtonEx* close_ = nullptr;
   ui::CButtonEx* minimise_ = nullptr;
