@@ -141,11 +141,12 @@ bool VideoItem(const ConvertOptions& o, const std::string& input, const std::str
   // Qualification: a camera recording with usable calibration, or one the camera stitched.
   const convert::InputCheck check = convert::CheckConversionInput(input);
   if (check.problem != convert::Cause::kNone) {
-    end->exit_code = FailFile(o, input, input + ": " + convert::CauseText(check.problem), cli::kExitUnreadable, -1);
+    end->exit_code =
+        FailFile(o, input, input + ": " + convert::CauseText(check.problem, cli::kLanguage), cli::kExitUnreadable, -1);
     return false;
   }
   if (check.verdict != kQualified) {
-    end->exit_code = FailFile(o, input, convert::RefusalText(check), cli::kExitFailure, -1);
+    end->exit_code = FailFile(o, input, convert::RefusalText(check, cli::kLanguage), cli::kExitFailure, -1);
     return false;
   }
   if (check.length_ms <= 0) {
@@ -184,7 +185,7 @@ bool VideoItem(const ConvertOptions& o, const std::string& input, const std::str
       return;
     }
     if (r.result != 0) {
-      const std::string text = convert::VideoFailureText(r.result);
+      const std::string text = convert::VideoFailureText(r.result, cli::kLanguage);
       std::fprintf(stderr, "%s\n", text.c_str());
       if (counted && expected - converted > 1)
         std::fprintf(stderr, "spherolux-cli convert: %s; --allow-missing converts what is there\n", frames.c_str());
@@ -205,7 +206,7 @@ bool PhotoItem(const ConvertOptions& o, const std::string& input, cli::QueueItem
   const convert::InputCheck check = convert::CheckConversionInput(input);
   if (check.problem != convert::Cause::kNone || check.verdict != kQualified) {
     const bool unreadable = check.problem != convert::Cause::kNone;
-    end->exit_code = FailFile(o, input, input + ": " + convert::RefusalText(check),
+    end->exit_code = FailFile(o, input, input + ": " + convert::RefusalText(check, cli::kLanguage),
                               unreadable ? cli::kExitUnreadable : cli::kExitFailure, -1);
     return false;
   }
@@ -215,7 +216,7 @@ bool PhotoItem(const ConvertOptions& o, const std::string& input, cli::QueueItem
   item->job.rotation = o.rotation;
   item->job.quality = static_cast<int>(o.quality);
   item->ended = [=](const convert::ServiceResult& r) {
-    const std::string text = r.result != 0 ? convert::PhotoFailureText(r.result) : std::string();
+    const std::string text = r.result != 0 ? convert::PhotoFailureText(r.result, cli::kLanguage) : std::string();
     if (r.stopped) {
       end->exit_code = cli::kExitFailure;
       return;

@@ -37,8 +37,9 @@ void OnSignal(int sig) {
 
 void PrintProgress(const std::string& prefix, const JobProgress& p) {
   const int filled = static_cast<int>(p.percent / 5);
-  std::fprintf(stderr, "\r%s[%-20.*s] %s %s%s", prefix.c_str(), filled, "####################", p.progress_text.c_str(),
-               p.time_left_text.c_str(), p.finished ? "\n" : "");
+  std::fprintf(stderr, "\r%s[%-20.*s] %s %s%s", prefix.c_str(), filled, "####################",
+               ProgressText(p.percent, kLanguage).c_str(), TimeLeftText(p.remaining_seconds, kLanguage).c_str(),
+               p.finished ? "\n" : "");
   std::fflush(stderr);
 }
 
@@ -127,7 +128,7 @@ std::string OutputRefusal(const std::string& output, const std::vector<std::stri
                           bool overwrite) {
   const Cause refusal = CheckOutput(output, inputs, photo, overwrite);
   if (refusal == Cause::kNone) return {};
-  std::string text = output + ": " + CauseText(refusal);
+  std::string text = output + ": " + CauseText(refusal, kLanguage);
   if (refusal == Cause::kOutputExists) text += " Give --overwrite to replace it.";
   return text;
 }

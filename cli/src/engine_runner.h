@@ -10,8 +10,12 @@
 
 #include "convert/job.h"
 #include "convert/service.h"
+#include "convert/words.h"
 
 namespace cli {
+
+// The language of every text the command line prints, whatever the UI language.
+inline constexpr spherolux::ui::Language kLanguage = spherolux::ui::Language::kEnglish;
 
 // The conversion service of this process, loaded from the program's folder at first use;
 // null, with the reason printed, when the engine cannot be loaded.

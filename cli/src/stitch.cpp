@@ -51,8 +51,9 @@ bool StitchItem(const std::string& in, const std::string& out, const std::string
     return false;
   };
   const convert::InputCheck check = convert::CheckConversionInput(in);
-  if (check.problem != convert::Cause::kNone) return fail(convert::CauseText(check.problem), cli::kExitUnreadable);
-  if (check.verdict != kQualified) return fail(convert::RefusalText(check));
+  if (check.problem != convert::Cause::kNone)
+    return fail(convert::CauseText(check.problem, cli::kLanguage), cli::kExitUnreadable);
+  if (check.verdict != kQualified) return fail(convert::RefusalText(check, cli::kLanguage));
   if (!out.empty()) {
     if (const std::string why = cli::OutputRefusal(out, {in}, true, overwrite); !why.empty()) return fail(why);
   }
@@ -69,7 +70,7 @@ bool StitchItem(const std::string& in, const std::string& out, const std::string
       return;
     }
     if (r.result != kPhotoOk) {
-      fail(convert::PhotoFailureText(r.result));
+      fail(convert::PhotoFailureText(r.result, cli::kLanguage));
       return;
     }
     if (!json) {

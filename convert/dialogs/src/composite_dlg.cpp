@@ -14,6 +14,7 @@
 
 #include "base/system.h"
 #include "convert/job.h"
+#include "convert/words.h"
 #include "dialog_widgets.h"
 #include "dialogs/multi_composite_dlg.h"
 #include "dialogs/transcode_preview_dlg.h"
@@ -322,8 +323,8 @@ void CCompositeDlg::Start() {
   check_ = convert::CheckConversionInput(model_.input_path());
   QApplication::restoreOverrideCursor();
   if (check_.verdict != kQualified) {
-    ui::MessageBox(this, QString::fromStdString(convert::RefusalText(check_)), {}, ui::BoxButtons::kOk,
-                   ui::BoxIcon::kWarning);
+    ui::MessageBox(this, QString::fromStdString(convert::RefusalText(check_, ui::UiLanguage())), {},
+                   ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
     return;
   }
   if (service_ == nullptr) {

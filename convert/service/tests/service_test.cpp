@@ -24,7 +24,8 @@ using namespace std::chrono_literals;
 class Reports {
  public:
   ServiceCallbacks For(const std::string& name) {
-    return {[this, name](const JobProgress&) {
+    return {{},
+            [this, name](const JobProgress&) {
               std::lock_guard<std::mutex> lock(mutex_);
               progressed_[name] = true;
               changed_.notify_all();

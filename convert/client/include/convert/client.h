@@ -51,9 +51,6 @@ struct InputCheck {
 // A file that is missing, unreadable or not a regular file is not probed at all (a pipe
 // would block): `problem` says why.
 InputCheck CheckConversionInput(const std::string& path);
-// What the user is told of an input that does not qualify, in the UI language: the cause of
-// `problem` or `refusal` when one is set, else the verdict's string (481 or 482).
-std::string RefusalText(const InputCheck& check);
 
 // Whether a job may write `output`: never one of `inputs` (compared as files: device and
 // inode, not names), never over an existing file unless `overwrite`, and named for its
@@ -91,9 +88,6 @@ struct MergeSelection {
   std::vector<std::string> refused;
 };
 MergeSelection SelectMergeInputs(const std::vector<std::string>& paths);
-// The refusal of one file, in the UI language (strings 495 and 496):
-// "This file is not yet stitched, please stitch firstly!\nFile Path: PATH".
-std::string MergeRefusalText(const std::string& path);
 
 // The concat list of a merge, in an unnamed file of the temporary folder: nothing in the
 // shared folder can be planted or raced by another user or another run, and nothing is left
