@@ -6,22 +6,23 @@
 //   std::string error;
 //   auto service = ConversionService::Load(ProgramDir(), &error);   // once per process
 //   ServiceJob job = ...;                                            // see ServiceJob
-//   uint64_t id = service->Submit(std::move(job), {on_progress, on_ended});
+//   uint64_t id = service->Submit(std::move(job), {on_started, on_progress, on_ended});
 //   service->Stop(id);                                               // this job only
 //
 // Why one owner: the engine keeps one stop request and one progress callback for the whole
 // process (stop_transcoding ends every job running at that moment). With the service as its
 // only caller, one job runs at a time, and a job's Stop never reaches another job.
 //
-// Each job has its own callbacks. `started` is called when it begins, `progress` once a second while an engine job
-// runs; `ended` exactly once per job. Both run on the service's thread and must return at
-// once (a window posts what it receives to its user-interface thread and touches no widget
-// there); the one exception is a job stopped or dropped while it waits: its `ended` runs on
-// the thread that stopped it, before Stop returns.
+// Each job has its own callbacks: `started` when it begins, `progress` once a second while
+// an engine job runs, `ended` exactly once per job. They run on the service's thread and
+// must return at once (a window posts what it receives to its user-interface thread and
+// touches no widget there); the one exception is a job stopped or dropped while it waits:
+// its `ended` runs on the thread that stopped it, before Stop returns.
 //
-// A stopped job leaves nothing behind: the engine removes its temporary and claimed name, a
-// photo that a stop reached too late to interrupt is removed when its name was one the
-// program picked. The service never touches any other file.
+// A stopped job leaves nothing behind: the engine removes its temporary and claimed name. A
+// job a stop reached too late to interrupt (a photo cannot be interrupted; an engine job may
+// have just finished) has its output removed when its name was one the program picked, and
+// counts as done when the user named it. The service never touches any other file.
 //
 // Submit, Stop, StopAll, Wait and the destructor may be called from any thread;
 // StopAllFromSignal also from a signal handler. The destructor stops every job and waits.
