@@ -454,7 +454,8 @@ void CMediaPlayer::JoinWorkers() {
     remuxes.swap(remuxes_);
   }
   for (std::thread& t : workers) t.join();
-  for (uint64_t id : remuxes) service_->Wait(id);
+  if (service_ != nullptr)
+    for (uint64_t id : remuxes) service_->Wait(id);
 }
 
 void CMediaPlayer::Zoom(int wheel) {

@@ -150,5 +150,24 @@ TEST_F(ServiceTest, APhotoRunsOnTheServiceThreadAndClosingStopsWhatIsLeft) {
   EXPECT_EQ(Mp4Outputs(), 2u) << "the two photos, nothing of the videos";
 }
 
+TEST_F(ServiceTest, ANameTakenMeanwhileGivesWayToTheNextFreeOne) {
+  const std::string clip = Camgen("video", "clip.mp4", "--size 640x320 --seconds 1 --no-audio");
+  Reports reports;
+  ServiceJob job = Video(clip, 500);
+  // Another run takes the picked name between the pick and the engine's start.
+  const std::string taken = folder_.Path("clip_spherolux_0.mp4");
+  auto call = job.call;
+  job.call = [this, call, taken](const std::string& output) {
+    if (output == taken && !fs::exists(taken)) folder_.Write("clip_spherolux_0.mp4", "another run's");
+    return call(output);
+  };
+  service_->Wait(service_->Submit(std::move(job), reports.For("job")));
+  const ServiceResult r = reports.ended().at("job");
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.output, folder_.Path("clip_spherolux_1.mp4"));
+  EXPECT_TRUE(fs::exists(r.output));
+  EXPECT_EQ(testsupport::Shell("cat " + testsupport::ShellQuote(taken)), "another run's");
+}
+
 }  // namespace
 }  // namespace spherolux::convert
