@@ -12,7 +12,6 @@
 #include <QUrl>
 #include <filesystem>
 
-#include "base/system.h"
 #include "convert/job.h"
 #include "convert/words.h"
 #include "dialog_widgets.h"
