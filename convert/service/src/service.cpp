@@ -13,7 +13,7 @@ std::unique_ptr<ConversionService> ConversionService::Load(const std::string& di
   return std::make_unique<ConversionService>(api);
 }
 
-ConversionService::ConversionService(const EngineApi& api) : api_(api), runner_(api) {
+ConversionService::ConversionService(const EngineApi& api) : runner_(api) {
   thread_ = std::thread([this] { Loop(); });
 }
 

@@ -103,10 +103,6 @@ class ConversionService {
   // A photo job runs (it cannot be interrupted; a signal handler may end the process).
   bool photo_running() const { return photo_running_.load(); }
 
-  // The engine, for what is no job (the screen recorder's frame conversion:
-  // rescale_csconvert keeps no state).
-  const EngineApi& engine() const { return api_; }
-
  private:
   struct Pending {
     uint64_t id;
@@ -120,8 +116,9 @@ class ConversionService {
   void Finish(uint64_t id);
   bool StopRequested() const;
 
-  const EngineApi api_;
-  JobRunner runner_;  // the engine's one runner: Reset before each job, RequestStop to stop it
+  // The engine's one runner: Run on the service's thread, Reset there under mutex_ before
+  // each job, RequestStop from any thread (and signal handlers).
+  JobRunner runner_;
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
