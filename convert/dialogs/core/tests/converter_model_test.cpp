@@ -94,7 +94,7 @@ TEST(ConverterModelTest, StopShowsTheStopAtOnceAndIgnoresLateProgress) {
   m.Stop();
   EXPECT_TRUE(m.controls().start);
   EXPECT_FALSE(m.controls().stop);
-  EXPECT_FALSE(m.controls().editing) << "until the worker has cleaned up";
+  EXPECT_FALSE(m.controls().editing) << "until the service has cleaned up";
   m.OnProgress(p);
   EXPECT_EQ(m.progress_text(), "Progress:0.00% ");
   // The cancelled job reports nothing and frees the controls.
