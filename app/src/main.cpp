@@ -128,8 +128,12 @@ int main(int argc, char** argv) {
     else if (argv[i][0] != '-')
       files.emplace_back(argv[i]);
   }
+  // The one conversion service of the process: every conversion, photo, merge and remux.
   dialogs::DialogOptions converter_options;
   converter_options.environment = env;
+  const std::unique_ptr<convert::ConversionService> service =
+      convert::ConversionService::Load(ProgramDir(), &converter_options.engine_error);
+  converter_options.service = service.get();
   if (converter_only) {
     // The converter on its own, as the player window would open it for its current file.
     dialogs::CCompositeDlg converter(nullptr, converter_options);
@@ -140,6 +144,7 @@ int main(int argc, char** argv) {
 
   app::WindowOptions options;
   options.environment = env;
+  options.service = service.get();
   options.restart = [](const std::vector<std::string>& arguments) {
     QStringList list;
     for (const std::string& argument : arguments) list << QString::fromLocal8Bit(argument);

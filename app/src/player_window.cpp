@@ -129,6 +129,7 @@ media::CMediaPlayer& CVideoPlayerDlg::Player() {
   player_->SetPlainPlaybackQuestion(
       [this] { return ui::MessageBox(this, Text(ui::kStrNoGl2PlayFlat), {}, ui::BoxButtons::kOkCancel) == ui::kIdOk; });
   player_->SetOutputDirectory(output_dir_);
+  player_->SetConversionService(options_.service);
   return *player_;
 }
 

@@ -1,4 +1,4 @@
-// spherolux-cli convert: converts one camera recording the way the converter's job does.
+// spherolux-cli convert: converts camera recordings the way the converter's jobs do.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -80,120 +80,38 @@ int ConvertPhoto(const std::string& input, const std::string& output, const std:
   return cli::kExitFailure;  // not reached: the stitch subcommand is always registered
 }
 
-int RunConvert(std::span<char* const> args) {
-  std::string input, output, output_dir;
+// The options every file of a run shares.
+struct ConvertOptions {
   int low = 0, high = 100, rotation = 0;
   bool overwrite = false, allow_missing = false;
   convert::Quality quality = convert::Quality::kMedium;
-  bool options_ended = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string a = args[i];
-    if (!options_ended && a == "--") {
-      options_ended = true;
-    } else if (options_ended || a.size() < 2 || a[0] != '-') {
-      if (input.empty())
-        input = a;
-      else if (output.empty())
-        output = a;
-      else
-        return Usage("too many files");
-    } else if (a == "--range") {
-      if (i + 2 >= args.size() || !ParseInt(args[i + 1], 0, 100, &low) || !ParseInt(args[i + 2], 0, 100, &high) ||
-          low >= high)
-        return Usage("--range needs LOW < HIGH, whole percent from 0 to 100");
-      i += 2;
-    } else if (a == "--quality") {
-      if (++i >= args.size()) return Usage("--quality needs low, medium or high");
-      const std::string q = args[i];
-      if (q == "low")
-        quality = convert::Quality::kLow;
-      else if (q == "medium")
-        quality = convert::Quality::kMedium;
-      else if (q == "high")
-        quality = convert::Quality::kHigh;
-      else
-        return Usage("--quality needs low, medium or high");
-    } else if (a == "--rotation") {
-      if (++i >= args.size() || !ParseInt(args[i], 0, 270, &rotation) || rotation % 90 != 0)
-        return Usage("--rotation needs 0, 90, 180 or 270");
-    } else if (a == "--output-dir") {
-      if (++i >= args.size()) return Usage("--output-dir needs a folder");
-      output_dir = args[i];
-    } else if (a == "--overwrite") {
-      overwrite = true;
-    } else if (a == "--allow-missing") {
-      allow_missing = true;
-    } else {
-      return Usage(("unknown option " + a).c_str());
-    }
-  }
-  if (input.empty()) return Usage("no input file");
-  if (!output.empty() && !output_dir.empty()) return Usage("give OUT or --output-dir, not both");
-  std::error_code ec;
-  if (!output_dir.empty() && !fs::is_directory(output_dir, ec))
-    return Usage("--output-dir must name an existing folder");
+  std::string output_dir;
+  bool queue = false;  // several files: a failed one gets its JSON result too
+};
 
-  if (MediaKindOfPath(input) == MediaKind::kPhoto)
-    return ConvertPhoto(input, output, output_dir, rotation, quality, overwrite);
+// What one file's job ended with; kExitOk when it succeeded.
+struct FileEnd {
+  int exit_code = cli::kExitOk;
+};
 
-  // Qualification: a camera recording with usable calibration, or one the camera stitched.
-  const convert::InputCheck check = convert::CheckConversionInput(input);
-  if (check.problem != convert::Cause::kNone)
-    return Fail(input + ": " + convert::CauseText(check.problem), cli::kExitUnreadable);
-  if (check.verdict != kQualified) return Fail(convert::RefusalText(check));
-  if (check.length_ms <= 0) return Fail("cannot read the length of " + input, cli::kExitUnreadable);
-  const bool named = !output.empty();
-  if (named) {
-    if (const std::string why = cli::OutputRefusal(output, {input}, false, overwrite); !why.empty()) return Fail(why);
-  }
-  const convert::TrimRange range = convert::RangeFromPercent(low, high, check.length_ms);
-  cli::EngineRun run;
-  // Only a job that has read the input reports its frames: a refused name does not.
-  const FrameReport report;
-  // A name the program picked may be claimed by another run before this one starts: the
-  // engine then refuses it untouched, and the next free name is tried.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    if (!named) output = convert::DefaultOutputPath(input, output_dir, false);
-    convert::EngineCall call =
-        convert::ConversionCall(input, output, range, quality, check.copy, convert::OutputNameFor(named, overwrite));
-    report.AddTo(&call);
-    if (allow_missing) call.args.insert(call.args.begin() + 1, "-allow_missing");
-    run = cli::RunEngineJob(call, rotation);
-    if (named || run.stopped || run.result != CONVERT_ERR_OUTPUT_EXISTS) break;
-  }
+void PrintResult(const std::string& input, const std::string& output, const convert::TrimRange* range, bool copy,
+                 const FrameReport* report, int result, const std::string& error) {
   long long expected = -1, converted = -1;
-  const bool counted = report.Read(&expected, &converted);
-  // What a damaged input still holds.
-  const std::string frames =
-      std::to_string(converted) + " of " + std::to_string(expected) + " frames of the range could be converted";
-  if (!run.loaded) return cli::kExitFailure;
-  // A stopped job leaves nothing of its own behind, and touches nothing else.
-  if (run.stopped && run.result != 0) {
-    std::fprintf(stderr, "spherolux-cli convert: stopped\n");
-    return cli::SignalExitCode(run.signal);
-  }
-  if (run.result != 0) {
-    std::fprintf(stderr, "%s\n", convert::VideoFailureText(run.result).c_str());
-    if (counted && expected - converted > 1)
-      std::fprintf(stderr, "spherolux-cli convert: %s; --allow-missing converts what is there\n", frames.c_str());
-    return cli::kExitFailure;
-  }
-  if (counted && expected - converted > 1)
-    std::fprintf(stderr, "spherolux-cli convert: warning: %lld frames of the range are missing from the input; %s\n",
-                 expected - converted, frames.c_str());
-  if (run.stopped) std::fprintf(stderr, "spherolux-cli convert: stopped after the job had finished\n");
+  const bool counted = report != nullptr && report->Read(&expected, &converted);
   cli::JsonWriter w;
   w.BeginObject();
   w.Key("input");
   w.String(input);
   w.Key("output");
   w.String(output);
-  w.Key("start");
-  w.String(convert::FormatClockMs(range.start_ms));
-  w.Key("duration");
-  w.String(convert::FormatClockMs(range.duration_ms));
-  w.Key("copy");
-  w.Bool(check.copy);
+  if (range != nullptr) {
+    w.Key("start");
+    w.String(convert::FormatClockMs(range->start_ms));
+    w.Key("duration");
+    w.String(convert::FormatClockMs(range->duration_ms));
+    w.Key("copy");
+    w.Bool(copy);
+  }
   if (counted) {
     w.Key("frames_expected");
     w.Int(expected);
@@ -201,15 +119,207 @@ int RunConvert(std::span<char* const> args) {
     w.Int(converted);
   }
   w.Key("result");
-  w.Int(run.result);
+  w.Int(result);
+  if (!error.empty()) {
+    w.Key("error");
+    w.String(error);
+  }
   w.EndObject();
   std::puts(w.str().c_str());
+}
+
+// One file's failure before its job could start: the message, and its JSON result in a queue.
+int FailFile(const ConvertOptions& o, const std::string& input, const std::string& why, int code, int result) {
+  Fail(why, code);
+  if (o.queue) PrintResult(input, "", nullptr, false, nullptr, result, why);
+  return code;
+}
+
+// The job of one video, or its failure (*exit_code set) when it cannot start.
+bool VideoItem(const ConvertOptions& o, const std::string& input, const std::string& named, cli::QueueItem* item,
+               FileEnd* end) {
+  // Qualification: a camera recording with usable calibration, or one the camera stitched.
+  const convert::InputCheck check = convert::CheckConversionInput(input);
+  if (check.problem != convert::Cause::kNone) {
+    end->exit_code =
+        FailFile(o, input, input + ": " + convert::CauseText(check.problem, cli::kLanguage), cli::kExitUnreadable, -1);
+    return false;
+  }
+  if (check.verdict != kQualified) {
+    end->exit_code = FailFile(o, input, convert::RefusalText(check, cli::kLanguage), cli::kExitFailure, -1);
+    return false;
+  }
+  if (check.length_ms <= 0) {
+    end->exit_code = FailFile(o, input, "cannot read the length of " + input, cli::kExitUnreadable, -1);
+    return false;
+  }
+  if (!named.empty()) {
+    if (const std::string why = cli::OutputRefusal(named, {input}, false, o.overwrite); !why.empty()) {
+      end->exit_code = FailFile(o, input, why, cli::kExitFailure, -1);
+      return false;
+    }
+  }
+  const convert::TrimRange range = convert::RangeFromPercent(o.low, o.high, check.length_ms);
+  // Only a job that has read the input reports its frames: a refused name does not.
+  auto report = std::make_shared<const FrameReport>();
+  item->job.input = input;
+  item->job.output = named;
+  item->job.output_dir = o.output_dir;
+  item->job.rotation = o.rotation;
+  item->job.call = [=](const std::string& output) {
+    convert::EngineCall call = convert::ConversionCall(input, output, range, o.quality, check.copy,
+                                                       convert::OutputNameFor(!named.empty(), o.overwrite));
+    report->AddTo(&call);
+    if (o.allow_missing) call.args.insert(call.args.begin() + 1, "-allow_missing");
+    return call;
+  };
+  item->ended = [=](const convert::ServiceResult& r) {
+    long long expected = -1, converted = -1;
+    const bool counted = report->Read(&expected, &converted);
+    // What a damaged input still holds.
+    const std::string frames =
+        std::to_string(converted) + " of " + std::to_string(expected) + " frames of the range could be converted";
+    // A stopped job leaves nothing of its own behind, and touches nothing else.
+    if (r.stopped) {
+      end->exit_code = cli::kExitFailure;
+      return;
+    }
+    if (r.result != 0) {
+      const std::string text = convert::VideoFailureText(r.result, cli::kLanguage);
+      std::fprintf(stderr, "%s\n", text.c_str());
+      if (counted && expected - converted > 1)
+        std::fprintf(stderr, "spherolux-cli convert: %s; --allow-missing converts what is there\n", frames.c_str());
+      if (o.queue) PrintResult(input, r.output, &range, check.copy, report.get(), r.result, text);
+      end->exit_code = cli::kExitFailure;
+      return;
+    }
+    if (counted && expected - converted > 1)
+      std::fprintf(stderr, "spherolux-cli convert: warning: %lld frames of the range are missing from the input; %s\n",
+                   expected - converted, frames.c_str());
+    PrintResult(input, r.output, &range, check.copy, report.get(), r.result, "");
+  };
+  return true;
+}
+
+// The job of one photo in a queue, qualified as the stitch subcommand qualifies it.
+bool PhotoItem(const ConvertOptions& o, const std::string& input, cli::QueueItem* item, FileEnd* end) {
+  const convert::InputCheck check = convert::CheckConversionInput(input);
+  if (check.problem != convert::Cause::kNone || check.verdict != kQualified) {
+    const bool unreadable = check.problem != convert::Cause::kNone;
+    end->exit_code = FailFile(o, input, input + ": " + convert::RefusalText(check, cli::kLanguage),
+                              unreadable ? cli::kExitUnreadable : cli::kExitFailure, -1);
+    return false;
+  }
+  item->job.kind = convert::ServiceJob::Kind::kPhoto;
+  item->job.input = input;
+  item->job.output_dir = o.output_dir;
+  item->job.rotation = o.rotation;
+  item->job.quality = static_cast<int>(o.quality);
+  item->ended = [=](const convert::ServiceResult& r) {
+    const std::string text = r.result != 0 ? convert::PhotoFailureText(r.result, cli::kLanguage) : std::string();
+    if (r.stopped) {
+      end->exit_code = cli::kExitFailure;
+      return;
+    }
+    if (!text.empty()) {
+      std::fprintf(stderr, "spherolux-cli convert: %s: %s\n", input.c_str(), text.c_str());
+      end->exit_code = cli::kExitFailure;
+    }
+    PrintResult(input, r.output, nullptr, false, nullptr, r.result, text);
+  };
+  return true;
+}
+
+int RunConvert(std::span<char* const> args) {
+  std::vector<std::string> files;
+  ConvertOptions o;
+  bool options_ended = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string a = args[i];
+    if (!options_ended && a == "--") {
+      options_ended = true;
+    } else if (options_ended || a.size() < 2 || a[0] != '-') {
+      files.push_back(a);
+    } else if (a == "--range") {
+      if (i + 2 >= args.size() || !ParseInt(args[i + 1], 0, 100, &o.low) || !ParseInt(args[i + 2], 0, 100, &o.high) ||
+          o.low >= o.high)
+        return Usage("--range needs LOW < HIGH, whole percent from 0 to 100");
+      i += 2;
+    } else if (a == "--quality") {
+      if (++i >= args.size()) return Usage("--quality needs low, medium or high");
+      const std::string q = args[i];
+      if (q == "low")
+        o.quality = convert::Quality::kLow;
+      else if (q == "medium")
+        o.quality = convert::Quality::kMedium;
+      else if (q == "high")
+        o.quality = convert::Quality::kHigh;
+      else
+        return Usage("--quality needs low, medium or high");
+    } else if (a == "--rotation") {
+      if (++i >= args.size() || !ParseInt(args[i], 0, 270, &o.rotation) || o.rotation % 90 != 0)
+        return Usage("--rotation needs 0, 90, 180 or 270");
+    } else if (a == "--output-dir") {
+      if (++i >= args.size()) return Usage("--output-dir needs a folder");
+      o.output_dir = args[i];
+    } else if (a == "--overwrite") {
+      o.overwrite = true;
+    } else if (a == "--allow-missing") {
+      o.allow_missing = true;
+    } else {
+      return Usage(("unknown option " + a).c_str());
+    }
+  }
+  if (files.empty()) return Usage("no input file");
+  // IN [OUT], or with --output-dir any number of inputs.
+  std::string output;
+  if (o.output_dir.empty()) {
+    if (files.size() > 2) return Usage("several inputs need --output-dir");
+    if (files.size() == 2) output = files[1];
+    files.resize(1);
+  }
+  std::error_code ec;
+  if (!o.output_dir.empty() && !fs::is_directory(o.output_dir, ec))
+    return Usage("--output-dir must name an existing folder");
+
+  const std::string& input = files.front();
+  if (files.size() == 1 && MediaKindOfPath(input) == MediaKind::kPhoto)
+    return ConvertPhoto(input, output, o.output_dir, o.rotation, o.quality, o.overwrite);
+
+  o.queue = files.size() > 1;
+  // The ends are written by the jobs' callbacks, which all return before RunQueue does.
+  std::vector<FileEnd> ends(files.size());
+  std::vector<cli::QueueItem> items;
+  for (size_t i = 0; i < files.size(); ++i) {
+    cli::QueueItem item;
+    const bool ready = MediaKindOfPath(files[i]) == MediaKind::kPhoto ? PhotoItem(o, files[i], &item, &ends[i])
+                                                                      : VideoItem(o, files[i], output, &item, &ends[i]);
+    item.label = cli::QueueLabel(i, files.size(), files[i]);
+    if (ready) items.push_back(std::move(item));
+  }
+  cli::QueueRun run;
+  if (!items.empty()) {
+    run = cli::RunQueue(std::move(items));
+    if (!run.loaded) return cli::kExitFailure;
+  }
+  if (run.stopped) {
+    // A single job the stop reached only after it had finished keeps its file.
+    if (!o.queue && ends[0].exit_code == cli::kExitOk) {
+      std::fprintf(stderr, "spherolux-cli convert: stopped after the job had finished\n");
+      return cli::kExitOk;
+    }
+    std::fprintf(stderr, "spherolux-cli convert: stopped\n");
+    return cli::SignalExitCode(run.signal);
+  }
+  if (!o.queue) return ends[0].exit_code;
+  for (const FileEnd& end : ends)
+    if (end.exit_code != cli::kExitOk) return cli::kExitFailure;
   return cli::kExitOk;
 }
 
 const cli::Registration kConvert{
     "convert",
-    "IN [OUT] [--range LOW HIGH] [--quality low|medium|high] [--rotation 0|90|180|270] [--output-dir DIR] "
+    "IN [OUT] | --output-dir DIR IN... [--range LOW HIGH] [--quality low|medium|high] [--rotation 0|90|180|270] "
     "[--overwrite] [--allow-missing]",
     "Stitch a camera video into an equirectangular MP4 through the conversion engine (libconvert.so):\n"
     "the range in whole percent of the length, quality Medium by default; recordings the camera\n"
@@ -220,7 +330,11 @@ const cli::Registration kConvert{
     "A damaged input fails: one whose media data ends before the range does, or of whose frames\n"
     "in the range (by its index) more than one is missing or cannot be decoded. --allow-missing\n"
     "converts what is there and warns how many frames are missing. The JSON result gives\n"
-    "frames_expected (the range's frames by the index) and frames_converted.",
+    "frames_expected (the range's frames by the index) and frames_converted.\n"
+    "With --output-dir any number of videos and photos run one after another in the given order:\n"
+    "one progress line per file on stderr, one JSON result per file on stdout (a failed file's\n"
+    "with its error), exit 1 when any failed; Ctrl-C stops the running one, leaves nothing of it\n"
+    "and starts no other.",
     RunConvert};
 
 }  // namespace

@@ -65,11 +65,12 @@ int RunMerge(std::span<char* const> args) {
     if (problem == convert::Cause::kNone)
       readable.push_back(in);
     else
-      std::fprintf(stderr, "%s: %s\n", in.c_str(), convert::CauseText(problem));
+      std::fprintf(stderr, "%s: %s\n", in.c_str(), convert::CauseText(problem, cli::kLanguage));
   }
 
   const convert::MergeSelection selection = convert::SelectMergeInputs(readable);
-  for (const auto& in : selection.refused) std::fprintf(stderr, "%s\n", convert::MergeRefusalText(in).c_str());
+  for (const auto& in : selection.refused)
+    std::fprintf(stderr, "%s\n", convert::MergeRefusalText(in, cli::kLanguage).c_str());
   const std::vector<std::string>& accepted = selection.accepted;
   if (accepted.empty()) return cli::kExitFailure;
 
@@ -91,10 +92,10 @@ int RunMerge(std::span<char* const> args) {
     return cli::SignalExitCode(run.signal);
   }
   if (run.result != 0) {
-    std::fprintf(stderr, "%s\n", convert::MergeFailureText(run.result).c_str());
+    std::fprintf(stderr, "%s\n", convert::MergeFailureText(run.result, cli::kLanguage).c_str());
     return cli::kExitFailure;
   }
-  std::fprintf(stderr, "%s: %s\n", ui::LoadString(ui::kStrMergeSavedIn), output.c_str());
+  std::fprintf(stderr, "%s: %s\n", ui::LoadString(ui::kStrMergeSavedIn, cli::kLanguage), output.c_str());
   cli::JsonWriter w;
   w.BeginObject();
   w.Key("output");

@@ -11,6 +11,7 @@
 #include "convert/client.h"
 #include "convert/messages.h"
 #include "engine_runner.h"
+#include "json.h"
 #include "photo/stitch_photo.h"
 
 namespace {
@@ -26,35 +27,68 @@ int Usage(const char* why) {
   return cli::kExitUsage;
 }
 
-// One photo, qualified as the converter qualifies it, to `out` (or to the first free name
-// when `out` is empty). Prints the output path, or why it failed; returns the exit code.
-int StitchOne(const std::string& in, std::string out, const std::string& output_dir, int rotation, int quality,
-              bool overwrite) {
-  auto fail = [&](const std::string& why, int code = cli::kExitFailure) {
+// One photo, qualified as the converter qualifies it, as a job to `out` (or to the first
+// free name when `out` is empty); false with *exit_code set when it cannot start. When it
+// ends it prints the output path (`json`: a JSON result, a failed photo's too), or why it
+// failed.
+bool StitchItem(const std::string& in, const std::string& out, const std::string& output_dir, int rotation, int quality,
+                bool overwrite, bool json, cli::QueueItem* item, int* exit_code) {
+  auto fail = [=](const std::string& why, int code = cli::kExitFailure) {
     std::fprintf(stderr, "spherolux-cli stitch: %s: %s\n", in.c_str(), why.c_str());
-    return code;
+    if (json) {
+      cli::JsonWriter w;
+      w.BeginObject();
+      w.Key("input");
+      w.String(in);
+      w.Key("result");
+      w.Int(code == cli::kExitOk ? 0 : -1);
+      w.Key("error");
+      w.String(why);
+      w.EndObject();
+      std::puts(w.str().c_str());
+    }
+    *exit_code = code;
+    return false;
   };
   const convert::InputCheck check = convert::CheckConversionInput(in);
-  if (check.problem != convert::Cause::kNone) return fail(convert::CauseText(check.problem), cli::kExitUnreadable);
-  if (check.verdict != kQualified) return fail(convert::RefusalText(check));
-  const bool named = !out.empty();
-  if (named) {
+  if (check.problem != convert::Cause::kNone)
+    return fail(convert::CauseText(check.problem, cli::kLanguage), cli::kExitUnreadable);
+  if (check.verdict != kQualified) return fail(convert::RefusalText(check, cli::kLanguage));
+  if (!out.empty()) {
     if (const std::string why = cli::OutputRefusal(out, {in}, true, overwrite); !why.empty()) return fail(why);
   }
-  PhotoOutputOptions options;
-  options.overwrite = named && overwrite;
-  options.claim = !named;
-  int rc = kPhotoOk;
-  // A name the program picked may be claimed by another run meanwhile: take the next one.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    if (!named) out = convert::DefaultOutputPath(in, output_dir, true);
-    rc = StitchPhoto(in.c_str(), out.c_str(), rotation, false, quality, options);
-    if (named || rc != kPhotoOutputExists) break;
-  }
-  if (rc != kPhotoOk) return fail(convert::PhotoFailureText(rc));
-  std::printf("%s\n", out.c_str());
-  std::fflush(stdout);
-  return cli::kExitOk;
+  item->job.kind = convert::ServiceJob::Kind::kPhoto;
+  item->job.input = in;
+  item->job.output = out;
+  item->job.output_dir = output_dir;
+  item->job.rotation = rotation;
+  item->job.quality = quality;
+  item->job.overwrite = overwrite;
+  item->ended = [=](const convert::ServiceResult& r) {
+    if (r.stopped) {
+      *exit_code = cli::kExitFailure;
+      return;
+    }
+    if (r.result != kPhotoOk) {
+      fail(convert::PhotoFailureText(r.result, cli::kLanguage));
+      return;
+    }
+    if (!json) {
+      std::printf("%s\n", r.output.c_str());
+      return;
+    }
+    cli::JsonWriter w;
+    w.BeginObject();
+    w.Key("input");
+    w.String(in);
+    w.Key("output");
+    w.String(r.output);
+    w.Key("result");
+    w.Int(0);
+    w.EndObject();
+    std::puts(w.str().c_str());
+  };
+  return true;
 }
 
 int RunStitch(std::span<char* const> args) {
@@ -106,15 +140,24 @@ int RunStitch(std::span<char* const> args) {
     for (const std::string& in : inputs) jobs.emplace_back(in, std::string());
   }
   // Ctrl-C or SIGTERM while a photo is stitched: its temporary and claimed name go.
-  cli::EndOnSignalsAfterCleanUp();
-  int exit_code = cli::kExitOk;
+  std::vector<int> codes(jobs.size(), cli::kExitOk);
+  std::vector<cli::QueueItem> items;
+  const bool json = jobs.size() > 1;
   for (size_t i = 0; i < jobs.size(); ++i) {
-    const auto& [in, out] = jobs[i];
-    if (jobs.size() > 1) std::fprintf(stderr, "[%zu/%zu] %s\n", i + 1, jobs.size(), in.c_str());
-    const int rc = StitchOne(in, out, output_dir, rotation, quality, overwrite);
-    if (rc != cli::kExitOk) exit_code = rc == cli::kExitUnreadable && jobs.size() == 1 ? rc : cli::kExitFailure;
+    cli::QueueItem item;
+    item.label = cli::QueueLabel(i, jobs.size(), jobs[i].first);
+    if (StitchItem(jobs[i].first, jobs[i].second, output_dir, rotation, quality, overwrite, json, &item, &codes[i]))
+      items.push_back(std::move(item));
   }
-  return exit_code;
+  if (!items.empty()) {
+    const cli::QueueRun run = cli::RunQueue(std::move(items));
+    if (!run.loaded) return cli::kExitFailure;
+    if (run.stopped) return cli::SignalExitCode(run.signal);
+  }
+  if (jobs.size() == 1) return codes[0];
+  for (int code : codes)
+    if (code != cli::kExitOk) return cli::kExitFailure;
+  return cli::kExitOk;
 }
 
 const cli::Registration kStitch{
@@ -125,8 +168,10 @@ const cli::Registration kStitch{
     "Photos are qualified as the converter qualifies them: one without usable calibration or one\n"
     "already stitched is refused. Without OUT the name is IN's stem with _spherolux_N.jpg beside it\n"
     "(N the first free number, taken at once); an existing OUT is replaced only with --overwrite,\n"
-    "never the photo itself. Prints each output path; exit 1 when any photo failed, 130 or 143 when\n"
-    "stopped by Ctrl-C or SIGTERM (nothing of the photo being stitched is left).",
+    "never the photo itself. Prints the output path; with several photos (--output-dir) they run one\n"
+    "after another with one progress line each on stderr and one JSON result each on stdout (a\n"
+    "failed photo's with its error). Exit 1 when any photo failed, 130 or 143 when stopped by\n"
+    "Ctrl-C or SIGTERM (nothing of the photo being stitched is left, no other starts).",
     RunStitch};
 
 }  // namespace

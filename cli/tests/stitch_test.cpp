@@ -50,7 +50,13 @@ TEST(CliStitch, NamesOutputsAndReportsFailures) {
   ASSERT_TRUE(camgen::WriteFileBytes(bad, {0xFF, 0xD8, 0xFF}));
   run = Stitch("--output-dir '" + out_dir + "' '" + photo + "' '" + bad + "' '" + photo + "'");
   EXPECT_EQ(run.exit_code, 1);  // one failed, the others were still stitched
-  EXPECT_EQ(run.out, out_dir + "/IMG_1_spherolux_0.jpg\n" + out_dir + "/IMG_1_spherolux_1.jpg\n");
+  // One JSON result per photo: the refused one at once, then the others as they end.
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3) << run.out;
+  EXPECT_NE(run.out.find("{\"input\":\"" + bad + "\",\"result\":-1,\"error\":"), std::string::npos) << run.out;
+  const size_t first = run.out.find("\"output\":\"" + out_dir + "/IMG_1_spherolux_0.jpg\",\"result\":0}");
+  EXPECT_NE(first, std::string::npos) << run.out;
+  EXPECT_GT(run.out.find("\"output\":\"" + out_dir + "/IMG_1_spherolux_1.jpg\",\"result\":0}"), first) << run.out;
+  EXPECT_TRUE(fs::exists(out_dir + "/IMG_1_spherolux_1.jpg"));
 
   EXPECT_EQ(Stitch("'" + photo + "' --rotation 45").exit_code, 64);
   EXPECT_EQ(Stitch("").exit_code, 64);

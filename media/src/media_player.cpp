@@ -18,7 +18,7 @@
 #include "base/log.h"
 #include "base/system.h"
 #include "calib/calibration.h"
-#include "convert/client.h"
+#include "convert/service.h"
 #include "frame_pipeline.h"
 #include "media/video_control.h"
 #include "platform/messages.h"
@@ -114,7 +114,7 @@ std::string ChromaText(uint32_t code) {
 }  // namespace
 
 CMediaPlayer::CMediaPlayer(CVideoControl* video, const char* vlc_library)
-    : video_(video), engine_dir_(ProgramDir()), frame_target_(std::make_unique<FrameTarget>()) {
+    : video_(video), frame_target_(std::make_unique<FrameTarget>()) {
   BindMediaInfo();
   api_.Load(vlc_library);
   output_dir_ =
@@ -432,29 +432,30 @@ void CMediaPlayer::FinishRecording() {
   const std::vector<std::string> args = {"ffmpeg", "-ss",       EngineSeconds(last_record_range_.start_ms),    "-i",
                                          path_,    "-t",        EngineSeconds(last_record_range_.duration_ms), "-c",
                                          "copy",   record_path_};
+  if (service_ == nullptr) {
+    Emit(kNotifyRecording, 0, CONVERT_ERR_UNSUPPORTED);
+    return;
+  }
+  convert::ServiceJob job;
+  job.output = record_path_;
+  job.call = [args](const std::string&) { return convert::EngineCall{args, 0}; };
+  convert::ServiceCallbacks callbacks;
+  callbacks.ended = [this](const convert::ServiceResult& r) { Emit(kNotifyRecording, 0, r.result); };
   std::lock_guard<std::mutex> lock(workers_mutex_);
-  workers_.emplace_back([this, args, dir = engine_dir_] {
-    convert::EngineApi engine;
-    std::string error;
-    int result = CONVERT_ERR_UNSUPPORTED;
-    if (convert::LoadEngine(dir, &engine, &error)) {
-      std::vector<const char*> argv;
-      for (const std::string& a : args) argv.push_back(a.c_str());
-      result = engine.synth_trans(static_cast<int>(argv.size()), argv.data(), 0, 0, 0);
-    } else {
-      Logf("%s\n", error.c_str());
-    }
-    Emit(kNotifyRecording, 0, result);
-  });
+  remuxes_.push_back(service_->Submit(std::move(job), std::move(callbacks)));
 }
 
 void CMediaPlayer::JoinWorkers() {
   std::vector<std::thread> workers;
+  std::vector<uint64_t> remuxes;
   {
     std::lock_guard<std::mutex> lock(workers_mutex_);
     workers.swap(workers_);
+    remuxes.swap(remuxes_);
   }
   for (std::thread& t : workers) t.join();
+  if (service_ != nullptr)
+    for (uint64_t id : remuxes) service_->Wait(id);
 }
 
 void CMediaPlayer::Zoom(int wheel) {

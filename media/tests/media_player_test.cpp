@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "calib/calibration.h"
+#include "convert/service.h"
 #include "media/media_info.h"
 #include "media/video_control.h"
 #include "platform/messages.h"
@@ -529,7 +530,12 @@ TEST_F(PlayerTest, PicturesAreDrawnAtTheirVisibleSize) {
 // A snapshot of the decoded picture, and a stream recording of the range played between
 // its start and its end, land under the output folder.
 TEST_F(PlayerTest, SnapshotAndStreamRecordingAreWritten) {
-  player().SetEngineDirectory(std::string(SPHEROLUX_BINARY_DIR) + "/bin");
+  // The program's one service, which outlives its players.
+  std::string error;
+  static const std::unique_ptr<convert::ConversionService> service =
+      convert::ConversionService::Load(std::string(SPHEROLUX_BINARY_DIR) + "/bin", &error);
+  ASSERT_NE(service, nullptr) << error;
+  player().SetConversionService(service.get());
   ASSERT_TRUE(Open(g_media->DualVideo(8.0)));
   ASSERT_TRUE(WaitFrames(2));
   const std::string snapshot = player().Snapshot();

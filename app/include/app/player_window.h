@@ -25,6 +25,10 @@
 #include "ui/settings.h"
 #include "ui/strings.h"
 
+namespace spherolux::convert {
+class ConversionService;
+}
+
 namespace spherolux::media {
 class CMediaPlayer;
 class CVideoControl;
@@ -63,6 +67,8 @@ struct WindowOptions {
   std::function<bool(const std::vector<std::string>& arguments)> restart;
   // Where the media engine is loaded from (tests); the system's libvlc by default.
   const char* vlc_library = nullptr;
+  // The process's conversion service (stream-record remuxes); it outlives the window.
+  convert::ConversionService* service = nullptr;
 };
 
 class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts {

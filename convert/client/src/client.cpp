@@ -19,7 +19,6 @@
 #include "media/media_info.h"
 #include "mp4/file.h"
 #include "photo/stitch_photo.h"
-#include "ui/strings.h"
 
 namespace spherolux::convert {
 
@@ -90,12 +89,6 @@ InputCheck CheckConversionInput(const std::string& path) {
   return check;
 }
 
-std::string RefusalText(const InputCheck& check) {
-  if (check.problem != Cause::kNone) return CauseText(check.problem);
-  if (check.refusal != Cause::kNone) return CauseText(check.refusal);
-  return ui::LoadString(check.verdict);
-}
-
 Cause CheckOutput(const std::string& output, const std::vector<std::string>& inputs, bool photo, bool overwrite) {
   std::string ext = fs::path(output).extension().string();
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -115,6 +108,20 @@ std::string DefaultOutputPath(const std::string& input, const std::string& outpu
     std::error_code ec;
     return fs::exists(p, ec);
   });
+}
+
+int RunOnFreeName(const std::string& named, const std::string& input, const std::string& output_dir, bool photo,
+                  int taken, const std::function<int(const std::string& output)>& attempt, std::string* output) {
+  if (!named.empty()) {
+    *output = named;
+    return attempt(named);
+  }
+  int result = taken;
+  for (int tries = 0; tries < 100 && result == taken; ++tries) {
+    *output = DefaultOutputPath(input, output_dir, photo);
+    result = attempt(*output);
+  }
+  return result;
 }
 
 std::string DefaultMergeOutputPath(const std::string& output_dir) {
@@ -141,11 +148,6 @@ MergeSelection SelectMergeInputs(const std::vector<std::string>& paths) {
     selection.accepted.push_back(ec ? in : abs.lexically_normal().string());
   }
   return selection;
-}
-
-std::string MergeRefusalText(const std::string& path) {
-  return std::string(ui::LoadString(ui::kStrNotYetStitched)) + "\n" + ui::LoadString(ui::kStrFilePath) +
-         ui::LabelColon(": ") + path;
 }
 
 namespace {

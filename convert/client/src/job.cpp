@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "ui/strings.h"
-
 namespace spherolux::convert {
 
 std::string ProposeOutputPath(const std::string& dir, const std::string& name, bool photo,
@@ -142,23 +140,6 @@ void ProgressClock::Update(float progress, uint32_t now_ms) {
   }
   last_ = progress;
   if (progress == 100 || progress == 0) remaining_ = 0;
-}
-
-std::string ProgressClock::ProgressText() const {
-  char buf[64];
-  const char* label = ui::LoadString(ui::kStrProgress);
-  if (progress_ < 100)
-    std::snprintf(buf, sizeof buf, "%s%s%.2f%% ", label, ui::LabelColon(":"), progress_);
-  else
-    std::snprintf(buf, sizeof buf, "%s%s%d%% ", label, ui::LabelColon(":"), int(progress_));
-  return buf;
-}
-
-std::string ProgressClock::TimeLeftText() const {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%s%s%02d:%02d:%02d", ui::LoadString(ui::kStrTimeLeft), ui::LabelColon(":"),
-                remaining_ / 3600, remaining_ / 60 % 60, remaining_ % 60);
-  return buf;
 }
 
 }  // namespace spherolux::convert

@@ -4,11 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "convert/engine.h"
 #include "photo/stitch_photo.h"
-#include "ui/strings.h"
 
 namespace spherolux::convert {
 
@@ -104,74 +102,6 @@ Cause CauseOfInputFile(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) return errno == EACCES ? Cause::kPermissionDenied : Cause::kCannotOpenInput;
   if (!S_ISREG(st.st_mode)) return Cause::kNotAFile;
   return ::access(path.c_str(), R_OK) == 0 ? Cause::kNone : Cause::kPermissionDenied;
-}
-
-const char* CauseText(Cause cause) {
-  switch (cause) {
-    case Cause::kNone:
-      return "";
-    case Cause::kDiskFull:
-      return ui::LoadString(ui::kStrCauseDiskFull);
-    case Cause::kPermissionDenied:
-      return ui::LoadString(ui::kStrCausePermissionDenied);
-    case Cause::kFileError:
-      return ui::LoadString(ui::kStrCauseFileError);
-    case Cause::kOutOfMemory:
-      return ui::LoadString(ui::kStrCauseOutOfMemory);
-    case Cause::kCannotOpenInput:
-      return ui::LoadString(ui::kStrCauseCannotOpenInput);
-    case Cause::kNotAFile:
-      return ui::LoadString(ui::kStrCauseNotAFile);
-    case Cause::kDamagedInput:
-      return ui::LoadString(ui::kStrCauseDamagedInput);
-    case Cause::kTooLarge:
-      return ui::LoadString(ui::kStrCauseTooLarge);
-    case Cause::kOutputExists:
-      return ui::LoadString(ui::kStrCauseOutputExists);
-    case Cause::kOutputIsInput:
-      return ui::LoadString(ui::kStrCauseOutputIsInput);
-    case Cause::kWrongExtension:
-      return ui::LoadString(ui::kStrCauseWrongExtension);
-    case Cause::kNameTooLong:
-      return ui::LoadString(ui::kStrCauseNameTooLong);
-    case Cause::kInputChanged:
-      return ui::LoadString(ui::kStrCauseInputChanged);
-    case Cause::kNoCalibration:
-      return ui::LoadString(ui::kStrCauseNoCalibration);
-    case Cause::kUnsupportedMedia:
-      return ui::LoadString(ui::kStrCauseUnsupportedMedia);
-    case Cause::kEncoderOptions:
-      return ui::LoadString(ui::kStrCauseEncoderOptions);
-    case Cause::kMergeMismatch:
-      return ui::LoadString(ui::kStrCauseMergeMismatch);
-    case Cause::kMergeList:
-      return ui::LoadString(ui::kStrCauseMergeList);
-    case Cause::kStopped:
-      return ui::LoadString(ui::kStrCauseStopped);
-    case Cause::kOther:
-      break;
-  }
-  return ui::LoadString(ui::kStrCauseOther);
-}
-
-std::string VideoFailureText(int engine_code) {
-  std::string text;
-  if (engine_code == CONVERT_ERR_CREATE_OUTPUT) {
-    text = ui::LoadString(ui::kStrCreateOutputFailed);
-  } else {
-    char head[160];
-    std::snprintf(head, sizeof head, "%s(errno=%d):", ui::LoadString(ui::kStrOpenConverter), engine_code);
-    text = head;
-  }
-  return text + " " + CauseText(CauseOfEngineResult(engine_code));
-}
-
-std::string PhotoFailureText(int photo_code) {
-  return std::string(ui::LoadString(ui::kStrImageStitchingFailed)) + ": " + CauseText(CauseOfPhotoResult(photo_code));
-}
-
-std::string MergeFailureText(int engine_code) {
-  return std::string(ui::LoadString(ui::kStrMergeFailed)) + " " + CauseText(CauseOfEngineResult(engine_code));
 }
 
 }  // namespace spherolux::convert

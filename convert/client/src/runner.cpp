@@ -17,8 +17,6 @@ JobProgress Snapshot(const ProgressClock& clock, float percent, bool finished) {
   JobProgress p;
   p.percent = percent;
   p.remaining_seconds = clock.remaining_seconds();
-  p.progress_text = clock.ProgressText();
-  p.time_left_text = clock.TimeLeftText();
   p.finished = finished;
   return p;
 }

@@ -369,4 +369,34 @@ TEST_F(CliTest, PhotosGoThroughThePhotoPipeline) {
   EXPECT_EQ(spherolux::IsStitchedPhoto(out.c_str()), 1);
 }
 
+TEST_F(CliTest, AQueueConvertsFileAfterFileAndCtrlCStopsTheRunningOneAndTheRest) {
+  const std::string clip = Make("A.mp4", "--type 1 --size 640x360 --seconds 1");
+  const std::string refused = scratch_.Write("B.mp4", std::string("data"));
+  const std::string photo = dir_ + "/C.jpg";
+  ASSERT_EQ(std::system((kBin + "spherolux-camgen photo '" + photo + "' --type 2 --size 512x256").c_str()), 0);
+  const std::string out = dir_ + "/out";
+  fs::create_directory(out);
+  testsupport::CommandResult r =
+      testsupport::RunCommand(testsupport::BuiltProgram("spherolux-cli") + " convert '" + clip + "' '" + refused +
+                              "' '" + photo + "' --output-dir '" + out + "' --quality low");
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  // One JSON result per file, the refused one's with its error; one progress line per file.
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
+  EXPECT_NE(r.out.find("{\"input\":\"" + refused + "\",\"output\":\"\",\"result\":-1,\"error\":"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\"output\":\"" + out + "/A_spherolux_0.mp4\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"output\":\"" + out + "/C_spherolux_0.jpg\",\"result\":0}"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("[1/3] " + clip + " [####################] Progress:100%"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("[3/3] " + photo + " \n"), std::string::npos) << r.err;
+  EXPECT_NEAR(Duration(out + "/A_spherolux_0.mp4"), 1.0, 0.1);
+  EXPECT_EQ(spherolux::IsStitchedPhoto((out + "/C_spherolux_0.jpg").c_str()), 1);
+
+  // Ctrl-C while the first of two long clips converts: nothing of it, and the second never starts.
+  const std::string long_clip = Make("long.mp4", "--type 1 --size 640x360 --seconds 20");
+  const std::string stopped = dir_ + "/stopped";
+  fs::create_directory(stopped);
+  EXPECT_EQ(Interrupt({"convert", long_clip, long_clip, "--output-dir", stopped, "--quality", "high"}, SIGINT), 130);
+  EXPECT_TRUE(fs::is_empty(stopped));
+}
+
 }  // namespace

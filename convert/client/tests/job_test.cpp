@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include "convert/words.h"
+
 namespace spherolux::convert {
 namespace {
 
@@ -119,27 +121,28 @@ TEST(MergeFiles, ListAndNameFollowTheirFormats) {
 }
 
 TEST(ProgressClock, EstimatesTimeLeftOncePerSecond) {
+  constexpr ui::Language kEnglish = ui::Language::kEnglish;
   ProgressClock c;
   c.Start(1000);
   c.Update(25.0f, 11000);  // 10 s for 25 %: 40 s in all, 30 left
   EXPECT_EQ(c.remaining_seconds(), 30);
-  EXPECT_EQ(c.TimeLeftText(), "Time Left:00:00:30");
+  EXPECT_EQ(TimeLeftText(c.remaining_seconds(), kEnglish), "Time Left:00:00:30");
   c.Update(25.5f, 12000);  // same whole percent: count down
   EXPECT_EQ(c.remaining_seconds(), 29);
   c.Update(26.0f, 13000);  // 12 s for 26 %: trunc(46.15) = 46 in all, 34 left
   EXPECT_EQ(c.remaining_seconds(), 34);
   c.Update(37.25f, 14000);
-  EXPECT_EQ(c.ProgressText(), "Progress:37.25% ");
+  EXPECT_EQ(ProgressText(c.progress(), kEnglish), "Progress:37.25% ");
   c.Update(100.0f, 15000);
   EXPECT_EQ(c.remaining_seconds(), 0);
-  EXPECT_EQ(c.ProgressText(), "Progress:100% ");
+  EXPECT_EQ(ProgressText(c.progress(), kEnglish), "Progress:100% ");
   // An estimate below the elapsed time keeps the last value.
   c.Start(0);
   c.Update(50.0f, 0);
   EXPECT_EQ(c.remaining_seconds(), 0);
   c.Update(0.0f, 5000);
   EXPECT_EQ(c.remaining_seconds(), 0);
-  EXPECT_EQ(c.TimeLeftText(), "Time Left:00:00:00");
+  EXPECT_EQ(TimeLeftText(c.remaining_seconds(), kEnglish), "Time Left:00:00:00");
 }
 
 }  // namespace

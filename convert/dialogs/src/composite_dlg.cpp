@@ -12,14 +12,12 @@
 #include <QUrl>
 #include <filesystem>
 
-#include "base/system.h"
 #include "convert/job.h"
+#include "convert/words.h"
 #include "dialog_widgets.h"
-#include "dialogs/conversion_worker.h"
 #include "dialogs/multi_composite_dlg.h"
 #include "dialogs/transcode_preview_dlg.h"
 #include "dialogs/upload_dlg.h"
-#include "photo/stitch_photo.h"
 #include "platform/messages.h"
 #include "ui/button_ex.h"
 #include "ui/skin.h"
@@ -77,7 +75,7 @@ QLineEdit* MakeEdit(QWidget* parent, int id) {
 }  // namespace
 
 CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
-    : SkinnedDialog(parent, kSize), options_(std::move(options)), model_(Exists) {
+    : SkinnedDialog(parent, kSize), options_(std::move(options)), model_(Exists), service_(options_.service) {
   setObjectName("converter");
   SetTitle(Text(ui::kStrConverterTitle));
   close_ = AddCloseButton(kClose);
@@ -143,18 +141,6 @@ CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
   output_path_->setText(QString::fromStdString(model_.output_dir()));
   output_path_->setCursorPosition(0);
 
-  const std::string engine_dir = options_.engine_dir.empty() ? ProgramDir() : options_.engine_dir;
-  if (convert::LoadEngine(engine_dir, &engine_, &engine_error_)) {
-    // The worker posts; the window is alive for as long as the worker runs (the destructor
-    // ends the worker first).
-    worker_ = std::make_unique<ConversionWorker>(
-        engine_, ConversionWorker::Callbacks{
-                     [this](uint64_t id) { post(msg::kMsgJobProgress, static_cast<WParam>(id)); },
-                     [this](uint64_t id, int result, bool cancelled) {
-                       post(msg::kMsgJobEnded, static_cast<WParam>(id * 2 + (cancelled ? 1 : 0)), result);
-                     }});
-  }
-
   SetRotation(0);  // also proposes the (still empty) output name
   CentreOnParent(this);
   upload_->move((width() - upload_->width()) / 2, (height() - upload_->height()) / 2);
@@ -162,8 +148,11 @@ CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
 }
 
 CCompositeDlg::~CCompositeDlg() {
-  // The worker stops a running job and ends before the window its messages go to.
-  worker_.reset();
+  // The job is stopped, and ends before the window its callbacks post to.
+  if (job_id_ != 0) {
+    service_->Stop(job_id_);
+    service_->Wait(job_id_);
+  }
 }
 
 QWidget* CCompositeDlg::control(int id) const {
@@ -172,8 +161,6 @@ QWidget* CCompositeDlg::control(int id) const {
   }
   return nullptr;
 }
-
-bool CCompositeDlg::busy() const { return worker_ != nullptr && worker_->busy(); }
 
 namespace {
 
@@ -233,10 +220,8 @@ platform::LParam CCompositeDlg::onMessage(unsigned message, WParam w, LParam l) 
       Minimise(this);
       break;
     case msg::kMsgPhotoJob:
-      RunPhotoJob();
-      break;
     case msg::kMsgVideoJob:
-      RunVideoJob();
+      RunJob();
       break;
     case msg::kMsgCancelForClose:
       CancelForClose();
@@ -258,15 +243,6 @@ platform::LParam CCompositeDlg::onMessage(unsigned message, WParam w, LParam l) 
         ChooseFile(dropped->paths.front());
       break;
     }
-    case msg::kMsgJobProgress:
-      if (worker_ != nullptr && static_cast<uint64_t>(w) == job_id_) {
-        model_.OnProgress(worker_->LatestProgress());
-        ShowModel();
-      }
-      break;
-    case msg::kMsgJobEnded:
-      OnJobEnded(w, l);
-      break;
     default:
       return SkinnedDialog::onMessage(message, w, l);
   }
@@ -299,7 +275,7 @@ void CCompositeDlg::Command(int id) {
       break;
     case kStop:
       if (model_.photo() || model_.job() != ConverterModel::Job::kVideo) break;
-      if (worker_ != nullptr) worker_->Stop();
+      if (job_id_ != 0) service_->Stop(job_id_);
       model_.Stop();
       ShowModel();
       break;
@@ -362,12 +338,12 @@ void CCompositeDlg::Start() {
   check_ = convert::CheckConversionInput(model_.input_path());
   QApplication::restoreOverrideCursor();
   if (check_.verdict != kQualified) {
-    ui::MessageBox(this, QString::fromStdString(convert::RefusalText(check_)), {}, ui::BoxButtons::kOk,
-                   ui::BoxIcon::kWarning);
+    ui::MessageBox(this, QString::fromStdString(convert::RefusalText(check_, ui::UiLanguage())), {},
+                   ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
     return;
   }
-  if (!model_.photo() && worker_ == nullptr) {
-    ShowEngineMissing(this, engine_error_);
+  if (service_ == nullptr) {
+    ShowEngineMissing(this, options_.engine_error);
     return;
   }
   const ConverterModel::Job job = model_.Start(check_.verdict);
@@ -375,44 +351,47 @@ void CCompositeDlg::Start() {
   post(job == ConverterModel::Job::kPhoto ? msg::kMsgPhotoJob : msg::kMsgVideoJob);
 }
 
-void CCompositeDlg::RunPhotoJob() {
-  const std::string output = model_.OutputPathForJob();
-  progress_->setText(Text(ui::kStrStitchingImage));
-  progress_->repaint();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const int result =
-      StitchPhoto(model_.input_path().c_str(), output.c_str(), model_.rotation(), false, model_.quality());
-  QApplication::restoreOverrideCursor();
-  last_result_ = result;
-  last_output_ = output;
-  const ConverterModel::Answer answer = model_.OnPhotoEnded(result);
-  ShowModel();
-  Answer(answer);
-}
-
-void CCompositeDlg::RunVideoJob() {
-  const std::string output = model_.OutputPathForJob();
+void CCompositeDlg::RunJob() {
   // The preview knows the length once it played; until then MediaInfo's is used.
   int64_t length = preview_->media_length_ms();
   if (length == TrimPreviewModel::kUnknownLengthMs && check_.length_ms > 0) length = check_.length_ms;
   const convert::TrimRange range = convert::RangeFromPercent(preview_->range_low(), preview_->range_high(), length);
-  ConversionWorker::Job job;
-  job.call = convert::ConversionCall(model_.input_path(), output, range,
-                                     static_cast<convert::Quality>(quality_->currentIndex()), check_.copy);
-  job.output = output;
-  job.rotation = model_.rotation();
-  last_call_ = job.call;
-  job_output_ = output;
-  job_id_ = worker_->Run(std::move(job));
+  convert::ServiceJob job = model_.MakeJob(range, check_.copy);
+  if (model_.photo()) {
+    progress_->setText(Text(ui::kStrStitchingImage));
+  } else {
+    // The call as the service makes it when the job starts, with the name as it stands now.
+    last_call_ = job.call(model_.OutputPathForJob());
+  }
+  // The callbacks run on the service's thread: they post to this window, which outlives the
+  // job (the destructor waits for it).
+  convert::ServiceCallbacks callbacks;
+  callbacks.progress = [this](const convert::JobProgress& p) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, p] {
+          model_.OnProgress(p);
+          ShowModel();
+        },
+        Qt::QueuedConnection);
+  };
+  callbacks.ended = [this](const convert::ServiceResult& r) {
+    QMetaObject::invokeMethod(
+        this, [this, r] { OnJobEnded(r); }, Qt::QueuedConnection);
+  };
+  job_id_ = service_->Submit(std::move(job), std::move(callbacks));
 }
 
-void CCompositeDlg::OnJobEnded(WParam w, LParam result) {
-  const uint64_t id = static_cast<uint64_t>(w) / 2;
-  const bool cancelled = (w & 1) != 0;
-  if (id != job_id_) return;  // a job the user replaced by another one
-  last_result_ = static_cast<int>(result);
-  last_output_ = job_output_;
-  const ConverterModel::Answer answer = model_.OnVideoEnded(static_cast<int>(result), cancelled, closing_);
+void CCompositeDlg::OnJobEnded(const convert::ServiceResult& r) {
+  job_id_ = 0;
+  last_result_ = r.result;
+  last_output_ = r.output;
+  ConverterModel::Answer answer;
+  if (model_.job() == ConverterModel::Job::kPhoto) {
+    answer = model_.OnPhotoEnded(r.result);
+  } else {
+    answer = model_.OnVideoEnded(r.result, r.stopped, closing_);
+  }
   ShowModel();
   if (!closing_) Answer(answer);
 }
@@ -432,7 +411,9 @@ void CCompositeDlg::CancelForClose() {
   if (model_.photo() || !busy()) return;
   closing_ = true;
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  worker_->CancelAndWait();
+  service_->Stop(job_id_);
+  service_->Wait(job_id_);
+  job_id_ = 0;  // cleaned up; its end, still on its way, reports nothing while closing
   QApplication::restoreOverrideCursor();
   model_.Stop();
   ShowModel();

@@ -6,11 +6,9 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QVBoxLayout>
-#include <thread>
+#include <memory>
 
-#include "base/system.h"
 #include "convert/job.h"
-#include "convert/runner.h"
 #include "dialog_widgets.h"
 #include "platform/messages.h"
 #include "ui/button_ex.h"
@@ -59,8 +57,6 @@ CMultiCompositeDlg::CMultiCompositeDlg(QWidget* parent, DialogOptions options)
   hint_layout->addWidget(hint_);
 
   output_dir_ = LoadJobOutputDir(this, options_.environment, &output_dir_stand_in_);
-  const std::string engine_dir = options_.engine_dir.empty() ? ProgramDir() : options_.engine_dir;
-  if (!convert::LoadEngine(engine_dir, &engine_, &engine_error_)) engine_ = {};
   CentreOnParent(this);
 }
 
@@ -138,35 +134,43 @@ void CMultiCompositeDlg::ShowRows() {
 
 int CMultiCompositeDlg::Merge() {
   if (!model_.can_start()) return -1;
-  if (engine_.synth_trans == nullptr) {
-    ShowEngineMissing(this, engine_error_);
+  if (options_.service == nullptr) {
+    ShowEngineMissing(this, options_.engine_error);
     return -1;
   }
-  convert::MergeList list;
+  // The list lives as long as the job that reads it.
+  auto list = std::make_shared<convert::MergeList>();
   std::string error;
-  if (!list.Write(model_.files(), &error)) {
+  if (!list->Write(model_.files(), &error)) {
     ui::MessageBox(this, Text(ui::kStrMergeFailed) + "\n" + QString::fromStdString(error), Text(ui::kStrFinish));
     return -1;
   }
   const std::string output = convert::DefaultMergeOutputPath(output_dir_);
-  convert::EngineCall call;
-  call.args = convert::MergeArgs(list.path(), output);
+  convert::ServiceJob job;
+  job.output = output;
+  job.call = [list](const std::string& out) { return convert::EngineCall{convert::MergeArgs(list->path(), out), 0}; };
 
-  // The dialog takes no input while the engine joins the files on a thread of its own, and
-  // keeps painting.
-  setEnabled(false);
+  // The list and its buttons take no input while the engine joins the files; the dialog
+  // keeps painting, and closing it stops the merge (kMsgMergerClose).
+  for (ui::CButtonEx* b : buttons_) b->setEnabled(false);
+  list_->setEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  int result = 0;
   QEventLoop wait;
-  std::thread worker([&] {
-    convert::JobRunner runner(engine_);
-    result = runner.Run(call, 0, nullptr).result;
+  convert::ServiceResult ended;
+  convert::ServiceCallbacks callbacks;
+  callbacks.ended = [&](const convert::ServiceResult& r) {
+    ended = r;  // read after the loop, which the queued quit ends
     QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
-  });
-  wait.exec(QEventLoop::ExcludeUserInputEvents);
-  worker.join();
+  };
+  merge_id_ = options_.service->Submit(std::move(job), std::move(callbacks));
+  wait.exec();
+  merge_id_ = 0;
   QApplication::restoreOverrideCursor();
-  setEnabled(true);
+  for (ui::CButtonEx* b : buttons_) b->setEnabled(true);
+  list_->setEnabled(true);
+  ShowRows();
+  const int result = ended.result;
+  if (ended.stopped) return CONVERT_ERR_STOPPED;
 
   if (result == 0) last_output_ = output;
   ui::MessageBox(this, QString::fromStdString(MergerModel::ResultText(result, output)), Text(ui::kStrFinish),
@@ -203,6 +207,7 @@ platform::LParam CMultiCompositeDlg::onMessage(unsigned message, WParam w, LPara
           return SkinnedDialog::onMessage(message, w, l);
       }
     case msg::kMsgMergerClose:
+      if (merge_id_ != 0) options_.service->Stop(merge_id_);
       if (inModal()) endModal(0);
       hide();
       return 0;

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "camera_files.h"
 #include "testing/message_recorder.h"
@@ -24,7 +25,10 @@ DialogOptions Scratch::Options() const {
   DialogOptions options;
   options.environment.home = Path("home");
   options.environment.config_home = Path("config");
-  options.engine_dir = fs::path(testsupport::BuiltProgram("spherolux-cli")).parent_path().string();
+  // One service for the test program, as the program has one: the engine from the build.
+  static const std::unique_ptr<convert::ConversionService> service = convert::ConversionService::Load(
+      fs::path(testsupport::BuiltProgram("spherolux-cli")).parent_path().string(), &options.engine_error);
+  options.service = service.get();
   return options;
 }
 

@@ -37,6 +37,10 @@
 
 class QImage;
 
+namespace spherolux::convert {
+class ConversionService;
+}
+
 namespace spherolux::render {
 class COpenglRender;
 }
@@ -74,9 +78,9 @@ class CMediaPlayer {
   // Snapshots go to DIR/snapshots/, stream recordings to DIR/records/ (created when needed).
   void SetOutputDirectory(const std::string& dir) { output_dir_ = dir; }
   const std::string& output_directory() const { return output_dir_; }
-  // Where the conversion engine (libconvert.so) is loaded from: the program's folder unless
-  // set.
-  void SetEngineDirectory(const std::string& dir) { engine_dir_ = dir; }
+  // The process's conversion service (convert/service.h), which runs the stream-record
+  // remux; it outlives the player. Without one a recording ends as unsupported.
+  void SetConversionService(convert::ConversionService* service) { service_ = service; }
 
   // 0 accept; non-zero refuse: kProbeNoMemory when the grids could not be allocated,
   // kProbeNotAFile for a folder, pipe or device (opening a pipe would hold the window thread
@@ -183,7 +187,7 @@ class CMediaPlayer {
   VlcApi api_;
   std::string open_error_;
   std::string output_dir_;
-  std::string engine_dir_;
+  convert::ConversionService* service_ = nullptr;
   PlainPlaybackQuestion plain_question_;
   mutable std::mutex notify_mutex_;
   Notify notify_;  // guarded by notify_mutex_
@@ -225,6 +229,7 @@ class CMediaPlayer {
 
   std::mutex workers_mutex_;
   std::vector<std::thread> workers_;  // guarded by workers_mutex_
+  std::vector<uint64_t> remuxes_;     // guarded by workers_mutex_: the service's jobs, waited for at the end
 };
 
 // The string-table id (ui/strings.h) of the message that tells the user why Probe refused a

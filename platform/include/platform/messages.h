@@ -57,8 +57,8 @@ enum Message : unsigned {
   kMsgFling = kWmUser + 258,              // video control, sent: lparam = const float[2] (vx, vy)
   kMsgZoom = kWmUser + 259,               // video control: lparam = minus the wheel delta
   kMsgViewCommand = kWmUser + 260,        // lparam: 0-6 view mode, 8 direction, 9 reset
-  kMsgPhotoJob = kWmUser + 261,           // converter: run the photo job
-  kMsgVideoJob = kWmUser + 262,           // converter: hand the video job to its worker
+  kMsgPhotoJob = kWmUser + 261,           // converter: hand the photo job to the conversion service
+  kMsgVideoJob = kWmUser + 262,           // converter: hand the video job to the conversion service
   kMsgDropFiles = kWmUser + 263,          // video control, sent: lparam = const DroppedFiles*
   kMsgVideoPress = kWmUser + 264,         // video control, left press: hide the panel
   kMsgCancelForClose = kWmUser + 265,     // converter: stop the video job before closing

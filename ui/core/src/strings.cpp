@@ -213,7 +213,10 @@ const char* LoadString(int id, Language language) {
   return language == Language::kChinese ? entry->chinese : entry->english;
 }
 
-const char* LabelColon(const char* english) { return UiLanguage() == Language::kChinese ? "\uFF1A" : english; }
+const char* LabelColon(const char* english, Language language) {
+  return language == Language::kChinese ? "\uFF1A" : english;
+}
+const char* LabelColon(const char* english) { return LabelColon(english, UiLanguage()); }
 
 std::vector<int> AllStringIds() {
   std::vector<int> ids;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,9 +51,6 @@ struct InputCheck {
 // A file that is missing, unreadable or not a regular file is not probed at all (a pipe
 // would block): `problem` says why.
 InputCheck CheckConversionInput(const std::string& path);
-// What the user is told of an input that does not qualify, in the UI language: the cause of
-// `problem` or `refusal` when one is set, else the verdict's string (481 or 482).
-std::string RefusalText(const InputCheck& check);
 
 // Whether a job may write `output`: never one of `inputs` (compared as files: device and
 // inode, not names), never over an existing file unless `overwrite`, and named for its
@@ -68,6 +66,15 @@ Cause CheckOutput(const std::string& output, const std::vector<std::string>& inp
 // choose again.
 std::string DefaultOutputPath(const std::string& input, const std::string& output_dir, bool photo);
 
+// Runs one job on its output: `attempt(output)` on `named` when the user named the output;
+// else on the first free name for `input` in `output_dir` (DefaultOutputPath), and again
+// on the next free name for as long as `attempt` answers `taken` (the engine's
+// CONVERT_ERR_OUTPUT_EXISTS, the photo pipeline's kPhotoOutputExists: another run took the
+// name meanwhile), up to 100 times. Returns attempt's last answer; *output gets the name
+// it was given last.
+int RunOnFreeName(const std::string& named, const std::string& input, const std::string& output_dir, bool photo,
+                  int taken, const std::function<int(const std::string& output)>& attempt, std::string* output);
+
 // The output of a merge: "YYYYMMDDhhmmss_merge.mp4" of the local time in `output_dir`
 // (the current folder when empty); a second merge within the same second gets the next free
 // "YYYYMMDDhhmmss_merge_N.mp4" (MergeOutputPath of convert/job.h).
@@ -81,9 +88,6 @@ struct MergeSelection {
   std::vector<std::string> refused;
 };
 MergeSelection SelectMergeInputs(const std::vector<std::string>& paths);
-// The refusal of one file, in the UI language (strings 495 and 496):
-// "This file is not yet stitched, please stitch firstly!\nFile Path: PATH".
-std::string MergeRefusalText(const std::string& path);
 
 // The concat list of a merge, in an unnamed file of the temporary folder: nothing in the
 // shared folder can be planted or raced by another user or another run, and nothing is left

@@ -81,11 +81,8 @@ class ProgressClock {
   void Start(uint32_t now_ms);
   // One refresh with the engine's latest progress (percent).
   void Update(float progress, uint32_t now_ms);
+  float progress() const { return progress_; }
   int remaining_seconds() const { return remaining_; }
-  // "Progress:37.25% " below 100, "Progress:100% " at 100 (the label in the UI language).
-  std::string ProgressText() const;
-  // "Time Left:00:01:02" (the label in the UI language).
-  std::string TimeLeftText() const;
 
  private:
   uint32_t start_ = 0;

@@ -1,9 +1,8 @@
-// What the user is told when a job cannot start or fails: one table of causes and their
-// texts, for the command line and the converter and merger windows alike, so that a full
-// disk never reads as damaged data nor a refused permission as an unqualified camera.
+// Why a job cannot start or fails: one table of causes, for the command line and the
+// converter and merger windows alike, so that a full disk never reads as damaged data nor a
+// refused permission as an unqualified camera. The front ends word them (convert/words.h).
 //
-// Pure functions; any thread. Texts come from the string table in the UI language (English
-// unless the program chooses another; the command line never does).
+// Pure functions; any thread.
 #pragma once
 
 #include <string>
@@ -41,16 +40,5 @@ Cause CauseOfPhotoResult(int code);
 // The cause, if any, that keeps `path` from being read as an input: missing, not readable,
 // or not a regular file (a pipe would block whoever opens it). kNone for a readable file.
 Cause CauseOfInputFile(const std::string& path);
-
-// One sentence for the cause ("The disk is full."), in the UI language.
-const char* CauseText(Cause cause);
-
-// The failure message of a video job: string 302 for an output that cannot be created,
-// else string 300 with the code ("Open Converter(errno=-1021)"), then the cause.
-std::string VideoFailureText(int engine_code);
-// "Image stitching failed" (string 486), then the cause.
-std::string PhotoFailureText(int photo_code);
-// "Merge file failed!" (string 494), then the cause.
-std::string MergeFailureText(int engine_code);
 
 }  // namespace spherolux::convert

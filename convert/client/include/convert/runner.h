@@ -28,11 +28,9 @@
 namespace spherolux::convert {
 
 struct JobProgress {
-  float percent = 0;           // 0 to 100
-  int remaining_seconds = 0;   // the time-left estimate
-  std::string progress_text;   // "Progress:37.25% "
-  std::string time_left_text;  // "Time Left:00:01:02"
-  bool finished = false;       // the last report: percent is 100 after a success, else 0
+  float percent = 0;          // 0 to 100
+  int remaining_seconds = 0;  // the time-left estimate
+  bool finished = false;      // the last report: percent is 100 after a success, else 0
 };
 
 struct JobOutcome {

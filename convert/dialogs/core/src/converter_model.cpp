@@ -1,6 +1,6 @@
 #include "dialogs/converter_model.h"
 
-#include "convert/messages.h"
+#include "convert/words.h"
 #include "probe/probe.h"
 #include "ui/bar_logic.h"
 #include "ui/strings.h"
@@ -56,6 +56,20 @@ std::string ConverterModel::OutputPathForJob() {
   return convert::ProposeOutputPath(output_dir_, ui::FileNameOf(input_), photo_, exists_);
 }
 
+convert::ServiceJob ConverterModel::MakeJob(const convert::TrimRange& range, bool copy) const {
+  convert::ServiceJob job;
+  job.kind = photo_ ? convert::ServiceJob::Kind::kPhoto : convert::ServiceJob::Kind::kEngine;
+  job.input = input_;
+  job.output_dir = output_dir_;
+  job.rotation = rotation_;
+  job.quality = quality_;
+  if (!photo_) {
+    job.call = [input = input_, range, quality = static_cast<convert::Quality>(quality_),
+                copy](const std::string& out) { return convert::ConversionCall(input, out, range, quality, copy); };
+  }
+  return job;
+}
+
 ConverterModel::Job ConverterModel::Start(int verdict) {
   if (verdict != kQualified || input_.empty()) return Job::kNone;
   job_ = photo_ ? Job::kPhoto : Job::kVideo;
@@ -69,8 +83,8 @@ ConverterModel::Job ConverterModel::Start(int verdict) {
 void ConverterModel::OnProgress(const convert::JobProgress& progress) {
   if (job_ != Job::kVideo || stopping_) return;
   progress_ = progress.percent;
-  progress_text_ = progress.progress_text;
-  time_left_text_ = progress.time_left_text;
+  progress_text_ = convert::ProgressText(progress.percent, ui::UiLanguage());
+  time_left_text_ = convert::TimeLeftText(progress.remaining_seconds, ui::UiLanguage());
 }
 
 void ConverterModel::Stop() {
@@ -92,7 +106,7 @@ ConverterModel::Answer ConverterModel::OnVideoEnded(int result, bool cancelled, 
   controls_.start = result != 0;
   ShowProgress(progress_);
   if (result == 0) return Answer::kAskOpenOutputDir;
-  answer_text_ = convert::VideoFailureText(result);
+  answer_text_ = convert::VideoFailureText(result, ui::UiLanguage());
   return Answer::kError;
 }
 
@@ -102,7 +116,7 @@ ConverterModel::Answer ConverterModel::OnPhotoEnded(int result) {
   progress_ = result == 0 ? 100.0f : 0.0f;
   progress_text_ = ui::LoadString(result == 0 ? ui::kStrImageStitchingDone : ui::kStrImageStitchingFailed);
   if (result == 0) return Answer::kAskOpenOutputDir;
-  answer_text_ = convert::PhotoFailureText(result);
+  answer_text_ = convert::PhotoFailureText(result, ui::UiLanguage());
   return Answer::kError;
 }
 
@@ -115,11 +129,8 @@ void ConverterModel::EndJob() {
 
 // The display of a job that has not begun or has ended: nothing is left to wait for.
 void ConverterModel::ShowProgress(float percent) {
-  convert::ProgressClock clock;
-  clock.Start(0);
-  clock.Update(percent, 0);
-  progress_text_ = clock.ProgressText();
-  time_left_text_ = clock.TimeLeftText();
+  progress_text_ = convert::ProgressText(percent, ui::UiLanguage());
+  time_left_text_ = convert::TimeLeftText(0, ui::UiLanguage());
 }
 
 }  // namespace spherolux::dialogs

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "convert/client.h"
-#include "convert/messages.h"
+#include "convert/words.h"
 #include "ui/strings.h"
 
 namespace spherolux::dialogs {
@@ -13,7 +13,8 @@ std::vector<std::string> MergerModel::Add(const std::vector<std::string>& paths)
   const convert::MergeSelection selection = convert::SelectMergeInputs(paths);
   files_.insert(files_.end(), selection.accepted.begin(), selection.accepted.end());
   std::vector<std::string> refusals;
-  for (const std::string& path : selection.refused) refusals.push_back(convert::MergeRefusalText(path));
+  for (const std::string& path : selection.refused)
+    refusals.push_back(convert::MergeRefusalText(path, ui::UiLanguage()));
   return refusals;
 }
 
@@ -60,7 +61,7 @@ std::string MergerModel::IndexText(int row) {
 }
 
 std::string MergerModel::ResultText(int result, const std::string& output) {
-  if (result != 0) return convert::MergeFailureText(result);
+  if (result != 0) return convert::MergeFailureText(result, ui::UiLanguage());
   return std::string(ui::LoadString(ui::kStrMergeSavedIn)) + ui::LabelColon(": ") + output;
 }
 

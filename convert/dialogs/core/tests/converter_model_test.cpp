@@ -7,6 +7,7 @@
 #include <set>
 
 #include "convert/client.h"
+#include "convert/words.h"
 #include "photo/stitch_photo.h"
 #include "ui/strings.h"
 
@@ -62,8 +63,7 @@ TEST(ConverterModelTest, AVideoJobLocksTheEditingControlsUntilItEnds) {
 
   convert::JobProgress p;
   p.percent = 37.25f;
-  p.progress_text = "Progress:37.25% ";
-  p.time_left_text = "Time Left:00:01:05";
+  p.remaining_seconds = 65;
   m.OnProgress(p);
   EXPECT_EQ(m.progress_text(), "Progress:37.25% ");
   EXPECT_EQ(m.time_left_text(), "Time Left:00:01:05");
@@ -91,11 +91,10 @@ TEST(ConverterModelTest, StopShowsTheStopAtOnceAndIgnoresLateProgress) {
   m.Start(kQualified);
   convert::JobProgress p;
   p.percent = 50;
-  p.progress_text = "Progress:50.00% ";
   m.Stop();
   EXPECT_TRUE(m.controls().start);
   EXPECT_FALSE(m.controls().stop);
-  EXPECT_FALSE(m.controls().editing) << "until the worker has cleaned up";
+  EXPECT_FALSE(m.controls().editing) << "until the service has cleaned up";
   m.OnProgress(p);
   EXPECT_EQ(m.progress_text(), "Progress:0.00% ");
   // The cancelled job reports nothing and frees the controls.
@@ -124,9 +123,9 @@ TEST(ConverterModelTest, FailuresSayWhatHappened) {
 
   convert::InputCheck check;
   check.verdict = kAlreadyStitched;
-  EXPECT_EQ(convert::RefusalText(check), "This file is already stitched!");
+  EXPECT_EQ(convert::RefusalText(check, ui::Language::kEnglish), "This file is already stitched!");
   check.verdict = kNotQualified;
-  EXPECT_EQ(convert::RefusalText(check), "This file is not captured by a qualified camera!");
+  EXPECT_EQ(convert::RefusalText(check, ui::Language::kEnglish), "This file is not captured by a qualified camera!");
 
   // A photo: Stop stays off during the job; the label tells the result.
   m.ChooseFile("/cam/IMG_1.jpg");

@@ -1,15 +1,16 @@
 // CCompositeDlg: the converter. It turns one camera video or photo into a stitched panorama
 // in the output directory: choose a file (Open, a drop on the picture, or handed over by the
 // player window), see it and select a range in the trim preview, pick rotation and quality,
-// Start; Stop ends a video job and leaves no file. Videos are converted by the conversion
-// engine on the dialog's worker thread (ConversionWorker) with progress and time left shown
-// once a second; photos are stitched by the photo pipeline on the UI thread. Merge opens the
-// merger, the upload button the upload shortcuts.
+// Start; Stop ends a video job and leaves no file. Jobs run on the process's conversion
+// service (convert/service.h): videos through the conversion engine with progress and time
+// left shown once a second, photos through the photo pipeline; the window stays responsive
+// meanwhile. Merge opens the merger, the upload button the upload shortcuts.
 //
-// The rules are ConverterModel's (dialogs/converter_model.h); this window shows its state
-// and carries out jobs. The worker never touches a widget: it posts kMsgJobProgress and
-// kMsgJobEnded. Closing while a video job runs asks first; on OK the job is stopped (the
-// UI thread waits for the worker to finish cleaning up) and its file removed.
+// The rules and the job are ConverterModel's (dialogs/converter_model.h); this window shows
+// its state and hands the job to the service. The service's callbacks touch no widget: they
+// post their figures to the UI thread. Closing while a video job runs asks first; on OK the
+// job is stopped (the UI thread waits for the service to finish cleaning up) and its file
+// removed.
 //
 // UI thread only.
 #pragma once
@@ -37,7 +38,6 @@ namespace spherolux::dialogs {
 class CTranscodePreviewDlg;
 class CUploadDlg;
 class CMultiCompositeDlg;
-class ConversionWorker;
 
 class CCompositeDlg : public ui::SkinnedDialog {
  public:
@@ -90,13 +90,13 @@ class CCompositeDlg : public ui::SkinnedDialog {
   CMultiCompositeDlg* merger() const { return merger_; }
   // The control with the id (null for an unknown id).
   QWidget* control(int id) const;
-  // A video job runs (from its hand-over to the end of its clean-up on the worker).
-  bool busy() const;
+  // A job runs (from its hand-over to the service until its end reached the window).
+  bool busy() const { return job_id_ != 0; }
   // The engine's result and the file of the last video job that ended (for its owner and
   // the tests).
   int last_result() const { return last_result_; }
   const std::string& last_output() const { return last_output_; }
-  // The engine call of the last video job handed to the worker.
+  // The engine call of the last video job that started.
   const convert::EngineCall& last_call() const { return last_call_; }
 
  protected:
@@ -113,9 +113,8 @@ class CCompositeDlg : public ui::SkinnedDialog {
   void SaveOutputDir();
   void SetRotation(int degrees);
   void Start();
-  void RunPhotoJob();
-  void RunVideoJob();
-  void OnJobEnded(WParam w, LParam result);
+  void RunJob();
+  void OnJobEnded(const convert::ServiceResult& result);
   void Answer(ConverterModel::Answer answer);
   // True when no video job runs, or the user agreed to cancel it (string 484).
   bool MayClose();
@@ -127,12 +126,9 @@ class CCompositeDlg : public ui::SkinnedDialog {
   // The output folder stands in for a stored one that no longer exists (until Browse).
   bool output_dir_stand_in_ = false;
   ConverterModel model_;
-  convert::EngineApi engine_;
-  std::string engine_error_;
-  std::unique_ptr<ConversionWorker> worker_;
+  convert::ConversionService* service_;
   convert::InputCheck check_;  // the check of the job that starts
-  uint64_t job_id_ = 0;        // the video job the window waits for
-  std::string job_output_;
+  uint64_t job_id_ = 0;        // the job the window waits for, 0 when none
   bool closing_ = false;
   int last_result_ = 0;
   std::string last_output_;

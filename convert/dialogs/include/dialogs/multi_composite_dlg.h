@@ -1,8 +1,10 @@
 // CMultiCompositeDlg: the merger. The user lists stitched videos (Add, Delete, Up and Down
 // to reorder; the empty list says what to do) and Start joins them in that order into one
-// MP4 in the output directory by stream copy through the conversion engine. Files that are not stitched are refused one
-// by one, with their path; the others are still added. While a merge runs the dialog takes no input; it repaints, and
-// ends the merge with a message naming the file or the failure.
+// MP4 in the output directory by stream copy through the conversion engine. Files that are
+// not stitched are refused one by one, with their path; the others are still added. The
+// merge runs on the process's conversion service; meanwhile the list and its buttons take no
+// input, the dialog repaints, and closing it stops the merge (which leaves no file). A merge
+// that ends gets a message naming the file or the failure.
 //
 // The rules are MergerModel's (dialogs/merger_model.h). Opened modally by the converter.
 // UI thread only.
@@ -48,7 +50,8 @@ class CMultiCompositeDlg : public ui::SkinnedDialog {
   // Moves the selected rows one place up (-1) or down (+1), as Up and Down do (message 489
   // when none is selected); they stay selected.
   void MoveSelected(int step);
-  // Runs the merge of the listed files; returns the engine's result (-1 when nothing ran).
+  // Runs the merge of the listed files and returns when it has ended; returns the engine's
+  // result (-1 when nothing ran, CONVERT_ERR_STOPPED when closing the dialog stopped it).
   int Merge();
 
   const MergerModel& model() const { return model_; }
@@ -70,8 +73,7 @@ class CMultiCompositeDlg : public ui::SkinnedDialog {
   MergerModel model_;
   std::string output_dir_;
   bool output_dir_stand_in_ = false;  // for a stored folder that no longer exists
-  convert::EngineApi engine_;
-  std::string engine_error_;
+  uint64_t merge_id_ = 0;             // the merge that runs on the service, 0 when none
   ui::CListCtrlCl* list_ = nullptr;
   QLabel* hint_ = nullptr;
   ui::CButtonEx* close_ = nullptr;

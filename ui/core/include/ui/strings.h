@@ -192,6 +192,7 @@ const char* LoadString(int id, Language language);
 // The colon between a label and what code puts after it: the full-width "：" (no space
 // follows it) in Chinese, `english` (":" or ": ") otherwise.
 const char* LabelColon(const char* english);
+const char* LabelColon(const char* english, Language language);
 
 // Every id that has a text, ascending.
 std::vector<int> AllStringIds();

@@ -7,7 +7,8 @@
 //   disabled after a success until the output name is refreshed)
 //
 // The model never touches files except through the `exists` test it is given, and it
-// never runs a job: the window starts jobs and reports their ends here.
+// never runs a job: it describes the job (MakeJob), the window hands it to the conversion
+// service and reports its end here.
 //
 // Plain class, UI thread only. Paths are UTF-8; the output directory ends with a separator
 // (or is empty: the output then goes beside nothing but the bare name).
@@ -18,6 +19,7 @@
 
 #include "convert/job.h"
 #include "convert/runner.h"
+#include "convert/service.h"
 
 namespace spherolux::dialogs {
 
@@ -65,6 +67,11 @@ class ConverterModel {
   // The proposed output path of the current input (the name refreshed with the next free
   // index) as the job that starts now writes it.
   std::string OutputPathForJob();
+  // The whole job of the current input for the conversion service: the photo, or the engine
+  // call of the `range` (`copy`: recorded already stitched by the camera) with the chosen
+  // rotation and quality; its output the first free name in the output directory, picked
+  // when it starts (and again when another run took it meanwhile).
+  convert::ServiceJob MakeJob(const convert::TrimRange& range, bool copy) const;
 
   // The engine's progress once a second while a video job runs (ignored once it was
   // stopped: the display shows the stop).
