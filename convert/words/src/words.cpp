@@ -109,7 +109,8 @@ std::string ProgressText(float percent, ui::Language language) {
 std::string TimeLeftText(int remaining_seconds, ui::Language language) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%s%s%02d:%02d:%02d", ui::LoadString(ui::kStrTimeLeft, language),
-                ui::LabelColon(":", language), remaining_seconds / 3600, remaining_seconds / 60 % 60, remaining_seconds % 60);
+                ui::LabelColon(":", language), remaining_seconds / 3600, remaining_seconds / 60 % 60,
+                remaining_seconds % 60);
   return buf;
 }
 
