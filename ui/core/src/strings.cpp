@@ -154,7 +154,7 @@ constexpr Entry kTable[] = {
     {kStrNestedTooDeep, "This file cannot be played safely: its boxes are nested too deeply.",
      "无法安全播放此文件：其数据盒嵌套层数过深。"},
     {kStrOutputDirFallback, "The output directory %s no longer exists. Files are saved in %s instead.",
-     "输出目录 %s 已不存在，文件将改为保存在 %s。"},
+     "保存位置 %s 已不存在，文件将改为保存在 %s。"},
     {kStrMoveUp, "Up", "上移"},
     {kStrMoveDown, "Down", "下移"},
     {kStrMergerListHint, "Add stitched videos with Add; they are merged in the order of this list.",
