@@ -752,21 +752,6 @@ int Transcoder::Run(const CameraInfo& camera, int rotation, const mp4::Spherical
   return files.Finish(boxes, ctx_);
 }
 
-// Reads a view path file (at most 16 MiB).
-bool ReadViewPath(const std::string& file, reframe::ViewPath* path) {
-  if (CheckInputFile(file) != CONVERT_OK) return false;
-  std::FILE* f = std::fopen(file.c_str(), "rb");
-  if (!f) return false;
-  std::string text;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0 && text.size() < (16u << 20)) text.append(buffer, n);
-  const bool read = !std::ferror(f) && text.size() < (16u << 20);
-  std::fclose(f);
-  std::string error;
-  return read && reframe::ViewPath::Parse(text, path, &error);
-}
-
 }  // namespace
 
 int RunConvert(const Job& job, int rotation, JobContext& ctx) {
@@ -779,7 +764,9 @@ int RunConvert(const Job& job, int rotation, JobContext& ctx) {
   if (in.duration > 0 && job.start >= in.duration) return CONVERT_ERR_RANGE;
 
   reframe::ViewPath path;
-  if (!job.view_path.empty() && !ReadViewPath(job.view_path, &path)) return CONVERT_ERR_VIEW_PATH;
+  std::string path_error;
+  if (!job.view_path.empty() && !reframe::ViewPath::ReadFile(job.view_path, &path, &path_error))
+    return CONVERT_ERR_VIEW_PATH;
   CameraInfo camera;
   bool copy = job.copy;
   mp4::SphericalBoxes boxes = SphericalBoxesOf(job.input);
