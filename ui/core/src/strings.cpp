@@ -29,7 +29,7 @@ constexpr Entry kTable[] = {
     {kStrOpen, "Open", "打开"},
     {kStrStart, "Start", "开始"},
     {kStrStop, "Stop", "停止"},
-    {kStrOpenDir, "Open Dir", "打开文件夹"},
+    {kStrOpenDir, "Open Dir", "打开位置"},
     {kStrBrowse, "Browse", "浏览"},
     {kStrMerge, "Merge", "合并"},
     {kStrSelectRotation, "Please select the rotation:", "请选择旋转角度："},
