@@ -307,7 +307,7 @@ class Mpris::Object : public QDBusVirtualObject {
 
   void SeekTo(int64_t target_ms) {
     source_->RemoteCommand(MprisCommand::kSeek, static_cast<double>(target_ms));
-    status_.position_ms = target_ms;
+    status_.position_ms = seek_target_ms_ = target_ms;
     since_poll_.restart();
     since_seek_.start();
     Signal(QDBusMessage::createSignal(kObjectPath, kPlayer, "Seeked") << qlonglong(target_ms) * 1000);
@@ -327,14 +327,16 @@ class Mpris::Object : public QDBusVirtualObject {
       Signal(QDBusMessage::createSignal(kObjectPath, kProperties, "PropertiesChanged")
              << kPlayer << changed << QStringList());
     }
-    const bool settled = !since_seek_.isValid() || since_seek_.elapsed() > kSeekSettleMs;
-    if (settled && now.open && status_.open && now.path == status_.path && CanPlay(now)) {
+    const bool settling = since_seek_.isValid() && since_seek_.elapsed() < kSeekSettleMs;
+    if (!settling && now.open && status_.open && now.path == status_.path && CanPlay(now)) {
       const int64_t expected = status_.position_ms + (status_.playing ? since_poll_.elapsed() : 0);
       if (now.position_ms < status_.position_ms - kJumpMs || now.position_ms > expected + kJumpMs) {
         Signal(QDBusMessage::createSignal(kObjectPath, kPlayer, "Seeked") << qlonglong(now.position_ms) * 1000);
       }
     }
     status_ = now;
+    // An old position reported while the engine is still seeking is not where playback is.
+    if (settling && std::llabs(now.position_ms - seek_target_ms_) > kJumpMs) status_.position_ms = seek_target_ms_;
     since_poll_.restart();
   }
 
@@ -348,7 +350,8 @@ class Mpris::Object : public QDBusVirtualObject {
   MprisStatus status_;  // as last announced
   qint64 track_ = 1;        // the current file's number: a new file, a new track id
   QElapsedTimer since_poll_;
-  QElapsedTimer since_seek_;
+  QElapsedTimer since_seek_;  // since our last seek
+  int64_t seek_target_ms_ = 0;
 };
 
 Mpris::Mpris(MprisSource* source) : object_(std::make_unique<Object>(source)) {
