@@ -136,21 +136,22 @@ class Mpris::Object : public QDBusVirtualObject {
   QString introspect(const QString&) const override { return QString::fromLatin1(kIntrospection); }
 
   bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-    QString interface = message.interface();
-    const QString member = message.member();
-    if (interface.isEmpty()) {  // a call may leave the interface out
-      interface = member == "Raise" || member == "Quit" ? kRoot : kPlayer;
-    }
+    const QString member = message.member(), signature = message.signature();
+    // A call may leave the interface out; what is not ours (introspection) is left to Qt.
+    const bool unnamed = message.interface().isEmpty();
+    const QString interface = !unnamed ? message.interface() : member == "Raise" || member == "Quit" ? kRoot : kPlayer;
     if (interface == kProperties) {
       connection.send(PropertiesCall(message));
       return true;
     }
-    if (interface != kRoot && interface != kPlayer) return false;  // introspection is Qt's
-    std::function<void()> action = Method(interface, member, message.signature(), message.arguments());
+    if (interface != kRoot && interface != kPlayer) return false;
+    const std::function<void()> action = Method(interface, member, signature, message.arguments());
     if (!action) {
-      connection.send(message.createErrorReply(QDBusError::UnknownMethod, "No method " + interface + "." + member +
-                                                                              " with signature " +
-                                                                              message.signature()));
+      if (unnamed) return false;
+      const bool other_scheme = member == "OpenUri" && signature == "s";
+      connection.send(other_scheme ? message.createErrorReply(QDBusError::NotSupported, "Only file: URIs are opened")
+                                   : message.createErrorReply(QDBusError::UnknownMethod,
+                                                              "No " + interface + "." + member + "(" + signature + ")"));
       return true;
     }
     // The reply goes first: the command may open a message box (a refused file) whose loop
@@ -226,7 +227,10 @@ class Mpris::Object : public QDBusVirtualObject {
     // The status answered is the one announced: a change is signalled before the reply.
     Poll();
     const MprisStatus& now = status_;
-    if (member == "GetAll" && signature == "s" && (args[0] == kRoot || args[0] == kPlayer)) {
+    if (member == "GetAll" && signature == "s") {
+      if (args[0] != kRoot && args[0] != kPlayer) {
+        return message.createErrorReply(QDBusError::UnknownInterface, "No interface " + args[0].toString());
+      }
       return message.createReply(QVariant::fromValue(Properties(args[0].toString(), now)));
     }
     if (member == "Get" && signature == "ss") {

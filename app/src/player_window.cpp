@@ -280,7 +280,8 @@ void CVideoPlayerDlg::RemoteCommand(MprisCommand command, double value) {
       activateWindow();
       break;
     case MprisCommand::kQuit:
-      post(msg::kMsgClose);
+      // Not while the converter is open: its job would be lost, and it is closed by hand.
+      if (!converter_open_) post(msg::kMsgClose);
       break;
   }
 }

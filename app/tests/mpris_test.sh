@@ -125,6 +125,16 @@ pc volume 0.25
 wait_for 5 volume_within 0.249 0.251 || fail "volume set to 0.25 reads $(pc volume)"
 grep -q "'Volume': <0.25>" "$work/signals.txt" || fail "no PropertiesChanged announced the volume"
 
+# Stop closes the playback, which cannot be sought then; Play opens the file again.
+pc stop
+wait_for 5 status_is Stopped || fail "status after stop: $(pc status)"
+check "CanSeek of a stopped video" "(<false>,)" "$(get $name $player CanSeek)"
+pc play
+wait_for 10 status_is Playing || fail "status after play of a stopped video: $(pc status)"
+
+# Only files are opened: another scheme is refused with an error.
+call $name $player.OpenUri "http://localhost/clip.mp4" 2>/dev/null && fail "OpenUri took an http URI"
+
 # A photo opened over the bus: nothing to play or seek, and play does nothing.
 pc open "file://$work/photo.jpg"
 wait_for 10 photo_shown || fail "metadata after opening the photo: $(get $name $player Metadata)"
