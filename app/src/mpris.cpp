@@ -149,27 +149,35 @@ class Mpris::Object : public QDBusVirtualObject {
     if (!action) {
       if (unnamed) return false;
       const bool other_scheme = member == "OpenUri" && signature == "s";
-      connection.send(other_scheme ? message.createErrorReply(QDBusError::NotSupported, "Only file: URIs are opened")
-                                   : message.createErrorReply(QDBusError::UnknownMethod,
-                                                              "No " + interface + "." + member + "(" + signature + ")"));
+      connection.send(other_scheme
+                          ? message.createErrorReply(QDBusError::NotSupported, "Only file: URIs are opened")
+                          : message.createErrorReply(QDBusError::UnknownMethod,
+                                                     "No " + interface + "." + member + "(" + signature + ")"));
       return true;
     }
     // The reply goes first: the command may open a message box (a refused file) whose loop
     // would otherwise hold the caller, and Quit ends the process.
     connection.send(message.createReply());
-    QTimer::singleShot(0, this, [this, action] {
-      action();
-      Poll();
-    });
+    RunSoon(action);
     return true;
   }
 
  private:
+  // Runs a command once the call is answered, and announces what it changed.
+  void RunSoon(std::function<void()> action) {
+    QTimer::singleShot(0, this, [this, action = std::move(action)] {
+      action();
+      Poll();
+    });
+  }
+
   // The command a method call asks for, run after the reply; empty for an unknown method or
   // wrong arguments. Each one looks at the status when it runs.
   std::function<void()> Method(const QString& interface, const QString& member, const QString& signature,
                                const QList<QVariant>& args) {
-    auto command = [this](MprisCommand c, double value = 0) { return [this, c, value] { source_->RemoteCommand(c, value); }; };
+    auto command = [this](MprisCommand c, double value = 0) {
+      return [this, c, value] { source_->RemoteCommand(c, value); };
+    };
     if (interface == kRoot) {
       if (member == "Raise" && signature.isEmpty()) return command(MprisCommand::kRaise);
       if (member == "Quit" && signature.isEmpty()) return command(MprisCommand::kQuit);
@@ -180,8 +188,10 @@ class Mpris::Object : public QDBusVirtualObject {
       if (member == "Play" || member == "Pause" || member == "PlayPause") {
         return [this, member] {
           const MprisStatus s = source_->RemoteStatus();
-          const bool wanted = member == "PlayPause" ? (s.playing || CanPlay(s)) : member == "Play" ? !s.playing && CanPlay(s)
-                                                                                                   : s.playing;
+          // Pause pauses what plays, Play plays what does not, PlayPause does either.
+          bool wanted = s.playing;
+          if (member == "Play") wanted = !s.playing && CanPlay(s);
+          if (member == "PlayPause") wanted = s.playing || CanPlay(s);
           if (wanted) source_->RemoteCommand(MprisCommand::kPlayPause, 0);
         };
       }
@@ -247,10 +257,7 @@ class Mpris::Object : public QDBusVirtualObject {
         const double volume = value.toDouble(&ok);
         if (!ok) return message.createErrorReply(QDBusError::InvalidArgs, "Volume is a number");
         // Below 0 means silence; we do not amplify beyond the slider's end.
-        QTimer::singleShot(0, this, [this, volume] {
-          source_->RemoteCommand(MprisCommand::kVolume, std::clamp(volume, 0.0, 1.0));
-          Poll();
-        });
+        RunSoon([this, volume] { source_->RemoteCommand(MprisCommand::kVolume, std::clamp(volume, 0.0, 1.0)); });
         return message.createReply();
       }
       // Only the normal rate is played; another one asked for changes nothing.
@@ -352,7 +359,7 @@ class Mpris::Object : public QDBusVirtualObject {
   QString service_;
   QTimer timer_;
   MprisStatus status_;  // as last announced
-  qint64 track_ = 1;        // the current file's number: a new file, a new track id
+  qint64 track_ = 1;    // the current file's number: a new file, a new track id
   QElapsedTimer since_poll_;
   QElapsedTimer since_seek_;  // since our last seek
   int64_t seek_target_ms_ = 0;
