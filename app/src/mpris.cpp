@@ -27,8 +27,8 @@ const QString kRoot = QStringLiteral("org.mpris.MediaPlayer2");
 const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kServiceName = QStringLiteral("org.mpris.MediaPlayer2.spherolux");
-// The track id that means "no track"; our own ids live outside /org/mpris, which the
-// specification reserves.
+// The track id that means "no track"; our own ids live outside /org/mpris, which MPRIS
+// reserves.
 const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
 const QString kTrackPrefix = QStringLiteral("/org/spherolux/track/");
 
@@ -118,7 +118,7 @@ class Mpris::Object : public QDBusVirtualObject {
     if (address == nullptr || *address == '\0') return false;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.registerVirtualObject(kObjectPath, this)) return false;
-    // A second instance takes a name of its own, as the specification allows.
+    // A second instance takes a name of its own, as MPRIS allows.
     for (const QString& name : {kServiceName, kServiceName + ".instance" + QString::number(getpid())}) {
       if (bus.registerService(name)) {
         service_ = name;

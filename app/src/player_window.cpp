@@ -252,6 +252,9 @@ MprisStatus CVideoPlayerDlg::RemoteStatus() {
 }
 
 void CVideoPlayerDlg::RemoteCommand(MprisCommand command, double value) {
+  // While the converter is open the window stands still behind it: closing would lose the
+  // converter's job, and a playback beside its preview would be heard twice.
+  if (converter_open_ && command != MprisCommand::kRaise) return;
   switch (command) {
     case MprisCommand::kPlayPause:
       PlayPauseOpen();
@@ -280,13 +283,14 @@ void CVideoPlayerDlg::RemoteCommand(MprisCommand command, double value) {
       activateWindow();
       break;
     case MprisCommand::kQuit:
-      // Not while the converter is open: its job would be lost, and it is closed by hand.
-      if (!converter_open_) post(msg::kMsgClose);
+      post(msg::kMsgClose);
       break;
   }
 }
 
-void CVideoPlayerDlg::RemoteOpen(const std::string& path) { OpenDropped({path}); }
+void CVideoPlayerDlg::RemoteOpen(const std::string& path) {
+  if (!converter_open_) OpenDropped({path});
+}
 
 // ---------------------------------------------------------------------------------------------
 // State

@@ -11,7 +11,9 @@
 // sends PropertiesChanged when the playback status, the metadata, the volume or what can be
 // done changed, and Seeked after a seek (ours, or one made in the window: a jump of the
 // position). Commands that the status does not allow (play a photo, seek with nothing open) do
-// nothing, as the specification asks.
+// nothing, as MPRIS asks. A shown photo is "Stopped": it neither plays nor pauses. OpenUri
+// opens file: URIs only. Method calls are answered first and carried out on the next turn of
+// the event loop, so that a message box the command opens does not hold the caller.
 //
 // Without a session bus (no DBUS_SESSION_BUS_ADDRESS) nothing is registered and nothing is
 // said; no bus is started for us. Identity and DesktopEntry are the application's display name
@@ -47,6 +49,8 @@ enum class MprisCommand {
   kQuit,       // closes the window, as its close button does
 };
 
+// The player as Mpris drives it. A source may ignore what it cannot do now (the window ignores
+// all but kRaise while its converter is open).
 class MprisSource {
  public:
   virtual ~MprisSource() = default;
