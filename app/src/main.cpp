@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "app/mpris.h"
 #include "app/player_window.h"
 #include "base/log.h"
 #include "base/system.h"
@@ -159,6 +160,8 @@ int main(int argc, char** argv) {
     if (!path.empty()) converter.Preload(path, is_photo);
     converter.runModal();
   });
+  // The desktop's media keys and player controls, when there is a session bus.
+  const app::Mpris mpris(&window);
   window.show();
   window.activateWindow();
 
