@@ -213,6 +213,10 @@ void CCompositeDlg::Preload(const std::string& path, bool photo) {
 }
 
 void CCompositeDlg::ChooseFile(const std::string& path) {
+  if (queue_shown_) {
+    ChooseFiles({path});
+    return;
+  }
   if (!model_.ChooseFile(FullPath(path))) return;
   preview_->Load(model_.input_path(), model_.photo());
   ShowModel();

@@ -103,7 +103,7 @@ class CCompositeDlg : public ui::SkinnedDialog {
   // preview with its proposed output name.
   void Preload(const std::string& path, bool photo);
   // A file chosen with Open (tests call it instead of the file dialog). Dropped while a
-  // video job runs.
+  // video job runs; added to the queue once it shows.
   void ChooseFile(const std::string& path);
   // Files chosen or handed over together: one is chosen as with ChooseFile; several make
   // the queue (replacing the file chosen before), and once it shows, every file given is
