@@ -31,6 +31,8 @@ trap cleanup EXIT
 clip="$work/clip.mp4"
 "$bin/spherolux-camgen" video "$clip" --size "${width}x${height}" --seconds "$seconds" >/dev/null
 now() { date +%s.%N; }
+# User and system CPU ticks of a process so far.
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 # Waits until FILE holds data (the engine puts the finished file in place in one step).
 wait_for_data() { while [ ! -s "$1" ]; do sleep 0.02; done; }
 
@@ -46,7 +48,12 @@ from_window() {
   app=$!
   local win
   win=$(xdotool search --sync --onlyvisible --name '^Converter$' | head -1)
-  sleep 3 # the preview has opened the clip and paused on its first frame
+  sleep 2 # the preview has opened the clip and paused on its first frame
+  # What the idle window takes meanwhile (the paused preview drawn again by the media engine).
+  local ticks
+  ticks=$(cpu_ticks "$app")
+  sleep 2
+  idle+=("$(awk -v a="$ticks" -v b="$(cpu_ticks "$app")" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.0f", 100 * (b - a) / hz / 2}')")
   eval "$(xdotool getwindowgeometry --shell "$win")"
   # Start at (W - 155, 40, 70, 35) of the 660-pixel-wide window.
   xdotool mousemove $((X + 660 - 120)) $((Y + 57))
@@ -75,7 +82,7 @@ from_cli() {
   took=$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.3f", b - a}')
 }
 
-window=() cli=()
+window=() cli=() idle=()
 for ((i = 0; i < runs; i++)); do
   from_window
   window+=("$took")
@@ -88,4 +95,5 @@ t_cli=$(median "${cli[@]}")
 printf 'one %dx%d clip of %s s, quality medium, %d run(s) each, median wall times\n' "$width" "$height" "$seconds" "$runs"
 printf 'converter window (Start to finished file): %8.2f s  (%s)\n' "$t_window" "${window[*]}"
 printf 'spherolux-cli convert (whole run):         %8.2f s  (%s)\n' "$t_cli" "${cli[*]}"
+printf 'the idle window before Start used %s %% of a core (median)\n' "$(median "${idle[@]}")"
 awk -v w="$t_window" -v c="$t_cli" 'BEGIN {printf "ratio window / CLI: %.3f (target <= 1.05)\n", w / c}'

@@ -18,9 +18,9 @@
 // The rules and the jobs are ConverterModel's and ConverterQueue's
 // (dialogs/converter_model.h, dialogs/converter_queue.h); this window shows their state
 // and hands the jobs to the service. The service's callbacks touch no widget: they
-// post their figures to the UI thread. Closing while a video job runs asks first; on OK the
-// job is stopped (the UI thread waits for the service to finish cleaning up) and its file
-// removed.
+// post their figures to the UI thread. Closing while a video job or the queue runs asks
+// first; on OK the job is stopped (the UI thread waits for the service to finish cleaning
+// up), its file removed, and no other job starts.
 //
 // UI thread only.
 #pragma once

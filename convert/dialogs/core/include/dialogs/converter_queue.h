@@ -92,7 +92,8 @@ class ConverterQueue {
   // The service ended it: its result code, whether a stop reached it, the file.
   void OnEnded(uint64_t id, int result, bool stopped, const std::string& output);
 
-  // Stop all: the running job is stopped and no other starts (the waiting ones wait).
+  // Stop all: no other job starts (the window stops the running one); the waiting ones
+  // keep waiting.
   void StopAll() { stop_all_ = true; }
   // Stop all ended the queue (until the next Start).
   bool stopped_all() const { return stop_all_; }
@@ -102,6 +103,7 @@ class ConverterQueue {
   bool can_start() const;
   // The row of the running job, -1 when none.
   int running_row() const;
+  // The row of the job `id`, -1 when it was removed.
   int Row(uint64_t id) const;
 
   const std::vector<Entry>& entries() const { return entries_; }
@@ -110,7 +112,7 @@ class ConverterQueue {
   // The state column's text: "Waiting", "Converting 37%", "Done", "Failed: CAUSE", "Stopped".
   std::string StateText(size_t row) const;
   // The summary at the end of a queue that ran through: how many were done, and each one
-  // that was not, with its cause, one a line. `done` gets the count.
+  // that was not, with its cause, one per line. `done` gets the count.
   std::string Summary(int* done) const;
 
  private:
