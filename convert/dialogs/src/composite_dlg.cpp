@@ -149,8 +149,8 @@ CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
   // The queue, hidden until several files are given.
   queue_list_ = new ui::CListCtrlCl(this);
   queue_list_->setObjectName(QString("list%1").arg(kQueueList));
-  queue_list_->InsertColumn(0, Text(ui::kStrQueueFile), 190);
-  queue_list_->InsertColumn(1, Text(ui::kStrQueueOutputName), 200);
+  queue_list_->InsertColumn(0, Text(ui::kStrQueueFile), 165);
+  queue_list_->InsertColumn(1, Text(ui::kStrQueueOutputName), 185);
   queue_list_->InsertColumn(2, Text(ui::kStrQueueState), 150);
   queue_list_->horizontalHeader()->setStretchLastSection(true);
   queue_list_->setTextElideMode(Qt::ElideMiddle);

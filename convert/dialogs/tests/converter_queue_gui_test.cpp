@@ -181,6 +181,7 @@ TEST_F(ConverterQueueGuiTest, StopAllEndsTheQueueAndLeavesNoPartialFile) {
   EXPECT_TRUE(Enabled(*dlg_, CCompositeDlg::kQueueStopAll));
   ASSERT_TRUE(WaitUntil([&] { return dlg_->queue().entry(0).percent > 0; }, 60000));
   EXPECT_EQ(List()->ItemText(0, 2).left(11), "Converting ");
+  testing::KeepScreenShot(dlg_.get(), "converter-queue-running");
   Click(*dlg_, CCompositeDlg::kQueueStopAll);
   ASSERT_TRUE(WaitUntil([&] { return !dlg_->queue().running() && !dlg_->busy(); }));
   testing::Pump(300);
@@ -212,6 +213,7 @@ TEST_F(ConverterQueueGuiTest, TheSummaryCountsAFailedJobWithItsCause) {
             "camera!\n\nDo you want to open the output directory?");
   // Start runs the failed job again.
   EXPECT_TRUE(Enabled(*dlg_, CCompositeDlg::kStart));
+  testing::KeepScreenShot(dlg_.get(), "converter-queue-ended");
 }
 
 }  // namespace
