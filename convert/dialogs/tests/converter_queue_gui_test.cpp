@@ -172,21 +172,28 @@ TEST_F(ConverterQueueGuiTest, WaitingJobsAreReorderedAndRemoved) {
   EXPECT_EQ(boxes.texts[0].rfind("2 of 2 files were converted.", 0), 0u) << boxes.texts[0];
 }
 
-TEST_F(ConverterQueueGuiTest, StopAllEndsTheQueueAndLeavesNoPartialFile) {
+// Stop ends the running job and the queue goes on; Stop all ends the queue: nothing of the
+// stopped jobs is left and no other job starts.
+TEST_F(ConverterQueueGuiTest, StopEndsOneJobAndStopAllTheQueueLeavingNoPartialFile) {
   BoxAnswerer boxes(ui::kIdCancel);
   const std::string a = scratch_.Video("long_a.mp4", "--size 1920x960 --seconds 12 --no-audio");
   const std::string b = scratch_.Video("long_b.mp4", "--size 1920x960 --seconds 12 --no-audio");
-  dlg_->ChooseFiles({a, b});
+  const std::string c = scratch_.Photo("IMG_0010.JPG", "--size 1920x960");
+  dlg_->ChooseFiles({a, b, c});
   Click(*dlg_, CCompositeDlg::kStart);
   EXPECT_TRUE(Enabled(*dlg_, CCompositeDlg::kQueueStopAll));
   ASSERT_TRUE(WaitUntil([&] { return dlg_->queue().entry(0).percent > 0; }, 60000));
   EXPECT_EQ(List()->ItemText(0, 2).left(11), "Converting ");
   testing::KeepScreenShot(dlg_.get(), "converter-queue-running");
+  Click(*dlg_, CCompositeDlg::kStop);
+  ASSERT_TRUE(WaitUntil([&] { return dlg_->queue().entry(1).percent > 0; }, 60000)) << "the queue goes on";
+  EXPECT_EQ(dlg_->queue().entry(0).state, State::kStopped);
+  EXPECT_EQ(List()->ItemText(0, 2), "Stopped");
   Click(*dlg_, CCompositeDlg::kQueueStopAll);
   ASSERT_TRUE(WaitUntil([&] { return !dlg_->queue().running() && !dlg_->busy(); }));
   testing::Pump(300);
-  EXPECT_EQ(dlg_->queue().entry(0).state, State::kStopped);
-  EXPECT_EQ(dlg_->queue().entry(1).state, State::kWaiting) << "the next did not start";
+  EXPECT_EQ(dlg_->queue().entry(1).state, State::kStopped);
+  EXPECT_EQ(dlg_->queue().entry(2).state, State::kWaiting) << "the next did not start";
   std::error_code ec;
   EXPECT_TRUE(fs::is_empty(scratch_.OutputDir(), ec)) << "no file, no temporary";
   EXPECT_TRUE(boxes.texts.empty()) << "a queue that was stopped has no summary";
