@@ -190,6 +190,18 @@ constexpr Entry kTable[] = {
     {kStrDescConfirm, "Keeps the choice.", "确认所作的选择。"},
     {kStrDescCloseWindow, "Closes this window.", "关闭此窗口。"},
     {kStrDescMinimiseWindow, "Hides this window in the task bar.", "将此窗口最小化到任务栏。"},
+    {kStrQueueFile, "File", "文件"},
+    {kStrQueueOutputName, "Output Name", "输出文件名"},
+    {kStrQueueState, "State", "状态"},
+    {kStrQueueWaiting, "Waiting", "等待中"},
+    {kStrQueueConverting, "Converting %d%%", "正在转换 %d%%"},
+    {kStrQueueDone, "Done", "已完成"},
+    {kStrQueueFailed, "Failed", "失败"},
+    {kStrQueueStopped, "Stopped", "已停止"},
+    {kStrQueueRemove, "Remove", "移除"},
+    {kStrQueueStopAll, "Stop all", "全部停止"},
+    {kStrQueueSummary, "%d of %d files were converted.", "已转换 %d 个文件，共 %d 个。"},
+    {kStrQueueNotConverted, "Not converted", "未转换"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

@@ -180,6 +180,19 @@ enum StringId : int {
   kStrDescConfirm,
   kStrDescCloseWindow,
   kStrDescMinimiseWindow,
+  // The converter's queue of several files.
+  kStrQueueFile,
+  kStrQueueOutputName,
+  kStrQueueState,
+  kStrQueueWaiting,
+  kStrQueueConverting,
+  kStrQueueDone,
+  kStrQueueFailed,
+  kStrQueueStopped,
+  kStrQueueRemove,
+  kStrQueueStopAll,
+  kStrQueueSummary,
+  kStrQueueNotConverted,
 };
 
 void SetUiLanguage(Language language);
