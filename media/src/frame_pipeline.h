@@ -47,6 +47,10 @@ struct FrameTarget {
   // range 0, -1 unstated (studio range unless the engine proposes a full-range chroma).
   std::atomic<int> colour_matrix{-1};
   std::atomic<int> colour_full_range{-1};
+  // The player is paused (window thread writes). The engine then shows the paused picture
+  // again every few tens of milliseconds; the pipeline tells the renderer which pictures
+  // repeat the last one, so that they are not converted and drawn again for nothing.
+  std::atomic<bool> paused{false};
 };
 
 // Chromas of hardware surfaces, offered before plain pictures on some outputs: refused, so

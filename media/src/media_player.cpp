@@ -265,6 +265,7 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
   }
   AttachEvents();
   state_.store(kStateOpened);
+  frame_target_->paused.store(false);
   return 1;
 }
 
@@ -331,6 +332,7 @@ void CMediaPlayer::Play() {
   if (state_.load() == kStateNone || player_ == nullptr) return;
   api_.play()(player_);
   state_.store(kStatePlaying);
+  frame_target_->paused.store(false);
   video_->setFocus();
 }
 
@@ -338,6 +340,7 @@ void CMediaPlayer::Pause() {
   if (state_.load() == kStateNone || player_ == nullptr) return;
   api_.pause()(player_);
   state_.store(kStatePaused);
+  frame_target_->paused.store(true);
   video_->setFocus();
 }
 
@@ -348,6 +351,7 @@ void CMediaPlayer::Stop() {
   if (recording_) FinishRecording();
   ReleasePlayer();
   state_.store(kStateStopped);
+  frame_target_->paused.store(false);
   stopped_mark_ = true;
 }
 

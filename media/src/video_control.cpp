@@ -65,6 +65,9 @@ class VideoSurface : public QWindow {
       case QEvent::Leave:
         control_->PointerLeft();
         break;
+      case QEvent::Expose:
+        control_->SurfaceExposed();
+        break;
       case QEvent::DragEnter:
       case QEvent::DragMove: {
         auto* drag = static_cast<QDropEvent*>(event);
@@ -240,6 +243,10 @@ bool CVideoControl::KeyPressed(int key) {
 void CVideoControl::FilesDropped(std::vector<std::string> paths) {
   const DroppedFiles dropped{std::move(paths)};
   SendToParent(kMsgDropFiles, 0, reinterpret_cast<LParam>(&dropped));
+}
+
+void CVideoControl::SurfaceExposed() {
+  if (renderer_ != nullptr) renderer_->Invalidate();
 }
 
 void CVideoControl::resizeEvent(QResizeEvent* event) {

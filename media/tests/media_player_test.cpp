@@ -238,6 +238,21 @@ TEST_F(PlayerTest, CameraVideoPlaysAndAnswersItsCommands) {
   const int64_t paused_at = player().Time();
   Pump(600);
   EXPECT_EQ(player().Time(), paused_at);
+  // The paused picture comes again and again, but is drawn again only when the view turns or
+  // the window is uncovered.
+  const uint64_t shown = player().GetStats().frames_drawn, drawn = renderer().draw_times().frames.load();
+  Pump(800);
+  EXPECT_GT(player().GetStats().frames_drawn, shown + 3) << "the engine shows the paused picture again";
+  EXPECT_LE(renderer().draw_times().frames.load(), drawn + 1);
+  Send(kMsgViewCommand, 0, 0);  // the sphere, which yaw turns
+  EXPECT_TRUE(WaitUntil([&] { return renderer().current_mode() == 0; }));
+  Pump(300);
+  const uint64_t sphere = renderer().draw_times().frames.load();
+  model().AddYaw(30);
+  EXPECT_TRUE(WaitUntil([&] { return renderer().draw_times().frames.load() > sphere; }));
+  const uint64_t turned = renderer().draw_times().frames.load();
+  window_->video().SurfaceExposed();
+  EXPECT_TRUE(WaitUntil([&] { return renderer().draw_times().frames.load() > turned; }));
   player().Play();
   EXPECT_EQ(player().state(), kStatePlaying);
   EXPECT_TRUE(WaitUntil([&] { return player().Time() > paused_at; }));

@@ -74,6 +74,8 @@ class CVideoControl : public platform::MessageWindow, public render::RenderMessa
   void WheelTurned(int delta);
   bool KeyPressed(int key);
   void FilesDropped(std::vector<std::string> paths);
+  // The surface was uncovered: the renderer draws its next picture in full.
+  void SurfaceExposed();
 
   bool dragging() const { return dragging_; }
 

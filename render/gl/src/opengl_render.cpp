@@ -292,6 +292,7 @@ void COpenglRender::TearDown() {
   converted_ = std::vector<uint8_t>();  // 66 MB for a 5760 x 2880 picture
   context_->Release();
   initialised_ = false;
+  uploaded_ = false;
   current_mode_.store(-1);
 }
 
@@ -413,6 +414,7 @@ void COpenglRender::EnterMode(int mode) {
 }
 
 void COpenglRender::PointTextureCoordinates(int mode) {
+  ++coordinates_pointed_;
   const float* uv = kFlatUv;
   const float* uv_b = nullptr;
   int pairs = 4;
@@ -469,9 +471,16 @@ void COpenglRender::ReadFrame(std::vector<uint8_t>& bgra, int width, int height)
   glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bgra.data());
 }
 
-void COpenglRender::Draw(const uint8_t* pixels) { DrawFrame(pixels, nullptr); }
+void COpenglRender::Draw(const uint8_t* pixels, bool repeated) { DrawFrame(pixels, nullptr, repeated); }
 
-void COpenglRender::DrawYuv(const YuvPicture& picture) { DrawFrame(nullptr, &picture); }
+void COpenglRender::DrawYuv(const YuvPicture& picture, bool repeated) { DrawFrame(nullptr, &picture, repeated); }
+
+bool COpenglRender::DrawnView::operator==(const DrawnView& o) const {
+  return mode == o.mode && width == o.width && height == o.height && flip == o.flip &&
+         coordinates_pointed == o.coordinates_pointed &&
+         std::equal(std::begin(model_view.m), std::end(model_view.m), std::begin(o.model_view.m)) &&
+         std::equal(std::begin(projection.m), std::end(projection.m), std::begin(o.projection.m));
+}
 
 bool COpenglRender::BeginUpload(int width, int height, int source) {
   const bool allocate = texture_needs_allocation_ || width != allocated_width_ || height != allocated_height_ ||
@@ -540,7 +549,7 @@ void COpenglRender::UploadYuv(const YuvPicture& picture) {
   glActiveTexture(GL_TEXTURE0);
 }
 
-void COpenglRender::DrawFrame(const uint8_t* pixels, const YuvPicture* yuv) {
+void COpenglRender::DrawFrame(const uint8_t* pixels, const YuvPicture* yuv, bool repeated) {
   if (gl_major_ < 2 || !initialised_ || !context_->IsCurrent()) return;
   // Each kind of picture needs the shaders made for it.
   if ((yuv != nullptr) != (program_uses_yuv_ || convert_yuv_)) return;
@@ -548,21 +557,26 @@ void COpenglRender::DrawFrame(const uint8_t* pixels, const YuvPicture* yuv) {
   int w = 0;
   int h = 0;
   WindowSize(w, h);
+  const bool in_full = invalidated_.exchange(false) || !uploaded_;
+  repeated = repeated && !in_full;
 
-  glClearColor(0, 0, 0, 0);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glEnable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture_));
   if (yuv != nullptr && convert_yuv_) {
-    converted_.resize(static_cast<size_t>(yuv->width) * static_cast<size_t>(yuv->height) * 4);
-    YuvToBgra(*yuv, converted_.data(), static_cast<ptrdiff_t>(yuv->width) * 4);
-    UploadBgra(converted_.data(), yuv->width, yuv->height, kSourceDecoderYuv);
+    if (!repeated) {
+      converted_.resize(static_cast<size_t>(yuv->width) * static_cast<size_t>(yuv->height) * 4);
+      YuvToBgra(*yuv, converted_.data(), static_cast<ptrdiff_t>(yuv->width) * 4);
+      UploadBgra(converted_.data(), yuv->width, yuv->height, kSourceDecoderYuv);
+    }
     yuv = nullptr;  // drawn as the RGB picture it now is
+  } else if (repeated) {
+    // The textures hold this picture already.
   } else if (yuv != nullptr) {
     UploadYuv(*yuv);
   } else {
     UploadRgb(pixels);
   }
+  uploaded_ = true;
 
   const auto uploaded = std::chrono::steady_clock::now();
   const int requested = requested_mode_.load();
@@ -577,6 +591,15 @@ void COpenglRender::DrawFrame(const uint8_t* pixels, const YuvPicture* yuv) {
   const int mode = current_mode_.load();
   if (mode < 0) return;
   UpdateMatrices();
+  // A picture shown again in the same view, with nobody reading the frame, is on the screen.
+  const DrawnView view{mode, w, h, flip_.load(), coordinates_pointed_, model_view_, projection_};
+  const bool want_screenshot = screenshot_requested_.load();
+  const FrameRecorder* recorder = recorder_.load();
+  if (repeated && view == drawn_ && !want_screenshot && (recorder == nullptr || !recorder->IsRecording())) return;
+  drawn_ = view;
+
+  glClearColor(0, 0, 0, 0);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
   if (const std::optional<Viewport> viewport = ComputeViewport(mode, w, h, flip_.load())) {
     glViewport(viewport->x, viewport->y, viewport->width, viewport->height);
@@ -600,7 +623,6 @@ void COpenglRender::DrawFrame(const uint8_t* pixels, const YuvPicture* yuv) {
   // The captures read the frame before it is presented: after a swap the back buffer's
   // contents are undefined.
   std::vector<uint8_t> screenshot;
-  const bool want_screenshot = screenshot_requested_.load();
   const auto read_start = std::chrono::steady_clock::now();
   if (want_screenshot) ReadFrame(screenshot, w, h);
   FeedRecorder(w, h);

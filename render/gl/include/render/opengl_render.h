@@ -84,10 +84,15 @@ class COpenglRender {
   // Uploads the picture (decoder: `pixels`, width x height x 4 bytes BGRA, top row first;
   // photo: the loaded photo), enters a requested mode, updates the model, draws, serves a
   // pending screenshot and the recorder, and presents. Nothing below GL 2 or before Initialise.
-  void Draw(const uint8_t* pixels);
+  // `repeated`: the picture is the one drawn last (a paused video's picture shown again):
+  // nothing is uploaded, and nothing is drawn either unless the view moved, the window was
+  // exposed (Invalidate), or a screenshot or the recorder wants the frame.
+  void Draw(const uint8_t* pixels, bool repeated = false);
   // The same for a planar YUV picture (its own size; the texture size is not used). Nothing
   // unless Initialise ran for kSourceDecoderYuv.
-  void DrawYuv(const YuvPicture& picture);
+  void DrawYuv(const YuvPicture& picture, bool repeated = false);
+  // The window must be drawn again (uncovered, say): the next draw is made in full. Any thread.
+  void Invalidate() { invalidated_.store(true); }
 
   // Writes the next drawn frame to `path` (UTF-8): our JPEG encoder for ".jpg", Qt's writer
   // chosen by the extension otherwise. kMsgScreenshotSaved follows, or
@@ -131,7 +136,15 @@ class COpenglRender {
  private:
   void DeleteGlObjects();
   // The draw of both kinds of picture: `yuv` when it is planar, else `pixels` as Draw has it.
-  void DrawFrame(const uint8_t* pixels, const YuvPicture* yuv);
+  void DrawFrame(const uint8_t* pixels, const YuvPicture* yuv, bool repeated);
+  // What the last draw showed, so that a repeated picture in the same view is not drawn again.
+  struct DrawnView {
+    int mode = -1, width = 0, height = 0;
+    bool flip = false;
+    uint64_t coordinates_pointed = 0;  // the texture coordinates as of that draw
+    Matrix4 model_view, projection;
+    bool operator==(const DrawnView& o) const;
+  };
   // Whether the textures must be specified anew for a picture of width x height from
   // `source` (else they are updated in place); from then on they count as specified for it.
   bool BeginUpload(int width, int height, int source);
@@ -191,6 +204,10 @@ class COpenglRender {
   std::atomic<int> window_width_{0};
   std::atomic<int> window_height_{0};
   std::atomic<bool> screenshot_requested_{false};
+  std::atomic<bool> invalidated_{true};
+  bool uploaded_ = false;             // the textures hold the last picture drawn
+  uint64_t coordinates_pointed_ = 0;  // times the texture coordinates were pointed anew
+  DrawnView drawn_;
   std::mutex screenshot_mutex_;
   std::string screenshot_path_;  // guarded by screenshot_mutex_
   std::atomic<FrameRecorder*> recorder_{nullptr};
