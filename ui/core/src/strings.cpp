@@ -190,6 +190,9 @@ constexpr Entry kTable[] = {
     {kStrDescConfirm, "Keeps the choice.", "确认所作的选择。"},
     {kStrDescCloseWindow, "Closes this window.", "关闭此窗口。"},
     {kStrDescMinimiseWindow, "Hides this window in the task bar.", "将此窗口最小化到任务栏。"},
+    {kStrEngineSnapshot, "Snapshot of the frame", "原画截图"},
+    {kStrStreamRecord, "Record the stream", "录像"},
+    {kStrStopStreamRecord, "Stop the stream recording", "停止录像"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

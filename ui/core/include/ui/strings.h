@@ -180,6 +180,10 @@ enum StringId : int {
   kStrDescConfirm,
   kStrDescCloseWindow,
   kStrDescMinimiseWindow,
+  // The context menu's entries for the media engine's own snapshot and stream recording.
+  kStrEngineSnapshot,
+  kStrStreamRecord,
+  kStrStopStreamRecord,
 };
 
 void SetUiLanguage(Language language);
