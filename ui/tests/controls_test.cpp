@@ -319,6 +319,41 @@ TEST(MenuTest, KeysChooseAnItemAndEscapeChoosesNothing) {
   EXPECT_EQ(menu.Exec(QPoint(10, 10)), 0);
 }
 
+// "Open Converter" ran into its shortcut: a wide text makes the menu wider, so that a clear gap
+// of dark columns stays between every text and its shortcut, in both languages.
+TEST(MenuTest, ATextNeverRunsIntoItsShortcut) {
+  for (const Language language : {Language::kEnglish, Language::kChinese}) {
+    CMyMenu menu;
+    menu.AppendItem(10, QString::fromUtf8(LoadString(kStrOpenConverter, language)), 0, "Ctrl+E");
+    menu.AppendItem(20, QString::fromUtf8(LoadString(kStrEngineSnapshot, language)), 0, "Ctrl+Shift+S");
+    menu.resize(menu.itemWidth() + 2, 2 * CMyMenu::kItemHeight + 2);
+    const QImage image = menu.grab().toImage();
+    for (int row = 0; row < 2; ++row) {
+      const QRect item = menu.ItemRect(row);
+      // Dark columns between the first and the last inked column of the item.
+      const auto inked = [&](int x) {
+        for (int y = item.top() + 4; y < item.bottom() - 4; ++y) {
+          const QRgb p = image.pixel(x, y);
+          if (qRed(p) + qGreen(p) + qBlue(p) > 300) return true;
+        }
+        return false;
+      };
+      int widest_gap = 0, gap = 0;
+      bool seen = false;
+      for (int x = item.left() + 30; x < item.right() - 2; ++x) {
+        if (inked(x)) {
+          if (seen) widest_gap = std::max(widest_gap, gap);
+          seen = true;
+          gap = 0;
+        } else {
+          ++gap;
+        }
+      }
+      EXPECT_GE(widest_gap, 10) << "row " << row << " in language " << static_cast<int>(language);
+    }
+  }
+}
+
 TEST(SkinnedDialogTest, TheFrameRunsUnbrokenAboveTheTitleButtons) {
   // Guards against the close and minimise buttons painting over the frame's top line.
   for (const int margin : {6, 10}) {
