@@ -330,6 +330,57 @@ TEST_F(WindowTest, ShiftRRecordsTheViewWithTheVideosSound) {
   EXPECT_TRUE(app_.waitForFinished(8000));
 }
 
+// Opens `path` through Ctrl+O and the open dialog, typed into its name field.
+void OpenThroughTheDialog(const std::string& path) {
+  Key("ctrl+o");
+  ASSERT_TRUE(Shell("timeout 10 xdotool search --sync --name '^Open File$' windowfocus --sync"))
+      << "no open dialog";
+  Sleep(300);
+  Shell("xdotool type --delay 2 " + Quote(path));
+  Key("Return");
+}
+
+// The floating panel shows when the pointer comes near the top: it has view-mode buttons.
+bool PanelShows() {
+  Move(300, 40);
+  Move(310, 44);
+  const bool shown = WaitFor([] { return Near(Screen().pixel(100, 44), 0xFF1B1E23, 6); }, 8000);
+  Move(500, 350);
+  return shown;
+}
+
+// A file opened while a video plays leaves the window as a fresh one shows it (the old
+// playback's end reset the new file: its panel and view-mode buttons were gone); mode keys the
+// file has no button for do nothing (they turned the view black); the engine's snapshot has its
+// key in the main window.
+TEST_F(WindowTest, OpeningAFileWhileAVideoPlaysStartsAfresh) {
+  Start({QString::fromStdString(dir_ + "/dual.mp4")});
+  ASSERT_TRUE(WaitForPicture());
+  ASSERT_TRUE(PanelShows()) << "no floating panel for the first file";
+
+  OpenThroughTheDialog(dir_ + "/single.mp4");
+  ASSERT_TRUE(WaitFor([] { return LitShare(Screen(), kVideo) > 0.2; }, 15000)) << "no picture of the second file";
+  EXPECT_TRUE(Moving()) << "the second file does not play";
+  EXPECT_TRUE(PanelShows()) << "the second file has no floating panel";
+
+  // '0', the sphere, is no mode of a single-lens file: the picture stays.
+  Key("0");
+  Sleep(1500);
+  EXPECT_GT(LitShare(Screen(), kVideo), 0.2) << "a mode key that does not suit the file blanked the view";
+
+  Key("ctrl+shift+s");
+  ASSERT_TRUE(LogShows("message box: Screenshot saved in: " + home_ + "/Videos/SPHEROLUX Video Converter/snapshots/"))
+      << Log();
+  ASSERT_TRUE(AnswerBox());
+
+  // And back to a dual-lens video.
+  OpenThroughTheDialog(dir_ + "/dual.mp4");
+  ASSERT_TRUE(WaitForPicture()) << "no picture of the third file";
+  EXPECT_TRUE(PanelShows()) << "the third file has no floating panel";
+  Key("ctrl+q");
+  EXPECT_TRUE(app_.waitForFinished(8000));
+}
+
 // Screenshots and recordings that fail say so, and never "saved": the folder for them cannot be
 // made (a file has its name).
 TEST_F(WindowTest, FailedScreenshotsAndRecordingsAreReported) {

@@ -351,6 +351,13 @@ void CMediaPlayer::Stop() {
   stopped_mark_ = true;
 }
 
+void CMediaPlayer::FrameStep() {
+  if (player_ == nullptr) return;
+  if (void* next = api_.Find("libvlc_media_player_next_frame")) {
+    reinterpret_cast<decltype(&libvlc_media_player_next_frame)>(next)(player_);
+  }
+}
+
 int CMediaPlayer::IsPlaying() const { return player_ != nullptr ? api_.is_playing()(player_) : 0; }
 
 int64_t CMediaPlayer::Time() const { return player_ != nullptr ? api_.get_time()(player_) : 0; }

@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QVBoxLayout>
-#include <algorithm>
 #include <cstdio>
 
 #include "platform/messages.h"
@@ -17,7 +16,6 @@ using namespace platform;
 namespace {
 
 constexpr int kPhotoRefreshMs = 25;
-constexpr float kSeekStepPercent = 5.0f;
 
 }  // namespace
 
@@ -28,6 +26,8 @@ PlayerWindow::PlayerWindow(QWidget* parent) : MessageWindow(parent) {
   layout->addWidget(video_);
   video_->winId();  // the surface needs a native window before the player reads the GL version
   player_ = std::make_unique<CMediaPlayer>(video_);
+  engine_ = std::make_unique<PlayerEngine>([this]() -> CMediaPlayer& { return *player_; }, *video_);
+  core_ = std::make_unique<player::PlayerCore>(*engine_, static_cast<player::Host&>(*this));
   // Engine threads post, never wait. The window keeps the position (wParam) as lParam.
   player_->SetNotify([this](int code, WParam wparam, LParam lparam) {
     if (code == kNotifyPosition) {
@@ -45,6 +45,8 @@ PlayerWindow::PlayerWindow(QWidget* parent) : MessageWindow(parent) {
 PlayerWindow::~PlayerWindow() {
   // The player stops its output thread before the window it draws into goes away.
   photo_timer_.stop();
+  core_.reset();
+  engine_.reset();
   player_.reset();
 }
 
@@ -65,7 +67,7 @@ bool PlayerWindow::OpenFile(const std::string& path, std::string* error) {
     return false;
   }
   photo_ = photo;
-  rotation_ = 0;
+  core_->Opened();
   if (photo) {
     photo_timer_.start();
   } else {
@@ -82,6 +84,35 @@ void PlayerWindow::Close() {
 int PlayerWindow::count(unsigned message) const {
   const auto it = counts_.find(message);
   return it == counts_.end() ? 0 : it->second;
+}
+
+int PlayerWindow::count(player::CommandId command) const {
+  const auto it = commands_.find(command);
+  return it == commands_.end() ? 0 : it->second;
+}
+
+player::Situation PlayerWindow::situation() const {
+  player::Situation s;
+  const int state = player_->state();
+  if (photo_ && photo_timer_.isActive()) {
+    s.shown = player::Shown::kPhoto;
+  } else if (!photo_ && state >= kStateOpened && state <= kStatePaused) {
+    s.shown = player::Shown::kVideo;
+  }
+  s.file_current = !photo_ && state != kStateNone;
+  if (s.shown != player::Shown::kNothing) {
+    s.view_modes = player::ViewModesFor(player_->camera_type(), player_->width(), player_->height(), photo_);
+  }
+  return s;
+}
+
+void PlayerWindow::Changed(const player::Command& command) {
+  if (command.id == player::CommandId::kEngineSnapshot) {
+    std::printf("snapshot: %s/snapshots/\n", player_->output_directory().c_str());
+  } else if (command.id == player::CommandId::kStreamRecord) {
+    std::printf(player_->recording() ? "recording\n" : "recording ended\n");
+  }
+  std::fflush(stdout);
 }
 
 PlayerWindow::LParam PlayerWindow::onMessage(unsigned message, WParam wparam, LParam lparam) {
@@ -111,8 +142,7 @@ void PlayerWindow::Handle(unsigned message, WParam wparam, LParam lparam) {
         player_->SetViewMode(static_cast<int>(lparam));
         player_->ApplyViewMode();
       } else if (lparam == kViewDirection) {
-        flip_ = !flip_;
-        player_->SetFlip(flip_);
+        core_->Run({player::CommandId::kFlip});
       } else if (lparam == kViewReset) {
         player_->ResetView();
       }
@@ -139,7 +169,7 @@ void PlayerWindow::Handle(unsigned message, WParam wparam, LParam lparam) {
 void PlayerWindow::OnEngineEvent(WParam code, LParam lparam) {
   if (code == kNotifyEnd) {
     position_ = 0;
-    rotation_ = 0;
+    core_->Opened();
     Close();
   } else if (code == kNotifyPlaying && lparam >= 1) {
     length_ms_ = lparam;
@@ -147,41 +177,13 @@ void PlayerWindow::OnEngineEvent(WParam code, LParam lparam) {
 }
 
 void PlayerWindow::keyPressEvent(QKeyEvent* event) {
-  CMediaPlayer& p = *player_;
-  const int key = event->key();
-  if (key >= Qt::Key_0 && key <= Qt::Key_6) {
-    send(kMsgViewCommand, 0, key - Qt::Key_0);
-  } else if (key == Qt::Key_F) {
-    send(kMsgViewCommand, 0, kViewDirection);
-  } else if (key == Qt::Key_R) {
-    send(kMsgViewCommand, 0, kViewReset);
-  } else if (key == Qt::Key_Space) {
-    if (p.state() == kStatePlaying) {
-      p.Pause();
-    } else {
-      p.Play();
-    }
-  } else if (key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
-    const float step = key == Qt::Key_PageUp ? kSeekStepPercent : -kSeekStepPercent;
-    p.Seek(std::clamp(static_cast<float>(position_) + step, 0.0f, 100.0f));
-  } else if (key == Qt::Key_BracketLeft || key == Qt::Key_BracketRight) {
-    rotation_ = (rotation_ + (key == Qt::Key_BracketLeft ? 270 : 90)) % 360;
-    p.Rotate(rotation_);
-  } else if (key == Qt::Key_S) {
-    const std::string path = p.Snapshot();
-    if (!path.empty()) std::printf("snapshot: %s\n", path.c_str());
-  } else if (key == Qt::Key_C) {
-    p.ToggleRecording();
-    std::printf(p.recording() ? "recording\n" : "recording ended\n");
-  } else if (key == Qt::Key_M) {
-    muted_ = !muted_;
-    p.SetMute(muted_);
-  } else if (key == Qt::Key_Escape) {
-    close();
-  } else {
+  const std::optional<player::Command> command = KeyCommand(player::kPlayWindow, *event);
+  if (!command) {
     MessageWindow::keyPressEvent(event);
+    return;
   }
-  std::fflush(stdout);
+  core_->Run(*command);
+  ++commands_[command->id];
 }
 
 void PlayerWindow::closeEvent(QCloseEvent* event) {

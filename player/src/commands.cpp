@@ -14,10 +14,10 @@ namespace {
 // When a command applies.
 enum class Rule : uint8_t {
   kAlways,
-  kVideoCurrent,  // a video is current (shown or ended)
+  kPlay,          // a file is current and no photo is shown
   kVideoShown,    // a video is open
   kShown,         // a photo or a video is shown
-  kViewMode,      // the mode suits the shown file
+  kViewMode,      // the mode suits the shown file; any mode while nothing is shown
   kScreenRecord,  // a video is open and a recorder is plugged in
   kConverter,     // a converter is plugged in
 };
@@ -32,16 +32,16 @@ struct Spec {
 // One row per command, in the order of CommandId.
 constexpr Spec kSpecs[] = {
     {CommandId::kOpen, "open-file", ArgKind::kNone, Rule::kAlways},
-    {CommandId::kPlayPause, "play-pause", ArgKind::kNone, Rule::kVideoCurrent},
+    {CommandId::kPlayPause, "play-pause", ArgKind::kNone, Rule::kPlay},
     {CommandId::kStop, "stop", ArgKind::kNone, Rule::kVideoShown},
     {CommandId::kSeek, "seek", ArgKind::kNumber, Rule::kVideoShown},
     {CommandId::kSeekBy, "seek-by", ArgKind::kNumber, Rule::kVideoShown},
     {CommandId::kFrameStep, "frame-step", ArgKind::kNone, Rule::kVideoShown},
     {CommandId::kViewMode, "view-mode", ArgKind::kInt, Rule::kViewMode},
-    {CommandId::kTurn, "turn", ArgKind::kPair, Rule::kShown},
-    {CommandId::kZoom, "zoom", ArgKind::kInt, Rule::kShown},
-    {CommandId::kResetView, "reset-view", ArgKind::kNone, Rule::kShown},
-    {CommandId::kFlip, "flip", ArgKind::kNone, Rule::kShown},
+    {CommandId::kTurn, "turn", ArgKind::kPair, Rule::kAlways},
+    {CommandId::kZoom, "zoom", ArgKind::kInt, Rule::kAlways},
+    {CommandId::kResetView, "reset-view", ArgKind::kNone, Rule::kAlways},
+    {CommandId::kFlip, "flip", ArgKind::kNone, Rule::kAlways},
     {CommandId::kRotate, "rotate", ArgKind::kInt, Rule::kShown},
     {CommandId::kScreenshot, "screenshot", ArgKind::kNone, Rule::kShown},
     {CommandId::kEngineSnapshot, "engine-snapshot", ArgKind::kNone, Rule::kVideoShown},
@@ -162,15 +162,15 @@ bool Applies(const Command& command, const Situation& s) {
   switch (SpecOf(command.id).rule) {
     case Rule::kAlways:
       return true;
-    case Rule::kVideoCurrent:
-      return s.video_current;
+    case Rule::kPlay:
+      return s.file_current && s.shown != Shown::kPhoto;
     case Rule::kVideoShown:
       return s.shown == Shown::kVideo;
     case Rule::kShown:
       return s.shown != Shown::kNothing;
     case Rule::kViewMode:
-      return s.shown != Shown::kNothing && command.value() >= 0 && command.value() < 32 &&
-             (s.view_modes & (1u << command.value())) != 0;
+      if (command.value() < 0 || command.value() > 6) return false;
+      return s.shown == Shown::kNothing || (s.view_modes & (1u << command.value())) != 0;
     case Rule::kScreenRecord:
       return s.shown == Shown::kVideo && s.screen_recorder;
     case Rule::kConverter:

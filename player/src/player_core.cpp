@@ -1,6 +1,9 @@
 #include "player/player_core.h"
 
 #include <algorithm>
+#include <cstdlib>
+
+#include "ui/bar_logic.h"
 
 namespace spherolux::player {
 
@@ -64,7 +67,9 @@ bool PlayerCore::Run(const Command& command) {
       engine_.SetFlip(flipped_);
       break;
     case CommandId::kRotate:
-      rotation_ = ((rotation_ + 90 * command.value()) % 360 + 360) % 360;
+      for (int quarter = 0; quarter < std::abs(command.value()) % 4; ++quarter) {
+        rotation_ = ui::RotatedQuarter(rotation_, command.value() < 0);
+      }
       engine_.Rotate(rotation_);
       break;
     case CommandId::kScreenshot:

@@ -46,8 +46,9 @@ TEST(Commands, ViewModesAreThePanelsModesAndTheFlatView) {
   }
   EXPECT_FALSE(Applies({CommandId::kViewMode, 7}, dual));
   EXPECT_FALSE(Applies({CommandId::kViewMode, -1}, dual));
-  dual.shown = Shown::kNothing;
-  EXPECT_FALSE(Applies({CommandId::kViewMode, 0}, dual)) << "nothing shown";
+  const Situation nothing;
+  EXPECT_TRUE(Applies({CommandId::kViewMode, 4}, nothing)) << "kept for the next file";
+  EXPECT_FALSE(Applies({CommandId::kViewMode, 7}, nothing));
 }
 
 TEST(Commands, APhotoHasNoPlayAndNothingOpenOnlyTheWindowsCommands) {
@@ -60,7 +61,7 @@ TEST(Commands, APhotoHasNoPlayAndNothingOpenOnlyTheWindowsCommands) {
     EXPECT_TRUE(Applies(*ParseCommand(yes), photo)) << yes;
   }
   const Situation ended{Shown::kNothing, true};
-  EXPECT_TRUE(Applies({CommandId::kPlayPause}, ended)) << "play opens an ended video again";
+  EXPECT_TRUE(Applies({CommandId::kPlayPause}, ended)) << "play opens an ended or refused file again";
   EXPECT_FALSE(Applies({CommandId::kScreenshot}, ended));
   EXPECT_FALSE(Applies({CommandId::kConverter}, ended)) << "no converter plugged in";
   for (const char* always : {"open-file", "full-screen", "quit", "language", "toggle-mute", "volume 50"}) {

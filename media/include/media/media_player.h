@@ -102,6 +102,8 @@ class CMediaPlayer {
   void Play();
   void Pause();
   void Stop();
+  // The next picture, paused; nothing when no video is open.
+  void FrameStep();
   int IsPlaying() const;
   int64_t Time() const;
   int64_t Length() const;

@@ -4,7 +4,9 @@
 //
 // Each command has one rule of when it applies to what is open (a photo has no play, a
 // dual-lens file has no dome modes); buttons, menu entries and keys are enabled from that one
-// answer, and a command that does not apply does nothing.
+// answer, and a command that does not apply does nothing. Steering the view (turn, zoom, flip,
+// reset) and choosing a view mode while nothing is shown always apply: the player keeps them
+// for nothing, or until a file opens.
 //
 // Text form: the name, then the arguments separated by spaces ("view-mode 3", "turn -5 0").
 // Plain functions; any thread.
@@ -70,8 +72,8 @@ std::span<const CommandId> AllCommands();
 enum class Shown : uint8_t { kNothing, kPhoto, kVideo };
 struct Situation {
   Shown shown = Shown::kNothing;
-  // A video is current: shown, or ended (play then opens it again).
-  bool video_current = false;
+  // A file is current: shown, or ended or refused (play then opens it again).
+  bool file_current = false;
   // The view modes that suit the open file, as bits (1 << mode); see ViewModesFor.
   unsigned view_modes = 0;
   bool converter = false;        // a converter is plugged in

@@ -1,0 +1,63 @@
+#include "media/player_input.h"
+
+#include <QKeyEvent>
+#include <QKeySequence>
+
+#include "media/media_player.h"
+#include "media/video_control.h"
+
+namespace spherolux::media {
+
+int PlayerEngine::state() const { return player_().state(); }
+void PlayerEngine::Play() { player_().Play(); }
+void PlayerEngine::Pause() { player_().Pause(); }
+void PlayerEngine::Stop() { player_().Stop(); }
+
+int PlayerEngine::position() const {
+  CMediaPlayer& p = player_();
+  const int64_t length = p.Length();
+  return length > 0 ? static_cast<int>(100 * p.Time() / length) : 0;
+}
+
+void PlayerEngine::Seek(float percent) { player_().Seek(percent); }
+void PlayerEngine::FrameStep() { player_().FrameStep(); }
+
+void PlayerEngine::SetViewMode(int mode) {
+  CMediaPlayer& p = player_();
+  p.SetViewMode(mode);
+  if (p.renderer() != nullptr) p.ApplyViewMode();
+}
+
+void PlayerEngine::Turn(float right_degrees, float up_degrees) {
+  const float pixels_per_degree = video_.Diagonal() / 2.0f / 60.0f;
+  player_().Drag(right_degrees * pixels_per_degree, up_degrees * pixels_per_degree);
+}
+
+void PlayerEngine::Zoom(int wheel_steps) { player_().Zoom(-120 * wheel_steps); }
+void PlayerEngine::ResetView() { player_().ResetView(); }
+void PlayerEngine::SetFlip(bool on) { player_().SetFlip(on); }
+void PlayerEngine::Rotate(int degrees) { player_().Rotate(degrees); }
+void PlayerEngine::Snapshot() { player_().Snapshot(); }
+void PlayerEngine::ToggleStreamRecording() { player_().ToggleRecording(); }
+void PlayerEngine::SetMute(bool on) { player_().SetMute(on); }
+void PlayerEngine::SetVolume(int percent) { player_().SetVolume(percent); }
+
+std::optional<player::Command> KeyCommand(player::Window window, const QKeyEvent& event) {
+  const int key = event.key();
+  if (key == 0 || key == Qt::Key_unknown || key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||
+      key == Qt::Key_Meta) {
+    return std::nullopt;
+  }
+  Qt::KeyboardModifiers modifiers = event.modifiers() & ~Qt::KeypadModifier;
+  const auto text = [&](Qt::KeyboardModifiers m) {
+    return QKeySequence(QKeyCombination(m, static_cast<Qt::Key>(key))).toString(QKeySequence::PortableText);
+  };
+  if (auto command = player::CommandForKey(window, text(modifiers).toStdString())) return command;
+  const bool letter = key >= Qt::Key_A && key <= Qt::Key_Z;
+  if (!letter && (modifiers & Qt::ShiftModifier) != 0) {
+    return player::CommandForKey(window, text(modifiers & ~Qt::ShiftModifier).toStdString());
+  }
+  return std::nullopt;
+}
+
+}  // namespace spherolux::media
