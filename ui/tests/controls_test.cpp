@@ -106,6 +106,18 @@ TEST(SkinTest, TheColourAdjustmentReachesEveryDrawnImage) {
   EXPECT_LT(std::abs(washed.blue() - washed.red()), 3) << "saturation 0 turns it grey";
 }
 
+// A slider dragged through every width kept one rendered image per width for good.
+TEST(SkinTest, TheImageCacheStaysBoundedAndKeepsWhatIsInUse) {
+  const QImage first = LoadSkinImage(kImgLogo, QSize(40, 40));
+  for (int width = 1; width <= 1200; ++width) {
+    LoadSkinImage(kImgLogo, QSize(40, 40));  // in use all along
+    LoadSkinImage(kImgMenuBackground, QSize(width, 25));
+  }
+  EXPECT_LE(SkinImageCacheSize(), kSkinImageCacheEntries);
+  EXPECT_GE(SkinImageCacheSize(), kSkinImageCacheEntries / 2) << "the cache still serves";
+  EXPECT_EQ(LoadSkinImage(kImgLogo, QSize(40, 40)).cacheKey(), first.cacheKey()) << "an image in use is kept";
+}
+
 TEST(ButtonTest, StateImagesFollowTheRules) {
   MessageRecorder bar;
   CButtonEx button(1048, &bar);
