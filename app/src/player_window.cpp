@@ -570,15 +570,8 @@ void CVideoPlayerDlg::ScreenRecord() { panel_->send(ui::kWmCommand, ui::CFloatDl
 
 player::Situation CVideoPlayerDlg::situation() const {
   player::Situation s;
-  if (PhotoShown()) {
-    s.shown = player::Shown::kPhoto;
-  } else if (!is_photo_ && HasMedium()) {
-    s.shown = player::Shown::kVideo;
-  }
+  if (player_ != nullptr && !refused_) s = media::ShownSituation(*player_, is_photo_, PhotoShown());
   s.file_current = !current_path_.empty();
-  if (s.shown != player::Shown::kNothing && !refused_) {
-    s.view_modes = player::ViewModesFor(player_->camera_type(), player_->width(), player_->height(), is_photo_);
-  }
   s.converter = static_cast<bool>(converter_);
   s.screen_recorder = recorder_ != nullptr;
   return s;

@@ -333,8 +333,7 @@ TEST_F(WindowTest, ShiftRRecordsTheViewWithTheVideosSound) {
 // Opens `path` through Ctrl+O and the open dialog, typed into its name field.
 void OpenThroughTheDialog(const std::string& path) {
   Key("ctrl+o");
-  ASSERT_TRUE(Shell("timeout 10 xdotool search --sync --name '^Open File$' windowfocus --sync"))
-      << "no open dialog";
+  ASSERT_TRUE(Shell("timeout 10 xdotool search --sync --name '^Open File$' windowfocus --sync")) << "no open dialog";
   Sleep(300);
   Shell("xdotool type --delay 2 " + Quote(path));
   Key("Return");

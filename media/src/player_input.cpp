@@ -42,6 +42,20 @@ void PlayerEngine::ToggleStreamRecording() { player_().ToggleRecording(); }
 void PlayerEngine::SetMute(bool on) { player_().SetMute(on); }
 void PlayerEngine::SetVolume(int percent) { player_().SetVolume(percent); }
 
+player::Situation ShownSituation(const CMediaPlayer& player, bool photo, bool photo_shown) {
+  player::Situation s;
+  const int state = player.state();
+  if (photo && photo_shown) {
+    s.shown = player::Shown::kPhoto;
+  } else if (!photo && state >= kStateOpened && state <= kStatePaused) {
+    s.shown = player::Shown::kVideo;
+  }
+  if (s.shown != player::Shown::kNothing) {
+    s.view_modes = player::ViewModesFor(player.camera_type(), player.width(), player.height(), photo);
+  }
+  return s;
+}
+
 std::optional<player::Command> KeyCommand(player::Window window, const QKeyEvent& event) {
   const int key = event.key();
   if (key == 0 || key == Qt::Key_unknown || key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/messages.h"
 #include "probe/probe.h"
@@ -59,10 +60,7 @@ bool PlayerWindow::OpenFile(const std::string& path, std::string* error) {
   }
   if (player_->Open(path, photo) != 1) {
     if (error != nullptr) {
-      *error = !player_->open_error().empty() ? player_->open_error()
-                                              : std::string(
-                                                    "OpenGL2.0 is required. Please upgrade the driver of "
-                                                    "video card!");
+      *error = !player_->open_error().empty() ? player_->open_error() : ui::LoadString(ui::kStrGl2Required);
     }
     return false;
   }
@@ -92,23 +90,14 @@ int PlayerWindow::count(player::CommandId command) const {
 }
 
 player::Situation PlayerWindow::situation() const {
-  player::Situation s;
-  const int state = player_->state();
-  if (photo_ && photo_timer_.isActive()) {
-    s.shown = player::Shown::kPhoto;
-  } else if (!photo_ && state >= kStateOpened && state <= kStatePaused) {
-    s.shown = player::Shown::kVideo;
-  }
-  s.file_current = !photo_ && state != kStateNone;
-  if (s.shown != player::Shown::kNothing) {
-    s.view_modes = player::ViewModesFor(player_->camera_type(), player_->width(), player_->height(), photo_);
-  }
+  player::Situation s = ShownSituation(*player_, photo_, photo_timer_.isActive());
+  s.file_current = !photo_ && player_->state() != kStateNone;
   return s;
 }
 
 void PlayerWindow::Changed(const player::Command& command) {
   if (command.id == player::CommandId::kEngineSnapshot) {
-    std::printf("snapshot: %s/snapshots/\n", player_->output_directory().c_str());
+    std::printf("snapshot: %s\n", (std::filesystem::path(player_->output_directory()) / "snapshots").c_str());
   } else if (command.id == player::CommandId::kStreamRecord) {
     std::printf(player_->recording() ? "recording\n" : "recording ended\n");
   }
@@ -138,13 +127,13 @@ void PlayerWindow::Handle(unsigned message, WParam wparam, LParam lparam) {
       if (player_->IsPlaying() != 0 || player_->state() == kStatePaused) player_->Refresh();
       break;
     case kMsgViewCommand:
+      // Any mode (the tests set each one); keys go through the core and its rule.
       if (lparam >= 0 && lparam <= 6) {
-        player_->SetViewMode(static_cast<int>(lparam));
-        player_->ApplyViewMode();
+        engine_->SetViewMode(static_cast<int>(lparam));
       } else if (lparam == kViewDirection) {
         core_->Run({player::CommandId::kFlip});
       } else if (lparam == kViewReset) {
-        player_->ResetView();
+        core_->Run({player::CommandId::kResetView});
       }
       break;
     case kMsgEngineEvent:

@@ -1,5 +1,6 @@
 #include "player/commands.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -65,15 +66,11 @@ constexpr bool InOrder() {
 }
 static_assert(InOrder(), "kSpecs follows CommandId");
 
-constexpr CommandId kAll[] = {
-    CommandId::kOpen,           CommandId::kPlayPause,    CommandId::kStop,          CommandId::kSeek,
-    CommandId::kSeekBy,         CommandId::kFrameStep,    CommandId::kViewMode,      CommandId::kTurn,
-    CommandId::kZoom,           CommandId::kResetView,    CommandId::kFlip,          CommandId::kRotate,
-    CommandId::kScreenshot,     CommandId::kEngineSnapshot, CommandId::kStreamRecord, CommandId::kScreenRecord,
-    CommandId::kMute,           CommandId::kToggleMute,   CommandId::kVolume,        CommandId::kFullScreen,
-    CommandId::kLeaveFullScreen, CommandId::kConverter,   CommandId::kLanguage,      CommandId::kQuit,
-};
-static_assert(std::size(kAll) == std::size(kSpecs));
+constexpr auto kAll = [] {
+  std::array<CommandId, std::size(kSpecs)> all{};
+  for (size_t i = 0; i < all.size(); ++i) all[i] = kSpecs[i].id;
+  return all;
+}();
 
 const Spec& SpecOf(CommandId id) { return kSpecs[static_cast<size_t>(id)]; }
 
@@ -147,9 +144,8 @@ std::string FormatCommand(const Command& command) {
 
 unsigned ViewModesFor(int camera_type, int width, int height, bool is_photo) {
   const unsigned panel = ui::PanelButtonsFor(camera_type, width, height, is_photo);
-  constexpr std::pair<unsigned, int> kModes[] = {{ui::kPanelSphere, 0},   {ui::kPanelTile, 1},
-                                                 {ui::kPanelPlanet, 2},   {ui::kPanelHalfBall, 3},
-                                                 {ui::kPanelInDome, 4},   {ui::kPanelLayer, 5}};
+  constexpr std::pair<unsigned, int> kModes[] = {{ui::kPanelSphere, 0},   {ui::kPanelTile, 1},   {ui::kPanelPlanet, 2},
+                                                 {ui::kPanelHalfBall, 3}, {ui::kPanelInDome, 4}, {ui::kPanelLayer, 5}};
   unsigned modes = 0;
   for (const auto& [button, mode] : kModes) {
     if ((panel & button) != 0) modes |= 1u << mode;

@@ -23,8 +23,8 @@ TEST(Commands, TextFormRoundTripsAndRejectsWrongArguments) {
   }
   EXPECT_EQ(ParseCommand("turn -5 0"), (Command{CommandId::kTurn, -5, 0}));
   EXPECT_EQ(ParseCommand("  view-mode   4 "), (Command{CommandId::kViewMode, 4}));
-  for (const char* wrong : {"", "view-mode", "view-mode 1.5", "view-mode x", "turn 5", "quit now", "seek nan",
-                            "play", "zoom 1 2"}) {
+  for (const char* wrong :
+       {"", "view-mode", "view-mode 1.5", "view-mode x", "turn 5", "quit now", "seek nan", "play", "zoom 1 2"}) {
     EXPECT_FALSE(ParseCommand(wrong)) << wrong;
   }
 }
@@ -53,8 +53,8 @@ TEST(Commands, ViewModesAreThePanelsModesAndTheFlatView) {
 
 TEST(Commands, APhotoHasNoPlayAndNothingOpenOnlyTheWindowsCommands) {
   const Situation photo{Shown::kPhoto, false, 0b1000111, true, true};
-  for (const char* no : {"play-pause", "stop", "seek 5", "frame-step", "engine-snapshot", "stream-record",
-                         "screen-record"}) {
+  for (const char* no :
+       {"play-pause", "stop", "seek 5", "frame-step", "engine-snapshot", "stream-record", "screen-record"}) {
     EXPECT_FALSE(Applies(*ParseCommand(no), photo)) << no;
   }
   for (const char* yes : {"screenshot", "turn 5 0", "zoom 1", "flip", "rotate 1", "reset-view", "converter"}) {
@@ -85,7 +85,9 @@ struct Recorder : Engine, Host {
   void Seek(float percent) override { calls.push_back("seek " + std::to_string(static_cast<int>(percent))); }
   void FrameStep() override { calls.push_back("frame"); }
   void SetViewMode(int mode) override { calls.push_back("mode " + std::to_string(mode)); }
-  void Turn(float x, float y) override { calls.push_back("turn " + std::to_string(int(x)) + " " + std::to_string(int(y))); }
+  void Turn(float x, float y) override {
+    calls.push_back("turn " + std::to_string(int(x)) + " " + std::to_string(int(y)));
+  }
   void Zoom(int steps) override { calls.push_back("zoom " + std::to_string(steps)); }
   void ResetView() override { calls.push_back("reset"); }
   void SetFlip(bool on) override { calls.push_back(on ? "flip on" : "flip off"); }
@@ -125,9 +127,9 @@ TEST(PlayerCore, RunsWhatAppliesAndKeepsWhatCommandsToggle) {
   EXPECT_TRUE(core.Run("full-screen"));
   EXPECT_TRUE(core.Run("leave-full-screen"));
   EXPECT_FALSE(core.Run("no-such-command"));
-  const std::vector<std::string> expected = {"pause",    "play",       "reopen",  "mode 1",  "rotate 270",
-                                             "rotate 180", "flip on",  "flip off", "seek 0", "seek 100",
-                                             "mute on",  "full on",    "full off"};
+  const std::vector<std::string> expected = {"pause",      "play",    "reopen",   "mode 1", "rotate 270",
+                                             "rotate 180", "flip on", "flip off", "seek 0", "seek 100",
+                                             "mute on",    "full on", "full off"};
   EXPECT_EQ(r.calls, expected);
 
   // A new file starts upright and unflipped.

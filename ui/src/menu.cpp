@@ -25,8 +25,8 @@ void CMyMenu::AppendSeparator() { items_.push_back({0, {}, {}, 0, false, false})
 
 namespace {
 
-constexpr int kTextLeft = 34;      // after the icon column
-constexpr int kTextRight = 8;      // margin at the right edge
+constexpr int kTextLeft = 34;     // after the icon column
+constexpr int kTextRight = 8;     // margin at the right edge
 constexpr int kShortcutGap = 16;  // between a text and its shortcut
 
 QFont ShortcutFont() { return SkinFont(11); }

@@ -309,14 +309,7 @@ void CTranscodePreviewDlg::onTimer(unsigned id) {
 }
 
 player::Situation CTranscodePreviewDlg::situation() const {
-  player::Situation s;
-  const int state = player_->state();
-  if (model_.photo() && timerRunning(kTimerPhoto)) {
-    s.shown = player::Shown::kPhoto;
-  } else if (!model_.photo() && state >= media::kStateOpened && state <= media::kStatePaused) {
-    s.shown = player::Shown::kVideo;
-  }
-  return s;
+  return media::ShownSituation(*player_, model_.photo(), timerRunning(kTimerPhoto));
 }
 
 void CTranscodePreviewDlg::keyPressEvent(QKeyEvent* event) {

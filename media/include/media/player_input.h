@@ -50,6 +50,11 @@ class PlayerEngine final : public player::Engine {
   CVideoControl& video_;
 };
 
+// What `player` shows, for the core's rules: a photo while `photo_shown`, a video while one is
+// open (and the current file is no photo), with the view modes that suit it. The window adds
+// what only it knows (the current file, the plugged-in parts).
+player::Situation ShownSituation(const CMediaPlayer& player, bool photo, bool photo_shown);
+
 // The command `event` runs in `window`: the key with its modifiers, or, for a key that is no
 // letter, without Shift ("+" is typed with Shift on many keyboards). nullopt when unbound.
 std::optional<player::Command> KeyCommand(player::Window window, const QKeyEvent& event);

@@ -1,8 +1,8 @@
-// CMyMenu: a skinned pop-up menu. Every item is 25 pixels high on skin image 294 and at least
-// 159 wide (wider when a text and its shortcut need it), in the 12-pixel skin font at weight 500, with an optional skin image as its icon, a shortcut text
-// and a check mark. Exec shows it at a screen point and returns the chosen item's id, or 0 when
-// the menu was dismissed (Esc, a click outside). Up/Down/Enter work as in any menu.
-// UI thread only.
+// CMyMenu: a skinned pop-up menu. Every item is 25 pixels high on skin image 294 and at
+// least 159 wide (wider when a text and its shortcut need it), in the 12-pixel skin font at
+// weight 500, with an optional skin image as its icon, a shortcut text and a check mark. Exec
+// shows it at a screen point and returns the chosen item's id, or 0 when the menu was
+// dismissed (Esc, a click outside). Up/Down/Enter work as in any menu. UI thread only.
 #pragma once
 
 #include <QString>
