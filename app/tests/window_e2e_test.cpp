@@ -353,6 +353,8 @@ bool PanelShows() {
 // file has no button for do nothing (they turned the view black); the engine's snapshot has its
 // key in the main window.
 TEST_F(WindowTest, OpeningAFileWhileAVideoPlaysStartsAfresh) {
+  const std::string photo = home_ + "/photo.jpg";
+  ASSERT_TRUE(Shell(kBin + "spherolux-camgen photo " + Quote(photo) + " --size 1920x960"));
   Start({QString::fromStdString(dir_ + "/dual.mp4")});
   ASSERT_TRUE(WaitForPicture());
   ASSERT_TRUE(PanelShows()) << "no floating panel for the first file";
@@ -372,10 +374,14 @@ TEST_F(WindowTest, OpeningAFileWhileAVideoPlaysStartsAfresh) {
       << Log();
   ASSERT_TRUE(AnswerBox());
 
-  // And back to a dual-lens video.
+  // A photo after the video, and a video after the photo.
+  OpenThroughTheDialog(photo);
+  ASSERT_TRUE(WaitForPicture()) << "no picture of the photo";
+  EXPECT_TRUE(PanelShows()) << "the photo has no floating panel";
   OpenThroughTheDialog(dir_ + "/dual.mp4");
-  ASSERT_TRUE(WaitForPicture()) << "no picture of the third file";
-  EXPECT_TRUE(PanelShows()) << "the third file has no floating panel";
+  ASSERT_TRUE(WaitForPicture()) << "no picture of the video after the photo";
+  EXPECT_TRUE(Moving()) << "the video after the photo does not play";
+  EXPECT_TRUE(PanelShows()) << "the video after the photo has no floating panel";
   Key("ctrl+q");
   EXPECT_TRUE(app_.waitForFinished(8000));
 }
