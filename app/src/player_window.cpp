@@ -747,18 +747,9 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
       if (Player().IsPlaying() != 0 || Player().state() == media::kStatePaused) Player().Refresh();
       break;
     case msg::kMsgDrag:
-    case msg::kMsgFling: {
-      const auto* pair = reinterpret_cast<const float*>(l);
-      if (pair == nullptr) break;
-      if (message == msg::kMsgDrag) {
-        Player().Drag(pair[0], pair[1]);
-      } else {
-        Player().Fling(pair[0], pair[1]);
-      }
-      break;
-    }
+    case msg::kMsgFling:
     case msg::kMsgZoom:
-      Player().Zoom(static_cast<int>(l));
+      media::ForwardPointer(*core_, message, l);
       break;
     case msg::kMsgViewCommand:
       if (l == msg::kViewDirection) {

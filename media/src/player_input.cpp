@@ -5,6 +5,7 @@
 
 #include "media/media_player.h"
 #include "media/video_control.h"
+#include "platform/messages.h"
 
 namespace spherolux::media {
 
@@ -33,7 +34,9 @@ void PlayerEngine::Turn(float right_degrees, float up_degrees) {
   player_().Drag(right_degrees * pixels_per_degree, up_degrees * pixels_per_degree);
 }
 
-void PlayerEngine::Zoom(int wheel_steps) { player_().Zoom(-120 * wheel_steps); }
+void PlayerEngine::Drag(float dx, float dy) { player_().Drag(dx, dy); }
+void PlayerEngine::Fling(float vx, float vy) { player_().Fling(vx, vy); }
+void PlayerEngine::Wheel(int delta) { player_().Zoom(delta); }
 void PlayerEngine::ResetView() { player_().ResetView(); }
 void PlayerEngine::SetFlip(bool on) { player_().SetFlip(on); }
 void PlayerEngine::Rotate(int degrees) { player_().Rotate(degrees); }
@@ -41,6 +44,23 @@ void PlayerEngine::Snapshot() { player_().Snapshot(); }
 void PlayerEngine::ToggleStreamRecording() { player_().ToggleRecording(); }
 void PlayerEngine::SetMute(bool on) { player_().SetMute(on); }
 void PlayerEngine::SetVolume(int percent) { player_().SetVolume(percent); }
+
+bool ForwardPointer(player::PlayerCore& core, unsigned message, intptr_t lparam) {
+  const auto* pair = reinterpret_cast<const float*>(lparam);
+  switch (message) {
+    case platform::kMsgDrag:
+      if (pair != nullptr) core.Drag(pair[0], pair[1]);
+      return true;
+    case platform::kMsgFling:
+      if (pair != nullptr) core.Fling(pair[0], pair[1]);
+      return true;
+    case platform::kMsgZoom:
+      core.Wheel(static_cast<int>(lparam));
+      return true;
+    default:
+      return false;
+  }
+}
 
 player::Situation ShownSituation(const CMediaPlayer& player, bool photo, bool photo_shown) {
   player::Situation s;

@@ -112,17 +112,8 @@ PlayerWindow::LParam PlayerWindow::onMessage(unsigned message, WParam wparam, LP
 }
 
 void PlayerWindow::Handle(unsigned message, WParam wparam, LParam lparam) {
-  const auto* pair = reinterpret_cast<const float*>(lparam);
+  if (ForwardPointer(*core_, message, lparam)) return;
   switch (message) {
-    case kMsgDrag:
-      player_->Drag(pair[0], pair[1]);
-      break;
-    case kMsgFling:
-      player_->Fling(pair[0], pair[1]);
-      break;
-    case kMsgZoom:
-      player_->Zoom(static_cast<int>(lparam));
-      break;
     case kMsgFrameDrawn:
       if (player_->IsPlaying() != 0 || player_->state() == kStatePaused) player_->Refresh();
       break;

@@ -7,6 +7,12 @@
 
 namespace spherolux::player {
 
+namespace {
+
+constexpr int kWheelNotch = 120;  // a zoom step is a wheel notch
+
+}  // namespace
+
 void PlayerCore::Opened() {
   flipped_ = false;
   rotation_ = 0;
@@ -57,7 +63,7 @@ bool PlayerCore::Run(const Command& command) {
       engine_.Turn(command.x, command.y);
       break;
     case CommandId::kZoom:
-      engine_.Zoom(command.value());
+      engine_.Wheel(-kWheelNotch * command.value());
       break;
     case CommandId::kResetView:
       engine_.ResetView();

@@ -88,7 +88,9 @@ struct Recorder : Engine, Host {
   void Turn(float x, float y) override {
     calls.push_back("turn " + std::to_string(int(x)) + " " + std::to_string(int(y)));
   }
-  void Zoom(int steps) override { calls.push_back("zoom " + std::to_string(steps)); }
+  void Drag(float, float) override { calls.push_back("drag"); }
+  void Fling(float, float) override { calls.push_back("fling"); }
+  void Wheel(int delta) override { calls.push_back("wheel " + std::to_string(delta)); }
   void ResetView() override { calls.push_back("reset"); }
   void SetFlip(bool on) override { calls.push_back(on ? "flip on" : "flip off"); }
   void Rotate(int degrees) override { calls.push_back("rotate " + std::to_string(degrees)); }
@@ -122,14 +124,15 @@ TEST(PlayerCore, RunsWhatAppliesAndKeepsWhatCommandsToggle) {
   EXPECT_TRUE(core.Run("flip"));
   EXPECT_TRUE(core.Run("seek-by -50"));
   EXPECT_TRUE(core.Run("seek 140"));
+  EXPECT_TRUE(core.Run("zoom -2"));
   EXPECT_TRUE(core.Run("toggle-mute"));
   EXPECT_TRUE(core.Run("leave-full-screen"));
   EXPECT_TRUE(core.Run("full-screen"));
   EXPECT_TRUE(core.Run("leave-full-screen"));
   EXPECT_FALSE(core.Run("no-such-command"));
-  const std::vector<std::string> expected = {"pause",      "play",    "reopen",   "mode 1", "rotate 270",
-                                             "rotate 180", "flip on", "flip off", "seek 0", "seek 100",
-                                             "mute on",    "full on", "full off"};
+  const std::vector<std::string> expected = {"pause",      "play",    "reopen",   "mode 1",  "rotate 270",
+                                             "rotate 180", "flip on", "flip off", "seek 0",  "seek 100",
+                                             "wheel 240",  "mute on", "full on",  "full off"};
   EXPECT_EQ(r.calls, expected);
 
   // A new file starts upright and unflipped.

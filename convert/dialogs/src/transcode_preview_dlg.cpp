@@ -191,7 +191,6 @@ void CTranscodePreviewDlg::ProbeAndOpen() {
 }
 
 CTranscodePreviewDlg::LParam CTranscodePreviewDlg::onMessage(unsigned message, WParam w, LParam l) {
-  const auto* pair = reinterpret_cast<const float*>(l);
   switch (message) {
     case msg::kMsgPlayPause:
       TogglePlay();
@@ -222,16 +221,12 @@ CTranscodePreviewDlg::LParam CTranscodePreviewDlg::onMessage(unsigned message, W
       CarryFirstFramePause();
       break;
     case msg::kMsgDrag:
-      player_->Drag(pair[0], pair[1]);
-      break;
     case msg::kMsgFling:
-      player_->Fling(pair[0], pair[1]);
-      break;
     case msg::kMsgZoom:
-      player_->Zoom(static_cast<int>(l));
+      media::ForwardPointer(*core_, message, l);
       break;
     case msg::kMsgViewCommand:
-      if (l == msg::kViewReset) player_->ResetView();
+      if (l == msg::kViewReset) core_->Run({player::CommandId::kResetView});
       break;
     case msg::kMsgDropFiles:
       // Files dropped on the picture are the converter's to choose.

@@ -35,8 +35,9 @@ class PlayerEngine final : public player::Engine {
   // A turn of d degrees is the drag that gives it: d * (diagonal / 2) / 60 pixels, times the
   // renderer's drag gain.
   void Turn(float right_degrees, float up_degrees) override;
-  // One step is one wheel notch forwards (zooming in).
-  void Zoom(int wheel_steps) override;
+  void Drag(float dx, float dy) override;
+  void Fling(float vx, float vy) override;
+  void Wheel(int delta) override;
   void ResetView() override;
   void SetFlip(bool on) override;
   void Rotate(int degrees) override;
@@ -49,6 +50,10 @@ class PlayerEngine final : public player::Engine {
   std::function<CMediaPlayer&()> player_;
   CVideoControl& video_;
 };
+
+// The video control's pointer messages (kMsgDrag, kMsgFling with their sent pair of floats,
+// kMsgZoom) to `core`; false for any other message.
+bool ForwardPointer(player::PlayerCore& core, unsigned message, intptr_t lparam);
 
 // What `player` shows, for the core's rules: a photo while `photo_shown`, a video while one is
 // open (and the current file is no photo), with the view modes that suit it. The window adds

@@ -28,7 +28,12 @@ class Engine {
   virtual void FrameStep() = 0;
   virtual void SetViewMode(int mode) = 0;
   virtual void Turn(float right_degrees, float up_degrees) = 0;
-  virtual void Zoom(int wheel_steps) = 0;
+  // The pointer's gestures, in pixels of the video area: a drag, the velocity (pixels per
+  // second) at its release, and a wheel turn (minus the wheel's angle delta: a notch forwards,
+  // zooming in, is -120).
+  virtual void Drag(float dx, float dy) = 0;
+  virtual void Fling(float vx, float vy) = 0;
+  virtual void Wheel(int delta) = 0;
   virtual void ResetView() = 0;
   virtual void SetFlip(bool on) = 0;
   virtual void Rotate(int degrees) = 0;
@@ -67,6 +72,10 @@ class PlayerCore {
   bool Run(const Command& command);
   // The text form; false also for an unknown command.
   bool Run(std::string_view text);
+  // The pointer's gestures on the picture (see Engine), which steer the view as turn and zoom do.
+  void Drag(float dx, float dy) { engine_.Drag(dx, dy); }
+  void Fling(float vx, float vy) { engine_.Fling(vx, vy); }
+  void Wheel(int delta) { engine_.Wheel(delta); }
 
   // A file was opened: it starts upright and unflipped.
   void Opened();
