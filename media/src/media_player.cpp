@@ -228,6 +228,10 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
     }
     video_->setFocus();
     PrepareRenderer();
+    // Before Initialise, which builds the shaders for the source: a video's decoder pictures
+    // (planes of YUV) would leave the photo with shaders that refuse every draw of it, and the
+    // window on the video's last picture.
+    renderer_->SetFrameSource(render::COpenglRender::kSourcePhoto);
     renderer_->Initialise();
     return renderer_->LoadPhoto(path) == 0 ? 1 : 0;
   }
