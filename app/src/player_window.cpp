@@ -563,9 +563,6 @@ void CVideoPlayerDlg::ReportRecordingFailure() {
 void CVideoPlayerDlg::ScreenRecord() { panel_->send(ui::kWmCommand, ui::CFloatDlg::kRecord, 0); }
 
 // ---------------------------------------------------------------------------------------------
-// The dispatch
-
-// ---------------------------------------------------------------------------------------------
 // player::Host
 
 player::Situation CVideoPlayerDlg::situation() const {
