@@ -2,7 +2,7 @@
 _spherolux_cli() {
   local cur prev words cword
   _init_completion || return
-  local commands="convert grids merge probe recover stitch"
+  local commands="convert grids merge probe recover reframe stitch"
   local command="" i
   for ((i = 1; i < cword; i++)); do
     case ${words[i]} in
@@ -20,11 +20,13 @@ _spherolux_cli() {
     --output-dir) _filedir -d; return ;;
     --range | --size) return ;;
     --side) _filedir; return ;;
+    --path) _filedir json; return ;;
   esac
   if [[ $cur == -* ]]; then
     local options="--help"
     case $command in
       convert) options+=" --range --quality --rotation --output-dir --overwrite --allow-missing" ;;
+      reframe) options+=" --path --size --range --quality --output-dir --overwrite --allow-missing" ;;
       stitch) options+=" --rotation --quality --output-dir --overwrite" ;;
       merge) options+=" --output-dir --overwrite" ;;
       grids) options+=" --size" ;;
@@ -35,7 +37,7 @@ _spherolux_cli() {
   fi
   case $command in
     stitch) _filedir '@(jpg|JPG|jpeg|JPEG)' ;;
-    convert | merge | recover) _filedir '@(mp4|MP4|mov|MOV)' ;;
+    convert | merge | recover | reframe) _filedir '@(mp4|MP4|mov|MOV)' ;;
     *) _filedir ;;
   esac
 }

@@ -1,13 +1,13 @@
 // spherolux: the player and converter of 360-degree photos and videos.
 //
 //   spherolux [--start=SECONDS] [FILE...]
-//   spherolux --converter [FILE]
+//   spherolux --converter [FILE...]
 //
 // The first FILE is opened as if it had been dropped on the window; a video starts SECONDS
 // into it (so the program opens the file again when it restarts in another language). With
-// --converter only the converter opens, with FILE chosen in it; the program ends when it closes
-// (the desktop entry's "Convert to panorama"). The language is the one chosen in the language
-// dialog (Language.ini), else the locale's.
+// --converter only the converter opens, with FILE chosen in it (several FILEs make its
+// queue); the program ends when it closes (the desktop entry's "Convert to panorama"). The
+// language is the one chosen in the language dialog (Language.ini), else the locale's.
 #include <langinfo.h>
 
 #include <QApplication>
@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "app/mpris.h"
 #include "app/player_window.h"
 #include "base/log.h"
 #include "base/system.h"
@@ -85,10 +86,10 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::printf(
           "usage: spherolux [--start=SECONDS] [FILE...]\n"
-          "       spherolux --converter [FILE]\n"
+          "       spherolux --converter [FILE...]\n"
           "       spherolux --version\n"
-          "Opens the first FILE (a camera photo or video) in the player, or with --converter FILE in\n"
-          "the converter alone.\n");
+          "Opens the first FILE (a camera photo or video) in the player, or with --converter the FILEs\n"
+          "in the converter alone (several make a queue of jobs).\n");
       return 0;
     }
     if (std::strcmp(argv[i], "--version") == 0) {
@@ -137,7 +138,8 @@ int main(int argc, char** argv) {
   if (converter_only) {
     // The converter on its own, as the player window would open it for its current file.
     dialogs::CCompositeDlg converter(nullptr, converter_options);
-    if (!files.empty()) converter.Preload(files.front(), ui::IsPhotoPath(files.front()));
+    if (files.size() == 1) converter.Preload(files.front(), ui::IsPhotoPath(files.front()));
+    if (files.size() > 1) converter.ChooseFiles(files);
     converter.runModal();
     return 0;
   }
@@ -159,6 +161,8 @@ int main(int argc, char** argv) {
     if (!path.empty()) converter.Preload(path, is_photo);
     converter.runModal();
   });
+  // The desktop's media keys and player controls, when there is a session bus.
+  const app::Mpris mpris(&window);
   window.show();
   window.activateWindow();
 

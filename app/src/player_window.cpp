@@ -11,6 +11,8 @@
 #include <QShortcut>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <utility>
@@ -235,6 +237,64 @@ bool CVideoPlayerDlg::FrameSize(const std::string& path, bool, int* width, int* 
   *width = Player().width();
   *height = Player().height();
   return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// MprisSource
+
+MprisStatus CVideoPlayerDlg::RemoteStatus() {
+  MprisStatus status;
+  status.volume = bottom_->muted() ? 0.0 : bottom_->volumeSlider()->pos() / 100.0;
+  if (current_path_.empty() || refused_ || player_ == nullptr) return status;
+  status.path = current_path_;
+  status.kind = is_photo_ ? MprisStatus::Kind::kPhoto : MprisStatus::Kind::kVideo;
+  status.open = is_photo_ ? PhotoShown() : PlayingOrPaused();
+  status.playing = !is_photo_ && player_->state() == media::kStatePlaying;
+  if (status.open && !is_photo_) {
+    status.position_ms = player_->Time();
+    status.length_ms = player_->Length();
+  }
+  return status;
+}
+
+void CVideoPlayerDlg::RemoteCommand(MprisCommand command, double value) {
+  // While the converter is open the window stands still behind it: closing would lose the
+  // converter's job, and a playback beside its preview would be heard twice.
+  if (converter_open_ && command != MprisCommand::kRaise) return;
+  switch (command) {
+    case MprisCommand::kPlayPause:
+      Run("play-pause");
+      break;
+    case MprisCommand::kStop:
+      if (HasMedium()) send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
+      break;
+    case MprisCommand::kSeek:
+      if (HasMedium() && Player().Length() > 0) {
+        const double percent = std::clamp(100.0 * value / static_cast<double>(Player().Length()), 0.0, 100.0);
+        if (core_->Run({player::CommandId::kSeek, static_cast<float>(percent)})) position_ = static_cast<int>(percent);
+      }
+      break;
+    case MprisCommand::kVolume: {
+      // As the volume slider: it moves, and turning the volume while muted means to hear it.
+      const int volume = static_cast<int>(std::lround(std::clamp(value, 0.0, 1.0) * 100.0));
+      bottom_->volumeSlider()->SetPos(volume);
+      if (bottom_->muted()) bottom_->SetMuted(false);
+      core_->Run({player::CommandId::kVolume, static_cast<float>(volume)});
+      break;
+    }
+    case MprisCommand::kRaise:
+      if (isMinimized()) showNormal();
+      raise();
+      activateWindow();
+      break;
+    case MprisCommand::kQuit:
+      post(msg::kMsgClose);
+      break;
+  }
+}
+
+void CVideoPlayerDlg::RemoteOpen(const std::string& path) {
+  if (!converter_open_) OpenDropped({path});
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "engine_runner.h"
 #include "json.h"
 #include "probe/probe.h"
+#include "reframe/view_path.h"
 
 namespace {
 
@@ -28,8 +30,8 @@ bool ParseInt(const char* s, int lo, int hi, int* out) {
   return true;
 }
 
-int Usage(const char* why) {
-  std::fprintf(stderr, "spherolux-cli convert: %s (see spherolux-cli convert --help)\n", why);
+int Usage(const char* command, const char* why) {
+  std::fprintf(stderr, "spherolux-cli %s: %s (see spherolux-cli %s --help)\n", command, why, command);
   return cli::kExitUsage;
 }
 
@@ -87,6 +89,9 @@ struct ConvertOptions {
   convert::Quality quality = convert::Quality::kMedium;
   std::string output_dir;
   bool queue = false;  // several files: a failed one gets its JSON result too
+  // reframe: a flat video along the view path in this file, at this size.
+  std::string view_path;
+  int view_width = 1920, view_height = 1080;
 };
 
 // What one file's job ended with; kExitOk when it succeeded.
@@ -145,7 +150,10 @@ bool VideoItem(const ConvertOptions& o, const std::string& input, const std::str
         FailFile(o, input, input + ": " + convert::CauseText(check.problem, cli::kLanguage), cli::kExitUnreadable, -1);
     return false;
   }
-  if (check.verdict != kQualified) {
+  // A flat view is also cut out of a panorama stitched earlier, straight from its picture.
+  const bool reframe = !o.view_path.empty();
+  const bool panorama = reframe && check.verdict != kQualified && StitchedTest(input.c_str(), MediaKind::kVideo) == 1;
+  if (check.verdict != kQualified && !panorama) {
     end->exit_code = FailFile(o, input, convert::RefusalText(check, cli::kLanguage), cli::kExitFailure, -1);
     return false;
   }
@@ -167,8 +175,14 @@ bool VideoItem(const ConvertOptions& o, const std::string& input, const std::str
   item->job.output_dir = o.output_dir;
   item->job.rotation = o.rotation;
   item->job.call = [=](const std::string& output) {
-    convert::EngineCall call = convert::ConversionCall(input, output, range, o.quality, check.copy,
+    convert::EngineCall call = convert::ConversionCall(input, output, range, o.quality, check.copy && !reframe,
                                                        convert::OutputNameFor(!named.empty(), o.overwrite));
+    if (reframe) {
+      const auto at = std::find(call.args.begin(), call.args.end(), output);
+      call.args.insert(
+          at, {"-reframe", o.view_path, "-s", std::to_string(o.view_width) + "x" + std::to_string(o.view_height)});
+      if (panorama) call.args.erase(std::find(call.args.begin(), call.args.end(), "-d"));
+    }
     report->AddTo(&call);
     if (o.allow_missing) call.args.insert(call.args.begin() + 1, "-allow_missing");
     return call;
@@ -230,7 +244,9 @@ bool PhotoItem(const ConvertOptions& o, const std::string& input, cli::QueueItem
   return true;
 }
 
-int RunConvert(std::span<char* const> args) {
+// convert, or with `reframe` the reframe subcommand.
+int RunJobs(std::span<char* const> args, bool reframe) {
+  const char* command = reframe ? "reframe" : "convert";
   std::vector<std::string> files;
   ConvertOptions o;
   bool options_ended = false;
@@ -243,10 +259,10 @@ int RunConvert(std::span<char* const> args) {
     } else if (a == "--range") {
       if (i + 2 >= args.size() || !ParseInt(args[i + 1], 0, 100, &o.low) || !ParseInt(args[i + 2], 0, 100, &o.high) ||
           o.low >= o.high)
-        return Usage("--range needs LOW < HIGH, whole percent from 0 to 100");
+        return Usage(command, "--range needs LOW < HIGH, whole percent from 0 to 100");
       i += 2;
     } else if (a == "--quality") {
-      if (++i >= args.size()) return Usage("--quality needs low, medium or high");
+      if (++i >= args.size()) return Usage(command, "--quality needs low, medium or high");
       const std::string q = args[i];
       if (q == "low")
         o.quality = convert::Quality::kLow;
@@ -255,33 +271,50 @@ int RunConvert(std::span<char* const> args) {
       else if (q == "high")
         o.quality = convert::Quality::kHigh;
       else
-        return Usage("--quality needs low, medium or high");
+        return Usage(command, "--quality needs low, medium or high");
     } else if (a == "--rotation") {
       if (++i >= args.size() || !ParseInt(args[i], 0, 270, &o.rotation) || o.rotation % 90 != 0)
-        return Usage("--rotation needs 0, 90, 180 or 270");
+        return Usage(command, "--rotation needs 0, 90, 180 or 270");
     } else if (a == "--output-dir") {
-      if (++i >= args.size()) return Usage("--output-dir needs a folder");
+      if (++i >= args.size()) return Usage(command, "--output-dir needs a folder");
       o.output_dir = args[i];
     } else if (a == "--overwrite") {
       o.overwrite = true;
     } else if (a == "--allow-missing") {
       o.allow_missing = true;
+    } else if (reframe && a == "--path") {
+      if (++i >= args.size()) return Usage(command, "--path needs a view path file");
+      o.view_path = args[i];
+    } else if (reframe && a == "--size") {
+      if (++i >= args.size() || std::sscanf(args[i], "%dx%d", &o.view_width, &o.view_height) != 2 ||
+          o.view_width < 16 || o.view_height < 16 || o.view_width > 8192 || o.view_height > 8192 ||
+          o.view_width % 2 != 0 || o.view_height % 2 != 0)
+        return Usage(command, "--size needs WxH, both even, from 16 to 8192");
     } else {
-      return Usage(("unknown option " + a).c_str());
+      return Usage(command, ("unknown option " + a).c_str());
     }
   }
-  if (files.empty()) return Usage("no input file");
+  if (files.empty()) return Usage(command, "no input file");
   // IN [OUT], or with --output-dir any number of inputs.
   std::string output;
   if (o.output_dir.empty()) {
-    if (files.size() > 2) return Usage("several inputs need --output-dir");
+    if (files.size() > 2) return Usage(command, "several inputs need --output-dir");
     if (files.size() == 2) output = files[1];
     files.resize(1);
   }
   std::error_code ec;
   if (!o.output_dir.empty() && !fs::is_directory(o.output_dir, ec))
-    return Usage("--output-dir must name an existing folder");
+    return Usage(command, "--output-dir must name an existing folder");
 
+  if (reframe) {
+    if (o.view_path.empty()) return Usage(command, "reframe needs --path FILE");
+    // The path's mistakes are said here, with their line, before any job starts.
+    std::string error;
+    reframe::ViewPath path;
+    if (!reframe::ViewPath::ReadFile(o.view_path, &path, &error)) return Fail(o.view_path + ": " + error);
+    for (const std::string& file : files)
+      if (MediaKindOfPath(file) == MediaKind::kPhoto) return Usage(command, "reframe takes videos, not photos");
+  }
   const std::string& input = files.front();
   if (files.size() == 1 && MediaKindOfPath(input) == MediaKind::kPhoto)
     return ConvertPhoto(input, output, o.output_dir, o.rotation, o.quality, o.overwrite);
@@ -317,6 +350,9 @@ int RunConvert(std::span<char* const> args) {
   return cli::kExitOk;
 }
 
+int RunConvert(std::span<char* const> args) { return RunJobs(args, false); }
+int RunReframe(std::span<char* const> args) { return RunJobs(args, true); }
+
 const cli::Registration kConvert{
     "convert",
     "IN [OUT] | --output-dir DIR IN... [--range LOW HIGH] [--quality low|medium|high] [--rotation 0|90|180|270] "
@@ -336,5 +372,18 @@ const cli::Registration kConvert{
     "with its error), exit 1 when any failed; Ctrl-C stops the running one, leaves nothing of it\n"
     "and starts no other.",
     RunConvert};
+
+const cli::Registration kReframe{
+    "reframe",
+    "IN [OUT] --path PATH.json [--size WxH] | --output-dir DIR IN... [--range LOW HIGH] [--quality low|medium|high] "
+    "[--overwrite] [--allow-missing]",
+    "Cut a flat video (1920x1080 unless --size says otherwise; both sides even) out of a camera\n"
+    "video or a panorama stitched earlier, the view following the path in PATH.json: keyframes\n"
+    "{\"keyframes\": [{\"t\": 0, \"yaw\": 30, \"pitch\": 10, \"roll\": 0, \"fov\": 90}, ...]} with t in\n"
+    "seconds from the start of the range, yaw to the right, pitch up, roll clockwise, fov the\n"
+    "horizontal field of view, all in degrees; the view moves smoothly between them and holds\n"
+    "outside them. A mistake in the file is named with its line. Range, quality, names, progress,\n"
+    "the queue and stopping as for convert; the output carries no spherical metadata.",
+    RunReframe};
 
 }  // namespace

@@ -201,7 +201,10 @@ Mp4Status RecoverMp4(const std::string& side_path, const std::string& mp4_path, 
     largest = std::max(largest, t.max_size);
   }
   if (scan.samples == 0) return Mp4Status::kDamaged;
-  const bool whole = r.lost_bytes == 0 && r.tail_bytes <= largest;
+  // Data after the last sample is a sample the writer was killed in only when the side file
+  // described every sample: after the last index copy of a side file cut short, whole samples
+  // may follow that nothing describes.
+  const bool whole = r.lost_bytes == 0 && (r.tail_bytes == 0 || (r.from_media_data == 0 && r.tail_bytes <= largest));
   if (!whole && options.only_if_whole) return Mp4Status::kDamaged;
 
   // The new file: the recording's bytes up to the last kept sample (sample offsets stay

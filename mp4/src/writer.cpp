@@ -274,7 +274,9 @@ Mp4Status Mp4Writer::Create(const std::string& path, const std::string& side_pat
 std::string SideFileTarget(const std::string& side_path) {
   SideFileReader reader;
   if (reader.Attach(::open(side_path.c_str(), O_RDONLY | O_CLOEXEC)) != Mp4Status::kOk) return {};
-  return reader.Next() == SideFileReader::Kind::kHead ? reader.head().mp4_path : std::string();
+  // The head opens a side file; a recording holds copies of it further in, after its own bytes.
+  return reader.Next() == SideFileReader::Kind::kHead && reader.damaged_bytes() == 0 ? reader.head().mp4_path
+                                                                                     : std::string();
 }
 
 std::string FindSideFile(const std::string& mp4_path) {

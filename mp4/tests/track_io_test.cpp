@@ -420,6 +420,32 @@ TEST_F(TrackIoTest, RecoveryFromADamagedOrLostSideFileKeepsTheRecordingAndAllBut
   }
 }
 
+// Frames written after the last index copy of a recording whose side file was cut short are
+// whole frames, not a frame the writer was killed in: such a recovery is written beside the
+// recording, which keeps them. A recording itself is never taken for a side file (its
+// copies hold side-file records, and the name of where it was first written).
+TEST_F(TrackIoTest, FramesAfterTheLastIndexCopyAreNeverCutFromTheRecording) {
+  const std::string out = dir_ + "/late.mp4", side = dir_ + "/headerinfo.dat";
+  const auto video = ReadAll(*reader_, video_);
+  WriteAndDie(out, side, [&](Mp4Writer& w) {
+    const int v = AddAnnexBVideo(w);
+    for (int i = 0; i < 12; ++i) {
+      if (i == 10) usleep(1100000);  // frame 10 is followed by an index copy
+      if (w.WriteSample(v, ToAnnexB(video[i].data), video[i].rec) != Mp4Status::kOk) _exit(2);
+    }
+  });
+  const std::string recording = Contents(out);
+  fs::resize_file(side, 600);  // the head and the track's state are left
+  EXPECT_EQ(SideFileTarget(out), "");
+  RecoveryReport report;
+  ASSERT_EQ(RecoverMp4(side, {}, &report), Mp4Status::kOk);
+  EXPECT_FALSE(report.replaced);
+  EXPECT_EQ(report.video_frames, 11u);
+  EXPECT_EQ(report.output, dir_ + "/late_recovered.mp4");
+  EXPECT_TRUE(Contents(out) == recording) << "the recording was changed";
+  EXPECT_TRUE(fs::exists(side));
+}
+
 TEST_F(TrackIoTest, RecoveryWaitsForALiveWriterAndNeedsItsFiles) {
   const std::string out = dir_ + "/live.mp4", side = dir_ + "/headerinfo.dat";
   std::unique_ptr<Mp4Writer> w;

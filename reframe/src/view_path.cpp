@@ -7,6 +7,8 @@
 #include <map>
 #include <memory>
 
+#include "base/input_file.h"
+
 namespace spherolux::reframe {
 
 namespace {
@@ -348,6 +350,25 @@ bool ViewPath::Parse(std::string_view text, ViewPath* out, std::string* error) {
   }
   out->Set(std::move(keys), ease);
   return true;
+}
+
+bool ViewPath::ReadFile(const std::string& file, ViewPath* out, std::string* error) {
+  constexpr size_t kLimit = 16u << 20;
+  std::string text;
+  std::FILE* f = InputStateOf(file) == InputState::kReadable ? std::fopen(file.c_str(), "rb") : nullptr;
+  bool read = f != nullptr;
+  if (f != nullptr) {
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0 && text.size() <= kLimit) text.append(buffer, n);
+    read = !std::ferror(f) && text.size() <= kLimit;
+    std::fclose(f);
+  }
+  if (!read) {
+    *error = "cannot be read";
+    return false;
+  }
+  return Parse(text, out, error);
 }
 
 std::string ViewPath::ToJson() const {

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <vector>
+
+#include "sample_row.h"
 
 namespace spherolux::reframe {
 namespace {
@@ -67,6 +70,72 @@ TEST(RectilinearTest, MarksLandWhereThePinholeModelPutsThem) {
     const double f = (w / 2.0) / std::tan(c.fov * kPi / 360);
     EXPECT_NEAR(sx / sum, w / 2.0 + f * dot(cx) / dot(cz), 1.0);
     EXPECT_NEAR(sy / sum, h / 2.0 - f * dot(cy) / dot(cz), 1.0);
+  }
+}
+
+// The rows PanoramaRows names are all a view reads: a panorama whose other rows hold
+// something else renders to the same bytes, for views near the horizon, across the edges,
+// rolled, wide and holding either pole; a level view needs well under the whole panorama.
+TEST(RectilinearTest, AViewReadsOnlyThePanoramaRowsItNames) {
+  const int pw = 1024, ph = 512, w = 320, h = 180;
+  std::vector<uint8_t> pano(static_cast<size_t>(pw) * ph * 3 / 2);
+  for (size_t i = 0; i < pano.size(); ++i) pano[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+  const Case views[] = {{0, 0, 0, 90, 0, 0},      {175, -10, 0, 60, 0, 0}, {-40, 30, 45, 120, 0, 0},
+                        {90, 70, 0, 90, 0, 0},    {0, -85, 10, 100, 0, 0}, {30, 45, -30, 160, 0, 0},
+                        {-120, -5, 90, 40, 0, 0}, {0, 89, 0, 20, 0, 0}};
+  for (const Case& c : views) {
+    SCOPED_TRACE(::testing::Message() << "view " << c.yaw << "/" << c.pitch << "/" << c.roll << "/" << c.fov);
+    ViewState view;
+    view.rotation = RotationOf(c.yaw, c.pitch, c.roll);
+    view.fov = c.fov;
+    int first = -1, end = -1;
+    PanoramaRows(pw, ph, view, w, h, &first, &end);
+    ASSERT_TRUE(first >= 0 && first < end && end <= ph && first % 2 == 0 && end % 2 == 0) << first << " " << end;
+    if (c.pitch == 0 && c.fov <= 90) {
+      EXPECT_LT(end - first, ph / 2);
+    }
+    std::vector<uint8_t> masked = pano;
+    for (int y = 0; y < ph; ++y) {
+      if (y >= first && y < end) continue;
+      std::fill_n(masked.begin() + static_cast<long>(y) * pw, pw, 0);
+      if (y % 2 == 0)
+        for (size_t plane : {static_cast<size_t>(pw) * ph, static_cast<size_t>(pw) * ph * 5 / 4})
+          std::fill_n(masked.begin() + static_cast<long>(plane + static_cast<size_t>(y / 2) * (pw / 2)), pw / 2, 255);
+    }
+    std::vector<uint8_t> want(static_cast<size_t>(w) * h * 3 / 2), got(want.size());
+    ASSERT_TRUE(RenderRectilinear(BackToBackI420(pano.data(), pw, ph), pw, ph, view, want.data(), w, h));
+    ASSERT_TRUE(RenderRectilinear(BackToBackI420(masked.data(), pw, ph), pw, ph, view, got.data(), w, h));
+    EXPECT_TRUE(got == want) << "the picture differs where rows outside [" << first << ", " << end << ") were changed";
+  }
+}
+
+// The AVX2 sampler gives the reference's bytes for luma and chroma, with positions in every
+// column (the last ones wrap to column 0), above the first and below the last row, and
+// rows of any length.
+TEST(SampleRowTest, Avx2GivesTheReferenceBytes) {
+  const SampleRowFn avx2 = SampleRowAvx2();
+  if (!avx2) GTEST_SKIP() << "no AVX2 on this processor";
+  const int pw = 1000, ph = 500, stride = 1024;
+  std::mt19937 rng(5);
+  std::vector<uint8_t> pixels(static_cast<size_t>(stride) * ph);
+  for (uint8_t& b : pixels) b = static_cast<uint8_t>(rng());
+  for (int shift : {0, 1}) {
+    const PlaneRef plane{pixels.data(), stride, pw >> shift, ph >> shift};
+    for (int n : {1, 7, 8, 13, 333}) {
+      std::vector<int32_t> u(static_cast<size_t>(n)), v(u.size());
+      for (int k = 0; k < n; ++k) {
+        // A quarter of the positions in the last two columns or off the top or bottom.
+        const bool edge = rng() % 4 == 0;
+        u[k] = edge ? static_cast<int32_t>(((pw - 2) << 16) + rng() % (2 << 16))
+                    : static_cast<int32_t>(rng() % (pw << 16));
+        v[k] = edge ? static_cast<int32_t>(rng() % 2 ? -(1 << 16) + rng() % (1 << 16) : (ph << 16) - rng() % (1 << 16))
+                    : static_cast<int32_t>(rng() % (ph << 16));
+      }
+      std::vector<uint8_t> want(u.size()), got(u.size());
+      SampleRowScalar(plane, u.data(), v.data(), n, shift, want.data());
+      avx2(plane, u.data(), v.data(), n, shift, got.data());
+      EXPECT_EQ(got, want) << "shift " << shift << ", " << n << " positions";
+    }
   }
 }
 

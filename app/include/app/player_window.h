@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "app/mpris.h"
 #include "platform/message_window.h"
 #include "player/player_core.h"
 #include "ui/bars.h"
@@ -77,7 +78,10 @@ struct WindowOptions {
   convert::ConversionService* service = nullptr;
 };
 
-class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts, private player::Host {
+class CVideoPlayerDlg : public platform::MessageWindow,
+                        public ui::MediaFacts,
+                        public MprisSource,
+                        private player::Host {
  public:
   enum Timer : unsigned { kTimerTime = 2, kTimerBars = 3, kTimerPanel = 4, kTimerPhoto = 5 };
   static constexpr int kWidth = 1024;
@@ -129,6 +133,11 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts, p
   // ui::MediaFacts: what the player learnt of the file it opened.
   int CameraType(const std::string& path) override;
   bool FrameSize(const std::string& path, bool is_photo, int* width, int* height) override;
+
+  // MprisSource: the desktop's player controls, through the same paths as the bars' buttons.
+  MprisStatus RemoteStatus() override;
+  void RemoteCommand(MprisCommand command, double value) override;
+  void RemoteOpen(const std::string& path) override;
 
  protected:
   LParam onMessage(unsigned msg, WParam w, LParam l) override;

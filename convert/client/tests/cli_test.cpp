@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -397,6 +398,35 @@ TEST_F(CliTest, AQueueConvertsFileAfterFileAndCtrlCStopsTheRunningOneAndTheRest)
   fs::create_directory(stopped);
   EXPECT_EQ(Interrupt({"convert", long_clip, long_clip, "--output-dir", stopped, "--quality", "high"}, SIGINT), 130);
   EXPECT_TRUE(fs::is_empty(stopped));
+}
+
+// reframe cuts a flat video out of a camera clip and out of the panorama converted from it,
+// at the size asked and as long as the range; a path with a mistake is named with its line
+// before any job starts, and a photo is refused.
+TEST_F(CliTest, ReframeWritesAFlatVideoAndNamesTheLineOfAMistake) {
+  const std::string cam = Make("cam.mp4", "--size 640x320 --seconds 2");
+  const std::string path = dir_ + "/path.json", pano = dir_ + "/pano.mp4";
+  std::ofstream(path) << "{\"keyframes\": [\n  {\"t\": 0, \"yaw\": -40, \"pitch\": 5},\n"
+                         "  {\"t\": 1.5, \"yaw\": 40, \"pitch\": 0, \"fov\": 70}\n]}\n";
+  ASSERT_EQ(Cli("convert '" + cam + "' '" + pano + "' --quality low").exit_code, 0);
+  for (const std::string& input : {cam, pano}) {
+    const std::string out = input + ".flat.mp4";
+    const testsupport::CommandResult r =
+        Cli("reframe '" + input + "' '" + out + "' --path '" + path + "' --size 320x180 --quality low");
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_EQ(Shell("ffprobe -v error -select_streams v -show_entries stream=width,height -of csv=p=0 '" + out + "'"),
+              "320,180\n");
+    EXPECT_NEAR(Duration(out), 2.0, 0.1);
+  }
+  ASSERT_EQ(std::system((kBin + "spherolux-camgen photo '" + dir_ + "/ph.jpg' --size 512x256").c_str()), 0);
+  const testsupport::CommandResult photo = Cli("reframe '" + dir_ + "/ph.jpg' --path '" + path + "'");
+  EXPECT_EQ(photo.exit_code, 64);
+  EXPECT_NE(photo.out.find("spherolux-cli reframe: "), std::string::npos) << photo.out;
+  std::ofstream(path)
+      << "{\"keyframes\": [\n  {\"t\": 0, \"yaw\": 0, \"pitch\": 0},\n  {\"t\": 0, \"yaw\": 9, \"pitch\": 0}\n]}\n";
+  testsupport::CommandResult r = Cli("reframe '" + cam + "' --path '" + path + "'");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("line 3: \"t\" must be later than the keyframe before"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QUrl>
+#include <algorithm>
 #include <filesystem>
 
 #include "convert/job.h"
@@ -19,7 +21,9 @@
 #include "dialogs/transcode_preview_dlg.h"
 #include "dialogs/upload_dlg.h"
 #include "platform/messages.h"
+#include "ui/bar_logic.h"
 #include "ui/button_ex.h"
+#include "ui/list_ctrl.h"
 #include "ui/skin.h"
 #include "ui/strings.h"
 
@@ -75,7 +79,11 @@ QLineEdit* MakeEdit(QWidget* parent, int id) {
 }  // namespace
 
 CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
-    : SkinnedDialog(parent, kSize), options_(std::move(options)), model_(Exists), service_(options_.service) {
+    : SkinnedDialog(parent, kSize),
+      options_(std::move(options)),
+      model_(Exists),
+      service_(options_.service),
+      queue_(Exists) {
   setObjectName("converter");
   SetTitle(Text(ui::kStrConverterTitle));
   close_ = AddCloseButton(kClose);
@@ -129,6 +137,7 @@ CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
   quality_->setCurrentIndex(1);
   QObject::connect(quality_, &QComboBox::currentIndexChanged, this, [this](int index) {
     model_.SetQuality(index);
+    if (queue_shown_ && !showing_job_) queue_.SetQuality(static_cast<size_t>(selected_), index);
     ShowModel();
   });
   output_path_ = MakeEdit(this, kOutputPath);
@@ -136,6 +145,28 @@ CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
 
   preview_ = new CTranscodePreviewDlg(this);
   upload_ = new CUploadDlg(this);
+
+  // The queue, hidden until several files are given.
+  queue_list_ = new ui::CListCtrlCl(this);
+  queue_list_->setObjectName(QString("list%1").arg(kQueueList));
+  queue_list_->InsertColumn(0, Text(ui::kStrQueueFile), 165);
+  queue_list_->InsertColumn(1, Text(ui::kStrQueueOutputName), 185);
+  queue_list_->InsertColumn(2, Text(ui::kStrQueueState), 150);
+  queue_list_->horizontalHeader()->setStretchLastSection(true);
+  queue_list_->setTextElideMode(Qt::ElideMiddle);
+  queue_list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  queue_list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  queue_list_->hide();
+  QObject::connect(queue_list_, &QTableWidget::itemSelectionChanged, this, [this] {
+    const std::vector<int> rows = queue_list_->SelectedRows();
+    if (!rows.empty() && rows.front() != selected_) SelectJob(rows.front());
+  });
+  for (auto [id, text] : {std::pair{kQueueUp, ui::kStrMoveUp},
+                          {kQueueDown, ui::kStrMoveDown},
+                          {kQueueRemove, ui::kStrQueueRemove},
+                          {kQueueStopAll, ui::kStrQueueStopAll}}) {
+    MakeTextButton(this, id, Text(text), ButtonLook::kPlain)->hide();
+  }
 
   model_.SetOutputDir(LoadJobOutputDir(this, options_.environment, &output_dir_stand_in_));
   output_path_->setText(QString::fromStdString(model_.output_dir()));
@@ -156,7 +187,7 @@ CCompositeDlg::~CCompositeDlg() {
 }
 
 QWidget* CCompositeDlg::control(int id) const {
-  for (const char* prefix : {"button", "radio", "label", "edit", "combo", "bar"}) {
+  for (const char* prefix : {"button", "radio", "label", "edit", "combo", "bar", "list"}) {
     if (auto* w = findChild<QWidget*>(QString("%1%2").arg(prefix).arg(id), Qt::FindDirectChildrenOnly)) return w;
   }
   return nullptr;
@@ -182,12 +213,62 @@ void CCompositeDlg::Preload(const std::string& path, bool photo) {
 }
 
 void CCompositeDlg::ChooseFile(const std::string& path) {
+  if (queue_shown_) {
+    ChooseFiles({path});
+    return;
+  }
   if (!model_.ChooseFile(FullPath(path))) return;
   preview_->Load(model_.input_path(), model_.photo());
   ShowModel();
 }
 
+void CCompositeDlg::ChooseFiles(const std::vector<std::string>& paths) {
+  if (paths.empty()) return;
+  if (!queue_shown_) {
+    if (paths.size() == 1) {
+      ChooseFile(paths.front());
+      return;
+    }
+    // Several files take the place of the one chosen, as a choice with Open does, but not
+    // while its job runs.
+    if (busy() || model_.job() != ConverterModel::Job::kNone) return;
+    queue_shown_ = true;
+    queue_.SetOutputDir(model_.output_dir());
+    queue_list_->show();
+    for (int id : {kQueueUp, kQueueDown, kQueueRemove, kQueueStopAll}) control(id)->show();
+    resize(kSize.width(), kSize.height() + kQueueHeight);
+    CentreOnParent(this);
+  }
+  std::vector<std::string> full;
+  for (const std::string& path : paths) full.push_back(FullPath(path));
+  const int first = static_cast<int>(queue_.entries().size());
+  // New jobs take the rotation and quality shown.
+  queue_.Add(full, model_.rotation(), model_.quality());
+  if (selected_ < 0) {
+    SelectJob(first);
+  } else {
+    ShowModel();
+  }
+}
+
+void CCompositeDlg::SelectJob(int row) {
+  if (row < 0 || row >= static_cast<int>(queue_.entries().size())) return;
+  selected_ = row;
+  const ConverterQueue::Entry& job = queue_.entry(static_cast<size_t>(row));
+  preview_->Load(job.input, job.photo, job.low, job.high);
+  // The controls show the job's settings without editing it.
+  showing_job_ = true;
+  SetRotation(job.rotation);
+  quality_->setCurrentIndex(job.quality);
+  showing_job_ = false;
+  ShowModel();
+}
+
 void CCompositeDlg::ShowModel() {
+  if (queue_shown_) {
+    ShowQueue();
+    return;
+  }
   const ConverterModel::Controls& c = model_.controls();
   control(kStart)->setEnabled(c.start);
   control(kStop)->setEnabled(c.stop);
@@ -203,6 +284,7 @@ void CCompositeDlg::ShowModel() {
 
 void CCompositeDlg::SetRotation(int degrees) {
   model_.SetRotation(degrees);
+  if (queue_shown_ && !showing_job_) queue_.SetRotation(static_cast<size_t>(selected_), degrees);
   preview_->SetRotation(degrees);
   for (const Rotation& r : kRotations) {
     static_cast<ui::CButtonEx*>(control(r.button))->SetActive(r.degrees == degrees);
@@ -231,7 +313,12 @@ platform::LParam CCompositeDlg::onMessage(unsigned message, WParam w, LParam l) 
       hide();
       break;
     case msg::kMsgRangeChanged:
-      model_.RefreshOutputName();
+      if (queue_shown_) {
+        queue_.SetRange(static_cast<size_t>(selected_), preview_->range_low(), preview_->range_high(),
+                        preview_->media_length_ms());
+      } else {
+        model_.RefreshOutputName();
+      }
       ShowModel();
       break;
     case msg::kMsgOpenMerger:
@@ -239,8 +326,7 @@ platform::LParam CCompositeDlg::onMessage(unsigned message, WParam w, LParam l) 
       break;
     case msg::kMsgDropFiles: {
       const auto* dropped = reinterpret_cast<const platform::DroppedFiles*>(l);
-      if (dropped != nullptr && !dropped->paths.empty() && model_.controls().editing)
-        ChooseFile(dropped->paths.front());
+      if (dropped != nullptr && (queue_shown_ || model_.controls().editing)) ChooseFiles(dropped->paths);
       break;
     }
     default:
@@ -271,9 +357,27 @@ void CCompositeDlg::Command(int id) {
       upload_->Toggle();
       break;
     case kStart:
-      Start();
+      if (queue_shown_) {
+        StartQueue();
+      } else {
+        Start();
+      }
+      break;
+    case kQueueStopAll:
+      StopQueue(true);
+      break;
+    case kQueueUp:
+    case kQueueDown:
+      MoveSelectedJob(id == kQueueUp ? -1 : 1);
+      break;
+    case kQueueRemove:
+      RemoveSelectedJob();
       break;
     case kStop:
+      if (queue_shown_) {
+        StopQueue(false);
+        break;
+      }
       if (model_.photo() || model_.job() != ConverterModel::Job::kVideo) break;
       if (job_id_ != 0) service_->Stop(job_id_);
       model_.Stop();
@@ -299,10 +403,12 @@ void CCompositeDlg::ChooseFileWithDialog() {
   if (preview_->gl_major_version() < 2) preview_->post(msg::kMsgEngineEvent, msg::kNotifyEnd, 0);
   const QString start = QString::fromStdString(
       model_.input_path().empty() ? model_.output_dir() : fs::path(model_.input_path()).parent_path().string());
-  const QString path = QFileDialog::getOpenFileName(
+  const QStringList chosen = QFileDialog::getOpenFileNames(
       this, Text(ui::kStrOpenFile), start,
       Text(ui::kStrFilesFilter) + " (*.mp4 *.mov *.jpg *.MP4 *.MOV *.JPG *.Mp4 *.Mov *.Jpg)");
-  if (!path.isEmpty()) ChooseFile(path.toStdString());
+  std::vector<std::string> paths;
+  for (const QString& path : chosen) paths.push_back(path.toStdString());
+  ChooseFiles(paths);
 }
 
 void CCompositeDlg::ChooseOutputDir() {
@@ -310,6 +416,7 @@ void CCompositeDlg::ChooseOutputDir() {
                                                         QString::fromStdString(model_.output_dir()));
   if (dir.isEmpty()) return;
   model_.SetOutputDir(dir.toStdString());
+  queue_.SetOutputDir(model_.output_dir());
   output_dir_stand_in_ = false;
   output_path_->setText(QString::fromStdString(model_.output_dir()));
   output_path_->setCursorPosition(0);
@@ -363,23 +470,28 @@ void CCompositeDlg::RunJob() {
     // The call as the service makes it when the job starts, with the name as it stands now.
     last_call_ = job.call(model_.OutputPathForJob());
   }
+  job_id_ = service_->Submit(std::move(job), PostingCallbacks(
+                                                 [this](const convert::JobProgress& p) {
+                                                   model_.OnProgress(p);
+                                                   ShowModel();
+                                                 },
+                                                 [this](const convert::ServiceResult& r) { OnJobEnded(r); }));
+}
+
+convert::ServiceCallbacks CCompositeDlg::PostingCallbacks(std::function<void(const convert::JobProgress&)> progress,
+                                                          std::function<void(const convert::ServiceResult&)> ended) {
   // The callbacks run on the service's thread: they post to this window, which outlives the
   // job (the destructor waits for it).
   convert::ServiceCallbacks callbacks;
-  callbacks.progress = [this](const convert::JobProgress& p) {
+  callbacks.progress = [this, progress = std::move(progress)](const convert::JobProgress& p) {
     QMetaObject::invokeMethod(
-        this,
-        [this, p] {
-          model_.OnProgress(p);
-          ShowModel();
-        },
-        Qt::QueuedConnection);
+        this, [progress, p] { progress(p); }, Qt::QueuedConnection);
   };
-  callbacks.ended = [this](const convert::ServiceResult& r) {
+  callbacks.ended = [this, ended = std::move(ended)](const convert::ServiceResult& r) {
     QMetaObject::invokeMethod(
-        this, [this, r] { OnJobEnded(r); }, Qt::QueuedConnection);
+        this, [ended, r] { ended(r); }, Qt::QueuedConnection);
   };
-  job_id_ = service_->Submit(std::move(job), std::move(callbacks));
+  return callbacks;
 }
 
 void CCompositeDlg::OnJobEnded(const convert::ServiceResult& r) {
@@ -408,19 +520,27 @@ void CCompositeDlg::Answer(ConverterModel::Answer answer) {
 }
 
 void CCompositeDlg::CancelForClose() {
-  if (model_.photo() || !busy()) return;
+  if (queue_shown_) {
+    if (!queue_.running()) return;
+    queue_.StopAll();
+  } else if (model_.photo() || !busy()) {
+    return;
+  }
   closing_ = true;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  service_->Stop(job_id_);
-  service_->Wait(job_id_);
-  job_id_ = 0;  // cleaned up; its end, still on its way, reports nothing while closing
-  QApplication::restoreOverrideCursor();
-  model_.Stop();
+  if (job_id_ != 0) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    service_->Stop(job_id_);
+    service_->Wait(job_id_);
+    job_id_ = 0;  // cleaned up; its end, still on its way, reports nothing while closing
+    QApplication::restoreOverrideCursor();
+  }
+  if (!queue_shown_) model_.Stop();
   ShowModel();
 }
 
 bool CCompositeDlg::MayClose() {
-  if (model_.job() != ConverterModel::Job::kVideo || !busy()) return true;
+  const bool running = queue_shown_ ? queue_.running() : model_.job() == ConverterModel::Job::kVideo && busy();
+  if (!running) return true;
   return ui::MessageBox(this, Text(ui::kStrCancelStitching), {}, ui::BoxButtons::kOkCancel, ui::BoxIcon::kQuestion) ==
          ui::kIdOk;
 }
@@ -475,10 +595,169 @@ void CCompositeDlg::resizeEvent(QResizeEvent* event) {
   output_path_->setGeometry(110, 558, right - 110, 28);
   control(kBrowse)->setGeometry(w - 75, 558, 60, 28);
 
+  if (queue_shown_) {
+    // The queue under the output path, its buttons in a column at the right.
+    const int top = kSize.height() - 42;
+    queue_list_->setGeometry(11, top, w - 100, kQueueHeight - 10);
+    int y = top;
+    for (int id : {kQueueUp, kQueueDown, kQueueRemove, kQueueStopAll}) {
+      control(id)->setGeometry(w - 80, y, 70, 30);
+      y += 35;
+    }
+  }
+
   // The bar between the progress and the time left.
   progress_->setGeometry(10, h - 28, 130, 28);
   progress_bar_->setGeometry(145, h - 19, w - 290, 10);
   time_left_->setGeometry(w - 135, h - 28, 130, 28);
+}
+
+void CCompositeDlg::ShowQueue() {
+  const bool running = queue_.running();
+  const bool chosen = selected_ >= 0 && selected_ < static_cast<int>(queue_.entries().size());
+  const bool editable = chosen && queue_.editable(static_cast<size_t>(selected_));
+  control(kStart)->setEnabled(queue_.can_start());
+  control(kStop)->setEnabled(job_id_ != 0);
+  // A job that may still change takes the rotation and quality; files can be added while
+  // the queue runs, another folder and the merger wait for its end.
+  for (int id : kEditingControls) control(id)->setEnabled(editable);
+  control(kOpen)->setEnabled(true);
+  control(kMerge)->setEnabled(!running);
+  control(kBrowse)->setEnabled(!running);
+  control(kQueueUp)->setEnabled(editable && selected_ > 0);
+  control(kQueueDown)->setEnabled(editable && selected_ + 1 < static_cast<int>(queue_.entries().size()));
+  control(kQueueRemove)
+      ->setEnabled(chosen && queue_.entry(static_cast<size_t>(selected_)).state != ConverterQueue::State::kRunning);
+  control(kQueueStopAll)->setEnabled(running);
+  output_name_->setText(
+      chosen ? QString::fromStdString(ui::FileNameOf(queue_.entry(static_cast<size_t>(selected_)).output)) : QString());
+  output_name_->setCursorPosition(0);
+
+  // The labels and the bar follow the running job.
+  const int row = queue_.running_row();
+  const ConverterQueue::Entry* job = row >= 0 ? &queue_.entry(static_cast<size_t>(row)) : nullptr;
+  const float percent = job != nullptr ? job->percent : 0;
+  if (job != nullptr && job->photo) {
+    progress_->setText(Text(ui::kStrStitchingImage));
+  } else {
+    progress_->setText(QString::fromStdString(convert::ProgressText(percent, ui::UiLanguage())));
+  }
+  time_left_->setText(
+      QString::fromStdString(convert::TimeLeftText(job != nullptr ? job->remaining_seconds : 0, ui::UiLanguage())));
+  progress_bar_->setMaximum(job != nullptr && job->photo ? 0 : kProgressSteps);
+  progress_bar_->setValue(static_cast<int>(percent * kProgressSteps / 100 + 0.5f));
+  ShowQueueRows();
+}
+
+void CCompositeDlg::ShowQueueRows() {
+  // Rebuilding the rows is no choice of the user's.
+  const QSignalBlocker block(queue_list_);
+  const std::vector<ConverterQueue::Entry>& jobs = queue_.entries();
+  queue_list_->setRowCount(static_cast<int>(jobs.size()));
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const int row = static_cast<int>(i);
+    const QString state = QString::fromStdString(queue_.StateText(i));
+    queue_list_->SetItemText(row, 0, QString::fromStdString(ui::FileNameOf(jobs[i].input)));
+    queue_list_->SetItemText(row, 1, QString::fromStdString(ui::FileNameOf(jobs[i].output)));
+    queue_list_->SetItemText(row, 2, state);
+    queue_list_->item(row, 0)->setToolTip(QString::fromStdString(jobs[i].input));
+    queue_list_->item(row, 1)->setToolTip(QString::fromStdString(jobs[i].output));
+    queue_list_->item(row, 2)->setToolTip(state);
+  }
+  queue_list_->clearSelection();
+  if (selected_ >= 0 && selected_ < queue_list_->rowCount()) queue_list_->selectRow(selected_);
+}
+
+void CCompositeDlg::StartQueue() {
+  if (service_ == nullptr) {
+    ShowEngineMissing(this, options_.engine_error);
+    return;
+  }
+  if (!queue_.Start()) return;
+  RunNextInQueue();
+}
+
+void CCompositeDlg::RunNextInQueue() {
+  for (;;) {
+    const int row = queue_.Next();
+    if (row < 0) {
+      ShowModel();
+      if (!queue_.stopped_all()) ShowQueueSummary();
+      return;
+    }
+    const ConverterQueue::Entry& job = queue_.entry(static_cast<size_t>(row));
+    const uint64_t entry = job.id;
+    // Each file is judged when its turn comes, as Start judges a single one; one that does
+    // not qualify fails with the reason, and the queue goes on.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const convert::InputCheck check = convert::CheckConversionInput(job.input);
+    QApplication::restoreOverrideCursor();
+    if (check.verdict != kQualified) {
+      queue_.OnRefused(entry, convert::RefusalText(check, ui::UiLanguage()));
+      continue;
+    }
+    job_id_ = service_->Submit(queue_.MakeJob(static_cast<size_t>(row), check.length_ms, check.copy),
+                               PostingCallbacks(
+                                   [this, entry](const convert::JobProgress& p) {
+                                     queue_.OnProgress(entry, p);
+                                     ShowModel();
+                                   },
+                                   [this, entry](const convert::ServiceResult& r) { OnQueueJobEnded(entry, r); }));
+    ShowModel();
+    return;
+  }
+}
+
+void CCompositeDlg::OnQueueJobEnded(uint64_t entry, const convert::ServiceResult& r) {
+  job_id_ = 0;
+  last_result_ = r.result;
+  last_output_ = r.output;
+  queue_.OnEnded(entry, r.result, r.stopped, r.output);
+  if (closing_) {
+    ShowModel();
+    return;
+  }
+  RunNextInQueue();
+}
+
+void CCompositeDlg::ShowQueueSummary() {
+  int done = 0;
+  QString text = QString::fromStdString(queue_.Summary(&done));
+  if (done == 0) {
+    ui::MessageBox(this, text, Text(ui::kStrFinish), ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
+    return;
+  }
+  text += "\n\n" + Text(ui::kStrOpenOutputDirQuestion);
+  if (ui::MessageBox(this, text, Text(ui::kStrFinish), ui::BoxButtons::kOkCancel, ui::BoxIcon::kQuestion) ==
+      ui::kIdOk) {
+    OpenOutputDir(false);
+  }
+}
+
+void CCompositeDlg::MoveSelectedJob(int step) {
+  if (selected_ < 0 || !queue_.Move(static_cast<size_t>(selected_), step)) return;
+  selected_ += step;  // the job stays selected and in the preview
+  ShowModel();
+}
+
+void CCompositeDlg::RemoveSelectedJob() {
+  if (selected_ < 0 || !queue_.Remove(static_cast<size_t>(selected_))) return;
+  const int count = static_cast<int>(queue_.entries().size());
+  if (count == 0) {
+    selected_ = -1;
+    preview_->post(msg::kMsgEngineEvent, msg::kNotifyEnd, 0);
+    ShowModel();
+    return;
+  }
+  const int next = std::min(selected_, count - 1);
+  selected_ = -1;
+  SelectJob(next);
+}
+
+void CCompositeDlg::StopQueue(bool all) {
+  if (all) queue_.StopAll();
+  if (job_id_ != 0) service_->Stop(job_id_);
+  ShowModel();
 }
 
 void CCompositeDlg::paintEvent(QPaintEvent* event) {

@@ -114,11 +114,11 @@ CTranscodePreviewDlg::~CTranscodePreviewDlg() {
 
 int CTranscodePreviewDlg::gl_major_version() const { return player_->gl_major_version(); }
 
-void CTranscodePreviewDlg::Load(const std::string& path, bool photo) {
-  const PreviewSteps steps = model_.Load(path, photo);
-  range_->SetLow(0);
-  range_->SetHigh(100);
-  range_->SetMarker(0);
+void CTranscodePreviewDlg::Load(const std::string& path, bool photo, int low, int high) {
+  const PreviewSteps steps = model_.Load(path, photo, low, high);
+  range_->SetLow(low);
+  range_->SetHigh(high);
+  range_->SetMarker(low);
   range_->setEnabled(false);
   ShowLabels();
   Carry(steps);

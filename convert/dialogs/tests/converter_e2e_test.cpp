@@ -1,7 +1,8 @@
 // The converter as a user reaches it, under an X server of its own: `spherolux FILE` started
 // as a process with a camera video playing, the converter opened with Ctrl+E, Start clicked
 // where the converter's layout puts it (real pointer events through XTest, by xdotool), and
-// the converted file checked with ffprobe. Also `spherolux --converter FILE` on its own.
+// the converted file checked with ffprobe. Also `spherolux --converter FILE` on its own, and
+// with several files, its queue.
 //
 // Without a window manager the main window sits at (0, 0) with 1024 x 597 pixels; the
 // converter (660 x 640) is centred on it and kept on the 1280 x 800 screen.
@@ -184,6 +185,55 @@ TEST_F(ConverterE2eTest, TheConverterRunsOnItsOwnForAFileManager) {
   ClickAt(kOnItsOwn + kClose);
   EXPECT_TRUE(app_.waitForFinished(10000));
   EXPECT_EQ(app_.exitCode(), 0);
+}
+
+// The place and size of the visible window titled `title` (empty when there is none).
+QRect WindowGeometry(const std::string& title) {
+  const testsupport::CommandResult run =
+      RunCommand("xdotool search --onlyvisible --name '^" + title + "$' getwindowgeometry --shell");
+  int x = 0, y = 0, w = 0, h = 0;
+  for (const QString& line : QString::fromStdString(run.out).split('\n')) {
+    const QString value = line.section('=', 1);
+    if (line.startsWith("X=")) x = value.toInt();
+    if (line.startsWith("Y=")) y = value.toInt();
+    if (line.startsWith("WIDTH=")) w = value.toInt();
+    if (line.startsWith("HEIGHT=")) h = value.toInt();
+  }
+  return QRect(x, y, w, h);
+}
+
+TEST_F(ConverterE2eTest, SeveralFilesForTheConverterMakeItsQueue) {
+  const std::string photo = testing::Camgen("photo", dir_.Path("IMG_0001.JPG"), "--size 1920x960");
+  const std::string clip = testing::Camgen("video", dir_.Path("VID_0002.MP4"), "--size 640x320 --seconds 2");
+  Start({"--converter", QString::fromStdString(photo), QString::fromStdString(clip)});
+  // The window is taller by its queue.
+  QRect window;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        window = WindowGeometry("Converter");
+        return window.height() == 640 + 150;
+      },
+      20000))
+      << window.width() << "x" << window.height();
+  QThread::msleep(1500);
+  ClickAt(window.topLeft() + kStart);
+  for (const std::string name : {"IMG_0001_spherolux_0.jpg", "VID_0002_spherolux_0.mp4"}) {
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          std::error_code ec;
+          return fs::file_size(OutputDir() + "/" + name, ec) > 0 && !ec;
+        },
+        120000))
+        << name;
+  }
+  ExpectPanorama(OutputDir() + "/VID_0002_spherolux_0.mp4", 2.0);
+  // One summary for both, then the close button ends the program.
+  auto summary_shown = [] { return RunCommand("xdotool search --onlyvisible --name '^Finish$'").exit_code == 0; };
+  ASSERT_TRUE(WaitFor(summary_shown, 30000)) << "no summary";
+  Xdotool("key Escape");
+  ASSERT_TRUE(WaitFor([&] { return !summary_shown(); }, 10000));
+  ClickAt(window.topLeft() + kClose);
+  EXPECT_TRUE(app_.waitForFinished(10000));
 }
 
 }  // namespace

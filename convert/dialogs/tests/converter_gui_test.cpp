@@ -268,18 +268,8 @@ TEST_F(ConverterGuiTest, TheSelectedRangeIsConvertedToTheMillisecond) {
   // 20-21 % of 50 s: 10 s to 10.5 s, under one second, so 9 s to 10.5 s.
   CRangeSlider* slider = dlg_->preview()->rangeSlider();
   const RangeSliderModel& m = slider->model();
-  auto drag = [&](int from, int to) {
-    for (auto [type, x, buttons] : {std::tuple{QEvent::MouseButtonPress, from, Qt::LeftButton},
-                                    {QEvent::MouseMove, to, Qt::LeftButton},
-                                    {QEvent::MouseButtonRelease, to, Qt::NoButton}}) {
-      const QPointF at(x, 8);
-      QMouseEvent event(type, at, slider->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                        Qt::MouseButtons(buttons), Qt::NoModifier);
-      QApplication::sendEvent(slider, &event);
-    }
-  };
-  drag(m.PixelOf(100) + 4, m.PixelOf(21) + 4);
-  drag(m.PixelOf(0) - 4, m.PixelOf(20) - 4);
+  testing::DragThumb(slider, m.PixelOf(100) + 4, m.PixelOf(21) + 4);
+  testing::DragThumb(slider, m.PixelOf(0) - 4, m.PixelOf(20) - 4);
   ASSERT_TRUE(WaitUntil([&] { return dlg_->preview()->range_low() == 20 && dlg_->preview()->range_high() == 21; }));
   RunJob();
   const std::vector<std::string>& args = dlg_->last_call().args;

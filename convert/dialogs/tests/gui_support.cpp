@@ -6,14 +6,17 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QWidget>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <tuple>
 
 #include "camera_files.h"
+#include "dialogs/range_slider.h"
 #include "testing/message_recorder.h"
 #include "ui/button_ex.h"
 
@@ -73,6 +76,17 @@ void Pump(int ms) {
   QElapsedTimer clock;
   clock.start();
   spherolux::testing::PumpUntil([&] { return clock.elapsed() >= ms; }, ms + 1000);
+}
+
+void DragThumb(CRangeSlider* slider, int from, int to) {
+  for (auto [type, x, buttons] : {std::tuple{QEvent::MouseButtonPress, from, Qt::LeftButton},
+                                  {QEvent::MouseMove, to, Qt::LeftButton},
+                                  {QEvent::MouseButtonRelease, to, Qt::NoButton}}) {
+    const QPointF at(x, 8);
+    QMouseEvent event(type, at, slider->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                      Qt::MouseButtons(buttons), Qt::NoModifier);
+    QApplication::sendEvent(slider, &event);
+  }
 }
 
 QImage ScreenShot(QWidget* widget) {

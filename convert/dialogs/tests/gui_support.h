@@ -16,6 +16,10 @@
 
 class QWidget;
 
+namespace spherolux::dialogs {
+class CRangeSlider;
+}
+
 namespace spherolux::dialogs::testing {
 
 // A scratch folder with test media, a home and a settings folder; removed with the object.
@@ -60,6 +64,9 @@ class BoxAnswerer {
 bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 20000);
 // Runs the event loop for `ms`.
 void Pump(int ms);
+
+// A thumb of the range slider dragged with the left button from x = `from` to `to`.
+void DragThumb(CRangeSlider* slider, int from, int to);
 
 // What the screen shows where `widget` is (GL surfaces included).
 QImage ScreenShot(QWidget* widget);

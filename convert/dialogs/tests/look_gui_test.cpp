@@ -76,6 +76,36 @@ TEST_P(LookTest, TheConverterWithAVideoAndTheUploadShortcuts) {
   dlg.preview()->player()->Stop();
 }
 
+TEST_P(LookTest, TheConverterWithAQueue) {
+  const std::string a = scratch_.Video("VID_0042.MP4", "--size 1920x960 --seconds 4 --no-audio");
+  const std::string b =
+      scratch_.Video("VID_0043_with_a_rather_long_name_from_a_trip.MP4", "--size 640x320 --seconds 2");
+  const std::string c = scratch_.Photo("IMG_0044.JPG", "--size 1920x960");
+  CCompositeDlg dlg(nullptr, scratch_.Options());
+  dlg.show();
+  dlg.ChooseFiles({a, b, c});
+  ASSERT_TRUE(WaitUntil(
+      [&] { return dlg.preview()->player()->state() == media::kStatePaused && !dlg.preview()->model().first_play(); }));
+  testing::Pump(300);
+  // The queue's buttons and column titles fit (the rest of the window is the test above's).
+  for (int id : {CCompositeDlg::kQueueUp, CCompositeDlg::kQueueDown, CCompositeDlg::kQueueRemove,
+                 CCompositeDlg::kQueueStopAll}) {
+    auto* button = static_cast<ui::CButtonEx*>(dlg.control(id));
+    EXPECT_LE(QFontMetrics(button->font()).horizontalAdvance(button->text()), button->width() - 8) << id;
+  }
+  auto* list = static_cast<ui::CListCtrlCl*>(dlg.control(CCompositeDlg::kQueueList));
+  // The three columns are all in view.
+  int columns = 0;
+  for (int i = 0; i < 3; ++i) {
+    columns += list->columnWidth(i);
+    const QString title = list->horizontalHeaderItem(i)->text();
+    EXPECT_LE(QFontMetrics(list->horizontalHeader()->font()).horizontalAdvance(title) + 16, list->columnWidth(i));
+  }
+  EXPECT_LE(columns, list->viewport()->width());
+  testing::KeepScreenShot(&dlg, "converter-queue" + Suffix());
+  dlg.preview()->player()->Stop();
+}
+
 TEST_P(LookTest, TheMergerWithItsList) {
   const std::string a = scratch_.Video("20240305142607_merge.mp4", "--no-block --spherical --size 320x160 --seconds 1");
   const std::string b = scratch_.Video("VID_0001_spherolux_0.mp4", "--no-block --spherical --size 320x160 --seconds 1");

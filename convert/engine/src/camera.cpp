@@ -20,9 +20,11 @@ class DualLensMapper : public FrameMapper {
   // Two slices: the stitch stage then keeps up with the encoder on two cores.
   void Map(const uint8_t* src, uint8_t* dst) override { StitchImage(ctx_, src, dst, 2); }
   bool ReadsPlanes() const override { return true; }
-  bool MapPlanes(const uint8_t* const planes[3], const int strides[3], uint8_t* dst) override {
+  bool MapPlanes(const uint8_t* const planes[3], const int strides[3], uint8_t* dst, int first_row,
+                 int end_row) override {
     if (strides[1] != strides[2]) return false;
-    return StitchImagePlanes(ctx_, {planes[0], planes[1], planes[2], strides[0], strides[1]}, dst, 2);
+    return StitchImagePlaneRows(ctx_, {planes[0], planes[1], planes[2], strides[0], strides[1]}, dst, first_row,
+                                end_row, 2);
   }
 
  private:

@@ -29,12 +29,16 @@ class FrameMapper {
   // True when MapPlanes reads frames in place, so that a decoded frame needs no copy.
   virtual bool ReadsPlanes() const { return false; }
   // A frame as Y, U and V planes with their own row strides in bytes (each at least its
-  // plane's width, U and V alike). False, with nothing written, when the mapper does not
-  // read planes or the strides do not fit.
-  virtual bool MapPlanes(const uint8_t* const planes[3], const int strides[3], uint8_t* dst) {
+  // plane's width, U and V alike), panorama rows [first_row, end_row) only (both even; the
+  // other rows of dst are left as they are). False, with nothing written, when the mapper
+  // does not read planes or the strides or rows do not fit.
+  virtual bool MapPlanes(const uint8_t* const planes[3], const int strides[3], uint8_t* dst, int first_row,
+                         int end_row) {
     (void)planes;
     (void)strides;
     (void)dst;
+    (void)first_row;
+    (void)end_row;
     return false;
   }
 };

@@ -531,12 +531,19 @@ void Transcoder::ReadLoop() {
 // Map thread: stitches each frame into a pooled panorama frame.
 void Transcoder::MapLoop() {
   while (auto item = q1_.Pop()) {
+    // A flat view needs only the panorama rows it sees.
+    reframe::ViewState view;
+    int first_row = 0, end_row = map_h_;
+    if (item->kind == Item::Kind::kVideo && path_) {
+      view = path_->At(item->t);
+      if (mapper_) reframe::PanoramaRows(map_w_, map_h_, view, out_w_, out_h_, &first_row, &end_row);
+    }
     if (item->kind == Item::Kind::kVideo && mapper_) {
       FramePtr out = PooledFrame(map_pool_.get(), map_w_, map_h_);
       const AVFrame* in = item->frame.get();
       if (out && mapper_->ReadsPlanes()) {
         // Back-to-back copies are planes too, with strides equal to the widths.
-        if (!mapper_->MapPlanes(in->data, in->linesize, out->data[0])) {
+        if (!mapper_->MapPlanes(in->data, in->linesize, out->data[0], first_row, end_row)) {
           Item end;
           end.error = CONVERT_ERR_STITCH;
           q2_.Push(std::move(end));
@@ -564,8 +571,8 @@ void Transcoder::MapLoop() {
     if (item->kind == Item::Kind::kVideo && path_) {
       // The flat view of the panorama at the frame's time, in two slices as the stitcher works.
       const AVFrame* pano = item->frame.get();
-      FramePtr view = PooledFrame(out_pool_.get(), out_w_, out_h_);
-      if (!view) {
+      FramePtr flat = PooledFrame(out_pool_.get(), out_w_, out_h_);
+      if (!flat) {
         Item end;
         end.error = CONVERT_ERR_NO_MEMORY;
         q2_.Push(std::move(end));
@@ -573,9 +580,8 @@ void Transcoder::MapLoop() {
         return;
       }
       reframe::RenderRectilinear({pano->data[0], pano->data[1], pano->data[2], pano->linesize[0], pano->linesize[1]},
-                                 pano->width & ~1, pano->height & ~1, path_->At(item->t), view->data[0], out_w_, out_h_,
-                                 2);
-      item->frame = std::move(view);
+                                 pano->width & ~1, pano->height & ~1, view, flat->data[0], out_w_, out_h_, 2);
+      item->frame = std::move(flat);
     }
     const bool last = item->kind == Item::Kind::kEnd;
     if (!q2_.Push(std::move(*item))) {
@@ -752,21 +758,6 @@ int Transcoder::Run(const CameraInfo& camera, int rotation, const mp4::Spherical
   return files.Finish(boxes, ctx_);
 }
 
-// Reads a view path file (at most 16 MiB).
-bool ReadViewPath(const std::string& file, reframe::ViewPath* path) {
-  if (CheckInputFile(file) != CONVERT_OK) return false;
-  std::FILE* f = std::fopen(file.c_str(), "rb");
-  if (!f) return false;
-  std::string text;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0 && text.size() < (16u << 20)) text.append(buffer, n);
-  const bool read = !std::ferror(f) && text.size() < (16u << 20);
-  std::fclose(f);
-  std::string error;
-  return read && reframe::ViewPath::Parse(text, path, &error);
-}
-
 }  // namespace
 
 int RunConvert(const Job& job, int rotation, JobContext& ctx) {
@@ -779,7 +770,9 @@ int RunConvert(const Job& job, int rotation, JobContext& ctx) {
   if (in.duration > 0 && job.start >= in.duration) return CONVERT_ERR_RANGE;
 
   reframe::ViewPath path;
-  if (!job.view_path.empty() && !ReadViewPath(job.view_path, &path)) return CONVERT_ERR_VIEW_PATH;
+  std::string path_error;
+  if (!job.view_path.empty() && !reframe::ViewPath::ReadFile(job.view_path, &path, &path_error))
+    return CONVERT_ERR_VIEW_PATH;
   CameraInfo camera;
   bool copy = job.copy;
   mp4::SphericalBoxes boxes = SphericalBoxesOf(job.input);

@@ -8,7 +8,7 @@
 // looks along the ray ((x + 0.5 - w/2) / f, (h/2 - y - 0.5) / f, 1) turned by the view's
 // rotation, f = (w/2) / tan(fov/2), and takes the bilinear sample of the panorama there
 // (wrapping across the left and right edges, clamped at the poles); chroma likewise at the
-// centre of each 2 x 2 block. The exact projection is computed on a grid of 8 x 8 pixel cells
+// centre of each 2 x 2 block. The exact projection is computed on a grid of 16 x 16 pixel cells
 // and interpolated inside them; cells where that would miss by more than a tenth of a pixel
 // (next to the poles) are projected pixel by pixel. For views wider than the panorama's
 // detail, the caller renders from a smaller panorama (see PanoramaWidthFor) so that no sample
@@ -27,6 +27,10 @@ namespace spherolux::reframe {
 // The panorama width (a multiple of 4, at most `source_width`) whose pixels are about as
 // dense as the output's in the middle of a view of `fov` degrees across `width` pixels.
 int PanoramaWidthFor(int width, double fov, int source_width);
+
+// The panorama rows [*first, *end) (even bounds) that RenderRectilinear reads for `view` at
+// w x h: a caller that makes the panorama frame by frame needs to make only these rows.
+void PanoramaRows(int pano_w, int pano_h, const ViewState& view, int w, int h, int* first, int* end);
 
 // Renders `view` from the panorama into `out` (w x h I420, planes back to back; w and h
 // even). False, writing nothing, for sizes that are not positive and even or a view without

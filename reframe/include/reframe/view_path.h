@@ -63,6 +63,9 @@ class ViewPath {
   // is no JSON, has no keyframes, or a keyframe lacks t, yaw or pitch, has a value out of its
   // range, or does not come after the one before it.
   static bool Parse(std::string_view text, ViewPath* out, std::string* error);
+  // Reads a path file (a regular file of at most 16 MiB) and parses it; false with the reason
+  // ("cannot be read", or Parse's "line N: ...") in `error`.
+  static bool ReadFile(const std::string& file, ViewPath* out, std::string* error);
   // The file text of this path (one keyframe per line).
   std::string ToJson() const;
 

@@ -304,12 +304,22 @@ void StitchImage(const StitchContext* ctx, const uint8_t* src, uint8_t* dst, int
 }
 
 bool StitchImagePlanes(const StitchContext* ctx, const I420View& src, uint8_t* dst, int threads) {
+  return ctx && StitchImagePlaneRows(ctx, src, dst, 0, ctx->height, threads);
+}
+
+bool StitchImagePlaneRows(const StitchContext* ctx, const I420View& src, uint8_t* dst, int first_row, int end_row,
+                          int threads) {
   if (!ctx || !dst || ctx->format != kStitchI420) return false;
   if (!src.y || !src.u || !src.v || src.y_stride < ctx->source_width || src.uv_stride < ctx->source_width / 2) {
     return false;
   }
+  if (first_row < 0 || end_row > ctx->height || first_row > end_row || first_row % 2 != 0 || end_row % 2 != 0) {
+    return false;
+  }
   // I420 slices hold whole row pairs, so that every chroma row has one owner.
-  RunRowSlices(ctx->height, 2, threads, [&](int r0, int r1) { StitchRows(*ctx, nullptr, src, dst, r0, r1); });
+  RunRowSlices(end_row - first_row, 2, threads, [&](int r0, int r1) {
+    if (r0 < r1) StitchRows(*ctx, nullptr, src, dst, first_row + r0, first_row + r1);
+  });
   return true;
 }
 

@@ -291,11 +291,29 @@ TEST(CompileStitchContext, SameBytesAsTheMaps) {
         std::vector<uint8_t> got(want.size(), 0x5A);
         ASSERT_TRUE(StitchImagePlanes(compiled.ctx, view, got.data(), threads));
         EXPECT_EQ(want, got) << "planes, " << threads << " threads";
+        // A band of rows, reaching into the strip: those rows and their chroma, nothing else.
+        for (const Ctx* c : {&maps, &compiled}) {
+          const int first = 60, end = 234;
+          std::vector<uint8_t> band(want.size(), 0x5A), expected(want.size(), 0x5A);
+          ASSERT_TRUE(StitchImagePlaneRows(c->ctx, view, band.data(), first, end, threads));
+          const size_t luma = static_cast<size_t>(w) * h, chroma = luma / 4;
+          std::copy(want.begin() + first * w, want.begin() + end * w, expected.begin() + first * w);
+          for (size_t plane : {luma, luma + chroma})
+            std::copy(want.begin() + static_cast<long>(plane) + first / 2 * (w / 2),
+                      want.begin() + static_cast<long>(plane) + end / 2 * (w / 2),
+                      expected.begin() + static_cast<long>(plane) + first / 2 * (w / 2));
+          EXPECT_TRUE(band == expected) << "rows, " << threads << " threads";
+        }
       }
     }
   }
   Ctx packed = Make(w, h, w, kStitchPacked32, 0, false);
   EXPECT_FALSE(CompileStitchContext(packed.ctx));
+  Ctx rows = Make(w, h, w, kStitchI420, 0, false);
+  std::vector<uint8_t> out(StitchFrameSize(kStitchI420, w, h), 0x5A);
+  for (const auto& [first, end] : {std::pair{1, 10}, {10, 9}, {-2, 10}, {0, h + 2}})
+    EXPECT_FALSE(StitchImagePlaneRows(rows.ctx, view, out.data(), first, end)) << first << " " << end;
+  EXPECT_EQ(out, std::vector<uint8_t>(out.size(), 0x5A));
   EXPECT_FALSE(CompileStitchContext(nullptr));
 }
 

@@ -56,18 +56,24 @@ std::string ConverterModel::OutputPathForJob() {
   return convert::ProposeOutputPath(output_dir_, ui::FileNameOf(input_), photo_, exists_);
 }
 
-convert::ServiceJob ConverterModel::MakeJob(const convert::TrimRange& range, bool copy) const {
+convert::ServiceJob ConversionJob(const std::string& input, bool photo, const std::string& output_dir, int rotation,
+                                  int quality, const convert::TrimRange& range, bool copy) {
   convert::ServiceJob job;
-  job.kind = photo_ ? convert::ServiceJob::Kind::kPhoto : convert::ServiceJob::Kind::kEngine;
-  job.input = input_;
-  job.output_dir = output_dir_;
-  job.rotation = rotation_;
-  job.quality = quality_;
-  if (!photo_) {
-    job.call = [input = input_, range, quality = static_cast<convert::Quality>(quality_),
-                copy](const std::string& out) { return convert::ConversionCall(input, out, range, quality, copy); };
+  job.kind = photo ? convert::ServiceJob::Kind::kPhoto : convert::ServiceJob::Kind::kEngine;
+  job.input = input;
+  job.output_dir = output_dir;
+  job.rotation = rotation;
+  job.quality = quality;
+  if (!photo) {
+    job.call = [input, range, q = static_cast<convert::Quality>(quality), copy](const std::string& out) {
+      return convert::ConversionCall(input, out, range, q, copy);
+    };
   }
   return job;
+}
+
+convert::ServiceJob ConverterModel::MakeJob(const convert::TrimRange& range, bool copy) const {
+  return ConversionJob(input_, photo_, output_dir_, rotation_, quality_, range, copy);
 }
 
 ConverterModel::Job ConverterModel::Start(int verdict) {

@@ -6,16 +6,17 @@
 
 namespace spherolux::dialogs {
 
-PreviewSteps TrimPreviewModel::Load(const std::string& path, bool photo) {
+PreviewSteps TrimPreviewModel::Load(const std::string& path, bool photo, int low, int high) {
   PreviewSteps steps;
   if (!path_.empty()) steps.push_back({PreviewStep::kStop});
   path_ = path;
   photo_ = photo;
   first_play_ = true;
-  low_ = 0;
-  // The previous file's range end and length mean nothing for this one: until the player
-  // reports, the whole of the unknown length is selected.
-  high_ = 100;
+  // The previous file's range and length mean nothing for this one: until the player
+  // reports, the range given (the whole file unless said otherwise) of the unknown length
+  // is selected.
+  low_ = low;
+  high_ = high;
   length_ms_ = kUnknownLengthMs;
   position_ = 0;
   start_label_ = end_label_ = "00:00:00";
@@ -31,6 +32,7 @@ PreviewSteps TrimPreviewModel::OnPlaying(int64_t length_ms, int slider_high) {
   // After a load the slider's high end is 100; after an end of media it is where the user
   // left it, and the range converted must stay the range shown.
   high_ = slider_high;
+  start_label_ = TimeAt(low_);
   end_label_ = TimeAt(high_);
   // Paused on the first frame of the selection: after an end of media the file starts
   // again from its beginning, so it goes back to range low.

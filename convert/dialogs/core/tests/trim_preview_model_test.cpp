@@ -31,6 +31,19 @@ TEST(TrimPreviewModelTest, AVideoPausesOnItsFirstFrameOnceItsLengthIsKnown) {
   EXPECT_EQ(m.media_length_ms(), TrimPreviewModel::kUnknownLengthMs);
 }
 
+// A queued job shown again once came back with the whole file selected: its own range is
+// loaded with it, shown with its times, and its first frame is the range's start.
+TEST(TrimPreviewModelTest, AFileLoadedWithItsRangeShowsThatRange) {
+  TrimPreviewModel m;
+  m.Load("/clips/a.mp4", false);
+  EXPECT_EQ(m.Load("/clips/b.mp4", false, 25, 75), (PreviewSteps{kStop, kToggle}));
+  EXPECT_EQ(m.range_low(), 25);
+  EXPECT_EQ(m.range_high(), 75);
+  EXPECT_EQ(m.OnPlaying(120000, 75), (PreviewSteps{kToggle, Seek(25)}));
+  EXPECT_EQ(m.start_label(), "00:00:30");
+  EXPECT_EQ(m.end_label(), "00:01:30");
+}
+
 TEST(TrimPreviewModelTest, ANewFileStopsTheOldOneAndForgetsItsRangeAndLength) {
   TrimPreviewModel m;
   m.Load("/clips/a.mp4", false);

@@ -6,20 +6,33 @@
 // left shown once a second, photos through the photo pipeline; the window stays responsive
 // meanwhile. Merge opens the merger, the upload button the upload shortcuts.
 //
-// The rules and the job are ConverterModel's (dialogs/converter_model.h); this window shows
-// its state and hands the job to the service. The service's callbacks touch no widget: they
-// post their figures to the UI thread. Closing while a video job runs asks first; on OK the
-// job is stopped (the UI thread waits for the service to finish cleaning up) and its file
-// removed.
+// Given several files at once (Open with several selected, a drop of several, or
+// ChooseFiles), the converter becomes a queue: the window grows by a list under its
+// controls with one job per file, its state and its output name. Selecting a row shows its
+// file in the preview, and a job that still waits takes the range, rotation and quality
+// chosen there. Start runs the jobs one after another in the order of the list (Up, Down
+// and Remove change it); Stop ends the running job and the queue goes on, Stop all ends the
+// queue. Once it has run through, one summary says how many were converted, which were not
+// and why, and asks to open the output directory. With one file nothing of this shows.
+//
+// The rules and the jobs are ConverterModel's and ConverterQueue's
+// (dialogs/converter_model.h, dialogs/converter_queue.h); this window shows their state
+// and hands the jobs to the service. The service's callbacks touch no widget: they
+// post their figures to the UI thread. Closing while a video job or the queue runs asks
+// first; on OK the job is stopped (the UI thread waits for the service to finish cleaning
+// up), its file removed, and no other job starts.
 //
 // UI thread only.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "convert/client.h"
 #include "dialogs/converter_model.h"
+#include "dialogs/converter_queue.h"
 #include "dialogs/dialog_options.h"
 #include "ui/skinned_dialog.h"
 
@@ -31,7 +44,8 @@ class QRadioButton;
 
 namespace spherolux::ui {
 class CButtonEx;
-}
+class CListCtrlCl;
+}  // namespace spherolux::ui
 
 namespace spherolux::dialogs {
 
@@ -69,10 +83,18 @@ class CCompositeDlg : public ui::SkinnedDialog {
     kProgressLabel = 1162,
     kTimeLeftLabel = 1163,
     kProgressBar = 1190,
+    // The queue, shown once several files were given.
+    kQueueList = 1191,
+    kQueueUp = 1192,
+    kQueueDown = 1193,
+    kQueueRemove = 1194,
+    kQueueStopAll = 1195,
   };
   // The progress bar counts in tenths of a percent.
   static constexpr int kProgressSteps = 1000;
   static constexpr QSize kSize{660, 640};
+  // The height the queue adds to the window.
+  static constexpr int kQueueHeight = 150;
 
   CCompositeDlg(QWidget* parent, DialogOptions options = {});
   ~CCompositeDlg() override;
@@ -81,10 +103,20 @@ class CCompositeDlg : public ui::SkinnedDialog {
   // preview with its proposed output name.
   void Preload(const std::string& path, bool photo);
   // A file chosen with Open (tests call it instead of the file dialog). Dropped while a
-  // video job runs.
+  // video job runs; added to the queue once it shows.
   void ChooseFile(const std::string& path);
+  // Files chosen or handed over together: one is chosen as with ChooseFile; several make
+  // the queue (replacing the file chosen before), and once it shows, every file given is
+  // added to it.
+  void ChooseFiles(const std::vector<std::string>& paths);
 
   const ConverterModel& model() const { return model_; }
+  // The queue (empty until several files were given) and its selected row (-1 for none).
+  bool queue_shown() const { return queue_shown_; }
+  const ConverterQueue& queue() const { return queue_; }
+  int selected_job() const { return selected_; }
+  // Selects a row of the queue as a click on it does.
+  void SelectJob(int row);
   CTranscodePreviewDlg* preview() const { return preview_; }
   CUploadDlg* upload() const { return upload_; }
   CMultiCompositeDlg* merger() const { return merger_; }
@@ -121,6 +153,19 @@ class CCompositeDlg : public ui::SkinnedDialog {
   void CancelForClose();
   void OpenMerger();
   void ShowModel();
+  // The queue.
+  void ShowQueue();
+  void ShowQueueRows();
+  void StartQueue();
+  void RunNextInQueue();
+  void OnQueueJobEnded(uint64_t entry, const convert::ServiceResult& result);
+  void ShowQueueSummary();
+  void MoveSelectedJob(int step);
+  void RemoveSelectedJob();
+  void StopQueue(bool all);
+  // The callbacks of a job: they post to this window what the service reports.
+  convert::ServiceCallbacks PostingCallbacks(std::function<void(const convert::JobProgress&)> progress,
+                                             std::function<void(const convert::ServiceResult&)> ended);
 
   DialogOptions options_;
   // The output folder stands in for a stored one that no longer exists (until Browse).
@@ -133,6 +178,11 @@ class CCompositeDlg : public ui::SkinnedDialog {
   int last_result_ = 0;
   std::string last_output_;
   convert::EngineCall last_call_;
+  bool queue_shown_ = false;
+  ConverterQueue queue_;
+  int selected_ = -1;
+  // The selected job is being shown: the controls set for it do not edit it.
+  bool showing_job_ = false;
 
   CTranscodePreviewDlg* preview_ = nullptr;
   CUploadDlg* upload_ = nullptr;
@@ -145,6 +195,7 @@ class CCompositeDlg : public ui::SkinnedDialog {
   QLabel* progress_ = nullptr;
   QLabel* time_left_ = nullptr;
   QProgressBar* progress_bar_ = nullptr;
+  ui::CListCtrlCl* queue_list_ = nullptr;
 };
 
 }  // namespace spherolux::dialogs

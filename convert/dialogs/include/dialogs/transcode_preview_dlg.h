@@ -51,8 +51,9 @@ class CTranscodePreviewDlg : public platform::MessageWindow, private player::Hos
   explicit CTranscodePreviewDlg(QWidget* parent);
   ~CTranscodePreviewDlg() override;
 
-  // Shows `path` (a photo when `photo`), stopping what was shown before.
-  void Load(const std::string& path, bool photo);
+  // Shows `path` (a photo when `photo`), stopping what was shown before, with the range
+  // `low`-`high` percent selected.
+  void Load(const std::string& path, bool photo, int low = 0, int high = 100);
 
   // Turns the picture by 0, 90, 180 or 270 degrees, as the converter's rotation will; kept
   // for the files shown later.

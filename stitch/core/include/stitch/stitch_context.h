@@ -83,6 +83,13 @@ void StitchImage(const StitchContext* ctx, const uint8_t* src, uint8_t* dst, int
 // plane's width (see I420View).
 bool StitchImagePlanes(const StitchContext* ctx, const I420View& src, uint8_t* dst, int threads = 1);
 
+// Stitches only output rows [first_row, end_row) of one I420 frame (both even, within the
+// output; the other rows of `dst` are left as they are), with the same bytes there as
+// StitchImagePlanes: for a caller that shows a part of the panorama. False, writing
+// nothing, where StitchImagePlanes is, or for rows out of order, odd or outside the output.
+bool StitchImagePlaneRows(const StitchContext* ctx, const I420View& src, uint8_t* dst, int first_row, int end_row,
+                          int threads = 1);
+
 // Frees the maps, the patch and the context. Does nothing for null.
 void DestroyStitchContext(StitchContext* ctx);
 

@@ -25,6 +25,13 @@ namespace spherolux::dialogs {
 
 using ExistsFn = std::function<bool(const std::string&)>;
 
+// The conversion service's job for one input: the photo, or the engine call of `range` with
+// the quality (`copy`: recorded already stitched by the camera, copied whatever the
+// quality), with the rotation; its output the first free name in `output_dir`, picked when
+// it starts (and again when another run took it meanwhile).
+convert::ServiceJob ConversionJob(const std::string& input, bool photo, const std::string& output_dir, int rotation,
+                                  int quality, const convert::TrimRange& range, bool copy);
+
 class ConverterModel {
  public:
   enum class Job { kNone, kPhoto, kVideo };

@@ -34,10 +34,10 @@ class TrimPreviewModel {
   // The media length until the player reports one.
   static constexpr int64_t kUnknownLengthMs = 268435455;
 
-  // A new file: the range becomes 0-100 %, the position 0, the labels 00:00:00 (the end
-  // label of a video shows the length once it is known). A file loaded before is stopped
-  // first; then playback starts.
-  PreviewSteps Load(const std::string& path, bool photo);
+  // A new file: the range becomes `low`-`high` % (0-100 unless a queued job had its own),
+  // the position 0, the labels 00:00:00 (they show the range's times once the length is
+  // known). A file loaded before is stopped first; then playback starts.
+  PreviewSteps Load(const std::string& path, bool photo, int low = 0, int high = 100);
 
   // The player reports playing, with the media's length (0 when unknown). The first time
   // after a load or an end of media this takes the length, keeps the slider's high end
