@@ -29,6 +29,10 @@ class CMyMenu : public QWidget {
   // the icon column and a gap between them.
   int itemWidth() const;
   int ItemCount() const { return static_cast<int>(items_.size()); }
+  // Row `index`'s text, shortcut and state ("" for a separator).
+  QString ItemText(int index) const { return items_.at(static_cast<size_t>(index)).text; }
+  QString ItemShortcut(int index) const { return items_.at(static_cast<size_t>(index)).shortcut; }
+  bool ItemEnabled(int index) const { return items_.at(static_cast<size_t>(index)).enabled; }
   // The item rectangle of row `index` in menu coordinates.
   QRect ItemRect(int index) const;
 
