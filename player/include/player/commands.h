@@ -1,6 +1,7 @@
 // The player's commands: what a user can ask of a player window, by name and with typed
-// arguments, as mpv names its commands. Keys, the context menu and the bars' buttons all end
-// in one of these (input_table.h); PlayerCore (player_core.h) runs them.
+// arguments, as mpv names its commands. Keys and context-menu entries (input_table.h) and the
+// bars' buttons (each window's dispatch) all end in one of these; PlayerCore (player_core.h)
+// runs them.
 //
 // Each command has one rule of when it applies to what is open (a photo has no play, a
 // dual-lens file has no dome modes); buttons, menu entries and keys are enabled from that one
