@@ -22,10 +22,12 @@
 #include "app/recording_badge.h"
 #include "base/log.h"
 #include "media/media_player.h"
+#include "media/player_input.h"
 #include "media/video_control.h"
 #include "platform/file_urls.h"
 #include "platform/messages.h"
 #include "platform/window_frame.h"
+#include "player/input_table.h"
 #include "render/opengl_render.h"
 #include "render/render_hooks.h"
 #include "ui/menu.h"
@@ -99,6 +101,8 @@ CVideoPlayerDlg::CVideoPlayerDlg(WindowOptions options)
   // writing into it then reports the failure).
   output_dir_ = ui::LoadOutputDir(options_.environment).path;
 
+  engine_ = std::make_unique<media::PlayerEngine>([this]() -> media::CMediaPlayer& { return Player(); }, *video_);
+  core_ = std::make_unique<player::PlayerCore>(*engine_, static_cast<player::Host&>(*this));
   SetConverter(nullptr);
   SetScreenRecorder(nullptr);
   SetCurrentPath({});
@@ -118,7 +122,7 @@ media::CMediaPlayer& CVideoPlayerDlg::Player() {
         post(msg::kMsgPosition, 0, static_cast<LParam>(wparam));
         break;
       case msg::kNotifyEnd:
-        post(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByEngine);
+        post(msg::kMsgMediaEnded, 0, opened_.load());
         break;
       case media::kNotifySnapshot:  // its result comes in wparam; the window reads lparam
         post(msg::kMsgEngineEvent, static_cast<WParam>(code), static_cast<LParam>(wparam));
@@ -137,6 +141,8 @@ media::CMediaPlayer& CVideoPlayerDlg::Player() {
 
 CVideoPlayerDlg::~CVideoPlayerDlg() {
   // The player stops the decoder's thread before the video area it draws into goes away.
+  core_.reset();
+  engine_.reset();
   player_.reset();
 }
 
@@ -257,7 +263,7 @@ void CVideoPlayerDlg::RemoteCommand(MprisCommand command, double value) {
   if (converter_open_ && command != MprisCommand::kRaise) return;
   switch (command) {
     case MprisCommand::kPlayPause:
-      PlayPauseOpen();
+      Run("play-pause");
       break;
     case MprisCommand::kStop:
       if (HasMedium()) send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
@@ -265,8 +271,7 @@ void CVideoPlayerDlg::RemoteCommand(MprisCommand command, double value) {
     case MprisCommand::kSeek:
       if (HasMedium() && Player().Length() > 0) {
         const double percent = std::clamp(100.0 * value / static_cast<double>(Player().Length()), 0.0, 100.0);
-        position_ = static_cast<int>(percent);
-        Player().Seek(static_cast<float>(percent));
+        if (core_->Run({player::CommandId::kSeek, static_cast<float>(percent)})) position_ = static_cast<int>(percent);
       }
       break;
     case MprisCommand::kVolume: {
@@ -274,7 +279,7 @@ void CVideoPlayerDlg::RemoteCommand(MprisCommand command, double value) {
       const int volume = static_cast<int>(std::lround(std::clamp(value, 0.0, 1.0) * 100.0));
       bottom_->volumeSlider()->SetPos(volume);
       if (bottom_->muted()) bottom_->SetMuted(false);
-      if (HasMedium()) Player().SetVolume(volume);
+      core_->Run({player::CommandId::kVolume, static_cast<float>(volume)});
       break;
     }
     case MprisCommand::kRaise:
@@ -365,7 +370,7 @@ std::vector<std::string> CVideoPlayerDlg::ReopenArguments() {
   return arguments;
 }
 
-void CVideoPlayerDlg::OpenFileDialog() {
+void CVideoPlayerDlg::OpenFile() {
   if (Player().gl_major_version() < 2) send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
   const QString filter =
       QString(
@@ -383,27 +388,14 @@ void CVideoPlayerDlg::OpenFileDialog() {
   OpenCurrent();
 }
 
-void CVideoPlayerDlg::PlayPauseOpen() {
-  if (current_path_.empty()) return;
-  switch (Player().state()) {
-    case media::kStatePlaying:
-      Player().Pause();
-      bottom_->SetPlaying(false);
-      break;
-    case media::kStatePaused:
-      Player().Play();
-      bottom_->SetPlaying(true);
-      break;
-    case media::kStateOpened:
-      break;
-    default:
-      refused_ = false;
-      OpenCurrent();
-      break;
-  }
+void CVideoPlayerDlg::Reopen() {
+  refused_ = false;
+  OpenCurrent();
 }
 
 void CVideoPlayerDlg::OpenCurrent() {
+  // What is shown closes first, as when a file is dropped: the window then starts afresh.
+  if (HasMedium() || PhotoShown()) send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
   const bool was_open = HasMedium();
   if (const int refused = Player().Probe(current_path_, is_photo_); refused != 0) {
     caption_->SetTitle(QString::fromStdString(ui::FileNameOf(current_path_)));
@@ -420,8 +412,8 @@ void CVideoPlayerDlg::OpenCurrent() {
     ui::MessageBox(this, text, {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
     return;
   }
-  rotation_ = 0;
-  flipped_ = false;
+  opened_.store(opened_.load() + 1);
+  core_->Opened();
   if (is_photo_) {
     setTimer(kTimerPhoto, 25);
   } else {
@@ -438,8 +430,7 @@ void CVideoPlayerDlg::EndOfMedia() {
   bottom_->SetPlaying(false);
   Player().Stop();
   post(msg::kMsgRecordStop);
-  rotation_ = 0;
-  flipped_ = false;
+  core_->Opened();
   killTimer(kTimerTime);
   if (is_photo_) killTimer(kTimerPhoto);
   SetMediumLook(false);
@@ -490,8 +481,9 @@ void CVideoPlayerDlg::OnEngineEvent(WParam code, LParam l) {
 // ---------------------------------------------------------------------------------------------
 // Full screen and the bars
 
-void CVideoPlayerDlg::ToggleFullScreen() {
-  full_screen_ = !full_screen_;
+void CVideoPlayerDlg::FullScreen(bool on) {
+  if (on == full_screen_) return;
+  full_screen_ = on;
   // The geometry is set as well as the state: without a window manager nobody acts on the
   // state, and with one the geometry is what the state gives anyway.
   if (full_screen_) {
@@ -573,8 +565,7 @@ void CVideoPlayerDlg::mousePressEvent(QMouseEvent* event) {
 // ---------------------------------------------------------------------------------------------
 // Screenshots and recordings
 
-void CVideoPlayerDlg::TakeScreenshot() {
-  if (!PlayingOrPaused() && !PhotoShown()) return;
+void CVideoPlayerDlg::Screenshot() {
   render::COpenglRender* renderer = Player().renderer();
   if (renderer == nullptr || renderer->gl_major_version() < 2) return;
   std::error_code ec;
@@ -628,53 +619,76 @@ void CVideoPlayerDlg::ReportRecordingFailure() {
   ui::MessageBox(this, text + Text(cause), QString());
 }
 
-void CVideoPlayerDlg::ToggleScreenRecording() { panel_->send(ui::kWmCommand, ui::CFloatDlg::kRecord, 0); }
+// As the panel's Record button, with its rule that a recording lasts at least three seconds.
+void CVideoPlayerDlg::ScreenRecord() { panel_->send(ui::kWmCommand, ui::CFloatDlg::kRecord, 0); }
 
 // ---------------------------------------------------------------------------------------------
-// The dispatch
+// player::Host
 
-void CVideoPlayerDlg::Command(int id) {
-  switch (id) {
-    case 1000:  // the floating panel on or off
-      if (panel_->isVisible()) {
-        panel_->hide();
-        caption_->SetPanelShown(false);
-      } else if (panel_->visibleButtons() != 0) {
-        panel_->setGeometry(PanelRect());
-        panel_->show();
-        caption_->SetPanelShown(true);
-      }
+player::Situation CVideoPlayerDlg::situation() const {
+  player::Situation s;
+  if (player_ != nullptr && !refused_) s = media::ShownSituation(*player_, is_photo_, PhotoShown());
+  s.file_current = !current_path_.empty();
+  s.converter = static_cast<bool>(converter_);
+  s.screen_recorder = recorder_ != nullptr;
+  return s;
+}
+
+void CVideoPlayerDlg::Converter() {
+  panel_->hide();
+  caption_->SetPanelShown(false);
+  if (converter_open_) return;
+  converter_open_ = true;
+  post(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
+  converter_(current_path_.substr(0, 1024), is_photo_);
+  converter_open_ = false;
+}
+
+void CVideoPlayerDlg::Language() { language_->Open(); }
+
+void CVideoPlayerDlg::Quit() {
+  post(msg::kMsgRecordStop);
+  close();
+}
+
+void CVideoPlayerDlg::Changed(const player::Command& command) {
+  switch (command.id) {
+    case player::CommandId::kPlayPause:
+      bottom_->SetPlaying(Player().state() == media::kStatePlaying);
       break;
-    case 1003:
-    case 1014:
-      ToggleFullScreen();
+    case player::CommandId::kViewMode:
+      caption_->SetActiveMode(command.value());
+      panel_->SetActiveMode(command.value());
       break;
-    case 1004:
-      post(msg::kMsgRecordStop);
-      close();
-      break;
-    case 1009:
-      send(msg::kMsgNotHandled);
-      break;
-    case 1010:
-      if (Player().media_player() != nullptr) {
-        if (void* next = Player().api().Find("libvlc_media_player_next_frame")) {
-          reinterpret_cast<decltype(&libvlc_media_player_next_frame)>(next)(Player().media_player());
-        }
-      }
-      break;
-    case 1022:
-      OpenFileDialog();
+    case player::CommandId::kFlip:
+      caption_->SetFlipped(core_->flipped());
+      panel_->SetFlipped(core_->flipped());
       break;
     default:
       break;
   }
 }
 
+void CVideoPlayerDlg::Run(const char* command) { core_->Run(command); }
+
+void CVideoPlayerDlg::TogglePanel() {
+  if (panel_->isVisible()) {
+    panel_->hide();
+    caption_->SetPanelShown(false);
+  } else if (panel_->visibleButtons() != 0) {
+    panel_->setGeometry(PanelRect());
+    panel_->show();
+    caption_->SetPanelShown(true);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The dispatch
+
 platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l) {
   switch (message) {
     case msg::kMsgScreenshot:
-      TakeScreenshot();
+      Run("screenshot");
       break;
     case msg::kMsgRecordStart:
       StartScreenRecording();
@@ -694,7 +708,7 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
       SetCurrentPath({});
       break;
     case msg::kMsgPlayPause:
-      PlayPauseOpen();
+      Run("play-pause");
       break;
     case msg::kMsgThemeChange:
       theme_ = static_cast<int>(l);
@@ -704,19 +718,18 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
       if (PlayingOrPaused() && l != 0 && !seeking_) position_ = static_cast<int>(l);
       break;
     case msg::kMsgVolume:
-      if (HasMedium()) Player().SetVolume(static_cast<int>(l));
+      core_->Run({player::CommandId::kVolume, static_cast<float>(l)});
       break;
     case msg::kMsgSeek:
-      if (HasMedium()) {
-        position_ = static_cast<int>(l);
-        Player().Seek(static_cast<float>(l));
-      }
+      if (core_->Run({player::CommandId::kSeek, static_cast<float>(l)})) position_ = static_cast<int>(l);
       break;
     case msg::kMsgClose:
-      Command(1004);
+      Run("quit");
       break;
     case msg::kMsgMaximiseCommand:
-      Command(1003);
+    case msg::kMsgFullScreenCommand:
+    case msg::kMsgMaximiseRestore:
+      Run("full-screen");
       break;
     case msg::kMsgMinimise:
       showMinimized();
@@ -728,25 +741,23 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
     case msg::kMsgNotHandled:
       break;
     case msg::kMsgMenu:
-      language_->Open();
-      break;
-    case msg::kMsgFullScreenCommand:
-      Command(1014);
+      Run("language");
       break;
     case msg::kMsgOpenFile:
-      Command(1022);
+      Run("open-file");
       break;
     case msg::kMsgCommand1009:
-      Command(1009);
+      send(msg::kMsgNotHandled);
       break;
     case msg::kMsgNextFrame:
-      Command(1010);
+      Run("frame-step");
       break;
     case msg::kMsgMute:
-      if (HasMedium()) Player().SetMute(w != 0);
+      core_->Run({player::CommandId::kMute, w != 0 ? 1.0f : 0.0f});
       break;
-    case msg::kMsgMaximiseRestore:
-      ToggleFullScreen();
+    case msg::kMsgMediaEnded:
+      // An end the engine reported for a video opened before the current one is stale.
+      if (l == opened_.load()) OnEngineEvent(msg::kNotifyEnd, msg::kStopByEngine);
       break;
     case msg::kMsgEngineEvent:
       OnEngineEvent(w, l);
@@ -766,24 +777,16 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
       killTimer(kTimerBars);
       break;
     case msg::kMsgTogglePanel:
-      Command(1000);
+      TogglePanel();
       break;
     case msg::kMsgRotateLeft:
+      Run("rotate -1");
+      break;
     case msg::kMsgRotateRight:
-      if (HasMedium()) {
-        rotation_ = ui::RotatedQuarter(rotation_, message == msg::kMsgRotateLeft);
-        Player().Rotate(rotation_);
-      }
+      Run("rotate 1");
       break;
     case msg::kMsgConverter:
-      if (!converter_) break;
-      panel_->hide();
-      caption_->SetPanelShown(false);
-      if (converter_open_) break;
-      converter_open_ = true;
-      post(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
-      converter_(current_path_.substr(0, 1024), is_photo_);
-      converter_open_ = false;
+      Run("converter");
       break;
     case msg::kMsgPanelHover:
       ShowPanelIfSuitable();
@@ -792,41 +795,26 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
       if (panel_->isVisible()) setTimer(kTimerPanel, 3000);
       break;
     case msg::kMsgEngineSnapshot:
-      if (HasMedium()) Player().Snapshot();
+      Run("engine-snapshot");
       break;
     case msg::kMsgStreamRecord:
-      if (HasMedium()) Player().ToggleRecording();
+      Run("stream-record");
       break;
     case msg::kMsgFrameDrawn:
       if (Player().IsPlaying() != 0 || Player().state() == media::kStatePaused) Player().Refresh();
       break;
     case msg::kMsgDrag:
-    case msg::kMsgFling: {
-      const auto* pair = reinterpret_cast<const float*>(l);
-      if (pair == nullptr) break;
-      if (message == msg::kMsgDrag) {
-        Player().Drag(pair[0], pair[1]);
-      } else {
-        Player().Fling(pair[0], pair[1]);
-      }
-      break;
-    }
+    case msg::kMsgFling:
     case msg::kMsgZoom:
-      Player().Zoom(static_cast<int>(l));
+      media::ForwardPointer(*core_, message, l);
       break;
     case msg::kMsgViewCommand:
-      if (l >= 0 && l <= 6) {
-        Player().SetViewMode(static_cast<int>(l));
-        if (Player().renderer() != nullptr) Player().ApplyViewMode();
-        caption_->SetActiveMode(static_cast<int>(l));
-        panel_->SetActiveMode(static_cast<int>(l));
-      } else if (l == msg::kViewDirection) {
-        flipped_ = !flipped_;
-        Player().SetFlip(flipped_);
-        caption_->SetFlipped(flipped_);
-        panel_->SetFlipped(flipped_);
+      if (l == msg::kViewDirection) {
+        Run("flip");
       } else if (l == msg::kViewReset) {
-        Player().ResetView();
+        Run("reset-view");
+      } else {
+        core_->Run({player::CommandId::kViewMode, static_cast<float>(l)});
       }
       break;
     case msg::kMsgDropFiles:
@@ -864,57 +852,59 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
 // Keys, the context menu, drops, closing
 
 void CVideoPlayerDlg::InstallKeys() {
-  for (const KeyBinding& binding : KeyBindings()) {
-    for (const char* keys : {binding.keys, binding.other_keys}) {
-      if (keys == nullptr) continue;
-      auto* shortcut = new QShortcut(QKeySequence(keys), this);
-      shortcut->setContext(Qt::WindowShortcut);
-      const KeyBinding b = binding;
-      connect(shortcut, &QShortcut::activated, this, [this, b] {
-        if (b.message == kKeyRecord) {
-          ToggleScreenRecording();
-        } else if (b.message == kKeyLeaveFullScreen) {
-          if (full_screen_) ToggleFullScreen();
-        } else {
-          post(b.message, 0, b.lparam);
-        }
-      });
-    }
+  for (const player::KeyBinding& binding : player::KeyBindings()) {
+    if ((binding.windows & player::kMainWindow) == 0) continue;
+    auto* shortcut = new QShortcut(QKeySequence(binding.keys), this);
+    shortcut->setContext(Qt::WindowShortcut);
+    const char* command = binding.command;
+    connect(shortcut, &QShortcut::activated, this, [this, command] { Run(command); });
   }
 }
 
 void CVideoPlayerDlg::keyPressEvent(QKeyEvent* event) {
-  // Arrows, +/- and Home steer the view from anywhere in the window, as on the video itself.
-  if (video_->isVisible() && video_->KeyPressed(event->key())) return;
+  // Keys that reach the window as key presses, not as shortcuts: those the video surface
+  // passes on, and "+" typed with Shift.
+  if (const auto command = media::KeyCommand(player::kMainWindow, *event)) {
+    core_->Run(*command);
+    return;
+  }
   MessageWindow::keyPressEvent(event);
 }
 
 void CVideoPlayerDlg::ShowContextMenu(const QPoint& global) {
+  using player::CommandId;
   ui::CMyMenu menu(this);
-  const auto entries = ContextMenu();
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const MenuEntry& entry = entries[i];
-    if (entry.message == 0) {
-      menu.AppendSeparator();
+  std::vector<player::Command> commands;
+  bool separator = false;
+  for (const player::MenuEntry& entry : player::ContextMenu()) {
+    const std::optional<player::Command> command =
+        entry.command != nullptr ? player::ParseCommand(entry.command) : std::nullopt;
+    if (!command) {
+      separator = !commands.empty();
       continue;
     }
-    const bool missing = (entry.message == msg::kMsgConverter && !converter_) ||
-                         (entry.message == kKeyRecord && (recorder_ == nullptr || is_photo_));
+    // Left out: what this window cannot do at all, and the view modes the shown file has no
+    // button for (all of them while nothing is shown).
+    const bool missing = (command->id == CommandId::kConverter && !converter_) ||
+                         (command->id == CommandId::kScreenRecord && (recorder_ == nullptr || is_photo_)) ||
+                         (command->id == CommandId::kViewMode &&
+                          (situation().shown == player::Shown::kNothing || !core_->Applies(*command)));
     if (missing) continue;
-    const bool enabled = !entry.needs_medium || HasMedium() || PhotoShown();
-    const bool checked = entry.message == msg::kMsgMaximiseRestore && full_screen_;
-    const bool pause = entry.message == msg::kMsgPlayPause && Player().state() == media::kStatePlaying;
-    menu.AppendItem(static_cast<int>(i) + 1, Text(pause ? ui::kStrPause : entry.text), entry.icon,
-                    entry.keys ? entry.keys : "", checked, enabled);
+    if (separator) menu.AppendSeparator();
+    separator = false;
+    int text = entry.text;
+    if (command->id == CommandId::kPlayPause && Player().state() == media::kStatePlaying) text = ui::kStrPause;
+    if (command->id == CommandId::kScreenRecord && screen_recording_) text = ui::kStrStopRecording;
+    if (command->id == CommandId::kStreamRecord && Player().recording()) text = ui::kStrStopStreamRecord;
+    const bool checked = (command->id == CommandId::kFullScreen && full_screen_) ||
+                         (command->id == CommandId::kViewMode && Player().view_mode() == command->value());
+    commands.push_back(*command);
+    menu.AppendItem(static_cast<int>(commands.size()), Text(text), MenuIcon(*command),
+                    QString::fromStdString(player::KeysForCommand(player::kMainWindow, *command)), checked,
+                    core_->Applies(*command));
   }
   const int chosen = menu.Exec(global);
-  if (chosen <= 0) return;
-  const MenuEntry& entry = entries[static_cast<size_t>(chosen) - 1];
-  if (entry.message == kKeyRecord) {
-    ToggleScreenRecording();
-  } else {
-    post(entry.message, 0, entry.lparam);
-  }
+  if (chosen > 0) core_->Run(commands[static_cast<size_t>(chosen) - 1]);
 }
 
 void CVideoPlayerDlg::contextMenuEvent(QContextMenuEvent* event) { ShowContextMenu(event->globalPos()); }

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QDropEvent>
 #include <QMimeData>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/language_dialog.h"
@@ -23,6 +25,7 @@
 #include "media/video_control.h"
 #include "platform/messages.h"
 #include "testing/message_recorder.h"
+#include "ui/menu.h"
 #include "ui/skin.h"
 #include "ui/strings.h"
 
@@ -218,6 +221,41 @@ TEST_F(PlayerWindowTest, FullScreenHidesTheBarsAfterThreeSeconds) {
   // Out of full screen the hover messages change nothing.
   w.send(msg::kMsgCaptionLeave);
   EXPECT_FALSE(w.timerRunning(CVideoPlayerDlg::kTimerBars));
+}
+
+// The engine's snapshot and stream recording were reachable only from spherolux-play: the
+// context menu has them, with their keys, in the UI language; what needs an open video is
+// disabled while nothing is open, and no view mode is offered for no file.
+TEST_F(PlayerWindowTest, TheContextMenuComesFromTheInputTable) {
+  std::vector<std::tuple<QString, QString, bool>> items;
+  QTimer::singleShot(0, [&] {
+    auto* menu = dynamic_cast<ui::CMyMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    for (int i = 0; i < menu->ItemCount(); ++i) {
+      items.emplace_back(menu->ItemText(i), menu->ItemShortcut(i), menu->ItemEnabled(i));
+    }
+    menu->close();
+  });
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(500, 300), window_->mapToGlobal(QPoint(500, 300)));
+  QCoreApplication::sendEvent(window_.get(), &event);
+  const auto find = [&](int text) -> const std::tuple<QString, QString, bool>* {
+    for (const auto& item : items) {
+      if (std::get<0>(item) == QString::fromUtf8(ui::LoadString(text))) return &item;
+    }
+    return nullptr;
+  };
+  const auto* snapshot = find(ui::kStrEngineSnapshot);
+  const auto* stream = find(ui::kStrStreamRecord);
+  ASSERT_NE(snapshot, nullptr);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(std::get<1>(*snapshot), "Ctrl+Shift+S");
+  EXPECT_EQ(std::get<1>(*stream), "Ctrl+Shift+R");
+  EXPECT_FALSE(std::get<2>(*snapshot));
+  EXPECT_FALSE(std::get<2>(*stream));
+  ASSERT_NE(find(ui::kStrOpenFile), nullptr);
+  EXPECT_TRUE(std::get<2>(*find(ui::kStrOpenFile)));
+  EXPECT_EQ(find(ui::kStrSphere), nullptr);
+  EXPECT_EQ(find(ui::kStrHalfBall), nullptr);
 }
 
 TEST_F(PlayerWindowTest, BarControlsReachTheirHandlers) {

@@ -330,6 +330,70 @@ TEST_F(WindowTest, ShiftRRecordsTheViewWithTheVideosSound) {
   EXPECT_TRUE(app_.waitForFinished(8000));
 }
 
+// Opens `path` through Ctrl+O and the open dialog, typed into its name field.
+void OpenThroughTheDialog(const std::string& path) {
+  Click(500, 350);  // the window has the keyboard, whatever had it before
+  const auto dialog = [] { return Shell("timeout 5 xdotool search --sync --name '^Open File$' windowfocus --sync"); };
+  Key("ctrl+o");
+  if (!dialog()) Key("ctrl+o");  // a key pressed while a box was closing reaches no window
+  ASSERT_TRUE(dialog()) << "no open dialog for " << path;
+  Sleep(300);
+  Shell("xdotool type --delay 2 " + Quote(path));
+  Key("Return");
+}
+
+// The floating panel shows when the pointer comes near the top: it has view-mode buttons.
+bool PanelShows() {
+  Move(300, 40);
+  Move(310, 44);
+  const bool shown = WaitFor([] { return Near(Screen().pixel(100, 44), 0xFF1B1E23, 6); }, 8000);
+  Move(500, 350);
+  return shown;
+}
+
+// A file opened while a video plays leaves the window as a fresh one shows it (the old
+// playback's end reset the new file: its panel and view-mode buttons were gone); mode keys the
+// file has no button for do nothing (they turned the view black); the engine's snapshot has its
+// key in the main window.
+TEST_F(WindowTest, OpeningAFileWhileAVideoPlaysStartsAfresh) {
+  const std::string photo = home_ + "/photo.jpg";
+  ASSERT_TRUE(Shell(kBin + "spherolux-camgen photo " + Quote(photo) + " --size 1920x960"));
+  Start({QString::fromStdString(dir_ + "/dual.mp4")});
+  ASSERT_TRUE(WaitForPicture());
+  ASSERT_TRUE(PanelShows()) << "no floating panel for the first file";
+
+  OpenThroughTheDialog(dir_ + "/single.mp4");
+  ASSERT_TRUE(WaitFor([] { return LitShare(Screen(), kVideo) > 0.2; }, 15000)) << "no picture of the second file";
+  EXPECT_TRUE(Moving()) << "the second file does not play";
+  EXPECT_TRUE(PanelShows()) << "the second file has no floating panel";
+
+  // '0', the sphere, is no mode of a single-lens file: the picture stays.
+  Key("0");
+  Sleep(1500);
+  EXPECT_GT(LitShare(Screen(), kVideo), 0.2) << "a mode key that does not suit the file blanked the view";
+
+  Key("ctrl+shift+s");
+  ASSERT_TRUE(LogShows("message box: Screenshot saved in: " + home_ + "/Videos/SPHEROLUX Video Converter/snapshots/"))
+      << Log();
+  ASSERT_TRUE(AnswerBox());
+
+  // A photo after the video, and a video after the photo.
+  OpenThroughTheDialog(photo);
+  // The photo is drawn, not the video's last picture left standing: the view turns.
+  Sleep(1500);
+  const QImage before = Screen();
+  Key("Left Left Left Left");
+  EXPECT_TRUE(WaitFor([&] { return Difference(before, Screen(), kVideo) > 3.0; }, 5000))
+      << "the picture does not turn: the photo is not drawn";
+  EXPECT_TRUE(PanelShows()) << "the photo has no floating panel";
+  OpenThroughTheDialog(dir_ + "/dual.mp4");
+  ASSERT_TRUE(WaitForPicture()) << "no picture of the video after the photo";
+  EXPECT_TRUE(Moving()) << "the video after the photo does not play";
+  EXPECT_TRUE(PanelShows()) << "the video after the photo has no floating panel";
+  Key("ctrl+q");
+  EXPECT_TRUE(app_.waitForFinished(8000));
+}
+
 // Screenshots and recordings that fail say so, and never "saved": the folder for them cannot be
 // made (a file has its name).
 TEST_F(WindowTest, FailedScreenshotsAndRecordingsAreReported) {

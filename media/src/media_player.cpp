@@ -2,7 +2,6 @@
 
 #include <malloc.h>
 
-#include <QMessageBox>
 #include <QWindow>
 #include <algorithm>
 #include <chrono>
@@ -24,6 +23,7 @@
 #include "platform/messages.h"
 #include "probe/probe.h"
 #include "render/opengl_render.h"
+#include "ui/settings.h"
 #include "ui/strings.h"
 
 namespace spherolux::media {
@@ -35,14 +35,6 @@ constexpr float kDefaultFov = 90.0f;
 constexpr int kZoomStep = 10;
 constexpr float kDragDegreesPerHalfDiagonal = 60.0f;
 constexpr int kSnapshotFallbackSide = 200;
-
-// The question the player asks before a plain playback, with the text of string 480.
-bool AskPlainPlayback() {
-  return QMessageBox::question(nullptr, QString(),
-                               QStringLiteral("The driver of Video Card does not support OpenGL2.0. Do you want to "
-                                              "play as non-panoramic video?"),
-                               QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
-}
 
 // "%d_%d%d_%d%d%d_%d" of the UTC time: year, month, day, hour, minute, second, milliseconds.
 std::string TimeStampName() {
@@ -117,9 +109,7 @@ CMediaPlayer::CMediaPlayer(CVideoControl* video, const char* vlc_library)
     : video_(video), frame_target_(std::make_unique<FrameTarget>()) {
   BindMediaInfo();
   api_.Load(vlc_library);
-  output_dir_ =
-      (fs::path(std::getenv("HOME") != nullptr ? std::getenv("HOME") : "/tmp") / "Videos" / "SPHEROLUX Video Converter")
-          .string();
+  output_dir_ = ui::DefaultOutputDir(ui::Environment::FromProcess());
   // A short-lived renderer on the real video window, only to learn what the driver offers.
   gl_major_ = render::COpenglRender(video_->surface(), nullptr).gl_major_version();
 }
@@ -231,13 +221,17 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
     EnsureRenderer();
     photo_renderer_ = true;
     if (gl_major_ < 2) {
-      if (!(plain_question_ ? plain_question_() : AskPlainPlayback())) return 0;
+      if (!plain_question_ || !plain_question_()) return 0;
       const QImage image(QString::fromStdString(path));
       if (!image.isNull()) video_->ShowFlatImage(image);
       return 1;
     }
     video_->setFocus();
     PrepareRenderer();
+    // Before Initialise, which builds the shaders for the source: a video's decoder pictures
+    // (planes of YUV) would leave the photo with shaders that refuse every draw of it, and the
+    // window on the video's last picture.
+    renderer_->SetFrameSource(render::COpenglRender::kSourcePhoto);
     renderer_->Initialise();
     return renderer_->LoadPhoto(path) == 0 ? 1 : 0;
   }
@@ -260,7 +254,7 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
     api_.set_format_callbacks()(player_, FrameFormat, FrameCleanup);
     api_.set_callbacks()(player_, FrameLock, FrameUnlock, FrameDisplay, frame_target_.get());
   } else {
-    if (!(plain_question_ ? plain_question_() : AskPlainPlayback())) return 0;
+    if (!plain_question_ || !plain_question_()) return 0;
     api_.set_xwindow()(player_, static_cast<uint32_t>(video_->surface()->winId()));
   }
   AttachEvents();
@@ -353,6 +347,13 @@ void CMediaPlayer::Stop() {
   state_.store(kStateStopped);
   frame_target_->paused.store(false);
   stopped_mark_ = true;
+}
+
+void CMediaPlayer::FrameStep() {
+  if (player_ == nullptr) return;
+  if (void* next = api_.Find("libvlc_media_player_next_frame")) {
+    reinterpret_cast<decltype(&libvlc_media_player_next_frame)>(next)(player_);
+  }
 }
 
 int CMediaPlayer::IsPlaying() const { return player_ != nullptr ? api_.is_playing()(player_) : 0; }

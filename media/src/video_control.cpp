@@ -25,8 +25,6 @@ namespace {
 constexpr float kDragGain = 5.0f;
 constexpr int kTopStrip = 30;
 constexpr int kBarHeight = 40;
-constexpr float kKeyTurnDegrees = 5.0f;
-constexpr int kWheelStep = 120;
 
 }  // namespace
 
@@ -52,10 +50,9 @@ class VideoSurface : public QWindow {
     const int delta = event->angleDelta().y();
     if (delta != 0) control_->WheelTurned(delta);
   }
-  // Keys the control does not use go on to it as a widget's key, and from there up to the
-  // window that holds it (play, pause, view modes...).
+  // Keys go on to the control as a widget's key, and from there up to the window that holds
+  // it, which looks them up in its input table.
   void keyPressEvent(QKeyEvent* event) override {
-    if (control_->KeyPressed(event->key())) return;
     QKeyEvent forwarded(event->type(), event->key(), event->modifiers(), event->text(), event->isAutoRepeat(),
                         static_cast<ushort>(event->count()));
     QCoreApplication::sendEvent(control_, &forwarded);
@@ -209,37 +206,6 @@ void CVideoControl::WheelTurned(int delta) {
   if (platform::MessageWindow* target = Target()) target->post(kMsgZoom, 0, -delta);
 }
 
-bool CVideoControl::KeyPressed(int key) {
-  // A turn of kKeyTurnDegrees as the drag that gives it: dx * 60 / (d / 2) degrees.
-  const float step = kKeyTurnDegrees * Diagonal() / 2.0f / 60.0f;
-  switch (key) {
-    case Qt::Key_Left:
-      SendPair(kMsgDrag, -step, 0);
-      return true;
-    case Qt::Key_Right:
-      SendPair(kMsgDrag, step, 0);
-      return true;
-    case Qt::Key_Up:
-      SendPair(kMsgDrag, 0, step);
-      return true;
-    case Qt::Key_Down:
-      SendPair(kMsgDrag, 0, -step);
-      return true;
-    case Qt::Key_Plus:
-    case Qt::Key_Equal:
-      WheelTurned(kWheelStep);
-      return true;
-    case Qt::Key_Minus:
-      WheelTurned(-kWheelStep);
-      return true;
-    case Qt::Key_Home:
-      SendToParent(kMsgViewCommand, 0, kViewReset);
-      return true;
-    default:
-      return false;
-  }
-}
-
 void CVideoControl::FilesDropped(std::vector<std::string> paths) {
   const DroppedFiles dropped{std::move(paths)};
   SendToParent(kMsgDropFiles, 0, reinterpret_cast<LParam>(&dropped));
@@ -254,10 +220,6 @@ void CVideoControl::resizeEvent(QResizeEvent* event) {
   container_->setGeometry(rect());
   flat_->setGeometry(rect());
   UpdateRendererSize();
-}
-
-void CVideoControl::keyPressEvent(QKeyEvent* event) {
-  if (!KeyPressed(event->key())) MessageWindow::keyPressEvent(event);
 }
 
 void CVideoControl::UpdateRendererSize() {

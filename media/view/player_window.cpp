@@ -3,8 +3,8 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QVBoxLayout>
-#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/messages.h"
 #include "probe/probe.h"
@@ -17,7 +17,6 @@ using namespace platform;
 namespace {
 
 constexpr int kPhotoRefreshMs = 25;
-constexpr float kSeekStepPercent = 5.0f;
 
 }  // namespace
 
@@ -28,6 +27,8 @@ PlayerWindow::PlayerWindow(QWidget* parent) : MessageWindow(parent) {
   layout->addWidget(video_);
   video_->winId();  // the surface needs a native window before the player reads the GL version
   player_ = std::make_unique<CMediaPlayer>(video_);
+  engine_ = std::make_unique<PlayerEngine>([this]() -> CMediaPlayer& { return *player_; }, *video_);
+  core_ = std::make_unique<player::PlayerCore>(*engine_, static_cast<player::Host&>(*this));
   // Engine threads post, never wait. The window keeps the position (wParam) as lParam.
   player_->SetNotify([this](int code, WParam wparam, LParam lparam) {
     if (code == kNotifyPosition) {
@@ -45,6 +46,8 @@ PlayerWindow::PlayerWindow(QWidget* parent) : MessageWindow(parent) {
 PlayerWindow::~PlayerWindow() {
   // The player stops its output thread before the window it draws into goes away.
   photo_timer_.stop();
+  core_.reset();
+  engine_.reset();
   player_.reset();
 }
 
@@ -57,15 +60,12 @@ bool PlayerWindow::OpenFile(const std::string& path, std::string* error) {
   }
   if (player_->Open(path, photo) != 1) {
     if (error != nullptr) {
-      *error = !player_->open_error().empty() ? player_->open_error()
-                                              : std::string(
-                                                    "OpenGL2.0 is required. Please upgrade the driver of "
-                                                    "video card!");
+      *error = !player_->open_error().empty() ? player_->open_error() : ui::LoadString(ui::kStrGl2Required);
     }
     return false;
   }
   photo_ = photo;
-  rotation_ = 0;
+  core_->Opened();
   if (photo) {
     photo_timer_.start();
   } else {
@@ -84,6 +84,26 @@ int PlayerWindow::count(unsigned message) const {
   return it == counts_.end() ? 0 : it->second;
 }
 
+int PlayerWindow::count(player::CommandId command) const {
+  const auto it = commands_.find(command);
+  return it == commands_.end() ? 0 : it->second;
+}
+
+player::Situation PlayerWindow::situation() const {
+  player::Situation s = ShownSituation(*player_, photo_, photo_timer_.isActive());
+  s.file_current = !photo_ && player_->state() != kStateNone;
+  return s;
+}
+
+void PlayerWindow::Changed(const player::Command& command) {
+  if (command.id == player::CommandId::kEngineSnapshot) {
+    std::printf("snapshot: %s\n", (std::filesystem::path(player_->output_directory()) / "snapshots").c_str());
+  } else if (command.id == player::CommandId::kStreamRecord) {
+    std::printf(player_->recording() ? "recording\n" : "recording ended\n");
+  }
+  std::fflush(stdout);
+}
+
 PlayerWindow::LParam PlayerWindow::onMessage(unsigned message, WParam wparam, LParam lparam) {
   Handle(message, wparam, lparam);
   ++counts_[message];
@@ -92,29 +112,19 @@ PlayerWindow::LParam PlayerWindow::onMessage(unsigned message, WParam wparam, LP
 }
 
 void PlayerWindow::Handle(unsigned message, WParam wparam, LParam lparam) {
-  const auto* pair = reinterpret_cast<const float*>(lparam);
+  if (ForwardPointer(*core_, message, lparam)) return;
   switch (message) {
-    case kMsgDrag:
-      player_->Drag(pair[0], pair[1]);
-      break;
-    case kMsgFling:
-      player_->Fling(pair[0], pair[1]);
-      break;
-    case kMsgZoom:
-      player_->Zoom(static_cast<int>(lparam));
-      break;
     case kMsgFrameDrawn:
       if (player_->IsPlaying() != 0 || player_->state() == kStatePaused) player_->Refresh();
       break;
     case kMsgViewCommand:
+      // Any mode (the tests set each one); keys go through the core and its rule.
       if (lparam >= 0 && lparam <= 6) {
-        player_->SetViewMode(static_cast<int>(lparam));
-        player_->ApplyViewMode();
+        engine_->SetViewMode(static_cast<int>(lparam));
       } else if (lparam == kViewDirection) {
-        flip_ = !flip_;
-        player_->SetFlip(flip_);
+        core_->Run({player::CommandId::kFlip});
       } else if (lparam == kViewReset) {
-        player_->ResetView();
+        core_->Run({player::CommandId::kResetView});
       }
       break;
     case kMsgEngineEvent:
@@ -139,7 +149,7 @@ void PlayerWindow::Handle(unsigned message, WParam wparam, LParam lparam) {
 void PlayerWindow::OnEngineEvent(WParam code, LParam lparam) {
   if (code == kNotifyEnd) {
     position_ = 0;
-    rotation_ = 0;
+    core_->Opened();
     Close();
   } else if (code == kNotifyPlaying && lparam >= 1) {
     length_ms_ = lparam;
@@ -147,41 +157,13 @@ void PlayerWindow::OnEngineEvent(WParam code, LParam lparam) {
 }
 
 void PlayerWindow::keyPressEvent(QKeyEvent* event) {
-  CMediaPlayer& p = *player_;
-  const int key = event->key();
-  if (key >= Qt::Key_0 && key <= Qt::Key_6) {
-    send(kMsgViewCommand, 0, key - Qt::Key_0);
-  } else if (key == Qt::Key_F) {
-    send(kMsgViewCommand, 0, kViewDirection);
-  } else if (key == Qt::Key_R) {
-    send(kMsgViewCommand, 0, kViewReset);
-  } else if (key == Qt::Key_Space) {
-    if (p.state() == kStatePlaying) {
-      p.Pause();
-    } else {
-      p.Play();
-    }
-  } else if (key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
-    const float step = key == Qt::Key_PageUp ? kSeekStepPercent : -kSeekStepPercent;
-    p.Seek(std::clamp(static_cast<float>(position_) + step, 0.0f, 100.0f));
-  } else if (key == Qt::Key_BracketLeft || key == Qt::Key_BracketRight) {
-    rotation_ = (rotation_ + (key == Qt::Key_BracketLeft ? 270 : 90)) % 360;
-    p.Rotate(rotation_);
-  } else if (key == Qt::Key_S) {
-    const std::string path = p.Snapshot();
-    if (!path.empty()) std::printf("snapshot: %s\n", path.c_str());
-  } else if (key == Qt::Key_C) {
-    p.ToggleRecording();
-    std::printf(p.recording() ? "recording\n" : "recording ended\n");
-  } else if (key == Qt::Key_M) {
-    muted_ = !muted_;
-    p.SetMute(muted_);
-  } else if (key == Qt::Key_Escape) {
-    close();
-  } else {
+  const std::optional<player::Command> command = KeyCommand(player::kPlayWindow, *event);
+  if (!command) {
     MessageWindow::keyPressEvent(event);
+    return;
   }
-  std::fflush(stdout);
+  core_->Run(*command);
+  ++commands_[command->id];
 }
 
 void PlayerWindow::closeEvent(QCloseEvent* event) {

@@ -23,11 +23,32 @@ void CMyMenu::AppendItem(int id, const QString& text, int icon, const QString& s
 
 void CMyMenu::AppendSeparator() { items_.push_back({0, {}, {}, 0, false, false}); }
 
+namespace {
+
+constexpr int kTextLeft = 34;     // after the icon column
+constexpr int kTextRight = 8;     // margin at the right edge
+constexpr int kShortcutGap = 16;  // between a text and its shortcut
+
+QFont ShortcutFont() { return SkinFont(11); }
+
+}  // namespace
+
+int CMyMenu::itemWidth() const {
+  const QFontMetrics text(font()), shortcut(ShortcutFont());
+  int width = kItemWidth;
+  for (const Item& item : items_) {
+    int need = kTextLeft + text.horizontalAdvance(item.text) + kTextRight;
+    if (!item.shortcut.isEmpty()) need += kShortcutGap + shortcut.horizontalAdvance(item.shortcut);
+    width = std::max(width, need);
+  }
+  return width;
+}
+
 QRect CMyMenu::ItemRect(int index) const {
   int y = 1;
   for (int i = 0; i < index && i < ItemCount(); ++i) y += items_[i].id == 0 ? kSeparatorHeight : kItemHeight;
   const int h = index < ItemCount() && items_[index].id == 0 ? kSeparatorHeight : kItemHeight;
-  return QRect(1, y, kItemWidth, h);
+  return QRect(1, y, itemWidth(), h);
 }
 
 int CMyMenu::IndexAt(const QPoint& point) const {
@@ -39,7 +60,7 @@ int CMyMenu::IndexAt(const QPoint& point) const {
 
 int CMyMenu::Exec(const QPoint& global) {
   const QRect last = ItemRect(ItemCount() - 1);
-  resize(kItemWidth + 2, last.bottom() + 2);
+  resize(itemWidth() + 2, last.bottom() + 2);
   QPoint at = global;
   if (const QScreen* screen = QGuiApplication::screenAt(global)) {
     const QRect area = screen->availableGeometry();
@@ -88,11 +109,11 @@ void CMyMenu::paintEvent(QPaintEvent*) {
     }
     painter.setPen(text);
     painter.setFont(font());
-    painter.drawText(r.adjusted(34, 0, -8, 0), Qt::AlignLeft | Qt::AlignVCenter, item.text);
+    painter.drawText(r.adjusted(kTextLeft, 0, -kTextRight, 0), Qt::AlignLeft | Qt::AlignVCenter, item.text);
     if (!item.shortcut.isEmpty()) {
-      painter.setFont(SkinFont(11));
+      painter.setFont(ShortcutFont());
       painter.setPen(i == highlighted_ ? QColor(Qt::white) : QColor(skin_color::kBarText));
-      painter.drawText(r.adjusted(34, 0, -8, 0), Qt::AlignRight | Qt::AlignVCenter, item.shortcut);
+      painter.drawText(r.adjusted(kTextLeft, 0, -kTextRight, 0), Qt::AlignRight | Qt::AlignVCenter, item.shortcut);
     }
   }
 }

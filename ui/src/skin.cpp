@@ -7,6 +7,7 @@
 #include <QtMath>
 #include <algorithm>
 #include <cmath>
+#include <list>
 #include <map>
 #include <tuple>
 
@@ -254,9 +255,16 @@ QImage Render(const Entry& e, QSize size, qreal dpr) {
   return drawn ? image : QImage();
 }
 
+// Rendered images by id, size and pixel ratio, the least recently used dropped first: every
+// width a slider or bar is given renders its images again, and a window resized by dragging
+// would otherwise keep one set per width for good.
 using CacheKey = std::tuple<int, int, int, int>;  // id, width, height, dpr x 100
-std::map<CacheKey, QImage>& Cache() {
-  static std::map<CacheKey, QImage> cache;
+struct ImageCache {
+  std::list<CacheKey> order;  // most recently used first
+  std::map<CacheKey, std::pair<QImage, std::list<CacheKey>::iterator>> images;
+};
+ImageCache& Cache() {
+  static ImageCache cache;
   return cache;
 }
 
@@ -287,12 +295,22 @@ QImage LoadSkinImage(int id, QSize size, qreal dpr) {
   if (e == nullptr) return {};
   if (size.isEmpty()) size = QSize(e->width, e->height);
   const CacheKey key{id, size.width(), size.height(), static_cast<int>(std::lround(dpr * 100))};
-  auto& cache = Cache();
-  if (auto it = cache.find(key); it != cache.end()) return it->second;
+  ImageCache& cache = Cache();
+  if (auto it = cache.images.find(key); it != cache.images.end()) {
+    cache.order.splice(cache.order.begin(), cache.order, it->second.second);
+    return it->second.first;
+  }
   QImage image = Render(*e, size, dpr);
-  cache.emplace(key, image);
+  cache.order.push_front(key);
+  cache.images.emplace(key, std::make_pair(image, cache.order.begin()));
+  if (cache.images.size() > kSkinImageCacheEntries) {
+    cache.images.erase(cache.order.back());
+    cache.order.pop_back();
+  }
   return image;
 }
+
+size_t SkinImageCacheSize() { return Cache().images.size(); }
 
 bool DrawSkinImage(QPainter& painter, const QRect& target, int id) {
   if (target.isEmpty()) return false;

@@ -106,6 +106,18 @@ TEST(SkinTest, TheColourAdjustmentReachesEveryDrawnImage) {
   EXPECT_LT(std::abs(washed.blue() - washed.red()), 3) << "saturation 0 turns it grey";
 }
 
+// A slider dragged through every width kept one rendered image per width for good.
+TEST(SkinTest, TheImageCacheStaysBoundedAndKeepsWhatIsInUse) {
+  const QImage first = LoadSkinImage(kImgLogo, QSize(40, 40));
+  for (int width = 1; width <= 1200; ++width) {
+    LoadSkinImage(kImgLogo, QSize(40, 40));  // in use all along
+    LoadSkinImage(kImgMenuBackground, QSize(width, 25));
+  }
+  EXPECT_LE(SkinImageCacheSize(), kSkinImageCacheEntries);
+  EXPECT_GE(SkinImageCacheSize(), kSkinImageCacheEntries / 2) << "the cache still serves";
+  EXPECT_EQ(LoadSkinImage(kImgLogo, QSize(40, 40)).cacheKey(), first.cacheKey()) << "an image in use is kept";
+}
+
 TEST(ButtonTest, StateImagesFollowTheRules) {
   MessageRecorder bar;
   CButtonEx button(1048, &bar);
@@ -317,6 +329,41 @@ TEST(MenuTest, KeysChooseAnItemAndEscapeChoosesNothing) {
   EXPECT_EQ(menu.Exec(QPoint(10, 10)), 30);
   QTimer::singleShot(0, [&] { press(Qt::Key_Escape); });
   EXPECT_EQ(menu.Exec(QPoint(10, 10)), 0);
+}
+
+// "Open Converter" ran into its shortcut: a wide text makes the menu wider, so that a clear gap
+// of dark columns stays between every text and its shortcut, in both languages.
+TEST(MenuTest, ATextNeverRunsIntoItsShortcut) {
+  for (const Language language : {Language::kEnglish, Language::kChinese}) {
+    CMyMenu menu;
+    menu.AppendItem(10, QString::fromUtf8(LoadString(kStrOpenConverter, language)), 0, "Ctrl+E");
+    menu.AppendItem(20, QString::fromUtf8(LoadString(kStrEngineSnapshot, language)), 0, "Ctrl+Shift+S");
+    menu.resize(menu.itemWidth() + 2, 2 * CMyMenu::kItemHeight + 2);
+    const QImage image = menu.grab().toImage();
+    for (int row = 0; row < 2; ++row) {
+      const QRect item = menu.ItemRect(row);
+      // Dark columns between the first and the last inked column of the item.
+      const auto inked = [&](int x) {
+        for (int y = item.top() + 4; y < item.bottom() - 4; ++y) {
+          const QRgb p = image.pixel(x, y);
+          if (qRed(p) + qGreen(p) + qBlue(p) > 300) return true;
+        }
+        return false;
+      };
+      int widest_gap = 0, gap = 0;
+      bool seen = false;
+      for (int x = item.left() + 30; x < item.right() - 2; ++x) {
+        if (inked(x)) {
+          if (seen) widest_gap = std::max(widest_gap, gap);
+          seen = true;
+          gap = 0;
+        } else {
+          ++gap;
+        }
+      }
+      EXPECT_GE(widest_gap, 10) << "row " << row << " in language " << static_cast<int>(language);
+    }
+  }
 }
 
 TEST(SkinnedDialogTest, TheFrameRunsUnbrokenAboveTheTitleButtons) {

@@ -1,9 +1,12 @@
 // CVideoPlayerDlg: the program's main window. A borderless, skinned window that hosts the video
-// area and three bars, owns the player and routes everything the bars, the keyboard, the mouse
-// and the media engine report to the player, the renderer and the other dialogs.
+// area and three bars and owns the player. What the user asks of the player (keys, the context
+// menu, the bars' buttons) goes to the command core (player/player_core.h) by command; the
+// window implements the core's Host: what it shows and what only a window can do (the open
+// dialog, full screen, screenshots and recordings of the view, the converter).
 //
-// All of it goes through one dispatch, onMessage, with the message numbers of
-// platform/messages.h; the bars and the video area only post (or, for drags, send) to it. Four
+// The bars and the video area post (or, for drags, send) the message numbers of
+// platform/messages.h to onMessage, which forwards commands to the core and handles the
+// engine's events. Four
 // timers drive the time display (2), the hiding of the bars in full screen (3), the hiding of
 // the floating panel (4) and the refreshing of a photo (5).
 //
@@ -15,6 +18,7 @@
 // threads, only posts to the window.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +26,7 @@
 
 #include "app/mpris.h"
 #include "platform/message_window.h"
+#include "player/player_core.h"
 #include "ui/bars.h"
 #include "ui/settings.h"
 #include "ui/strings.h"
@@ -33,6 +38,7 @@ class ConversionService;
 namespace spherolux::media {
 class CMediaPlayer;
 class CVideoControl;
+class PlayerEngine;
 }  // namespace spherolux::media
 
 namespace spherolux::platform {
@@ -72,7 +78,10 @@ struct WindowOptions {
   convert::ConversionService* service = nullptr;
 };
 
-class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts, public MprisSource {
+class CVideoPlayerDlg : public platform::MessageWindow,
+                        public ui::MediaFacts,
+                        public MprisSource,
+                        private player::Host {
  public:
   enum Timer : unsigned { kTimerTime = 2, kTimerBars = 3, kTimerPanel = 4, kTimerPhoto = 5 };
   static constexpr int kWidth = 1024;
@@ -110,12 +119,13 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts, p
   // The player, made on first use (or right after the window's first paint).
   media::CMediaPlayer& Player();
   media::CMediaPlayer* player() { return &Player(); }
+  player::PlayerCore& core() { return *core_; }
   const std::string& currentPath() const { return current_path_; }
   const std::string& outputDir() const { return output_dir_; }
   bool isPhoto() const { return is_photo_; }
   bool refused() const { return refused_; }
-  bool fullScreen() const { return full_screen_; }
-  int rotation() const { return rotation_; }
+  bool fullScreen() const override { return full_screen_; }
+  int rotation() const { return core_->rotation(); }
   int position() const { return position_; }
   bool screenRecording() const { return screen_recording_; }
   const std::string& screenshotPath() const { return screenshot_path_; }
@@ -147,20 +157,29 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts, p
  private:
   void Layout();
   void SetCurrentPath(std::string path);
-  void Command(int id);
-  void ToggleFullScreen();
-  void OpenFileDialog();
-  void PlayPauseOpen();
+  // player::Host
+  player::Situation situation() const override;
+  void Reopen() override;
+  void OpenFile() override;
+  void Screenshot() override;
+  void ScreenRecord() override;
+  void FullScreen(bool on) override;
+  void Converter() override;
+  void Language() override;
+  void Quit() override;
+  void Changed(const player::Command& command) override;
+
+  // Runs a command of the bars' buttons, the menu or the keys.
+  void Run(const char* command);
+  void TogglePanel();
   void OpenCurrent();
   void EndOfMedia();
   void OnEngineEvent(WParam code, LParam l);
   void ShowPanelIfSuitable();
-  void TakeScreenshot();
   void StartScreenRecording();
   // Tells the user when the recording caught nothing, unless `quietly` (the window closes).
   void StopScreenRecording(bool quietly = false);
   void ReportRecordingFailure();
-  void ToggleScreenRecording();
   void SetMediumLook(bool open);
   void ShowContextMenu(const QPoint& global);
   bool HasMedium() const;
@@ -171,6 +190,12 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts, p
   WindowOptions options_;
   media::CVideoControl* video_ = nullptr;
   std::unique_ptr<media::CMediaPlayer> player_;
+  std::unique_ptr<media::PlayerEngine> engine_;
+  std::unique_ptr<player::PlayerCore> core_;
+  // The number of the last video opened: an end of media the engine reported for an earlier
+  // one (still queued when the next file opened) is dropped. Written by the window thread, read
+  // by the engine's when it posts an end.
+  std::atomic<LParam> opened_{0};
   bool player_scheduled_ = false;
   std::vector<std::string> startup_files_;  // waiting for the first paint
   int64_t startup_start_ms_ = 0;
@@ -188,8 +213,6 @@ class CVideoPlayerDlg : public platform::MessageWindow, public ui::MediaFacts, p
   std::string output_dir_;
   std::string screenshot_path_;
   std::string screen_record_path_;
-  int rotation_ = 0;
-  bool flipped_ = false;
   bool full_screen_ = false;
   QRect normal_geometry_;
   bool seeking_ = false;

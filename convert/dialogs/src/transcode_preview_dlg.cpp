@@ -1,12 +1,14 @@
 #include "dialogs/transcode_preview_dlg.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QWindow>
 #include <algorithm>
 
 #include "dialog_widgets.h"
 #include "media/media_player.h"
+#include "media/player_input.h"
 #include "media/video_control.h"
 #include "platform/messages.h"
 #include "ui/button_ex.h"
@@ -52,6 +54,8 @@ CTranscodePreviewDlg::CTranscodePreviewDlg(QWidget* parent) : MessageWindow(pare
   video_->winId();  // the player reads the GL version on the surface's native window
   video_->hide();
   player_ = std::make_unique<media::CMediaPlayer>(video_);
+  engine_ = std::make_unique<media::PlayerEngine>([this]() -> media::CMediaPlayer& { return *player_; }, *video_);
+  core_ = std::make_unique<player::PlayerCore>(*engine_, static_cast<player::Host&>(*this));
   video_->surface()->installEventFilter(this);
   // The engine's threads only post.
   player_->SetNotify([this](int code, WParam w, LParam l) {
@@ -103,6 +107,8 @@ CTranscodePreviewDlg::~CTranscodePreviewDlg() {
   killTimer(kTimerRedraw);
   video_->surface()->removeEventFilter(this);
   // The player stops the engine's output thread before its window goes.
+  core_.reset();
+  engine_.reset();
   player_.reset();
 }
 
@@ -185,7 +191,6 @@ void CTranscodePreviewDlg::ProbeAndOpen() {
 }
 
 CTranscodePreviewDlg::LParam CTranscodePreviewDlg::onMessage(unsigned message, WParam w, LParam l) {
-  const auto* pair = reinterpret_cast<const float*>(l);
   switch (message) {
     case msg::kMsgPlayPause:
       TogglePlay();
@@ -216,16 +221,12 @@ CTranscodePreviewDlg::LParam CTranscodePreviewDlg::onMessage(unsigned message, W
       CarryFirstFramePause();
       break;
     case msg::kMsgDrag:
-      player_->Drag(pair[0], pair[1]);
-      break;
     case msg::kMsgFling:
-      player_->Fling(pair[0], pair[1]);
-      break;
     case msg::kMsgZoom:
-      player_->Zoom(static_cast<int>(l));
+      media::ForwardPointer(*core_, message, l);
       break;
     case msg::kMsgViewCommand:
-      if (l == msg::kViewReset) player_->ResetView();
+      if (l == msg::kViewReset) core_->Run({player::CommandId::kResetView});
       break;
     case msg::kMsgDropFiles:
       // Files dropped on the picture are the converter's to choose.
@@ -300,6 +301,18 @@ void CTranscodePreviewDlg::onTimer(unsigned id) {
     killTimer(kTimerRedraw);
     RedrawPausedPicture();
   }
+}
+
+player::Situation CTranscodePreviewDlg::situation() const {
+  return media::ShownSituation(*player_, model_.photo(), timerRunning(kTimerPhoto));
+}
+
+void CTranscodePreviewDlg::keyPressEvent(QKeyEvent* event) {
+  if (const auto command = media::KeyCommand(player::kTrimPreview, *event)) {
+    core_->Run(*command);
+    return;
+  }
+  MessageWindow::keyPressEvent(event);
 }
 
 bool CTranscodePreviewDlg::eventFilter(QObject* watched, QEvent* event) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QWindow>
 
 #include "dialogs/range_slider.h"
 #include "dialogs/transcode_preview_dlg.h"
@@ -11,6 +13,7 @@
 #include "media/media_player.h"
 #include "media/video_control.h"
 #include "platform/messages.h"
+#include "render/opengl_render.h"
 #include "testing/message_recorder.h"
 #include "ui/button_ex.h"
 #include "ui/skin.h"
@@ -68,6 +71,14 @@ TEST(TrimPreviewGuiTest, AVideoStopsOnItsFirstFrameAndTheHighThumbSetsTheEnd) {
   EXPECT_TRUE(preview->rangeSlider()->isEnabled());
   EXPECT_TRUE(preview->playButton()->isEnabled());
   EXPECT_TRUE(preview->video()->isVisible());
+
+  // A key on the picture reaches the preview's input table: Left turns the view by 5 degrees.
+  render::CShapeModel& model = *preview->player()->renderer()->current_model();
+  const float yaw = model.GetYaw();
+  QKeyEvent left(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier);
+  QApplication::sendEvent(preview->video()->surface(), &left);
+  preview->player()->Refresh();
+  EXPECT_NEAR(model.GetYaw() - yaw, -5.0f, 0.01f);
 
   // The high thumb to 50: the end label reads one minute and the converter hears of it.
   CRangeSlider* slider = preview->rangeSlider();

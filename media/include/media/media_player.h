@@ -64,6 +64,7 @@ class CMediaPlayer {
   // and worker threads; it must return at once (post, never wait).
   using Notify = std::function<void(int code, uintptr_t wparam, intptr_t lparam)>;
   // Asked before a plain (non-panoramic) playback when OpenGL 2.0 is missing: true to go on.
+  // The window asks, in its language; without a question nothing is played plainly.
   using PlainPlaybackQuestion = std::function<bool()>;
 
   // Binds MediaInfo, loads the engine table and reads the GL major version on the control's
@@ -75,7 +76,8 @@ class CMediaPlayer {
 
   void SetNotify(Notify notify);
   void SetPlainPlaybackQuestion(PlainPlaybackQuestion question) { plain_question_ = std::move(question); }
-  // Snapshots go to DIR/snapshots/, stream recordings to DIR/records/ (created when needed).
+  // Snapshots go to DIR/snapshots/, stream recordings to DIR/records/ (created when needed);
+  // DIR is ui::DefaultOutputDir until set.
   void SetOutputDirectory(const std::string& dir) { output_dir_ = dir; }
   const std::string& output_directory() const { return output_dir_; }
   // The process's conversion service (convert/service.h), which runs the stream-record
@@ -102,6 +104,8 @@ class CMediaPlayer {
   void Play();
   void Pause();
   void Stop();
+  // The next picture, paused; nothing when no video is open.
+  void FrameStep();
   int IsPlaying() const;
   int64_t Time() const;
   int64_t Length() const;

@@ -10,7 +10,7 @@
 //   wheel                      kMsgZoom posted with minus the wheel delta (a step forward: -120)
 //   pointer in the top 30 px   kMsgPanelHover posted
 //   files dropped              kMsgDropFiles sent with their paths
-//   arrow keys, +/-, Home      a drag that turns by 5 degrees, a wheel step, a view reset
+//   keys                       passed on to the parent window (its input table has them)
 //
 // The renderer's messages (kMsgFrameDrawn, kMsgRecordSaved, kMsgScreenshotSaved,
 // kMsgScreenshotFailed) may come from any thread through Post; they reach the parent on the
@@ -72,7 +72,6 @@ class CVideoControl : public platform::MessageWindow, public render::RenderMessa
   void PointerReleased(QPointF pos, uint64_t time_ms);
   void PointerLeft();
   void WheelTurned(int delta);
-  bool KeyPressed(int key);
   void FilesDropped(std::vector<std::string> paths);
   // The surface was uncovered: the renderer draws its next picture in full.
   void SurfaceExposed();
@@ -82,7 +81,6 @@ class CVideoControl : public platform::MessageWindow, public render::RenderMessa
  protected:
   LParam onMessage(unsigned msg, WParam w, LParam l) override;
   void resizeEvent(QResizeEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void SendPair(unsigned message, float a, float b);

@@ -73,6 +73,7 @@ enum Message : unsigned {
   kMsgJobEnded = kWmUser + 274,           // converter's worker: wparam job id * 2 + cancelled, lparam result
   kMsgRecordFailed = kWmUser + 275,       // screen recorder: the recording cannot be saved
   kMsgScreenshotFailed = kWmUser + 276,   // renderer: the screenshot file could not be written
+  kMsgMediaEnded = kWmUser + 277,         // player's engine: the end of the video opened as number lparam
 };
 
 // wparam of kMsgEngineEvent: the player's notify codes.

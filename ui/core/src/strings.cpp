@@ -202,6 +202,9 @@ constexpr Entry kTable[] = {
     {kStrQueueStopAll, "Stop all", "全部停止"},
     {kStrQueueSummary, "%d of %d files were converted.", "已转换 %d 个文件，共 %d 个。"},
     {kStrQueueNotConverted, "Not converted", "未转换"},
+    {kStrEngineSnapshot, "Snapshot of the frame", "原画截图"},
+    {kStrStreamRecord, "Record the stream", "录像"},
+    {kStrStopStreamRecord, "Stop the stream recording", "停止录像"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

@@ -1,8 +1,8 @@
-// CMyMenu: a skinned pop-up menu. Every item is 159 x 25 pixels on skin image 294, in the
-// 12-pixel skin font at weight 500, with an optional skin image as its icon, a shortcut text
-// and a check mark. Exec shows it at a screen point and returns the chosen item's id, or 0 when
-// the menu was dismissed (Esc, a click outside). Up/Down/Enter work as in any menu.
-// UI thread only.
+// CMyMenu: a skinned pop-up menu. Every item is 25 pixels high on skin image 294 and at
+// least 159 wide (wider when a text and its shortcut need it), in the 12-pixel skin font at
+// weight 500, with an optional skin image as its icon, a shortcut text and a check mark. Exec
+// shows it at a screen point and returns the chosen item's id, or 0 when the menu was
+// dismissed (Esc, a click outside). Up/Down/Enter work as in any menu. UI thread only.
 #pragma once
 
 #include <QString>
@@ -15,7 +15,7 @@ namespace spherolux::ui {
 
 class CMyMenu : public QWidget {
  public:
-  static constexpr int kItemWidth = 159;
+  static constexpr int kItemWidth = 159;  // the least width
   static constexpr int kItemHeight = 25;
   static constexpr int kSeparatorHeight = 7;
 
@@ -25,7 +25,14 @@ class CMyMenu : public QWidget {
   void AppendItem(int id, const QString& text, int icon = 0, const QString& shortcut = {}, bool checked = false,
                   bool enabled = true);
   void AppendSeparator();
+  // The width of every item: the least width, or what the widest text and shortcut need with
+  // the icon column and a gap between them.
+  int itemWidth() const;
   int ItemCount() const { return static_cast<int>(items_.size()); }
+  // Row `index`'s text, shortcut and state ("" for a separator).
+  QString ItemText(int index) const { return items_.at(static_cast<size_t>(index)).text; }
+  QString ItemShortcut(int index) const { return items_.at(static_cast<size_t>(index)).shortcut; }
+  bool ItemEnabled(int index) const { return items_.at(static_cast<size_t>(index)).enabled; }
   // The item rectangle of row `index` in menu coordinates.
   QRect ItemRect(int index) const;
 

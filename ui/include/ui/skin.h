@@ -190,6 +190,9 @@ bool SkinImageIsSlice(int id);
 // The image rendered at `size` (its natural size when empty) for `dpr`, before the colour
 // adjustment. Null for an unknown id or missing art.
 QImage LoadSkinImage(int id, QSize size = {}, qreal dpr = 1.0);
+// Rendered images are kept for reuse, at most this many (the least recently used go first).
+constexpr size_t kSkinImageCacheEntries = 512;
+size_t SkinImageCacheSize();
 // Draws image `id` into `target` through the skin's colour adjustment (color_matrix.h).
 // Three-slice pieces fill `target`; other images are drawn into it. False when the image is
 // missing (nothing is drawn).

@@ -23,10 +23,12 @@
 #include "dialogs/range_slider.h"
 #include "dialogs/trim_preview_model.h"
 #include "platform/message_window.h"
+#include "player/player_core.h"
 
 namespace spherolux::media {
 class CMediaPlayer;
 class CVideoControl;
+class PlayerEngine;
 }  // namespace spherolux::media
 
 namespace spherolux::ui {
@@ -35,7 +37,7 @@ class CButtonEx;
 
 namespace spherolux::dialogs {
 
-class CTranscodePreviewDlg : public platform::MessageWindow {
+class CTranscodePreviewDlg : public platform::MessageWindow, private player::Host {
  public:
   enum ControlId : int { kVideoArea = 1098, kPlayPause = 1033, kStopButton = 1048, kStartTime = 1099, kEndTime = 1100 };
   enum Timer : unsigned { kTimerMarker = 1, kTimerPhoto = 5, kTimerFirstFrame = 6, kTimerRedraw = 7 };
@@ -85,8 +87,11 @@ class CTranscodePreviewDlg : public platform::MessageWindow {
   void onTimer(unsigned id) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  // The keys the input table binds for the trim preview (turning and zooming the view).
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  player::Situation situation() const override;
   void Carry(const PreviewSteps& steps);
   void TogglePlay();
   void ProbeAndOpen();
@@ -100,6 +105,8 @@ class CTranscodePreviewDlg : public platform::MessageWindow {
   TrimPreviewModel model_;
   media::CVideoControl* video_ = nullptr;
   std::unique_ptr<media::CMediaPlayer> player_;
+  std::unique_ptr<media::PlayerEngine> engine_;
+  std::unique_ptr<player::PlayerCore> core_;
   CRangeSlider* range_ = nullptr;
   ui::CButtonEx* play_ = nullptr;
   ui::CButtonEx* stop_ = nullptr;

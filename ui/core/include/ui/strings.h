@@ -193,6 +193,10 @@ enum StringId : int {
   kStrQueueStopAll,
   kStrQueueSummary,
   kStrQueueNotConverted,
+  // The context menu's entries for the media engine's own snapshot and stream recording.
+  kStrEngineSnapshot,
+  kStrStreamRecord,
+  kStrStopStreamRecord,
 };
 
 void SetUiLanguage(Language language);
