@@ -530,6 +530,13 @@ void Transcoder::ReadLoop() {
 
 // Map thread: stitches each frame into a pooled panorama frame.
 void Transcoder::MapLoop() {
+  // Ends the job with `error`: the encoder learns it, the reader stops.
+  const auto fail = [this](int error) {
+    Item end;
+    end.error = error;
+    q2_.Push(std::move(end));
+    q1_.Close();
+  };
   while (auto item = q1_.Pop()) {
     // A flat view needs only the panorama rows it sees.
     reframe::ViewState view;
@@ -544,10 +551,7 @@ void Transcoder::MapLoop() {
       if (out && mapper_->ReadsPlanes()) {
         // Back-to-back copies are planes too, with strides equal to the widths.
         if (!mapper_->MapPlanes(in->data, in->linesize, out->data[0], first_row, end_row)) {
-          Item end;
-          end.error = CONVERT_ERR_STITCH;
-          q2_.Push(std::move(end));
-          q1_.Close();
+          fail(CONVERT_ERR_STITCH);
           return;
         }
       } else if (out) {
@@ -560,10 +564,7 @@ void Transcoder::MapLoop() {
         out = std::move(big);
       }
       if (!out) {
-        Item end;
-        end.error = CONVERT_ERR_NO_MEMORY;
-        q2_.Push(std::move(end));
-        q1_.Close();
+        fail(CONVERT_ERR_NO_MEMORY);
         return;
       }
       item->frame = std::move(out);
@@ -573,10 +574,7 @@ void Transcoder::MapLoop() {
       const AVFrame* pano = item->frame.get();
       FramePtr flat = PooledFrame(out_pool_.get(), out_w_, out_h_);
       if (!flat) {
-        Item end;
-        end.error = CONVERT_ERR_NO_MEMORY;
-        q2_.Push(std::move(end));
-        q1_.Close();
+        fail(CONVERT_ERR_NO_MEMORY);
         return;
       }
       reframe::RenderRectilinear({pano->data[0], pano->data[1], pano->data[2], pano->linesize[0], pano->linesize[1]},
