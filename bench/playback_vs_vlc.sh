@@ -12,12 +12,12 @@
 #                   bin/libconvert.so and media/playback_bench
 #   SECONDS         playing time of each run, default 20
 #   WIDTH           clip widths (height = WIDTH / 2), default 1920 3840
-#   BENCH_LOCK      command that takes the machine alone, e.g. /work/bin/bench-lock: the clips
+#   BENCH_LOCK      command that takes the machine alone (a lock wrapper, say): the clips
 #                   are made first, then only the timed runs wait for it and hold it
 #   PLAYBACK_CLIPS  folder that keeps the clips, reused by later runs (default: a temporary
 #                   folder, removed at the end)
 # Without BENCH_LOCK, take the machine alone for the whole script:
-#   flock -x /work/.bench.lock bench/playback_vs_vlc.sh
+#   flock -x LOCKFILE bench/playback_vs_vlc.sh   (LOCKFILE: the lock the machine's builds also take)
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 seconds=${2:-20}

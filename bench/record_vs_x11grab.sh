@@ -10,7 +10,8 @@
 # extra cost is the difference in drawing time: llvmpipe draws lazily, so the read-back
 # inside Capture also does the drawing that would otherwise wait for the buffer swap.
 #
-# Usage: flock -x /work/.bench.lock bench/record_vs_x11grab.sh [BUILD_DIR] [SECONDS]
+# Usage: [flock -x LOCKFILE] bench/record_vs_x11grab.sh [BUILD_DIR] [SECONDS]
+#   (LOCKFILE: a lock the machine's builds also take, so that nothing else runs meanwhile)
 set -euo pipefail
 build=${1:-build}
 seconds=${2:-20}

@@ -10,8 +10,8 @@
 # missing (no home, no login). Our program gets a private home and settings folder.
 #
 # Usage: [BENCH_LOCK=CMD] bench/startup_vs_vlc.sh [BUILD_DIR] [RUNS]
-# The clip and the watcher are made first; only the timed part runs under BENCH_LOCK (e.g.
-# BENCH_LOCK=/work/bin/bench-lock on a shared machine).
+# The clip and the watcher are made first; only the timed part runs under BENCH_LOCK (a
+# command that takes a shared machine alone, such as a lock wrapper).
 set -euo pipefail
 user=spherolux-bench
 
