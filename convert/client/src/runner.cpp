@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/log.h"
+
 namespace spherolux::convert {
 namespace {
 
@@ -27,6 +29,14 @@ void JobRunner::StoreProgress(float percent, void* user) { static_cast<JobRunner
 
 JobOutcome JobRunner::Run(const EngineCall& call, int rotation, const std::function<void(const JobProgress&)>& report) {
   JobOutcome outcome;
+  if (api_.synth_trans == nullptr) {
+    std::string error;
+    if (!LoadEngine(engine_dir_, &api_, &error)) {
+      Logf("conversion engine: %s\n", error.c_str());
+      outcome.result = CONVERT_ERR_SYSTEM;
+      return outcome;
+    }
+  }
   progress_ = 0;
   api_.setposition_callback(&JobRunner::StoreProgress, this);
   std::vector<const char*> argv;

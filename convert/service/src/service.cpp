@@ -3,17 +3,27 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/input_file.h"
 #include "photo/stitch_photo.h"
 
 namespace spherolux::convert {
 
 std::unique_ptr<ConversionService> ConversionService::Load(const std::string& dir, std::string* error) {
-  EngineApi api;
-  if (!LoadEngine(dir, &api, error)) return nullptr;
-  return std::make_unique<ConversionService>(api);
+  // The engine itself is loaded by the first engine job: its libraries would otherwise be
+  // mapped and linked before a window could show.
+  const std::string path = (dir.empty() ? std::string(".") : dir) + "/" + kEngineFileName;
+  if (const std::string why = UnreadableReason(path); !why.empty()) {
+    if (error) *error = "cannot load " + path + ": " + why;
+    return nullptr;
+  }
+  return std::make_unique<ConversionService>(dir);
 }
 
 ConversionService::ConversionService(const EngineApi& api) : runner_(api) {
+  thread_ = std::thread([this] { Loop(); });
+}
+
+ConversionService::ConversionService(const std::string& engine_dir) : runner_(engine_dir) {
   thread_ = std::thread([this] { Loop(); });
 }
 

@@ -3,6 +3,7 @@
 // photo runs on the service's thread.
 #include "convert/service.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -98,6 +99,45 @@ class ServiceTest : public ::testing::Test {
   testsupport::TempDir folder_{"conversion-service"};
   std::unique_ptr<ConversionService> service_;
 };
+
+// A program that holds a service pays for the engine's libraries only once it converts: a
+// photo needs no engine, the first conversion loads it. A folder without the engine gives no
+// service and says why.
+class ServiceLoadTest : public ServiceTest {
+ protected:
+  void SetUp() override {}  // each test loads the service itself
+};
+
+TEST_F(ServiceLoadTest, TheEngineIsLoadedByTheFirstConversionOnly) {
+  const fs::path dir = fs::path(testsupport::BuiltProgram("spherolux-cli")).parent_path();
+  const std::string engine = dir / kEngineFileName;
+  const auto loaded = [&] {
+    void* handle = dlopen(engine.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle != nullptr) dlclose(handle);
+    return handle != nullptr;
+  };
+  if (loaded()) GTEST_SKIP() << "another test of this process loaded the engine";
+  std::string error;
+  service_ = ConversionService::Load(dir, &error);
+  ASSERT_NE(service_, nullptr) << error;
+  EXPECT_FALSE(loaded());
+  const std::string photo = Camgen("photo", "IMG_0001.jpg", "--size 960x480");
+  Reports reports;
+  ServiceJob stitch;
+  stitch.kind = ServiceJob::Kind::kPhoto;
+  stitch.input = photo;
+  stitch.output_dir = folder_.path();
+  service_->Wait(service_->Submit(std::move(stitch), reports.For("photo")));
+  EXPECT_EQ(reports.ended().at("photo").result, 0);
+  EXPECT_FALSE(loaded());
+  const std::string clip = Camgen("video", "clip.mp4", "--size 640x320 --seconds 1 --no-audio");
+  service_->Wait(service_->Submit(Video(clip, 500), reports.For("video")));
+  EXPECT_EQ(reports.ended().at("video").result, 0);
+  EXPECT_TRUE(loaded());
+
+  EXPECT_EQ(ConversionService::Load(folder_.path(), &error), nullptr);
+  EXPECT_NE(error.find(kEngineFileName), std::string::npos) << error;
+}
 
 TEST_F(ServiceTest, AStopReachesItsOwnJobOnly) {
   const std::string clip = Camgen("video", "clip.mp4", "--size 1920x960 --seconds 6 --no-audio");

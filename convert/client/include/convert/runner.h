@@ -41,6 +41,10 @@ struct JobOutcome {
 class JobRunner {
  public:
   explicit JobRunner(const EngineApi& api) : api_(api) {}
+  // A runner that loads the engine from `engine_dir` (LoadEngine) when its first job runs, so
+  // that a program pays for the engine's libraries only once it converts. A job that finds the
+  // engine unloadable ends with CONVERT_ERR_SYSTEM (the reason goes to the log).
+  explicit JobRunner(std::string engine_dir) : engine_dir_(std::move(engine_dir)) {}
   JobRunner(const JobRunner&) = delete;
   JobRunner& operator=(const JobRunner&) = delete;
 
@@ -56,6 +60,7 @@ class JobRunner {
   static void StoreProgress(float percent, void* user);
 
   EngineApi api_;
+  std::string engine_dir_;  // where to load the engine from before the first job
   std::atomic<bool> stop_{false};
   std::atomic<float> progress_{0};
   static_assert(std::atomic<bool>::is_always_lock_free, "RequestStop must be safe in a signal handler");

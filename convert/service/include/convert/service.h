@@ -78,10 +78,12 @@ struct ServiceCallbacks {
 
 class ConversionService {
  public:
-  // The service for the engine in `dir` (kEngineFileName), or null with *error set.
+  // The service for the engine in `dir` (kEngineFileName), or null with *error set when that
+  // file is missing or unreadable. The engine is loaded when the first engine job runs.
   static std::unique_ptr<ConversionService> Load(const std::string& dir, std::string* error);
 
   explicit ConversionService(const EngineApi& api);
+  explicit ConversionService(const std::string& engine_dir);
   ~ConversionService();
   ConversionService(const ConversionService&) = delete;
   ConversionService& operator=(const ConversionService&) = delete;
