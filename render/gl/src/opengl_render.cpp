@@ -195,6 +195,7 @@ int COpenglRender::Initialise() {
   if (initialised_) return 0;
   if (gl_major_ < 2) return 1;
   texture_needs_allocation_ = true;
+  uploaded_ = false;
   context_->MakeCurrent();
   Tracef("Status: Using GL %s", GlString(GL_VERSION));
   const GLenum glew = glewInit();
