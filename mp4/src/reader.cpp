@@ -290,6 +290,16 @@ class ReaderImpl final : public Mp4Reader {
     return Mp4Status::kOk;
   }
 
+  Mp4Status SeekToSyncBefore(int track, double ms, double* reached_ms) override {
+    Mp4Status status = SeekToTime(track, ms, reached_ms);
+    Track* t = Find(track);
+    if (status == Mp4Status::kBadArgument || t->samples.empty()) return status;
+    if (status == Mp4Status::kEndOfTrack) t->next = t->samples.size() - 1;
+    while (t->next > 0 && !t->samples[t->next].sync) --t->next;
+    if (reached_ms) *reached_ms = ToMs(t->samples[t->next].dts + t->shift, t->description.timescale);
+    return Mp4Status::kOk;
+  }
+
   Mp4Status ReadSample(int track, uint8_t* buffer, size_t capacity, SampleRecord* rec) override {
     Track* t = Find(track);
     if (!t || !rec) return Mp4Status::kBadArgument;

@@ -187,6 +187,16 @@ TEST_F(TrackIoTest, SeekReportsTheSampleReachedAndSmallBuffersAskForMore) {
   EXPECT_DOUBLE_EQ(rec.decode_ms, reached);  // the position did not move on the short read
   EXPECT_EQ(reader_->SeekToTime(audio_, 60000, &reached), Mp4Status::kEndOfTrack);
   EXPECT_EQ(reader_->ReadSample(audio_, buf.data(), buf.size(), &rec), Mp4Status::kEndOfTrack);
+  // The source has a key frame every second (25 frames): a seek to a key frame lands on the
+  // one before, from within a second, from after the end and from before the first.
+  for (const auto& [ms, key] : {std::pair{1900.0, 1000.0}, {999.0, 0.0}, {1000.0, 1000.0}, {60000.0, 1000.0}}) {
+    ASSERT_EQ(reader_->SeekToSyncBefore(video_, ms, &reached), Mp4Status::kOk) << ms;
+    EXPECT_DOUBLE_EQ(reached, key) << ms;
+    buf.resize(reader_->description(video_).max_sample_size);
+    ASSERT_EQ(reader_->ReadSample(video_, buf.data(), buf.size(), &rec), Mp4Status::kOk);
+    EXPECT_TRUE(rec.sync) << ms;
+    EXPECT_DOUBLE_EQ(rec.decode_ms, key) << ms;
+  }
 }
 
 TEST_F(TrackIoTest, WrittenFileDecodesFrameForFrameLikeItsSource) {

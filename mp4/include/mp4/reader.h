@@ -44,6 +44,9 @@ class Mp4Reader {
   // first sample when `ms` lies before it) and reports that sample's time in *reached_ms.
   // Past the end: kEndOfTrack, the position at the end.
   virtual Mp4Status SeekToTime(int track, double ms, double* reached_ms) = 0;
+  // As SeekToTime, then back to the nearest sample a decoder can start at (a key frame):
+  // the last sync sample starting at or before `ms` (the first sample when none does).
+  virtual Mp4Status SeekToSyncBefore(int track, double ms, double* reached_ms) = 0;
   // Reads the sample at the track's read position into `buffer` and advances. A buffer
   // smaller than the sample gives kBufferTooSmall with rec->size set to the bytes needed
   // and the position unchanged. kEndOfTrack after the last sample; kCannotOpen when the
