@@ -10,7 +10,9 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "base/input_file.h"
@@ -400,12 +402,25 @@ std::string CMediaPlayer::Snapshot() {
   libvlc_media_player_t* player = player_;
   api_.player_retain()(player);
   std::lock_guard<std::mutex> lock(workers_mutex_);
-  workers_.emplace_back([this, player, path, w, h] {
+  try {
+    if (!snapshot_worker_.joinable())
+      snapshot_worker_ = std::thread([this] {
+        while (std::optional<std::function<void()>> snapshot = snapshots_.Pop()) (*snapshot)();
+      });
+  } catch (const std::system_error&) {
+    // No thread for it: the snapshot is refused below.
+  }
+  const bool queued = snapshot_worker_.joinable() && snapshots_.TryPush([this, player, path, w, h] {
     const int result = api_.take_snapshot()(player, 0, path.c_str(), w, h);
     api_.player_release()(player);
     std::error_code ec;
     Emit(kNotifySnapshot, result == 0 && fs::exists(path, ec) ? 1 : 0, 0);
   });
+  if (!queued) {
+    api_.player_release()(player);
+    Emit(kNotifySnapshot, 0, 0);
+    return {};
+  }
   return path;
 }
 
@@ -451,14 +466,15 @@ void CMediaPlayer::FinishRecording() {
 }
 
 void CMediaPlayer::JoinWorkers() {
-  std::vector<std::thread> workers;
+  std::thread snapshot_worker;
   std::vector<uint64_t> remuxes;
   {
     std::lock_guard<std::mutex> lock(workers_mutex_);
-    workers.swap(workers_);
+    snapshots_.Close();
+    snapshot_worker.swap(snapshot_worker_);
     remuxes.swap(remuxes_);
   }
-  for (std::thread& t : workers) t.join();
+  if (snapshot_worker.joinable()) snapshot_worker.join();
   if (service_ != nullptr)
     for (uint64_t id : remuxes) service_->Wait(id);
 }

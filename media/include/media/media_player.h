@@ -17,8 +17,9 @@
 // Threads. Every operation runs on the window thread that owns the video control. Engine
 // events arrive on the engine's threads and only call the notify callback (which must only
 // post). Stop waits for the engine's output thread to finish; that thread never waits for
-// the window thread. Snapshots and stream recordings run on worker threads and report
-// through the notify callback; the destructor waits for them.
+// the window thread. Snapshots run one after another on one worker thread, stream
+// recordings as jobs of the conversion service; both report through the notify callback, and
+// the destructor waits for them.
 #pragma once
 
 #include <atomic>
@@ -30,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/queue.h"
 #include "media/media_info.h"
 #include "media/vlc_api.h"
 #include "probe/probe.h"
@@ -232,8 +234,11 @@ class CMediaPlayer {
   RecordRange last_record_range_;
 
   std::mutex workers_mutex_;
-  std::vector<std::thread> workers_;  // guarded by workers_mutex_
-  std::vector<uint64_t> remuxes_;     // guarded by workers_mutex_: the service's jobs, waited for at the end
+  // The engine's snapshots, one after another on one worker (each waits for the engine's next
+  // picture); the worker starts with the first snapshot and drains the queue at the end.
+  BoundedQueue<std::function<void()>> snapshots_{64};
+  std::thread snapshot_worker_;    // guarded by workers_mutex_
+  std::vector<uint64_t> remuxes_;  // guarded by workers_mutex_: the service's jobs, waited for at the end
 };
 
 // The string-table id (ui/strings.h) of the message that tells the user why Probe refused a
