@@ -1,5 +1,6 @@
 #include "convert/service.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -125,6 +126,15 @@ void ConversionService::Loop() {
     running_ = 0;
     live_.erase(next.id);
     ended_.notify_all();
+    // The photos' stitching maps are kept from one photo to the next of a batch, and freed
+    // when no photo waits.
+    if (next.job.kind == ServiceJob::Kind::kPhoto &&
+        std::none_of(pending_.begin(), pending_.end(),
+                     [](const Pending& p) { return p.job.kind == ServiceJob::Kind::kPhoto; })) {
+      lock.unlock();
+      KeepStitchingMaps(false);
+      lock.lock();
+    }
   }
 }
 
@@ -158,6 +168,7 @@ ServiceResult ConversionService::RunPhoto(const ServiceJob& job) {
   ServiceResult result;
   if (StopRequested()) return {CONVERT_OK, true, {}};
   photo_running_ = true;
+  KeepStitchingMaps(true);
   const bool named = !job.output.empty();
   PhotoOutputOptions options;
   options.overwrite = named && job.overwrite;

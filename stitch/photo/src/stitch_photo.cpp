@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -43,9 +45,45 @@ struct DecoderCloser {
 struct EncoderCloser {
   void operator()(JpegEncoder* e) const { JpegEncoderDestroy(e); }
 };
-struct ContextCloser {
-  void operator()(StitchContext* c) const { DestroyStitchContext(c); }
+
+// The maps of the last dual-lens photo (KeepStitchingMaps), and what they were built for.
+struct MapsKey {
+  std::array<uint8_t, kDoubleFisheyeParaSize> calibration{};
+  int width = 0, height = 0, pano_width = 0, pano_height = 0, rotation = 0;
+  bool nadir_patch = false;
+  bool operator==(const MapsKey&) const = default;
 };
+
+class KeptMaps {
+ public:
+  std::shared_ptr<const StitchContext> Find(const MapsKey& key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return context_ && key_ == key ? context_ : nullptr;
+  }
+  void Keep(const MapsKey& key, std::shared_ptr<const StitchContext> context) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!keep_) return;
+    key_ = key;
+    context_ = std::move(context);
+  }
+  void SetKeeping(bool keep) {
+    std::shared_ptr<const StitchContext> dropped;
+    std::lock_guard<std::mutex> lock(mutex_);
+    keep_ = keep;
+    if (!keep) dropped = std::exchange(context_, nullptr);
+  }
+
+ private:
+  std::mutex mutex_;
+  bool keep_ = false;
+  MapsKey key_;
+  std::shared_ptr<const StitchContext> context_;
+};
+
+KeptMaps& Kept() {
+  static KeptMaps kept;
+  return kept;
+}
 
 // A stitching context built on its own thread; taken once, or waited for and freed when the
 // run ends early. Built on the caller's thread when no thread can be started.
@@ -390,10 +428,17 @@ int RenderPanorama(const char* source_path, int rotation, bool nadir_patch, int 
   // are built while the picture is decoded. The source is the whole decoded picture (w x h),
   // whatever its shape, so that the context never reads past it.
   PendingContext pending;
+  MapsKey key;
+  std::shared_ptr<const StitchContext> context;
   if (camera_type == kCameraDualLens) {
-    pending.Start([&calibration, w, h, pw = pano->w, ph = pano->h, rotation, nadir_patch, threads] {
-      return CreateStitchContext(&calibration.dual, w, h, pw, ph, kStitchI420, rotation, false, nadir_patch, threads);
-    });
+    EncodeDoubleFisheyeCameraPara(calibration.dual, key.calibration.data());
+    key = {key.calibration, w, h, pano->w, pano->h, rotation, nadir_patch};
+    context = Kept().Find(key);
+    if (!context) {
+      pending.Start([&calibration, w, h, pw = pano->w, ph = pano->h, rotation, nadir_patch, threads] {
+        return CreateStitchContext(&calibration.dual, w, h, pw, ph, kStitchI420, rotation, false, nadir_patch, threads);
+      });
+    }
   }
 
   WorkingPicture work;
@@ -406,8 +451,12 @@ int RenderPanorama(const char* source_path, int rotation, bool nadir_patch, int 
   pano->bytes = Allocate<uint8_t>(pano->len() * 3 / 2);
   if (!pano->bytes) return kPhotoNoMemory;
   if (camera_type == kCameraDualLens) {
-    const std::unique_ptr<StitchContext, ContextCloser> context(pending.Take());
-    if (!context) return kPhotoNoMemory;
+    if (!context) {
+      context = std::shared_ptr<const StitchContext>(
+          pending.Take(), [](const StitchContext* c) { DestroyStitchContext(const_cast<StitchContext*>(c)); });
+      if (!context) return kPhotoNoMemory;
+      Kept().Keep(key, context);
+    }
     StitchImage(context.get(), picture, pano->bytes.get(), threads);
   } else if (camera_type == kCameraSingleLens) {
     return UnwrapSingleLens(calibration.single, picture, w, h, rotation, *pano);
@@ -445,6 +494,8 @@ int StitchPhoto(const char* source_path, const char* output_path, int rotation, 
   if ((rc = RenderPanorama(source_path, rotation, nadir_patch, 0, false, &pano)) != kPhotoOk) return rc;
   return EncodePanorama(pano, quality_index, out);
 }
+
+void KeepStitchingMaps(bool keep) { Kept().SetKeeping(keep); }
 
 int StitchPhotoPreview(const char* source_path, int width, bool stitched, PanoramaImage* out) {
   if (!source_path || !out || width < 4 || width > kMaxPhotoWidth) return kPhotoCannotOpen;

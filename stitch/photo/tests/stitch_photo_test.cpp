@@ -128,6 +128,39 @@ TEST_F(StitchPhotoTest, PanoramasWiderThan5000ColumnsAreStitchedAtTheirSize) {
   EXPECT_GT(right / static_cast<uint64_t>(d.height), 0u);
 }
 
+// Kept maps serve the next photo only when it has the same calibration, size, rotation and
+// nadir patch: every panorama of a run with kept maps is the one a fresh run gives, whatever
+// came before it.
+TEST_F(StitchPhotoTest, KeptMapsServeOnlyPhotosTheyWereBuiltFor) {
+  const camgen::Bytes picture = camgen::MakeJpeg(768, 384, 90, false);
+  DoubleFisheyeCameraPara other = camgen::ExampleDualPara();
+  other.stPoint1.x += 6;  // another camera's lens 1, a little to the right
+  const std::string a = Write(
+      "a.jpg", camgen::EmbedInJpeg(picture, camgen::MakeBlock(camgen::DualLensRecords(camgen::ExampleDualPara()))));
+  const std::string b = Write("b.jpg", camgen::EmbedInJpeg(picture, camgen::MakeBlock(camgen::DualLensRecords(other))));
+  struct Run {
+    const std::string* photo;
+    int rotation;
+    bool patch;
+  };
+  const Run runs[] = {{&a, 0, false}, {&a, 0, false}, {&b, 0, false}, {&a, 90, false}, {&a, 0, true}, {&a, 0, false}};
+  std::vector<camgen::Bytes> fresh;
+  for (const Run& r : runs) {
+    const std::string out = dir_.Path("fresh.jpg");
+    ASSERT_EQ(StitchPhoto(r.photo->c_str(), out.c_str(), r.rotation, r.patch, 0, {true, false}), kPhotoOk);
+    fresh.push_back(camgen::ReadFileBytes(out));
+  }
+  EXPECT_NE(fresh[0], fresh[2]) << "the two calibrations stitch alike: the test proves nothing";
+  KeepStitchingMaps(true);
+  for (size_t i = 0; i < std::size(runs); ++i) {
+    const std::string out = dir_.Path("kept.jpg");
+    ASSERT_EQ(StitchPhoto(runs[i].photo->c_str(), out.c_str(), runs[i].rotation, runs[i].patch, 0, {true, false}),
+              kPhotoOk);
+    EXPECT_TRUE(camgen::ReadFileBytes(out) == fresh[i]) << "run " << i;
+  }
+  KeepStitchingMaps(false);
+}
+
 TEST_F(StitchPhotoTest, QualityIndexChoosesTheTables) {
   const std::string src = DualPhoto(512, 256);
   // Luminance DQT entry 0 (base 16): quality 90 gives (20 * 16 + 50) / 100 = 3, 99 gives 1,

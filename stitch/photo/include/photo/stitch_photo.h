@@ -114,6 +114,13 @@ struct PhotoOutputOptions {
 int StitchPhoto(const char* source_path, const char* output_path, int rotation, bool nadir_patch, int quality_index,
                 const PhotoOutputOptions& options = {});
 
+// Keeps the stitching maps of the last dual-lens photo for the next one of the same
+// calibration, size, rotation and nadir patch, so that a batch of photos from one camera
+// builds them once (building them is most of a photo's work). They take about 16 bytes per
+// panorama pixel (230 MB for 5376 x 2688): off by default, and turning it off frees what is
+// kept. Thread-safe; photos stitched at once on several threads share the maps.
+void KeepStitchingMaps(bool keep);
+
 // A panorama in memory: I420 planes back to back (Y, then U and V of width/2 x height/2),
 // full-range BT.601 like the JPEG it came from.
 struct PanoramaImage {
