@@ -428,11 +428,10 @@ int RenderPanorama(const char* source_path, int rotation, bool nadir_patch, int 
   // are built while the picture is decoded. The source is the whole decoded picture (w x h),
   // whatever its shape, so that the context never reads past it.
   PendingContext pending;
-  MapsKey key;
+  MapsKey key{{}, w, h, pano->w, pano->h, rotation, nadir_patch};
   std::shared_ptr<const StitchContext> context;
   if (camera_type == kCameraDualLens) {
     EncodeDoubleFisheyeCameraPara(calibration.dual, key.calibration.data());
-    key = {key.calibration, w, h, pano->w, pano->h, rotation, nadir_patch};
     context = Kept().Find(key);
     if (!context) {
       pending.Start([&calibration, w, h, pw = pano->w, ph = pano->h, rotation, nadir_patch, threads] {
