@@ -22,6 +22,7 @@
 #include <sstream>
 #include <string>
 
+#include "testsupport/screen.h"
 #include "ui/bar_logic.h"
 
 namespace spherolux::app {
@@ -29,49 +30,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using testsupport::ClickAt;
+using testsupport::LitShare;
+using testsupport::Screen;
+using testsupport::WaitFor;
+
 const std::string kBin = SPHEROLUX_BINARY_DIR "/bin/";
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
-QImage Screen() {
-  return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-void Click(int x, int y) { Shell("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1"); }
 void Key(const std::string& keys) { Shell("xdotool key " + keys); }
 void Move(int x, int y) { Shell("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y)); }
 
 void Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
 
-template <typename Pred>
-bool WaitFor(Pred done, int timeout_ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > timeout_ms) return false;
-    Sleep(100);
-  }
-  return true;
-}
-
 bool Near(QRgb a, QRgb b, int tolerance = 12) {
   return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
          std::abs(qBlue(a) - qBlue(b)) <= tolerance;
-}
-
-// Share of pixels of `area` brighter than the window's own background.
-double LitShare(const QImage& image, const QRect& area) {
-  int lit = 0, total = 0;
-  for (int y = area.top(); y <= area.bottom(); y += 4) {
-    for (int x = area.left(); x <= area.right(); x += 4) {
-      const QRgb p = image.pixel(x, y);
-      lit += qRed(p) + qGreen(p) + qBlue(p) > 120 ? 1 : 0;
-      ++total;
-    }
-  }
-  return total > 0 ? double(lit) / total : 0;
 }
 
 // Mean absolute difference of two images over `area`, per channel.
@@ -225,22 +202,22 @@ TEST_F(WindowTest, ADualLensVideoPlaysAndTheBarsWork) {
   EXPECT_TRUE(Moving()) << "the video does not play";
 
   // Play/pause: the picture stops and goes on.
-  Click(kPlayButton.x(), kPlayButton.y());
+  ClickAt(kPlayButton.x(), kPlayButton.y());
   EXPECT_TRUE(Still()) << "pause did not stop the picture";
-  Click(kPlayButton.x(), kPlayButton.y());
+  ClickAt(kPlayButton.x(), kPlayButton.y());
   EXPECT_TRUE(Moving()) << "play did not start the picture again";
 
   // A view mode from the caption bar: the flat view shows the two fisheye circles unchanged,
   // which looks nothing like the planet view the file opened in.
   const QImage planet = Screen();
   const QPoint flat = CaptionButton(5);
-  Click(flat.x(), flat.y());
+  ClickAt(flat.x(), flat.y());
   EXPECT_TRUE(WaitFor([&] { return Difference(planet, Screen(), kVideo) > 20.0; }, 8000))
       << "the flat view looks like the planet view";
 
   // Full screen: the window covers the whole screen, and the bars go after 3 s.
   const QPoint max = CaptionButton(1);
-  Click(max.x(), max.y());
+  ClickAt(max.x(), max.y());
   ASSERT_TRUE(WaitFor([] { return Near(Screen().pixel(1270, 2), kCaptionStripTop, 8); }, 5000))
       << "the window did not grow to the screen";
   Move(640, 400);
@@ -254,7 +231,7 @@ TEST_F(WindowTest, ADualLensVideoPlaysAndTheBarsWork) {
 
   // Close.
   const QPoint close = CaptionButton(0);
-  Click(close.x(), close.y());
+  ClickAt(close.x(), close.y());
   ASSERT_TRUE(app_.waitForFinished(8000)) << "the close button did not end the program";
   EXPECT_EQ(app_.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(app_.exitCode(), 0);
@@ -271,7 +248,7 @@ TEST_F(WindowTest, ASingleLensVideoGetsTheDomePanelAndAScreenshot) {
   // converter.
   const int left = (1024 - (3 * 36 + 22 + 2 * 36 + 22 + 2 * 36 + 22 + 36)) / 2;
   const int snapshot_x = left + 3 * 36 + 22 + 2 * 36 + 22 + 18;
-  Click(snapshot_x, 44);
+  ClickAt(snapshot_x, 44);
   ASSERT_TRUE(LogShows("message box: Screenshot saved in: ")) << Log();
   const std::string log = Log();
   const size_t at = log.find("Screenshot saved in: ") + std::string("Screenshot saved in: ").size();
@@ -332,7 +309,7 @@ TEST_F(WindowTest, ShiftRRecordsTheViewWithTheVideosSound) {
 
 // Opens `path` through Ctrl+O and the open dialog, typed into its name field.
 void OpenThroughTheDialog(const std::string& path) {
-  Click(500, 350);  // the window has the keyboard, whatever had it before
+  ClickAt(500, 350);  // the window has the keyboard, whatever had it before
   const auto dialog = [] { return Shell("timeout 5 xdotool search --sync --name '^Open File$' windowfocus --sync"); };
   Key("ctrl+o");
   if (!dialog()) Key("ctrl+o");  // a key pressed while a box was closing reaches no window
@@ -423,16 +400,16 @@ TEST_F(WindowTest, ALanguageChangeReopensTheVideoWhereItWas) {
   ASSERT_TRUE(WaitForPicture());
   Sleep(3000);
   const QPoint language = CaptionButton(3);
-  Click(language.x(), language.y());
+  ClickAt(language.x(), language.y());
   // The dialog is centred on the window: its list, then OK.
   const QPoint dialog((1024 - 240) / 2, (597 - 140) / 2);
   ASSERT_TRUE(WaitFor([&] { return Near(Screen().pixel(dialog.x() + 232, dialog.y() + 60), 0xFFEDEDED, 6); }, 5000))
       << "no language dialog";
-  Click(dialog.x() + 100, dialog.y() + 30 + 40 + 13);
+  ClickAt(dialog.x() + 100, dialog.y() + 30 + 40 + 13);
   Sleep(500);
   Key("Down");
   Key("Return");
-  Click(dialog.x() + 180, dialog.y() + 30 + 76 + 14);
+  ClickAt(dialog.x() + 180, dialog.y() + 30 + 76 + 14);
   ASSERT_TRUE(app_.waitForFinished(8000)) << "the program did not end for its restart";
 
   const std::string log = home_ + "/log.txt";

@@ -20,43 +20,19 @@
 #include <string>
 
 #include "camera_files.h"
+#include "testsupport/screen.h"
 #include "testsupport/testsupport.h"
 
 namespace spherolux::dialogs {
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::LitShare;
 using testsupport::RunCommand;
+using testsupport::Screen;
 using testsupport::ShellQuote;
-
-QImage Screen() {
-  return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-void Xdotool(const std::string& args) { RunCommand("xdotool " + args); }
-
-template <typename Pred>
-bool WaitFor(Pred done, int timeout_ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > timeout_ms) return false;
-    QThread::msleep(100);
-  }
-  return true;
-}
-
-// Share of the sampled pixels of `area` that are not dark.
-double LitShare(const QImage& image, const QRect& area) {
-  int lit = 0, total = 0;
-  for (int y = area.top(); y <= area.bottom(); y += 4) {
-    for (int x = area.left(); x <= area.right(); x += 4, ++total) {
-      const QRgb p = image.pixel(x, y);
-      lit += qRed(p) + qGreen(p) + qBlue(p) > 120 ? 1 : 0;
-    }
-  }
-  return total > 0 ? double(lit) / total : 0;
-}
+using testsupport::WaitFor;
+using testsupport::Xdotool;
 
 // The converter's places: centred on the main window and kept on the screen, or centred on
 // the screen when it runs on its own.
@@ -71,7 +47,7 @@ const QPoint kClose(660 - 25, 15);
 constexpr QRgb kBody = 0xFFEDEDED;
 const QPoint kBodySpot(200, 600);
 
-void ClickAt(QPoint at) { Xdotool("mousemove " + std::to_string(at.x()) + " " + std::to_string(at.y()) + " click 1"); }
+void ClickAt(QPoint at) { testsupport::ClickAt(at.x(), at.y()); }
 
 class ConverterE2eTest : public ::testing::Test {
  protected:

@@ -30,7 +30,7 @@ class Conformance : public ::testing::Test {
     ASSERT_EQ(RunCommand("cjpeg " + options + " -outfile " + jpg + " " + ppm), 0);
     ASSERT_EQ(RunCommand("djpeg -nosmooth -pnm -outfile " + ref + " " + jpg), 0);
     Planes planes;
-    ASSERT_EQ(DecodeFile(jpg, &planes, strip), kJpegOk) << options;
+    ASSERT_EQ(DecodeJpegFile(jpg, &planes, strip), kJpegOk) << options;
     EXPECT_EQ(planes.sampling, expect_sampling) << options;
     EXPECT_EQ(planes.width, w);
     EXPECT_EQ(planes.height, h);
@@ -91,7 +91,7 @@ TEST_F(Conformance, ScaledLumaFollowsDjpegScaling) {
     ASSERT_EQ(RunCommand("djpeg -grayscale -scale 1/" + std::to_string(scale) + " -pnm -outfile " + ref + " " + jpg),
               0);
     Planes planes;
-    ASSERT_EQ(DecodeFile(jpg, &planes, 16, scale), kJpegOk);
+    ASSERT_EQ(DecodeJpegFile(jpg, &planes, 16, scale), kJpegOk);
     ASSERT_EQ(planes.width, 128 / scale);
     ASSERT_EQ(planes.height, 96 / scale);
     EXPECT_EQ(planes.plane_w[1], 64 / scale);  // chroma stays at half the output size
@@ -127,7 +127,7 @@ TEST_F(Conformance, EncodedFilesDecodeWithDjpegAndFfmpegAtTheExpectedQuality) {
     const double psnr_ffmpeg = Psnr(got, want);
     // Our own decoder, and djpeg's RGB against ours converted the same way.
     Planes ours;
-    ASSERT_EQ(DecodeFile(jpg, &ours), kJpegOk);
+    ASSERT_EQ(DecodeJpegFile(jpg, &ours), kJpegOk);
     Image theirs;
     ASSERT_TRUE(ReadPnm(ppm, &theirs));
     const double psnr_djpeg = Psnr(theirs, PlanesToRgb(ours));

@@ -141,7 +141,7 @@ TEST(Encoder, WritesExifInsteadOfJfifWithTheXmpAfterIt) {
   const std::string path = TempPath("exif.jpg");
   WriteFile(path, d);
   Planes back;
-  EXPECT_EQ(DecodeFile(path, &back), kJpegOk);
+  EXPECT_EQ(DecodeJpegFile(path, &back), kJpegOk);
   EXPECT_EQ(back.width, 16);
 }
 
@@ -201,7 +201,7 @@ TEST(Encoder, RoundingToNearestBeatsTruncation) {
     const std::string path = TempPath("round" + std::to_string(rounding) + ".jpg");
     ASSERT_EQ(EncodeI420(path, p, 90, 0, rounding), kJpegOk);
     Planes back;
-    ASSERT_EQ(DecodeFile(path, &back), kJpegOk);
+    ASSERT_EQ(DecodeJpegFile(path, &back), kJpegOk);
     std::vector<uint8_t> got;
     for (int c = 0; c < 3; ++c) got.insert(got.end(), back.plane[c].begin(), back.plane[c].end());
     psnr[rounding] = Psnr(got, src);

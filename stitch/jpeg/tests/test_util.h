@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "jpeg/codec.h"
+#include "testsupport/jpeg_planes.h"
 
 namespace spherolux::jpegtest {
 
@@ -30,18 +31,9 @@ Image MakeTestImage(int width, int height, uint32_t seed = 1);
 bool WritePnm(const std::string& path, const Image& image);
 bool ReadPnm(const std::string& path, Image* image);
 
-// One decoded picture: each component at its own sampling.
-struct Planes {
-  int width = 0, height = 0;  // output size
-  int components = 0;
-  int sampling = -1;
-  int plane_w[3] = {}, plane_h[3] = {};
-  std::vector<uint8_t> plane[3];
-};
-
-// Decodes a whole file with our decoder in strips of `strip` rows at scale 1/`scale`.
-// Returns the first non-zero code of create or a row call (or 0).
-int32_t DecodeFile(const std::string& path, Planes* out, int strip = 16, int scale = 1);
+// Whole files decoded with our decoder (see testsupport/jpeg_planes.h).
+using testsupport::DecodeJpegFile;
+using testsupport::Planes;
 
 // I420 planes of an RGB picture (JFIF equations, chroma averaged over 2x2).
 Planes RgbToI420(const Image& rgb);

@@ -18,45 +18,13 @@
 #include "calib/stitch_state.h"
 #include "camgen/camgen.h"
 #include "jpeg/codec.h"
+#include "testsupport/jpeg_planes.h"
 #include "testsupport/testsupport.h"
 
 namespace spherolux {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Decoded {
-  int width = 0, height = 0, sampling = -1;
-  std::vector<uint8_t> y;
-};
-
-int32_t DecodeLuma(const std::string& path, Decoded* out) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return -1;
-  JpegDecoderStream s;
-  s.file = f;
-  s.alloc = std::malloc;
-  s.release = std::free;
-  JpegDecoder* dec = nullptr;
-  int32_t rc = JpegDecoderCreate(&dec, s);
-  if (rc == kJpegOk) {
-    int32_t wh[2];
-    JpegDecoderGet(dec, kJpegDecImageSize, wh, 8);
-    JpegDecoderGet(dec, kJpegDecSampling, &out->sampling, 4);
-    out->width = wh[0];
-    out->height = wh[1];
-    const int cw = (wh[0] + 1) / 2, ch = (wh[1] + 1) / 2;
-    out->y.assign(static_cast<size_t>(wh[0]) * wh[1], 0);
-    std::vector<uint8_t> u(static_cast<size_t>(cw) * ch), v(u.size());
-    uint8_t* planes[3] = {out->y.data(), u.data(), v.data()};
-    const int32_t strides[3] = {wh[0], cw, cw};
-    int32_t rows = wh[1];
-    rc = JpegDecoderDecodeRows(dec, planes, strides, nullptr, &rows);
-    JpegDecoderDestroy(dec);
-  }
-  std::fclose(f);
-  return rc;
-}
 
 class StitchPhotoTest : public ::testing::Test {
  protected:
@@ -86,8 +54,8 @@ TEST_F(StitchPhotoTest, DualLensPhotoBecomesAPanoramaOthersRecognise) {
   umask(mask);
   EXPECT_EQ(std::filesystem::status(out).permissions(), static_cast<std::filesystem::perms>(0666 & ~mask));
   ASSERT_EQ(std::system(("djpeg -outfile /dev/null '" + out + "'").c_str()), 0);
-  Decoded d;
-  ASSERT_EQ(DecodeLuma(out, &d), kJpegOk);
+  testsupport::Planes d;
+  ASSERT_EQ(testsupport::DecodeJpegFile(out, &d, 0), kJpegOk);
   EXPECT_EQ(d.width, 1024);
   EXPECT_EQ(d.height, 512);
   EXPECT_EQ(d.sampling, kJpegSampling420);
@@ -106,8 +74,8 @@ TEST_F(StitchPhotoTest, DualLensPhotoBecomesAPanoramaOthersRecognise) {
   EXPECT_NE(LoadPhotoCalibration(out.c_str()), kCameraDualLens);
   // The picture is not empty: the lens circles land on the panorama.
   uint64_t sum = 0;
-  for (uint8_t v : d.y) sum += v;
-  EXPECT_GT(sum / d.y.size(), 10u);
+  for (uint8_t v : d.plane[0]) sum += v;
+  EXPECT_GT(sum / d.plane[0].size(), 10u);
 }
 
 TEST_F(StitchPhotoTest, PanoramasWiderThan5000ColumnsAreStitchedAtTheirSize) {
@@ -115,16 +83,16 @@ TEST_F(StitchPhotoTest, PanoramasWiderThan5000ColumnsAreStitchedAtTheirSize) {
   const std::string src = DualPhoto(5008, 2504);
   const std::string out = Path("wide.jpg");
   ASSERT_EQ(StitchPhoto(src.c_str(), out.c_str(), 0, false, 0), kPhotoOk);
-  Decoded d;
-  ASSERT_EQ(DecodeLuma(out, &d), kJpegOk);
+  testsupport::Planes d;
+  ASSERT_EQ(testsupport::DecodeJpegFile(out, &d, 0), kJpegOk);
   EXPECT_EQ(d.width, 5008);
   EXPECT_EQ(d.height, 2504);
   uint64_t sum = 0;
-  for (uint8_t v : d.y) sum += v;
-  EXPECT_GT(sum / d.y.size(), 10u);
+  for (uint8_t v : d.plane[0]) sum += v;
+  EXPECT_GT(sum / d.plane[0].size(), 10u);
   // The right-hand columns are filled too.
   uint64_t right = 0;
-  for (int y = 0; y < d.height; ++y) right += d.y[static_cast<size_t>(y) * d.width + d.width - 1];
+  for (int y = 0; y < d.height; ++y) right += d.plane[0][static_cast<size_t>(y) * d.width + d.width - 1];
   EXPECT_GT(right / static_cast<uint64_t>(d.height), 0u);
 }
 
@@ -184,8 +152,8 @@ TEST_F(StitchPhotoTest, SingleLensAndCameraStitchedPhotos) {
       Write("single.jpg", camgen::EmbedInJpeg(camgen::MakeJpeg(640, 360, 90, true), single_block));
   const std::string out = Path("single_pano.jpg");
   ASSERT_EQ(StitchPhoto(single.c_str(), out.c_str(), 0, false, 0), kPhotoOk);
-  Decoded d;
-  ASSERT_EQ(DecodeLuma(out, &d), kJpegOk);
+  testsupport::Planes d;
+  ASSERT_EQ(testsupport::DecodeJpegFile(out, &d, 0), kJpegOk);
   EXPECT_EQ(d.width, 640);
   EXPECT_EQ(d.height, 320);
 
@@ -194,12 +162,13 @@ TEST_F(StitchPhotoTest, SingleLensAndCameraStitchedPhotos) {
   const std::string plain = Write("plain.jpg", camgen::EmbedInJpeg(camgen::MakeJpeg(256, 128, 95), stitched_block));
   const std::string copy = Path("plain_pano.jpg");
   ASSERT_EQ(StitchPhoto(plain.c_str(), copy.c_str(), 0, false, 2), kPhotoOk);
-  Decoded a, b;
-  ASSERT_EQ(DecodeLuma(plain, &a), kJpegOk);
-  ASSERT_EQ(DecodeLuma(copy, &b), kJpegOk);
-  ASSERT_EQ(a.y.size(), b.y.size());
+  testsupport::Planes a, b;
+  ASSERT_EQ(testsupport::DecodeJpegFile(plain, &a, 0), kJpegOk);
+  ASSERT_EQ(testsupport::DecodeJpegFile(copy, &b, 0), kJpegOk);
+  ASSERT_EQ(a.plane[0].size(), b.plane[0].size());
   int worst = 0;
-  for (size_t i = 0; i < a.y.size(); ++i) worst = std::max(worst, std::abs(int(a.y[i]) - int(b.y[i])));
+  for (size_t i = 0; i < a.plane[0].size(); ++i)
+    worst = std::max(worst, std::abs(int(a.plane[0][i]) - int(b.plane[0][i])));
   EXPECT_LE(worst, 2);  // quality 100, one more DCT round trip
 }
 
@@ -227,8 +196,8 @@ TEST_F(StitchPhotoTest, OtherSamplingsAndOddWidths) {
     const std::string src = DualPhoto(512, 256, sampling);
     const std::string out = Path(std::string("s") + sampling + ".jpg");
     EXPECT_EQ(StitchPhoto(src.c_str(), out.c_str(), 90, false, 0), kPhotoOk) << sampling;
-    Decoded d;
-    EXPECT_EQ(DecodeLuma(out, &d), kJpegOk);
+    testsupport::Planes d;
+    EXPECT_EQ(testsupport::DecodeJpegFile(out, &d, 0), kJpegOk);
     EXPECT_EQ(d.width, 512);
   }
   // A width that is not a multiple of 4 (W/2 odd) gives a 2:1 panorama two pixels narrower.
@@ -249,8 +218,8 @@ TEST_F(StitchPhotoTest, OtherSamplingsAndOddWidths) {
     const std::string out = Path(calibrated ? "odd_dual.jpg" : "odd_plain.jpg");
     ASSERT_EQ(StitchPhoto(src.c_str(), out.c_str(), 0, false, 0), kPhotoOk) << calibrated;
     ASSERT_EQ(std::system(("djpeg -outfile /dev/null '" + out + "'").c_str()), 0);
-    Decoded d;
-    ASSERT_EQ(DecodeLuma(out, &d), kJpegOk);
+    testsupport::Planes d;
+    ASSERT_EQ(testsupport::DecodeJpegFile(out, &d, 0), kJpegOk);
     EXPECT_EQ(d.width, 1020);
     EXPECT_EQ(d.height, 510);
   }
