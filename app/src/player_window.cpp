@@ -117,12 +117,15 @@ media::CMediaPlayer& CVideoPlayerDlg::Player() {
                                             : std::make_unique<media::CMediaPlayer>(video_);
   // Engine and worker threads: post only. The window outlives the player.
   player_->SetNotify([this](int code, uintptr_t wparam, intptr_t lparam) {
+    const uint32_t opened = opened_.load();
     switch (code) {
-      case msg::kNotifyPosition:
-        post(msg::kMsgPosition, 0, static_cast<LParam>(wparam));
+      case msg::kNotifyPosition:  // the position comes in wparam; the window reads lparam
+        post(msg::kMsgMediaEvent, msg::MediaEventParam(code, opened), static_cast<LParam>(wparam));
         break;
       case msg::kNotifyEnd:
-        post(msg::kMsgMediaEnded, 0, opened_.load());
+      case msg::kNotifyPaused:
+      case msg::kNotifyPlaying:
+        post(msg::kMsgMediaEvent, msg::MediaEventParam(code, opened), lparam);
         break;
       case media::kNotifySnapshot:  // its result comes in wparam; the window reads lparam
         post(msg::kMsgEngineEvent, static_cast<WParam>(code), static_cast<LParam>(wparam));
@@ -271,7 +274,7 @@ void CVideoPlayerDlg::RemoteCommand(MprisCommand command, double value) {
     case MprisCommand::kSeek:
       if (HasMedium() && Player().Length() > 0) {
         const double percent = std::clamp(100.0 * value / static_cast<double>(Player().Length()), 0.0, 100.0);
-        if (core_->Run({player::CommandId::kSeek, static_cast<float>(percent)})) position_ = static_cast<int>(percent);
+        core_->Run({player::CommandId::kSeek, static_cast<float>(percent)});
       }
       break;
     case MprisCommand::kVolume: {
@@ -405,6 +408,8 @@ void CVideoPlayerDlg::OpenCurrent() {
     return;
   }
   panel_->SetFile(current_path_);
+  // From here on, what the engine says about the file open before is stale.
+  ++opened_;
   if (Player().Open(current_path_, is_photo_) != 1) {
     QString text = Text(ui::kStrGl2Required);
     // When the engine itself is missing, the player says which part; the user needs to know.
@@ -412,7 +417,6 @@ void CVideoPlayerDlg::OpenCurrent() {
     ui::MessageBox(this, text, {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
     return;
   }
-  opened_.store(opened_.load() + 1);
   core_->Opened();
   if (is_photo_) {
     setTimer(kTimerPhoto, 25);
@@ -664,6 +668,10 @@ void CVideoPlayerDlg::Changed(const player::Command& command) {
       caption_->SetFlipped(core_->flipped());
       panel_->SetFlipped(core_->flipped());
       break;
+    case player::CommandId::kSeek:
+      // The bar shows where the seek goes before the engine reports the new position.
+      position_ = static_cast<int>(std::clamp(command.x, 0.0f, 100.0f));
+      break;
     default:
       break;
   }
@@ -686,10 +694,11 @@ void CVideoPlayerDlg::TogglePanel() {
 // The dispatch
 
 platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l) {
+  if (const std::optional<player::Command> command = media::ButtonCommand(player::kMainWindow, message, w, l)) {
+    core_->Run(*command);
+    return 0;
+  }
   switch (message) {
-    case msg::kMsgScreenshot:
-      Run("screenshot");
-      break;
     case msg::kMsgRecordStart:
       StartScreenRecording();
       break;
@@ -707,29 +716,12 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
       if (HasMedium()) send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
       SetCurrentPath({});
       break;
-    case msg::kMsgPlayPause:
-      Run("play-pause");
-      break;
     case msg::kMsgThemeChange:
       theme_ = static_cast<int>(l);
       update();
       break;
     case msg::kMsgPosition:
       if (PlayingOrPaused() && l != 0 && !seeking_) position_ = static_cast<int>(l);
-      break;
-    case msg::kMsgVolume:
-      core_->Run({player::CommandId::kVolume, static_cast<float>(l)});
-      break;
-    case msg::kMsgSeek:
-      if (core_->Run({player::CommandId::kSeek, static_cast<float>(l)})) position_ = static_cast<int>(l);
-      break;
-    case msg::kMsgClose:
-      Run("quit");
-      break;
-    case msg::kMsgMaximiseCommand:
-    case msg::kMsgFullScreenCommand:
-    case msg::kMsgMaximiseRestore:
-      Run("full-screen");
       break;
     case msg::kMsgMinimise:
       showMinimized();
@@ -740,24 +732,18 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
     case msg::kMsgRewind:
     case msg::kMsgNotHandled:
       break;
-    case msg::kMsgMenu:
-      Run("language");
-      break;
-    case msg::kMsgOpenFile:
-      Run("open-file");
-      break;
     case msg::kMsgCommand1009:
       send(msg::kMsgNotHandled);
       break;
-    case msg::kMsgNextFrame:
-      Run("frame-step");
-      break;
-    case msg::kMsgMute:
-      core_->Run({player::CommandId::kMute, w != 0 ? 1.0f : 0.0f});
-      break;
-    case msg::kMsgMediaEnded:
-      // An end the engine reported for a video opened before the current one is stale.
-      if (l == opened_.load()) OnEngineEvent(msg::kNotifyEnd, msg::kStopByEngine);
+    case msg::kMsgMediaEvent:
+      // What the engine reported about a video opened before the current one is stale: a
+      // pause or an end of the last video would stop the bar of this one.
+      if (msg::MediaEventOpen(w) != opened_.load()) break;
+      if (msg::MediaEventCode(w) == msg::kNotifyPosition) {
+        send(msg::kMsgPosition, 0, l);
+      } else {
+        OnEngineEvent(msg::MediaEventCode(w), msg::MediaEventCode(w) == msg::kNotifyEnd ? msg::kStopByEngine : l);
+      }
       break;
     case msg::kMsgEngineEvent:
       OnEngineEvent(w, l);
@@ -779,26 +765,11 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
     case msg::kMsgTogglePanel:
       TogglePanel();
       break;
-    case msg::kMsgRotateLeft:
-      Run("rotate -1");
-      break;
-    case msg::kMsgRotateRight:
-      Run("rotate 1");
-      break;
-    case msg::kMsgConverter:
-      Run("converter");
-      break;
     case msg::kMsgPanelHover:
       ShowPanelIfSuitable();
       break;
     case msg::kMsgPanelLeave:
       if (panel_->isVisible()) setTimer(kTimerPanel, 3000);
-      break;
-    case msg::kMsgEngineSnapshot:
-      Run("engine-snapshot");
-      break;
-    case msg::kMsgStreamRecord:
-      Run("stream-record");
       break;
     case msg::kMsgFrameDrawn:
       if (Player().IsPlaying() != 0 || Player().state() == media::kStatePaused) Player().Refresh();
@@ -807,15 +778,6 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
     case msg::kMsgFling:
     case msg::kMsgZoom:
       media::ForwardPointer(*core_, message, l);
-      break;
-    case msg::kMsgViewCommand:
-      if (l == msg::kViewDirection) {
-        Run("flip");
-      } else if (l == msg::kViewReset) {
-        Run("reset-view");
-      } else {
-        core_->Run({player::CommandId::kViewMode, static_cast<float>(l)});
-      }
       break;
     case msg::kMsgDropFiles:
       if (const auto* dropped = reinterpret_cast<const platform::DroppedFiles*>(l)) OpenDropped(dropped->paths);

@@ -76,6 +76,75 @@ player::Situation ShownSituation(const CMediaPlayer& player, bool photo, bool ph
   return s;
 }
 
+namespace {
+
+// Where a button's command takes its argument from.
+enum class ButtonArg : uint8_t {
+  kNone,
+  kLParam,      // the number the message carries (percent)
+  kWParamFlag,  // 1 when wparam is non-zero, else 0
+};
+constexpr intptr_t kAnyLParam = INTPTR_MIN;
+
+struct ButtonBinding {
+  unsigned message;
+  intptr_t lparam;      // the message's lparam this row is for; kAnyLParam for any
+  const char* command;  // with a placeholder argument where `arg` gives the real one
+  ButtonArg arg;
+  unsigned windows;  // player::Window bits
+};
+
+constexpr unsigned kMain = player::kMainWindow;
+constexpr unsigned kMainAndPlay = player::kMainWindow | player::kPlayWindow;
+constexpr unsigned kAll = player::kMainWindow | player::kPlayWindow | player::kTrimPreview;
+
+constexpr ButtonBinding kButtons[] = {
+    // The bottom bar.
+    {platform::kMsgPlayPause, kAnyLParam, "play-pause", ButtonArg::kNone, kMain},
+    {platform::kMsgNextFrame, kAnyLParam, "frame-step", ButtonArg::kNone, kMain},
+    {platform::kMsgSeek, kAnyLParam, "seek 0", ButtonArg::kLParam, kMain},
+    {platform::kMsgVolume, kAnyLParam, "volume 0", ButtonArg::kLParam, kMain},
+    {platform::kMsgMute, kAnyLParam, "mute 0", ButtonArg::kWParamFlag, kMain},
+    {platform::kMsgConverter, kAnyLParam, "converter", ButtonArg::kNone, kMain},
+    // The caption.
+    {platform::kMsgOpenFile, kAnyLParam, "open-file", ButtonArg::kNone, kMain},
+    {platform::kMsgMenu, kAnyLParam, "language", ButtonArg::kNone, kMain},
+    {platform::kMsgMaximiseCommand, kAnyLParam, "full-screen", ButtonArg::kNone, kMain},
+    {platform::kMsgFullScreenCommand, kAnyLParam, "full-screen", ButtonArg::kNone, kMain},
+    {platform::kMsgMaximiseRestore, kAnyLParam, "full-screen", ButtonArg::kNone, kMain},
+    {platform::kMsgClose, kAnyLParam, "quit", ButtonArg::kNone, kMain},
+    {platform::kMsgViewCommand, 0, "view-mode 0", ButtonArg::kNone, kMain},
+    {platform::kMsgViewCommand, 1, "view-mode 1", ButtonArg::kNone, kMain},
+    {platform::kMsgViewCommand, 2, "view-mode 2", ButtonArg::kNone, kMain},
+    {platform::kMsgViewCommand, 3, "view-mode 3", ButtonArg::kNone, kMain},
+    {platform::kMsgViewCommand, 4, "view-mode 4", ButtonArg::kNone, kMain},
+    {platform::kMsgViewCommand, 5, "view-mode 5", ButtonArg::kNone, kMain},
+    {platform::kMsgViewCommand, 6, "view-mode 6", ButtonArg::kNone, kMain},
+    {platform::kMsgViewCommand, platform::kViewDirection, "flip", ButtonArg::kNone, kMainAndPlay},
+    {platform::kMsgViewCommand, platform::kViewReset, "reset-view", ButtonArg::kNone, kAll},
+    // The floating panel.
+    {platform::kMsgScreenshot, kAnyLParam, "screenshot", ButtonArg::kNone, kMain},
+    {platform::kMsgEngineSnapshot, kAnyLParam, "engine-snapshot", ButtonArg::kNone, kMain},
+    {platform::kMsgStreamRecord, kAnyLParam, "stream-record", ButtonArg::kNone, kMain},
+    {platform::kMsgRotateLeft, kAnyLParam, "rotate -1", ButtonArg::kNone, kMain},
+    {platform::kMsgRotateRight, kAnyLParam, "rotate 1", ButtonArg::kNone, kMain},
+};
+
+}  // namespace
+
+std::optional<player::Command> ButtonCommand(player::Window window, unsigned message, uintptr_t wparam,
+                                             intptr_t lparam) {
+  for (const ButtonBinding& b : kButtons) {
+    if (b.message != message || (b.windows & window) == 0 || (b.lparam != kAnyLParam && b.lparam != lparam)) continue;
+    std::optional<player::Command> command = player::ParseCommand(b.command);
+    if (command && b.arg != ButtonArg::kNone) {
+      command->x = b.arg == ButtonArg::kLParam ? static_cast<float>(lparam) : (wparam != 0 ? 1.0f : 0.0f);
+    }
+    return command;
+  }
+  return std::nullopt;
+}
+
 std::optional<player::Command> KeyCommand(player::Window window, const QKeyEvent& event) {
   const int key = event.key();
   if (key == 0 || key == Qt::Key_unknown || key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||

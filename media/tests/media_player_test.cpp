@@ -155,7 +155,6 @@ class PlayerTest : public ::testing::Test {
     player().ResetView();
     player().Refresh();
   }
-  libvlc_media_player_t* PlayerHandle() { return player().media_player(); }
   bool SawEvent(int code) const {
     for (const auto& e : events_) {
       if (e.first == code) return true;

@@ -121,10 +121,8 @@ void PlayerWindow::Handle(unsigned message, WParam wparam, LParam lparam) {
       // Any mode (the tests set each one); keys go through the core and its rule.
       if (lparam >= 0 && lparam <= 6) {
         engine_->SetViewMode(static_cast<int>(lparam));
-      } else if (lparam == kViewDirection) {
-        core_->Run({player::CommandId::kFlip});
-      } else if (lparam == kViewReset) {
-        core_->Run({player::CommandId::kResetView});
+      } else if (const auto command = ButtonCommand(player::kPlayWindow, message, wparam, lparam)) {
+        core_->Run(*command);
       }
       break;
     case kMsgEngineEvent:

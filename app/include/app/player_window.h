@@ -192,10 +192,10 @@ class CVideoPlayerDlg : public platform::MessageWindow,
   std::unique_ptr<media::CMediaPlayer> player_;
   std::unique_ptr<media::PlayerEngine> engine_;
   std::unique_ptr<player::PlayerCore> core_;
-  // The number of the last video opened: an end of media the engine reported for an earlier
-  // one (still queued when the next file opened) is dropped. Written by the window thread, read
-  // by the engine's when it posts an end.
-  std::atomic<LParam> opened_{0};
+  // The number of the last file opened: engine events of an earlier one (still queued when the
+  // next file opened) are dropped. Written by the window thread, read by the engine's threads
+  // when they post an event.
+  std::atomic<uint32_t> opened_{0};
   bool player_scheduled_ = false;
   std::vector<std::string> startup_files_;  // waiting for the first paint
   int64_t startup_start_ms_ = 0;

@@ -226,7 +226,7 @@ CTranscodePreviewDlg::LParam CTranscodePreviewDlg::onMessage(unsigned message, W
       media::ForwardPointer(*core_, message, l);
       break;
     case msg::kMsgViewCommand:
-      if (l == msg::kViewReset) core_->Run({player::CommandId::kResetView});
+      if (const auto command = media::ButtonCommand(player::kTrimPreview, message, w, l)) core_->Run(*command);
       break;
     case msg::kMsgDropFiles:
       // Files dropped on the picture are the converter's to choose.

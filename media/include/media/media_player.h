@@ -156,7 +156,6 @@ class CMediaPlayer {
   // open on; the renderer's own choice by default.
   void SetYuvConversion(render::YuvConversion conversion) { yuv_conversion_ = conversion; }
   const VlcApi& api() const { return api_; }
-  libvlc_media_player_t* media_player() const { return player_; }
 
   // Playback counters of the current medium.
   struct Stats {

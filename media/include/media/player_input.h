@@ -60,6 +60,14 @@ bool ForwardPointer(player::PlayerCore& core, unsigned message, intptr_t lparam)
 // what only it knows (the current file, the plugged-in parts).
 player::Situation ShownSituation(const CMediaPlayer& player, bool photo, bool photo_shown);
 
+// The command a button's message runs in `window`: the bars, the caption and the floating
+// panel post messages (platform/messages.h), and this table names the command for each, as the
+// input table does for keys. The volume and the seek bar carry the command's argument in
+// lparam, the mute button its state in wparam; the view command chooses the command by lparam.
+// nullopt for any other message.
+std::optional<player::Command> ButtonCommand(player::Window window, unsigned message, uintptr_t wparam,
+                                             intptr_t lparam);
+
 // The command `event` runs in `window`: the key with its modifiers, or, for a key that is no
 // letter, without Shift ("+" is typed with Shift on many keyboards). nullopt when unbound.
 std::optional<player::Command> KeyCommand(player::Window window, const QKeyEvent& event);

@@ -73,7 +73,7 @@ enum Message : unsigned {
   kMsgJobEnded = kWmUser + 274,           // converter's worker: wparam job id * 2 + cancelled, lparam result
   kMsgRecordFailed = kWmUser + 275,       // screen recorder: the recording cannot be saved
   kMsgScreenshotFailed = kWmUser + 276,   // renderer: the screenshot file could not be written
-  kMsgMediaEnded = kWmUser + 277,         // player's engine: the end of the video opened as number lparam
+  kMsgMediaEvent = kWmUser + 277,         // player's engine: see MediaEvent below
 };
 
 // wparam of kMsgEngineEvent: the player's notify codes.
@@ -83,6 +83,13 @@ enum NotifyCode : unsigned {
   kNotifyPlaying = 1260,   // lparam: length in ms
   kNotifyPosition = 1261,  // reaches the window as kMsgPosition instead
 };
+// kMsgMediaEvent: an engine event (kNotifyEnd, kNotifyPaused, kNotifyPlaying, kNotifyPosition
+// with kMsgEngineEvent's lparam, the position as wparam) of the video the window opened as
+// number `opened`. wparam carries both; an event of an earlier open is stale and dropped.
+constexpr WParam MediaEventParam(unsigned code, uint32_t opened) { return (WParam{opened} << 32) | code; }
+constexpr unsigned MediaEventCode(WParam w) { return static_cast<unsigned>(w & 0xFFFFFFFFu); }
+constexpr uint32_t MediaEventOpen(WParam w) { return static_cast<uint32_t>(w >> 32); }
+static_assert(sizeof(WParam) >= 8, "kMsgMediaEvent packs two 32-bit numbers into wparam");
 constexpr LParam kStopByWindow = 1275;  // lparam of kNotifyEnd when a window closes playback
 constexpr LParam kStopByEngine = 1276;  // lparam of kNotifyEnd from the engine's end event
 
