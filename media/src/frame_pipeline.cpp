@@ -85,7 +85,69 @@ render::YuvColour ColourOf(const FrameTarget& target, unsigned width, unsigned h
   return colour;
 }
 
+// A copy of the picture in `context`'s buffer, its planes without the pitches' padding.
+std::shared_ptr<const ShownPicture> CopyShown(const FrameContext& context) {
+  auto copy = std::make_shared<ShownPicture>();
+  copy->width = static_cast<int>(context.width);
+  copy->height = static_cast<int>(context.height);
+  copy->yuv = context.yuv;
+  copy->colour = context.colour;
+  const int planes = context.yuv ? 3 : 1;
+  size_t total = 0;
+  size_t row_bytes[3] = {}, rows[3] = {};
+  for (int i = 0; i < planes; ++i) {
+    row_bytes[i] = !context.yuv ? size_t{context.width} * 4 : i == 0 ? context.width : (context.width + 1) / 2;
+    rows[i] = i == 0 ? context.height : (context.height + 1) / 2;
+    total += row_bytes[i] * rows[i];
+  }
+  try {
+    copy->bytes.resize(total);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  uint8_t* out = copy->bytes.data();
+  for (int i = 0; i < planes; ++i) {
+    const uint8_t* in = context.pixels.get() + context.offsets[i];
+    for (size_t y = 0; y < rows[i]; ++y, out += row_bytes[i])
+      std::memcpy(out, in + y * context.pitches[i], row_bytes[i]);
+  }
+  return copy;
+}
+
 }  // namespace
+
+render::YuvPicture ShownPicture::Planes() const {
+  render::YuvPicture picture;
+  const int chroma_width = (width + 1) / 2;
+  const size_t luma = size_t(width) * height, chroma = size_t(chroma_width) * ((height + 1) / 2);
+  picture.planes[0] = bytes.data();
+  picture.planes[1] = bytes.data() + luma;
+  picture.planes[2] = bytes.data() + luma + chroma;
+  picture.pitches[0] = width;
+  picture.pitches[1] = picture.pitches[2] = chroma_width;
+  picture.width = width;
+  picture.height = height;
+  picture.colour = colour;
+  return picture;
+}
+
+void FrameTarget::RequestShownPicture(ShownPictureSink sink) {
+  std::lock_guard<std::mutex> lock(shown_mutex_);
+  shown_sinks_.push_back(std::move(sink));
+  shown_picture_wanted.store(true);
+}
+
+void FrameTarget::DeliverShownPicture(const std::shared_ptr<const ShownPicture>& picture) {
+  std::vector<ShownPictureSink> sinks;
+  {
+    std::lock_guard<std::mutex> lock(shown_mutex_);
+    sinks.swap(shown_sinks_);
+    shown_picture_wanted.store(false);
+  }
+  for (ShownPictureSink& sink : sinks) sink(picture);
+}
+
+void FrameTarget::DropShownPictureRequests() { DeliverShownPicture(nullptr); }
 
 bool IsHardwareChroma(const char chroma[4]) {
   static constexpr const char* kHardware[] = {"VAOP", "VAO0", "VDV0", "VDV2", "VDV4", "VDOR",
@@ -158,6 +220,8 @@ void FrameCleanup(void* opaque) {
   Tracef("in vout_cleanup\n");
   auto* context = static_cast<FrameContext*>(opaque);
   if (context == nullptr) return;
+  // A snapshot asked for now would wait for a picture this output will not show.
+  context->target->DropShownPictureRequests();
   context->target->renderer->TearDown();
   context->target->live_outputs.fetch_sub(1);
   delete context;
@@ -198,6 +262,7 @@ void FrameDisplay(void* opaque, void*) {
     renderer->Draw(context->pixels.get(), repeated);
   }
   context->target->frames_drawn.fetch_add(1);
+  if (context->target->shown_picture_wanted.load()) context->target->DeliverShownPicture(CopyShown(*context));
 }
 
 }  // namespace spherolux::media

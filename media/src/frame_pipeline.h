@@ -15,12 +15,33 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "render/yuv.h"
 
 namespace spherolux::render {
 class COpenglRender;
 }
 
 namespace spherolux::media {
+
+// A picture the output showed, copied for a snapshot: planar 4:2:0 (Y, then U, then V, each
+// plane's rows back to back) with the colour it was coded in, or rows of 32-bit BGRX.
+struct ShownPicture {
+  int width = 0;
+  int height = 0;
+  bool yuv = false;
+  render::YuvColour colour;
+  std::vector<uint8_t> bytes;
+  // As a YUV picture over `bytes` (yuv only).
+  render::YuvPicture Planes() const;
+};
+// Receives the copy of the next picture shown, or null when the output ended before it
+// showed one. Called on the output thread: it must not wait.
+using ShownPictureSink = std::function<void(std::shared_ptr<const ShownPicture>)>;
 
 // The callbacks' opaque value: what a new output needs to know. Owned by the player; it
 // outlives every output of the media player it was registered with.
@@ -51,6 +72,20 @@ struct FrameTarget {
   // again every few tens of milliseconds; the pipeline tells the renderer which pictures
   // repeat the last one, so that they are not converted and drawn again for nothing.
   std::atomic<bool> paused{false};
+
+  // Asks for a copy of the next picture the output shows (the paused picture is shown again
+  // every few tens of milliseconds, so a paused video answers too). Any thread.
+  void RequestShownPicture(ShownPictureSink sink);
+  // Answers every open request with null (the output ended, or nothing will be shown).
+  void DropShownPictureRequests();
+
+  // The output thread's side: whether a copy is wanted, and handing it over.
+  std::atomic<bool> shown_picture_wanted{false};
+  void DeliverShownPicture(const std::shared_ptr<const ShownPicture>& picture);
+
+ private:
+  std::mutex shown_mutex_;
+  std::vector<ShownPictureSink> shown_sinks_;  // guarded by shown_mutex_
 };
 
 // Chromas of hardware surfaces, offered before plain pictures on some outputs: refused, so

@@ -2,6 +2,8 @@
 
 #include <malloc.h>
 
+#include <QImage>
+#include <QSaveFile>
 #include <QWindow>
 #include <algorithm>
 #include <chrono>
@@ -36,7 +38,6 @@ namespace fs = std::filesystem;
 constexpr float kDefaultFov = 90.0f;
 constexpr int kZoomStep = 10;
 constexpr float kDragDegreesPerHalfDiagonal = 60.0f;
-constexpr int kSnapshotFallbackSide = 200;
 
 // "%d_%d%d_%d%d%d_%d" of the UTC time: year, month, day, hour, minute, second, milliseconds.
 std::string TimeStampName() {
@@ -97,6 +98,20 @@ int StatedMatrix(const std::string& name) {
 int StatedFullRange(const std::string& range) {
   if (range == "Full") return 1;
   return range == "Limited" ? 0 : -1;
+}
+
+// Writes `picture` as a PNG file at `path` in full (a temporary name until it is complete).
+bool WritePicturePng(const ShownPicture& picture, const std::string& path) {
+  QImage image;
+  if (picture.yuv) {
+    image = QImage(picture.width, picture.height, QImage::Format_RGB32);
+    if (image.isNull()) return false;
+    render::YuvToBgra(picture.Planes(), image.bits(), image.bytesPerLine());
+  } else {
+    image = QImage(picture.bytes.data(), picture.width, picture.height, picture.width * 4, QImage::Format_RGB32);
+  }
+  QSaveFile file(QString::fromStdString(path));
+  return file.open(QIODevice::WriteOnly) && image.save(&file, "PNG") && file.commit();
 }
 
 std::string ChromaText(uint32_t code) {
@@ -313,6 +328,8 @@ void CMediaPlayer::ReleasePlayer() {
   api_.stop()(player_);
   api_.player_release()(player_);
   player_ = nullptr;
+  // Snapshots still waiting for a picture get none now.
+  frame_target_->DropShownPictureRequests();
   // The decoder threads' allocator arenas keep the pages of their freed picture buffers
   // (hundreds of megabytes at 4K) until asked to give them back.
   malloc_trim(0);
@@ -393,34 +410,27 @@ std::string CMediaPlayer::Snapshot() {
     Emit(kNotifySnapshot, 0, 0);
     return {};
   }
-  unsigned w = 0;
-  unsigned h = 0;
-  if (api_.video_get_size()(player_, 0, &w, &h) != 0 || w == 0 || h == 0) w = h = kSnapshotFallbackSide;
   const std::string path = dir + TimeStampName() + ".png";
-  // The engine waits for its next picture; that wait belongs on a worker, which holds its
-  // own reference to the media player.
-  libvlc_media_player_t* player = player_;
-  api_.player_retain()(player);
-  std::lock_guard<std::mutex> lock(workers_mutex_);
-  try {
-    if (!snapshot_worker_.joinable())
-      snapshot_worker_ = std::thread([this] {
-        while (std::optional<std::function<void()>> snapshot = snapshots_.Pop()) (*snapshot)();
-      });
-  } catch (const std::system_error&) {
-    // No thread for it: the snapshot is refused below.
+  {
+    std::lock_guard<std::mutex> lock(workers_mutex_);
+    try {
+      if (!snapshot_worker_.joinable())
+        snapshot_worker_ = std::thread([this] {
+          while (std::optional<std::function<void()>> snapshot = snapshots_.Pop()) (*snapshot)();
+        });
+    } catch (const std::system_error&) {
+      Emit(kNotifySnapshot, 0, 0);
+      return {};
+    }
   }
-  const bool queued = snapshot_worker_.joinable() && snapshots_.TryPush([this, player, path, w, h] {
-    const int result = api_.take_snapshot()(player, 0, path.c_str(), w, h);
-    api_.player_release()(player);
-    std::error_code ec;
-    Emit(kNotifySnapshot, result == 0 && fs::exists(path, ec) ? 1 : 0, 0);
+  // The copy of the next picture shown comes on the output thread, which must not wait: the
+  // file is written on the worker.
+  frame_target_->RequestShownPicture([this, path](std::shared_ptr<const ShownPicture> picture) {
+    const bool queued = picture != nullptr && snapshots_.TryPush([this, path, picture] {
+      Emit(kNotifySnapshot, WritePicturePng(*picture, path) ? 1 : 0, 0);
+    });
+    if (!queued) Emit(kNotifySnapshot, 0, 0);
   });
-  if (!queued) {
-    api_.player_release()(player);
-    Emit(kNotifySnapshot, 0, 0);
-    return {};
-  }
   return path;
 }
 

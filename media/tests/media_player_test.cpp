@@ -596,6 +596,40 @@ TEST_F(PlayerTest, SnapshotAndStreamRecordingAreWritten) {
   EXPECT_LE(length, range.duration_ms + range.start_ms + 40);
 }
 
+// A snapshot is the picture shown, full size and in its colours, however seldom the player
+// shows a new one (a decoder far behind a 5.7K video, here a clip of one frame every two
+// seconds) and while paused.
+TEST_F(PlayerTest, SnapshotsOfSeldomPicturesAndOfThePausedOneAreWritten) {
+  const std::string clip = g_media->SlowDualVideo();
+  ASSERT_TRUE(Open(clip));
+  ASSERT_TRUE(WaitFrames(1));
+  const auto written = [&](size_t count) {
+    return WaitUntil(
+        [&] {
+          return std::count_if(events_.begin(), events_.end(), [](const auto& e) {
+                   return e.first == kNotifySnapshot;
+                 }) >= static_cast<std::ptrdiff_t>(count);
+        },
+        15000);
+  };
+  std::vector<std::string> shots;
+  for (int i = 0; i < 3; ++i) {
+    shots.push_back(player().Snapshot());
+    ASSERT_TRUE(written(shots.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  player().Pause();
+  ASSERT_TRUE(WaitUntil([&] { return player().state() == kStatePaused; }));
+  shots.push_back(player().Snapshot());
+  ASSERT_TRUE(written(shots.size()));
+  const QImage source(QString::fromStdString(g_media->Path("dual-picture-1920.jpg")));
+  for (const std::string& shot : shots) {
+    const QImage picture(QString::fromStdString(shot));
+    ASSERT_EQ(picture.size(), QSize(1920, 960)) << shot;
+    EXPECT_LT(MeanDifference(picture, source), 4.0) << shot;
+  }
+}
+
 // Thirty open, play and stop cycles of two different videos: every output's cleanup runs,
 // the one GL context is handed from output thread to output thread, and memory stays put.
 // The lowest resident figure of eight cycles after a warm-up is compared with that of the

@@ -85,6 +85,19 @@ std::string TestMedia::TaggedDualVideo(const std::string& picture, const std::st
   return path;
 }
 
+std::string TestMedia::SlowDualVideo(int width) {
+  const std::string picture = Path("dual-picture-" + std::to_string(width) + ".jpg");
+  EXPECT_TRUE(camgen::WriteFileBytes(picture, camgen::MakeJpeg(width, width / 2)));
+  const std::string raw = Path("slow-dual.raw.mp4");
+  const std::string cmd = "ffmpeg -nostdin -y -loglevel error -loop 1 -framerate 0.5 -i " + Quote(picture) +
+                          " -t 8 -c:v libx264 -preset ultrafast -pix_fmt yuv420p " + Quote(raw);
+  EXPECT_TRUE(Run(cmd)) << cmd;
+  const std::string path = Path("slow-dual.mp4");
+  const camgen::Bytes block = camgen::MakeBlock(camgen::DualLensRecords(camgen::ExampleDualPara()));
+  EXPECT_TRUE(camgen::WriteFileBytes(path, camgen::EmbedInMp4(camgen::ReadFileBytes(raw), block)));
+  return path;
+}
+
 std::string TestMedia::CameraStitchedVideo() {
   const std::string clip = Path("camera-stitched.raw.mp4");
   EXPECT_TRUE(camgen::MakeMp4Clip(clip, 640, 320, 1.0, false));

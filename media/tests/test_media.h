@@ -21,6 +21,9 @@ class TestMedia {
   // moving bar at the top, so that frames differ) lasting `seconds` at 30 fps.
   std::string DualPhoto(int width = 1920);
   std::string DualVideo(double seconds = 3.0, int width = 1920);
+  // The dual-lens video of the same picture with a new frame only every two seconds, 8 s long
+  // (the player then shows a picture as seldom as a decoder far behind a huge video does).
+  std::string SlowDualVideo(int width = 1920);
   std::string SinglePhoto();
   std::string SingleVideo();
   // A dual-lens camera video of the still `picture`, coded as YUV 4:2:0 with the colour

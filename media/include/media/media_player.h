@@ -118,8 +118,9 @@ class CMediaPlayer {
   void Seek(float percent);
   // 0, 90, 180 or 270 degrees, applied by the renderer to the picture.
   void Rotate(int degrees);
-  // Writes the current picture to DIR/snapshots/ on a worker thread; the path, or "" when
-  // nothing plays. kNotifySnapshot follows.
+  // Writes the next picture shown (the paused one while paused), at the size it was decoded,
+  // as a PNG file in DIR/snapshots/ on a worker thread; the path, or "" when nothing plays.
+  // kNotifySnapshot follows, also when the playback ends before a picture is shown.
   std::string Snapshot();
   // Starts or ends a stream recording of the playing file. At the end, the range played
   // meanwhile is copied (no re-encoding) to DIR/records/NAME.mp4 by the conversion engine
@@ -233,8 +234,8 @@ class CMediaPlayer {
   RecordRange last_record_range_;
 
   std::mutex workers_mutex_;
-  // The engine's snapshots, one after another on one worker (each waits for the engine's next
-  // picture); the worker starts with the first snapshot and drains the queue at the end.
+  // Snapshots, written one after another on one worker from the copies the output hands over;
+  // the worker starts with the first snapshot and drains the queue at the end.
   BoundedQueue<std::function<void()>> snapshots_{64};
   std::thread snapshot_worker_;    // guarded by workers_mutex_
   std::vector<uint64_t> remuxes_;  // guarded by workers_mutex_: the service's jobs, waited for at the end
