@@ -197,6 +197,10 @@ enum StringId : int {
   kStrEngineSnapshot,
   kStrStreamRecord,
   kStrStopStreamRecord,
+  // The converter's choice of video codec, and the merge of files of different codecs.
+  kStrVideoCodec,
+  kStrDescVideoCodec,
+  kStrCauseMergeCodecs,
 };
 
 void SetUiLanguage(Language language);
