@@ -83,6 +83,20 @@ bool HasSoundDevice() {
   return false;
 }
 
+int64_t MonotonicMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The engine's VA-API decoder opens the first DRM render node itself.
+bool HasRenderNode() {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/dev/dri", ec)) {
+    if (entry.path().filename().string().rfind("renderD", 0) == 0) return true;
+  }
+  return false;
+}
+
 // The matrix a file states for its video (MediaInfo's names of the H.273 matrices), -1 when
 // it states none that the renderer knows.
 int StatedMatrix(const std::string& name) {
@@ -158,6 +172,40 @@ int CMediaPlayer::Probe(const std::string& path, bool photo) {
   return ShownByPlayer(probe) ? kProbeShown : kProbeNotShown;
 }
 
+std::vector<std::string> EngineOptions(unsigned processors, bool sound_device, bool hardware_decoder) {
+  std::vector<std::string> options = {"--no-xlib", "--no-osd", "--no-video-title-show", "--no-snapshot-preview",
+                                      "--quiet"};
+  // One decoding thread per processor (the engine's default is one more): the drawing needs
+  // the processors too, and the extra thread only adds a picture of delay and makes the
+  // decoder's rush to fill its queue at the start, when pictures are lost, the harder.
+  options.push_back("--avcodec-threads=" + std::to_string(std::max(1u, processors)));
+  // The decoder that opens the render node itself: the pictures go to our callbacks, not to
+  // an output that shares its device. The frame pipeline asks for them in memory.
+  options.push_back(hardware_decoder ? "--avcodec-hw=vaapi_drm" : "--avcodec-hw=none");
+  if (!sound_device) options.push_back("--aout=adummy");
+  return options;
+}
+
+void PictureLossWatch::Restart(int64_t now_ms, bool new_video) {
+  settled_at_ms_ = now_ms + kSettleMs;
+  samples_.clear();
+  if (new_video) told_ = false;
+}
+
+bool PictureLossWatch::Sample(int64_t now_ms, int64_t displayed, int64_t lost) {
+  if (told_ || now_ms < settled_at_ms_ || displayed < 0 || lost < 0) return false;
+  samples_.push_back({now_ms, displayed, lost});
+  // The oldest sample kept is the last one at least the span before this one.
+  size_t first = 0;
+  while (first + 1 < samples_.size() && now_ms - samples_[first + 1].at_ms >= kSpanMs) ++first;
+  samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(first));
+  const Counts& from = samples_.front();
+  if (now_ms - from.at_ms < kSpanMs) return false;
+  const int64_t shown = displayed - from.displayed, dropped = lost - from.lost;
+  told_ = dropped >= kMinLost && dropped * 10 >= shown + dropped;
+  return told_;
+}
+
 int RefusalText(int probe_result) {
   switch (probe_result) {
     case CMediaPlayer::kProbeNotAFile:
@@ -176,14 +224,10 @@ bool CMediaPlayer::EnsureInstance() {
   }
   if (!open_error_.empty()) return false;
   if (instance_ != nullptr) return true;
-  // One decoding thread per processor (the engine's default is one more): the drawing needs
-  // the processors too, and the extra thread only adds a picture of delay and makes the
-  // decoder's rush to fill its queue at the start, when pictures are lost, the harder.
-  const std::string threads = "--avcodec-threads=" + std::to_string(std::max(1u, std::thread::hardware_concurrency()));
-  std::vector<const char*> args = {"--no-xlib", "--no-osd", "--no-video-title-show", "--no-snapshot-preview",
-                                   "--quiet"};
-  args.push_back(threads.c_str());
-  if (!HasSoundDevice()) args.push_back("--aout=adummy");
+  const std::vector<std::string> options =
+      EngineOptions(std::thread::hardware_concurrency(), HasSoundDevice(), HasRenderNode());
+  std::vector<const char*> args;
+  for (const std::string& option : options) args.push_back(option.c_str());
   instance_ = api_.new_instance()(static_cast<int>(args.size()), args.data());
   if (instance_ == nullptr) open_error_ = "the media engine (libvlc) could not be started";
   return instance_ != nullptr;
@@ -217,6 +261,7 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
   }
   TearDownPhoto();
   path_ = path;
+  if (!photo) loss_watch_.Restart(MonotonicMs(), true);
 
   if (photo) {
     Tracef("Open a jpg file\n");
@@ -327,6 +372,7 @@ void CMediaPlayer::ReleaseMedia() {
 void CMediaPlayer::Play() {
   if (state_.load() == kStateNone || player_ == nullptr) return;
   api_.play()(player_);
+  loss_watch_.Restart(MonotonicMs(), false);
   state_.store(kStatePlaying);
   frame_target_->paused.store(false);
   video_->setFocus();
@@ -379,7 +425,9 @@ void CMediaPlayer::SetMute(bool on) {
 }
 
 void CMediaPlayer::Seek(float percent) {
-  if (player_ != nullptr) api_.set_position()(player_, percent / 100.0f);
+  if (player_ == nullptr) return;
+  api_.set_position()(player_, percent / 100.0f);
+  loss_watch_.Restart(MonotonicMs(), false);
 }
 
 void CMediaPlayer::Rotate(int degrees) {
@@ -544,6 +592,12 @@ void CMediaPlayer::Refresh() {
     }
   }
   if (photo_renderer_ && gl_major_ >= 2) renderer_->Draw(nullptr);
+}
+
+bool CMediaPlayer::DecoderFallsBehind() {
+  if (state_.load() != kStatePlaying) return false;
+  const Stats stats = GetStats();
+  return loss_watch_.Sample(MonotonicMs(), stats.displayed, stats.lost);
 }
 
 CMediaPlayer::Stats CMediaPlayer::GetStats() const {

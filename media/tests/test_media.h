@@ -21,6 +21,8 @@ class TestMedia {
   // moving bar at the top, so that frames differ) lasting `seconds` at 30 fps.
   std::string DualPhoto(int width = 1920);
   std::string DualVideo(double seconds = 3.0, int width = 1920);
+  // A dual-lens camera video in H.265 ('hvc1'), with sound, as current cameras record.
+  std::string DualHevcVideo(double seconds, int width);
   std::string SinglePhoto();
   std::string SingleVideo();
   // A dual-lens camera video of the still `picture`, coded as YUV 4:2:0 with the colour

@@ -58,6 +58,37 @@ constexpr int kNotifyRecording = 1263;  // lParam: the conversion engine's resul
 
 enum PlayerState : int { kStateNone = 0, kStateOpened = 1, kStatePlaying = 2, kStatePaused = 3, kStateStopped = 4 };
 
+// The options the player starts libvlc with: one decoding thread per processor; decoding on
+// the machine's VA-API device when it has one (`hardware_decoder`: a DRM render node), its
+// pictures copied back to planar YUV in memory for the frame pipeline, and the engine's own
+// fall back to software decoding for what the device cannot decode; no probing of devices
+// otherwise; the silent sound output without a sound device.
+std::vector<std::string> EngineOptions(unsigned processors, bool sound_device, bool hardware_decoder);
+
+// Whether the decoder keeps up with a video. Fed the engine's running counts of displayed and
+// lost pictures (those that came too late and were dropped, which keeps the sound in sync)
+// while the video plays, Sample answers true once per video when, over the last seconds,
+// a tenth of the pictures or more were lost. The first seconds after an open or a seek are
+// not judged: the decoder fills its queue then and loses a few pictures whatever the size.
+class PictureLossWatch {
+ public:
+  static constexpr int64_t kSettleMs = 2000;  // not judged after an open or a seek
+  static constexpr int64_t kSpanMs = 3000;    // the span judged
+  static constexpr int kMinLost = 8;          // fewer losses are never told
+
+  // A new video (`new_video`: it may be told about again) or a seek, at `now_ms`.
+  void Restart(int64_t now_ms, bool new_video);
+  bool Sample(int64_t now_ms, int64_t displayed, int64_t lost);
+
+ private:
+  struct Counts {
+    int64_t at_ms, displayed, lost;
+  };
+  int64_t settled_at_ms_ = 0;
+  std::vector<Counts> samples_;
+  bool told_ = false;
+};
+
 class CMediaPlayer {
  public:
   // Notify callback: (code, wparam, lparam) with the codes of platform/messages.h
@@ -171,6 +202,9 @@ class CMediaPlayer {
     int lost = -1;
   };
   Stats GetStats() const;
+  // True once per video, at the call after the decoder has lost too many pictures
+  // (PictureLossWatch); the window calls it twice a second while a video plays.
+  bool DecoderFallsBehind();
 
  private:
   bool EnsureInstance();
@@ -205,6 +239,7 @@ class CMediaPlayer {
   int gl_major_ = 0;
   std::unique_ptr<render::COpenglRender> renderer_;
   std::unique_ptr<FrameTarget> frame_target_;
+  PictureLossWatch loss_watch_;
   bool photo_renderer_ = false;  // the renderer was initialised on this thread for a photo
   render::YuvConversion yuv_conversion_ = render::YuvConversion::kAuto;
 
