@@ -212,6 +212,8 @@ constexpr Entry kTable[] = {
      "The files to merge are encoded with different video codecs (H.264 and H.265). Convert them with one codec to "
      "merge them.",
      "要合并的文件使用了不同的视频编码（H.264 与 H.265）。请用同一种编码转换后再合并。"},
+    {kStrTooLargeToPlay, "This video is too large to play smoothly here; converting it works at any size.",
+     "此视频过大，无法在本机流畅播放；转换不受视频尺寸限制。"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

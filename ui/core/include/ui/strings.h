@@ -201,6 +201,8 @@ enum StringId : int {
   kStrVideoCodec,
   kStrDescVideoCodec,
   kStrCauseMergeCodecs,
+  // The player's notice when the decoder cannot keep up with a video.
+  kStrTooLargeToPlay,
 };
 
 void SetUiLanguage(Language language);
