@@ -30,8 +30,8 @@
 #include <vector>
 
 #include "calib/calibration.h"
-#include "frame_pipeline.h"
 #include "convert/service.h"
+#include "frame_pipeline.h"
 #include "media/media_info.h"
 #include "media/video_control.h"
 #include "platform/messages.h"

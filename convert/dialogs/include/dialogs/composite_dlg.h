@@ -1,10 +1,10 @@
 // CCompositeDlg: the converter. It turns one camera video or photo into a stitched panorama
 // in the output directory: choose a file (Open, a drop on the picture, or handed over by the
 // player window), see it and select a range in the trim preview, pick rotation, quality and
-// video codec (H.264 or H.265, in a small list beside the quality), Start; Stop ends a video job and leaves no file. Jobs run on the process's conversion
-// service (convert/service.h): videos through the conversion engine with progress and time
-// left shown once a second, photos through the photo pipeline; the window stays responsive
-// meanwhile. Merge opens the merger, the upload button the upload shortcuts.
+// video codec (H.264 or H.265, in a small list beside the quality), Start; Stop ends a video job and leaves no file.
+// Jobs run on the process's conversion service (convert/service.h): videos through the conversion engine with progress
+// and time left shown once a second, photos through the photo pipeline; the window stays responsive meanwhile. Merge
+// opens the merger, the upload button the upload shortcuts.
 //
 // Given several files at once (Open with several selected, a drop of several, or
 // ChooseFiles), the converter becomes a queue: the window grows by a list under its
