@@ -35,9 +35,9 @@ double ToSeconds(int64_t ts, AVRational tb) { return ts == AV_NOPTS_VALUE ? NAN 
 int64_t PacketTime(const AVPacket* p) { return p->pts != AV_NOPTS_VALUE ? p->pts : p->dts; }
 
 // The libx265 settings given as its own parameters: references and B-frames (not every
-// version of FFmpeg's wrapper reads them from the codec context), no encoder banner in the parameter sets (it names the
-// machine's thread counts, and parts encoded on different machines must share their
-// parameter sets to be merged), and only errors on stderr.
+// version of FFmpeg's wrapper reads them from the codec context), no encoder banner in the
+// parameter sets (it names the machine's thread counts, and parts encoded on different
+// machines must share their parameter sets to be merged), and only errors on stderr.
 std::string X265Params(const EncoderOptions& o) {
   std::string params = "log-level=error:info=0";
   if (o.refs > 0) params += ":ref=" + std::to_string(o.refs);
