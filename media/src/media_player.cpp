@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -163,6 +164,7 @@ int CMediaPlayer::Probe(const std::string& path, bool photo) {
   height_ = facts.height;
   colour_matrix_ = StatedMatrix(facts.matrix_coefficients);
   colour_full_range_ = StatedFullRange(facts.colour_range);
+  frame_rate_ = photo ? 0 : std::atof(MediaInfoGet(path, StreamKind::kVideo, "FrameRate").c_str());
   const FrameSize frame{width_, height_};
   const FileProbe probe = ProbeFile(path.c_str(), photo ? MediaKind::kPhoto : MediaKind::kVideo, &frame, &grids_);
   camera_type_ = probe.camera_type;
@@ -192,17 +194,18 @@ void PictureLossWatch::Restart(int64_t now_ms, bool new_video) {
   if (new_video) told_ = false;
 }
 
-bool PictureLossWatch::Sample(int64_t now_ms, int64_t displayed, int64_t lost) {
-  if (told_ || now_ms < settled_at_ms_ || displayed < 0 || lost < 0) return false;
-  samples_.push_back({now_ms, displayed, lost});
+bool PictureLossWatch::Sample(int64_t now_ms, int64_t media_ms, int64_t displayed, double frame_rate) {
+  if (told_ || now_ms < settled_at_ms_ || displayed < 0 || media_ms < 0 || frame_rate <= 0) return false;
+  samples_.push_back({media_ms, displayed});
   // The oldest sample kept is the last one at least the span before this one.
   size_t first = 0;
-  while (first + 1 < samples_.size() && now_ms - samples_[first + 1].at_ms >= kSpanMs) ++first;
+  while (first + 1 < samples_.size() && media_ms - samples_[first + 1].media_ms >= kSpanMs) ++first;
   samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(first));
   const Counts& from = samples_.front();
-  if (now_ms - from.at_ms < kSpanMs) return false;
-  const int64_t shown = displayed - from.displayed, dropped = lost - from.lost;
-  told_ = dropped >= kMinLost && dropped * 10 >= shown + dropped;
+  if (media_ms - from.media_ms < kSpanMs) return false;
+  const double expected = static_cast<double>(media_ms - from.media_ms) * frame_rate / 1000;
+  const double lost = expected - static_cast<double>(displayed - from.displayed);
+  told_ = lost >= kMinLost && lost * 10 >= expected;
   return told_;
 }
 
@@ -596,8 +599,7 @@ void CMediaPlayer::Refresh() {
 
 bool CMediaPlayer::DecoderFallsBehind() {
   if (state_.load() != kStatePlaying) return false;
-  const Stats stats = GetStats();
-  return loss_watch_.Sample(MonotonicMs(), stats.displayed, stats.lost);
+  return loss_watch_.Sample(MonotonicMs(), Time(), GetStats().displayed, frame_rate_);
 }
 
 CMediaPlayer::Stats CMediaPlayer::GetStats() const {

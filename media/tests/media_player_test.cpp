@@ -737,34 +737,45 @@ TEST(PlayerEngineTest, HardwareSurfacesAreAskedForAsPlanarYuv) {
 }
 
 // The decoder is said to fall behind once per video, when a tenth of the pictures of the last
-// seconds or more were lost, never in the settling time after an open or a seek, never for
-// a few losses.
+// seconds of the video or more were not shown, never in the settling time after an open or a
+// seek, never for a few pictures, never without a frame rate.
 TEST(PlayerEngineTest, PictureLossIsToldOncePerVideoAfterTheSettlingTime) {
   PictureLossWatch watch;
-  watch.Restart(0, true);
-  // Playing with `shown` pictures displayed and `lost` lost a second, sampled twice a second.
-  const auto play = [&](int64_t from_ms, int64_t to_ms, int shown, int lost) {
+  // Playing a 25 fps video from `from_ms` to `to_ms` (media and wall time alike) with `shown`
+  // of its pictures displayed a second, sampled twice a second.
+  const auto play = [&](int64_t from_ms, int64_t to_ms, int shown, double rate = 25) {
     bool told = false;
-    for (int64_t t = from_ms; t <= to_ms; t += 500) told = watch.Sample(t, t * shown / 1000, t * lost / 1000) || told;
+    for (int64_t t = from_ms; t <= to_ms; t += 500) told = watch.Sample(t, t, t * shown / 1000, rate) || told;
     return told;
   };
-  EXPECT_FALSE(play(0, PictureLossWatch::kSettleMs + PictureLossWatch::kSpanMs - 500, 25, 5))
+  watch.Restart(0, true);
+  EXPECT_FALSE(play(0, PictureLossWatch::kSettleMs + PictureLossWatch::kSpanMs - 500, 20))
       << "a whole span after the settling time is needed";
-  EXPECT_TRUE(play(PictureLossWatch::kSettleMs + PictureLossWatch::kSpanMs, 6000, 25, 5));
-  EXPECT_FALSE(play(6500, 20000, 25, 5)) << "once per video";
-  watch.Restart(20000, false);  // a seek
-  EXPECT_FALSE(play(20000, 40000, 25, 5));
-  // The next videos: fewer than a tenth lost, or a tenth but only a few pictures, are never
-  // told; a tenth is.
+  EXPECT_TRUE(play(PictureLossWatch::kSettleMs + PictureLossWatch::kSpanMs, 6000, 20));
+  EXPECT_FALSE(play(6500, 20000, 5)) << "once per video";
+  // The next videos: all shown, fewer than a tenth lost, or a tenth of few pictures are never
+  // told; a tenth of many is.
   watch.Restart(0, true);
-  EXPECT_FALSE(play(0, 20000, 60, 6));
+  EXPECT_FALSE(play(0, 20000, 25));
   watch.Restart(0, true);
-  EXPECT_FALSE(play(0, 20000, 5, 2));
+  EXPECT_FALSE(play(0, 20000, 95, 100));
   watch.Restart(0, true);
-  EXPECT_TRUE(play(0, 20000, 27, 3));
-  // Unknown counts are no losses.
+  EXPECT_FALSE(play(0, 20000, 4, 5));
   watch.Restart(0, true);
-  for (int64_t t = 0; t < 20000; t += 500) EXPECT_FALSE(watch.Sample(t, -1, -1));
+  EXPECT_TRUE(play(0, 20000, 21));
+  // A seek: nothing shown in the settling time, then every picture.
+  watch.Restart(0, true);
+  watch.Restart(0, false);
+  bool told = false;
+  for (int64_t t = 0; t <= 20000; t += 500) {
+    const int64_t shown = std::max<int64_t>(0, t - PictureLossWatch::kSettleMs) * 25 / 1000;
+    told = watch.Sample(t, t, shown, 25) || told;
+  }
+  EXPECT_FALSE(told);
+  // Without a frame rate or counts nothing is judged.
+  watch.Restart(0, true);
+  EXPECT_FALSE(play(0, 20000, 0, 0));
+  for (int64_t t = 0; t < 20000; t += 500) EXPECT_FALSE(watch.Sample(t, t, -1, 25));
 }
 
 TEST(PlayerEngineTest, MissingEngineOrEntryRefusesVideosWithAMessage) {

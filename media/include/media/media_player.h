@@ -65,24 +65,27 @@ enum PlayerState : int { kStateNone = 0, kStateOpened = 1, kStatePlaying = 2, kS
 // otherwise; the silent sound output without a sound device.
 std::vector<std::string> EngineOptions(unsigned processors, bool sound_device, bool hardware_decoder);
 
-// Whether the decoder keeps up with a video. Fed the engine's running counts of displayed and
-// lost pictures (those that came too late and were dropped, which keeps the sound in sync)
-// while the video plays, Sample answers true once per video when, over the last seconds,
-// a tenth of the pictures or more were lost. The first seconds after an open or a seek are
-// not judged: the decoder fills its queue then and loses a few pictures whatever the size.
+// Whether the decoder keeps up with a video. Fed, while the video plays, the position in it
+// and the engine's running count of displayed pictures, Sample answers true once per video
+// when, over the last seconds of the video, a tenth of its pictures or more were not shown
+// (the engine drops pictures that come too late, in the decoder or before the display, which
+// keeps the sound in sync). The first seconds after an open or a seek are not judged: the
+// decoder fills its queue then and loses a few pictures whatever the size.
 class PictureLossWatch {
  public:
-  static constexpr int64_t kSettleMs = 2000;  // not judged after an open or a seek
-  static constexpr int64_t kSpanMs = 3000;    // the span judged
+  static constexpr int64_t kSettleMs = 1500;  // not judged after an open or a seek
+  static constexpr int64_t kSpanMs = 2000;    // the span of the video judged
   static constexpr int kMinLost = 8;          // fewer losses are never told
 
   // A new video (`new_video`: it may be told about again) or a seek, at `now_ms`.
   void Restart(int64_t now_ms, bool new_video);
-  bool Sample(int64_t now_ms, int64_t displayed, int64_t lost);
+  // At `now_ms`, the video at `media_ms` with `displayed` pictures shown so far, of
+  // `frame_rate` a second (unknown, <= 0: nothing is judged).
+  bool Sample(int64_t now_ms, int64_t media_ms, int64_t displayed, double frame_rate);
 
  private:
   struct Counts {
-    int64_t at_ms, displayed, lost;
+    int64_t media_ms, displayed;
   };
   int64_t settled_at_ms_ = 0;
   std::vector<Counts> samples_;
@@ -257,7 +260,8 @@ class CMediaPlayer {
   int height_ = 0;
   int colour_matrix_ = -1;  // the video's stated colour (FrameTarget has the meaning)
   int colour_full_range_ = -1;
-  ViewGrids grids_;  // filled by Probe for camera files
+  double frame_rate_ = 0;  // pictures a second as the file states it, 0 unknown
+  ViewGrids grids_;        // filled by Probe for camera files
   int table_floats_ = 0;
   int view_mode_ = 2;
   std::string path_;
