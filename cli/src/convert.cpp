@@ -365,11 +365,11 @@ const cli::Registration kConvert{
     "Stitch a camera video into an equirectangular MP4 through the conversion engine (libconvert.so):\n"
     "the range in whole percent of the length, quality Medium by default, H.264 unless --codec h265\n"
     "asks for H.265 (about half the size for the same picture; what phones and TVs decode above\n"
-    "4096 pixels wide); recordings the camera stitched itself are copied. OUT defaults to NAME_spherolux_N.mp4 in "
-    "--output-dir or the input's\n"
-    "folder (a free name, taken at once); an existing OUT is replaced only with --overwrite, and\n"
-    "never an input. Progress and time left on stderr; Ctrl-C or SIGTERM stops (exit 130 or 143)\n"
-    "and leaves no file. Photos (.jpg, .bmp) go to the stitch subcommand.\n"
+    "4096 pixels wide); recordings the camera stitched itself are copied. OUT defaults to\n"
+    "NAME_spherolux_N.mp4 in --output-dir or the input's folder (a free name, taken at once); an\n"
+    "existing OUT is replaced only with --overwrite, and never an input. Progress and time left on\n"
+    "stderr; Ctrl-C or SIGTERM stops (exit 130 or 143) and leaves no file. Photos (.jpg, .bmp) go\n"
+    "to the stitch subcommand.\n"
     "A damaged input fails: one whose media data ends before the range does, or of whose frames\n"
     "in the range (by its index) more than one is missing or cannot be decoded. --allow-missing\n"
     "converts what is there and warns how many frames are missing. The JSON result gives\n"
@@ -389,8 +389,8 @@ const cli::Registration kReframe{
     "{\"keyframes\": [{\"t\": 0, \"yaw\": 30, \"pitch\": 10, \"roll\": 0, \"fov\": 90}, ...]} with t in\n"
     "seconds from the start of the range, yaw to the right, pitch up, roll clockwise, fov the\n"
     "horizontal field of view, all in degrees; the view moves smoothly between them and holds\n"
-    "outside them. A mistake in the file is named with its line. Range, quality, codec, names, progress,\n"
-    "the queue and stopping as for convert; the output carries no spherical metadata.",
+    "outside them. A mistake in the file is named with its line. Range, quality, codec, names,\n"
+    "progress, the queue and stopping as for convert; the output carries no spherical metadata.",
     RunReframe};
 
 }  // namespace
