@@ -640,8 +640,8 @@ void CCompositeDlg::ShowQueue() {
   const bool editable = chosen && queue_.editable(static_cast<size_t>(selected_));
   control(kStart)->setEnabled(queue_.can_start());
   control(kStop)->setEnabled(job_id_ != 0);
-  // A job that may still change takes the rotation, quality and codec; files can be added while
-  // the queue runs, another folder and the merger wait for its end.
+  // A job that may still change takes the rotation, quality and codec; files can be added
+  // while the queue runs, another folder and the merger wait for its end.
   for (int id : kEditingControls) control(id)->setEnabled(editable);
   control(kOpen)->setEnabled(true);
   control(kMerge)->setEnabled(!running);
