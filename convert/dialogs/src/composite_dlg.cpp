@@ -607,8 +607,8 @@ void CCompositeDlg::resizeEvent(QResizeEvent* event) {
   const int right = w - 80;
   control(kQualityLabel)->setGeometry(272, 465, 100, 26);
   quality_->setGeometry(372, 465, right - 372, 26);
-  // The codec in the column of the buttons beside the edits.
-  codec_->setGeometry(w - 75, 465, 60, 26);
+  // The codec in the column of the buttons beside the edits (a little wider, for the arrow).
+  codec_->setGeometry(w - 76, 465, 62, 26);
   control(kOutputNameLabel)->setGeometry(272, 501, 100, 28);
   output_name_->setGeometry(372, 501, right - 372, 28);
   control(kOpenDir)->setGeometry(w - 75, 500, 60, 30);
