@@ -124,9 +124,8 @@ TEST_F(CliTest, UnqualifiedFilesAreRefusedWithTheirMessages) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 4);
 }
 
-// --codec h265 makes an H.265 panorama in 'hvc1' sample entries with its spherical metadata
-// and every frame of the range. H.265 panoramas merge with each other; a merge with an H.264
-// one fails and says why.
+// --codec h265 reaches the engine: H.265 panoramas, which merge with each other; a merge with
+// an H.264 one fails and says why. (The engine's tests check the files themselves.)
 TEST_F(CliTest, H265PanoramasConvertAndMergeOnlyWithTheirCodec) {
   const std::string cam = Make("VID_0002.MP4", "--size 384x192 --seconds 2");
   const std::string first = dir_ + "/first.mp4", second = dir_ + "/second.mp4", avc = dir_ + "/avc.mp4";
@@ -136,23 +135,18 @@ TEST_F(CliTest, H265PanoramasConvertAndMergeOnlyWithTheirCodec) {
     const testsupport::CommandResult r = Cli("convert '" + cam + "' '" + out + "' " + options);
     ASSERT_EQ(r.exit_code, 0) << r.out;
   }
-  const std::string merged = dir_ + "/merged.mp4";
+  const std::string merged = dir_ + "/merged.mp4", mixed = dir_ + "/mixed.mp4";
   testsupport::CommandResult r = Cli("merge '" + merged + "' '" + first + "' '" + second + "'");
   ASSERT_EQ(r.exit_code, 0) << r.out;
-  const auto stream = [](const std::string& path) {
-    return Shell("ffprobe -v error -count_frames -select_streams v:0 -show_streams '" + path + "'");
+  const auto codec = [](const std::string& path) {
+    return Shell("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,codec_tag_string -of csv=p=0 '" +
+                 path + "' | head -1 | cut -d, -f1-2");
   };
-  for (const auto& [out, frames] : {std::pair{first, "25"}, {merged, "50"}}) {
-    const std::string s = stream(out);
-    EXPECT_NE(s.find("codec_name=hevc"), std::string::npos) << out << "\n" << s;
-    EXPECT_NE(s.find("codec_tag_string=hvc1"), std::string::npos) << out;
-    EXPECT_NE(s.find("nb_read_frames=" + std::string(frames) + "\n"), std::string::npos) << out;
-    EXPECT_NE(s.find("side_data_type=Spherical Mapping"), std::string::npos) << out;
-    EXPECT_EQ(spherolux::SphericalVideoFlag(out.c_str()), 1) << out;
-  }
-  EXPECT_NE(stream(avc).find("codec_name=h264"), std::string::npos);
+  EXPECT_EQ(codec(first), "hevc,hvc1\n");
+  EXPECT_EQ(codec(merged), "hevc,hvc1\n");
+  EXPECT_NEAR(Duration(merged), 2.0, 0.1);
+  EXPECT_EQ(codec(avc), "h264,avc1\n");
 
-  const std::string mixed = dir_ + "/mixed.mp4";
   r = Cli("merge '" + mixed + "' '" + first + "' '" + avc + "'");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.out.find("encoded with different video codecs (H.264 and H.265)"), std::string::npos) << r.out;
