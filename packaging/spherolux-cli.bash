@@ -16,6 +16,7 @@ _spherolux_cli() {
   fi
   case $prev in
     --quality) COMPREPLY=($(compgen -W "low medium high" -- "$cur")); return ;;
+    --codec) COMPREPLY=($(compgen -W "h264 h265" -- "$cur")); return ;;
     --rotation) COMPREPLY=($(compgen -W "0 90 180 270" -- "$cur")); return ;;
     --output-dir) _filedir -d; return ;;
     --range | --size) return ;;
@@ -25,8 +26,8 @@ _spherolux_cli() {
   if [[ $cur == -* ]]; then
     local options="--help"
     case $command in
-      convert) options+=" --range --quality --rotation --output-dir --overwrite --allow-missing" ;;
-      reframe) options+=" --path --size --range --quality --output-dir --overwrite --allow-missing" ;;
+      convert) options+=" --range --quality --codec --rotation --output-dir --overwrite --allow-missing" ;;
+      reframe) options+=" --path --size --range --quality --codec --output-dir --overwrite --allow-missing" ;;
       stitch) options+=" --rotation --quality --output-dir --overwrite" ;;
       merge) options+=" --output-dir --overwrite" ;;
       grids) options+=" --size" ;;

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMimeData>
 #include <QPainter>
 #include <QScreen>
@@ -92,6 +93,20 @@ CVideoPlayerDlg::CVideoPlayerDlg(WindowOptions options)
   panel_ = new ui::CFloatDlg(this, this);
   panel_->hide();
   recording_badge_ = new RecordingBadge(this);
+  // Over the picture: a native child window, as the video's own window is.
+  playback_notice_ = new QLabel(Text(ui::kStrTooLargeToPlay), this);
+  playback_notice_->setObjectName("playbackNotice");
+  playback_notice_->setAttribute(Qt::WA_NativeWindow);
+  playback_notice_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  playback_notice_->setFont(ui::SkinFont(14));
+  playback_notice_->setWordWrap(true);
+  playback_notice_->setAlignment(Qt::AlignCenter);
+  playback_notice_->setStyleSheet("QLabel { background: #202226; color: #ffffff; padding: 8px 14px; }");
+  playback_notice_->hide();
+  playback_notice_timer_ = new QTimer(this);
+  playback_notice_timer_->setSingleShot(true);
+  playback_notice_timer_->setInterval(10000);
+  connect(playback_notice_timer_, &QTimer::timeout, playback_notice_, &QWidget::hide);
   language_ = new CDlgSetLanguage(this, ui::LanguageFilePath(options_.environment), ui::UiLanguage(),
                                   [this] { return options_.restart && options_.restart(ReopenArguments()); });
   language_->hide();
@@ -167,6 +182,13 @@ void CVideoPlayerDlg::Layout() {
   if (panel_->isVisible()) panel_->setGeometry(PanelRect());
   // Top left of the picture, below where the floating panel shows.
   recording_badge_->move(VideoRect().topLeft() + QPoint(12, ui::CFloatDlg::kHeight + 10));
+  // The notice across the middle of the picture's top, at most 560 pixels wide.
+  const QRect video = VideoRect();
+  const int notice_width = std::min(560, video.width() - 24);
+  playback_notice_->setFixedWidth(std::max(notice_width, 1));
+  playback_notice_->adjustSize();
+  playback_notice_->move(video.left() + (video.width() - playback_notice_->width()) / 2,
+                         video.top() + ui::CFloatDlg::kHeight + 10);
   update();
 }
 
@@ -437,6 +459,7 @@ void CVideoPlayerDlg::EndOfMedia() {
   core_->Opened();
   killTimer(kTimerTime);
   if (is_photo_) killTimer(kTimerPhoto);
+  playback_notice_->hide();
   SetMediumLook(false);
   panel_->Reset();
   panel_->hide();
@@ -521,6 +544,11 @@ void CVideoPlayerDlg::onTimer(unsigned id) {
     case kTimerTime:
       bottom_->SetPosition(position_);
       bottom_->SetTime(Player().Time());
+      if (Player().DecoderFallsBehind()) {
+        playback_notice_->show();
+        playback_notice_->raise();
+        playback_notice_timer_->start();
+      }
       break;
     case kTimerBars:
       if (!panel_->isVisible()) {

@@ -87,6 +87,7 @@ struct ConvertOptions {
   int low = 0, high = 100, rotation = 0;
   bool overwrite = false, allow_missing = false;
   convert::Quality quality = convert::Quality::kMedium;
+  convert::Codec codec = convert::Codec::kH264;
   std::string output_dir;
   bool queue = false;  // several files: a failed one gets its JSON result too
   // reframe: a flat video along the view path in this file, at this size.
@@ -176,7 +177,7 @@ bool VideoItem(const ConvertOptions& o, const std::string& input, const std::str
   item->job.rotation = o.rotation;
   item->job.call = [=](const std::string& output) {
     convert::EngineCall call = convert::ConversionCall(input, output, range, o.quality, check.copy && !reframe,
-                                                       convert::OutputNameFor(!named.empty(), o.overwrite));
+                                                       convert::OutputNameFor(!named.empty(), o.overwrite), o.codec);
     if (reframe) {
       const auto at = std::find(call.args.begin(), call.args.end(), output);
       call.args.insert(
@@ -272,6 +273,10 @@ int RunJobs(std::span<char* const> args, bool reframe) {
         o.quality = convert::Quality::kHigh;
       else
         return Usage(command, "--quality needs low, medium or high");
+    } else if (a == "--codec") {
+      const std::string c = ++i < args.size() ? args[i] : "";
+      if (c != "h264" && c != "h265") return Usage(command, "--codec needs h264 or h265");
+      o.codec = c == "h265" ? convert::Codec::kH265 : convert::Codec::kH264;
     } else if (a == "--rotation") {
       if (++i >= args.size() || !ParseInt(args[i], 0, 270, &o.rotation) || o.rotation % 90 != 0)
         return Usage(command, "--rotation needs 0, 90, 180 or 270");
@@ -355,14 +360,16 @@ int RunReframe(std::span<char* const> args) { return RunJobs(args, true); }
 
 const cli::Registration kConvert{
     "convert",
-    "IN [OUT] | --output-dir DIR IN... [--range LOW HIGH] [--quality low|medium|high] [--rotation 0|90|180|270] "
-    "[--overwrite] [--allow-missing]",
+    "IN [OUT] | --output-dir DIR IN... [--range LOW HIGH] [--quality low|medium|high] [--codec h264|h265] "
+    "[--rotation 0|90|180|270] [--overwrite] [--allow-missing]",
     "Stitch a camera video into an equirectangular MP4 through the conversion engine (libconvert.so):\n"
-    "the range in whole percent of the length, quality Medium by default; recordings the camera\n"
-    "stitched itself are copied. OUT defaults to NAME_spherolux_N.mp4 in --output-dir or the input's\n"
-    "folder (a free name, taken at once); an existing OUT is replaced only with --overwrite, and\n"
-    "never an input. Progress and time left on stderr; Ctrl-C or SIGTERM stops (exit 130 or 143)\n"
-    "and leaves no file. Photos (.jpg, .bmp) go to the stitch subcommand.\n"
+    "the range in whole percent of the length, quality Medium by default, H.264 unless --codec h265\n"
+    "asks for H.265 (about half the size for the same picture; what phones and TVs decode above\n"
+    "4096 pixels wide); recordings the camera stitched itself are copied. OUT defaults to\n"
+    "NAME_spherolux_N.mp4 in --output-dir or the input's folder (a free name, taken at once); an\n"
+    "existing OUT is replaced only with --overwrite, and never an input. Progress and time left on\n"
+    "stderr; Ctrl-C or SIGTERM stops (exit 130 or 143) and leaves no file. Photos (.jpg, .bmp) go\n"
+    "to the stitch subcommand.\n"
     "A damaged input fails: one whose media data ends before the range does, or of whose frames\n"
     "in the range (by its index) more than one is missing or cannot be decoded. --allow-missing\n"
     "converts what is there and warns how many frames are missing. The JSON result gives\n"
@@ -376,14 +383,14 @@ const cli::Registration kConvert{
 const cli::Registration kReframe{
     "reframe",
     "IN [OUT] --path PATH.json [--size WxH] | --output-dir DIR IN... [--range LOW HIGH] [--quality low|medium|high] "
-    "[--overwrite] [--allow-missing]",
+    "[--codec h264|h265] [--overwrite] [--allow-missing]",
     "Cut a flat video (1920x1080 unless --size says otherwise; both sides even) out of a camera\n"
     "video or a panorama stitched earlier, the view following the path in PATH.json: keyframes\n"
     "{\"keyframes\": [{\"t\": 0, \"yaw\": 30, \"pitch\": 10, \"roll\": 0, \"fov\": 90}, ...]} with t in\n"
     "seconds from the start of the range, yaw to the right, pitch up, roll clockwise, fov the\n"
     "horizontal field of view, all in degrees; the view moves smoothly between them and holds\n"
-    "outside them. A mistake in the file is named with its line. Range, quality, names, progress,\n"
-    "the queue and stopping as for convert; the output carries no spherical metadata.",
+    "outside them. A mistake in the file is named with its line. Range, quality, codec, names,\n"
+    "progress, the queue and stopping as for convert; the output carries no spherical metadata.",
     RunReframe};
 
 }  // namespace

@@ -116,7 +116,8 @@ const cli::Registration kMerge{
     "Join stitched MP4 files (spherical-video flag 1) in the given order by stream copy through the\n"
     "conversion engine. With --output-dir the name is YYYYMMDDhhmmss_merge.mp4 (or _merge_N.mp4 when\n"
     "taken). An existing OUT is replaced only with --overwrite, never an input. Files that are not\n"
-    "stitched are refused and left out; files that differ in codec, size, time base or audio fail.\n"
+    "stitched are refused and left out; files of different codecs (H.264 and H.265), or that differ\n"
+    "in codec setup, size, time base or audio, fail.\n"
     "Ctrl-C or SIGTERM stops (exit 130 or 143) and leaves no file.",
     RunMerge};
 

@@ -171,13 +171,9 @@ void FrameTarget::DeliverShownPicture(const std::shared_ptr<const ShownPicture>&
 
 void FrameTarget::DropShownPictureRequests() { DeliverShownPicture(nullptr); }
 
-bool IsHardwareChroma(const char chroma[4]) {
-  static constexpr const char* kHardware[] = {"VAOP", "VAO0", "VDV0", "VDV2", "VDV4", "VDOR",
-                                              "DXA9", "DX11", "DXAa", "DX1a", "CVPX", "MMAL"};
-  for (const char* h : kHardware) {
-    if (std::memcmp(chroma, h, 4) == 0) return true;
-  }
-  return false;
+const char* ChosenChroma(const char proposed[4]) {
+  if (IsRgbChroma(proposed)) return "RV32";
+  return IsFullRangeChroma(proposed) ? "J420" : "I420";
 }
 
 unsigned FrameFormat(void** opaque, char* chroma, unsigned* width, unsigned* height, unsigned* pitches,
@@ -185,7 +181,6 @@ unsigned FrameFormat(void** opaque, char* chroma, unsigned* width, unsigned* hei
   auto* target = static_cast<FrameTarget*>(*opaque);
   Tracef("in vout_format\n");
   Tracef("glRender instance:%p\n", static_cast<void*>(target->renderer));
-  if (IsHardwareChroma(chroma)) return 0;
   target->picture_width.store(static_cast<int>(*width));
   target->picture_height.store(static_cast<int>(*height));
   target->proposed_chroma.store(FourCc(chroma));
@@ -201,13 +196,11 @@ unsigned FrameFormat(void** opaque, char* chroma, unsigned* width, unsigned* hei
   context->target = target;
   context->width = *width;
   context->height = *height;
-  context->yuv = !IsRgbChroma(chroma);
-  const char* chosen = "RV32";
+  const char* chosen = ChosenChroma(chroma);
+  context->yuv = std::memcmp(chosen, "RV32", 4) != 0;
   size_t size = 0;
   if (context->yuv) {
-    const bool full_range = IsFullRangeChroma(chroma);
-    context->colour = ColourOf(*target, *width, *height, full_range);
-    chosen = full_range ? "J420" : "I420";
+    context->colour = ColourOf(*target, *width, *height, IsFullRangeChroma(chosen));
     for (int i = 0; i < 3; ++i) {
       const unsigned plane_width = i == 0 ? *width : (*width + 1) / 2;
       const unsigned plane_height = i == 0 ? *height : (*height + 1) / 2;

@@ -88,9 +88,10 @@ struct FrameTarget {
   std::vector<ShownPictureSink> shown_sinks_;  // guarded by shown_mutex_
 };
 
-// Chromas of hardware surfaces, offered before plain pictures on some outputs: refused, so
-// that the engine converts to a chroma in memory.
-bool IsHardwareChroma(const char chroma[4]);
+// The chroma the pipeline asks for when the engine proposes `proposed`: "RV32" for RGB,
+// "J420" for full-range YUV, else "I420" — for hardware surfaces too, which the engine then
+// copies back into planar YUV in memory, so that every decoder's pictures take one path.
+const char* ChosenChroma(const char proposed[4]);
 
 // The libvlc callbacks (libvlc_video_format_cb and friends).
 unsigned FrameFormat(void** opaque, char* chroma, unsigned* width, unsigned* height, unsigned* pitches,

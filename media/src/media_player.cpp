@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -80,6 +81,20 @@ bool HasSoundDevice() {
   }
   for (const auto& entry : fs::directory_iterator("/dev/snd", ec)) {
     if (entry.path().filename().string().rfind("pcm", 0) == 0) return true;
+  }
+  return false;
+}
+
+int64_t MonotonicMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The engine's VA-API decoder opens the first DRM render node itself.
+bool HasRenderNode() {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/dev/dri", ec)) {
+    if (entry.path().filename().string().rfind("renderD", 0) == 0) return true;
   }
   return false;
 }
@@ -164,6 +179,7 @@ int CMediaPlayer::Probe(const std::string& path, bool photo) {
   height_ = facts.height;
   colour_matrix_ = StatedMatrix(facts.matrix_coefficients);
   colour_full_range_ = StatedFullRange(facts.colour_range);
+  frame_rate_ = photo ? 0 : std::atof(MediaInfoGet(path, StreamKind::kVideo, "FrameRate").c_str());
   const FrameSize frame{width_, height_};
   const FileProbe probe = ProbeFile(path.c_str(), photo ? MediaKind::kPhoto : MediaKind::kVideo, &frame, &grids_);
   camera_type_ = probe.camera_type;
@@ -171,6 +187,41 @@ int CMediaPlayer::Probe(const std::string& path, bool photo) {
   table_floats_ = camera_type_ == kCameraSingleLens ? render::kSingleLensTableFloats : render::kDualLensTableFloats;
   if (probe.extracted && probe.extraction == kCalibNoMemory) return kProbeNoMemory;
   return ShownByPlayer(probe) ? kProbeShown : kProbeNotShown;
+}
+
+std::vector<std::string> EngineOptions(unsigned processors, bool sound_device, bool hardware_decoder) {
+  std::vector<std::string> options = {"--no-xlib", "--no-osd", "--no-video-title-show", "--no-snapshot-preview",
+                                      "--quiet"};
+  // One decoding thread per processor (the engine's default is one more): the drawing needs
+  // the processors too, and the extra thread only adds a picture of delay and makes the
+  // decoder's rush to fill its queue at the start, when pictures are lost, the harder.
+  options.push_back("--avcodec-threads=" + std::to_string(std::max(1u, processors)));
+  // The decoder that opens the render node itself: the pictures go to our callbacks, not to
+  // an output that shares its device. The frame pipeline asks for them in memory.
+  options.push_back(hardware_decoder ? "--avcodec-hw=vaapi_drm" : "--avcodec-hw=none");
+  if (!sound_device) options.push_back("--aout=adummy");
+  return options;
+}
+
+void PictureLossWatch::Restart(int64_t now_ms, bool new_video) {
+  settled_at_ms_ = now_ms + kSettleMs;
+  samples_.clear();
+  if (new_video) told_ = false;
+}
+
+bool PictureLossWatch::Sample(int64_t now_ms, int64_t media_ms, int64_t displayed, double frame_rate) {
+  if (told_ || now_ms < settled_at_ms_ || displayed < 0 || media_ms < 0 || frame_rate <= 0) return false;
+  samples_.push_back({media_ms, displayed});
+  // The oldest sample kept is the last one at least the span before this one.
+  size_t first = 0;
+  while (first + 1 < samples_.size() && media_ms - samples_[first + 1].media_ms >= kSpanMs) ++first;
+  samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(first));
+  const Counts& from = samples_.front();
+  if (media_ms - from.media_ms < kSpanMs) return false;
+  const double expected = static_cast<double>(media_ms - from.media_ms) * frame_rate / 1000;
+  const double lost = expected - static_cast<double>(displayed - from.displayed);
+  told_ = lost >= kMinLost && lost * 10 >= expected;
+  return told_;
 }
 
 int RefusalText(int probe_result) {
@@ -191,14 +242,10 @@ bool CMediaPlayer::EnsureInstance() {
   }
   if (!open_error_.empty()) return false;
   if (instance_ != nullptr) return true;
-  // One decoding thread per processor (the engine's default is one more): the drawing needs
-  // the processors too, and the extra thread only adds a picture of delay and makes the
-  // decoder's rush to fill its queue at the start, when pictures are lost, the harder.
-  const std::string threads = "--avcodec-threads=" + std::to_string(std::max(1u, std::thread::hardware_concurrency()));
-  std::vector<const char*> args = {"--no-xlib", "--no-osd", "--no-video-title-show", "--no-snapshot-preview",
-                                   "--quiet"};
-  args.push_back(threads.c_str());
-  if (!HasSoundDevice()) args.push_back("--aout=adummy");
+  const std::vector<std::string> options =
+      EngineOptions(std::thread::hardware_concurrency(), HasSoundDevice(), HasRenderNode());
+  std::vector<const char*> args;
+  for (const std::string& option : options) args.push_back(option.c_str());
   instance_ = api_.new_instance()(static_cast<int>(args.size()), args.data());
   if (instance_ == nullptr) open_error_ = "the media engine (libvlc) could not be started";
   return instance_ != nullptr;
@@ -232,6 +279,7 @@ int CMediaPlayer::Open(const std::string& path, bool photo) {
   }
   TearDownPhoto();
   path_ = path;
+  if (!photo) loss_watch_.Restart(MonotonicMs(), true);
 
   if (photo) {
     Tracef("Open a jpg file\n");
@@ -344,6 +392,7 @@ void CMediaPlayer::ReleaseMedia() {
 void CMediaPlayer::Play() {
   if (state_.load() == kStateNone || player_ == nullptr) return;
   api_.play()(player_);
+  loss_watch_.Restart(MonotonicMs(), false);
   state_.store(kStatePlaying);
   frame_target_->paused.store(false);
   video_->setFocus();
@@ -396,7 +445,9 @@ void CMediaPlayer::SetMute(bool on) {
 }
 
 void CMediaPlayer::Seek(float percent) {
-  if (player_ != nullptr) api_.set_position()(player_, percent / 100.0f);
+  if (player_ == nullptr) return;
+  api_.set_position()(player_, percent / 100.0f);
+  loss_watch_.Restart(MonotonicMs(), false);
 }
 
 void CMediaPlayer::Rotate(int degrees) {
@@ -554,6 +605,11 @@ void CMediaPlayer::Refresh() {
     }
   }
   if (photo_renderer_ && gl_major_ >= 2) renderer_->Draw(nullptr);
+}
+
+bool CMediaPlayer::DecoderFallsBehind() {
+  if (state_.load() != kStatePlaying) return false;
+  return loss_watch_.Sample(MonotonicMs(), Time(), GetStats().displayed, frame_rate_);
 }
 
 CMediaPlayer::Stats CMediaPlayer::GetStats() const {

@@ -31,6 +31,7 @@
 
 #include "calib/calibration.h"
 #include "convert/service.h"
+#include "frame_pipeline.h"
 #include "media/media_info.h"
 #include "media/video_control.h"
 #include "platform/messages.h"
@@ -268,6 +269,21 @@ TEST_F(PlayerTest, CameraVideoPlaysAndAnswersItsCommands) {
   EXPECT_TRUE(SawEvent(kNotifyEnd));
   EXPECT_TRUE(player().stopped_mark());
   EXPECT_EQ(player().GetStats().live_outputs, 0);
+  EXPECT_EQ(renderer().gl_errors(), 0);
+}
+
+// An H.265 camera video plays on this machine: with a VA-API device through it, else (no
+// render node, no GPU) decoded in software without a word; either way the pictures reach the
+// frame pipeline as planar YUV and are drawn.
+TEST_F(PlayerTest, AnH265CameraVideoPlaysWithOrWithoutAHardwareDecoder) {
+  const std::string clip = g_media->DualHevcVideo(3.0, 1920);
+  ASSERT_TRUE(Open(clip));
+  ASSERT_TRUE(WaitFrames(20));
+  const CMediaPlayer::Stats stats = player().GetStats();
+  EXPECT_EQ(stats.chosen_chroma, "I420");
+  EXPECT_EQ(stats.picture_width, 1920);
+  EXPECT_GT(MeanLevel(ReadBack()), 20.0);
+  EXPECT_TRUE(WaitUntil([&] { return player().Time() > 1000; }));
   EXPECT_EQ(renderer().gl_errors(), 0);
 }
 
@@ -727,6 +743,74 @@ TEST_F(PlayerTest, NamesThatReadLikeUrlsAreFilesToEveryLibrary) {
 // Without the media engine, or with one that lacks an entry the player calls, a video is
 // refused with a message that names what is missing, and nothing is called; photos still
 // open.
+// The engine's options: a decoding thread per processor, the VA-API decoder that opens the
+// render node itself where there is one and no device probing where there is none, the
+// silent sound output without a sound device.
+TEST(PlayerEngineTest, OptionsAskForTheHardwareDecoderOnlyWhereThereIsOne) {
+  const auto has = [](const std::vector<std::string>& options, const std::string& option) {
+    return std::find(options.begin(), options.end(), option) != options.end();
+  };
+  const std::vector<std::string> plain = EngineOptions(2, true, false);
+  EXPECT_TRUE(has(plain, "--avcodec-hw=none"));
+  EXPECT_TRUE(has(plain, "--avcodec-threads=2"));
+  EXPECT_FALSE(has(plain, "--aout=adummy"));
+  const std::vector<std::string> device = EngineOptions(0, false, true);
+  EXPECT_TRUE(has(device, "--avcodec-hw=vaapi_drm"));
+  EXPECT_FALSE(has(device, "--avcodec-hw=none"));
+  EXPECT_TRUE(has(device, "--avcodec-threads=1"));
+  EXPECT_TRUE(has(device, "--aout=adummy"));
+}
+
+// Hardware surfaces are asked for in planar YUV memory like every other picture (the engine
+// copies them back), never refused: a refusal left no picture for a hardware decoder.
+TEST(PlayerEngineTest, HardwareSurfacesAreAskedForAsPlanarYuv) {
+  for (const char* surface : {"VAOP", "VAO0", "VDV0", "NV12", "I420"}) EXPECT_STREQ(ChosenChroma(surface), "I420");
+  EXPECT_STREQ(ChosenChroma("J420"), "J420");
+  EXPECT_STREQ(ChosenChroma("RV32"), "RV32");
+}
+
+// The decoder is said to fall behind once per video, when a tenth of the pictures of the last
+// seconds of the video or more were not shown, never in the settling time after an open or a
+// seek, never for a few pictures, never without a frame rate.
+TEST(PlayerEngineTest, PictureLossIsToldOncePerVideoAfterTheSettlingTime) {
+  PictureLossWatch watch;
+  // Playing a 25 fps video from `from_ms` to `to_ms` (media and wall time alike) with `shown`
+  // of its pictures displayed a second, sampled twice a second.
+  const auto play = [&](int64_t from_ms, int64_t to_ms, int shown, double rate = 25) {
+    bool told = false;
+    for (int64_t t = from_ms; t <= to_ms; t += 500) told = watch.Sample(t, t, t * shown / 1000, rate) || told;
+    return told;
+  };
+  watch.Restart(0, true);
+  EXPECT_FALSE(play(0, PictureLossWatch::kSettleMs + PictureLossWatch::kSpanMs - 500, 20))
+      << "a whole span after the settling time is needed";
+  EXPECT_TRUE(play(PictureLossWatch::kSettleMs + PictureLossWatch::kSpanMs, 6000, 20));
+  EXPECT_FALSE(play(6500, 20000, 5)) << "once per video";
+  // The next videos: all shown, fewer than a tenth lost, or a tenth of few pictures are never
+  // told; a tenth of many is.
+  watch.Restart(0, true);
+  EXPECT_FALSE(play(0, 20000, 25));
+  watch.Restart(0, true);
+  EXPECT_FALSE(play(0, 20000, 95, 100));
+  watch.Restart(0, true);
+  EXPECT_FALSE(play(0, 20000, 4, 5));
+  watch.Restart(0, true);
+  EXPECT_TRUE(play(0, 20000, 21));
+  // A seek: nothing shown in the settling time, then every picture.
+  watch.Restart(0, true);
+  watch.Restart(0, false);
+  bool told = false;
+  for (int64_t t = 0; t <= 20000; t += 500) {
+    const int64_t shown = std::max<int64_t>(0, t - PictureLossWatch::kSettleMs) * 25 / 1000;
+    told = watch.Sample(t, t, shown, 25) || told;
+  }
+  EXPECT_FALSE(told);
+  // Without a frame rate or counts nothing is judged.
+  watch.Restart(0, true);
+  EXPECT_FALSE(play(0, 20000, 0, 0));
+  for (int64_t t = 0; t < 20000; t += 500) EXPECT_FALSE(watch.Sample(t, t, -1, 25));
+}
+
 TEST(PlayerEngineTest, MissingEngineOrEntryRefusesVideosWithAMessage) {
   CVideoControl control;
   control.resize(320, 200);

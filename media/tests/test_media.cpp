@@ -53,6 +53,15 @@ std::string TestMedia::DualVideo(double seconds, int width) {
   return path;
 }
 
+std::string TestMedia::DualHevcVideo(double seconds, int width) {
+  const std::string raw = Path("hevc-" + std::to_string(width) + ".raw.mp4");
+  EXPECT_TRUE(camgen::MakeMp4Clip(raw, width, width / 2, seconds, true, true));
+  const std::string path = Path("hevc-" + std::to_string(width) + ".mp4");
+  const camgen::Bytes block = camgen::MakeBlock(camgen::DualLensRecords(camgen::ExampleDualPara()));
+  EXPECT_TRUE(camgen::WriteFileBytes(path, camgen::EmbedInMp4(camgen::ReadFileBytes(raw), block)));
+  return path;
+}
+
 std::string TestMedia::SinglePhoto() {
   const std::string path = Path("single.jpg");
   const camgen::Bytes block = camgen::MakeBlock(camgen::SingleLensRecords(camgen::ExampleSinglePara()));

@@ -24,6 +24,8 @@ class TestMedia {
   // The dual-lens video of the same picture with a new frame only every two seconds, 8 s long
   // (the player then shows a picture as seldom as a decoder far behind a huge video does).
   std::string SlowDualVideo(int width = 1920);
+  // A dual-lens camera video in H.265 ('hvc1'), with sound, as current cameras record.
+  std::string DualHevcVideo(double seconds, int width);
   std::string SinglePhoto();
   std::string SingleVideo();
   // A dual-lens camera video of the still `picture`, coded as YUV 4:2:0 with the colour

@@ -31,6 +31,9 @@
 #include "ui/settings.h"
 #include "ui/strings.h"
 
+class QLabel;
+class QTimer;
+
 namespace spherolux::convert {
 class ConversionService;
 }
@@ -115,6 +118,8 @@ class CVideoPlayerDlg : public platform::MessageWindow,
   ui::CFloatDlg* panel() const { return panel_; }
   CDlgSetLanguage* languageDialog() const { return language_; }
   RecordingBadge* recordingBadge() const { return recording_badge_; }
+  // The notice, once per video, that the decoder cannot keep up with it (hidden otherwise).
+  QLabel* playbackNotice() const { return playback_notice_; }
   media::CVideoControl* video() const { return video_; }
   // The player, made on first use (or right after the window's first paint).
   media::CMediaPlayer& Player();
@@ -205,6 +210,8 @@ class CVideoPlayerDlg : public platform::MessageWindow,
   ui::CFloatDlg* panel_ = nullptr;
   CDlgSetLanguage* language_ = nullptr;
   RecordingBadge* recording_badge_ = nullptr;
+  QLabel* playback_notice_ = nullptr;
+  QTimer* playback_notice_timer_ = nullptr;
   platform::EdgeResizer* resizer_ = nullptr;
 
   std::string current_path_;

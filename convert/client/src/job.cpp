@@ -59,24 +59,39 @@ std::string FormatClockMs(int64_t ms) {
   return FormatClock(ms) + buf;
 }
 
+const char* H265BitRate(Quality quality) {
+  switch (quality) {
+    case Quality::kLow:
+      return "2048k";
+    case Quality::kMedium:
+      return "5000k";
+    default:
+      return "10000k";
+  }
+}
+
 EngineCall ConversionCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,
-                          bool copy, OutputName name) {
+                          bool copy, OutputName name, Codec codec) {
   EngineCall call;
   call.args = {"ffmpeg", "-d",  "-ss", FormatClockMs(range.start_ms),
                "-i",     input, "-t",  FormatClockMs(range.duration_ms)};
   auto add = [&](std::initializer_list<const char*> list) {
     for (const char* s : list) call.args.emplace_back(s);
   };
+  const bool hevc = codec == Codec::kH265 && !copy;
+  if (hevc) add({"-c:v", "libx265"});
+  // The bit rate of the quality in the chosen codec.
+  const auto rate = [&](const char* h264) { return hevc ? H265BitRate(quality) : h264; };
   if (copy) {
     add({"-c", "copy"});
   } else if (quality == Quality::kLow) {
-    add({"-pix_fmt", "yuv420p", "-b:v", "4096k", "-r", "15", "-profile:v", "main", "-preset", "veryfast", "-refs", "1",
-         "-bf", "0"});
+    add({"-pix_fmt", "yuv420p", "-b:v", rate("4096k"), "-r", "15", "-profile:v", "main", "-preset", "veryfast", "-refs",
+         "1", "-bf", "0"});
   } else if (quality == Quality::kMedium) {
-    add({"-pix_fmt", "yuv420p", "-b:v", "10000k", "-profile:v", "main", "-preset", "veryfast", "-refs", "2", "-bf",
-         "1"});
+    add({"-pix_fmt", "yuv420p", "-b:v", rate("10000k"), "-profile:v", "main", "-preset", "veryfast", "-refs", "2",
+         "-bf", "1"});
   } else {
-    add({"-pix_fmt", "yuv420p", "-b:v", "20000k"});
+    add({"-pix_fmt", "yuv420p", "-b:v", rate("20000k")});
     call.high_flag = 1;
   }
   call.args.push_back(output);

@@ -32,6 +32,8 @@ Cause CauseOfEngineResult(int code) {
       return Cause::kUnsupportedMedia;
     case CONVERT_ERR_MERGE_MISMATCH:
       return Cause::kMergeMismatch;
+    case CONVERT_ERR_MERGE_CODECS:
+      return Cause::kMergeCodecs;
     case CONVERT_ERR_MERGE_LIST:
       return Cause::kMergeList;
     case CONVERT_ERR_WRITE:

@@ -117,9 +117,40 @@ TEST_F(CliTest, UnqualifiedFilesAreRefusedWithTheirMessages) {
   EXPECT_EQ(Cli("convert '" + plain + "' --range 60 40").exit_code, 64);
   EXPECT_EQ(Cli("convert '" + plain + "' --rotation 45").exit_code, 64);
   EXPECT_EQ(Cli("convert '" + plain + "' --quality best").exit_code, 64);
+  EXPECT_EQ(Cli("convert '" + plain + "' --codec vp9").exit_code, 64);
+  EXPECT_EQ(Cli("convert '" + plain + "' --codec").exit_code, 64);
   EXPECT_EQ(Cli("merge").exit_code, 64);
   // Only the inputs are left.
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 4);
+}
+
+// --codec h265 reaches the engine: H.265 panoramas, which merge with each other; a merge with
+// an H.264 one fails and says why. (The engine's tests check the files themselves.)
+TEST_F(CliTest, H265PanoramasConvertAndMergeOnlyWithTheirCodec) {
+  const std::string cam = Make("VID_0002.MP4", "--size 384x192 --seconds 2");
+  const std::string first = dir_ + "/first.mp4", second = dir_ + "/second.mp4", avc = dir_ + "/avc.mp4";
+  for (const auto& [out, options] : {std::pair{first, "--codec h265 --range 0 50"},
+                                     {second, "--range 50 100 --codec h265"},
+                                     {avc, "--range 50 100"}}) {
+    const testsupport::CommandResult r = Cli("convert '" + cam + "' '" + out + "' " + options);
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+  }
+  const std::string merged = dir_ + "/merged.mp4", mixed = dir_ + "/mixed.mp4";
+  testsupport::CommandResult r = Cli("merge '" + merged + "' '" + first + "' '" + second + "'");
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  const auto codec = [](const std::string& path) {
+    return Shell("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,codec_tag_string -of csv=p=0 '" +
+                 path + "' | head -1 | cut -d, -f1-2");
+  };
+  EXPECT_EQ(codec(first), "hevc,hvc1\n");
+  EXPECT_EQ(codec(merged), "hevc,hvc1\n");
+  EXPECT_NEAR(Duration(merged), 2.0, 0.1);
+  EXPECT_EQ(codec(avc), "h264,avc1\n");
+
+  r = Cli("merge '" + mixed + "' '" + first + "' '" + avc + "'");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("encoded with different video codecs (H.264 and H.265)"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(mixed));
 }
 
 // Runs spherolux-cli with `args`, sends `sig` once the progress bar shows work done, and

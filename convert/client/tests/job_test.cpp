@@ -94,6 +94,29 @@ TEST(EngineVectors, HaveTheEntriesOfEachQuality) {
     expected.push_back("/out/a_spherolux_0.mp4");
     EXPECT_EQ(call.args, expected);
   }
+  // H.265: the same options after the encoder's name, at rates of its own, each lower than
+  // H.264's for the quality and rising with it; a copy stays a copy.
+  int64_t last_rate = 0;
+  for (const auto& c : cases) {
+    EngineCall call = ConversionCall("/in/a.mp4", "/out/a.mp4", r, c.q, c.copy, OutputName::kClaim, Codec::kH265);
+    EngineCall avc = ConversionCall("/in/a.mp4", "/out/a.mp4", r, c.q, c.copy);
+    if (c.copy) {
+      EXPECT_EQ(call.args, avc.args);
+      continue;
+    }
+    ASSERT_EQ(call.args.size(), c.count + 2);
+    EXPECT_EQ(call.high_flag, c.high);
+    EXPECT_EQ(std::vector<std::string>(call.args.begin() + 8, call.args.begin() + 10),
+              (std::vector<std::string>{"-c:v", "libx265"}));
+    std::vector<std::string> rest(call.args.begin() + 10, call.args.end());
+    std::vector<std::string> avc_rest(avc.args.begin() + 8, avc.args.end());
+    const int64_t hevc_rate = std::stoll(rest[3]), avc_rate = std::stoll(avc_rest[3]);
+    EXPECT_LT(hevc_rate, avc_rate);
+    EXPECT_GT(hevc_rate, last_rate);
+    last_rate = hevc_rate;
+    rest[3] = avc_rest[3];
+    EXPECT_EQ(rest, avc_rest);
+  }
   EXPECT_EQ(
       MergeArgs("/tmp/x/filelist.txt", "/out/m.mp4"),
       (std::vector<std::string>{"ffmpeg", "-f", "concat", "-i", "/tmp/x/filelist.txt", "-c", "copy", "/out/m.mp4"}));

@@ -51,12 +51,18 @@ constexpr Rotation kRotations[] = {
     {CCompositeDlg::kRotate270, CCompositeDlg::kRadio270, 270, ui::kImgRotate270, ui::kImgRotate270Active},
 };
 
-// The controls a job disables: Open, Merge, the rotations, the quality list and Browse.
+// The controls a job disables: Open, Merge, the rotations, the quality and codec lists and
+// Browse.
 constexpr int kEditingControls[] = {
     CCompositeDlg::kOpen,      CCompositeDlg::kMerge,     CCompositeDlg::kRotate0,     CCompositeDlg::kRotate90,
-    CCompositeDlg::kRotate180, CCompositeDlg::kRotate270, CCompositeDlg::kQualityList, CCompositeDlg::kBrowse,
-    CCompositeDlg::kRadio0,    CCompositeDlg::kRadio90,   CCompositeDlg::kRadio180,    CCompositeDlg::kRadio270,
+    CCompositeDlg::kRotate180, CCompositeDlg::kRotate270, CCompositeDlg::kQualityList, CCompositeDlg::kCodecList,
+    CCompositeDlg::kBrowse,    CCompositeDlg::kRadio0,    CCompositeDlg::kRadio90,     CCompositeDlg::kRadio180,
+    CCompositeDlg::kRadio270,
 };
+
+// The codec list's entries in the order of convert::Codec: the codecs' own names, the same
+// in every language.
+constexpr const char* kCodecNames[] = {"H.264", "H.265"};
 
 QLabel* MakeLabel(QWidget* parent, int id, int text_id) {
   auto* label = new QLabel(text_id != 0 ? Text(text_id) : QString(), parent);
@@ -138,6 +144,19 @@ CCompositeDlg::CCompositeDlg(QWidget* parent, DialogOptions options)
   QObject::connect(quality_, &QComboBox::currentIndexChanged, this, [this](int index) {
     model_.SetQuality(index);
     if (queue_shown_ && !showing_job_) queue_.SetQuality(static_cast<size_t>(selected_), index);
+    ShowModel();
+  });
+  codec_ = new QComboBox(this);
+  codec_->setObjectName(QString("combo%1").arg(kCodecList));
+  codec_->setFont(ui::SkinFont(13));
+  for (const char* name : kCodecNames) codec_->addItem(name);
+  codec_->setToolTip(Text(ui::kStrDescVideoCodec));
+  codec_->setAccessibleName(Text(ui::kStrVideoCodec));
+  codec_->setAccessibleDescription(Text(ui::kStrDescVideoCodec));
+  QObject::connect(codec_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    const auto codec = static_cast<convert::Codec>(index);
+    model_.SetCodec(codec);
+    if (queue_shown_ && !showing_job_) queue_.SetCodec(static_cast<size_t>(selected_), codec);
     ShowModel();
   });
   output_path_ = MakeEdit(this, kOutputPath);
@@ -242,8 +261,8 @@ void CCompositeDlg::ChooseFiles(const std::vector<std::string>& paths) {
   std::vector<std::string> full;
   for (const std::string& path : paths) full.push_back(FullPath(path));
   const int first = static_cast<int>(queue_.entries().size());
-  // New jobs take the rotation and quality shown.
-  queue_.Add(full, model_.rotation(), model_.quality());
+  // New jobs take the rotation, quality and codec shown.
+  queue_.Add(full, model_.rotation(), model_.quality(), model_.codec());
   if (selected_ < 0) {
     SelectJob(first);
   } else {
@@ -260,6 +279,7 @@ void CCompositeDlg::SelectJob(int row) {
   showing_job_ = true;
   SetRotation(job.rotation);
   quality_->setCurrentIndex(job.quality);
+  codec_->setCurrentIndex(static_cast<int>(job.codec));
   showing_job_ = false;
   ShowModel();
 }
@@ -587,6 +607,8 @@ void CCompositeDlg::resizeEvent(QResizeEvent* event) {
   const int right = w - 80;
   control(kQualityLabel)->setGeometry(272, 465, 100, 26);
   quality_->setGeometry(372, 465, right - 372, 26);
+  // The codec in the column of the buttons beside the edits (a little wider, for the arrow).
+  codec_->setGeometry(w - 76, 465, 62, 26);
   control(kOutputNameLabel)->setGeometry(272, 501, 100, 28);
   output_name_->setGeometry(372, 501, right - 372, 28);
   control(kOpenDir)->setGeometry(w - 75, 500, 60, 30);
@@ -618,8 +640,8 @@ void CCompositeDlg::ShowQueue() {
   const bool editable = chosen && queue_.editable(static_cast<size_t>(selected_));
   control(kStart)->setEnabled(queue_.can_start());
   control(kStop)->setEnabled(job_id_ != 0);
-  // A job that may still change takes the rotation and quality; files can be added while
-  // the queue runs, another folder and the merger wait for its end.
+  // A job that may still change takes the rotation, quality and codec; files can be added
+  // while the queue runs, another folder and the merger wait for its end.
   for (int id : kEditingControls) control(id)->setEnabled(editable);
   control(kOpen)->setEnabled(true);
   control(kMerge)->setEnabled(!running);

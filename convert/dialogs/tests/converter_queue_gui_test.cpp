@@ -91,14 +91,18 @@ TEST_F(ConverterQueueGuiTest, TwoVideosAndAPhotoAreConvertedEachWithItsOwnSettin
   EXPECT_EQ(List()->ItemText(1, 1), "VID_B_spherolux_0.mp4");
   EXPECT_EQ(List()->ItemText(1, 2), "Waiting");
 
-  // A: High, turned by 90 degrees.
+  // A: High in H.265, turned by 90 degrees.
   ClickRow(0);
   static_cast<QComboBox*>(dlg_->control(CCompositeDlg::kQualityList))->setCurrentIndex(2);
+  auto* codec = static_cast<QComboBox*>(dlg_->control(CCompositeDlg::kCodecList));
+  EXPECT_EQ(codec->currentText(), "H.264") << "the default";
+  codec->setCurrentIndex(1);
   Click(*dlg_, CCompositeDlg::kRadio90);
   ASSERT_TRUE(WaitUntil([&] { return dlg_->queue().entry(0).rotation == 90; }));  // the radio posts its choice
   // B: Low, its first half (the high thumb dragged to 50 %).
   ClickRow(1);
   EXPECT_EQ(dlg_->model().rotation(), 0) << "the controls show B's own settings";
+  EXPECT_EQ(codec->currentText(), "H.264");
   static_cast<QComboBox*>(dlg_->control(CCompositeDlg::kQualityList))->setCurrentIndex(0);
   CRangeSlider* slider = dlg_->preview()->rangeSlider();
   testing::DragThumb(slider, slider->model().PixelOf(100) + 4, slider->model().PixelOf(50) + 4);
@@ -109,6 +113,7 @@ TEST_F(ConverterQueueGuiTest, TwoVideosAndAPhotoAreConvertedEachWithItsOwnSettin
   // Back on A, its settings are shown again, its range too.
   ClickRow(0);
   EXPECT_EQ(static_cast<QComboBox*>(dlg_->control(CCompositeDlg::kQualityList))->currentIndex(), 2);
+  EXPECT_EQ(codec->currentText(), "H.265");
   EXPECT_EQ(dlg_->model().rotation(), 90);
   ClickRow(1);
   EXPECT_EQ(dlg_->preview()->range_high(), 50);
@@ -122,6 +127,13 @@ TEST_F(ConverterQueueGuiTest, TwoVideosAndAPhotoAreConvertedEachWithItsOwnSettin
   EXPECT_EQ(q.entry(1).call.args.size(), 23u) << "Low";
   EXPECT_EQ(q.entry(2).rotation, 180);
   EXPECT_NEAR(testing::DurationSeconds(Out("VID_A_spherolux_0.mp4")), 2.0, 0.15);
+  const auto codec_of = [&](const std::string& name) {
+    return testsupport::Shell("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name -of csv=p=0 '" +
+                              Out(name) + "'")
+        .substr(0, 4);
+  };
+  EXPECT_EQ(codec_of("VID_A_spherolux_0.mp4"), "hevc");
+  EXPECT_EQ(codec_of("VID_B_spherolux_0.mp4"), "h264");
   EXPECT_NEAR(testing::DurationSeconds(Out("VID_B_spherolux_0.mp4")), 2.0, 0.15) << "half of B";
   EXPECT_EQ(SphericalVideoFlag(Out("VID_B_spherolux_0.mp4").c_str()), 1);
   EXPECT_EQ(IsStitchedPhoto(Out("IMG_C_spherolux_0.jpg").c_str()), 1);

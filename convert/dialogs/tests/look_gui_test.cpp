@@ -2,10 +2,13 @@
 // SPHEROLUX_SHOTS=DIR each dialog is written to DIR as a PNG to be looked at.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 
 #include "dialogs/composite_dlg.h"
 #include "dialogs/multi_composite_dlg.h"
@@ -39,6 +42,14 @@ std::vector<std::string> ClippedTexts(QWidget* root) {
   }
   for (ui::CButtonEx* button : root->findChildren<ui::CButtonEx*>()) check(button, button->text(), button->width() - 8);
   for (QRadioButton* radio : root->findChildren<QRadioButton*>()) check(radio, radio->text(), radio->width() - 24);
+  // Every entry of a list box fits the field that shows the chosen one.
+  for (QComboBox* combo : root->findChildren<QComboBox*>()) {
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    const int room =
+        combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo).width();
+    for (int i = 0; i < combo->count(); ++i) check(combo, combo->itemText(i), room);
+  }
   return clipped;
 }
 

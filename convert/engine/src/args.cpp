@@ -70,7 +70,7 @@ std::optional<Job> ParseJob(const std::vector<std::string>& args) {
   job.output = args.back();
   if (job.output.empty() || job.output[0] == '-') return std::nullopt;
   bool have_input = false, have_format = false, have_codec_options = false;
-  bool seen[17] = {};
+  bool seen[18] = {};
   auto once = [&](int slot) {
     if (seen[slot]) return false;
     seen[slot] = true;
@@ -114,6 +114,10 @@ std::optional<Job> ParseJob(const std::vector<std::string>& args) {
     } else if (a == "-c") {
       if (v != "copy" || !once(4)) return std::nullopt;
       job.copy = true;
+    } else if (a == "-c:v") {
+      if (!OneOf(v, {"libx264", "libx265"}) || !once(17)) return std::nullopt;
+      job.encoder.codec = v;
+      have_codec_options = true;
     } else if (a == "-pix_fmt") {
       if (v != "yuv420p" || !once(5)) return std::nullopt;
       job.encoder.pix_fmt = v;
@@ -169,6 +173,9 @@ std::optional<Job> ParseJob(const std::vector<std::string>& args) {
   }
   if (!have_input) return std::nullopt;
   if (job.copy && have_codec_options) return std::nullopt;
+  // H.265 is encoded in its Main profile only: 8-bit 4:2:0.
+  if (job.encoder.codec == "libx265" && !job.encoder.profile.empty() && job.encoder.profile != "main")
+    return std::nullopt;
   // A flat view is rendered and encoded at its size: never copied, and sized only with it.
   if (seen[15] != seen[16] || (seen[15] && job.copy)) return std::nullopt;
   if (have_format) {

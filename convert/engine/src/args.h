@@ -8,6 +8,7 @@
 namespace spherolux::convert {
 
 struct EncoderOptions {
+  std::string codec = "libx264";  // "-c:v": libx264 (H.264) or libx265 (H.265)
   std::string pix_fmt = "yuv420p";
   int64_t bit_rate = 0;  // bits per second; 0: encoder default
   int fps = 0;           // 0: keep the source rate

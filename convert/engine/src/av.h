@@ -51,6 +51,18 @@ struct PoolFree {
 };
 using PoolPtr = std::unique_ptr<AVBufferPool, PoolFree>;
 
+// H.265 sample entries: 'hvc1' keeps the parameter sets in the sample entry only, 'hev1'
+// allows them in the samples too.
+inline constexpr uint32_t kHvc1 = MKTAG('h', 'v', 'c', '1');
+inline constexpr uint32_t kHev1 = MKTAG('h', 'e', 'v', '1');
+
+// The codec tag of a stream copied into an MP4: H.265 keeps the input's sample entry, as
+// its samples are written for it; anything else lets the muxer choose (0).
+inline uint32_t CopiedSampleEntry(const AVCodecParameters* in) {
+  const bool hevc_entry = in->codec_id == AV_CODEC_ID_HEVC && (in->codec_tag == kHvc1 || in->codec_tag == kHev1);
+  return hevc_entry ? in->codec_tag : 0;
+}
+
 inline FramePtr MakeFrame() { return FramePtr(av_frame_alloc()); }
 inline PacketPtr MakePacket() { return PacketPtr(av_packet_alloc()); }
 

@@ -34,6 +34,17 @@ double ToSeconds(int64_t ts, AVRational tb) { return ts == AV_NOPTS_VALUE ? NAN 
 
 int64_t PacketTime(const AVPacket* p) { return p->pts != AV_NOPTS_VALUE ? p->pts : p->dts; }
 
+// The libx265 settings given as its own parameters: references and B-frames (not every
+// version of FFmpeg's wrapper reads them from the codec context), no encoder banner in the
+// parameter sets (it names the machine's thread counts, and parts encoded on different
+// machines must share their parameter sets to be merged), and only errors on stderr.
+std::string X265Params(const EncoderOptions& o) {
+  std::string params = "log-level=error:info=0";
+  if (o.refs > 0) params += ":ref=" + std::to_string(o.refs);
+  if (o.bframes >= 0) params += ":bframes=" + std::to_string(o.bframes);
+  return params;
+}
+
 // Whether the system refuses this process another thread now. libx264 reports a failed open
 // the same way whatever the cause; when it could not start its threads, the job's fault is
 // the system's, not the options'.
@@ -163,7 +174,7 @@ AVStream* AddCopyStream(AVFormatContext* oc, const AVStream* in) {
   if (avformat_query_codec(oc->oformat, in->codecpar->codec_id, FF_COMPLIANCE_NORMAL) != 1) return nullptr;
   AVStream* s = avformat_new_stream(oc, nullptr);
   if (!s || avcodec_parameters_copy(s->codecpar, in->codecpar) < 0) return nullptr;
-  s->codecpar->codec_tag = 0;
+  s->codecpar->codec_tag = CopiedSampleEntry(in->codecpar);
   s->time_base = in->time_base;
   return s;
 }
@@ -386,12 +397,13 @@ int Transcoder::OpenDecoder() {
 }
 
 int Transcoder::OpenEncoder(AVFormatContext* oc) {
-  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+  const EncoderOptions& o = job_.encoder;
+  const bool hevc = o.codec == "libx265";
+  const AVCodec* codec = avcodec_find_encoder_by_name(o.codec.c_str());
   if (!codec) return CONVERT_ERR_ENCODER;
   enc_.reset(avcodec_alloc_context3(codec));
   if (!enc_) return CONVERT_ERR_NO_MEMORY;
   const AVStream* s = in_.fmt->streams[in_.video];
-  const EncoderOptions& o = job_.encoder;
   enc_->width = out_w_;
   enc_->height = out_h_;
   enc_->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -413,11 +425,14 @@ int Transcoder::OpenEncoder(AVFormatContext* oc) {
   AVDictionary* opts = nullptr;
   if (!o.preset.empty()) av_dict_set(&opts, "preset", o.preset.c_str(), 0);
   if (!o.profile.empty()) av_dict_set(&opts, "profile", o.profile.c_str(), 0);
+  if (hevc) av_dict_set(&opts, "x265-params", X265Params(o).c_str(), 0);
   const int ret = avcodec_open2(enc_.get(), codec, &opts);
   av_dict_free(&opts);
   if (ret < 0) return SystemRefusesThreads() ? CONVERT_ERR_SYSTEM : CONVERT_ERR_ENCODER;
   out_v_ = avformat_new_stream(oc, nullptr);
   if (!out_v_ || avcodec_parameters_from_context(out_v_->codecpar, enc_.get()) < 0) return CONVERT_ERR_NO_MEMORY;
+  // 'hvc1': the parameter sets only in the sample entry, the form every player reads.
+  if (hevc) out_v_->codecpar->codec_tag = kHvc1;
   out_v_->time_base = enc_->time_base;
   out_v_->avg_frame_rate = enc_->framerate;
   return CONVERT_OK;

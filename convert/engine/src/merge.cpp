@@ -64,6 +64,8 @@ bool SameExtradata(const AVCodecParameters* a, const AVCodecParameters* b) {
   return a->extradata_size == 0 || std::equal(a->extradata, a->extradata + a->extradata_size, b->extradata);
 }
 
+AVCodecID VideoCodec(const Part& p) { return p.fmt->streams[p.video]->codecpar->codec_id; }
+
 // The parts can be joined by stream copy when the decoders set up for the first part can
 // decode every other: same codec and codec setup, frame size, time base, audio format.
 bool Compatible(const Part& a, const Part& b) {
@@ -115,6 +117,7 @@ int RunMerge(const Job& job, JobContext& ctx) {
     if (parts[i].video < 0) return CONVERT_ERR_NO_VIDEO;
     int a = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, parts[i].video, nullptr, 0);
     parts[i].audio = a >= 0 ? a : -1;
+    if (i > 0 && VideoCodec(parts[0]) != VideoCodec(parts[i])) return CONVERT_ERR_MERGE_CODECS;
     if (i > 0 && !Compatible(parts[0], parts[i])) return CONVERT_ERR_MERGE_MISMATCH;
     total_duration += fmt->duration > 0 ? double(fmt->duration) / AV_TIME_BASE : 0;
   }
@@ -133,7 +136,7 @@ int RunMerge(const Job& job, JobContext& ctx) {
       return k == 0 ? CONVERT_ERR_CODEC : CONVERT_ERR_AUDIO;
     streams[k] = avformat_new_stream(oc, nullptr);
     if (!streams[k] || avcodec_parameters_copy(streams[k]->codecpar, is->codecpar) < 0) return CONVERT_ERR_NO_MEMORY;
-    streams[k]->codecpar->codec_tag = 0;
+    streams[k]->codecpar->codec_tag = CopiedSampleEntry(is->codecpar);
     streams[k]->time_base = is->time_base;
   }
   if (avio_open2(&oc->pb, FileUrl(raw).c_str(), AVIO_FLAG_WRITE, &oc->interrupt_callback, nullptr) < 0)

@@ -51,6 +51,14 @@ TEST(ParseJob, AcceptsTheConverterVectors) {
   EXPECT_EQ(high->encoder.bit_rate, 20000000);
   EXPECT_TRUE(high->encoder.preset.empty());
   EXPECT_EQ(high->encoder.refs, -1);
+  EXPECT_EQ(high->encoder.codec, "libx264");  // H.264 unless asked otherwise
+
+  // H.265: the same options with the encoder named.
+  auto hevc = ParseJob(With({"-c:v", "libx265", "-pix_fmt", "yuv420p", "-b:v", "5000k", "-profile:v", "main", "-preset",
+                             "veryfast", "-refs", "2", "-bf", "1", "/out/a.mp4"}));
+  ASSERT_TRUE(hevc);
+  EXPECT_EQ(hevc->encoder.codec, "libx265");
+  EXPECT_EQ(hevc->encoder.bit_rate, 5000000);
 }
 
 TEST(ParseJob, AcceptsTheMergeVector) {
@@ -65,22 +73,25 @@ TEST(ParseJob, RefusesOtherVectors) {
       {},
       {"ffmpeg"},
       {"avconv", "-i", "a.mp4", "b.mp4"},
-      {"ffmpeg", "-i", "a.mp4"},                                  // no output
-      {"ffmpeg", "-d", "-ss", "00:00:01", "-t", "1", "b.mp4"},    // no input
-      With({"-vf", "v360", "/out/a.mp4"}),                        // unknown option
-      With({"-c", "libx265", "/out/a.mp4"}),                      // only copy
-      With({"-c", "copy", "-b:v", "4096k", "/out/a.mp4"}),        // copy with encoder options
-      With({"-pix_fmt", "yuv444p", "/out/a.mp4"}),                // only 4:2:0
-      With({"-b:v", "fast", "/out/a.mp4"}),                       // not a rate
-      With({"-r", "0", "/out/a.mp4"}),                            // no frame rate
-      With({"-refs", "-1", "/out/a.mp4"}),                        // negative
-      With({"-preset", "ludicrous", "/out/a.mp4"}),               // unknown preset
-      With({"-b:v", "4096k", "-b:v", "4096k", "/out/a.mp4"}),     // repeated option
-      With({"-pix_fmt"}),                                         // value missing
-      {"ffmpeg", "-ss", "1", "-i", "a.mp4", "-t", "0", "b.mp4"},  // empty duration
-      {"ffmpeg", "-i", "a.mp4", "-ss", "1", "b.mp4"},             // start after the input
-      {"ffmpeg", "-ss", "1:75:00", "-i", "a.mp4", "b.mp4"},       // minutes out of range
-      {"ffmpeg", "-f", "concat", "-i", "l.txt", "m.mp4"},         // merge without copy
+      {"ffmpeg", "-i", "a.mp4"},                                      // no output
+      {"ffmpeg", "-d", "-ss", "00:00:01", "-t", "1", "b.mp4"},        // no input
+      With({"-vf", "v360", "/out/a.mp4"}),                            // unknown option
+      With({"-c", "libx265", "/out/a.mp4"}),                          // only copy
+      With({"-c", "copy", "-b:v", "4096k", "/out/a.mp4"}),            // copy with encoder options
+      With({"-c", "copy", "-c:v", "libx265", "/out/a.mp4"}),          // copy with an encoder
+      With({"-c:v", "libvpx", "/out/a.mp4"}),                         // unknown encoder
+      With({"-c:v", "libx265", "-profile:v", "high", "/out/a.mp4"}),  // not an H.265 profile
+      With({"-pix_fmt", "yuv444p", "/out/a.mp4"}),                    // only 4:2:0
+      With({"-b:v", "fast", "/out/a.mp4"}),                           // not a rate
+      With({"-r", "0", "/out/a.mp4"}),                                // no frame rate
+      With({"-refs", "-1", "/out/a.mp4"}),                            // negative
+      With({"-preset", "ludicrous", "/out/a.mp4"}),                   // unknown preset
+      With({"-b:v", "4096k", "-b:v", "4096k", "/out/a.mp4"}),         // repeated option
+      With({"-pix_fmt"}),                                             // value missing
+      {"ffmpeg", "-ss", "1", "-i", "a.mp4", "-t", "0", "b.mp4"},      // empty duration
+      {"ffmpeg", "-i", "a.mp4", "-ss", "1", "b.mp4"},                 // start after the input
+      {"ffmpeg", "-ss", "1:75:00", "-i", "a.mp4", "b.mp4"},           // minutes out of range
+      {"ffmpeg", "-f", "concat", "-i", "l.txt", "m.mp4"},             // merge without copy
       {"ffmpeg", "-f", "mov", "-i", "l.txt", "-c", "copy", "m.mp4"},
       {"ffmpeg", "-d", "-f", "concat", "-i", "l.txt", "-c", "copy", "m.mp4"},
   };

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/bytes.h"
 #include "calib/stitch_state.h"
 #include "camgen/camgen.h"
 #include "mp4/spherical.h"
@@ -464,6 +465,96 @@ TEST_F(EngineTest, SingleLensRecordingIsUnwrappedIntoAPanorama) {
   ASSERT_EQ(RunJob(LowVector("00:00:00", cam, "00:00:01", turned, true), 180), CONVERT_OK);
   EXPECT_LT(MeanLuma(turned, 0, 13), 20.0);
   EXPECT_GT(MeanLuma(turned, 18, 30), 40.0);
+}
+
+// The sample entry type of the first video track and, for H.265, what its decoder
+// configuration record ('hvcC', ISO/IEC 14496-15, 8.3.3) says: the profile, the chroma
+// format, the NAL length size and the parameter set arrays that are complete (their type
+// with the array_completeness bit set; 'hvc1' requires VPS, SPS and PPS there).
+struct SampleEntry {
+  std::string type;
+  int version = -1, profile = -1, chroma = -1, length_size = -1;
+  std::vector<int> complete_arrays;
+};
+
+SampleEntry VideoSampleEntry(const std::string& path) {
+  SampleEntry e;
+  mp4::Mp4File file;
+  if (mp4::ReadMp4File(path, &file) != mp4::FileStatus::kOk) return e;
+  auto tracks = mp4::TracksWithHandler(&file, FourCC("vide"));
+  if (tracks.empty()) return e;
+  std::vector<mp4::Box*> entries;
+  mp4::FindAll(tracks.front()->children, FourCC("stsd"), &entries);
+  if (entries.empty() || entries.front()->children.empty()) return e;
+  const mp4::Box& entry = entries.front()->children.front();
+  char name[5];
+  e.type = std::string(mp4::TypeName(entry.type, name));
+  const mp4::Box* hvcc = entry.Find(FourCC("hvcC"));
+  if (!hvcc || hvcc->data.size() < 23) return e;
+  const std::vector<uint8_t>& d = hvcc->data;
+  e.version = d[0];
+  e.profile = d[1] & 0x1f;
+  e.chroma = d[16] & 3;
+  e.length_size = (d[21] & 3) + 1;
+  size_t at = 23;
+  for (int i = 0; i < d[22] && at + 3 <= d.size(); ++i) {
+    if (d[at] & 0x80) e.complete_arrays.push_back(d[at] & 0x3f);
+    const int nalus = d[at + 1] << 8 | d[at + 2];
+    at += 3;
+    for (int n = 0; n < nalus && at + 2 <= d.size(); ++n) at += 2 + size_t(d[at] << 8 | d[at + 1]);
+  }
+  return e;
+}
+
+// H.265 panoramas: HEVC Main in 'hvc1' sample entries with a complete decoder configuration,
+// every frame of the range and both versions of the spherical metadata, as the player and
+// ffprobe read them. Trims and merges copy them as they are (the sample entry kept, so the
+// parameter sets stay out of the samples); they are never merged with H.264.
+TEST_F(EngineTest, H265PanoramasKeepTheirSampleEntryAndMetadataThroughCopyAndMerge) {
+  const std::string cam = MakeCameraClip(Out("cam.mp4"), 384, 192, 2.0, 2);
+  ASSERT_FALSE(cam.empty());
+  const auto h265 = [&](const std::string& ss, const std::string& out) {
+    std::vector<std::string> v = MediumVector(ss, cam, "00:00:01", out, true);
+    v.insert(v.end() - 1, {"-c:v", "libx265"});
+    return RunJob(v);
+  };
+  const std::string first = Out("first.mp4"), second = Out("second.mp4");
+  ASSERT_EQ(h265("00:00:00", first), CONVERT_OK);
+  ASSERT_EQ(h265("00:00:01", second), CONVERT_OK);
+  const std::string copy = Out("copy.mp4"), merged = Out("merged.mp4"), list = Out("list.txt");
+  ASSERT_EQ(RunJob({"ffmpeg", "-ss", "0", "-i", first, "-t", "1", "-c", "copy", copy}), CONVERT_OK);
+  std::ofstream(list) << "file '" << first << "'\nfile '" << second << "'\n";
+  ASSERT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", merged}), CONVERT_OK);
+
+  for (const auto& [out, frames] : {std::pair{first, "25"}, {copy, "25"}, {merged, "50"}}) {
+    SCOPED_TRACE(out);
+    auto p = Probe(out);
+    EXPECT_EQ(p["codec_name"], "hevc");
+    EXPECT_EQ(p["profile"], "Main");
+    EXPECT_EQ(p["width"], "384");
+    EXPECT_EQ(p["nb_read_frames"], frames);
+    const SampleEntry e = VideoSampleEntry(out);
+    EXPECT_EQ(e.type, "hvc1");
+    EXPECT_EQ(e.version, 1);
+    EXPECT_EQ(e.profile, 1);
+    EXPECT_EQ(e.chroma, 1);
+    EXPECT_EQ(e.length_size, 4);
+    for (int type : {32, 33, 34})  // VPS, SPS, PPS
+      EXPECT_NE(std::find(e.complete_arrays.begin(), e.complete_arrays.end(), type), e.complete_arrays.end()) << type;
+    const std::string stream = Shell("ffprobe -v error -show_streams -select_streams v:0 '" + out + "'");
+    EXPECT_NE(stream.find("codec_tag_string=hvc1"), std::string::npos);
+    EXPECT_NE(stream.find("side_data_type=Spherical Mapping"), std::string::npos);
+    EXPECT_NE(stream.find("projection=equirectangular"), std::string::npos);
+    EXPECT_NE(V1Text(out).find("<GSpherical:Spherical>true</GSpherical:Spherical>"), std::string::npos);
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + out + "' -f null - 2>&1"), "");
+  }
+
+  // An H.264 part: the codecs differ, and the merge says so.
+  const std::string avc = Out("avc.mp4"), refused = Out("refused.mp4");
+  ASSERT_EQ(RunJob(MediumVector("00:00:01", cam, "00:00:01", avc, true)), CONVERT_OK);
+  std::ofstream(list) << "file '" << first << "'\nfile '" << avc << "'\n";
+  EXPECT_EQ(RunJob({"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", refused}), CONVERT_ERR_MERGE_CODECS);
+  EXPECT_FALSE(fs::exists(refused));
 }
 
 // Luma PSNR between two I420 frames of w x h.

@@ -46,6 +46,8 @@ int CauseStringId(Cause cause) {
       return ui::kStrCauseEncoderOptions;
     case Cause::kMergeMismatch:
       return ui::kStrCauseMergeMismatch;
+    case Cause::kMergeCodecs:
+      return ui::kStrCauseMergeCodecs;
     case Cause::kMergeList:
       return ui::kStrCauseMergeList;
     case Cause::kStopped:

@@ -58,6 +58,40 @@ constexpr int kNotifyRecording = 1263;  // lParam: the conversion engine's resul
 
 enum PlayerState : int { kStateNone = 0, kStateOpened = 1, kStatePlaying = 2, kStatePaused = 3, kStateStopped = 4 };
 
+// The options the player starts libvlc with: one decoding thread per processor; decoding on
+// the machine's VA-API device when it has one (`hardware_decoder`: a DRM render node), its
+// pictures copied back to planar YUV in memory for the frame pipeline, and the engine's own
+// fall back to software decoding for what the device cannot decode; no probing of devices
+// otherwise; the silent sound output without a sound device.
+std::vector<std::string> EngineOptions(unsigned processors, bool sound_device, bool hardware_decoder);
+
+// Whether the decoder keeps up with a video. Fed, while the video plays, the position in it
+// and the engine's running count of displayed pictures, Sample answers true once per video
+// when, over the last seconds of the video, a tenth of its pictures or more were not shown
+// (the engine drops pictures that come too late, in the decoder or before the display, which
+// keeps the sound in sync). The first seconds after an open or a seek are not judged: the
+// decoder fills its queue then and loses a few pictures whatever the size.
+class PictureLossWatch {
+ public:
+  static constexpr int64_t kSettleMs = 1500;  // not judged after an open or a seek
+  static constexpr int64_t kSpanMs = 2000;    // the span of the video judged
+  static constexpr int kMinLost = 8;          // fewer losses are never told
+
+  // A new video (`new_video`: it may be told about again) or a seek, at `now_ms`.
+  void Restart(int64_t now_ms, bool new_video);
+  // At `now_ms`, the video at `media_ms` with `displayed` pictures shown so far, of
+  // `frame_rate` a second (unknown, <= 0: nothing is judged).
+  bool Sample(int64_t now_ms, int64_t media_ms, int64_t displayed, double frame_rate);
+
+ private:
+  struct Counts {
+    int64_t media_ms, displayed;
+  };
+  int64_t settled_at_ms_ = 0;
+  std::vector<Counts> samples_;
+  bool told_ = false;
+};
+
 class CMediaPlayer {
  public:
   // Notify callback: (code, wparam, lparam) with the codes of platform/messages.h
@@ -171,6 +205,9 @@ class CMediaPlayer {
     int lost = -1;
   };
   Stats GetStats() const;
+  // True once per video, at the call after the decoder has lost too many pictures
+  // (PictureLossWatch); the window calls it twice a second while a video plays.
+  bool DecoderFallsBehind();
 
  private:
   bool EnsureInstance();
@@ -205,6 +242,7 @@ class CMediaPlayer {
   int gl_major_ = 0;
   std::unique_ptr<render::COpenglRender> renderer_;
   std::unique_ptr<FrameTarget> frame_target_;
+  PictureLossWatch loss_watch_;
   bool photo_renderer_ = false;  // the renderer was initialised on this thread for a photo
   render::YuvConversion yuv_conversion_ = render::YuvConversion::kAuto;
 
@@ -222,7 +260,8 @@ class CMediaPlayer {
   int height_ = 0;
   int colour_matrix_ = -1;  // the video's stated colour (FrameTarget has the meaning)
   int colour_full_range_ = -1;
-  ViewGrids grids_;  // filled by Probe for camera files
+  double frame_rate_ = 0;  // pictures a second as the file states it, 0 unknown
+  ViewGrids grids_;        // filled by Probe for camera files
   int table_floats_ = 0;
   int view_mode_ = 2;
   std::string path_;

@@ -17,9 +17,10 @@ const char kUsage[] =
     "  spherolux-camgen photo OUT.jpg [--type N] [--model M] [--size WxH] [--place soi|jfif]\n"
     "  spherolux-camgen video OUT.mp4 [--type N] [--model M] [--size WxH] [--seconds S]\n"
     "                   [--place moov|trak|top|udat] [--no-audio] [--large-mdat] [--faststart]\n"
-    "                   [--spherical] [--no-block] [--nest-udta DEPTH]\n"
+    "                   [--spherical] [--no-block] [--nest-udta DEPTH] [--hevc]\n"
     "  spherolux-camgen embed IN OUT [--type N] [--model M] [--place ...] [--spherical]\n"
-    "Type 1 writes a single-lens record, any other type a dual-lens record (default 2).\n";
+    "Type 1 writes a single-lens record, any other type a dual-lens record (default 2).\n"
+    "Videos are H.264 unless --hevc asks for H.265.\n";
 
 struct Options {
   int type = 2;
@@ -27,7 +28,7 @@ struct Options {
   int width = 1920, height = 960;
   double seconds = 2.0;
   std::string place;
-  bool audio = true, large_mdat = false, faststart = false, spherical = false, block = true;
+  bool audio = true, large_mdat = false, faststart = false, spherical = false, block = true, hevc = false;
   int nest_udta = 0;
 };
 
@@ -54,6 +55,8 @@ bool Parse(int argc, char** argv, int first, Options* o) {
       o->faststart = true;
     } else if (a == "--spherical") {
       o->spherical = true;
+    } else if (a == "--hevc") {
+      o->hevc = true;
     } else if (a == "--no-block") {
       o->block = false;
     } else if (a == "--nest-udta" && (v = next())) {
@@ -115,7 +118,7 @@ int main(int argc, char** argv) {
     } else {
       std::string dir = MakeTempDir("camgen-video");
       std::string tmp = dir + "/base.mp4";
-      if (MakeMp4Clip(tmp, o.width, o.height, o.seconds, o.audio)) base = ReadFileBytes(tmp);
+      if (MakeMp4Clip(tmp, o.width, o.height, o.seconds, o.audio, o.hevc)) base = ReadFileBytes(tmp);
       std::remove(tmp.c_str());
       std::remove(dir.c_str());
     }

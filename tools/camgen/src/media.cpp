@@ -83,7 +83,7 @@ Bytes MakeJpeg(int width, int height, int quality, bool single_lens, const std::
   return out;
 }
 
-bool MakeMp4Clip(const std::string& path, int width, int height, double seconds, bool audio) {
+bool MakeMp4Clip(const std::string& path, int width, int height, double seconds, bool audio, bool hevc) {
   char duration[32];
   std::snprintf(duration, sizeof duration, "%.3f", seconds);
   std::string cmd = "ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc2=size=" + std::to_string(width) + "x" +
@@ -91,7 +91,8 @@ bool MakeMp4Clip(const std::string& path, int width, int height, double seconds,
   if (audio) cmd += std::string(" -f lavfi -i sine=frequency=440:sample_rate=48000:duration=") + duration;
   // bitexact and no metadata: the file carries no udta of its own, so a test decides
   // exactly which metadata boxes exist.
-  cmd += " -map_metadata -1 -fflags +bitexact -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 25";
+  cmd += " -map_metadata -1 -fflags +bitexact -preset ultrafast -pix_fmt yuv420p -g 25";
+  cmd += hevc ? " -c:v libx265 -tag:v hvc1 -x265-params log-level=error" : " -c:v libx264";
   if (audio) cmd += " -c:a aac -b:a 64k -flags:a +bitexact";
   cmd += " -flags:v +bitexact " + Quote(path);
   return std::system(cmd.c_str()) == 0;

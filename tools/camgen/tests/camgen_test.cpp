@@ -141,6 +141,11 @@ TEST(Camgen, Mp4EditsKeepTheMediaPlayable) {
   const std::string& dir = scratch.path();
   std::string base = dir + "/base.mp4";
   ASSERT_TRUE(MakeMp4Clip(base, 128, 64, 1.0, true));
+  // H.265 as cameras record it: in 'hvc1' sample entries.
+  const std::string hevc = dir + "/hevc.mp4";
+  ASSERT_TRUE(MakeMp4Clip(hevc, 128, 64, 1.0, false, true));
+  EXPECT_EQ(Capture("ffprobe -v error -show_entries stream=codec_name,codec_tag_string -of csv=p=0 '" + hevc + "'"),
+            "hevc,hvc1\n");
   std::string reference = Capture("ffmpeg -nostdin -loglevel error -i '" + base + "' -f md5 -");
   ASSERT_FALSE(reference.empty());
   Bytes mp4 = ReadFileBytes(base);

@@ -137,7 +137,7 @@ constexpr Entry kTable[] = {
     {kStrCauseNoCalibration, "The input carries no usable camera calibration.", "输入文件中没有可用的相机标定数据。"},
     {kStrCauseUnsupportedMedia, "The input's format, codec or frame size is not supported.",
      "不支持输入文件的格式、编码或画面尺寸。"},
-    {kStrCauseEncoderOptions, "The H.264 encoder refuses the options.", "H.264 编码器不接受这些参数。"},
+    {kStrCauseEncoderOptions, "The video encoder refuses the options.", "视频编码器不接受这些参数。"},
     {kStrCauseMergeMismatch, "The files to merge differ in codec, frame size, time base or audio parameters.",
      "要合并的文件在编码、画面尺寸、时间基或音频参数上不一致。"},
     {kStrCauseMergeList, "The list of files to merge cannot be read.", "无法读取要合并的文件列表。"},
@@ -205,6 +205,15 @@ constexpr Entry kTable[] = {
     {kStrEngineSnapshot, "Snapshot of the frame", "原画截图"},
     {kStrStreamRecord, "Record the stream", "录像"},
     {kStrStopStreamRecord, "Stop the stream recording", "停止录像"},
+    {kStrVideoCodec, "Video codec", "视频编码"},
+    {kStrDescVideoCodec, "H.265 files are about half the size at the same quality; H.264 plays on more devices.",
+     "同等画质下 H.265 文件约小一半；H.264 可在更多设备上播放。"},
+    {kStrCauseMergeCodecs,
+     "The files to merge are encoded with different video codecs (H.264 and H.265). Convert them with one codec to "
+     "merge them.",
+     "要合并的文件使用了不同的视频编码（H.264 与 H.265）。请用同一种编码转换后再合并。"},
+    {kStrTooLargeToPlay, "This video is too large to play smoothly here; converting it works at any size.",
+     "此视频过大，无法在本机流畅播放；转换不受视频尺寸限制。"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

@@ -26,8 +26,9 @@ enum class Cause {
   kInputChanged,      // an input changed while the job ran, and the output was not put in place
   kNoCalibration,     // stitching asked for, but the file has no usable calibration
   kUnsupportedMedia,  // a codec, sampling or frame size the job cannot handle
-  kEncoderOptions,    // the H.264 encoder refuses the options
-  kMergeMismatch,     // the files to merge differ in codec, size, time base or audio
+  kEncoderOptions,    // the video encoder refuses the options
+  kMergeMismatch,     // the files to merge differ in codec setup, size, time base or audio
+  kMergeCodecs,       // the files to merge are encoded with different video codecs
   kMergeList,         // the merge list cannot be read or names no file
   kStopped,
   kOther,

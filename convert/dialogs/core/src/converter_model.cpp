@@ -42,6 +42,11 @@ void ConverterModel::SetQuality(int index) {
   RefreshOutputName();
 }
 
+void ConverterModel::SetCodec(convert::Codec codec) {
+  codec_ = codec;
+  RefreshOutputName();
+}
+
 void ConverterModel::RefreshOutputName() {
   progress_ = 0;
   if (input_.find('/') != std::string::npos) {
@@ -57,7 +62,7 @@ std::string ConverterModel::OutputPathForJob() {
 }
 
 convert::ServiceJob ConversionJob(const std::string& input, bool photo, const std::string& output_dir, int rotation,
-                                  int quality, const convert::TrimRange& range, bool copy) {
+                                  int quality, convert::Codec codec, const convert::TrimRange& range, bool copy) {
   convert::ServiceJob job;
   job.kind = photo ? convert::ServiceJob::Kind::kPhoto : convert::ServiceJob::Kind::kEngine;
   job.input = input;
@@ -65,15 +70,15 @@ convert::ServiceJob ConversionJob(const std::string& input, bool photo, const st
   job.rotation = rotation;
   job.quality = quality;
   if (!photo) {
-    job.call = [input, range, q = static_cast<convert::Quality>(quality), copy](const std::string& out) {
-      return convert::ConversionCall(input, out, range, q, copy);
+    job.call = [input, range, q = static_cast<convert::Quality>(quality), codec, copy](const std::string& out) {
+      return convert::ConversionCall(input, out, range, q, copy, convert::OutputName::kClaim, codec);
     };
   }
   return job;
 }
 
 convert::ServiceJob ConverterModel::MakeJob(const convert::TrimRange& range, bool copy) const {
-  return ConversionJob(input_, photo_, output_dir_, rotation_, quality_, range, copy);
+  return ConversionJob(input_, photo_, output_dir_, rotation_, quality_, codec_, range, copy);
 }
 
 ConverterModel::Job ConverterModel::Start(int verdict) {

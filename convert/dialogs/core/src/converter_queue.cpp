@@ -19,7 +19,7 @@ void ConverterQueue::SetOutputDir(const std::string& dir) {
   ProposeOutputs();
 }
 
-void ConverterQueue::Add(const std::vector<std::string>& paths, int rotation, int quality) {
+void ConverterQueue::Add(const std::vector<std::string>& paths, int rotation, int quality, convert::Codec codec) {
   for (const std::string& path : paths) {
     Entry e;
     e.id = ++last_id_;
@@ -27,6 +27,7 @@ void ConverterQueue::Add(const std::vector<std::string>& paths, int rotation, in
     e.photo = ui::IsPhotoPath(path);
     e.rotation = rotation;
     e.quality = quality;
+    e.codec = codec;
     entries_.push_back(std::move(e));
   }
   ProposeOutputs();
@@ -62,6 +63,12 @@ bool ConverterQueue::SetRotation(size_t row, int degrees) {
 bool ConverterQueue::SetQuality(size_t row, int quality) {
   if (!editable(row)) return false;
   entries_[row].quality = quality;
+  return true;
+}
+
+bool ConverterQueue::SetCodec(size_t row, convert::Codec codec) {
+  if (!editable(row)) return false;
+  entries_[row].codec = codec;
   return true;
 }
 
@@ -108,7 +115,7 @@ convert::ServiceJob ConverterQueue::MakeJob(size_t row, int64_t fallback_length_
   Entry& e = entries_[row];
   int64_t length = e.length_ms > 0 ? e.length_ms : fallback_length_ms;
   if (length <= 0) length = TrimPreviewModel::kUnknownLengthMs;
-  convert::ServiceJob job = ConversionJob(e.input, e.photo, output_dir_, e.rotation, e.quality,
+  convert::ServiceJob job = ConversionJob(e.input, e.photo, output_dir_, e.rotation, e.quality, e.codec,
                                           convert::RangeFromPercent(e.low, e.high, length), copy);
   if (!e.photo) e.call = job.call(e.output);
   return job;

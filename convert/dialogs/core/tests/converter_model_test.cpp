@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "convert/client.h"
@@ -82,6 +83,37 @@ TEST(ConverterModelTest, AVideoJobLocksTheEditingControlsUntilItEnds) {
   EXPECT_EQ(m.output_name(), "clip_spherolux_1.mp4");
   EXPECT_TRUE(m.controls().start);
   EXPECT_EQ(m.progress_text(), "Progress:0.00% ");
+}
+
+// The codec chosen in the window goes into the engine call of the job, and a change of it
+// after a job is done proposes the next name as a change of quality does.
+TEST(ConverterModelTest, TheChosenCodecReachesTheJob) {
+  Folder folder;
+  ConverterModel m(folder.Exists());
+  m.SetOutputDir("/out/");
+  m.ChooseFile("/cam/clip.mp4");
+  const convert::TrimRange range{0, 2000};
+  const auto encoder = [&] {
+    const std::vector<std::string> args = m.MakeJob(range, false).call("/out/clip_spherolux_0.mp4").args;
+    const auto at = std::find(args.begin(), args.end(), "-c:v");
+    return at == args.end() ? std::string("default") : *(at + 1);
+  };
+  EXPECT_EQ(m.codec(), convert::Codec::kH264);
+  EXPECT_EQ(encoder(), "default");
+  m.SetCodec(convert::Codec::kH265);
+  EXPECT_EQ(encoder(), "libx265");
+  // Copies stay copies.
+  const std::vector<std::string> copy = m.MakeJob(range, true).call("/out/c.mp4").args;
+  EXPECT_EQ(std::find(copy.begin(), copy.end(), "-c:v"), copy.end());
+
+  ASSERT_EQ(m.Start(kQualified), Job::kVideo);
+  folder.files.insert("/out/clip_spherolux_0.mp4");
+  m.OnVideoEnded(0, false, false);
+  EXPECT_FALSE(m.controls().start);
+  m.SetCodec(convert::Codec::kH264);
+  EXPECT_EQ(m.output_name(), "clip_spherolux_1.mp4");
+  EXPECT_TRUE(m.controls().start);
+  EXPECT_EQ(encoder(), "default");
 }
 
 TEST(ConverterModelTest, StopShowsTheStopAtOnceAndIgnoresLateProgress) {

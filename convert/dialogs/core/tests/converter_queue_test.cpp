@@ -64,6 +64,7 @@ TEST(ConverterQueueTest, JobsRunInListOrderAndOnlyWaitingOnesChange) {
   ASSERT_TRUE(q.SetRange(1, 10, 60, 20000));
   ASSERT_TRUE(q.SetRotation(1, 270));
   ASSERT_TRUE(q.SetQuality(1, 0));
+  ASSERT_TRUE(q.SetCodec(1, convert::Codec::kH265));
   ASSERT_TRUE(q.Move(1, -1));  // b runs first
   EXPECT_TRUE(q.can_start());
   ASSERT_TRUE(q.Start());
@@ -76,11 +77,13 @@ TEST(ConverterQueueTest, JobsRunInListOrderAndOnlyWaitingOnesChange) {
   EXPECT_FALSE(q.editable(0));
   EXPECT_FALSE(q.SetRotation(0, 90));
   EXPECT_FALSE(q.SetRange(0, 0, 100, 20000));
+  EXPECT_FALSE(q.SetCodec(0, convert::Codec::kH264));
   EXPECT_FALSE(q.Move(0, 1));
   EXPECT_FALSE(q.Move(1, -1)) << "nothing passes the running job either way it moves";
   EXPECT_FALSE(q.Remove(0));
 
-  // Its engine call: its own range (10-60 % of 20 s), quality Low, rotation in the job.
+  // Its engine call: its own range (10-60 % of 20 s), quality Low in H.265, rotation in the
+  // job.
   const convert::ServiceJob job = q.MakeJob(0, 99999, false);
   EXPECT_EQ(job.kind, convert::ServiceJob::Kind::kEngine);
   EXPECT_EQ(job.rotation, 270);
@@ -90,7 +93,9 @@ TEST(ConverterQueueTest, JobsRunInListOrderAndOnlyWaitingOnesChange) {
   ASSERT_GE(args.size(), 8u);
   EXPECT_EQ(args[3], "00:00:02.000");
   EXPECT_EQ(args[7], "00:00:10.000");
-  EXPECT_EQ(args.size(), 23u) << "Low";
+  EXPECT_EQ(args.size(), 25u) << "Low, and the encoder's name";
+  EXPECT_EQ(std::vector<std::string>(args.begin() + 8, args.begin() + 10),
+            (std::vector<std::string>{"-c:v", "libx265"}));
 
   convert::JobProgress p;
   p.percent = 42.6f;
@@ -105,6 +110,7 @@ TEST(ConverterQueueTest, JobsRunInListOrderAndOnlyWaitingOnesChange) {
   q.MakeJob(1, 8000, false);
   EXPECT_EQ(q.entry(1).call.args[3], "00:00:00.000");
   EXPECT_EQ(q.entry(1).call.args[7], "00:00:08.000");
+  EXPECT_EQ(q.entry(1).call.args[8], "-pix_fmt") << "H.264, as added";
 }
 
 // Stop all once let the queue start its next job; the waiting ones must stay unrun.

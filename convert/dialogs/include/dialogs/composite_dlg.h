@@ -1,17 +1,18 @@
 // CCompositeDlg: the converter. It turns one camera video or photo into a stitched panorama
 // in the output directory: choose a file (Open, a drop on the picture, or handed over by the
-// player window), see it and select a range in the trim preview, pick rotation and quality,
-// Start; Stop ends a video job and leaves no file. Jobs run on the process's conversion
-// service (convert/service.h): videos through the conversion engine with progress and time
-// left shown once a second, photos through the photo pipeline; the window stays responsive
-// meanwhile. Merge opens the merger, the upload button the upload shortcuts.
+// player window), see it and select a range in the trim preview, pick rotation, quality and
+// video codec (H.264 or H.265, in a small list beside the quality), Start; Stop ends a video
+// job and leaves no file. Jobs run on the process's conversion service (convert/service.h):
+// videos through the conversion engine with progress and time left shown once a second,
+// photos through the photo pipeline; the window stays responsive meanwhile. Merge opens the
+// merger, the upload button the upload shortcuts.
 //
 // Given several files at once (Open with several selected, a drop of several, or
 // ChooseFiles), the converter becomes a queue: the window grows by a list under its
 // controls with one job per file, its state and its output name. Selecting a row shows its
-// file in the preview, and a job that still waits takes the range, rotation and quality
-// chosen there. Start runs the jobs one after another in the order of the list (Up, Down
-// and Remove change it); Stop ends the running job and the queue goes on, Stop all ends the
+// file in the preview, and a job that still waits takes the range, rotation, quality and
+// codec chosen there. Start runs the jobs one after another in the order of the list (Up,
+// Down and Remove change it); Stop ends the running job and the queue goes on, Stop all ends the
 // queue. Once it has run through, one summary says how many were converted, which were not
 // and why, and asks to open the output directory. With one file nothing of this shows.
 //
@@ -89,6 +90,8 @@ class CCompositeDlg : public ui::SkinnedDialog {
     kQueueDown = 1193,
     kQueueRemove = 1194,
     kQueueStopAll = 1195,
+    // The video codec, beside the quality.
+    kCodecList = 1196,
   };
   // The progress bar counts in tenths of a percent.
   static constexpr int kProgressSteps = 1000;
@@ -190,6 +193,7 @@ class CCompositeDlg : public ui::SkinnedDialog {
   ui::CButtonEx* close_ = nullptr;
   ui::CButtonEx* minimise_ = nullptr;
   QComboBox* quality_ = nullptr;
+  QComboBox* codec_ = nullptr;
   QLineEdit* output_path_ = nullptr;
   QLineEdit* output_name_ = nullptr;
   QLabel* progress_ = nullptr;

@@ -31,11 +31,14 @@
  *     START, DURATION   HH:MM:SS[.fff] or seconds; the output holds the frames whose
  *                   presentation time lies in [START, START + DURATION).
  *     CODEC         either "-c copy" (stream copy from the key frame at or before START),
- *                   or H.264 options: -pix_fmt yuv420p, -b:v RATE[k|M], -r FPS,
- *                   -profile:v PROFILE, -preset PRESET, -refs N, -bf N.
+ *                   or encoder options: -c:v libx264|libx265 (H.264, the default, or
+ *                   H.265), -pix_fmt yuv420p, -b:v RATE[k|M], -r FPS, -profile:v PROFILE
+ *                   (H.265: main only), -preset PRESET, -refs N, -bf N. H.265 is written
+ *                   in 'hvc1' sample entries, its parameter sets in the entry only.
  *   merge       ffmpeg [-y|-n] -f concat -i LIST -c copy OUTPUT
  *     LIST          a text file of lines "file 'PATH'" (LF or CR LF); the files must share
- *                   codec, frame size, time base and audio parameters.
+ *                   codec (else CONVERT_ERR_MERGE_CODECS), codec setup, frame size, time
+ *                   base and audio parameters (else CONVERT_ERR_MERGE_MISMATCH).
  *
  * Every output is an MP4 with its movie box first (playable while downloading). Stitched
  * outputs carry Spherical Video V1 and V2 metadata; copies and merges carry the input's.
@@ -72,7 +75,7 @@ enum {
   CONVERT_ERR_OPEN_INPUT = -1002,      /* an input cannot be opened or read as a video */
   CONVERT_ERR_NO_VIDEO = -1003,        /* the input holds no video stream */
   CONVERT_ERR_DECODE = -1004,          /* the video cannot be decoded */
-  CONVERT_ERR_ENCODER = -1005,         /* the H.264 encoder refuses the options */
+  CONVERT_ERR_ENCODER = -1005,         /* the video encoder refuses the options */
   CONVERT_ERR_CALIBRATION = -1006,     /* stitching asked for, but no usable calibration */
   CONVERT_ERR_STITCH = -1007,          /* the stitcher cannot handle this frame size */
   CONVERT_ERR_MERGE_MISMATCH = -1008,  /* merge inputs differ in codec, size, time base or audio */
@@ -95,7 +98,8 @@ enum {
   CONVERT_ERR_CODEC = -1025,           /* copying: MP4 cannot store the video's codec */
   CONVERT_ERR_MISSING_FRAMES = -1026,  /* frames of the range are missing from the input or cannot be decoded */
   CONVERT_ERR_INPUT_CHANGED = -1027,   /* an input changed while the job ran; no output was put in place */
-  CONVERT_ERR_VIEW_PATH = -1028        /* the view path file cannot be read or holds a mistake */
+  CONVERT_ERR_VIEW_PATH = -1028,       /* the view path file cannot be read or holds a mistake */
+  CONVERT_ERR_MERGE_CODECS = -1029     /* merge inputs are encoded with different video codecs */
 };
 
 /* The message text of a result code. */
@@ -112,7 +116,7 @@ static inline const char* convert_result_message(int code) {
     case CONVERT_ERR_DECODE:
       return "The video cannot be decoded.";
     case CONVERT_ERR_ENCODER:
-      return "The H.264 encoder refuses the options.";
+      return "The video encoder refuses the options.";
     case CONVERT_ERR_CALIBRATION:
       return "The input carries no usable camera calibration.";
     case CONVERT_ERR_STITCH:
@@ -159,6 +163,8 @@ static inline const char* convert_result_message(int code) {
       return "An input file changed while the job ran; no output was written.";
     case CONVERT_ERR_VIEW_PATH:
       return "The view path file cannot be read or holds a mistake.";
+    case CONVERT_ERR_MERGE_CODECS:
+      return "The files to merge are encoded with different video codecs (such as H.264 and H.265).";
     default:
       return "Unknown result code.";
   }

@@ -95,8 +95,9 @@ Bytes MakeJpeg(int width, int height, int quality = 90, bool single_lens = false
 // The JPEG with the size its first baseline frame header (SOF0) declares replaced, the
 // image data left as it is: a photo that claims a size it does not hold.
 Bytes DeclareJpegSize(Bytes jpeg, int width, int height);
-// A short H.264 clip made by ffmpeg (testsrc2, optional sine audio in AAC), moov at the end.
-bool MakeMp4Clip(const std::string& path, int width, int height, double seconds, bool audio);
+// A short H.264 clip made by ffmpeg (testsrc2, optional sine audio in AAC), moov at the end;
+// with `hevc` H.265 in 'hvc1' sample entries, as cameras record it.
+bool MakeMp4Clip(const std::string& path, int width, int height, double seconds, bool audio, bool hevc = false);
 
 Bytes ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const Bytes& bytes);

@@ -197,6 +197,12 @@ enum StringId : int {
   kStrEngineSnapshot,
   kStrStreamRecord,
   kStrStopStreamRecord,
+  // The converter's choice of video codec, and the merge of files of different codecs.
+  kStrVideoCodec,
+  kStrDescVideoCodec,
+  kStrCauseMergeCodecs,
+  // The player's notice when the decoder cannot keep up with a video.
+  kStrTooLargeToPlay,
 };
 
 void SetUiLanguage(Language language);

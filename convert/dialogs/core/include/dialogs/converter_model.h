@@ -26,11 +26,11 @@ namespace spherolux::dialogs {
 using ExistsFn = std::function<bool(const std::string&)>;
 
 // The conversion service's job for one input: the photo, or the engine call of `range` with
-// the quality (`copy`: recorded already stitched by the camera, copied whatever the
-// quality), with the rotation; its output the first free name in `output_dir`, picked when
-// it starts (and again when another run took it meanwhile).
+// the quality and video codec (`copy`: recorded already stitched by the camera, copied
+// whatever the quality and codec), with the rotation; its output the first free name in
+// `output_dir`, picked when it starts (and again when another run took it meanwhile).
 convert::ServiceJob ConversionJob(const std::string& input, bool photo, const std::string& output_dir, int rotation,
-                                  int quality, const convert::TrimRange& range, bool copy);
+                                  int quality, convert::Codec codec, const convert::TrimRange& range, bool copy);
 
 class ConverterModel {
  public:
@@ -40,7 +40,7 @@ class ConverterModel {
   struct Controls {
     bool start = false;
     bool stop = false;
-    bool editing = true;  // Open, Merge, rotation, quality and Browse
+    bool editing = true;  // Open, Merge, rotation, quality, codec and Browse
   };
 
   explicit ConverterModel(ExistsFn exists);
@@ -60,6 +60,10 @@ class ConverterModel {
   void SetQuality(int index);
   int rotation() const { return rotation_; }
   int quality() const { return quality_; }
+  // The video codec of the output (H.264 until another is chosen; photos ignore it); like
+  // the quality it refreshes the output name.
+  void SetCodec(convert::Codec codec);
+  convert::Codec codec() const { return codec_; }
 
   // Progress to 0 and, when a file is chosen, the first free output name in the output
   // directory, which enables Start. Stop is disabled.
@@ -76,7 +80,7 @@ class ConverterModel {
   std::string OutputPathForJob();
   // The whole job of the current input for the conversion service: the photo, or the engine
   // call of the `range` (`copy`: recorded already stitched by the camera) with the chosen
-  // rotation and quality; its output the first free name in the output directory, picked
+  // rotation, quality and codec; its output the first free name in the output directory, picked
   // when it starts (and again when another run took it meanwhile).
   convert::ServiceJob MakeJob(const convert::TrimRange& range, bool copy) const;
 
@@ -116,6 +120,7 @@ class ConverterModel {
   bool preloaded_ = false;
   int rotation_ = 0;
   int quality_ = 1;
+  convert::Codec codec_ = convert::Codec::kH264;
   std::string output_name_;
   Job job_ = Job::kNone;
   bool stopping_ = false;

@@ -1,5 +1,5 @@
 // The converter's queue, for when it is given several files at once: one job per file with
-// its own range, rotation and quality, its state and its output name; the order in which
+// its own range, rotation, quality and codec, its state and its output name; the order in which
 // the jobs run; and the summary once the queue has run through.
 //
 //   waiting ──Next──▶ running ──OnEnded──▶ done | failed (with the cause) | stopped
@@ -37,6 +37,7 @@ class ConverterQueue {
     bool photo = false;
     int rotation = 0;
     int quality = 1;
+    convert::Codec codec = convert::Codec::kH264;
     // The range in whole percent of the length, and the length the preview reported
     // (-1 until it did: MediaInfo's is taken when the job starts).
     int low = 0;
@@ -58,8 +59,9 @@ class ConverterQueue {
   // The output folder (ending with a separator, or empty: beside each input).
   void SetOutputDir(const std::string& dir);
 
-  // One waiting job per file, at the end, with the given rotation and quality.
-  void Add(const std::vector<std::string>& paths, int rotation, int quality);
+  // One waiting job per file, at the end, with the given rotation, quality and codec.
+  void Add(const std::vector<std::string>& paths, int rotation, int quality,
+           convert::Codec codec = convert::Codec::kH264);
   // False for a running job or a row out of range.
   bool Remove(size_t row);
   // Moves a waiting (or failed or stopped) job one row up (-1) or down (+1), never past the
@@ -72,6 +74,7 @@ class ConverterQueue {
   // preview reported (<= 0 when unknown).
   bool SetRotation(size_t row, int degrees);
   bool SetQuality(size_t row, int quality);
+  bool SetCodec(size_t row, convert::Codec codec);
   bool SetRange(size_t row, int low, int high, int64_t length_ms);
 
   // Start pressed: failed and stopped jobs wait again. False when nothing is left to run.
@@ -80,7 +83,7 @@ class ConverterQueue {
   // queue (the queue is over then).
   int Next();
   // The service's job for `row`: the photo, or the engine call of its range (the length
-  // `fallback_length_ms` when the preview reported none) and quality; `copy` for a
+  // `fallback_length_ms` when the preview reported none), quality and codec; `copy` for a
   // recording the camera stitched already. Its output is picked when it starts. Kept as
   // the entry's `call`.
   convert::ServiceJob MakeJob(size_t row, int64_t fallback_length_ms, bool copy);
