@@ -89,6 +89,36 @@ TEST(CliParts, FourPartsJoinIntoTheWholeConversion) {
   EXPECT_GE(Psnr(merged, whole), 45.0);
 }
 
+TEST(CliParts, PartsOfARangeJoinIntoTheRangesConversion) {
+  const testsupport::TempDir dir("cli_parts_range");
+  const std::string clip = dir.Path("clip.mp4");
+  ASSERT_EQ(testsupport::RunCommand(testsupport::BuiltProgram("spherolux-camgen") + " video " + ShellQuote(clip) +
+                                    " --size 320x160 --seconds 3.4")
+                .exit_code,
+            0);
+  // 10 to 90 % of 3.4 s: [0.34 s, 3.06 s) holds the 68 frames from 0.36 s to 3.04 s, a range
+  // that starts and ends between frames.
+  const std::string whole = dir.Path("whole.mp4");
+  ASSERT_EQ(Cli("convert --range 10 90 " + ShellQuote(clip) + " " + ShellQuote(whole)).exit_code, 0);
+  std::string parts;
+  for (int k = 0; k < 3; ++k) {
+    const std::string part = dir.Path("part" + std::to_string(k) + ".mp4");
+    ASSERT_EQ(
+        Cli("convert --range 10 90 --part " + std::to_string(k) + "/3 " + ShellQuote(clip) + " " + ShellQuote(part))
+            .exit_code,
+        0);
+    EXPECT_EQ(StreamField(part, "v", "nb_read_frames"), k == 0 ? "22" : "23");  // floor(68 * k / 3)
+    parts += " " + ShellQuote(part);
+  }
+  const std::string merged = dir.Path("merged.mp4");
+  ASSERT_EQ(Cli("merge " + ShellQuote(merged) + parts).exit_code, 0);
+  EXPECT_EQ(StreamField(merged, "v", "nb_read_frames"), "68");
+  EXPECT_EQ(StreamField(whole, "v", "nb_read_frames"), "68");
+  EXPECT_EQ(StreamField(merged, "v", "duration"), StreamField(whole, "v", "duration"));
+  EXPECT_EQ(StreamField(merged, "a", "duration"), StreamField(whole, "a", "duration"));
+  EXPECT_EQ(DecodedSamples(merged), DecodedSamples(whole));
+}
+
 TEST(CliParts, RefusesPartsItCannotMake) {
   const testsupport::TempDir dir("cli_parts_refused");
   const std::string clip = dir.Path("clip.mp4");
