@@ -40,7 +40,6 @@ bool SplitRange(std::vector<double> times, double start, double end, int index, 
     return false;
   }
   const int64_t first = index * frames / count, next = (index + 1) * frames / count;
-  out->first = first;
   out->frames = next - first;
   out->start = index == 0 ? start : times[static_cast<size_t>(first)];
   out->end = index + 1 == count ? end : times[static_cast<size_t>(next)];

@@ -19,7 +19,6 @@ struct PartSpan {
   double start = 0;    // seconds of the input's timeline
   double end = 0;      // seconds; the part holds frames presented in [start, end)
   int64_t frames = 0;  // frames of the input in the part
-  int64_t first = 0;   // index of its first frame among the range's frames
 };
 
 // Parses "K/N" with 0 <= K < N <= 100000.

@@ -215,8 +215,8 @@ int RunMerge(const Job& job, JobContext& ctx) {
         const double end = double(pkt->pts + pkt->duration) * av_q2d(tb);
         part_end = std::max(part_end, end);
         if (k == 1) {
-          const double sound_end = double(pkt->pts + std::max(pkt->duration, audio_frame_ticks)) * av_q2d(tb);
-          audio_end = std::isnan(audio_end) ? sound_end : std::max(audio_end, sound_end);
+          const double decoded_end = double(pkt->pts + std::max(pkt->duration, audio_frame_ticks)) * av_q2d(tb);
+          audio_end = std::isnan(audio_end) ? decoded_end : std::max(audio_end, decoded_end);
         }
       }
       if (part_duration > 0 && total_duration > 0) {
