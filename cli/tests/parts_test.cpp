@@ -3,7 +3,9 @@
 
 #include <cstdio>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testsupport/testsupport.h"
@@ -31,6 +33,17 @@ size_t DecodedSamples(const std::string& path) {
          2;
 }
 
+// The times of the audio packets, each from the previous one's.
+std::vector<long long> AudioPacketSteps(const std::string& path) {
+  std::istringstream in(testsupport::Shell(
+      "ffprobe -v error -select_streams a:0 -show_entries packet=pts -of csv=p=0 " + ShellQuote(path)));
+  std::vector<long long> steps;
+  long long last = 0, pts = 0;
+  for (bool first = true; in >> pts; first = false, last = pts)
+    if (!first) steps.push_back(pts - last);
+  return steps;
+}
+
 // The mean PSNR of the pictures of `a` against those of `b`; -1 when ffmpeg gives none.
 double Psnr(const std::string& a, const std::string& b) {
   const std::string log = testsupport::RunCommand("ffmpeg -nostdin -i " + ShellQuote(a) + " -i " + ShellQuote(b) +
@@ -42,29 +55,34 @@ double Psnr(const std::string& a, const std::string& b) {
   return -1;
 }
 
-TEST(CliParts, FourPartsJoinIntoTheWholeConversion) {
-  const testsupport::TempDir dir("cli_parts");
+// A camera clip made by camgen in `dir`, with `options` ("--size WxH --seconds S ...").
+std::string MakeClip(const testsupport::TempDir& dir, const std::string& options) {
   const std::string clip = dir.Path("clip.mp4");
-  // 85 frames at 25 per second: the parts hold 21, 21, 21 and 22 of them, and none starts
-  // where an audio packet does (1024 samples at 48 kHz).
-  ASSERT_EQ(testsupport::RunCommand(testsupport::BuiltProgram("spherolux-camgen") + " video " + ShellQuote(clip) +
-                                    " --size 640x320 --seconds 3.4")
+  EXPECT_EQ(testsupport::RunCommand(testsupport::BuiltProgram("spherolux-camgen") + " video " + ShellQuote(clip) + " " +
+                                    options)
                 .exit_code,
             0);
-  const std::string whole = dir.Path("whole.mp4");
-  ASSERT_EQ(Cli("convert " + ShellQuote(clip) + " " + ShellQuote(whole)).exit_code, 0);
+  return clip;
+}
 
-  const int expected_frames[4] = {21, 21, 21, 22};
+// Converts `clip` whole and in parts with the same `options`, checks the frames each part
+// holds, joins the parts and checks that the joined file is what the whole conversion made:
+// frames, duration, audio. Returns the paths of the whole and the joined file.
+std::pair<std::string, std::string> WholeAndJoined(const testsupport::TempDir& dir, const std::string& clip,
+                                                   const std::string& options, const std::vector<int>& part_frames) {
+  const std::string whole = dir.Path("whole.mp4"), merged = dir.Path("merged.mp4");
+  EXPECT_EQ(Cli("convert " + options + " " + ShellQuote(clip) + " " + ShellQuote(whole)).exit_code, 0);
+  const std::string n = std::to_string(part_frames.size());
   std::string parts;
-  for (int k = 0; k < 4; ++k) {
-    const std::string part = dir.Path("part" + std::to_string(k) + ".mp4");
-    const auto run = Cli("convert " + ShellQuote(clip) + " --part " + std::to_string(k) + "/4 " + ShellQuote(part));
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_NE(run.out.find("\"part\":\"" + std::to_string(k) + "/4\""), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("\"frames_converted\":" + std::to_string(expected_frames[k]) + ","), std::string::npos)
+  for (size_t k = 0; k < part_frames.size(); ++k) {
+    const std::string part = dir.Path("part" + std::to_string(k) + ".mp4"), id = std::to_string(k) + "/" + n;
+    const auto run = Cli("convert " + options + " --part " + id + " " + ShellQuote(clip) + " " + ShellQuote(part));
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.out.find("\"part\":\"" + id + "\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"frames_converted\":" + std::to_string(part_frames[k]) + ","), std::string::npos)
         << run.out;
-    EXPECT_EQ(StreamField(part, "v", "nb_read_frames"), std::to_string(expected_frames[k]));
-    // Every part starts with a key frame the decoder can start at.
+    EXPECT_EQ(StreamField(part, "v", "nb_read_frames"), std::to_string(part_frames[k]));
+    // Every part starts with a key frame a decoder can start at.
     EXPECT_EQ(testsupport::Shell("ffprobe -v error -select_streams v:0 -read_intervals %+#1 -show_entries "
                                  "frame=key_frame,pict_type -of csv=p=0 " +
                                  ShellQuote(part))
@@ -72,60 +90,43 @@ TEST(CliParts, FourPartsJoinIntoTheWholeConversion) {
               "1,I");
     parts += " " + ShellQuote(part);
   }
-  const std::string merged = dir.Path("merged.mp4");
   const auto run = Cli("merge " + ShellQuote(merged) + parts);
-  ASSERT_EQ(run.exit_code, 0) << run.err;
-
-  EXPECT_EQ(StreamField(merged, "v", "nb_read_frames"), "85");
+  EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(StreamField(merged, "v", "nb_read_frames"), StreamField(whole, "v", "nb_read_frames"));
   EXPECT_EQ(StreamField(merged, "v", "duration"), StreamField(whole, "v", "duration"));
   EXPECT_EQ(StreamField(merged, "a", "nb_read_frames"), StreamField(whole, "a", "nb_read_frames"));
   EXPECT_EQ(StreamField(merged, "a", "duration"), StreamField(whole, "a", "duration"));
   EXPECT_EQ(DecodedSamples(merged), DecodedSamples(whole));
+  // The audio packets lie as the whole conversion has them: no gap or overlap at a joint.
+  // (Merge starts the joined file at 0, where a range's conversion may start a millisecond
+  // later.)
+  EXPECT_EQ(AudioPacketSteps(merged), AudioPacketSteps(whole));
+  return {whole, merged};
+}
+
+TEST(CliParts, FourPartsJoinIntoTheWholeConversion) {
+  const testsupport::TempDir dir("cli_parts");
+  // 85 frames at 25 per second: part K starts at frame floor(85 * K / 4), so the parts hold
+  // 21, 21, 21 and 22 frames, and none starts where an audio packet does (1024 samples at
+  // 48 kHz).
+  const auto [whole, merged] = WholeAndJoined(dir, MakeClip(dir, "--size 640x320 --seconds 3.4"), "", {21, 21, 21, 22});
+  EXPECT_EQ(StreamField(merged, "v", "nb_read_frames"), "85");
   EXPECT_GT(DecodedSamples(merged), 3 * 48000u);
-  // The audio packets lie where the whole conversion has them: no gap or overlap at a joint.
-  const std::string packets = "ffprobe -v error -select_streams a:0 -show_entries packet=pts -of csv=p=0 ";
-  EXPECT_EQ(testsupport::Shell(packets + ShellQuote(merged)), testsupport::Shell(packets + ShellQuote(whole)));
   EXPECT_GE(Psnr(merged, whole), 45.0);
 }
 
 TEST(CliParts, PartsOfARangeJoinIntoTheRangesConversion) {
   const testsupport::TempDir dir("cli_parts_range");
-  const std::string clip = dir.Path("clip.mp4");
-  ASSERT_EQ(testsupport::RunCommand(testsupport::BuiltProgram("spherolux-camgen") + " video " + ShellQuote(clip) +
-                                    " --size 320x160 --seconds 3.4")
-                .exit_code,
-            0);
   // 10 to 90 % of 3.4 s: [0.34 s, 3.06 s) holds the 68 frames from 0.36 s to 3.04 s, a range
-  // that starts and ends between frames.
-  const std::string whole = dir.Path("whole.mp4");
-  ASSERT_EQ(Cli("convert --range 10 90 " + ShellQuote(clip) + " " + ShellQuote(whole)).exit_code, 0);
-  std::string parts;
-  for (int k = 0; k < 3; ++k) {
-    const std::string part = dir.Path("part" + std::to_string(k) + ".mp4");
-    ASSERT_EQ(
-        Cli("convert --range 10 90 --part " + std::to_string(k) + "/3 " + ShellQuote(clip) + " " + ShellQuote(part))
-            .exit_code,
-        0);
-    EXPECT_EQ(StreamField(part, "v", "nb_read_frames"), k == 0 ? "22" : "23");  // floor(68 * k / 3)
-    parts += " " + ShellQuote(part);
-  }
-  const std::string merged = dir.Path("merged.mp4");
-  ASSERT_EQ(Cli("merge " + ShellQuote(merged) + parts).exit_code, 0);
+  // that starts and ends between frames; floor(68 * K / 3) gives 22, 23 and 23.
+  const auto [whole, merged] =
+      WholeAndJoined(dir, MakeClip(dir, "--size 320x160 --seconds 3.4"), "--range 10 90", {22, 23, 23});
   EXPECT_EQ(StreamField(merged, "v", "nb_read_frames"), "68");
-  EXPECT_EQ(StreamField(whole, "v", "nb_read_frames"), "68");
-  EXPECT_EQ(StreamField(merged, "v", "duration"), StreamField(whole, "v", "duration"));
-  EXPECT_EQ(StreamField(merged, "a", "duration"), StreamField(whole, "a", "duration"));
-  EXPECT_EQ(DecodedSamples(merged), DecodedSamples(whole));
 }
 
 TEST(CliParts, RefusesPartsItCannotMake) {
   const testsupport::TempDir dir("cli_parts_refused");
-  const std::string clip = dir.Path("clip.mp4");
-  ASSERT_EQ(testsupport::RunCommand(testsupport::BuiltProgram("spherolux-camgen") + " video " + ShellQuote(clip) +
-                                    " --size 320x160 --seconds 1 --no-audio")
-                .exit_code,
-            0);
+  const std::string clip = MakeClip(dir, "--size 320x160 --seconds 1 --no-audio");
   const std::string out = dir.Path("out.mp4");
   for (const char* part : {"4/4", "1/0", "-1/4", "1", "a/4", "1/4/2", "/4"})
     EXPECT_EQ(Cli("convert " + ShellQuote(clip) + " --part " + part + " " + ShellQuote(out)).exit_code, 64) << part;

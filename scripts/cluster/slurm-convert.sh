@@ -111,7 +111,7 @@ collect() {
 
 # One array task: its inputs (or parts), one after another.
 run_task() {
-  local run=$1 task=${SLURM_ARRAY_TASK_ID:?not an array task} j i part input base failed=0
+  local run=$1 task=${SLURM_ARRAY_TASK_ID:?not an array task} j i part input base rc failed=0
   # shellcheck source=/dev/null
   . "$run/settings"
   local units=$((parts > 0 ? count * parts : count))
@@ -138,7 +138,7 @@ run_task() {
 
 # The job after the array: joins each input's parts (with --parts), then collects.
 run_final() {
-  local run=$1 i k n name stem out base list failed=0
+  local run=$1 i k n name stem out base list rc failed=0
   # shellcheck source=/dev/null
   . "$run/settings"
   if [ "$parts" -gt 0 ]; then

@@ -111,6 +111,12 @@ CONF
 
 slurm_stop() {
   local pid
+  # Jobs still running (a test that failed half-way) end first: their step daemons are not
+  # the children of slurmd.
+  if [ ${#slurm_pids[@]} -gt 0 ] && [ -n "${SLURM_CONF:-}" ]; then
+    scancel --quiet --full --user=root 2>/dev/null || true
+    for _ in $(seq 50); do [ -z "$(squeue -h -o %i 2>/dev/null)" ] && break; sleep 0.1; done
+  fi
   for pid in "${slurm_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${slurm_pids[@]}"; do
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
