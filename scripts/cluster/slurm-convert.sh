@@ -33,10 +33,10 @@
 # Shared storage: outputs are made as the command line makes them on one machine. Each is
 # written to a temporary file in DIR and only then given its name, which never replaces an
 # existing file or an input; the picked names NAME_spherolux_M.mp4 are claimed at once with
-# an exclusive create, so that two nodes never pick the same one. On NFS, which has no
-# unnamed temporary files (O_TMPFILE), the temporary is a hidden .NAME.XXXXXX beside the
-# output, put in place by a hard link (NFS cannot rename without replacing); a node killed
-# outright can leave such a file behind. Every node must see the same paths, and the run's
+# an exclusive create, so that two nodes never pick the same one. Where the file system has
+# no unnamed temporary files (O_TMPFILE), as NFS has none, the temporary is a hidden
+# .NAME.XXXXXX beside the output, put in place by a hard link where the file system cannot
+# rename without replacing (NFS cannot); a node killed outright can leave such a file behind. Every node must see the same paths, and the run's
 # folder must be on the shared storage too.
 set -euo pipefail
 
