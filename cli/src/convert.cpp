@@ -14,6 +14,7 @@
 #include "convert/messages.h"
 #include "engine_runner.h"
 #include "json.h"
+#include "parts.h"
 #include "probe/probe.h"
 #include "reframe/view_path.h"
 
@@ -93,6 +94,8 @@ struct ConvertOptions {
   // reframe: a flat video along the view path in this file, at this size.
   std::string view_path;
   int view_width = 1920, view_height = 1080;
+  // --part K/N: the part of the range this run converts (parts == 0: the whole range).
+  int part = 0, parts = 0;
 };
 
 // What one file's job ended with; kExitOk when it succeeded.
@@ -101,7 +104,7 @@ struct FileEnd {
 };
 
 void PrintResult(const std::string& input, const std::string& output, const convert::TrimRange* range, bool copy,
-                 const FrameReport* report, int result, const std::string& error) {
+                 const FrameReport* report, int result, const std::string& error, const std::string& part = "") {
   long long expected = -1, converted = -1;
   const bool counted = report != nullptr && report->Read(&expected, &converted);
   cli::JsonWriter w;
@@ -117,6 +120,10 @@ void PrintResult(const std::string& input, const std::string& output, const conv
     w.String(convert::FormatClockMs(range->duration_ms));
     w.Key("copy");
     w.Bool(copy);
+  }
+  if (!part.empty()) {
+    w.Key("part");
+    w.String(part);
   }
   if (counted) {
     w.Key("frames_expected");
@@ -168,7 +175,26 @@ bool VideoItem(const ConvertOptions& o, const std::string& input, const std::str
       return false;
     }
   }
-  const convert::TrimRange range = convert::RangeFromPercent(o.low, o.high, check.length_ms);
+  convert::TrimRange range = convert::RangeFromPercent(o.low, o.high, check.length_ms);
+  cli::PartSpan span;
+  std::string part;
+  if (o.parts > 0) {
+    part = std::to_string(o.part) + "/" + std::to_string(o.parts);
+    std::string why;
+    std::vector<double> times;
+    if (check.copy) {
+      why = input + ": the recording is copied, not encoded, and is not split into parts";
+    } else if (cli::VideoFrameTimes(input, &times, &why)) {
+      cli::SplitRange(std::move(times), double(range.start_ms) / 1000,
+                      double(range.start_ms + range.duration_ms) / 1000, o.part, o.parts, &span, &why);
+    }
+    if (!why.empty()) {
+      end->exit_code = FailFile(o, input, why, cli::kExitFailure, -1);
+      return false;
+    }
+    // What the JSON result shows; the engine gets the bounds to the microsecond.
+    range = {std::llround(span.start * 1000), std::llround((span.end - span.start) * 1000)};
+  }
   // Only a job that has read the input reports its frames: a refused name does not.
   auto report = std::make_shared<const FrameReport>();
   item->job.input = input;
@@ -183,6 +209,10 @@ bool VideoItem(const ConvertOptions& o, const std::string& input, const std::str
       call.args.insert(
           at, {"-reframe", o.view_path, "-s", std::to_string(o.view_width) + "x" + std::to_string(o.view_height)});
       if (panorama) call.args.erase(std::find(call.args.begin(), call.args.end(), "-d"));
+    }
+    if (o.parts > 0) {
+      *(std::find(call.args.begin(), call.args.end(), "-ss") + 1) = cli::FormatSeconds(span.start);
+      *(std::find(call.args.begin(), call.args.end(), "-t") + 1) = cli::FormatSeconds(span.end - span.start);
     }
     report->AddTo(&call);
     if (o.allow_missing) call.args.insert(call.args.begin() + 1, "-allow_missing");
@@ -211,7 +241,16 @@ bool VideoItem(const ConvertOptions& o, const std::string& input, const std::str
     if (counted && expected - converted > 1)
       std::fprintf(stderr, "spherolux-cli convert: warning: %lld frames of the range are missing from the input; %s\n",
                    expected - converted, frames.c_str());
-    PrintResult(input, r.output, &range, check.copy, report.get(), r.result, "");
+    // A part that does not hold its frames would join into a wrong whole: it is not kept.
+    if (o.parts > 0 && !o.allow_missing && (!counted || converted != span.frames)) {
+      std::error_code ignored;
+      fs::remove(r.output, ignored);
+      Fail("part " + part + " holds " + std::to_string(converted) + " frames instead of " +
+           std::to_string(span.frames) + "; the frame index of " + input + " does not match its frames");
+      end->exit_code = cli::kExitFailure;
+      return;
+    }
+    PrintResult(input, r.output, &range, check.copy, report.get(), r.result, "", part);
   };
   return true;
 }
@@ -287,6 +326,9 @@ int RunJobs(std::span<char* const> args, bool reframe) {
       o.overwrite = true;
     } else if (a == "--allow-missing") {
       o.allow_missing = true;
+    } else if (!reframe && a == "--part") {
+      if (++i >= args.size() || !cli::ParsePart(args[i], &o.part, &o.parts))
+        return Usage(command, "--part needs K/N, a whole K from 0 to N - 1");
     } else if (reframe && a == "--path") {
       if (++i >= args.size()) return Usage(command, "--path needs a view path file");
       o.view_path = args[i];
@@ -321,6 +363,12 @@ int RunJobs(std::span<char* const> args, bool reframe) {
       if (MediaKindOfPath(file) == MediaKind::kPhoto) return Usage(command, "reframe takes videos, not photos");
   }
   const std::string& input = files.front();
+  if (o.parts > 0) {
+    if (files.size() > 1) return Usage(command, "--part takes one input");
+    if (MediaKindOfPath(input) == MediaKind::kPhoto) return Usage(command, "--part takes a video, not a photo");
+    // A fixed output frame rate picks frames by their time from the start of each part.
+    if (o.quality == convert::Quality::kLow) return Usage(command, "--part needs --quality medium or high");
+  }
   if (files.size() == 1 && MediaKindOfPath(input) == MediaKind::kPhoto)
     return ConvertPhoto(input, output, o.output_dir, o.rotation, o.quality, o.overwrite);
 
@@ -361,7 +409,7 @@ int RunReframe(std::span<char* const> args) { return RunJobs(args, true); }
 const cli::Registration kConvert{
     "convert",
     "IN [OUT] | --output-dir DIR IN... [--range LOW HIGH] [--quality low|medium|high] [--codec h264|h265] "
-    "[--rotation 0|90|180|270] [--overwrite] [--allow-missing]",
+    "[--rotation 0|90|180|270] [--overwrite] [--allow-missing] [--part K/N]",
     "Stitch a camera video into an equirectangular MP4 through the conversion engine (libconvert.so):\n"
     "the range in whole percent of the length, quality Medium by default, H.264 unless --codec h265\n"
     "asks for H.265 (about half the size for the same picture; what phones and TVs decode above\n"
@@ -377,7 +425,12 @@ const cli::Registration kConvert{
     "With --output-dir any number of videos and photos run one after another in the given order:\n"
     "one progress line per file on stderr, one JSON result per file on stdout (a failed file's\n"
     "with its error), exit 1 when any failed; Ctrl-C stops the running one, leaves nothing of it\n"
-    "and starts no other.",
+    "and starts no other.\n"
+    "--part K/N converts part K (from 0) of N of one video, for machines that share the work: of\n"
+    "the range's F frames, part K holds frames floor(K*F/N) to floor((K+1)*F/N) - 1, starts with a\n"
+    "key frame and keeps the audio that starts in its span; merge OUT PART0 ... PARTN-1 joins the\n"
+    "parts into the file the whole conversion would have made (Medium or High quality; recordings\n"
+    "the camera stitched are not split).",
     RunConvert};
 
 const cli::Registration kReframe{

@@ -270,6 +270,15 @@ class ReaderImpl final : public Mp4Reader {
     const Track* t = Find(track);
     return t ? static_cast<uint32_t>(t->samples.size()) : 0;
   }
+  std::vector<double> PresentationTimes(int track) const override {
+    std::vector<double> times;
+    if (const Track* t = Find(track)) {
+      times.reserve(t->samples.size());
+      for (const Sample& s : t->samples)
+        times.push_back(ToMs(s.dts + s.cts_offset + t->shift, t->description.timescale));
+    }
+    return times;
+  }
 
   Mp4Status SeekToTime(int track, double ms, double* reached_ms) override {
     Track* t = Find(track);

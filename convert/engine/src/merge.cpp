@@ -54,6 +54,8 @@ bool ReadList(const std::string& list, std::vector<std::string>* files) {
   return !files->empty();
 }
 
+double ToSeconds(int64_t ts, AVRational tb) { return double(ts) * av_q2d(tb); }
+
 struct Part {
   InputPtr fmt;
   int video = -1, audio = -1;
@@ -143,14 +145,41 @@ int RunMerge(const Job& job, JobContext& ctx) {
     return CONVERT_ERR_CREATE_OUTPUT;
   if (const int r = avformat_write_header(oc, nullptr); r < 0) return WriteError(r);
 
-  // Each part starts where the previous one ended: the latest end time of its packets.
+  // Each part starts where the previous one's video ended (its track's duration), so that
+  // the parts of one recording, cut at frame boundaries, join at exactly those instants; a
+  // part whose video length is unknown ends at the latest end of its packets. The audio
+  // keeps the part's offset, but continues exactly where the previous part's audio ended
+  // when it would start less than a millisecond before or after that: a part cut between
+  // two audio packets has its first one start that much after its video, and its edit
+  // list gives that delay only to the movie's whole millisecond.
   double offset = 0, done = 0;
+  double audio_end = NAN;  // where the audio written so far ends
   int64_t last_dts[2] = {INT64_MIN, INT64_MIN};
   PacketPtr pkt = MakePacket();
   for (auto& part : parts) {
     double part_end = offset;
     const double origin = part.fmt->start_time == AV_NOPTS_VALUE ? 0 : double(part.fmt->start_time) / AV_TIME_BASE;
     const double part_duration = part.fmt->duration > 0 ? double(part.fmt->duration) / AV_TIME_BASE : 0;
+    const AVStream* video = part.fmt->streams[part.video];
+    const int64_t video_start = video->start_time != AV_NOPTS_VALUE ? video->start_time : 0;
+    const double video_end =
+        video->duration > 0 ? ToSeconds(video_start + video->duration, video->time_base) - origin : 0;
+    // A video packet without a duration (the demuxer leaves it out where an edit list
+    // shifts the frames) lasts one frame, so that the last one keeps its time on screen.
+    const AVRational rate = video->avg_frame_rate.num > 0 ? video->avg_frame_rate : video->r_frame_rate;
+    const int64_t frame_ticks = rate.num > 0 && rate.den > 0 ? av_rescale_q(1, av_inv_q(rate), video->time_base) : 0;
+    double audio_shift = NAN;  // seconds added to this part's audio times
+    // The time an audio packet takes when decoded: its frame, the last one cut at the track's
+    // end. (Where an empty edit delays the track, the demuxer gives the last packet a
+    // length of its own.)
+    const AVStream* sound = part.audio >= 0 ? part.fmt->streams[part.audio] : nullptr;
+    const int64_t audio_frame_ticks =
+        sound && sound->codecpar->frame_size > 0 && sound->codecpar->sample_rate > 0
+            ? av_rescale_q(sound->codecpar->frame_size, {1, sound->codecpar->sample_rate}, sound->time_base)
+            : 0;
+    const int64_t sound_end = sound && sound->duration > 0 && sound->start_time != AV_NOPTS_VALUE
+                                  ? sound->start_time + sound->duration
+                                  : INT64_MAX;
     while (true) {
       if (ctx.stopped()) return CONVERT_ERR_STOPPED;
       int r = av_read_frame(part.fmt.get(), pkt.get());
@@ -161,7 +190,19 @@ int RunMerge(const Job& job, JobContext& ctx) {
         continue;
       }
       const AVRational tb = part.fmt->streams[pkt->stream_index]->time_base;
-      const int64_t shift = llround((offset - origin) / av_q2d(tb));
+      if (k == 0 && pkt->duration <= 0) pkt->duration = frame_ticks;
+      if (k == 1 && audio_frame_ticks > 0 && pkt->pts != AV_NOPTS_VALUE && pkt->pts < sound_end)
+        pkt->duration = std::min(audio_frame_ticks, sound_end - pkt->pts);
+      double shift_seconds = offset - origin;
+      if (k == 1 && pkt->pts != AV_NOPTS_VALUE) {
+        if (std::isnan(audio_shift)) {
+          audio_shift = shift_seconds;
+          const double start = double(pkt->pts) * av_q2d(tb) + audio_shift;
+          if (std::abs(start - audio_end) < 1e-3) audio_shift += audio_end - start;
+        }
+        shift_seconds = audio_shift;
+      }
+      const int64_t shift = llround(shift_seconds / av_q2d(tb));
       if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += shift;
       if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += shift;
       // Decoding order must keep rising across the joint.
@@ -173,7 +214,14 @@ int RunMerge(const Job& job, JobContext& ctx) {
         }
         last_dts[k] = pkt->dts;
       }
-      if (pkt->pts != AV_NOPTS_VALUE) part_end = std::max(part_end, double(pkt->pts + pkt->duration) * av_q2d(tb));
+      if (pkt->pts != AV_NOPTS_VALUE) {
+        const double end = double(pkt->pts + pkt->duration) * av_q2d(tb);
+        part_end = std::max(part_end, end);
+        if (k == 1) {
+          const double decoded_end = double(pkt->pts + std::max(pkt->duration, audio_frame_ticks)) * av_q2d(tb);
+          audio_end = std::isnan(audio_end) ? decoded_end : std::max(audio_end, decoded_end);
+        }
+      }
       if (part_duration > 0 && total_duration > 0) {
         const double t = pkt->pts != AV_NOPTS_VALUE ? double(pkt->pts) * av_q2d(tb) - offset : 0;
         ctx.SetProgress(
@@ -187,7 +235,7 @@ int RunMerge(const Job& job, JobContext& ctx) {
     // A part whose packets end well before its index says it does is missing media data.
     if (part_duration > 0 && part_end - offset < part_duration - 0.5) return CONVERT_ERR_DAMAGED_INPUT;
     done += part_duration;
-    offset = part_end;
+    offset = video_end > 0 ? offset + video_end : part_end;
   }
   if (const int r = av_write_trailer(oc); r < 0) return WriteError(r);
   out.reset();

@@ -21,6 +21,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "mp4/track.h"
 
@@ -39,6 +40,9 @@ class Mp4Reader {
   virtual const TrackDescription& description(int track) const = 0;
   virtual std::span<const uint8_t> decoder_config(int track) const = 0;
   virtual uint32_t sample_count(int track) const = 0;
+  // The presentation times (ms) of the track's samples in decoding order, from the sample
+  // tables alone: no sample data is read. Empty for a track number out of range.
+  virtual std::vector<double> PresentationTimes(int track) const = 0;
 
   // Moves the track's read position to its last sample starting at or before `ms` (its
   // first sample when `ms` lies before it) and reports that sample's time in *reached_ms.

@@ -38,7 +38,9 @@
  *   merge       ffmpeg [-y|-n] -f concat -i LIST -c copy OUTPUT
  *     LIST          a text file of lines "file 'PATH'" (LF or CR LF); the files must share
  *                   codec (else CONVERT_ERR_MERGE_CODECS), codec setup, frame size, time
- *                   base and audio parameters (else CONVERT_ERR_MERGE_MISMATCH).
+ *                   base and audio parameters (else CONVERT_ERR_MERGE_MISMATCH). Each file
+ *                   starts where the previous one's video track ends, so that the parts of
+ *                   one conversion cut at frame boundaries join into that conversion.
  *
  * Every output is an MP4 with its movie box first (playable while downloading). Stitched
  * outputs carry Spherical Video V1 and V2 metadata; copies and merges carry the input's.
