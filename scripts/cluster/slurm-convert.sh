@@ -28,7 +28,7 @@
 #                         (e.g. "--partition=gpu --time=2:00:00")
 #   --max-running M       run at most M array tasks at once (--array=...%M)
 #   --wait                wait for the jobs and report
-#   --range LOW HIGH, --quality Q, --rotation R, --allow-missing   passed to convert
+#   --range LOW HIGH, --quality Q, --codec C, --rotation R, --allow-missing   passed to convert
 #
 # Shared storage: outputs are made as the command line makes them on one machine. Each is
 # written to a temporary file in DIR and only then given its name, which never replaces an
@@ -206,7 +206,7 @@ main() {
         convert_options+=(--range "$2" "$3")
         shift 3
         ;;
-      --quality | --rotation)
+      --quality | --rotation | --codec)
         [ $# -ge 2 ] || die "$1 needs a value"
         convert_options+=("$1" "$2")
         shift 2
