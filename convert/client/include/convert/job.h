@@ -61,6 +61,12 @@ inline OutputName OutputNameFor(bool named, bool overwrite) {
 // copy: the recording was stitched by the camera; it is copied whatever the quality.
 EngineCall ConversionCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,
                           bool copy, OutputName name = OutputName::kClaim);
+// The engine call of a reframe job: a flat video of width x height following the view path in
+// `path_file` (reframe/view_path.h) instead of a panorama, encoded at `quality` (never copied).
+// `panorama`: the input is a panorama stitched earlier, whose picture is read as it is.
+EngineCall ReframeCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,
+                       const std::string& path_file, int width, int height, bool panorama,
+                       OutputName name = OutputName::kClaim);
 std::vector<std::string> MergeArgs(const std::string& list_path, const std::string& output,
                                    OutputName name = OutputName::kClaim);
 

@@ -197,6 +197,23 @@ enum StringId : int {
   kStrEngineSnapshot,
   kStrStreamRecord,
   kStrStopStreamRecord,
+  // The reframe panel: a flat video cut out of a 360° video along a path of views.
+  kStrReframe,
+  kStrAddKeyframe,
+  kStrRecordPath,
+  kStrPlayPath,
+  kStrOutputSize,
+  kStrCustomSize,
+  kStrSavePath,
+  kStrLoadPath,
+  kStrExport,
+  kStrViewPathFilter,
+  kStrViewPathNotRead,
+  kStrViewPathNotSaved,
+  kStrNoKeyframes,
+  kStrReframeSavedIn,
+  kStrCloseReframe,
+  kStrKeyframeStrip,
 };
 
 void SetUiLanguage(Language language);
