@@ -31,8 +31,8 @@ Vec TransposeTimes(const Mat& m, const Vec& v) {
 Mat WorldFromSphere(PlayerSphere sphere) {
   switch (sphere) {
     case PlayerSphere::kDualLens:
-      // Lens 1 (the panorama's centre) on the sphere's -x axis.
-      return {{{0, 0, -1}, {0, 1, 0}, {-1, 0, 0}}};
+      // Lens 1 (the panorama's centre) on the sphere's x axis.
+      return {{{0, 0, 1}, {0, 1, 0}, {1, 0, 0}}};
     case PlayerSphere::kPanorama:
     case PlayerSphere::kSingleLens:
       break;

@@ -140,6 +140,28 @@ TEST(PlayerView, TheKeyLooksWhereTheRenderersPanoramaSphereShows) {
   }
 }
 
+// On the two-lens sphere lens 1 (the grid of table A, around the sphere's x axis) is the
+// panorama's centre: the view the renderer centres on that axis is yaw 0, pitch 0.
+TEST(PlayerView, TheFirstLensOfATwoLensSphereIsThePanoramasCentre) {
+  render::CBallModel ball(1000);
+  const std::vector<float> table(render::kGridTableRowFloats * 52, 100.0f);
+  ball.GenerateMesh(table.data(), static_cast<int>(table.size()), 1920, 960, table.data());
+  for (const float yaw : {0.0f, 90.0f, 180.0f, 270.0f}) {
+    render::Matrix4 mv;
+    mv.SetIdentity();
+    mv.LookAt(0, 0, -1.3f, 0, 0, 0, 0, 1, 0);
+    mv.Rotate(0, 1, 0, 0);
+    mv.Rotate(yaw, 0, 1, 0);
+    // Where the lens axis (the grid's first ring, a point) lands on the screen.
+    const float* axis = ball.positions();
+    const double x = mv.m[0] * axis[0] + mv.m[4] * axis[1] + mv.m[8] * axis[2] + mv.m[12];
+    const double z = mv.m[2] * axis[0] + mv.m[6] * axis[1] + mv.m[10] * axis[2] + mv.m[14];
+    const bool centred = std::fabs(x) < 1e-4 && -z > ball.near_plane();  // the far side, not the clipped near one
+    const ViewKey key = KeyFromPlayerView(PlayerSphere::kDualLens, {yaw, 0, 90, -1.3, false}, 0);
+    EXPECT_EQ(centred, YawGap(key.yaw, 0) < 1e-6) << yaw << " looks at " << key.yaw;
+  }
+}
+
 TEST(PlayerView, PlayingAKeyBackShowsTheSameView) {
   for (const PlayerSphere sphere : {PlayerSphere::kPanorama, PlayerSphere::kDualLens, PlayerSphere::kSingleLens}) {
     for (const bool flipped : {false, true}) {

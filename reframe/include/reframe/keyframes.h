@@ -29,7 +29,7 @@ namespace spherolux::reframe {
 // How the player's sphere lies in the panorama the converter writes.
 enum class PlayerSphere {
   kPanorama,    // a stitched equirectangular picture on a sphere of radius 0.9
-  kDualLens,    // two fisheyes, lens 1 on the sphere's -x axis (radius 1)
+  kDualLens,    // two fisheyes, lens 1 on the sphere's x axis (radius 1)
   kSingleLens,  // one fisheye looking along the sphere's y axis (radius 1)
 };
 
