@@ -265,11 +265,12 @@ void ReframePanel::resizeEvent(QResizeEvent*) {
   place(size_, 118);
   place(width_, 56, 4);
   place(height_, 56, 18);
-  place(save_, 112);
-  place(load_, 112, 18);
+  place(save_, 124);
+  place(load_, 124, 18);
   place(export_, 80);
   close_->setGeometry(width() - 12 - 28, kRowTop, 28, kRowHeight);
-  progress_->setGeometry(x, kRowTop + 4, std::max(40, close_->x() - 10 - x), kRowHeight - 8);
+  // An export's progress takes the strip's place.
+  progress_->setGeometry(strip_->geometry());
 }
 
 void ReframePanel::paintEvent(QPaintEvent*) {
@@ -515,6 +516,7 @@ void ReframePanel::Export() {
   };
   progress_->setValue(0);
   progress_->setFormat("%p%");
+  strip_->hide();
   progress_->show();
   export_->setText(Text(ui::kStrStop));
   job_ = service_->Submit(std::move(job), std::move(callbacks));
@@ -524,6 +526,7 @@ void ReframePanel::ExportEnded(int result, bool stopped, const std::string& outp
   job_ = 0;
   job_path_.reset();
   progress_->hide();
+  strip_->show();
   export_->setText(Text(ui::kStrExport));
   Refresh();
   if (stopped) return;

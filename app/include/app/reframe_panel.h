@@ -5,8 +5,9 @@
 // shows the keyframes over the video's length: a click on a mark goes there, a drag moves it
 // in time, Delete removes it. The size of the flat video is one of four presets or a custom
 // size; the path is saved and loaded as a view-path file (reframe/view_path.h); "Export…"
-// hands a reframe job to the conversion service (progress beside the button, which turns into
-// Stop; a stopped job leaves nothing), with an output name picked as the converter picks one.
+// hands a reframe job to the conversion service (its progress and time left in the strip's
+// place, the button turned into Stop; a stopped job leaves nothing), at the converter's Medium
+// quality over the whole video, with an output name picked as the converter picks one.
 //
 // The panel reads and steers the player's view through the renderer's current model; in the
 // flat and layer views there is no view to take.
