@@ -489,8 +489,10 @@ QImage VideoFrame(const std::string& video, bool last, const std::string& png) {
 // at the middle and at a point right of it when K was pressed.
 TEST_F(WindowTest, APathSteeredByDragsExportsAFlatVideoThatFollowsThem) {
   const std::string base = home_ + "/gradient.mp4", video = home_ + "/gradient360.mp4";
-  ASSERT_TRUE(Shell("ffmpeg -loglevel error -y -f lavfi -i \"color=c=black:s=1920x960:r=25:d=12,geq=r='255*X/W':"
-                    "g='255*Y/H':b=128\" -pix_fmt yuv420p -c:v libx264 " + Quote(base)));
+  ASSERT_TRUE(
+      Shell("ffmpeg -loglevel error -y -f lavfi -i \"color=c=black:s=1920x960:r=25:d=12,geq=r='255*X/W':"
+            "g='255*Y/H':b=128\" -pix_fmt yuv420p -c:v libx264 " +
+            Quote(base)));
   ASSERT_TRUE(Shell(kBin + "spherolux-camgen embed " + Quote(base) + " " + Quote(video) + " --no-block --spherical"));
   Start({QString::fromStdString(video)});
   ASSERT_TRUE(WaitForPicture());
@@ -513,8 +515,8 @@ TEST_F(WindowTest, APathSteeredByDragsExportsAFlatVideoThatFollowsThem) {
     Sleep(1500);
   }
   Key("space");  // paused: the video does not end (which closes the panel) during the export
-  EXPECT_GT(std::abs(qRed(seen[0].first) - qRed(seen[1].first)) + std::abs(qGreen(seen[0].first) - qGreen(seen[1].first)),
-            30)
+  EXPECT_GT(
+      std::abs(qRed(seen[0].first) - qRed(seen[1].first)) + std::abs(qGreen(seen[0].first) - qGreen(seen[1].first)), 30)
       << "the drags did not turn the view";
 
   Click(891, video_area.bottom() + 1 + 29 + 14);  // Export…

@@ -176,10 +176,9 @@ bool VideoItem(const ConvertOptions& o, const std::string& input, const std::str
   item->job.rotation = o.rotation;
   item->job.call = [=](const std::string& output) {
     const convert::OutputName name = convert::OutputNameFor(!named.empty(), o.overwrite);
-    convert::EngineCall call =
-        reframe ? convert::ReframeCall(input, output, range, o.quality, o.view_path, o.view_width, o.view_height,
-                                       panorama, name)
-                : convert::ConversionCall(input, output, range, o.quality, check.copy, name);
+    convert::EngineCall call = reframe ? convert::ReframeCall(input, output, range, o.quality, o.view_path,
+                                                              o.view_width, o.view_height, panorama, name)
+                                       : convert::ConversionCall(input, output, range, o.quality, check.copy, name);
     report->AddTo(&call);
     if (o.allow_missing) call.args.insert(call.args.begin() + 1, "-allow_missing");
     return call;

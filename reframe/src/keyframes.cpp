@@ -131,7 +131,8 @@ int KeyframeTrack::Add(const ViewKey& key) {
     keys_[static_cast<size_t>(same)] = key;
     return same;
   }
-  const auto at = std::upper_bound(keys_.begin(), keys_.end(), key.t, [](double t, const ViewKey& k) { return t < k.t; });
+  const auto at =
+      std::upper_bound(keys_.begin(), keys_.end(), key.t, [](double t, const ViewKey& k) { return t < k.t; });
   const auto added = keys_.insert(at, key);
   return static_cast<int>(added - keys_.begin());
 }
@@ -189,8 +190,8 @@ bool FollowsWithout(const std::vector<ViewKey>& keys, size_t skip, const std::ve
   }
   ViewPath path;
   if (!path.Set(std::move(near), false)) return false;
-  const auto first = std::lower_bound(samples.begin(), samples.end(), from,
-                                      [](const ViewKey& k, double t) { return k.t < t; });
+  const auto first =
+      std::lower_bound(samples.begin(), samples.end(), from, [](const ViewKey& k, double t) { return k.t < t; });
   for (auto s = first; s != samples.end() && s->t <= to; ++s) {
     const ViewState v = path.At(s->t);
     if (ViewDistance(*s, {s->t, v.yaw, v.pitch, v.roll, v.fov}) > tolerance) return false;

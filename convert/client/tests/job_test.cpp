@@ -104,8 +104,8 @@ TEST(EngineVectors, HaveTheEntriesOfEachQuality) {
 // copies), and reads a stitched panorama's picture as it is (no two-lens input).
 TEST(ConversionCall, AReframeCallRendersTheViewPathAndNeverCopies) {
   const TrimRange r{2000, 5000};
-  const EngineCall lenses = ReframeCall("/in/a.mp4", "/out/a_spherolux_0.mp4", r, Quality::kMedium, "/p/path.json", 1080,
-                                        1920, false, OutputName::kKeep);
+  const EngineCall lenses = ReframeCall("/in/a.mp4", "/out/a_spherolux_0.mp4", r, Quality::kMedium, "/p/path.json",
+                                        1080, 1920, false, OutputName::kKeep);
   const std::vector<std::string> tail = {"-reframe", "/p/path.json", "-s", "1080x1920", "/out/a_spherolux_0.mp4"};
   ASSERT_GE(lenses.args.size(), tail.size());
   EXPECT_EQ(std::vector<std::string>(lenses.args.end() - static_cast<std::ptrdiff_t>(tail.size()), lenses.args.end()),

@@ -220,7 +220,8 @@ constexpr Entry kTable[] = {
     {kStrNoKeyframes, "Add a keyframe first (K).", "请先添加关键帧（K）。"},
     {kStrReframeSavedIn, "Reframed video saved in", "重新取景的视频已保存至"},
     {kStrCloseReframe, "Close the reframe panel", "关闭重新取景面板"},
-    {kStrKeyframeStrip, "Keyframes: click to go there, drag to move, Delete to remove", "关键帧：单击跳转，拖动移动，按Delete删除"},
+    {kStrKeyframeStrip, "Keyframes: click to go there, drag to move, Delete to remove",
+     "关键帧：单击跳转，拖动移动，按Delete删除"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};
