@@ -175,7 +175,6 @@ ReframePanel::ReframePanel(QWidget* parent, std::function<media::CMediaPlayer&()
                            convert::ConversionService* service, std::function<void()> close)
     : QWidget(parent), player_(std::move(player)), close_request_(std::move(close)), service_(service) {
   setObjectName("reframePanel");
-  setAttribute(Qt::WA_StyledBackground, false);
   setFont(ui::SkinFont(13));
   setStyleSheet(StyleSheet());
   setAccessibleName(Text(ui::kStrReframe));
