@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "app/keys.h"
+#include "base/log.h"
 #include "convert/client.h"
 #include "convert/job.h"
 #include "convert/service.h"
@@ -337,7 +338,10 @@ bool ReframePanel::AddKeyframe() {
   reframe::PlayerSphere sphere;
   if (!ShownView(&view, &sphere)) return false;
   const double t = static_cast<double>(player_().Time()) / 1000.0;
-  strip_->Select(track_.Add(reframe::KeyFromPlayerView(sphere, view, std::max(0.0, t))));
+  const reframe::ViewKey key = reframe::KeyFromPlayerView(sphere, view, std::max(0.0, t));
+  Tracef("keyframe at %.3f s: yaw %.2f, pitch %.2f, roll %.2f, fov %.2f (model yaw %.2f, pitch %.2f, fov %.2f)", key.t,
+         key.yaw, key.pitch, key.roll, key.fov, view.yaw, view.pitch, view.fov);
+  strip_->Select(track_.Add(key));
   Refresh();
   return true;
 }
