@@ -515,7 +515,8 @@ TEST_F(WindowTest, APathSteeredByDragsExportsAFlatVideoThatFollowsThem) {
     DragView(middle.x(), middle.y(), dx, dy);
     ASSERT_TRUE(Still()) << "the view does not come to rest";
     Key("k");
-    // The window draws a turn after the view took it: the picture once drawn again.
+    // The window may draw the view's last turn only after K took it: read the picture once it
+    // is still again.
     Sleep(500);
     ASSERT_TRUE(Still());
     const QImage shown = Screen();
