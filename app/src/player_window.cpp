@@ -21,6 +21,7 @@
 #include "app/keys.h"
 #include "app/language_dialog.h"
 #include "app/recording_badge.h"
+#include "app/reframe_panel.h"
 #include "base/log.h"
 #include "media/media_player.h"
 #include "media/player_input.h"
@@ -107,6 +108,9 @@ CVideoPlayerDlg::CVideoPlayerDlg(WindowOptions options)
   playback_notice_timer_->setSingleShot(true);
   playback_notice_timer_->setInterval(10000);
   connect(playback_notice_timer_, &QTimer::timeout, playback_notice_, &QWidget::hide);
+  reframe_ = new ReframePanel(
+      this, [this]() -> media::CMediaPlayer& { return Player(); }, options_.service, [this] { Run("reframe"); });
+  reframe_->hide();
   language_ = new CDlgSetLanguage(this, ui::LanguageFilePath(options_.environment), ui::UiLanguage(),
                                   [this] { return options_.restart && options_.restart(ReopenArguments()); });
   language_->hide();
@@ -167,7 +171,9 @@ CVideoPlayerDlg::~CVideoPlayerDlg() {
 // ---------------------------------------------------------------------------------------------
 // Layout
 
-QRect CVideoPlayerDlg::VideoRect() const { return QRect(0, 30, width(), height() - 85); }
+QRect CVideoPlayerDlg::VideoRect() const {
+  return QRect(0, 30, width(), height() - 85 - (reframe_open_ ? ReframePanel::kHeight : 0));
+}
 QRect CVideoPlayerDlg::CaptionRect() const { return QRect(1, 1, width() - 2, ui::CCaptionDlg::kHeight); }
 QRect CVideoPlayerDlg::BottomRect() const { return QRect(1, height() - 56, width() - 2, ui::CBOTTOMDLG::kHeight); }
 QRect CVideoPlayerDlg::PanelRect() const {
@@ -179,6 +185,7 @@ void CVideoPlayerDlg::Layout() {
   video_->setGeometry(VideoRect());
   caption_->setGeometry(CaptionRect());
   bottom_->setGeometry(BottomRect());
+  reframe_->setGeometry(0, VideoRect().bottom() + 1, width(), ReframePanel::kHeight);
   if (panel_->isVisible()) panel_->setGeometry(PanelRect());
   // Top left of the picture, below where the floating panel shows.
   recording_badge_->move(VideoRect().topLeft() + QPoint(12, ui::CFloatDlg::kHeight + 10));
@@ -444,6 +451,7 @@ void CVideoPlayerDlg::OpenCurrent() {
     setTimer(kTimerPhoto, 25);
   } else {
     Player().Play();
+    reframe_->SetFile(current_path_, output_dir_);
     setTimer(kTimerTime, 500);
     bottom_->SetPlaying(true);
   }
@@ -461,6 +469,8 @@ void CVideoPlayerDlg::EndOfMedia() {
   if (is_photo_) killTimer(kTimerPhoto);
   playback_notice_->hide();
   SetMediumLook(false);
+  reframe_->MediumEnded();
+  if (reframe_open_) Reframe();
   panel_->Reset();
   panel_->hide();
   caption_->SetPanelShown(false);
@@ -703,6 +713,17 @@ void CVideoPlayerDlg::Changed(const player::Command& command) {
     default:
       break;
   }
+}
+
+void CVideoPlayerDlg::AddKeyframe() {
+  if (!reframe_open_) Reframe();
+  reframe_->AddKeyframe();
+}
+
+void CVideoPlayerDlg::Reframe() {
+  reframe_open_ = !reframe_open_;
+  reframe_->setVisible(reframe_open_);
+  Layout();
 }
 
 void CVideoPlayerDlg::Run(const char* command) { core_->Run(command); }

@@ -441,6 +441,94 @@ TEST_F(WindowTest, ALanguageChangeReopensTheVideoWhereItWas) {
   EXPECT_EQ(restarted.size(), 1u);
 }
 
+// A drag of the picture from (x, y) by (dx, dy), in steps, held still before the release so that
+// the view does not coast on.
+void DragView(int x, int y, int dx, int dy) {
+  std::string steps;
+  for (int i = 1; i <= 8; ++i) {
+    steps += " mousemove " + std::to_string(x + dx * i / 8) + " " + std::to_string(y + dy * i / 8) + " sleep 0.05";
+  }
+  Shell("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " mousedown 1" + steps +
+        " sleep 0.5 mouseup 1");
+}
+
+// One frame of a video as RGB pixels (ffmpeg), `last` or the first.
+QImage VideoFrame(const std::string& video, bool last, const std::string& png) {
+  Shell("ffmpeg -nostdin -v error -y " + std::string(last ? "-sseof -0.3 " : "") + "-i " + Quote(video) +
+        " -frames:v 1 -update 1 " + Quote(png));
+  return QImage(QString::fromStdString(png)).convertToFormat(QImage::Format_RGB32);
+}
+
+// A path steered in the window by real drags, with K at each view, exports a flat video that
+// looks where the window looked: the test panorama's colour tells the direction (red grows
+// with yaw, green with the angle below the zenith), and the export's first frame (held at the
+// first keyframe) and last frame (after the last one) show what the window's picture showed
+// at the middle and at a point right of it when K was pressed. The panorama states its colour
+// matrix, so that the window and ffmpeg turn it into the same RGB.
+TEST_F(WindowTest, APathSteeredByDragsExportsAFlatVideoThatFollowsThem) {
+  const std::string base = home_ + "/gradient.mp4", video = home_ + "/gradient360.mp4";
+  ASSERT_TRUE(
+      Shell("ffmpeg -loglevel error -y -f lavfi -i \"color=c=black:s=1920x960:r=25:d=12,geq=r='255*X/W':"
+            "g='255*Y/H':b=128\" -pix_fmt yuv420p -colorspace smpte170m -color_primaries smpte170m "
+            "-color_trc smpte170m -c:v libx264 " +
+            Quote(base)));
+  ASSERT_TRUE(Shell(kBin + "spherolux-camgen embed " + Quote(base) + " " + Quote(video) + " --no-block --spherical"));
+  Start({QString::fromStdString(video)});
+  ASSERT_TRUE(WaitForPicture());
+  // The sphere, zoomed in; the reframe panel opens under the picture, which gets shorter.
+  Key("0");
+  for (int i = 0; i < 3; ++i) {
+    Sleep(300);
+    Key("equal");
+  }
+  Key("ctrl+k");
+  const QRect video_area(0, 30, 1024, 597 - 85 - 64);
+  const QPoint middle = video_area.center(), right = middle + QPoint(60, 0);
+  ASSERT_TRUE(WaitFor([&] { return Near(Screen().pixel(500, video_area.bottom() + 10), 0xFF14161A, 4); }, 5000))
+      << "no keyframe strip under the picture";
+
+  std::vector<std::pair<QRgb, QRgb>> seen;  // the middle and the point right of it, at each K
+  for (const auto& [dx, dy] : {std::pair{120, 50}, std::pair{200, -110}}) {
+    DragView(middle.x(), middle.y(), dx, dy);
+    ASSERT_TRUE(Still()) << "the view does not come to rest";
+    Key("k");
+    // The window may draw the view's last turn only after K took it: read the picture once it
+    // is still again.
+    Sleep(500);
+    ASSERT_TRUE(Still());
+    const QImage shown = Screen();
+    seen.emplace_back(shown.pixel(middle), shown.pixel(right));
+    Sleep(500);
+  }
+  Key("space");  // paused: the video does not end (which closes the panel) during the export
+  EXPECT_GT(
+      std::abs(qRed(seen[0].first) - qRed(seen[1].first)) + std::abs(qGreen(seen[0].first) - qGreen(seen[1].first)), 30)
+      << "the drags did not turn the view";
+
+  ClickAt(891, video_area.bottom() + 1 + 29 + 14);  // Export…
+  ASSERT_TRUE(LogShows("message box: Reframed video saved in: ", 120000)) << Log();
+  const std::string log = Log();
+  const size_t at = log.find("Reframed video saved in: ") + std::string("Reframed video saved in: ").size();
+  const std::string output = log.substr(at, log.find('\n', at) - at);
+  EXPECT_EQ(output, home_ + "/Videos/SPHEROLUX Video Converter/gradient360_spherolux_0.mp4");
+  ASSERT_TRUE(AnswerBox());
+  Key("ctrl+q");
+  EXPECT_TRUE(app_.waitForFinished(8000));
+
+  SCOPED_TRACE(Log());
+  for (const bool last : {false, true}) {
+    const QImage frame = VideoFrame(output, last, home_ + "/frame.png");
+    ASSERT_EQ(frame.size(), QSize(1920, 1080));
+    // 60 of the window's 1024 pixels right of the middle are as far across the flat view.
+    const auto& [expected_middle, expected_right] = seen[last ? 1 : 0];
+    const QRgb got_middle = frame.pixel(960, 540), got_right = frame.pixel(960 + 60 * 1920 / 1024, 540);
+    EXPECT_TRUE(Near(got_middle, expected_middle, 10))
+        << (last ? "last" : "first") << std::hex << " frame " << got_middle << ", window " << expected_middle;
+    EXPECT_TRUE(Near(got_right, expected_right, 10))
+        << (last ? "last" : "first") << std::hex << " frame " << got_right << ", window " << expected_right;
+  }
+}
+
 // A screen reader meets the window through AT-SPI, on a D-Bus session of the test's own: every
 // control shown has a name and a description, and controls found by name do what they say
 // (accessibility_walk.py tells the steps).

@@ -202,14 +202,11 @@ bool VideoItem(const ConvertOptions& o, const std::string& input, const std::str
   item->job.output_dir = o.output_dir;
   item->job.rotation = o.rotation;
   item->job.call = [=](const std::string& output) {
-    convert::EngineCall call = convert::ConversionCall(input, output, range, o.quality, check.copy && !reframe,
-                                                       convert::OutputNameFor(!named.empty(), o.overwrite), o.codec);
-    if (reframe) {
-      const auto at = std::find(call.args.begin(), call.args.end(), output);
-      call.args.insert(
-          at, {"-reframe", o.view_path, "-s", std::to_string(o.view_width) + "x" + std::to_string(o.view_height)});
-      if (panorama) call.args.erase(std::find(call.args.begin(), call.args.end(), "-d"));
-    }
+    const convert::OutputName name = convert::OutputNameFor(!named.empty(), o.overwrite);
+    convert::EngineCall call =
+        reframe ? convert::ReframeCall(input, output, range, o.quality, o.view_path, o.view_width, o.view_height,
+                                       panorama, name, o.codec)
+                : convert::ConversionCall(input, output, range, o.quality, check.copy, name, o.codec);
     if (o.parts > 0) {
       *(std::find(call.args.begin(), call.args.end(), "-ss") + 1) = cli::FormatSeconds(span.start);
       *(std::find(call.args.begin(), call.args.end(), "-t") + 1) = cli::FormatSeconds(span.end - span.start);

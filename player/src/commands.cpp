@@ -56,6 +56,8 @@ constexpr Spec kSpecs[] = {
     {CommandId::kConverter, "converter", ArgKind::kNone, Rule::kConverter},
     {CommandId::kLanguage, "language", ArgKind::kNone, Rule::kAlways},
     {CommandId::kQuit, "quit", ArgKind::kNone, Rule::kAlways},
+    {CommandId::kAddKeyframe, "add-keyframe", ArgKind::kNone, Rule::kVideoShown},
+    {CommandId::kReframe, "reframe", ArgKind::kNone, Rule::kVideoShown},
 };
 
 constexpr bool InOrder() {

@@ -51,6 +51,8 @@ constexpr KeyBinding kKeys[] = {
     {"F11", "full-screen", kMain},
     {"Esc", "leave-full-screen", kMain},
     {"Ctrl+E", "converter", kMain},
+    {"K", "add-keyframe", kMain},
+    {"Ctrl+K", "reframe", kMain},
     {"Ctrl+Q", "quit", kMain},
     {"Esc", "quit", kPlay},
 };
@@ -79,6 +81,7 @@ constexpr MenuEntry kMenu[] = {
     {"reset-view", ui::kStrResetView},
     {nullptr, 0},
     {"converter", ui::kStrOpenConverter},
+    {"reframe", ui::kStrReframe},
     {"language", ui::kStrLanguage},
     {"quit", ui::kStrExit},
 };

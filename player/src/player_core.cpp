@@ -113,6 +113,12 @@ bool PlayerCore::Run(const Command& command) {
     case CommandId::kQuit:
       host_.Quit();
       return true;
+    case CommandId::kAddKeyframe:
+      host_.AddKeyframe();
+      return true;
+    case CommandId::kReframe:
+      host_.Reframe();
+      return true;
   }
   host_.Changed(command);
   return true;

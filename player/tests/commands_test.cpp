@@ -53,9 +53,14 @@ TEST(Commands, ViewModesAreThePanelsModesAndTheFlatView) {
 
 TEST(Commands, APhotoHasNoPlayAndNothingOpenOnlyTheWindowsCommands) {
   const Situation photo{Shown::kPhoto, false, 0b1000111, true, true};
-  for (const char* no :
-       {"play-pause", "stop", "seek 5", "frame-step", "engine-snapshot", "stream-record", "screen-record"}) {
+  for (const char* no : {"play-pause", "stop", "seek 5", "frame-step", "engine-snapshot", "stream-record",
+                         "screen-record", "add-keyframe", "reframe"}) {
     EXPECT_FALSE(Applies(*ParseCommand(no), photo)) << no;
+  }
+  // Reframing is for a video that is shown.
+  for (const char* reframe : {"add-keyframe", "reframe"}) {
+    EXPECT_TRUE(Applies(*ParseCommand(reframe), Situation{Shown::kVideo, true, 0b111})) << reframe;
+    EXPECT_FALSE(Applies(*ParseCommand(reframe), Situation{Shown::kNothing, true})) << reframe;
   }
   for (const char* yes : {"screenshot", "turn 5 0", "zoom 1", "flip", "rotate 1", "reset-view", "converter"}) {
     EXPECT_TRUE(Applies(*ParseCommand(yes), photo)) << yes;

@@ -6,7 +6,7 @@
 //
 // The bars and the video area post (or, for drags, send) the message numbers of
 // platform/messages.h to onMessage, which forwards commands to the core and handles the
-// engine's events. Four
+// engine's events. The reframe panel opens under the picture, which gives it room. Four
 // timers drive the time display (2), the hiding of the bars in full screen (3), the hiding of
 // the floating panel (4) and the refreshing of a photo (5).
 //
@@ -52,6 +52,7 @@ namespace spherolux::app {
 
 class CDlgSetLanguage;
 class RecordingBadge;
+class ReframePanel;
 
 // The screen recorder as the window drives it. Start returns false when recording could not
 // begin. Stop returns true when the file was finished, and the recorder then posts
@@ -120,6 +121,9 @@ class CVideoPlayerDlg : public platform::MessageWindow,
   RecordingBadge* recordingBadge() const { return recording_badge_; }
   // The notice, once per video, that the decoder cannot keep up with it (hidden otherwise).
   QLabel* playbackNotice() const { return playback_notice_; }
+  // The reframe panel, under the picture while it is open (reframe_panel.h).
+  ReframePanel* reframePanel() const { return reframe_; }
+  bool reframeOpen() const { return reframe_open_; }
   media::CVideoControl* video() const { return video_; }
   // The player, made on first use (or right after the window's first paint).
   media::CMediaPlayer& Player();
@@ -173,6 +177,8 @@ class CVideoPlayerDlg : public platform::MessageWindow,
   void Language() override;
   void Quit() override;
   void Changed(const player::Command& command) override;
+  void AddKeyframe() override;
+  void Reframe() override;
 
   // Runs a command of the bars' buttons, the menu or the keys.
   void Run(const char* command);
@@ -212,6 +218,8 @@ class CVideoPlayerDlg : public platform::MessageWindow,
   RecordingBadge* recording_badge_ = nullptr;
   QLabel* playback_notice_ = nullptr;
   QTimer* playback_notice_timer_ = nullptr;
+  ReframePanel* reframe_ = nullptr;
+  bool reframe_open_ = false;
   platform::EdgeResizer* resizer_ = nullptr;
 
   std::string current_path_;

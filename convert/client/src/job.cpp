@@ -1,5 +1,6 @@
 #include "convert/job.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace spherolux::convert {
@@ -96,6 +97,16 @@ EngineCall ConversionCall(const std::string& input, const std::string& output, c
   }
   call.args.push_back(output);
   AddOutputNameOption(name, &call.args);
+  return call;
+}
+
+EngineCall ReframeCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,
+                       const std::string& path_file, int width, int height, bool panorama, OutputName name,
+                       Codec codec) {
+  EngineCall call = ConversionCall(input, output, range, quality, false, name, codec);
+  const auto at = std::find(call.args.begin(), call.args.end(), output);
+  call.args.insert(at, {"-reframe", path_file, "-s", std::to_string(width) + "x" + std::to_string(height)});
+  if (panorama) call.args.erase(std::find(call.args.begin(), call.args.end(), "-d"));
   return call;
 }
 

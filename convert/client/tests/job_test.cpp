@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "convert/words.h"
@@ -120,6 +121,26 @@ TEST(EngineVectors, HaveTheEntriesOfEachQuality) {
   EXPECT_EQ(
       MergeArgs("/tmp/x/filelist.txt", "/out/m.mp4"),
       (std::vector<std::string>{"ffmpeg", "-f", "concat", "-i", "/tmp/x/filelist.txt", "-c", "copy", "/out/m.mp4"}));
+}
+
+// A reframe job renders a flat view, even from a clip the camera stitched (which a conversion
+// copies), and reads a stitched panorama's picture as it is (no two-lens input).
+TEST(ConversionCall, AReframeCallRendersTheViewPathAndNeverCopies) {
+  const TrimRange r{2000, 5000};
+  const EngineCall lenses = ReframeCall("/in/a.mp4", "/out/a_spherolux_0.mp4", r, Quality::kMedium, "/p/path.json",
+                                        1080, 1920, false, OutputName::kKeep);
+  const std::vector<std::string> tail = {"-reframe", "/p/path.json", "-s", "1080x1920", "/out/a_spherolux_0.mp4"};
+  ASSERT_GE(lenses.args.size(), tail.size());
+  EXPECT_EQ(std::vector<std::string>(lenses.args.end() - static_cast<std::ptrdiff_t>(tail.size()), lenses.args.end()),
+            tail);
+  EXPECT_EQ(std::count(lenses.args.begin(), lenses.args.end(), "-d"), 1);
+  EXPECT_EQ(std::count(lenses.args.begin(), lenses.args.end(), "-n"), 1) << "a name the user gave was replaced";
+  EXPECT_EQ(std::count(lenses.args.begin(), lenses.args.end(), "copy"), 0);
+  EXPECT_EQ(std::count(lenses.args.begin(), lenses.args.end(), "10000k"), 1) << "not at the quality asked for";
+  const EngineCall panorama =
+      ReframeCall("/in/a.mp4", "/out/a.mp4", r, Quality::kLow, "/p/path.json", 1920, 1080, true, OutputName::kClaim);
+  EXPECT_EQ(std::count(panorama.args.begin(), panorama.args.end(), "-d"), 0);
+  EXPECT_EQ(std::count(panorama.args.begin(), panorama.args.end(), "1920x1080"), 1);
 }
 
 TEST(MergeFiles, ListAndNameFollowTheirFormats) {

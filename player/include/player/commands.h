@@ -47,6 +47,8 @@ enum class CommandId : uint8_t {
   kConverter,        // converter: open the converter with the current file
   kLanguage,         // language: the language dialog
   kQuit,             // quit
+  kAddKeyframe,      // add-keyframe: the current view at the current time, to the reframe path
+  kReframe,          // reframe: the reframe panel, open and closed
 };
 
 enum class ArgKind : uint8_t { kNone, kInt, kNumber, kPair };

@@ -59,6 +59,9 @@ class Host {
   virtual void Converter() {}
   virtual void Language() {}
   virtual void Quit() {}
+  // The reframe panel: a keyframe of the current view, and the panel shown or hidden.
+  virtual void AddKeyframe() {}
+  virtual void Reframe() {}
   // A command changed what the bars show: playing, the view mode, flip, mute.
   virtual void Changed(const Command& /*command*/) {}
 };

@@ -214,6 +214,23 @@ constexpr Entry kTable[] = {
      "要合并的文件使用了不同的视频编码（H.264 与 H.265）。请用同一种编码转换后再合并。"},
     {kStrTooLargeToPlay, "This video is too large to play smoothly here; converting it works at any size.",
      "此视频过大，无法在本机流畅播放；转换不受视频尺寸限制。"},
+    {kStrReframe, "Reframe", "重新取景"},
+    {kStrAddKeyframe, "Add keyframe", "添加关键帧"},
+    {kStrRecordPath, "Record path", "录制路径"},
+    {kStrPlayPath, "Play path", "播放路径"},
+    {kStrOutputSize, "Size", "尺寸"},
+    {kStrCustomSize, "Custom", "自定义"},
+    {kStrSavePath, "Save path…", "保存视角路径…"},
+    {kStrLoadPath, "Load path…", "载入视角路径…"},
+    {kStrExport, "Export…", "导出…"},
+    {kStrViewPathFilter, "View paths", "视角路径"},
+    {kStrViewPathNotRead, "The view path could not be read: %s", "无法读取视角路径：%s"},
+    {kStrViewPathNotSaved, "The view path could not be saved to %s.", "视角路径无法保存到%s。"},
+    {kStrNoKeyframes, "Add a keyframe first (K).", "请先添加关键帧（K）。"},
+    {kStrReframeSavedIn, "Reframed video saved in", "重新取景的视频已保存至"},
+    {kStrCloseReframe, "Close the reframe panel", "关闭重新取景面板"},
+    {kStrKeyframeStrip, "Keyframes: click to go there, drag to move, Delete to remove",
+     "关键帧：单击跳转，拖动移动，按Delete删除"},
 };
 
 std::atomic<Language> g_language{Language::kEnglish};

@@ -72,6 +72,13 @@ EngineCall ConversionCall(const std::string& input, const std::string& output, c
 // PSNR at every quality; on synthetic test patterns with hard edges it needs nearer 0.9 of
 // the H.264 rate.
 const char* H265BitRate(Quality quality);
+// The engine call of a reframe job: a flat video of width x height following the view path in
+// `path_file` (reframe/view_path.h) instead of a panorama, encoded at `quality` (never copied).
+// `panorama`: the input is a panorama stitched earlier, whose picture is read as it is;
+// `codec` as for ConversionCall.
+EngineCall ReframeCall(const std::string& input, const std::string& output, const TrimRange& range, Quality quality,
+                       const std::string& path_file, int width, int height, bool panorama,
+                       OutputName name = OutputName::kClaim, Codec codec = Codec::kH264);
 std::vector<std::string> MergeArgs(const std::string& list_path, const std::string& output,
                                    OutputName name = OutputName::kClaim);
 

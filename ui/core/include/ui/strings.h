@@ -203,6 +203,23 @@ enum StringId : int {
   kStrCauseMergeCodecs,
   // The player's notice when the decoder cannot keep up with a video.
   kStrTooLargeToPlay,
+  // The reframe panel: a flat video cut out of a 360° video along a path of views.
+  kStrReframe,
+  kStrAddKeyframe,
+  kStrRecordPath,
+  kStrPlayPath,
+  kStrOutputSize,
+  kStrCustomSize,
+  kStrSavePath,
+  kStrLoadPath,
+  kStrExport,
+  kStrViewPathFilter,
+  kStrViewPathNotRead,
+  kStrViewPathNotSaved,
+  kStrNoKeyframes,
+  kStrReframeSavedIn,
+  kStrCloseReframe,
+  kStrKeyframeStrip,
 };
 
 void SetUiLanguage(Language language);
