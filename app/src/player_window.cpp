@@ -136,7 +136,8 @@ media::CMediaPlayer& CVideoPlayerDlg::Player() {
                                             : std::make_unique<media::CMediaPlayer>(video_);
   // Engine and worker threads: post only. The window outlives the player.
   player_->SetNotify([this](int code, uintptr_t wparam, intptr_t lparam) {
-    const uint32_t opened = opened_.load();
+    // Playback events carry the open they belong to (the core drops those of an earlier one).
+    const uint32_t opened = core_->open_number();
     switch (code) {
       case msg::kNotifyPosition:  // the position comes in wparam; the window reads lparam
         post(msg::kMsgMediaEvent, msg::MediaEventParam(code, opened), static_cast<LParam>(wparam));
@@ -162,10 +163,11 @@ media::CMediaPlayer& CVideoPlayerDlg::Player() {
 }
 
 CVideoPlayerDlg::~CVideoPlayerDlg() {
-  // The player stops the decoder's thread before the video area it draws into goes away.
+  // The player stops the decoder's thread before the video area it draws into goes away, and
+  // before the core its events read their open number from.
+  player_.reset();
   core_.reset();
   engine_.reset();
-  player_.reset();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -425,32 +427,28 @@ void CVideoPlayerDlg::Reopen() {
   OpenCurrent();
 }
 
-void CVideoPlayerDlg::OpenCurrent() {
-  // What is shown closes first, as when a file is dropped: the window then starts afresh.
-  if (HasMedium() || PhotoShown()) send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
-  const bool was_open = HasMedium();
-  if (const int refused = Player().Probe(current_path_, is_photo_); refused != 0) {
-    caption_->SetTitle(QString::fromStdString(ui::FileNameOf(current_path_)));
-    refused_ = true;
-    if (was_open) post(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow);
-    ui::MessageBox(this, Text(media::RefusalText(refused)), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
-    return;
-  }
+void CVideoPlayerDlg::OpenCurrent() { core_->Open(current_path_, is_photo_); }
+
+void CVideoPlayerDlg::Close() { send(msg::kMsgEngineEvent, msg::kNotifyEnd, msg::kStopByWindow); }
+
+void CVideoPlayerDlg::Refused(int reason) {
+  caption_->SetTitle(QString::fromStdString(ui::FileNameOf(current_path_)));
+  refused_ = true;
+  ui::MessageBox(this, Text(media::RefusalText(reason)), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
+}
+
+void CVideoPlayerDlg::OpenFailed() {
+  QString text = Text(ui::kStrGl2Required);
+  // When the engine itself is missing, the player says which part; the user needs to know.
+  if (!Player().open_error().empty()) text += "\n\n" + QString::fromStdString(Player().open_error());
+  ui::MessageBox(this, text, {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
+}
+
+void CVideoPlayerDlg::Started(bool photo) {
   panel_->SetFile(current_path_);
-  // From here on, what the engine says about the file open before is stale.
-  ++opened_;
-  if (Player().Open(current_path_, is_photo_) != 1) {
-    QString text = Text(ui::kStrGl2Required);
-    // When the engine itself is missing, the player says which part; the user needs to know.
-    if (!Player().open_error().empty()) text += "\n\n" + QString::fromStdString(Player().open_error());
-    ui::MessageBox(this, text, {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
-    return;
-  }
-  core_->Opened();
-  if (is_photo_) {
+  if (photo) {
     setTimer(kTimerPhoto, 25);
   } else {
-    Player().Play();
     reframe_->SetFile(current_path_, output_dir_);
     setTimer(kTimerTime, 500);
     bottom_->SetPlaying(true);
@@ -474,6 +472,23 @@ void CVideoPlayerDlg::EndOfMedia() {
   panel_->Reset();
   panel_->hide();
   caption_->SetPanelShown(false);
+}
+
+void CVideoPlayerDlg::PlaybackChanged(player::Playback what, int64_t value) {
+  switch (what) {
+    case player::Playback::kEnded:
+      OnEngineEvent(msg::kNotifyEnd, msg::kStopByEngine);
+      break;
+    case player::Playback::kPaused:
+      OnEngineEvent(msg::kNotifyPaused, 0);
+      break;
+    case player::Playback::kPlaying:
+      OnEngineEvent(msg::kNotifyPlaying, static_cast<LParam>(value));
+      break;
+    case player::Playback::kPosition:
+      send(msg::kMsgPosition, 0, static_cast<LParam>(value));
+      break;
+  }
 }
 
 void CVideoPlayerDlg::OnEngineEvent(WParam code, LParam l) {
@@ -784,16 +799,16 @@ platform::LParam CVideoPlayerDlg::onMessage(unsigned message, WParam w, LParam l
     case msg::kMsgCommand1009:
       send(msg::kMsgNotHandled);
       break;
-    case msg::kMsgMediaEvent:
-      // What the engine reported about a video opened before the current one is stale: a
-      // pause or an end of the last video would stop the bar of this one.
-      if (msg::MediaEventOpen(w) != opened_.load()) break;
-      if (msg::MediaEventCode(w) == msg::kNotifyPosition) {
-        send(msg::kMsgPosition, 0, l);
-      } else {
-        OnEngineEvent(msg::MediaEventCode(w), msg::MediaEventCode(w) == msg::kNotifyEnd ? msg::kStopByEngine : l);
-      }
+    case msg::kMsgMediaEvent: {
+      using player::Playback;
+      const unsigned code = msg::MediaEventCode(w);
+      const Playback what = code == msg::kNotifyPosition  ? Playback::kPosition
+                            : code == msg::kNotifyPlaying ? Playback::kPlaying
+                            : code == msg::kNotifyPaused  ? Playback::kPaused
+                                                          : Playback::kEnded;
+      core_->EngineEvent(msg::MediaEventOpen(w), what, l);
       break;
+    }
     case msg::kMsgEngineEvent:
       OnEngineEvent(w, l);
       break;

@@ -13,6 +13,8 @@ int PlayerEngine::state() const { return player_().state(); }
 void PlayerEngine::Play() { player_().Play(); }
 void PlayerEngine::Pause() { player_().Pause(); }
 void PlayerEngine::Stop() { player_().Stop(); }
+int PlayerEngine::Probe(const std::string& path, bool photo) { return player_().Probe(path, photo); }
+bool PlayerEngine::Open(const std::string& path, bool photo) { return player_().Open(path, photo) == 1; }
 
 int PlayerEngine::position() const {
   CMediaPlayer& p = player_();

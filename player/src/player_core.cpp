@@ -13,6 +13,27 @@ constexpr int kWheelNotch = 120;  // a zoom step is a wheel notch
 
 }  // namespace
 
+void PlayerCore::Open(const std::string& path, bool photo) {
+  if (host_.showing()) host_.Close();
+  // From here on, what the engine says about the file shown before is stale.
+  ++open_number_;
+  if (const int reason = engine_.Probe(path, photo); reason != 0) {
+    host_.Refused(reason);
+    return;
+  }
+  if (!engine_.Open(path, photo)) {
+    host_.OpenFailed();
+    return;
+  }
+  Opened();
+  if (!photo) engine_.Play();
+  host_.Started(photo);
+}
+
+void PlayerCore::EngineEvent(uint32_t open, Playback what, int64_t value) {
+  if (open == open_number_.load()) host_.PlaybackChanged(what, value);
+}
+
 void PlayerCore::Opened() {
   flipped_ = false;
   rotation_ = 0;

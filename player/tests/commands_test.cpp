@@ -103,6 +103,16 @@ struct Recorder : Engine, Host {
   void ToggleStreamRecording() override { calls.push_back("stream"); }
   void SetMute(bool on) override { calls.push_back(on ? "mute on" : "mute off"); }
   void SetVolume(int percent) override { calls.push_back("volume " + std::to_string(percent)); }
+  int refusal = 0;
+  bool opens = true;
+  int Probe(const std::string& path, bool) override {
+    calls.push_back("probe " + path);
+    return refusal;
+  }
+  bool Open(const std::string& path, bool photo) override {
+    calls.push_back((photo ? "open photo " : "open ") + path);
+    return opens;
+  }
 
   Situation situation() const override { return now; }
   void Reopen() override { calls.push_back("reopen"); }
@@ -111,7 +121,48 @@ struct Recorder : Engine, Host {
     calls.push_back(on ? "full on" : "full off");
   }
   bool fullScreen() const override { return full; }
+  bool shown = false;
+  bool showing() const override { return shown; }
+  void Close() override { calls.push_back("close"); }
+  void Refused(int reason) override { calls.push_back("refused " + std::to_string(reason)); }
+  void OpenFailed() override { calls.push_back("open failed"); }
+  void Started(bool photo) override {
+    shown = true;
+    calls.push_back(photo ? "started photo" : "started video");
+  }
+  void PlaybackChanged(Playback what, int64_t value) override {
+    calls.push_back("playback " + std::to_string(static_cast<int>(what)) + " " + std::to_string(value));
+  }
 };
+
+// Opening replaces what is shown, and the engine's events of what was shown before never reach
+// the window once the next file is open: a late end of the last video would stop this one.
+TEST(PlayerCore, OpensInPlaceOfWhatIsShownAndDropsEventsOfEarlierOpens) {
+  Recorder r;
+  PlayerCore core(r, r);
+  core.Open("a.mp4", false);
+  const uint32_t first = core.open_number();
+  core.EngineEvent(first, Playback::kPlaying, 5000);
+  core.Open("b.jpg", true);
+  core.EngineEvent(first, Playback::kEnded, 0);
+  core.EngineEvent(first, Playback::kPosition, 4000);
+  r.refusal = 3;
+  core.Open("c.mp4", false);
+  const uint32_t refused = core.open_number();
+  r.refusal = 0;
+  r.opens = false;
+  core.Open("d.mp4", false);
+  core.EngineEvent(refused, Playback::kPaused, 0);
+  r.opens = true;
+  core.Open("e.mp4", false);
+  core.EngineEvent(core.open_number(), Playback::kPaused, 0);
+  const std::vector<std::string> expected = {
+      "probe a.mp4",      "open a.mp4",    "play",  "started video", "playback 0 5000", "close", "probe b.jpg",
+      "open photo b.jpg", "started photo", "close", "probe c.mp4",   "refused 3",       "close", "probe d.mp4",
+      "open d.mp4",       "open failed",   "close", "probe e.mp4",   "open e.mp4",      "play",  "started video",
+      "playback 1 0"};
+  EXPECT_EQ(r.calls, expected);
+}
 
 TEST(PlayerCore, RunsWhatAppliesAndKeepsWhatCommandsToggle) {
   Recorder r;

@@ -179,6 +179,12 @@ class CVideoPlayerDlg : public platform::MessageWindow,
   void Changed(const player::Command& command) override;
   void AddKeyframe() override;
   void Reframe() override;
+  bool showing() const override { return HasMedium() || PhotoShown(); }
+  void Close() override;
+  void Refused(int reason) override;
+  void OpenFailed() override;
+  void Started(bool photo) override;
+  void PlaybackChanged(player::Playback what, int64_t value) override;
 
   // Runs a command of the bars' buttons, the menu or the keys.
   void Run(const char* command);
@@ -203,10 +209,6 @@ class CVideoPlayerDlg : public platform::MessageWindow,
   std::unique_ptr<media::CMediaPlayer> player_;
   std::unique_ptr<media::PlayerEngine> engine_;
   std::unique_ptr<player::PlayerCore> core_;
-  // The number of the last file opened: engine events of an earlier one (still queued when the
-  // next file opened) are dropped. Written by the window thread, read by the engine's threads
-  // when they post an event.
-  std::atomic<uint32_t> opened_{0};
   bool player_scheduled_ = false;
   std::vector<std::string> startup_files_;  // waiting for the first paint
   int64_t startup_start_ms_ = 0;

@@ -45,6 +45,8 @@ class PlayerEngine final : public player::Engine {
   void ToggleStreamRecording() override;
   void SetMute(bool on) override;
   void SetVolume(int percent) override;
+  int Probe(const std::string& path, bool photo) override;
+  bool Open(const std::string& path, bool photo) override;
 
  private:
   std::function<CMediaPlayer&()> player_;

@@ -4,9 +4,12 @@
 // player through Engine and the window through Host. The windows only lay out, paint and
 // forward.
 //
-// Not thread-safe: the window thread only.
+// Not thread-safe: the window thread only (but for open_number()).
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "player/commands.h"
@@ -41,7 +44,15 @@ class Engine {
   virtual void ToggleStreamRecording() = 0;
   virtual void SetMute(bool on) = 0;
   virtual void SetVolume(int percent) = 0;
+  // Opening a file as a photo or a video: Probe answers 0 when `path` can be shown, else the
+  // reason it cannot (a code the window words); Open opens it, false when it could not.
+  virtual int Probe(const std::string& path, bool photo) = 0;
+  virtual bool Open(const std::string& path, bool photo) = 0;
 };
+
+// What the engine reports about the open file (PlayerCore::EngineEvent): it plays (`value` its
+// length in ms, 0 when unknown), it paused, it reached its end, it is at `value` (percent x 100).
+enum class Playback : uint8_t { kPlaying, kPaused, kEnded, kPosition };
 
 // What only the window can do or show. Commands the window does not offer are no-ops by
 // default.
@@ -64,6 +75,16 @@ class Host {
   virtual void Reframe() {}
   // A command changed what the bars show: playing, the view mode, flip, mute.
   virtual void Changed(const Command& /*command*/) {}
+  // Opening (PlayerCore::Open), in order: Close() when a file is shown (it ends as a stop
+  // would), then Refused(reason) when the file cannot be shown, OpenFailed() when it could not
+  // be opened, else Started(photo) once it is shown (a photo) or starts playing (a video).
+  virtual bool showing() const { return false; }
+  virtual void Close() {}
+  virtual void Refused(int /*reason*/) {}
+  virtual void OpenFailed() {}
+  virtual void Started(bool /*photo*/) {}
+  // The playback of the open file, never of one opened before it.
+  virtual void PlaybackChanged(Playback /*what*/, int64_t /*value*/) {}
 };
 
 class PlayerCore {
@@ -80,6 +101,15 @@ class PlayerCore {
   void Fling(float vx, float vy) { engine_.Fling(vx, vy); }
   void Wheel(int delta) { engine_.Wheel(delta); }
 
+  // Opens `path` (a photo when `photo`) in place of what is shown, as the Host's opening
+  // calls describe; a video starts playing.
+  void Open(const std::string& path, bool photo);
+  // Each open has a number. The engine's threads tag their events with the number current when
+  // they post them (any thread may read it); EngineEvent passes an event on to the host only
+  // while its open is current, so that an end or a pause of the file before, still queued when
+  // the next one opened, does not stop the new one.
+  uint32_t open_number() const { return open_number_.load(); }
+  void EngineEvent(uint32_t open, Playback what, int64_t value);
   // A file was opened: it starts upright and unflipped.
   void Opened();
   bool flipped() const { return flipped_; }
@@ -92,6 +122,7 @@ class PlayerCore {
   bool flipped_ = false;
   int rotation_ = 0;
   bool muted_ = false;
+  std::atomic<uint32_t> open_number_{0};
 };
 
 }  // namespace spherolux::player
