@@ -52,26 +52,23 @@ PlayerWindow::~PlayerWindow() {
 }
 
 bool PlayerWindow::OpenFile(const std::string& path, std::string* error) {
-  const bool photo = MediaKindOfPath(path) == MediaKind::kPhoto;
-  Close();
-  if (const int refused = player_->Probe(path, photo); refused != 0) {
-    if (error != nullptr) *error = ui::LoadString(RefusalText(refused));
-    return false;
-  }
-  if (player_->Open(path, photo) != 1) {
-    if (error != nullptr) {
-      *error = !player_->open_error().empty() ? player_->open_error() : ui::LoadString(ui::kStrGl2Required);
-    }
-    return false;
-  }
+  started_ = false;
+  open_error_.clear();
+  core_->Open(path, MediaKindOfPath(path) == MediaKind::kPhoto);
+  if (!started_ && error != nullptr) *error = open_error_;
+  return started_;
+}
+
+void PlayerWindow::Refused(int reason) { open_error_ = ui::LoadString(RefusalText(reason)); }
+
+void PlayerWindow::OpenFailed() {
+  open_error_ = !player_->open_error().empty() ? player_->open_error() : ui::LoadString(ui::kStrGl2Required);
+}
+
+void PlayerWindow::Started(bool photo) {
+  started_ = true;
   photo_ = photo;
-  core_->Opened();
-  if (photo) {
-    photo_timer_.start();
-  } else {
-    player_->Play();
-  }
-  return true;
+  if (photo) photo_timer_.start();
 }
 
 void PlayerWindow::Close() {

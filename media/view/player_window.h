@@ -30,7 +30,7 @@ class PlayerWindow : public platform::MessageWindow, private player::Host {
   // message in *error when the file is refused or cannot be opened.
   bool OpenFile(const std::string& path, std::string* error);
   // Stops the playback or closes the photo.
-  void Close();
+  void Close() override;
 
   CMediaPlayer& player() { return *player_; }
   // The 25 ms refresh of a shown photo (on by default); tests turn it off to refresh by hand.
@@ -57,6 +57,11 @@ class PlayerWindow : public platform::MessageWindow, private player::Host {
   player::Situation situation() const override;
   void Quit() override { close(); }
   void Changed(const player::Command& command) override;
+  // Opening through the core (OpenFile): whatever is there is stopped first.
+  bool showing() const override { return true; }
+  void Refused(int reason) override;
+  void OpenFailed() override;
+  void Started(bool photo) override;
   void OnEngineEvent(WParam code, LParam lparam);
 
   CVideoControl* video_ = nullptr;  // child widget
@@ -66,6 +71,8 @@ class PlayerWindow : public platform::MessageWindow, private player::Host {
   QTimer photo_timer_;
   bool photo_ = false;
   bool photo_refresh_ = true;
+  bool started_ = false;    // the last OpenFile's file is shown
+  std::string open_error_;  // or why it is not
   int position_ = 0;
   int64_t length_ms_ = 0;
   std::map<unsigned, int> counts_;
