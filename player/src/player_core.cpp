@@ -26,8 +26,8 @@ void PlayerCore::Open(const std::string& path, bool photo) {
     return;
   }
   Opened();
-  if (!photo) engine_.Play();
   host_.Started(photo);
+  if (!photo) engine_.Play();
 }
 
 void PlayerCore::EngineEvent(uint32_t open, Playback what, int64_t value) {

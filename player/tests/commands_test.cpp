@@ -157,10 +157,10 @@ TEST(PlayerCore, OpensInPlaceOfWhatIsShownAndDropsEventsOfEarlierOpens) {
   core.Open("e.mp4", false);
   core.EngineEvent(core.open_number(), Playback::kPaused, 0);
   const std::vector<std::string> expected = {
-      "probe a.mp4",      "open a.mp4",    "play",  "started video", "playback 0 5000", "close", "probe b.jpg",
-      "open photo b.jpg", "started photo", "close", "probe c.mp4",   "refused 3",       "close", "probe d.mp4",
-      "open d.mp4",       "open failed",   "close", "probe e.mp4",   "open e.mp4",      "play",  "started video",
-      "playback 1 0"};
+      "probe a.mp4", "open a.mp4",       "started video", "play",        "playback 0 5000", "close",
+      "probe b.jpg", "open photo b.jpg", "started photo", "close",       "probe c.mp4",     "refused 3",
+      "close",       "probe d.mp4",      "open d.mp4",    "open failed", "close",           "probe e.mp4",
+      "open e.mp4",  "started video",    "play",          "playback 1 0"};
   EXPECT_EQ(r.calls, expected);
 }
 

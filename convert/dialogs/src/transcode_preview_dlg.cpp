@@ -167,24 +167,26 @@ void CTranscodePreviewDlg::TogglePlay() {
 }
 
 void CTranscodePreviewDlg::ProbeAndOpen() {
-  if (model_.path().empty()) return;
-  if (const int refused = player_->Probe(model_.path(), model_.photo()); refused != 0) {
-    ui::MessageBox(this, Text(media::RefusalText(refused)), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
-    return;
-  }
-  if (player_->Open(model_.path(), model_.photo()) != 1) {
-    QString text = Text(ui::kStrGl2Required);
-    if (!player_->open_error().empty()) text += "\n\n" + QString::fromStdString(player_->open_error());
-    ui::MessageBox(this, text, {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
-    return;
-  }
+  if (!model_.path().empty()) core_->Open(model_.path(), model_.photo());
+}
+
+void CTranscodePreviewDlg::Refused(int reason) {
+  ui::MessageBox(this, Text(media::RefusalText(reason)), {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
+}
+
+void CTranscodePreviewDlg::OpenFailed() {
+  QString text = Text(ui::kStrGl2Required);
+  if (!player_->open_error().empty()) text += "\n\n" + QString::fromStdString(player_->open_error());
+  ui::MessageBox(this, text, {}, ui::BoxButtons::kOk, ui::BoxIcon::kWarning);
+}
+
+void CTranscodePreviewDlg::Started(bool photo) {
   player_->Rotate(rotation_);  // an open starts upright
-  if (model_.photo()) {
+  if (photo) {
     setTimer(kTimerPhoto, kPhotoRefreshMs);
     play_->setEnabled(false);
   } else {
     frames_at_open_ = player_->GetStats().frames_drawn;
-    player_->Play();
   }
   video_->show();
   update();

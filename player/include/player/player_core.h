@@ -77,7 +77,7 @@ class Host {
   virtual void Changed(const Command& /*command*/) {}
   // Opening (PlayerCore::Open), in order: Close() when a file is shown (it ends as a stop
   // would), then Refused(reason) when the file cannot be shown, OpenFailed() when it could not
-  // be opened, else Started(photo) once it is shown (a photo) or starts playing (a video).
+  // be opened, else Started(photo) once it is open, just before a video starts playing.
   virtual bool showing() const { return false; }
   virtual void Close() {}
   virtual void Refused(int /*reason*/) {}

@@ -92,6 +92,10 @@ class CTranscodePreviewDlg : public platform::MessageWindow, private player::Hos
 
  private:
   player::Situation situation() const override;
+  // Opening through the core (ProbeAndOpen): the preview's own reactions.
+  void Refused(int reason) override;
+  void OpenFailed() override;
+  void Started(bool photo) override;
   void Carry(const PreviewSteps& steps);
   void TogglePlay();
   void ProbeAndOpen();
