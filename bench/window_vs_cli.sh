@@ -73,6 +73,11 @@ from_window() {
 from_cli() {
   rm -rf "$work/cli"
   mkdir -p "$work/cli"
+  # The pause the window has between its start and the click: memory a process freed a few
+  # seconds ago is dearer to touch again on some machines (a virtual machine that hands freed
+  # memory back to its host clears it again on first touch), and both ways should start from
+  # the same state.
+  sleep 4
   local t0 t1
   t0=$(now)
   "$bin/spherolux-cli" convert "$clip" --output-dir "$work/cli" --quality medium >/dev/null 2>"$work/cli.log" ||
